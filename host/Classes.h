@@ -66,7 +66,9 @@ protected:
 using TListSortCompare = int (*)(void* item1, void* item2);
 
 // A list of untyped pointers. Index errors raise EListError
-// "List index out of bounds (%d)".
+// "List index out of bounds (%d)". Notify hears of every non-nil item added,
+// extracted or deleted; a descendant whose Notify frees items calls Clear in
+// its own destructor (this one can no longer reach the override).
 class TList : public TObject {
 public:
     ~TList() override;
@@ -107,9 +109,11 @@ private:
 enum TDuplicates { dupIgnore, dupAccept, dupError };
 
 // The abstract string list. Names/Values read "Name=Value" lines; CommaText
-// uses the framework's quoting (items with blanks, commas or quotes are
-// written in double quotes with quotes doubled; reading splits on commas and
-// blanks outside quotes); Text joins lines with CR LF and reads CR, LF or CR LF.
+// uses the framework's quoting (an item that is empty or holds a blank, a
+// comma, a double quote or a control byte is written in double quotes with its
+// quotes doubled; reading splits on commas and on blanks outside quotes); Text
+// ends every line with CR LF and reads CR, LF or CR LF as a line end. Errors
+// raise EStringListError.
 class TStrings : public TPersistent {
 public:
     virtual int Add(const std::string& s);
@@ -175,6 +179,8 @@ public:
     void InsertItem(int index, const std::string& s, TObject* obj);
     void Exchange(int index1, int index2) override;
     int IndexOf(const std::string& s) const override;
+    // Refused on a sorted list before anything moves.
+    void Move(int curIndex, int newIndex) override;
     // Binary search of a sorted list (AnsiCompareText); true when found.
     virtual bool Find(const std::string& s, int& index) const;
     virtual void Sort();
@@ -246,6 +252,10 @@ TCollectionItemClass ItemClassOf()
 }
 
 // Owns its items. IDs rise from 0 and are never reused within one collection.
+// An item joins its collection in the TCollectionItem constructor, so Notify
+// (cnAdded) sees it before the descendant's constructor has run; the
+// collection's destructor frees the items without reaching a descendant's
+// Notify or Update.
 class TCollection : public TPersistent {
 public:
     explicit TCollection(TCollectionItemClass itemClass);
@@ -295,11 +305,19 @@ enum TComponentStateFlag : unsigned {
     csAncestor = 1u << 5,
     csUpdating = 1u << 6,
     csFixups = 1u << 7,
+    csFreeNotification = 1u << 8, // takes part in free notification
 };
 using TComponentState = unsigned;
 
-// A component belongs to its Owner, which frees it. Components that asked for
-// FreeNotification of another are told (opRemove) before it goes.
+// A component belongs to its Owner, which frees the components it owns, last
+// first. FreeNotification links two components both ways: each is told
+// (Notification with opRemove) before the other goes. An owner hears opInsert
+// and opRemove as its components come and go and passes every notification on
+// to the components it owns (so siblings need no FreeNotification). A
+// component owned by a loading owner starts loading too. The owner hears of a
+// new component from the TComponent constructor, before the descendant's
+// constructor has run; others hear of a component's end from the TComponent
+// destructor, when only its TComponent part is left.
 class TComponent : public TPersistent {
 public:
     explicit TComponent(TComponent* owner);
@@ -340,6 +358,11 @@ protected:
 private:
     void Insert(TComponent* component);
     void Remove(TComponent* component);
+    void ValidateRename(TComponent* component, const std::string& curName,
+                        const std::string& newName) const;
+    void MarkLoading(); // csLoading and csReading, here and in what it owns
+    void CollectLoading(std::vector<TComponent*>& list);
+    void UnlinkFreeNotify(TComponent* component);
     TComponent* FOwner = nullptr;
     std::string FName;
     std::vector<TComponent*> FComponents;
@@ -387,12 +410,14 @@ public:
     void SaveToFile(const std::string& fileName);
 
 private:
-    std::vector<std::uint8_t> FData;
+    std::vector<std::uint8_t> FData; // FSize bytes
     std::int64_t FSize = 0;
     std::int64_t FPosition = 0;
 };
 
-// A string held as a stream; DataString is the bytes written so far.
+// A string held as a stream; DataString is the bytes written so far: a write
+// ends the string where the write ends, as the framework's string stream does.
+// Seek clamps the position to the string.
 class TStringStream : public TStream {
 public:
     explicit TStringStream(std::string data = {});

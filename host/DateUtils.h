@@ -28,9 +28,18 @@ struct TFormatSettings {
     std::string ShortDayNames[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     std::string LongDayNames[7] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                    "Thursday", "Friday", "Saturday"};
-    // Two-digit years are placed in the century window ending this many years
-    // after the current year (0: always the current century).
+    // Two-digit years are placed in the hundred years that begin this many
+    // years before the current year (0: always the current century).
     int TwoDigitYearCenturyWindow = 50;
+    // Money (the Format type "m"): the currency symbol; its place for positive
+    // amounts (0 "$1", 1 "1$", 2 "$ 1", 3 "1 $") and for negative ones
+    // (0 "($1)", 1 "-$1", 2 "$-1", 3 "$1-", 4 "(1$)", 5 "-1$", 6 "1-$", 7 "1$-",
+    // 8 "-1 $", 9 "-$ 1", 10 "1 $-", 11 "$ 1-", 12 "$ -1", 13 "1- $", 14 "($ 1)",
+    // 15 "(1 $)"); the default number of decimals.
+    std::string CurrencyString = "$";
+    int CurrencyFormat = 0;
+    int NegCurrFormat = 0;
+    int CurrencyDecimals = 2;
 };
 
 // The process-wide settings used by every routine here and by FloatToStr.
