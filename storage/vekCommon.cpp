@@ -24,7 +24,10 @@ void ConvertFieldNamesToList(const std::string& Names, TStrings* List)
     if (Names.empty())
         return;
     // Each name quoted, so that blanks and commas inside a name survive.
-    List->SetCommaText("\"" + StringReplace(Names, ";", "\",\"", rfReplaceAll) + "\"");
+    std::string quoted = "\"";
+    quoted += StringReplace(Names, ";", "\",\"", rfReplaceAll);
+    quoted += '"';
+    List->SetCommaText(quoted);
 }
 
 void StringLToWideChar(const std::string& S, char16_t* Dest, Integer DestSize)
