@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <iterator>
 #include <system_error>
+#include <vector>
 
 namespace orvex {
 
@@ -29,60 +31,161 @@ TFileError ErrorFromErrno(int err)
     }
 }
 
+// One open-file-description lock request; false with errno on failure.
+bool OfdLock(int fd, short type, std::uint64_t start, std::uint64_t length, bool wait)
+{
+    struct flock fl {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(start);
+    fl.l_len = static_cast<off_t>(length);
+    fl.l_pid = 0; // required for open-file-description locks
+    for (;;) {
+        if (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) == 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+// Whether another open file description holds any lock overlapping the range
+// (a failed query counts as held).
+bool OfdHeldElsewhere(int fd, std::uint64_t start, std::uint64_t length)
+{
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(start);
+    fl.l_len = static_cast<off_t>(length);
+    fl.l_pid = 0;
+    if (::fcntl(fd, F_OFD_GETLK, &fl) != 0)
+        return true;
+    return fl.l_type != F_UNLCK;
+}
+
+// The share-mode bytes beyond FileLockLimit. Every open handle holds a shared
+// lock on the bytes that describe it (the access it has, the access it
+// denies); an open looks for other handles' bytes that refuse it. The gate
+// byte serialises the check of writable handles so that two racing opens
+// cannot both refuse each other.
+constexpr std::uint64_t ShareGate = FileLockLimit;
+constexpr std::uint64_t ShareHasRead = FileLockLimit + 1;
+constexpr std::uint64_t ShareHasWrite = FileLockLimit + 2;
+constexpr std::uint64_t ShareDeniesRead = FileLockLimit + 3;
+constexpr std::uint64_t ShareDeniesWrite = FileLockLimit + 4;
+constexpr std::uint64_t ShareMarkerCount = 4;
+
+// Takes this handle's share-mode bytes unless another handle refuses the open;
+// false on a sharing violation. Each handle marks itself before it looks at
+// the others, so of two racing opens at least one sees the other. A handle that
+// cannot take shared locks (open for writing only) takes part unmarked.
+bool AcquireShareMode(int fd, bool fdWritable, TFileAccess access, TFileShare share)
+{
+    const bool reads = access != TFileAccess::Write;
+    const bool writes = access != TFileAccess::Read;
+    const bool deniesRead = share == TFileShare::DenyRead || share == TFileShare::Exclusive;
+    const bool deniesWrite = share == TFileShare::DenyWrite || share == TFileShare::Exclusive;
+    const bool gated = fdWritable && OfdLock(fd, F_WRLCK, ShareGate, 1, true);
+
+    const struct {
+        bool wanted;
+        std::uint64_t byte;
+    } marks[] = {{reads, ShareHasRead},
+                 {writes, ShareHasWrite},
+                 {deniesRead, ShareDeniesRead},
+                 {deniesWrite, ShareDeniesWrite}};
+    bool marked = true;
+    for (const auto& mark : marks)
+        if (mark.wanted && !OfdLock(fd, F_RDLCK, mark.byte, 1, false))
+            marked = false;
+
+    const bool refused = (reads && OfdHeldElsewhere(fd, ShareDeniesRead, 1)) ||
+                         (writes && OfdHeldElsewhere(fd, ShareDeniesWrite, 1)) ||
+                         (deniesRead && OfdHeldElsewhere(fd, ShareHasRead, 1)) ||
+                         (deniesWrite && OfdHeldElsewhere(fd, ShareHasWrite, 1));
+    if (refused || !marked)
+        OfdLock(fd, F_UNLCK, ShareHasRead, ShareMarkerCount, false);
+    if (gated)
+        OfdLock(fd, F_UNLCK, ShareGate, 1, false);
+    return !refused;
+}
+
+TFileIdentity IdentityOfStat(const struct stat& st)
+{
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
 } // namespace
 
-TPlatformFile::TPlatformFile(int fd, std::string path, TFileAccess access)
-    : FFd(fd), FPath(std::move(path)), FAccess(access)
+TPlatformFile::TPlatformFile(int fd, std::string path, TFileAccess access, TFileShare share)
+    : FFd(fd), FPath(std::move(path)), FAccess(access), FShare(share)
 {
 }
 
 TPlatformFile::~TPlatformFile()
 {
     if (FFd >= 0)
-        ::close(FFd);
+        ::close(FFd); // releases every lock of this handle
 }
 
 std::unique_ptr<TPlatformFile> TPlatformFile::Open(const std::string& path, TFileAccess access,
                                                    TFileShare share, TFileCreate create,
                                                    TFileError* error, int* osError)
 {
-    auto fail = [&](int err) -> std::unique_ptr<TPlatformFile> {
+    auto fail = [&](TFileError why, int err) -> std::unique_ptr<TPlatformFile> {
         if (error)
-            *error = ErrorFromErrno(err);
+            *error = why;
         if (osError)
             *osError = err;
         return nullptr;
     };
-    int flags = O_CLOEXEC;
-    switch (access) {
-    case TFileAccess::Read: flags |= O_RDONLY; break;
-    case TFileAccess::Write: flags |= O_WRONLY; break;
-    case TFileAccess::ReadWrite: flags |= O_RDWR; break;
-    }
+    int createFlags = 0;
     switch (create) {
     case TFileCreate::OpenExisting: break;
-    case TFileCreate::CreateNew: flags |= O_CREAT | O_EXCL; break;
-    case TFileCreate::CreateAlways: flags |= O_CREAT | O_TRUNC; break;
-    case TFileCreate::OpenAlways: flags |= O_CREAT; break;
+    case TFileCreate::CreateNew: createFlags = O_CREAT | O_EXCL; break;
+    case TFileCreate::CreateAlways: // truncated once the share mode admits the open
+    case TFileCreate::OpenAlways: createFlags = O_CREAT; break;
     }
-    const int fd = ::open(path.c_str(), flags, 0666);
+    int accessFlags = O_RDWR;
+    switch (access) {
+    case TFileAccess::Read: accessFlags = O_RDONLY; break;
+    case TFileAccess::Write: accessFlags = O_WRONLY; break;
+    case TFileAccess::ReadWrite: break;
+    }
+    // Read-write underneath whenever the file allows it: exclusive byte-range
+    // locks need a writable description and shared ones a readable one. The
+    // handle itself still moves data only in the direction asked for.
+    int fd = ::open(path.c_str(), O_RDWR | createFlags | O_CLOEXEC, 0666);
+    bool fdWritable = fd >= 0;
+    if (fd < 0 && accessFlags != O_RDWR &&
+        (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY)) {
+        fd = ::open(path.c_str(), accessFlags | createFlags | O_CLOEXEC, 0666);
+        fdWritable = accessFlags != O_RDONLY;
+    }
     if (fd < 0)
-        return fail(errno);
+        return fail(ErrorFromErrno(errno), errno);
+    // Taking ownership at once closes the descriptor on every failure below.
+    std::unique_ptr<TPlatformFile> file(new TPlatformFile(fd, path, access, share));
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        return fail(EISDIR);
-    }
-    (void)share; // share modes: see the share-mode emulation
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+        return fail(TFileError::AccessDenied, EISDIR);
+    if (!AcquireShareMode(fd, fdWritable, access, share))
+        return fail(TFileError::SharingViolation, EBUSY);
+    if (create == TFileCreate::CreateAlways && ::ftruncate(fd, 0) != 0)
+        return fail(ErrorFromErrno(errno), errno);
     if (error)
         *error = TFileError::None;
     if (osError)
         *osError = 0;
-    return std::unique_ptr<TPlatformFile>(new TPlatformFile(fd, path, access));
+    return file;
 }
 
 std::int64_t TPlatformFile::ReadAt(std::int64_t offset, void* buffer, std::int64_t count)
 {
+    if (FAccess == TFileAccess::Write) {
+        errno = EBADF;
+        return -1;
+    }
     auto* out = static_cast<char*>(buffer);
     std::int64_t done = 0;
     while (done < count) {
@@ -101,6 +204,10 @@ std::int64_t TPlatformFile::ReadAt(std::int64_t offset, void* buffer, std::int64
 
 std::int64_t TPlatformFile::WriteAt(std::int64_t offset, const void* buffer, std::int64_t count)
 {
+    if (FAccess == TFileAccess::Read) {
+        errno = EBADF;
+        return -1;
+    }
     const auto* in = static_cast<const char*>(buffer);
     std::int64_t done = 0;
     while (done < count) {
@@ -125,12 +232,97 @@ std::int64_t TPlatformFile::Size() const
 
 bool TPlatformFile::Truncate(std::int64_t size)
 {
+    if (FAccess == TFileAccess::Read) {
+        errno = EBADF;
+        return false;
+    }
     return ::ftruncate(FFd, size) == 0;
 }
 
 bool TPlatformFile::Flush()
 {
     return ::fsync(FFd) == 0;
+}
+
+namespace {
+
+// Whether [offset, offset + length) lies below FileLockLimit.
+bool LockableRange(std::uint64_t offset, std::uint64_t length)
+{
+    return offset < FileLockLimit && length <= FileLockLimit - offset;
+}
+
+// Whether any held range of a handle overlaps [offset, offset + length).
+bool OverlapsHeld(const std::map<std::uint64_t, std::uint64_t>& held, std::uint64_t offset,
+                  std::uint64_t length)
+{
+    auto next = held.lower_bound(offset);
+    if (next != held.end() && next->first < offset + length)
+        return true;
+    if (next == held.begin())
+        return false;
+    const auto before = std::prev(next);
+    return before->first + before->second > offset;
+}
+
+} // namespace
+
+bool TPlatformFile::LockRange(std::uint64_t offset, std::uint64_t length)
+{
+    if (length == 0)
+        return true;
+    if (!LockableRange(offset, length)) {
+        errno = EINVAL;
+        return false;
+    }
+    // The kernel would merge an overlapping request of this description into
+    // the lock it holds; Windows refuses it, and so do we.
+    if (OverlapsHeld(FLocks, offset, length)) {
+        errno = EAGAIN;
+        return false;
+    }
+    if (!OfdLock(FFd, F_WRLCK, offset, length, false))
+        return false;
+    FLocks.emplace(offset, length);
+    return true;
+}
+
+bool TPlatformFile::UnlockRange(std::uint64_t offset, std::uint64_t length)
+{
+    if (length == 0)
+        return true;
+    const auto held = FLocks.find(offset);
+    if (held == FLocks.end() || held->second != length) {
+        errno = EINVAL;
+        return false;
+    }
+    if (!OfdLock(FFd, F_UNLCK, offset, length, false))
+        return false;
+    FLocks.erase(held);
+    return true;
+}
+
+bool TPlatformFile::CanLockRange(std::uint64_t offset, std::uint64_t length) const
+{
+    if (length == 0)
+        return true;
+    return LockableRange(offset, length) && !OverlapsHeld(FLocks, offset, length) &&
+           !OfdHeldElsewhere(FFd, offset, length);
+}
+
+bool TPlatformFile::Identity(TFileIdentity& identity) const
+{
+    struct stat st {};
+    if (::fstat(FFd, &st) != 0)
+        return false;
+    identity = IdentityOfStat(st);
+    return true;
+}
+
+bool TPlatformFile::IsFileAt(const std::string& path) const
+{
+    TFileIdentity mine, named;
+    return Identity(mine) && FileIdentityOf(path, named) && mine == named;
 }
 
 bool FileExists(const std::string& path)
@@ -157,10 +349,36 @@ bool RenameFile(const std::string& from, const std::string& to)
 
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists)
 {
-    std::error_code ec;
-    const auto options = failIfExists ? std::filesystem::copy_options::none
-                                      : std::filesystem::copy_options::overwrite_existing;
-    return std::filesystem::copy_file(from, to, options, ec) && !ec;
+    const auto source =
+        TPlatformFile::Open(from, TFileAccess::Read, TFileShare::DenyNone, TFileCreate::OpenExisting);
+    if (!source)
+        return false;
+    TFileIdentity sourceId, destId;
+    if (FileIdentityOf(to, destId) && source->Identity(sourceId) && sourceId == destId) {
+        errno = EINVAL; // copying a file onto itself would truncate it
+        return false;
+    }
+    const auto dest = TPlatformFile::Open(to, TFileAccess::Write, TFileShare::Exclusive,
+                                          failIfExists ? TFileCreate::CreateNew
+                                                       : TFileCreate::CreateAlways);
+    if (!dest)
+        return false;
+    std::vector<char> chunk(1 << 16);
+    std::int64_t offset = 0;
+    for (;;) {
+        const std::int64_t got = source->ReadAt(offset, chunk.data(), static_cast<std::int64_t>(chunk.size()));
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break;
+        if (dest->WriteAt(offset, chunk.data(), got) != got)
+            return false;
+        offset += got;
+    }
+    struct stat st {};
+    if (::fstat(source->Handle(), &st) == 0)
+        ::fchmod(dest->Handle(), st.st_mode & 07777);
+    return true;
 }
 
 bool CreateDir(const std::string& path)
@@ -207,6 +425,15 @@ std::int64_t FileSizeOf(const std::string& path)
     if (::stat(path.c_str(), &st) != 0)
         return -1;
     return st.st_size;
+}
+
+bool FileIdentityOf(const std::string& path, TFileIdentity& identity)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return false;
+    identity = IdentityOfStat(st);
+    return true;
 }
 
 } // namespace orvex

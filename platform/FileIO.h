@@ -3,8 +3,15 @@
 // through it. Files are opened with an access mode and a share mode as on
 // Windows; byte-range locks behave like Windows LockFile (per handle,
 // exclusive, not re-entrant, exact unlock, allowed beyond the end of file).
+//
+// Both rest on Linux open-file-description locks: every TPlatformFile owns its
+// own open file description, so two handles conflict whether they live in one
+// process or in two, and a handle's locks vanish when it is closed or its
+// process ends. A child made by fork() shares its parent's descriptions until
+// it closes them or calls exec (handles are close-on-exec).
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -17,6 +24,20 @@ enum class TFileCreate {
     CreateNew,    // fail when present
     CreateAlways, // create or truncate
     OpenAlways,   // open or create
+};
+
+// Byte-range locks cover offsets below this limit. The bytes from here to the
+// end of the 63-bit offset space carry the share-mode emulation; nothing the
+// engine locks (lock-file ranges end near 2^32 + 0x2000000, database-file
+// ranges below 0x10000000) comes near them.
+inline constexpr std::uint64_t FileLockLimit = 0x7FFF'FFFF'0000'0000ULL;
+
+// The identity of a file on disk: device and inode. Two paths, or a handle and
+// a path, name one file when their identities are equal.
+struct TFileIdentity {
+    std::uint64_t Device = 0;
+    std::uint64_t Inode = 0;
+    friend bool operator==(const TFileIdentity&, const TFileIdentity&) = default;
 };
 
 // Why an open or a transfer failed.
@@ -38,11 +59,16 @@ public:
     TPlatformFile& operator=(const TPlatformFile&) = delete;
 
     // nullptr on failure, with the reason in error (and the errno in osError).
+    // The share mode works as on Windows: the open fails with SharingViolation
+    // when it asks for an access that another open handle denies, or denies an
+    // access that another open handle has. CreateAlways truncates only after
+    // the share mode has admitted the open.
     static std::unique_ptr<TPlatformFile> Open(const std::string& path, TFileAccess access,
                                                TFileShare share, TFileCreate create,
                                                TFileError* error = nullptr, int* osError = nullptr);
 
-    // Transfers at an offset; the number of bytes moved, or -1 on failure.
+    // Transfers at an offset; the number of bytes moved, or -1 on failure
+    // (also when the handle was not opened for that direction).
     std::int64_t ReadAt(std::int64_t offset, void* buffer, std::int64_t count);
     std::int64_t WriteAt(std::int64_t offset, const void* buffer, std::int64_t count);
     std::int64_t Size() const; // -1 on failure
@@ -51,25 +77,53 @@ public:
 
     // Byte-range locks with Windows LockFile semantics on open-file-description
     // locks: true when the whole range was locked (or unlocked) by this handle.
+    // A lock is exclusive and fails at once when any other handle holds a lock
+    // overlapping it, or when this handle already holds one overlapping it (no
+    // re-entry, no merging). It may lie beyond the end of the file but must end
+    // at or below FileLockLimit. An unlock must name exactly a range this handle
+    // locked. A zero length is a no-op that succeeds. The file must be open for
+    // writing underneath: Open opens every file read-write when the file's mode
+    // lets it, whatever access was asked for, so that this holds for read-only
+    // use too; on a file that cannot be written no lock is granted.
     bool LockRange(std::uint64_t offset, std::uint64_t length);
     bool UnlockRange(std::uint64_t offset, std::uint64_t length);
+    // Whether LockRange would succeed now, without taking the lock: no handle,
+    // this one included, holds a lock overlapping the range.
+    bool CanLockRange(std::uint64_t offset, std::uint64_t length) const;
+    // The number of ranges this handle holds.
+    int LockedRangeCount() const { return static_cast<int>(FLocks.size()); }
+
+    // The device and inode of the open file; false when the system will not say.
+    bool Identity(TFileIdentity& identity) const;
+    // Whether path names the very file this handle has open (it may have been
+    // deleted or replaced since the open: Linux lets a file others hold open
+    // be removed).
+    bool IsFileAt(const std::string& path) const;
 
     const std::string& Path() const { return FPath; }
     TFileAccess Access() const { return FAccess; }
+    TFileShare Share() const { return FShare; }
     int Handle() const { return FFd; }
 
 private:
-    TPlatformFile(int fd, std::string path, TFileAccess access);
+    TPlatformFile(int fd, std::string path, TFileAccess access, TFileShare share);
     int FFd;
     std::string FPath;
     TFileAccess FAccess;
+    TFileShare FShare;
+    std::map<std::uint64_t, std::uint64_t> FLocks; // held ranges: offset -> length
 };
 
 // File-system helpers on native paths.
 bool FileExists(const std::string& path);      // a regular file
 bool DirectoryExists(const std::string& path);
+// Removes the name at once, as Linux does, even while handles have the file
+// open (they keep the file they have; see TPlatformFile::IsFileAt).
 bool DeleteFile(const std::string& path);
 bool RenameFile(const std::string& from, const std::string& to);
+// Copies contents and mode bits. The source is opened for reading sharing
+// everything, the destination for writing exclusively, so a copy fails with a
+// sharing violation where an open would.
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists);
 bool CreateDir(const std::string& path);
 bool ForceDirectories(const std::string& path);
@@ -78,5 +132,7 @@ bool RemoveDir(const std::string& path);
 bool FileIsReadOnly(const std::string& path);
 bool FileSetReadOnly(const std::string& path, bool readOnly);
 std::int64_t FileSizeOf(const std::string& path); // -1 when missing
+// The device and inode that path names; false when it names nothing.
+bool FileIdentityOf(const std::string& path, TFileIdentity& identity);
 
 } // namespace orvex

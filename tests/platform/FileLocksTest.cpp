@@ -1,0 +1,256 @@
+// Byte-range locks with Windows LockFile semantics: per handle, exclusive, not
+// re-entrant, exact unlock, beyond the end of file, gone with the handle or
+// the process; and share modes between processes.
+
+#include "platform/FileIO.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace orvex {
+namespace {
+
+std::unique_ptr<TPlatformFile> OpenShared(const std::string& path,
+                                          TFileAccess access = TFileAccess::ReadWrite)
+{
+    return TPlatformFile::Open(path, access, TFileShare::DenyNone, TFileCreate::OpenAlways);
+}
+
+class FileLocksTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/orvex_locks_XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        FDir = pattern;
+        FPath = FDir + "/locks.dat";
+        FFirst = OpenShared(FPath);
+        FSecond = OpenShared(FPath);
+        ASSERT_NE(FFirst, nullptr);
+        ASSERT_NE(FSecond, nullptr);
+    }
+    void TearDown() override
+    {
+        FFirst.reset();
+        FSecond.reset();
+        std::filesystem::remove_all(FDir);
+    }
+
+    std::string FDir;
+    std::string FPath;
+    std::unique_ptr<TPlatformFile> FFirst;
+    std::unique_ptr<TPlatformFile> FSecond;
+};
+
+TEST_F(FileLocksTest, TwoHandlesOfOneProcessConflict)
+{
+    EXPECT_TRUE(FFirst->LockRange(100, 10));
+    EXPECT_FALSE(FSecond->LockRange(100, 10));
+    EXPECT_FALSE(FSecond->LockRange(109, 1)); // overlaps the last byte
+    EXPECT_FALSE(FSecond->LockRange(50, 51)); // overlaps the first byte
+    EXPECT_TRUE(FSecond->LockRange(110, 1));  // just after
+    EXPECT_TRUE(FSecond->LockRange(99, 1));   // just before
+    EXPECT_FALSE(FSecond->CanLockRange(105, 1));
+    EXPECT_TRUE(FFirst->UnlockRange(100, 10));
+    EXPECT_TRUE(FSecond->CanLockRange(100, 10));
+    EXPECT_TRUE(FSecond->LockRange(100, 10));
+}
+
+TEST_F(FileLocksTest, AHandleCannotLockARangeItHoldsOrOverlaps)
+{
+    ASSERT_TRUE(FFirst->LockRange(1000, 100));
+    EXPECT_FALSE(FFirst->LockRange(1000, 100));
+    EXPECT_FALSE(FFirst->LockRange(1050, 1));
+    EXPECT_FALSE(FFirst->LockRange(900, 101));
+    EXPECT_FALSE(FFirst->LockRange(900, 1000)); // spans it
+    EXPECT_FALSE(FFirst->CanLockRange(1099, 1));
+    // Neighbours are separate locks, each unlocked on its own.
+    EXPECT_TRUE(FFirst->LockRange(1100, 5));
+    EXPECT_TRUE(FFirst->LockRange(995, 5));
+    EXPECT_EQ(FFirst->LockedRangeCount(), 3);
+    EXPECT_TRUE(FFirst->UnlockRange(1000, 100));
+    EXPECT_TRUE(FSecond->LockRange(1000, 100)); // the neighbours stayed locked
+    EXPECT_FALSE(FSecond->LockRange(1100, 1));
+    EXPECT_FALSE(FSecond->LockRange(999, 1));
+}
+
+TEST_F(FileLocksTest, AnUnlockMustNameExactlyAHeldRange)
+{
+    ASSERT_TRUE(FFirst->LockRange(0, 8192));
+    EXPECT_FALSE(FFirst->UnlockRange(0, 1));
+    EXPECT_FALSE(FFirst->UnlockRange(1, 8191));
+    EXPECT_FALSE(FFirst->UnlockRange(0, 8193));
+    EXPECT_FALSE(FSecond->UnlockRange(0, 8192)); // held by the other handle
+    EXPECT_FALSE(FSecond->LockRange(4096, 1));
+    EXPECT_TRUE(FFirst->UnlockRange(0, 8192));
+    EXPECT_FALSE(FFirst->UnlockRange(0, 8192)); // no longer held
+    EXPECT_EQ(FFirst->LockedRangeCount(), 0);
+}
+
+TEST_F(FileLocksTest, ZeroLengthIsANoOpThatSucceeds)
+{
+    ASSERT_TRUE(FFirst->LockRange(10, 5));
+    EXPECT_TRUE(FFirst->LockRange(12, 0));
+    EXPECT_TRUE(FSecond->LockRange(12, 0));
+    EXPECT_TRUE(FSecond->UnlockRange(77, 0));
+    EXPECT_TRUE(FSecond->CanLockRange(12, 0));
+    EXPECT_EQ(FSecond->LockedRangeCount(), 0);
+}
+
+TEST_F(FileLocksTest, LocksLieBeyondTheEndOfFileWithSixtyFourBitOffsets)
+{
+    ASSERT_EQ(FFirst->Size(), 0);
+    const std::uint64_t far = 0x1'0200'0000ULL + 0xFFFF'FFF0ULL; // record locks of high addresses
+    EXPECT_TRUE(FFirst->LockRange(far, 16));
+    EXPECT_FALSE(FSecond->LockRange(far + 15, 1));
+    EXPECT_TRUE(FSecond->LockRange(far - 0x1'0000'0000ULL, 16)); // same low 32 bits, no clash
+    EXPECT_EQ(FFirst->Size(), 0);
+    // The share-mode range above FileLockLimit is never handed out.
+    EXPECT_FALSE(FFirst->LockRange(FileLockLimit, 1));
+    EXPECT_FALSE(FFirst->LockRange(FileLockLimit - 1, 2));
+    EXPECT_FALSE(FFirst->CanLockRange(FileLockLimit - 1, 2));
+    EXPECT_FALSE(FFirst->LockRange(1, ~std::uint64_t{0}));
+    EXPECT_TRUE(FFirst->LockRange(FileLockLimit - 1, 1));
+}
+
+TEST_F(FileLocksTest, ClosingAHandleReleasesItsLocks)
+{
+    ASSERT_TRUE(FFirst->LockRange(0, 1));
+    ASSERT_TRUE(FFirst->LockRange(0x400000, 4096));
+    FFirst.reset();
+    EXPECT_TRUE(FSecond->LockRange(0, 1));
+    EXPECT_TRUE(FSecond->LockRange(0x400000, 4096));
+}
+
+TEST_F(FileLocksTest, HandlesOpenedForReadingStillLockExclusively)
+{
+    auto reader = OpenShared(FPath, TFileAccess::Read);
+    ASSERT_NE(reader, nullptr);
+    EXPECT_TRUE(reader->LockRange(5, 1));
+    EXPECT_FALSE(FFirst->LockRange(5, 1));
+}
+
+// A child process made by fork: it runs body (which may report to the parent
+// through the pipe) and then waits until the parent writes to it or kills it.
+class TChild {
+public:
+    explicit TChild(const std::function<char()>& body)
+    {
+        int up[2], down[2];
+        EXPECT_EQ(::pipe(up), 0);
+        EXPECT_EQ(::pipe(down), 0);
+        FPid = ::fork();
+        if (FPid == 0) {
+            ::close(up[0]);
+            ::close(down[1]);
+            const char answer = body();
+            (void)!::write(up[1], &answer, 1);
+            char go;
+            (void)!::read(down[0], &go, 1);
+            ::_exit(0);
+        }
+        ::close(up[1]);
+        ::close(down[0]);
+        FUp = up[0];
+        FDown = down[1];
+    }
+    ~TChild()
+    {
+        Finish();
+        ::close(FUp);
+        ::close(FDown);
+    }
+    char Answer()
+    {
+        char answer = '?';
+        EXPECT_EQ(::read(FUp, &answer, 1), 1);
+        return answer;
+    }
+    void Kill()
+    {
+        ::kill(FPid, SIGKILL);
+        Finish();
+    }
+    void Finish()
+    {
+        if (FPid <= 0)
+            return;
+        (void)!::write(FDown, "x", 1);
+        int status = 0;
+        ::waitpid(FPid, &status, 0);
+        FPid = -1;
+    }
+
+private:
+    pid_t FPid = -1;
+    int FUp = -1;
+    int FDown = -1;
+};
+
+TEST_F(FileLocksTest, LocksConflictBetweenProcessesAndVanishWithTheProcess)
+{
+    const std::string path = FPath;
+    TChild holder([path] {
+        auto file = OpenShared(path);
+        const bool locked = file && file->LockRange(0x800000 + 7 * 8192, 8192);
+        file.release(); // keep the handle, and its locks, until the process ends
+        return locked ? 'L' : 'F';
+    });
+    ASSERT_EQ(holder.Answer(), 'L');
+    EXPECT_FALSE(FFirst->LockRange(0x800000 + 7 * 8192 + 100, 1));
+    EXPECT_FALSE(FFirst->CanLockRange(0x800000 + 7 * 8192, 1));
+    EXPECT_TRUE(FFirst->CanLockRange(0x800000 + 8 * 8192, 1));
+
+    TChild blocked([path] {
+        auto file = OpenShared(path);
+        return file && !file->LockRange(0x800000 + 7 * 8192, 1) ? 'B' : 'F';
+    });
+    EXPECT_EQ(blocked.Answer(), 'B');
+
+    holder.Kill();
+    EXPECT_TRUE(FFirst->LockRange(0x800000 + 7 * 8192 + 100, 1));
+}
+
+TEST_F(FileLocksTest, ShareModesHoldBetweenProcesses)
+{
+    const std::string path = FPath;
+    TChild exclusive([path] {
+        auto file = TPlatformFile::Open(path, TFileAccess::ReadWrite, TFileShare::Exclusive,
+                                        TFileCreate::OpenExisting);
+        // Our own handles in this test hold the file: the open must fail.
+        return file ? 'O' : 'R';
+    });
+    EXPECT_EQ(exclusive.Answer(), 'R');
+    exclusive.Finish();
+
+    FFirst.reset();
+    FSecond.reset();
+    TChild holder([path] {
+        auto file = TPlatformFile::Open(path, TFileAccess::ReadWrite, TFileShare::Exclusive,
+                                        TFileCreate::OpenExisting);
+        const bool opened = file != nullptr;
+        file.release();
+        return opened ? 'O' : 'R';
+    });
+    ASSERT_EQ(holder.Answer(), 'O');
+    TFileError error = TFileError::None;
+    EXPECT_EQ(TPlatformFile::Open(path, TFileAccess::Read, TFileShare::DenyNone,
+                                  TFileCreate::OpenExisting, &error),
+              nullptr);
+    EXPECT_EQ(error, TFileError::SharingViolation);
+    holder.Kill();
+    EXPECT_NE(TPlatformFile::Open(path, TFileAccess::Read, TFileShare::DenyNone, TFileCreate::OpenExisting),
+              nullptr);
+}
+
+} // namespace
+} // namespace orvex
