@@ -4,6 +4,7 @@
 // code-page conversion, assertions, random numbers and the tick counter.
 
 #include "host/System.h"
+#include "platform/CodePage.h"
 
 #include <cstddef>
 #include <exception>
@@ -178,11 +179,7 @@ std::string ChangeFileExt(const std::string& fileName, const std::string& ext);
 std::string IncludeTrailingPathDelimiter(const std::string& path);
 std::string ExcludeTrailingPathDelimiter(const std::string& path);
 
-// Windows-1252 <-> UTF-16 and UTF-8. Characters outside the code page become '?'.
-std::u16string Win1252ToUtf16(std::string_view s);
-std::string Utf16ToWin1252(std::u16string_view s);
-std::string Win1252ToUtf8(std::string_view s);
-std::string Utf8ToWin1252(std::string_view s);
+// Windows-1252 <-> UTF-16 and UTF-8: see platform/CodePage.h.
 
 // ------------------------------------------------- random numbers and time
 

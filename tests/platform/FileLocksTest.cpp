@@ -175,10 +175,16 @@ public:
         EXPECT_EQ(::read(FUp, &answer, 1), 1);
         return answer;
     }
+    // Kills the child and reaps it; nothing is written to its pipe, whose
+    // reading end may already be gone (a write would raise SIGPIPE here).
     void Kill()
     {
+        if (FPid <= 0)
+            return;
         ::kill(FPid, SIGKILL);
-        Finish();
+        int status = 0;
+        ::waitpid(FPid, &status, 0);
+        FPid = -1;
     }
     void Finish()
     {

@@ -1,11 +1,4 @@
-// Windows-1252 <-> UTF-16 and UTF-8.
-//
-// Bytes 0x00-0x7F and 0xA0-0xFF are the code points of the same value; 0x80-0x9F
-// carry the code page's typographic characters, and its five undefined bytes
-// (0x81 0x8D 0x8F 0x90 0x9D) stand for the control code points of their own
-// value, both ways. Any other character becomes '?'.
-
-#include "host/SysUtils.h"
+#include "platform/CodePage.h"
 
 
 namespace orvex {
@@ -124,6 +117,17 @@ std::string Win1252ToUtf8(std::string_view s)
     for (char c : s)
         AppendUtf8(r, ToUnicode(static_cast<unsigned char>(c)));
     return r;
+}
+
+bool IsValidUtf8(std::string_view s)
+{
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const std::size_t start = i;
+        if (NextUtf8(s, i) == 0xFFFD && !(i - start == 3 && s.compare(start, 3, "\xEF\xBF\xBD") == 0))
+            return false;
+    }
+    return true;
 }
 
 std::string Utf8ToWin1252(std::string_view s)

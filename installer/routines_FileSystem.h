@@ -1,0 +1,60 @@
+#pragma once
+// File-system helpers of the installer library on Windows-form paths: the
+// shell's folders as the registry names them, file attributes, the nearest
+// existing folder and file dates.
+//
+// The folder browser (TOpenFolderDialog) is a dialog of the forms layer and
+// is not here.
+
+#include "installer/types_Dorvane.h"
+
+#include <string>
+
+namespace orvex {
+
+// The key of the shell folders and the key of the program-files folders.
+inline const char* const ShellFoldersKey = "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+inline const char* const CurrentVersionKey = "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+
+// A value of the shell folders key (HKEY_CURRENT_USER), else def.
+std::string ShellFolderValue(const std::string& name, const std::string& def);
+
+// The shell's folders from the registry, else their defaults; no trailing
+// backslash.
+std::string GetStartMenuFolder();   // "Start Menu", else the Windows folder and "Startmen"
+std::string GetProgramsFolder();    // "Programs", else the start menu and "Programs"
+std::string GetDesktopFolder();     // "Desktop", else the Windows folder and "Desktop"
+std::string GetStartupFolder();     // "Startup", else the Windows folder and "Startup"
+std::string GetProgramFilesFolder(); // "ProgramFilesDir", else the current drive and "Program Files"
+std::string GetCommonFilesFolder();  // "CommonFilesDir", else the current drive and "Program Files\Common Files"
+
+enum TDrvnFileAttribute {
+    dfaArchive,
+    dfaCompressed,
+    dfaDirectory,
+    dfaHidden,
+    dfaNormal,
+    dfaOffline,
+    dfaReadOnly,
+    dfaSystem,
+    dfaTemporary,
+};
+using TDrvnFileAttributes = TEnumSet<TDrvnFileAttribute>;
+
+// Gives a file the attributes of the set. Only the read-only attribute means
+// something on our file systems; the others are accepted and kept nowhere.
+// Failure raises IEfcSetAttributes "Cannot set file attributes. Error : %s"
+// with the system's text.
+void SetDrvnFileAttributes(const std::string& fileName, TDrvnFileAttributes attributes);
+// The attributes read back: read-only is the only one.
+TDrvnFileAttributes GetDrvnFileAttributes(const std::string& fileName);
+
+// The path with trailing components stripped until it names an existing
+// folder; empty when not even its drive exists.
+std::string NearestExistingFolder(const std::string& path);
+
+// The last-write date of a file as a date-time value; false when the file
+// does not exist.
+bool GetFileDateTime(const std::string& fileName, TDateTime& value);
+
+} // namespace orvex
