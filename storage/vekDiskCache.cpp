@@ -1,0 +1,575 @@
+// The page cache (TCacheMgr) and the block cache of a transaction
+// (TCacheBlockMgr).
+
+#include "storage/vekDisk.h"
+
+#include "storage/vekByteOrder.h"
+#include "storage/vekCommon.h"
+#include "storage/vekDiskErrors.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace orvex {
+
+namespace {
+
+constexpr Integer MinIndexCapacity = 1000;
+constexpr Integer PageKeySize = THashCollectionItem::HashKeySize;
+
+// A page's hash key: the upper address in the first four bytes, the lower in
+// the last four, both little-endian.
+struct TPageKey {
+    Byte Bytes[PageKeySize];
+    TPageKey(Cardinal Upper, Cardinal Lower)
+    {
+        WriteLE32(Bytes, Upper);
+        WriteLE32(Bytes + 4, Lower);
+    }
+};
+
+} // namespace
+
+// ================================================================== TCacheMgr
+
+TCacheMgr::TCacheMgr()
+    : TCollection(ItemClassOf<TCachePage>()),
+      FIndex(std::make_unique<TVekBaseHash>(MinIndexCapacity, MinIndexCapacity, PageKeySize))
+{
+}
+
+TCacheMgr::~TCacheMgr() = default;
+
+void TCacheMgr::LogLine(const std::string& Text)
+{
+    if (FLog)
+        FLog->Add(Text);
+}
+
+void TCacheMgr::Open(Integer PageCount, Integer PageSize)
+{
+    if (!FReadIO)
+        VekDatabaseError(diskerr::InvalidProcedure, "TCacheMgr.Open", "ReadIO", this);
+    if (!FWriteIO)
+        VekDatabaseError(diskerr::InvalidProcedure, "TCacheMgr.Open", "WriteIO", this);
+    ORVEX_ASSERT(PageSize > 0 && std::has_single_bit(static_cast<Cardinal>(PageSize)),
+                 "Cache page size must be a power of two");
+    Close();
+    FPageSize = PageSize;
+    FPageMask = ~static_cast<Cardinal>(PageSize - 1);
+    FPageCount = PageCount;
+    RebuildHash(std::max(MinIndexCapacity, PageCount));
+    for (Integer i = 0; i < PageCount; ++i)
+        AddPage();
+    FHits = 0;
+    FMisses = 0;
+}
+
+void TCacheMgr::Close()
+{
+    Clear();
+    FLeastRecent = nullptr;
+    FMostRecent = nullptr;
+    FEmptyHint = 0;
+    RebuildHash(MinIndexCapacity);
+    FTransactionActive = false;
+}
+
+int TCacheMgr::AddPage()
+{
+    auto* page = static_cast<TCachePage*>(Add());
+    page->Data.assign(static_cast<std::size_t>(FPageSize), 0);
+    page->FSlot = Count() - 1;
+    // Never used: the least recent of all.
+    page->FMoreRecent = FLeastRecent;
+    if (FLeastRecent)
+        FLeastRecent->FLessRecent = page;
+    else
+        FMostRecent = page;
+    FLeastRecent = page;
+    FEmptyHint = std::min(FEmptyHint, Count() - 1);
+    LogLine("Add cache page");
+    return Count() - 1;
+}
+
+// ------------------------------------------------------------- use order
+
+void TCacheMgr::Unlink(TCachePage* Page)
+{
+    (Page->FLessRecent ? Page->FLessRecent->FMoreRecent : FLeastRecent) = Page->FMoreRecent;
+    (Page->FMoreRecent ? Page->FMoreRecent->FLessRecent : FMostRecent) = Page->FLessRecent;
+    Page->FLessRecent = nullptr;
+    Page->FMoreRecent = nullptr;
+}
+
+void TCacheMgr::Touch(TCachePage* Page)
+{
+    Page->LRUFlag = ++FNextStamp;
+    if (Page == FMostRecent)
+        return;
+    Unlink(Page);
+    Page->FLessRecent = FMostRecent;
+    if (FMostRecent)
+        FMostRecent->FMoreRecent = Page;
+    else
+        FLeastRecent = Page;
+    FMostRecent = Page;
+}
+
+// ------------------------------------------------------------- the page index
+
+void TCacheMgr::RebuildHash(Integer Capacity)
+{
+    FIndex = std::make_unique<TVekBaseHash>(Capacity, Capacity, PageKeySize);
+    for (int i = 0; i < Count(); ++i)
+        if (Pages(i)->IsHashed)
+            FIndex->Add(Pages(i)->HashKey, PageKeySize, i);
+}
+
+void TCacheMgr::HashPage(int Index)
+{
+    TCachePage* page = Pages(Index);
+    if (page->IsHashed)
+        return;
+    // A larger index first, while this page is not yet among the hashed ones:
+    // each page must be in the index once, or a stale entry would outlive it.
+    if (FIndex->CheckHashFull())
+        RebuildHash(std::max(MinIndexCapacity, 2 * Count()));
+    page->SetHashFromInts(static_cast<Integer>(page->UpperAddress),
+                          static_cast<Integer>(page->LowerAddress));
+    FIndex->Add(page->HashKey, PageKeySize, Index);
+}
+
+void TCacheMgr::UnhashPage(int Index)
+{
+    TCachePage* page = Pages(Index);
+    if (!page->IsHashed)
+        return;
+    FIndex->Delete(page->HashKey, PageKeySize, Index);
+    page->IsHashed = false;
+}
+
+void TCacheMgr::ForgetPage(int Index)
+{
+    UnhashPage(Index);
+    TCachePage* page = Pages(Index);
+    page->State = cpEmpty;
+    FEmptyHint = std::min(FEmptyHint, Index);
+    page->PageOwner = 0;
+    page->LowerAddress = 0;
+    page->UpperAddress = 0;
+}
+
+int TCacheMgr::FindPage(Cardinal Address, Cardinal HighAddress) const
+{
+    const TPageKey key(HighAddress, Address);
+    const Integer index = FIndex->ValueOf(key.Bytes, PageKeySize);
+    if (index < 0)
+        return -1;
+    const TCachePage* page = Pages(index);
+    if (page->LowerAddress != Address || page->UpperAddress != HighAddress)
+        AssertFailed(Format("Cache hash incorrect %d %d", {Address, HighAddress}), __FILE__, __LINE__);
+    return index;
+}
+
+// --------------------------------------------------------------- replacement
+
+int TCacheMgr::GetNextEmptyPage()
+{
+    // The first empty page in collection order: no page before the hint is empty.
+    int chosen = -1;
+    for (int i = FEmptyHint; i < Count() && chosen < 0; ++i)
+        if (Pages(i)->State == cpEmpty)
+            chosen = i;
+    FEmptyHint = chosen >= 0 ? chosen : Count();
+    // Else, outside a transaction, the clean page used longest ago: the use
+    // order lists every page by its use stamp, oldest first.
+    TCachePage* oldest = nullptr;
+    if (chosen < 0 && !FTransactionActive)
+        for (oldest = FLeastRecent; oldest && oldest->State == cpDirty;)
+            oldest = oldest->FMoreRecent;
+    if (chosen >= 0) {
+        if (FLog)
+            LogLine("GetNextEmptyPage. EmptyPage: " + IntToStr(chosen));
+    } else if (oldest) {
+        chosen = oldest->FSlot;
+        if (FLog)
+            LogLine("GetNextEmptyPage. Replacing OldestPage: " + IntToStr(chosen));
+    } else {
+        LogLine("GetNextEmptyPage. Adding new page");
+        chosen = AddPage();
+    }
+    UnhashPage(chosen);
+    return chosen;
+}
+
+void TCacheMgr::RemovePage(Cardinal Address, Cardinal HighAddress)
+{
+    const int index = FindPage(Address, HighAddress);
+    if (index >= 0)
+        ForgetPage(index);
+}
+
+void TCacheMgr::ClearOwnedPages(Integer Owner)
+{
+    for (int i = 0; i < Count(); ++i) {
+        TCachePage* page = Pages(i);
+        if (page->PageOwner == Owner && page->State == cpClean) {
+            page->State = cpEmpty;
+            FEmptyHint = std::min(FEmptyHint, i);
+        }
+    }
+}
+
+void TCacheMgr::ClearCache()
+{
+    for (int i = 0; i < Count(); ++i)
+        Pages(i)->State = cpEmpty;
+    FEmptyHint = 0;
+}
+
+void TCacheMgr::ResetPageCount(Integer NewCount)
+{
+    FPageCount = NewCount;
+    // Only the tail goes, so the indices the hash holds stay right.
+    while (Count() > NewCount && Pages(Count() - 1)->State != cpDirty) {
+        UnhashPage(Count() - 1);
+        Unlink(Pages(Count() - 1));
+        Delete(Count() - 1);
+        FEmptyHint = std::min(FEmptyHint, Count());
+    }
+    while (Count() < NewCount)
+        AddPage();
+}
+
+// ----------------------------------------------------------------- transfers
+
+TCachePage* TCacheMgr::AcquirePage(Integer TableID, Cardinal AccessFlags, Cardinal Base,
+                                   Cardinal HighAddress, bool WholePage)
+{
+    int index = FindPage(Base, HighAddress);
+    if (index >= 0) {
+        TCachePage* page = Pages(index);
+        if (page->PageOwner == TableID && page->State != cpEmpty) {
+            ++FHits;
+            return page;
+        }
+    } else {
+        index = GetNextEmptyPage();
+    }
+    TCachePage* page = Pages(index);
+    if (WholePage) {
+        ++FHits; // overwritten whole: nothing to read
+    } else {
+        ++FMisses;
+        try {
+            FReadIO(page->Data.data(), TableID, AccessFlags, Base, HighAddress);
+        } catch (...) {
+            ForgetPage(index); // its bytes are no longer those of any page
+            throw;
+        }
+        page->State = cpClean;
+    }
+    page->PageOwner = TableID;
+    page->AccessFlags = AccessFlags;
+    page->LowerAddress = Base;
+    page->UpperAddress = HighAddress;
+    HashPage(index);
+    return page;
+}
+
+void TCacheMgr::StorePage(TCachePage* Page, const Byte* Source, Integer Offset, Integer Count,
+                          Integer TableID, Cardinal AccessFlags)
+{
+    Byte* target = Page->Data.data() + Offset;
+    if (Source != target)
+        std::memmove(target, Source, static_cast<std::size_t>(Count));
+    Page->PageOwner = TableID;
+    Page->AccessFlags = AccessFlags;
+    Touch(Page);
+    if (FTransactionActive) {
+        Page->State = cpDirty;
+        if (FOnPageDirty)
+            FOnPageDirty(Page);
+        return;
+    }
+    try {
+        FWriteIO(Page->Data.data(), TableID, AccessFlags, Page->LowerAddress, Page->UpperAddress);
+    } catch (...) {
+        // The file does not hold these bytes: the cache must not claim it does.
+        RemovePage(Page->LowerAddress, Page->UpperAddress);
+        throw;
+    }
+    Page->State = cpClean;
+}
+
+void TCacheMgr::ReadCache(void* Buffer, Integer TableID, Cardinal AccessFlags, Cardinal Address,
+                          Cardinal HighAddress, Integer Size)
+{
+    Byte* out = static_cast<Byte*>(Buffer);
+    Cardinal base = Address & FPageMask;
+    Integer offset = static_cast<Integer>(Address - base);
+    while (Size > 0) {
+        TCachePage* page = AcquirePage(TableID, AccessFlags, base, HighAddress, false);
+        const Integer count = std::min(FPageSize - offset, Size);
+        std::memcpy(out, page->Data.data() + offset, static_cast<std::size_t>(count));
+        Touch(page);
+        out += count;
+        Size -= count;
+        base += static_cast<Cardinal>(FPageSize);
+        offset = 0;
+    }
+}
+
+void TCacheMgr::WriteCache(const void* Buffer, Integer TableID, Cardinal AccessFlags,
+                           Cardinal Address, Cardinal HighAddress, Integer Size)
+{
+    const Byte* in = static_cast<const Byte*>(Buffer);
+    Cardinal base = Address & FPageMask;
+    Integer offset = static_cast<Integer>(Address - base);
+    while (Size > 0) {
+        const Integer count = std::min(FPageSize - offset, Size);
+        TCachePage* page =
+            AcquirePage(TableID, AccessFlags, base, HighAddress, offset == 0 && count == FPageSize);
+        StorePage(page, in, offset, count, TableID, AccessFlags);
+        in += count;
+        Size -= count;
+        base += static_cast<Cardinal>(FPageSize);
+        offset = 0;
+    }
+}
+
+bool TCacheMgr::ReadCacheByRef(void*& Buffer, Integer TableID, Cardinal AccessFlags,
+                               Cardinal Address, Cardinal HighAddress, Integer Size)
+{
+    const Cardinal base = Address & FPageMask;
+    if (Size <= 0 || ((Address + static_cast<Cardinal>(Size) - 1) & FPageMask) != base)
+        return false;
+    TCachePage* page = AcquirePage(TableID, AccessFlags, base, HighAddress, false);
+    Touch(page);
+    Buffer = page->Data.data() + (Address - base);
+    return true;
+}
+
+bool TCacheMgr::WriteCacheByRef(const void* Buffer, Integer TableID, Cardinal AccessFlags,
+                                Cardinal Address, Cardinal HighAddress, Integer Size)
+{
+    const Cardinal base = Address & FPageMask;
+    if (Size <= 0 || ((Address + static_cast<Cardinal>(Size) - 1) & FPageMask) != base)
+        return false;
+    const Integer offset = static_cast<Integer>(Address - base);
+    TCachePage* page =
+        AcquirePage(TableID, AccessFlags, base, HighAddress, offset == 0 && Size == FPageSize);
+    StorePage(page, static_cast<const Byte*>(Buffer), offset, Size, TableID, AccessFlags);
+    return true;
+}
+
+// -------------------------------------------------------------- transactions
+
+void TCacheMgr::StartTransaction()
+{
+    FTransactionActive = true;
+}
+
+void TCacheMgr::Commit()
+{
+    if (!FTransactionActive)
+        VekDatabaseError(diskerr::NoTransaction, "TCacheMgr.Commit", "", this);
+    for (int i = 0; i < Count(); ++i) {
+        TCachePage* page = Pages(i);
+        if (page->State != cpDirty)
+            continue;
+        FWriteIO(page->Data.data(), page->PageOwner, page->AccessFlags, page->LowerAddress,
+                 page->UpperAddress);
+        page->State = cpClean;
+    }
+    FTransactionActive = false;
+}
+
+void TCacheMgr::Rollback()
+{
+    if (!FTransactionActive)
+        VekDatabaseError(diskerr::NoTransaction, "TCacheMgr.Rollback", "", this);
+    for (int i = 0; i < Count(); ++i)
+        if (Pages(i)->State == cpDirty)
+            ForgetPage(i);
+    FTransactionActive = false;
+}
+
+void TCacheMgr::DumpState()
+{
+    if (!FLog)
+        return;
+    static const char* const stateNames[] = {"Empty", "Clean", "Dirty"};
+    FLog->Add(Format("Cache: %d pages of %d bytes, hits %d, misses %d",
+                     {Count(), FPageSize, FHits, FMisses}));
+    for (int i = 0; i < Count(); ++i) {
+        const TCachePage* page = Pages(i);
+        FLog->Add(Format("Page %d: address %u, owner %d, flags %u, state %s, stamp %u",
+                         {i, page->LowerAddress, page->PageOwner, page->AccessFlags,
+                          stateNames[page->State], static_cast<unsigned long long>(page->LRUFlag)}));
+    }
+}
+
+// ============================================================= TCacheBlockMgr
+
+TCacheBlockMgr::TCacheBlockMgr() : TCollection(ItemClassOf<TCacheBlock>()) {}
+
+template <class F>
+void TCacheBlockMgr::ForEachOverlap(Cardinal LowAddress, Cardinal HighAddress, Integer Size,
+                                    F&& Visit) const
+{
+    if (FIndex.empty() || Size <= 0)
+        return;
+    const Int64 low = LowAddress;
+    const Int64 end = low + Size;
+    // Blocks start at most FLargestBlock - 1 bytes before the range to reach into it.
+    const Int64 from = std::max<Int64>(0, low - FLargestBlock + 1);
+    std::vector<int> hits;
+    for (auto it = FIndex.lower_bound(KeyOf(static_cast<Cardinal>(from), HighAddress));
+         it != FIndex.end() && (it->first >> 32) == HighAddress &&
+         static_cast<Int64>(it->first & 0xFFFFFFFFu) < end;
+         ++it) {
+        const TCacheBlock* block = Blocks(it->second);
+        if (Int64{block->LowAddress} + block->BlockSize > low)
+            hits.push_back(it->second);
+    }
+    // Older blocks first, so that a later block's bytes come out on top.
+    std::sort(hits.begin(), hits.end());
+    for (int index : hits) {
+        TCacheBlock* block = Blocks(index);
+        const Int64 start = std::max<Int64>(low, block->LowAddress);
+        const Int64 stop = std::min<Int64>(end, Int64{block->LowAddress} + block->BlockSize);
+        Visit(block, static_cast<Integer>(start - low),
+              static_cast<Integer>(start - block->LowAddress), static_cast<Integer>(stop - start));
+    }
+}
+
+int TCacheBlockMgr::FindBlock(Cardinal LowAddress, Cardinal HighAddress) const
+{
+    const std::uint64_t key = KeyOf(LowAddress, HighAddress);
+    auto it = FIndex.lower_bound(key);
+    if (it != FIndex.end() && it->first == key)
+        return it->second;
+    while (it != FIndex.begin()) {
+        --it;
+        const TCacheBlock* block = Blocks(it->second);
+        if (block->HighAddress != HighAddress ||
+            Int64{LowAddress} - block->LowAddress >= FLargestBlock)
+            break;
+        if (Int64{block->LowAddress} + block->BlockSize > LowAddress)
+            VekDatabaseError(diskerr::ObjectNotFound, "TCacheBlockMgr.FindBlock",
+                             Format("Cached block %u overlaps %u", {block->LowAddress, LowAddress}),
+                             const_cast<TCacheBlockMgr*>(this));
+    }
+    return -1;
+}
+
+void TCacheBlockMgr::ReadBlock(void* Buffer, Integer Owner, Cardinal AccessFlags,
+                               Cardinal LowAddress, Cardinal HighAddress, Integer Size)
+{
+    const int index = FindBlock(LowAddress, HighAddress);
+    if (index < 0) {
+        ++FMisses;
+        FReadIO(Buffer, Owner, AccessFlags, LowAddress, HighAddress, Size);
+        return;
+    }
+    const TCacheBlock* block = Blocks(index);
+    if (block->BlockOwner != Owner || block->BlockSize != Size)
+        VekDatabaseError(diskerr::Internal, "TCacheBlockMgr.ReadBlock", "CacheBlock invalid", this);
+    std::memcpy(Buffer, block->Data.data(), static_cast<std::size_t>(Size));
+    ++FHits;
+}
+
+void TCacheBlockMgr::WriteBlock(const void* Buffer, Integer Owner, Cardinal AccessFlags,
+                                Cardinal LowAddress, Cardinal HighAddress, Integer Size)
+{
+    const int index = FindBlock(LowAddress, HighAddress);
+    TCacheBlock* block = nullptr;
+    if (index >= 0) {
+        block = Blocks(index);
+        if (block->BlockOwner != Owner || block->BlockSize != Size)
+            VekDatabaseError(diskerr::Internal, "TCacheBlockMgr.WriteBlock", "CacheBlock invalid", this);
+    } else {
+        block = static_cast<TCacheBlock*>(Add());
+        block->Data.assign(static_cast<std::size_t>(Size), 0);
+        block->LowAddress = LowAddress;
+        block->HighAddress = HighAddress;
+        block->BlockOwner = Owner;
+        block->BlockSize = Size;
+        FIndex[KeyOf(LowAddress, HighAddress)] = Count() - 1;
+        FLargestBlock = std::max(FLargestBlock, Size);
+        if (FLog)
+            FLog->Add(Format("Add cache block %u size %d", {LowAddress, Size}));
+    }
+    block->AccessFlags = AccessFlags;
+    std::memcpy(block->Data.data(), Buffer, static_cast<std::size_t>(Size));
+    block->State = cpDirty;
+}
+
+void TCacheBlockMgr::OverlayBlocks(void* Buffer, Cardinal LowAddress, Cardinal HighAddress,
+                                   Integer Size) const
+{
+    Byte* out = static_cast<Byte*>(Buffer);
+    ForEachOverlap(LowAddress, HighAddress, Size,
+                   [out](const TCacheBlock* block, Integer at, Integer from, Integer count) {
+                       std::memcpy(out + at, block->Data.data() + from, static_cast<std::size_t>(count));
+                   });
+}
+
+void TCacheBlockMgr::PatchBlocks(const void* Buffer, Cardinal LowAddress, Cardinal HighAddress,
+                                 Integer Size)
+{
+    const Byte* in = static_cast<const Byte*>(Buffer);
+    ForEachOverlap(LowAddress, HighAddress, Size,
+                   [in](TCacheBlock* block, Integer at, Integer from, Integer count) {
+                       std::memcpy(block->Data.data() + from, in + at, static_cast<std::size_t>(count));
+                       block->State = cpDirty;
+                   });
+}
+
+bool TCacheBlockMgr::HasBlocksIn(Cardinal LowAddress, Cardinal HighAddress, Integer Size) const
+{
+    bool found = false;
+    ForEachOverlap(LowAddress, HighAddress, Size,
+                   [&found](const TCacheBlock*, Integer, Integer, Integer) { found = true; });
+    return found;
+}
+
+void TCacheBlockMgr::FreeBlocks()
+{
+    Clear();
+    FIndex.clear();
+    FLargestBlock = 0;
+}
+
+void TCacheBlockMgr::StartTransaction()
+{
+    FTransactionActive = true;
+}
+
+void TCacheBlockMgr::Commit()
+{
+    if (!FTransactionActive)
+        VekDatabaseError(diskerr::NoTransaction, "TCacheBlockMgr.Commit", "", this);
+    for (int i = 0; i < Count(); ++i) {
+        TCacheBlock* block = Blocks(i);
+        if (block->State != cpDirty)
+            continue;
+        FWriteIO(block->Data.data(), block->BlockOwner, block->AccessFlags, block->LowAddress,
+                 block->HighAddress, block->BlockSize);
+        block->State = cpClean;
+    }
+    FreeBlocks();
+    FTransactionActive = false;
+}
+
+void TCacheBlockMgr::Rollback()
+{
+    if (!FTransactionActive)
+        VekDatabaseError(diskerr::NoTransaction, "TCacheBlockMgr.Rollback", "", this);
+    FreeBlocks();
+    FTransactionActive = false;
+}
+
+} // namespace orvex

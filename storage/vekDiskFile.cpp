@@ -1,0 +1,427 @@
+// TVekFile: the database file's transfers, page encryption and file
+// transaction.
+
+#include "storage/vekDisk.h"
+
+#include "platform/FileIO.h"
+#include "platform/SysInfo.h"
+#include "storage/vekCommon.h"
+#include "storage/vekDiskErrors.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace orvex {
+
+namespace {
+
+constexpr Integer MinCachePages = 50;
+constexpr Integer MaxCachePages = 1000;
+constexpr Integer CopyChunkSize = 4096;
+constexpr Int64 MaxFileAddress = 0xFFFFFFFFLL; // addresses are 32-bit
+
+constexpr Cardinal CipherFlags = VekAccessXOR | VekAccessBlowfish;
+
+} // namespace
+
+TVekFile::TVekFile() : FCache(std::make_unique<TCacheMgr>()), FBlockCache(std::make_unique<TCacheBlockMgr>())
+{
+}
+
+TVekFile::~TVekFile()
+{
+    CloseVekFile();
+}
+
+Integer TVekFile::Handle() const
+{
+    return FFile ? FFile->Handle() : -1;
+}
+
+// ------------------------------------------------------------ open and close
+
+Integer TVekFile::OpenVekFile(const std::string& FileName)
+{
+    if (FPageSize == 0)
+        VekDatabaseError(diskerr::Internal, "TVekFile.OpenVekFile", "Database page size not set on opening",
+                         this);
+    if (FXORKey.empty())
+        VekDatabaseError(diskerr::Internal, "TVekFile.OpenVekFile", "Crypt key not set before opening", this);
+    CloseVekFile();
+
+    TFileAccess access = TFileAccess::Read;
+    if (FOpenRead && FOpenWrite)
+        access = TFileAccess::ReadWrite;
+    else if (FOpenWrite)
+        access = TFileAccess::Write;
+    TFileShare share = TFileShare::DenyNone;
+    if (FOpenReadExclusive && FOpenWriteExclusive)
+        share = TFileShare::Exclusive;
+    else if (FOpenWriteExclusive)
+        share = TFileShare::DenyWrite;
+    else if (FOpenReadExclusive)
+        share = TFileShare::DenyRead;
+
+    int osError = 0;
+    FFile = TPlatformFile::Open(FileName, access, share, TFileCreate::OpenExisting, nullptr, &osError);
+    if (!FFile)
+        VekDatabaseError(diskerr::FileOpen, "TVekFile.OpenVekFile",
+                         "Unable to open file. Error type of: " + SysErrorText(osError), this);
+    const Int64 pages = RealFileSize() / FPageSize / 4;
+    ConnectCaches(static_cast<Integer>(std::clamp<Int64>(pages, MinCachePages, MaxCachePages)));
+    return Handle();
+}
+
+Integer TVekFile::CreateVekFile(const std::string& FileName)
+{
+    CloseVekFile();
+    FFile = TPlatformFile::Open(FileName, TFileAccess::ReadWrite, TFileShare::Exclusive,
+                                TFileCreate::CreateAlways);
+    if (!FFile)
+        return -1;
+    // The caches are not used on a new file, but every route must stay valid.
+    ConnectCaches(MinCachePages);
+    return Handle();
+}
+
+void TVekFile::ConnectCaches(Integer CachePages)
+{
+    FWorkBuffer.assign(static_cast<std::size_t>(FPageSize), 0);
+    FVirtualEof = 0;
+    FTransactionActive = false;
+    FCache->SetReadIO([this](void* Buffer, Integer TableID, Cardinal AccessFlags, Cardinal Low,
+                             Cardinal High) { InternalReadPage(Buffer, TableID, AccessFlags, Low, High); });
+    FCache->SetWriteIO([this](void* Buffer, Integer TableID, Cardinal AccessFlags, Cardinal Low,
+                              Cardinal High) { InternalWritePage(Buffer, TableID, AccessFlags, Low, High); });
+    FCache->SetOnPageDirty([this](TCachePage* Page) { PatchBlocksFromPage(Page); });
+    FBlockCache->SetReadIO([this](void* Buffer, Integer TableID, Cardinal AccessFlags, Cardinal Low,
+                                  Cardinal High, Integer Size) {
+        InternalRead(Buffer, TableID, AccessFlags, Low, High, Size);
+    });
+    FBlockCache->SetWriteIO([this](void* Buffer, Integer TableID, Cardinal AccessFlags, Cardinal Low,
+                                   Cardinal High, Integer Size) {
+        InternalWrite(Buffer, TableID, AccessFlags, Low, High, Size);
+    });
+    FCache->Open(CachePages, FPageSize);
+}
+
+void TVekFile::CloseVekFile()
+{
+    FCache->Close();
+    if (FBlockCache->TransactionActive())
+        FBlockCache->Rollback();
+    FTransactionActive = false;
+    FVirtualEof = 0;
+    FFile.reset();
+}
+
+void TVekFile::CheckFile(const char* Context) const
+{
+    if (!FFile)
+        VekDatabaseError(diskerr::FileOpen, Context, "The database file is not open",
+                         const_cast<TVekFile*>(this));
+}
+
+// ------------------------------------------------------------------- routing
+
+void TVekFile::LogTableID(Integer TableID) const
+{
+    if (TableID > MaxVekTableID)
+        GDBLogger->LogItem("VekFile", "Invalid table id");
+}
+
+void TVekFile::SeekAndReadVekFile(void* Buffer, Cardinal Address, Integer Size, Integer TableID,
+                                  Cardinal AccessFlags)
+{
+    LogTableID(TableID);
+    CheckFile("TVekFile.SeekAndReadVekFile");
+    if (ThroughPageCache(AccessFlags))
+        FCache->ReadCache(Buffer, TableID, AccessFlags, Address, 0, Size);
+    else if (FTransactionActive)
+        FBlockCache->ReadBlock(Buffer, TableID, AccessFlags, Address, 0, Size);
+    else
+        InternalRead(Buffer, TableID, AccessFlags, Address, 0, Size);
+}
+
+void TVekFile::SeekAndWriteVekFile(const void* Buffer, Cardinal Address, Integer Size,
+                                   Integer TableID, Cardinal AccessFlags)
+{
+    LogTableID(TableID);
+    CheckFile("TVekFile.SeekAndWriteVekFile");
+    if (ThroughPageCache(AccessFlags))
+        FCache->WriteCache(Buffer, TableID, AccessFlags, Address, 0, Size);
+    else if (FTransactionActive)
+        FBlockCache->WriteBlock(Buffer, TableID, AccessFlags, Address, 0, Size);
+    else
+        WriteRaw(Buffer, Address, Size, "TVekFile.SeekAndWriteVekFile");
+}
+
+void TVekFile::SeekAndReadVekFileByRef(void*& Buffer, Cardinal Address, Integer Size,
+                                       Integer TableID, Cardinal AccessFlags)
+{
+    LogTableID(TableID);
+    CheckFile("TVekFile.SeekAndReadVekFileByRef");
+    const bool served = ThroughPageCache(AccessFlags) &&
+                        FCache->ReadCacheByRef(Buffer, TableID, AccessFlags, Address, 0, Size);
+    ORVEX_ASSERT(served, "SeekAndReadVekFileByRef failed to access cache");
+}
+
+void TVekFile::SeekAndWriteVekFileByRef(const void* Buffer, Cardinal Address, Integer Size,
+                                        Integer TableID, Cardinal AccessFlags)
+{
+    LogTableID(TableID);
+    CheckFile("TVekFile.SeekAndWriteVekFileByRef");
+    if (ThroughPageCache(AccessFlags) &&
+        FCache->WriteCacheByRef(Buffer, TableID, AccessFlags, Address, 0, Size))
+        return;
+    SeekAndWriteVekFile(Buffer, Address, Size, TableID, AccessFlags);
+}
+
+void TVekFile::ReadThroughVekFile(void* Buffer, Cardinal Address, Integer Size)
+{
+    CheckFile("TVekFile.ReadThroughVekFile");
+    if (FTransactionActive)
+        FBlockCache->ReadBlock(Buffer, 0, 0, Address, 0, Size);
+    else
+        InternalRead(Buffer, 0, 0, Address, 0, Size);
+}
+
+void TVekFile::WriteThroughVekFile(const void* Buffer, Cardinal Address, Integer Size)
+{
+    CheckFile("TVekFile.WriteThroughVekFile");
+    if (FTransactionActive)
+        FBlockCache->WriteBlock(Buffer, 0, 0, Address, 0, Size);
+    else
+        WriteRaw(Buffer, Address, Size, "TVekFile.WriteThroughVekFile");
+}
+
+Cardinal TVekFile::SeekAndAppendVekFile(const void* Buffer, Integer Size, Integer TableID,
+                                        Cardinal AccessFlags)
+{
+    CheckFile("TVekFile.SeekAndAppendVekFile");
+    const Int64 eof = SeekVekEof();
+    if (eof + Size > MaxFileAddress + 1)
+        VekDatabaseError(diskerr::SystemFileIO, "TVekFile.SeekAndAppendVekFile", "Unable to seek to end of file",
+                         this);
+    const Cardinal address = static_cast<Cardinal>(eof);
+    if (FTransactionActive)
+        FVirtualEof = eof + Size; // before the write: a page there lies inside the transaction's file
+    SeekAndWriteVekFile(Buffer, address, Size, TableID, AccessFlags);
+    return address;
+}
+
+void TVekFile::ReleasePage(Cardinal Address, const void* ZeroPage)
+{
+    CheckFile("TVekFile.ReleasePage");
+    // A cached copy, even a dirty one, is gone with the page: the next owner
+    // must find the zeroed page, not its old contents.
+    FCache->RemovePage(Address, 0);
+    if (FTransactionActive)
+        FBlockCache->WriteBlock(ZeroPage, 0, 0, Address, 0, FPageSize);
+    else
+        WriteRaw(ZeroPage, Address, FPageSize, "TVekFile.ReleasePage");
+}
+
+// -------------------------------------------------------------- end of file
+
+Int64 TVekFile::RealFileSize() const
+{
+    CheckFile("TVekFile.SeekVekEof");
+    const Int64 size = FFile->Size();
+    if (size < 0)
+        VekDatabaseError(diskerr::SystemFileIO, "TVekFile.SeekVekEof", "Unable to seek to end of file",
+                         const_cast<TVekFile*>(this));
+    return size;
+}
+
+Int64 TVekFile::SeekVekEof() const
+{
+    return FTransactionActive ? FVirtualEof : RealFileSize();
+}
+
+void TVekFile::AdjustTransactionEof()
+{
+    if (FTransactionActive)
+        FVirtualEof = std::max(FVirtualEof, RealFileSize());
+}
+
+void TVekFile::FlushBuffers()
+{
+    if (!FFile || !FFile->Flush())
+        VekDatabaseError(diskerr::SystemFileIO, "TVekFile.FlushBuffers", "The file buffers could not be flushed",
+                         this);
+}
+
+void TVekFile::CopyVekFile(const std::string& DestName)
+{
+    CheckFile("TVekFile.CopyVekFile");
+    TFileStream dest(DestName, fmCreate);
+    std::vector<Byte> chunk(CopyChunkSize);
+    Int64 copied = 0;
+    for (;;) {
+        const Int64 count = FFile->ReadAt(copied, chunk.data(), CopyChunkSize);
+        if (count < 0 || dest.Write(chunk.data(), static_cast<std::int32_t>(count)) != count)
+            break;
+        copied += count;
+        if (count < CopyChunkSize)
+            break;
+    }
+    if (copied != SeekVekEof())
+        VekDatabaseError(diskerr::SystemFileIO, "TVekFile.CopyVekFile", "The file could not be copied correctly",
+                         this);
+}
+
+// ---------------------------------------------------------------- page I/O
+
+void TVekFile::ReadRaw(void* Buffer, Cardinal Address, Integer Size, const char* Context)
+{
+    CheckFile(Context);
+    Int64 count = FFile->ReadAt(Address, Buffer, Size);
+    if (count != Size) {
+        // Inside a transaction the file reaches to its virtual end: bytes
+        // there that no write has reached yet read as zeros.
+        if (!FTransactionActive || count < 0 || Int64{Address} + Size > FVirtualEof)
+            VekDatabaseError(diskerr::DiskRead, Context, "Unable to complete file read operation", this);
+        std::memset(static_cast<Byte*>(Buffer) + count, 0, static_cast<std::size_t>(Size - count));
+    }
+    // What the transaction will write over these bytes is what it must read.
+    if (FTransactionActive && FBlockCache->Count() > 0)
+        FBlockCache->OverlayBlocks(Buffer, Address, 0, Size);
+}
+
+void TVekFile::WriteRaw(const void* Buffer, Cardinal Address, Integer Size, const char* Context)
+{
+    CheckFile(Context);
+    if (FFile->WriteAt(Address, Buffer, Size) != Size)
+        VekDatabaseError(diskerr::DiskWrite, Context, "Unable to complete file write operation", this);
+}
+
+void TVekFile::InternalReadPage(void* Buffer, Integer TableID, Cardinal AccessFlags,
+                                Cardinal LowAddress, Cardinal)
+{
+    if ((AccessFlags & CipherFlags) == 0) {
+        ReadRaw(Buffer, LowAddress, FPageSize, "TVekFile.InternalReadPage");
+        return;
+    }
+    ReadRaw(FWorkBuffer.data(), LowAddress, FPageSize, "TVekFile.InternalReadPage");
+    InternalCryptBuf(false, FWorkBuffer.data(), Buffer, AccessFlags, TableID, FPageSize);
+}
+
+void TVekFile::InternalWritePage(void* Buffer, Integer TableID, Cardinal AccessFlags,
+                                 Cardinal LowAddress, Cardinal)
+{
+    if ((AccessFlags & CipherFlags) == 0) {
+        WriteRaw(Buffer, LowAddress, FPageSize, "TVekFile.InternalWritePage");
+        return;
+    }
+    InternalCryptBuf(true, Buffer, FWorkBuffer.data(), AccessFlags, TableID, FPageSize);
+    WriteRaw(FWorkBuffer.data(), LowAddress, FPageSize, "TVekFile.InternalWritePage");
+}
+
+void TVekFile::InternalRead(void* Buffer, Integer, Cardinal, Cardinal LowAddress, Cardinal,
+                            Integer Size)
+{
+    ReadRaw(Buffer, LowAddress, Size, "TVekFile.InternalRead");
+}
+
+void TVekFile::InternalWrite(void* Buffer, Integer, Cardinal, Cardinal LowAddress, Cardinal,
+                             Integer Size)
+{
+    WriteRaw(Buffer, LowAddress, Size, "TVekFile.InternalWrite");
+}
+
+void TVekFile::PatchBlocksFromPage(TCachePage* Page)
+{
+    if (!FBlockCache->HasBlocksIn(Page->LowerAddress, Page->UpperAddress, FPageSize))
+        return;
+    const Byte* image = Page->Data.data();
+    if ((Page->AccessFlags & CipherFlags) != 0) {
+        InternalCryptBuf(true, Page->Data.data(), FWorkBuffer.data(), Page->AccessFlags,
+                         Page->PageOwner, FPageSize);
+        image = FWorkBuffer.data();
+    }
+    FBlockCache->PatchBlocks(image, Page->LowerAddress, Page->UpperAddress, FPageSize);
+}
+
+// ---------------------------------------------------------------- encryption
+
+void TVekFile::SetXORKeyBuf(const void* Key, Integer Length)
+{
+    FXORKey.assign(static_cast<const char*>(Key), static_cast<std::size_t>(std::max(Length, 0)));
+}
+
+void TVekFile::SetBlowKeyBuf(const void* Key, Integer Length)
+{
+    BlowfishInit(FBlowfish, Key, Length * 8, nullptr);
+}
+
+void TVekFile::InternalCryptBuf(bool Encrypt, const void* Source, void* Dest, Cardinal AccessFlags,
+                                Integer Seed, Integer Count)
+{
+    if ((AccessFlags & VekAccessXOR) != 0) {
+        XORCryptBuf(Source, Dest, FXORKey.data(), Count, static_cast<Integer>(FXORKey.size()), Seed);
+        return;
+    }
+    if (Encrypt)
+        BlowfishEncryptCFB(FBlowfish, Source, Dest, Count);
+    else
+        BlowfishDecryptCFB(FBlowfish, Source, Dest, Count);
+    // Every page starts from the same vector.
+    BlowfishReset(FBlowfish);
+}
+
+// -------------------------------------------------------------- transactions
+
+void TVekFile::StartTransaction()
+{
+    if (FTransactionActive)
+        VekDatabaseError(diskerr::TransactionActive, "TVekFile.StartTransaction", "", this);
+    CheckFile("TVekFile.StartTransaction");
+    FVirtualEof = RealFileSize();
+    FCache->StartTransaction();
+    FBlockCache->StartTransaction();
+    FTransactionActive = true;
+}
+
+void TVekFile::Commit()
+{
+    if (!FTransactionActive)
+        VekDatabaseError(diskerr::NoTransaction, "TVekFile.Commit", "", this);
+    // Pages first, then blocks: a block written for an address also held as
+    // a page wins. A failure leaves the transaction open for a rollback.
+    if (FCache->TransactionActive())
+        FCache->Commit();
+    if (FBlockCache->TransactionActive())
+        FBlockCache->Commit();
+    FTransactionActive = false;
+}
+
+void TVekFile::Rollback()
+{
+    if (!FTransactionActive)
+        VekDatabaseError(diskerr::NoTransaction, "TVekFile.Rollback", "", this);
+    // Clean pages read while the transaction ran may hold its blocks or its
+    // virtual pages; those bytes go with it.
+    std::vector<Cardinal> touched;
+    for (int i = 0; i < FBlockCache->Count(); ++i) {
+        const TCacheBlock* block = FBlockCache->Blocks(i);
+        const Cardinal first = FCache->GetBaseAddress(block->LowAddress);
+        for (Int64 page = first; page < Int64{block->LowAddress} + block->BlockSize; page += FPageSize)
+            touched.push_back(static_cast<Cardinal>(page));
+    }
+    if (FCache->TransactionActive())
+        FCache->Rollback();
+    if (FBlockCache->TransactionActive())
+        FBlockCache->Rollback();
+    FTransactionActive = false;
+    for (Cardinal page : touched)
+        FCache->RemovePage(page, 0);
+    const Int64 realEnd = RealFileSize();
+    for (int i = 0; i < FCache->Count(); ++i) {
+        const TCachePage* page = FCache->Pages(i);
+        if (page->State != cpEmpty && Int64{page->LowerAddress} + FPageSize > realEnd)
+            FCache->RemovePage(page->LowerAddress, page->UpperAddress);
+    }
+}
+
+} // namespace orvex

@@ -1,0 +1,354 @@
+// The page cache and the block cache against an in-memory stand-in for the
+// file, which counts every transfer.
+
+#include "vekDiskTestUtil.h"
+
+#include <cstring>
+#include <random>
+
+namespace orvex {
+namespace {
+
+using disktest::Pattern;
+
+constexpr Integer PageSize = 256;
+
+// A "file" of bytes behind the caches' transfer procedures.
+struct TFakeFile {
+    std::vector<Byte> Bytes;
+    int PageReads = 0;
+    int PageWrites = 0;
+    int BlockReads = 0;
+    int BlockWrites = 0;
+    std::vector<Cardinal> WriteOrder;
+    bool FailWrites = false;
+
+    explicit TFakeFile(std::size_t Pages) : Bytes(Pages * PageSize)
+    {
+        for (std::size_t i = 0; i < Bytes.size(); ++i)
+            Bytes[i] = static_cast<Byte>(i * 7 + i / PageSize);
+    }
+    void Connect(TCacheMgr& Cache)
+    {
+        Cache.SetReadIO([this](void* Buffer, Integer, Cardinal, Cardinal Low, Cardinal) {
+            ++PageReads;
+            std::memcpy(Buffer, Bytes.data() + Low, PageSize);
+        });
+        Cache.SetWriteIO([this](void* Buffer, Integer, Cardinal, Cardinal Low, Cardinal) {
+            if (FailWrites)
+                throw std::runtime_error("disk gone");
+            ++PageWrites;
+            WriteOrder.push_back(Low);
+            std::memcpy(Bytes.data() + Low, Buffer, PageSize);
+        });
+    }
+    void Connect(TCacheBlockMgr& Blocks)
+    {
+        Blocks.SetReadIO([this](void* Buffer, Integer, Cardinal, Cardinal Low, Cardinal, Integer Size) {
+            ++BlockReads;
+            std::memcpy(Buffer, Bytes.data() + Low, static_cast<std::size_t>(Size));
+        });
+        Blocks.SetWriteIO([this](void* Buffer, Integer, Cardinal, Cardinal Low, Cardinal, Integer Size) {
+            ++BlockWrites;
+            WriteOrder.push_back(Low);
+            std::memcpy(Bytes.data() + Low, Buffer, static_cast<std::size_t>(Size));
+        });
+    }
+    std::vector<Byte> At(Cardinal Address, std::size_t Size) const
+    {
+        return {Bytes.begin() + Address, Bytes.begin() + Address + Size};
+    }
+};
+
+class CacheTest : public ::testing::Test {
+protected:
+    CacheTest() : FFile(100)
+    {
+        FFile.Connect(FCache);
+        FCache.Open(50, PageSize);
+    }
+    std::vector<Byte> Read(Cardinal Address, Integer Size, Integer TableID = 1)
+    {
+        std::vector<Byte> out(static_cast<std::size_t>(Size));
+        FCache.ReadCache(out.data(), TableID, VekAccessPaged, Address, 0, Size);
+        return out;
+    }
+    TFakeFile FFile;
+    TCacheMgr FCache;
+};
+
+TEST_F(CacheTest, OpenRefusesMissingTransferProcedures)
+{
+    TCacheMgr cache;
+    EXPECT_VEK_ERROR_TEXT(10065, "ReadIO", cache.Open(10, PageSize));
+    cache.SetReadIO([](void*, Integer, Cardinal, Cardinal, Cardinal) {});
+    EXPECT_VEK_ERROR_TEXT(10065, "WriteIO", cache.Open(10, PageSize));
+}
+
+TEST_F(CacheTest, ARangeAcrossAPageBoundaryTouchesBothPages)
+{
+    EXPECT_EQ(Read(PageSize - 4, 10), FFile.At(PageSize - 4, 10));
+    EXPECT_EQ(FCache.Misses(), 2);
+    EXPECT_EQ(FFile.PageReads, 2);
+    // Both pages are now cached: the same range is two hits.
+    EXPECT_EQ(Read(PageSize - 4, 10), FFile.At(PageSize - 4, 10));
+    EXPECT_EQ(FCache.Hits(), 2);
+    EXPECT_EQ(FFile.PageReads, 2);
+}
+
+TEST_F(CacheTest, APageCachedUnderAnotherTableIsReadAgain)
+{
+    Read(5 * PageSize, 8, 5);
+    Read(5 * PageSize, 8, 6);
+    EXPECT_EQ(FFile.PageReads, 2);
+    EXPECT_EQ(FCache.Misses(), 2);
+    EXPECT_EQ(FCache.Count(), 50); // the same page was reused, not a second one
+}
+
+TEST_F(CacheTest, WritesGoThroughAtOnceAndAWholePageIsNotReadFirst)
+{
+    const auto page = Pattern(PageSize, 1);
+    FCache.WriteCache(page.data(), 1, VekAccessPaged, 3 * PageSize, 0, PageSize);
+    EXPECT_EQ(FFile.PageReads, 0);
+    EXPECT_EQ(FFile.PageWrites, 1);
+    EXPECT_EQ(FFile.At(3 * PageSize, PageSize), page);
+
+    const auto part = Pattern(10, 2);
+    FCache.WriteCache(part.data(), 1, VekAccessPaged, 7 * PageSize + 100, 0, 10);
+    EXPECT_EQ(FFile.PageReads, 1); // a partial write reads the page first
+    EXPECT_EQ(FFile.At(7 * PageSize + 100, 10), part);
+    EXPECT_EQ(FCache.Pages(FCache.FindPage(7 * PageSize, 0))->State, cpClean);
+}
+
+TEST_F(CacheTest, TheLeastRecentlyUsedPageIsReplacedWhenFull)
+{
+    for (Cardinal page = 0; page < 50; ++page)
+        Read(page * PageSize, 1);
+    Read(0, 1); // page 0 is now the most recent, page 1 the oldest
+    Read(60 * PageSize, 1);
+    EXPECT_LT(FCache.FindPage(PageSize, 0), 0);
+    EXPECT_GE(FCache.FindPage(0, 0), 0);
+    EXPECT_GE(FCache.FindPage(60 * PageSize, 0), 0);
+    EXPECT_EQ(FCache.Count(), 50);
+}
+
+TEST_F(CacheTest, ReplacementTakesTheFirstEmptyElseTheLeastRecentCleanPage)
+{
+    // The rule read plainly: a scan over the pages in collection order.
+    auto reference = [this] {
+        int oldest = -1;
+        for (int i = 0; i < FCache.Count(); ++i) {
+            const TCachePage* page = FCache.Pages(i);
+            if (page->State == cpEmpty)
+                return i;
+            if (page->State != cpDirty && (oldest < 0 || page->LRUFlag < FCache.Pages(oldest)->LRUFlag))
+                oldest = i;
+        }
+        return oldest;
+    };
+    std::mt19937 random(7);
+    auto roll = [&](int below) { return std::uniform_int_distribution<int>(0, below - 1)(random); };
+    for (int step = 0; step < 4000; ++step) {
+        const int choice = roll(100);
+        const Cardinal address = static_cast<Cardinal>(roll(100)) * PageSize;
+        if (choice < 70)
+            Read(address + static_cast<Cardinal>(roll(PageSize)), 1, 1 + roll(2));
+        else if (choice < 80)
+            FCache.RemovePage(address, 0);
+        else if (choice < 83)
+            FCache.ClearOwnedPages(1 + roll(2));
+        else if (choice < 85)
+            FCache.ResetPageCount(40 + roll(20));
+        else
+            ASSERT_EQ(FCache.GetNextEmptyPage(), reference()) << "step " << step;
+    }
+}
+
+TEST_F(CacheTest, ATransactionGrowsTheCacheAndRollbackLeavesTheFileAlone)
+{
+    const auto before = FFile.Bytes;
+    FCache.StartTransaction();
+    for (Cardinal page = 0; page < 60; ++page) {
+        const auto bytes = Pattern(PageSize, page);
+        FCache.WriteCache(bytes.data(), 1, VekAccessPaged, page * PageSize, 0, PageSize);
+    }
+    EXPECT_EQ(FCache.Count(), 60);
+    EXPECT_EQ(FFile.PageWrites, 0);
+    FCache.Rollback();
+    for (int i = 0; i < FCache.Count(); ++i)
+        EXPECT_NE(FCache.Pages(i)->State, cpDirty);
+    EXPECT_EQ(FCache.Count(), 60); // it keeps its grown size
+    EXPECT_EQ(FFile.Bytes, before);
+    EXPECT_EQ(Read(17 * PageSize, PageSize), FFile.At(17 * PageSize, PageSize));
+}
+
+TEST_F(CacheTest, PagesStayFoundWhileTheIndexGrowsPastItsFirstSize)
+{
+    TFakeFile file(1200);
+    TCacheMgr cache;
+    file.Connect(cache);
+    cache.Open(50, PageSize);
+    cache.StartTransaction();
+    const auto bytes = Pattern(PageSize, 1);
+    for (Cardinal page = 0; page < 1100; ++page)
+        cache.WriteCache(bytes.data(), 1, VekAccessPaged, page * PageSize, 0, PageSize);
+    cache.Rollback();
+    // Every page is reused for other addresses; none may still answer for an old one.
+    for (Cardinal page = 0; page < 1100; ++page) {
+        std::vector<Byte> out(4);
+        cache.ReadCache(out.data(), 2, VekAccessPaged, (page + 100) % 1200 * PageSize, 0, 4);
+    }
+    for (Cardinal page = 0; page < 1200; ++page) {
+        const int index = cache.FindPage(page * PageSize, 0);
+        if (index >= 0) {
+            EXPECT_EQ(cache.Pages(index)->LowerAddress, page * PageSize);
+        }
+    }
+}
+
+TEST_F(CacheTest, CommitWritesTheDirtyPagesOnce)
+{
+    FCache.StartTransaction();
+    const auto a = Pattern(PageSize, 10);
+    const auto b = Pattern(PageSize, 11);
+    FCache.WriteCache(a.data(), 1, VekAccessPaged, 9 * PageSize, 0, PageSize);
+    FCache.WriteCache(b.data(), 1, VekAccessPaged, 4 * PageSize, 0, PageSize);
+    FCache.WriteCache(a.data(), 1, VekAccessPaged, 4 * PageSize, 0, 16);
+    EXPECT_EQ(FFile.PageWrites, 0);
+    FCache.Commit();
+    EXPECT_EQ(FFile.PageWrites, 2);
+    EXPECT_EQ(FFile.At(9 * PageSize, PageSize), a);
+    auto expected = b;
+    std::copy(a.begin(), a.begin() + 16, expected.begin());
+    EXPECT_EQ(FFile.At(4 * PageSize, PageSize), expected);
+    EXPECT_VEK_ERROR(10257, FCache.Commit());
+    EXPECT_VEK_ERROR(10257, FCache.Rollback());
+}
+
+TEST_F(CacheTest, AFailedWriteThroughLeavesNoCopyClaimingTheBytes)
+{
+    Read(2 * PageSize, 4);
+    FFile.FailWrites = true;
+    const auto bytes = Pattern(4, 3);
+    EXPECT_THROW(FCache.WriteCache(bytes.data(), 1, VekAccessPaged, 2 * PageSize, 0, 4), std::runtime_error);
+    FFile.FailWrites = false;
+    EXPECT_EQ(Read(2 * PageSize, 4), FFile.At(2 * PageSize, 4));
+}
+
+TEST_F(CacheTest, ClearOwnedPagesKeepsDirtyPagesAndForgetsCleanOnes)
+{
+    Read(0, 4, 7);
+    FCache.StartTransaction();
+    const auto bytes = Pattern(PageSize, 4);
+    FCache.WriteCache(bytes.data(), 7, VekAccessPaged, PageSize, 0, PageSize);
+    FCache.ClearOwnedPages(7);
+    EXPECT_EQ(FCache.Pages(FCache.FindPage(0, 0))->State, cpEmpty);
+    EXPECT_EQ(Read(PageSize, PageSize, 7), bytes);
+    FCache.Commit();
+}
+
+TEST_F(CacheTest, ByReferenceAccessStaysInsideOnePage)
+{
+    void* p = nullptr;
+    EXPECT_FALSE(FCache.ReadCacheByRef(p, 1, VekAccessPaged, PageSize - 2, 0, 4));
+    ASSERT_TRUE(FCache.ReadCacheByRef(p, 1, VekAccessPaged, PageSize + 8, 0, 4));
+    EXPECT_EQ(std::vector<Byte>(static_cast<Byte*>(p), static_cast<Byte*>(p) + 4), FFile.At(PageSize + 8, 4));
+    static_cast<Byte*>(p)[0] = 0xEE;
+    ASSERT_TRUE(FCache.WriteCacheByRef(p, 1, VekAccessPaged, PageSize + 8, 0, 4));
+    EXPECT_EQ(FFile.Bytes[PageSize + 8], 0xEE);
+}
+
+TEST_F(CacheTest, ResetPageCountShrinksFromTheEndAndGrows)
+{
+    FCache.ResetPageCount(20);
+    EXPECT_EQ(FCache.Count(), 20);
+    FCache.ResetPageCount(70);
+    EXPECT_EQ(FCache.Count(), 70);
+    EXPECT_EQ(FCache.TotalCacheSize(), 70 * PageSize);
+}
+
+TEST_F(CacheTest, TheLogNamesThePageDecisions)
+{
+    TStringList log;
+    FCache.SetLog(&log);
+    Read(0, 1);
+    EXPECT_EQ(log.Count(), 1);
+    EXPECT_EQ(log[0], "GetNextEmptyPage. EmptyPage: 0");
+    FCache.DumpState();
+    EXPECT_GT(log.Count(), 50);
+}
+
+// ------------------------------------------------------------- block cache
+
+class BlockCacheTest : public ::testing::Test {
+protected:
+    BlockCacheTest() : FFile(20)
+    {
+        FFile.Connect(FBlocks);
+        FBlocks.StartTransaction();
+    }
+    TFakeFile FFile;
+    TCacheBlockMgr FBlocks;
+};
+
+TEST_F(BlockCacheTest, BlocksAreHeldUntilCommitAndWrittenInOrder)
+{
+    const auto header = Pattern(128, 1);
+    const auto map = Pattern(PageSize, 2);
+    FBlocks.WriteBlock(header.data(), 0, 0, 1024, 0, 128);
+    FBlocks.WriteBlock(map.data(), 0, 0, 5 * PageSize, 0, PageSize);
+    FBlocks.WriteBlock(header.data(), 0, 0, 1024, 0, 128); // rewrites the same block
+    std::vector<Byte> read(128);
+    FBlocks.ReadBlock(read.data(), 0, 0, 1024, 0, 128);
+    EXPECT_EQ(read, header);
+    EXPECT_EQ(FFile.BlockWrites, 0);
+    FBlocks.Commit();
+    EXPECT_EQ(FFile.WriteOrder, (std::vector<Cardinal>{1024, 5 * PageSize}));
+    EXPECT_EQ(FFile.At(1024, 128), header);
+    EXPECT_EQ(FBlocks.Count(), 0);
+}
+
+TEST_F(BlockCacheTest, AMismatchedOrOverlappingBlockIsRefused)
+{
+    const auto bytes = Pattern(254, 1);
+    FBlocks.WriteBlock(bytes.data(), 0, 0, 0, 0, 128);
+    EXPECT_VEK_ERROR_TEXT(8581, "CacheBlock invalid", FBlocks.WriteBlock(bytes.data(), 0, 0, 0, 0, 254));
+    EXPECT_VEK_ERROR_TEXT(8581, "CacheBlock invalid", FBlocks.WriteBlock(bytes.data(), 3, 0, 0, 0, 128));
+    EXPECT_VEK_ERROR(8579, FBlocks.WriteBlock(bytes.data(), 0, 0, 64, 0, 16));
+    // A block that ends where the next begins is no overlap.
+    FBlocks.WriteBlock(bytes.data(), 0, 0, 128, 0, 16);
+}
+
+TEST_F(BlockCacheTest, RollbackForgetsEveryBlock)
+{
+    const auto before = FFile.Bytes;
+    const auto bytes = Pattern(PageSize, 9);
+    FBlocks.WriteBlock(bytes.data(), 0, 0, 2 * PageSize, 0, PageSize);
+    FBlocks.Rollback();
+    EXPECT_EQ(FBlocks.Count(), 0);
+    EXPECT_EQ(FFile.Bytes, before);
+    EXPECT_VEK_ERROR(10257, FBlocks.Rollback());
+}
+
+TEST_F(BlockCacheTest, OverlayAndPatchFollowTheBlocksByteForByte)
+{
+    const auto a = Pattern(64, 1);
+    const auto b = Pattern(64, 2);
+    FBlocks.WriteBlock(a.data(), 0, 0, 100, 0, 64);
+    FBlocks.WriteBlock(b.data(), 0, 0, 300, 0, 64);
+    std::vector<Byte> range = FFile.At(128, 256); // bytes 128 .. 383
+    FBlocks.OverlayBlocks(range.data(), 128, 0, 256);
+    EXPECT_TRUE(std::equal(a.begin() + 28, a.end(), range.begin()));
+    EXPECT_TRUE(std::equal(b.begin(), b.end(), range.begin() + 172));
+    EXPECT_TRUE(FBlocks.HasBlocksIn(128, 0, 256));
+    EXPECT_FALSE(FBlocks.HasBlocksIn(164, 0, 136));
+
+    const auto patch = Pattern(PageSize, 3);
+    FBlocks.PatchBlocks(patch.data(), 0, 0, PageSize); // covers all of the first block
+    std::vector<Byte> read(64);
+    FBlocks.ReadBlock(read.data(), 0, 0, 100, 0, 64);
+    EXPECT_TRUE(std::equal(read.begin(), read.end(), patch.begin() + 100));
+}
+
+} // namespace
+} // namespace orvex

@@ -1,0 +1,243 @@
+// File transactions of TDiskMgr, alone and against a second connection, for
+// plain, weakly and strongly enciphered pages.
+
+#include "vekDiskTestUtil.h"
+
+#include "platform/FileIO.h"
+#include "storage/vekByteOrder.h"
+#include "storage/vekLockMgrUnit.h"
+
+namespace orvex {
+namespace {
+
+using disktest::CreateDatabase;
+using disktest::OpenDatabase;
+using disktest::Pattern;
+using disktest::ReadFileBytes;
+
+constexpr Integer PageSize = 1024;
+
+std::vector<Byte> Slice(const std::vector<Byte>& Bytes, std::size_t From, std::size_t Count)
+{
+    return {Bytes.begin() + static_cast<std::ptrdiff_t>(From),
+            Bytes.begin() + static_cast<std::ptrdiff_t>(From + Count)};
+}
+
+class DiskTransactionTest : public ::testing::TestWithParam<Cardinal> {
+protected:
+    DiskTransactionTest() : FPath(FDir.File("orders.vek")) { CreateDatabase(FPath, PageSize); }
+
+    Cardinal Allocate(TDiskMgr& Disk, Integer TableID, Integer Count, Cardinal Seed)
+    {
+        const auto pages = Pattern(static_cast<std::size_t>(Count) * PageSize, Seed);
+        return Disk.WriteNewPages(TableID, GetParam(), 9, Count, pages.data());
+    }
+    std::vector<Byte> ReadBack(TDiskMgr& Disk, Cardinal Address, Integer Count, Integer TableID)
+    {
+        std::vector<Byte> bytes(static_cast<std::size_t>(Count) * PageSize);
+        Disk.ReadPages(Address, Count, TableID, GetParam(), bytes.data());
+        return bytes;
+    }
+    std::unique_ptr<TDiskMgr> Open() { return OpenDatabase(FPath, PageSize); }
+    Word MapEntry(TDiskMgr& Disk, Cardinal Address)
+    {
+        Disk.SetHeaderReadLock();
+        const Word value = Disk.MapPageMgr()->GetMapEntryFlags(Address);
+        Disk.ReleaseHeaderLock();
+        return value;
+    }
+
+    disktest::TTempDir FDir;
+    std::string FPath;
+};
+
+TEST_P(DiskTransactionTest, RollbackLeavesTheFileByteIdentical)
+{
+    auto disk = Open();
+    const Cardinal kept = Allocate(*disk, 3, 4, 1);
+    disk->ReleasePages(kept + PageSize, 2);
+    const auto before = ReadFileBytes(FPath);
+
+    disk->DiskStartTransaction(false);
+    EXPECT_EQ(Allocate(*disk, 3, 2, 2), kept + PageSize); // the two free pages
+    Allocate(*disk, 4, 600, 3);                          // past two map-page boundaries
+    disk->ReleasePages(kept, 1);
+    disk->DeleteOwnedPages(4, 9, true);
+    TSecurityHeader header;
+    disk->WriteSecurityHeader(header);
+    const auto page = Pattern(PageSize, 4);
+    disk->WritePages(kept + 3 * PageSize, 1, 3, GetParam(), page.data());
+    EXPECT_EQ(ReadFileBytes(FPath), before);
+    disk->DiskRollback();
+
+    EXPECT_EQ(ReadFileBytes(FPath), before);
+    EXPECT_FALSE(disk->IsTransactionActive());
+    EXPECT_TRUE(disk->DebugCheckContents());
+    const auto original = Pattern(4 * PageSize, 1);
+    EXPECT_EQ(ReadBack(*disk, kept, 1, 3), Slice(original, 0, PageSize));
+    EXPECT_EQ(ReadBack(*disk, kept + 3 * PageSize, 1, 3), Slice(original, 3 * PageSize, PageSize));
+    // The map is as it was: the same two pages are found again.
+    EXPECT_EQ(Allocate(*disk, 3, 2, 5), kept + PageSize);
+    EXPECT_TRUE(disk->DebugCheckContents());
+}
+
+TEST_P(DiskTransactionTest, CommitMakesEveryPageVisibleToASecondConnection)
+{
+    auto disk = Open();
+    auto other = Open();
+    const Cardinal shared = Allocate(*disk, 2, 1, 1);
+    EXPECT_EQ(ReadBack(*other, shared, 1, 2), Pattern(PageSize, 1)); // now cached by the other
+
+    disk->DiskStartTransaction(false);
+    const Cardinal run = Allocate(*disk, 2, 3, 2);
+    const auto changed = Pattern(PageSize, 3);
+    disk->WritePages(shared, 1, 2, GetParam(), changed.data());
+    EXPECT_EQ(MapEntry(*other, run), 0);
+    EXPECT_EQ(other->GetFileSize(), 7 * PageSize);
+    disk->DiskCommit();
+
+    EXPECT_EQ(MapEntry(*other, run), 2 * 16 + 9);
+    EXPECT_EQ(ReadBack(*other, run, 3, 2), Pattern(3 * PageSize, 2));
+    // A page the other connection had cached is seen once it forgets the
+    // table's pages, as the table layer does when the table changed.
+    other->VekFile()->Cache()->ClearOwnedPages(2);
+    EXPECT_EQ(ReadBack(*other, shared, 1, 2), changed);
+    EXPECT_TRUE(other->DebugCheckContents());
+}
+
+TEST_P(DiskTransactionTest, APageReleasedAndReusedInOneTransactionKeepsItsNewBytes)
+{
+    auto disk = Open();
+    const Cardinal page = Allocate(*disk, 5, 1, 1);
+    const Cardinal spare = Allocate(*disk, 5, 1, 2);
+    disk->DiskStartTransaction(false);
+    disk->ReleasePages(page, 1);
+    // Zeroed for now, as the file will hold it.
+    std::vector<Byte> raw(PageSize, 1);
+    disk->ReadCustomSize(page, PageSize, 0, 0, raw.data());
+    EXPECT_EQ(raw, std::vector<Byte>(PageSize));
+    if (GetParam() == VekAccessPaged) {
+        EXPECT_EQ(ReadBack(*disk, page, 1, 5), std::vector<Byte>(PageSize));
+    }
+    EXPECT_EQ(Allocate(*disk, 6, 1, 3), page);
+    // A later partial write on top of the reused page.
+    const auto part = Pattern(40, 4);
+    disk->WriteCustomSize(page + 100, 40, 6, GetParam(), part.data());
+    // And a page released at the end stays released.
+    disk->ReleasePages(spare, 1);
+    disk->DiskCommit();
+
+    auto expected = Pattern(PageSize, 3);
+    std::copy(part.begin(), part.end(), expected.begin() + 100);
+    auto other = Open();
+    EXPECT_EQ(ReadBack(*other, page, 1, 6), expected);
+    const auto file = ReadFileBytes(FPath);
+    EXPECT_EQ(Slice(file, spare, PageSize), std::vector<Byte>(PageSize));
+    EXPECT_EQ(MapEntry(*other, page), 6 * 16 + 9);
+    EXPECT_EQ(MapEntry(*other, spare) & MapEntryFree, MapEntryFree);
+}
+
+TEST_P(DiskTransactionTest, ATransactionNeverOverlapsPagesAppendedByOthers)
+{
+    auto disk = Open();
+    auto other = Open();
+    disk->DiskStartTransaction(false); // its end of file is taken now
+    const Cardinal theirs = Allocate(*other, 8, 2, 2);        // appended meanwhile
+    const Cardinal ours = Allocate(*disk, 7, 2, 3);
+    EXPECT_GE(ours, theirs + 2 * PageSize);
+    disk->DiskCommit();
+    EXPECT_EQ(ReadBack(*other, theirs, 2, 8), Pattern(2 * PageSize, 2));
+    EXPECT_EQ(ReadBack(*other, ours, 2, 7), Pattern(2 * PageSize, 3));
+    EXPECT_TRUE(other->DebugCheckContents());
+}
+
+TEST_P(DiskTransactionTest, ForceToDiskInsideATransactionDoesNotCommitIt)
+{
+    auto disk = Open();
+    const auto before = ReadFileBytes(FPath);
+    disk->DiskStartTransaction(false);
+    Allocate(*disk, 2, 2, 1);
+    disk->ForceToDisk();
+    EXPECT_TRUE(disk->IsTransactionActive());
+    EXPECT_EQ(ReadFileBytes(FPath), before);
+    disk->DiskRollback();
+    EXPECT_EQ(ReadFileBytes(FPath), before);
+}
+
+TEST_P(DiskTransactionTest, AnAllocatingTransactionKeepsOthersFromAllocating)
+{
+    auto disk = Open();
+    auto other = OpenDatabase(FPath, PageSize);
+    other->SetLockRetryCount(2);
+    other->SetLockRetryInterval(5);
+    other->Close();
+    other->Open();
+    disk->DiskStartTransaction(false);
+    const Cardinal ours = Allocate(*disk, 2, 1, 1);
+    EXPECT_VEK_ERROR(10249, Allocate(*other, 3, 1, 2));
+    disk->DiskCommit();
+    EXPECT_EQ(Allocate(*other, 3, 1, 2), ours + PageSize);
+}
+
+TEST_P(DiskTransactionTest, AHeaderChangedUnderAHeldLockIsCommitted)
+{
+    auto disk = Open();
+    disk->DiskStartTransaction(false);
+    disk->SetHeaderWriteLock();
+    disk->GlobalHdr()->SetGlobalDBGenerator(1234);
+    disk->DiskCommit();
+    const auto file = ReadFileBytes(FPath);
+    EXPECT_EQ(ReadLE32(file.data() + GlobalHeaderOffset + TGlobalHdr::OfsGlobalDBGenerator), 1234u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, DiskTransactionTest, disktest::PageAccessFlags(), disktest::PageAccessName);
+
+// Enciphered pages never reach the file in clear, whichever way they go.
+TEST(DiskEncryption, PagesNeverReachTheFileInClear)
+{
+    disktest::TTempDir dir;
+    const std::string path = dir.File("secret.vek");
+    CreateDatabase(path, PageSize);
+    auto disk = OpenDatabase(path, PageSize);
+    disk->SetCryptKey("a master key");
+    std::vector<Byte> text;
+    for (int i = 0; text.size() < static_cast<std::size_t>(PageSize); ++i) {
+        const std::string line = "Customer " + std::to_string(i) + " owes 100.00; ";
+        text.insert(text.end(), line.begin(), line.end());
+    }
+    text.resize(PageSize);
+    const std::vector<Byte> probe(text.begin() + 300, text.begin() + 332);
+    const Cardinal weak = disk->WriteNewPages(11, VekAccessPaged | VekAccessXOR, 9, 1, text.data());
+    const Cardinal strong = disk->WriteNewPages(12, VekAccessPaged | VekAccessBlowfish, 9, 1, text.data());
+    disk->DiskStartTransaction(false);
+    const Cardinal weakTx = disk->WriteNewPages(11, VekAccessPaged | VekAccessXOR, 9, 1, text.data());
+    const Cardinal strongTx = disk->WriteNewPages(12, VekAccessPaged | VekAccessBlowfish, 9, 1, text.data());
+    disk->DiskCommit();
+    disk.reset();
+
+    const auto file = ReadFileBytes(path);
+    EXPECT_FALSE(disktest::Contains(file, probe));
+    // A connection with the same key reads the text; another key does not
+    // decipher the strong pages.
+    auto reader = OpenDatabase(path, PageSize);
+    reader->SetCryptKey("a master key");
+    for (auto [address, table, flags] : {std::tuple{weak, 11, VekAccessPaged | VekAccessXOR},
+                                         std::tuple{strong, 12, VekAccessPaged | VekAccessBlowfish},
+                                         std::tuple{weakTx, 11, VekAccessPaged | VekAccessXOR},
+                                         std::tuple{strongTx, 12, VekAccessPaged | VekAccessBlowfish}}) {
+        std::vector<Byte> back(PageSize);
+        reader->ReadPages(address, 1, table, flags, back.data());
+        EXPECT_EQ(back, text) << address;
+    }
+    auto stranger = OpenDatabase(path, PageSize);
+    stranger->SetCryptKey("another key");
+    std::vector<Byte> back(PageSize);
+    stranger->ReadPages(strong, 1, 12, VekAccessPaged | VekAccessBlowfish, back.data());
+    EXPECT_NE(back, text);
+    // The scramble depends on the table id it was written under.
+    stranger->ReadPages(weak, 1, 13, VekAccessPaged | VekAccessXOR, back.data());
+    EXPECT_NE(back, text);
+}
+
+} // namespace
+} // namespace orvex
