@@ -50,11 +50,18 @@ public:
 
 // ---------------------------------------------------------------- TPersistent
 
+class TPropertyList;
+
 class TPersistent : public TObject {
 public:
     // Copies source into this object; the default asks source->AssignTo and
     // raises EConvertError "Cannot assign a %s to a %s" when nobody can.
     virtual void Assign(TPersistent* source);
+
+    // Adds the published properties, in streaming order, to List (see
+    // host/Streaming.h). A descendant calls its parent's version first and
+    // then adds its own. The base publishes nothing.
+    virtual void PublishProperties(TPropertyList& /*List*/) {}
 
 protected:
     virtual void AssignTo(TPersistent* dest);
