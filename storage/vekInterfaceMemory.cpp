@@ -1,0 +1,260 @@
+// TMemoryIOInterface: every block an allocation of its own, addressed by a
+// 32-bit handle from one table for the whole process (heap addresses do not
+// fit in the engine's 32-bit block addresses).
+
+#include "storage/vekInterfaceUnit.h"
+
+#include <cstring>
+#include <deque>
+#include <mutex>
+
+namespace orvex {
+
+namespace {
+
+constexpr Integer ErrInternal = 8581; // "There was an unexpected internal error ..."
+
+// Hands out the addresses of memory blocks to every interface of the
+// process: never 0, never one that is still in use. Released addresses are
+// handed out again oldest first, and only once more than ReuseDelay others
+// wait behind them, so that an address used after its release is most
+// likely unknown rather than another block's.
+class TMemoryBlockHandles {
+public:
+    static TMemoryBlockHandles& Instance()
+    {
+        // Never destroyed: interfaces in static storage may release their
+        // blocks after every other static object has gone.
+        static auto* handles = new TMemoryBlockHandles;
+        return *handles;
+    }
+
+    // 0 when every 32-bit address is in use.
+    Cardinal Acquire()
+    {
+        std::lock_guard guard(FLock);
+        if (FReleased.size() > ReuseDelay || (FNext == 0 && !FReleased.empty())) {
+            const Cardinal handle = FReleased.front();
+            FReleased.pop_front();
+            return handle;
+        }
+        if (FNext == 0)
+            return 0;
+        return FNext++; // after 0xFFFFFFFF it wraps to 0: no fresh address left
+    }
+
+    void Release(Cardinal Handle)
+    {
+        std::lock_guard guard(FLock);
+        FReleased.push_back(Handle);
+    }
+
+private:
+    static constexpr std::size_t ReuseDelay = 4096;
+
+    std::mutex FLock;
+    Cardinal FNext = 1;              // the lowest address never handed out
+    std::deque<Cardinal> FReleased; // oldest first
+};
+
+} // namespace
+
+TMemoryIOInterface::TMemoryIOInterface()
+{
+    FIOMode = iomMemory;
+}
+
+TMemoryIOInterface::~TMemoryIOInterface()
+{
+    Empty(false);
+}
+
+TMemoryIOInterface::TMemoryBlock* TMemoryIOInterface::FindBlock(Cardinal Address)
+{
+    auto it = FBlocks.find(Address);
+    return it == FBlocks.end() ? nullptr : &it->second;
+}
+
+const TMemoryIOInterface::TMemoryBlock* TMemoryIOInterface::FindBlock(Cardinal Address) const
+{
+    auto it = FBlocks.find(Address);
+    return it == FBlocks.end() ? nullptr : &it->second;
+}
+
+void TMemoryIOInterface::CheckTransfer(const TMemoryBlock& Block, Cardinal Address, Integer Size,
+                                       const char* Context) const
+{
+    if (Size < 0 || Size > Block.Size)
+        VekDatabaseError(ErrInternal, Context,
+                         Format("Block %u holds %d bytes, not %d", {Address, Block.Size, Size}),
+                         const_cast<TMemoryIOInterface*>(this));
+}
+
+TMemoryIOInterface::TMemoryBlock& TMemoryIOInterface::RequireBlock(Cardinal Address, const char* Context)
+{
+    TMemoryBlock* block = FindBlock(Address);
+    if (!block) {
+        if (FDebugStrings) {
+            FDebugStrings->Add(Format("Block address %u not found; known blocks:", {Address}));
+            for (Cardinal known = FFirstBlock; known != 0; known = FBlocks.at(known).Next)
+                FDebugStrings->Add(Format("  %u", {known}));
+        }
+        VekDatabaseError(ErrInternal, Context, "Read page error - block address not found", this);
+    }
+    return *block;
+}
+
+// ---------------------------------------------------------------- allocation
+
+Cardinal TMemoryIOInterface::AllocateNewAddress(Integer Size, const void* Buffer)
+{
+    constexpr const char* Context = "TMemoryIOInterface.AllocateNewAddress";
+    if (Size < 0)
+        VekDatabaseError(ErrInternal, Context, Format("Invalid block request size %d", {Size}), this);
+    TMemoryBlock block;
+    block.Data = std::make_unique<Byte[]>(static_cast<std::size_t>(Size)); // zeroed
+    block.Size = Size;
+    if (Buffer && Size > 0)
+        std::memcpy(block.Data.get(), Buffer, static_cast<std::size_t>(Size));
+    block.Prior = FLastBlock;
+
+    TMemoryBlockHandles& handles = TMemoryBlockHandles::Instance();
+    const Cardinal address = handles.Acquire();
+    if (address == 0)
+        VekDatabaseError(ErrInternal, Context, "No memory block address is free", this);
+    try {
+        FBlocks.emplace(address, std::move(block));
+    } catch (...) {
+        handles.Release(address);
+        throw;
+    }
+    if (FLastBlock != 0)
+        FBlocks.at(FLastBlock).Next = address;
+    else
+        FFirstBlock = address;
+    FLastBlock = address;
+    return address;
+}
+
+void TMemoryIOInterface::Unlink(TMemoryBlock& Block)
+{
+    if (Block.Prior != 0)
+        FBlocks.at(Block.Prior).Next = Block.Next;
+    else
+        FFirstBlock = Block.Next;
+    if (Block.Next != 0)
+        FBlocks.at(Block.Next).Prior = Block.Prior;
+    else
+        FLastBlock = Block.Prior;
+}
+
+void TMemoryIOInterface::ReleaseBlock(Cardinal Address, Integer)
+{
+    TMemoryBlock* block = FindBlock(Address);
+    if (!block)
+        return;
+    Unlink(*block);
+    FBlocks.erase(Address);
+    TMemoryBlockHandles::Instance().Release(Address);
+}
+
+void TMemoryIOInterface::Empty(bool)
+{
+    TMemoryBlockHandles& handles = TMemoryBlockHandles::Instance();
+    for (const auto& entry : FBlocks)
+        handles.Release(entry.first);
+    FBlocks.clear();
+    FFirstBlock = 0;
+    FLastBlock = 0;
+}
+
+// ----------------------------------------------------------------- transfers
+
+void TMemoryIOInterface::CopyIntoBlock(Cardinal Address, Integer Size, const void* Buffer,
+                                       const char* NilText, const char* Context)
+{
+    TMemoryBlock* block = FindBlock(Address);
+    if (!block)
+        return;
+    if (!Buffer)
+        VekDatabaseError(ErrInternal, Context, NilText, this);
+    CheckTransfer(*block, Address, Size, Context);
+    // The buffer may be the block itself, handed out by ReadBlockByRef.
+    std::memmove(block->Data.get(), Buffer, static_cast<std::size_t>(Size));
+}
+
+void TMemoryIOInterface::WriteBlock(Cardinal Address, Integer Size, const void* Buffer)
+{
+    CopyIntoBlock(Address, Size, Buffer, "Write page error - nil pointer", "TMemoryIOInterface.WriteBlock");
+}
+
+void TMemoryIOInterface::WriteBlockByRef(Cardinal Address, Integer Size, const void* Buffer)
+{
+    WriteBlock(Address, Size, Buffer);
+}
+
+void TMemoryIOInterface::ReadBlock(Cardinal Address, Integer Size, void* Buffer)
+{
+    constexpr const char* Context = "TMemoryIOInterface.ReadBlock";
+    TMemoryBlock& block = RequireBlock(Address, Context);
+    if (Buffer == block.Data.get())
+        VekDatabaseError(ErrInternal, Context, "Read page error - buffers equal", this);
+    if (!Buffer)
+        VekDatabaseError(ErrInternal, Context, "Unassigned memory pointer", this);
+    CheckTransfer(block, Address, Size, Context);
+    std::memcpy(Buffer, block.Data.get(), static_cast<std::size_t>(Size));
+}
+
+void TMemoryIOInterface::ReadBlockByRef(Cardinal Address, Integer Size, void*& P)
+{
+    constexpr const char* Context = "TMemoryIOInterface.ReadBlockByRef";
+    TMemoryBlock& block = RequireBlock(Address, Context);
+    CheckTransfer(block, Address, Size, Context);
+    P = block.Data.get();
+}
+
+void TMemoryIOInterface::WriteBlockHeader(Cardinal Address, Integer Size, const void* Buffer)
+{
+    CopyIntoBlock(Address, Size, Buffer, "Write header error - nil pointer", "TMemoryIOInterface.WriteBlockHeader");
+}
+
+void TMemoryIOInterface::ReadBlockHeader(Cardinal Address, Integer Size, void* Buffer)
+{
+    TMemoryBlock* block = FindBlock(Address);
+    if (!block)
+        return;
+    if (!Buffer)
+        VekDatabaseError(ErrInternal, "TMemoryIOInterface.ReadBlockHeader", "Read header error - nil pointer",
+                         this);
+    CheckTransfer(*block, Address, Size, "TMemoryIOInterface.ReadBlockHeader");
+    std::memmove(Buffer, block->Data.get(), static_cast<std::size_t>(Size));
+}
+
+// ------------------------------------------------------------------- queries
+
+void TMemoryIOInterface::ListBlocks(std::vector<Cardinal>& List)
+{
+    List.clear();
+    for (Cardinal address = FFirstBlock; address != 0; address = FBlocks.at(address).Next)
+        List.push_back(address);
+}
+
+bool TMemoryIOInterface::CheckPageValid(Cardinal Address) const
+{
+    return FBlocks.contains(Address);
+}
+
+bool TMemoryIOInterface::CheckBlockAddressValid(Cardinal Address) const
+{
+    return FBlocks.contains(Address);
+}
+
+Cardinal TMemoryIOInterface::GetNextMemoryBlockAddress(Cardinal Address) const
+{
+    if (Address == 0)
+        return FFirstBlock;
+    const TMemoryBlock* block = FindBlock(Address);
+    return block ? block->Next : 0;
+}
+
+} // namespace orvex
