@@ -303,3 +303,8 @@ private:
 };
 
 } // namespace orvex
+
+// The unit's further classes.
+#include "storage/vekIndexUnitSort.h"
+#include "storage/vekIndexUnitTree.h"
+#include "storage/vekIndexUnitManager.h"

@@ -1,0 +1,696 @@
+// The B-tree of one open index: opening, creating and emptying the tree, the
+// descent, searches by type, stepping, and the insert and delete of one key.
+
+#include "storage/vekIndexUnit.h"
+
+#include "host/SysUtils.h"
+#include "storage/vekByteOrder.h"
+#include "storage/vekCommon.h"
+#include "storage/vekConsts.h"
+#include "storage/vekIndexUnitManager.h"
+#include "storage/vekInterfaceUnit.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace orvex {
+
+TBTree::TBTree() = default;
+
+TBTree::~TBTree()
+{
+    Close();
+}
+
+void TBTree::ConnectToIFace(TBaseIOInterface* IOInterface, Integer PageSize, Cardinal* RootRef,
+                            Integer* DepthRef)
+{
+    FIOInterface = IOInterface;
+    FPageSize = PageSize;
+    FRootRef = RootRef;
+    FDepthRef = DepthRef;
+    InvalidateInternalBuffers();
+}
+
+void TBTree::Open()
+{
+    const char* context = "TBTree.Open";
+    Close();
+    if (DBStringCompare() == nullptr)
+        VekDatabaseError(8581, context, "No sort order function assigned", nullptr);
+    if (FIOInterface == nullptr)
+        VekDatabaseError(8581, context, "IO Interface is unassigned", nullptr);
+    CheckKeyFields();
+    // A page must take at least three entries, else a split or a
+    // redistribution could leave an empty page in the tree.
+    if (MaximumKeySize() < KeyInfoSize || FPageSize < NodeHeaderSize + 3 * MaximumKeySize())
+        VekDatabaseError(8581, context, "Key size too large for page size", nullptr);
+    const std::size_t keySize = static_cast<std::size_t>(MaximumKeySize());
+    FEntryBuf.assign(keySize, 0);
+    FSearchedKey.assign(keySize, 0);
+    FSpare = std::make_unique<TNode>();
+    FSpare->Open(this, FIOInterface, FPageSize);
+    for (Integer level = 0; level < Depth(); ++level) {
+        FPath.push_back(std::make_unique<TNode>());
+        FPath.back()->Open(this, FIOInterface, FPageSize);
+    }
+    InvalidatePath();
+}
+
+void TBTree::Close()
+{
+    FPath.clear();
+    FSpare.reset();
+    InvalidatePath();
+}
+
+void TBTree::CheckOpen(const char* Context) const
+{
+    if (!IsOpen())
+        VekDatabaseError(8581, Context, "Node Buffer not allocated", nullptr);
+}
+
+// ------------------------------------------------------- pages of the tree
+
+Cardinal TBTree::AllocatePage(const Byte* Page)
+{
+    if (FZeroPage.size() != static_cast<std::size_t>(FPageSize))
+        FZeroPage.assign(static_cast<std::size_t>(FPageSize), 0);
+    const Cardinal address = FIOInterface->AllocateNewAddress(FPageSize, Page != nullptr ? Page : FZeroPage.data());
+    if (address == 0)
+        VekDatabaseError(8581, "TBTree.AllocatePage", "Invalid address of 0 for a new index page", nullptr);
+    PageChanged(address, nullptr);
+    return address;
+}
+
+void TBTree::ReleasePage(Cardinal Address)
+{
+    FIOInterface->ReleaseBlock(Address, FPageSize);
+    PageChanged(Address, nullptr);
+}
+
+void TBTree::PageChanged(Cardinal Address, const TNode* Writer)
+{
+    // Each node holds one page and the tree changes a page only through the
+    // node that holds it, so this finds nothing in a sound run; it keeps a
+    // node from ever answering from an old copy of a page that another node
+    // wrote, that was relinked, released or handed out again.
+    for (auto& node : FPath)
+        if (node.get() != Writer && node->Address() == Address)
+            node->Invalidate();
+    if (FSpare && FSpare.get() != Writer && FSpare->Address() == Address)
+        FSpare->Invalidate();
+}
+
+void TBTree::WriteBackShape()
+{
+    // The root keeps its address; only the depth changes.
+    if (FDepthRef != nullptr)
+        *FDepthRef = static_cast<Integer>(FPath.size());
+}
+
+void TBTree::InvalidatePath()
+{
+    FPathPrepared = false;
+    FCursorValid = false;
+    FFullSearchPath = false;
+}
+
+void TBTree::InvalidateInternalBuffers()
+{
+    for (auto& node : FPath)
+        node->Invalidate();
+    if (FSpare)
+        FSpare->Invalidate();
+    InvalidatePath();
+}
+
+TNode* TBTree::Leaf() const
+{
+    return FPath.back().get();
+}
+
+bool TBTree::RootEmpty() const
+{
+    return FPath.empty() || FPath.front()->Address() == 0 || FPath.front()->Size() == 0;
+}
+
+void TBTree::PreparePath()
+{
+    const Integer depth = Root() != 0 ? std::max<Integer>(Depth(), 0) : 0;
+    while (static_cast<Integer>(FPath.size()) < depth) {
+        FPath.push_back(std::make_unique<TNode>());
+        FPath.back()->Open(this, FIOInterface, FPageSize);
+    }
+    while (static_cast<Integer>(FPath.size()) > depth)
+        FPath.pop_back();
+    FSpare->Invalidate();
+    FLeafInsertPos = 0;
+    if (depth > 0)
+        FPath.front()->ReadNode(Root());
+    FPathPrepared = true;
+    FCursorValid = false;
+    FFullSearchPath = false;
+}
+
+// ------------------------------------------------------- creating, emptying
+
+void TBTree::CreateTree()
+{
+    const char* context = "TBTree.CreateTree";
+    if (FIOInterface == nullptr || FRootRef == nullptr || FDepthRef == nullptr)
+        VekDatabaseError(8581, context, "IO Interface is unassigned", nullptr);
+    if (FPageSize < NodeHeaderSize)
+        VekDatabaseError(8581, context, "Invalid page size: " + IntToStr(FPageSize), nullptr);
+    std::vector<Byte> page(static_cast<std::size_t>(FPageSize), 0);
+    WriteLE32(page.data() + nhoLeaf, 1);
+    *FRootRef = AllocatePage(page.data());
+    *FDepthRef = 1;
+    InvalidatePath();
+}
+
+namespace {
+
+// Releases the page at Address and every page under it, children first.
+void ReleaseSubtree(TBaseIOInterface* IO, Integer PageSize, Cardinal Address, int LevelsLeft)
+{
+    std::vector<Byte> page(static_cast<std::size_t>(PageSize));
+    IO->ReadBlock(Address, PageSize, page.data());
+    if (ReadLE32(page.data() + nhoLeaf) != 1 && LevelsLeft > 1) {
+        const Integer size = std::min<Integer>(static_cast<Integer>(ReadLE32(page.data() + nhoSize)),
+                                               PageSize - NodeHeaderSize);
+        for (Integer p = 0; p < size;) {
+            const Byte* entry = page.data() + NodeHeaderSize + p;
+            const Integer length = ReadLE16(entry + kioLength);
+            if (length == 0)
+                break;
+            ReleaseSubtree(IO, PageSize, ReadLE32(entry + kioAddress), LevelsLeft - 1);
+            p += length;
+        }
+    }
+    IO->ReleaseBlock(Address, PageSize);
+}
+
+} // namespace
+
+void TBTree::EmptyTree(bool Drop)
+{
+    const bool wasOpen = IsOpen();
+    const Cardinal root = Root();
+    if (root == 0 || Depth() <= 0) {
+        // No tree yet: dropping leaves none, emptying makes one.
+        if (!Drop)
+            CreateTree();
+        return;
+    }
+    Byte header[NodeHeaderSize];
+    FIOInterface->ReadBlockHeader(root, NodeHeaderSize, header);
+    if (ReadLE32(header + nhoSize) == 0 && !Drop)
+        return;
+    ReleaseSubtree(FIOInterface, FPageSize, root, Depth());
+    Close();
+    if (Drop) {
+        *FRootRef = 0;
+        *FDepthRef = 0;
+    } else {
+        CreateTree();
+    }
+    if (wasOpen)
+        Open();
+}
+
+// ------------------------------------------------------------------ search
+
+Integer TBTree::SearchPage(TNode* Node, Integer FieldCount, bool IsLeaf, Integer& Result)
+{
+    const Integer keySize = MaximumKeySize();
+    const Integer count = Node->Size() / keySize;
+    Result = 1;
+    if (count == 0)
+        return 0;
+    const Byte* keys = Node->Keys();
+    Integer lo = 0;
+    Integer hi = count - 1;
+    if (!IsLeaf) {
+        // The last entry not greater than the search key; the first when
+        // all are greater.
+        Integer pos = 0;
+        while (lo <= hi) {
+            const Integer mid = (lo + hi) / 2;
+            const Integer c = CompareToOptimizedKey(FieldCount, keys + mid * keySize);
+            if (c == 0)
+                return mid * keySize;
+            if (c > 0) {
+                pos = mid;
+                lo = mid + 1;
+            } else {
+                hi = mid - 1;
+            }
+        }
+        return pos * keySize;
+    }
+    // The first entry not smaller than the search key; after the last when
+    // all are smaller.
+    Integer pos = count;
+    while (lo <= hi) {
+        const Integer mid = (lo + hi) / 2;
+        const Integer c = CompareToOptimizedKey(FieldCount, keys + mid * keySize);
+        if (c == 0) {
+            pos = mid;
+            break;
+        }
+        if (c < 0) {
+            pos = mid;
+            hi = mid - 1;
+        } else {
+            lo = mid + 1;
+        }
+    }
+    if (pos < count)
+        Result = CompareKeys(FieldCount, KeyFlags(), {}, KeyBuf(), keys + pos * keySize);
+    return pos * keySize;
+}
+
+Integer TBTree::InternalSearch(Integer FieldCount, bool ForceCursor)
+{
+    CheckOpen("TBTree.InternalSearch");
+    PreparePath();
+    FLastResult = -1;
+    if (RootEmpty())
+        return -1;
+    const int depth = static_cast<int>(FPath.size());
+    Integer result = 1;
+    for (int level = 0; level < depth; ++level) {
+        TNode* node = FPath[level].get();
+        const bool isLeaf = level == depth - 1;
+        if (node->CheckIsLeaf() != isLeaf)
+            VekDatabaseError(8581, "TBTree.InternalSearch",
+                             "Index page type does not match the depth: " + IntToStr(node->Address()), nullptr);
+        const Integer pos = SearchPage(node, FieldCount, isLeaf, result);
+        node->SetCursor(pos);
+        if (!isLeaf)
+            FPath[level + 1]->ReadNode(ReadLE32(node->Keys() + pos + kioAddress));
+        else
+            FLeafInsertPos = pos;
+    }
+    TNode* leaf = Leaf();
+    if (ForceCursor && leaf->Size() > 0 && leaf->Cursor() >= leaf->Size())
+        leaf->ForceCursorToPhysicalKey();
+    FCursorValid = true;
+    FLastResult = result;
+    const Integer fields = KeyFields()->Count();
+    FFullSearchPath = (FieldCount <= 0 || FieldCount >= fields) &&
+                      std::all_of(KeyFlags().begin(), KeyFlags().end(), [](Byte f) { return f == kcfNormal; });
+    if (FFullSearchPath)
+        std::memcpy(FSearchedKey.data(), KeyBuf(), FSearchedKey.size());
+    return result;
+}
+
+bool TBTree::PathFitsSearchKey()
+{
+    if (!FPathPrepared || !FCursorValid || !FFullSearchPath)
+        return false;
+    const std::size_t from = KeyInfoSize;
+    return std::all_of(KeyFlags().begin(), KeyFlags().end(), [](Byte f) { return f == kcfNormal; }) &&
+           std::memcmp(FSearchedKey.data() + from, KeyBuf() + from,
+                       FSearchedKey.size() - from) == 0;
+}
+
+Integer TBTree::IndexSearch(TIndexSearchType SearchType, const TSearchModifier* Modifier)
+{
+    CheckOpen("TBTree.IndexSearch");
+    Integer fieldCount = 0;
+    if (Modifier != nullptr && Modifier->LimitedSearch()) {
+        fieldCount = Modifier->IncludedKeyFieldCount();
+        if (fieldCount < 1) {
+            fieldCount = 0;
+            while (fieldCount < KeyFields()->Count() && !KeyFields()->GetItems(fieldCount)->Hidden())
+                ++fieldCount;
+        }
+    }
+    const Integer r = InternalSearch(fieldCount, true);
+    if (r != 0 && RootEmpty())
+        return r;
+    switch (SearchType) {
+    case stLT:
+        if (r == 0)
+            return PriorRecord() ? 0 : -1;
+        if (r < 0)
+            return PriorRecord() ? 0 : r;
+        return 0;
+    case stLE:
+        if (r < 0)
+            return PriorRecord() ? 0 : r;
+        return 0;
+    case stEQ:
+        return r;
+    case stGE:
+        if (r <= 0)
+            return 0;
+        return NextRecord() ? 0 : r;
+    case stGT:
+        if (r == 0)
+            return NextRecord() ? 0 : -1;
+        if (r < 0)
+            return 0;
+        return NextRecord() ? 0 : r;
+    case stLEG:
+        if (r <= 0)
+            return 0;
+        // Greater than every key of the leaf: the next key, else (above
+        // every key of the index) the last key, on which the cursor stands.
+        NextRecord();
+        return 0;
+    }
+    return r;
+}
+
+// ---------------------------------------------------------------- stepping
+
+bool TBTree::FindLeafWithKeys(Cardinal Address, bool Forwards)
+{
+    Cardinal visited = 0;
+    while (Address != 0 && Address != visited) {
+        FSpare->ReloadNode(Address);
+        if (FSpare->Size() > 0)
+            return true;
+        visited = Address;
+        Address = Forwards ? FSpare->Next() : FSpare->Prior();
+    }
+    return false;
+}
+
+bool TBTree::NextRecord()
+{
+    return Step(true);
+}
+
+bool TBTree::PriorRecord()
+{
+    return Step(false);
+}
+
+bool TBTree::Step(bool Forwards)
+{
+    if (!IsOpen() || !FCursorValid || FPath.empty())
+        return false;
+    TNode* leaf = Leaf();
+    if (Forwards ? leaf->NextRecord() : leaf->PriorRecord()) {
+        FFullSearchPath = false;
+        return true;
+    }
+    // Into the neighbouring leaf: its first (last) key, and the path to it.
+    if (!FindLeafWithKeys(Forwards ? leaf->Next() : leaf->Prior(), Forwards))
+        return false;
+    FSpare->SetCursorToEnd(Forwards);
+    ConstructKeyBufFromKeyBuf(FSpare->GetCurrentKey(), {});
+    RefreshToCursor();
+    return true;
+}
+
+void TBTree::RefreshToCursor()
+{
+    // The search key holds the key to stand on (the entry at the cursor);
+    // searching it again rebuilds the path down to it.
+    if (InternalSearch(0, true) != 0)
+        GDBLogger->LogItem("BTree", "Failure of internal refresh to cursor");
+}
+
+// ------------------------------------------------------ the key at the cursor
+
+Cardinal TBTree::GetRecAddr()
+{
+    CheckOpen("TBTree.GetRecAddr");
+    if (FPath.empty() || !Leaf()->CheckIsLeaf())
+        VekDatabaseError(8581, "TBTree.GetRecAddr", "Attempt to read record address from non-leaf node", nullptr);
+    if (!FCursorValid)
+        VekDatabaseError(8581, "TBTree.GetRecAddr", "CurrentKeyCursor is invalid", nullptr);
+    return Leaf()->GetRecordAddress();
+}
+
+const Byte* TBTree::GetCurrentKeyBuf()
+{
+    if (!IsOpen() || !FCursorValid || FPath.empty() || !Leaf()->CursorOnEntry())
+        VekDatabaseError(8581, "TBTree.GetCurrentKeyBuf", "CurrentKeyCursor is invalid", nullptr);
+    return Leaf()->GetCurrentKey();
+}
+
+Integer TBTree::CompareKeyToCurrentKeyBuf(const TKeyComparisonFlags& Flags, const Byte* Key)
+{
+    return CompareKeys(0, Flags, {}, Key, GetCurrentKeyBuf());
+}
+
+void TBTree::CurrentKeyAsStrings(TStrings* Lines)
+{
+    DecodeKeyBufAsStrings(GetCurrentKeyBuf(), nullptr, Lines);
+}
+
+// ---------------------------------------------------------- insert, delete
+
+Integer TBTree::IdxInsert()
+{
+    CheckOpen("TBTree.IdxInsert");
+    FFullSearchPath = false;
+    return InsertKey();
+}
+
+Integer TBTree::IdxDelete()
+{
+    CheckOpen("TBTree.IdxDelete");
+    FFullSearchPath = false;
+    return DeleteKey();
+}
+
+Integer TBTree::InsertKey()
+{
+    const char* context = "TBTree.InsertKey";
+    CheckOpen(context);
+    if (Root() == 0 || Depth() <= 0)
+        VekDatabaseError(8581, context, "The index has no root page", nullptr);
+    if (!PathFitsSearchKey()) {
+        InternalSearch(0, false);
+        if (RootEmpty()) {
+            if (FPath.size() != 1)
+                VekDatabaseError(8581, context, "Index page type does not match the depth: " + IntToStr(Root()),
+                                 nullptr);
+            // The first key of the index.
+            FLeafInsertPos = 0;
+            FLastResult = 1;
+        }
+    }
+    if (FLastResult == 0)
+        return -1;
+    InsertRecord();
+    return 0;
+}
+
+Integer TBTree::DeleteKey()
+{
+    CheckOpen("TBTree.DeleteKey");
+    if (!PathFitsSearchKey() && InternalSearch(0, false) != 0)
+        return -1;
+    if (FLastResult != 0)
+        return -1;
+    Leaf()->SetCursor(FLeafInsertPos);
+    if (!Leaf()->CursorOnEntry())
+        return -1;
+    DeleteRecord();
+    return 0;
+}
+
+void TBTree::RefreshEntry(TNode* Parent, Integer Pos, TNode* Child)
+{
+    Byte* entry = FEntryBuf.data();
+    const Integer keySize = MaximumKeySize();
+    Parent->ReadKey(Pos, entry);
+    if (Child->Size() > 0)
+        std::memcpy(entry + KeyInfoSize, Child->Keys() + KeyInfoSize, static_cast<std::size_t>(keySize - KeyInfoSize));
+    WriteLE16(entry + kioLength, static_cast<Word>(keySize));
+    WriteLE32(entry + kioCount, static_cast<Cardinal>(Child->GetRecordCount(-1)));
+    WriteLE32(entry + kioAddress, Child->Address());
+    Parent->UpdateKey(Pos, entry);
+}
+
+namespace {
+
+// The first entry of Node as an entry of its parent.
+std::vector<Byte> ParentEntryOf(TNode* Node, Integer KeySize)
+{
+    std::vector<Byte> entry(static_cast<std::size_t>(KeySize));
+    std::memcpy(entry.data(), Node->Keys(), entry.size());
+    WriteLE16(entry.data() + kioLength, static_cast<Word>(KeySize));
+    WriteLE32(entry.data() + kioCount, static_cast<Cardinal>(Node->GetRecordCount(-1)));
+    WriteLE32(entry.data() + kioAddress, Node->Address());
+    return entry;
+}
+
+} // namespace
+
+void TBTree::InsertRecord()
+{
+    const Integer keySize = MaximumKeySize();
+    const int depth = static_cast<int>(FPath.size());
+    std::vector<Byte> pending(KeyBuf(), KeyBuf() + keySize);
+    WriteLE16(pending.data() + kioLength, static_cast<Word>(keySize));
+    WriteLE32(pending.data() + kioCount, 0);
+    bool hasPending = true;
+    for (int level = depth - 1; level >= 0; --level) {
+        TNode* node = FPath[level].get();
+        if (level < depth - 1)
+            RefreshEntry(node, node->Cursor(), FPath[level + 1].get());
+        if (hasPending) {
+            const Integer at = level == depth - 1 ? FLeafInsertPos : node->Cursor() + keySize;
+            node->InsertKey(at, pending.data());
+            hasPending = false;
+            if (node->IsFull()) {
+                if (level == 0) {
+                    SplitRoot();
+                    continue;
+                }
+                const Cardinal address = AllocatePage(nullptr);
+                FSpare->SetAddress(address);
+                node->SplitNode(FSpare->Buffer(), address);
+                FSpare->WriteNode();
+                if (node->CheckIsLeaf() && (node->Next() == node->Address() || FSpare->Next() == address))
+                    DebugLine("******ERROR in SPLIT NODE");
+                pending = ParentEntryOf(FSpare.get(), keySize);
+                hasPending = true;
+            }
+        }
+        node->WriteNode();
+    }
+    WriteBackShape();
+    InvalidatePath();
+}
+
+void TBTree::SplitRoot()
+{
+    const Integer keySize = MaximumKeySize();
+    TNode* root = FPath.front().get();
+    const bool leaf = root->CheckIsLeaf();
+    const Cardinal rightAddress = AllocatePage(nullptr);
+    FSpare->SetAddress(rightAddress);
+    root->SplitNode(FSpare->Buffer(), rightAddress);
+    // The left half moves to a new page, so that the root keeps its address.
+    const Cardinal leftAddress = AllocatePage(root->Buffer());
+    if (leaf)
+        FSpare->SetPrior(leftAddress);
+    FSpare->WriteNode();
+
+    std::vector<Byte> first = ParentEntryOf(root, keySize);
+    WriteLE32(first.data() + kioAddress, leftAddress);
+    const std::vector<Byte> second = ParentEntryOf(FSpare.get(), keySize);
+    root->ClearNode();
+    root->SetLeaf(false);
+    root->InsertKey(0, first.data());
+    root->InsertKey(keySize, second.data());
+    root->WriteNode();
+    // One level more: the new level goes under the root.
+    auto node = std::make_unique<TNode>();
+    node->Open(this, FIOInterface, FPageSize);
+    FPath.insert(FPath.begin() + 1, std::move(node));
+}
+
+void TBTree::DeleteRecord()
+{
+    const Integer keySize = MaximumKeySize();
+    const int depth = static_cast<int>(FPath.size());
+    TNode* leaf = Leaf();
+    leaf->DeleteKey(leaf->Cursor());
+    Integer pending = -1;   // an entry of the level above to delete
+    bool childGone = false; // the page of the level below was released
+    for (int level = depth - 1; level >= 0; --level) {
+        TNode* node = FPath[level].get();
+        if (level < depth - 1) {
+            Integer pos = node->Cursor();
+            if (pending >= 0) {
+                node->DeleteKey(pending);
+                if (pending < pos)
+                    pos -= keySize;
+                node->SetCursor(pos);
+            }
+            if (!childGone)
+                RefreshEntry(node, pos, FPath[level + 1].get());
+        }
+        pending = -1;
+        childGone = false;
+        if (level > 0)
+            pending = Rebalance(level, childGone);
+        if (!childGone)
+            node->WriteNode();
+    }
+    CollapseRoot();
+    WriteBackShape();
+    InvalidatePath();
+}
+
+Integer TBTree::Rebalance(int Level, bool& NodeGone)
+{
+    TNode* node = FPath[Level].get();
+    TNode* parent = FPath[Level - 1].get();
+    const Integer parentPos = parent->Cursor();
+    NodeGone = false;
+    if (!node->IsTooEmpty())
+        return -1;
+    if (parent->GetCount() > 1) {
+        const Integer siblingPos = parent->GetRedistributeNode(parentPos);
+        if (siblingPos < 0)
+            return -1;
+        const Cardinal sibling = ReadLE32(parent->Keys() + siblingPos + kioAddress);
+        FSpare->ReloadNode(sibling);
+        const bool right = siblingPos > parentPos;
+        TNode* leftNode = right ? node : FSpare.get();
+        TNode* rightNode = right ? FSpare.get() : node;
+        switch (leftNode->RedistributeNodes(rightNode)) {
+        case 1:
+            FSpare->WriteNode();
+            RefreshEntry(parent, siblingPos, FSpare.get());
+            return -1;
+        case -1:
+            node->MergeNodes(FSpare.get(), right);
+            ReleasePage(sibling);
+            return siblingPos;
+        default:
+            return -1;
+        }
+    }
+    // An only child left without keys leaves the tree with its entry.
+    if (node->IsEmpty()) {
+        if (node->CheckIsLeaf())
+            node->UnlinkLeaf();
+        ReleasePage(node->Address());
+        NodeGone = true;
+        return parentPos;
+    }
+    return -1;
+}
+
+void TBTree::CollapseRoot()
+{
+    TNode* root = FPath.front().get();
+    if (FPath.size() < 2)
+        return;
+    if (root->GetCount() == 1) {
+        // The only child's contents move into the root page.
+        const Cardinal child = ReadLE32(root->Keys() + kioAddress);
+        FSpare->ReloadNode(child);
+        std::memcpy(root->Buffer(), FSpare->Buffer(), static_cast<std::size_t>(FPageSize));
+        root->SetCursor(0);
+        root->WriteNode();
+        ReleasePage(child);
+        FPath.erase(FPath.begin() + 1);
+    } else if (root->GetCount() == 0) {
+        root->ClearNode();
+        root->SetLeaf(true);
+        root->WriteNode();
+        FPath.resize(1);
+    }
+}
+
+void TBTree::DebugLine(const std::string& Text)
+{
+    if (FDebugStrings != nullptr)
+        FDebugStrings->Add(Text);
+}
+
+} // namespace orvex
