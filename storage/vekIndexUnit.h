@@ -52,6 +52,8 @@
 
 namespace orvex {
 
+class TInternalFieldItem;
+
 // --------------------------------------------------------------- key layout
 
 // Byte offsets of a key entry's header and its size.
@@ -93,6 +95,16 @@ public:
     void Assign(TPersistent* Source) override;
     // The thirteen properties below, in their order.
     void PublishProperties(TPropertyList& List) override;
+
+    // A key field over a record field: its FieldName, DataType, FieldSize,
+    // IsVariable, offsets in the record image (RecBufOffset is its
+    // DataOffset) and PhysicalFieldNo (its FieldIndex). The index's own
+    // properties (IndexName, KeyIndex, Descending, ...) are left as they are.
+    void AssignFromField(const TInternalFieldItem* Field);
+    // The hidden record-ID key field that keeps equal keys apart: the 4-byte
+    // integer at rpoRecordID, whose "null flag" is the status byte (set in
+    // every record in use), with no physical field (-1).
+    void SetAsRecordIDKey();
 
     // Published, in streaming order.
     const std::string& FieldName() const { return FFieldName; }

@@ -60,6 +60,28 @@ void TKeyFieldItem::Assign(TPersistent* Source)
     FKeyIndex = src->FKeyIndex;
 }
 
+void TKeyFieldItem::AssignFromField(const TInternalFieldItem* Field)
+{
+    FFieldName = Field->FieldName();
+    FDataType = Field->DataType();
+    FFieldSize = Field->FieldSize();
+    FIsVariable = Field->IsVariable();
+    FRecBufOffset = Field->DataOffset();
+    FNullFlagOffset = Field->NullFlagOffset();
+    FSizeMarkerOffset = Field->SizeMarkerOffset();
+    FPhysicalFieldNo = Field->FieldIndex();
+}
+
+void TKeyFieldItem::SetAsRecordIDKey()
+{
+    FHidden = true;
+    FDataType = ftInteger;
+    FFieldSize = 4;
+    FRecBufOffset = rpoRecordID;
+    FNullFlagOffset = rpoStatus;
+    FPhysicalFieldNo = -1;
+}
+
 void TKeyFieldItem::PublishProperties(TPropertyList& List)
 {
     TCollectionItem::PublishProperties(List);

@@ -294,14 +294,7 @@ void TTableDef::DebugSetDefs()
 
     const auto index = [this](const char* Name, TInternalFieldItem* Field) {
         TKeyFieldItem* key = FKeyFields->Add();
-        key->SetFieldName(Field->FieldName());
-        key->SetDataType(Field->DataType());
-        key->SetFieldSize(Field->FieldSize());
-        key->SetIsVariable(Field->IsVariable());
-        key->SetRecBufOffset(Field->DataOffset());
-        key->SetNullFlagOffset(Field->NullFlagOffset());
-        key->SetSizeMarkerOffset(Field->SizeMarkerOffset());
-        key->SetPhysicalFieldNo(Field->FieldIndex());
+        key->AssignFromField(Field);
         key->SetIndexName(Name);
         TInternalIndexDef* def = FInternalIndexDefs->Add();
         def->SetIndexSequence(def->Index());

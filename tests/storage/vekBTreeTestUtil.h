@@ -108,22 +108,10 @@ public:
             key->SetDescending(spec.Descending);
             key->SetCaseInsensitive(spec.CaseInsensitive);
             if (spec.Name.empty()) {
-                key->SetHidden(true);
-                key->SetDataType(ftInteger);
-                key->SetFieldSize(4);
-                key->SetRecBufOffset(rpoRecordID);
-                key->SetNullFlagOffset(rpoStatus);
-                key->SetPhysicalFieldNo(-1);
+                key->SetAsRecordIDKey();
                 continue;
             }
-            const TInternalFieldItem* field = Field(spec.Name);
-            key->SetFieldName(spec.Name);
-            key->SetDataType(field->DataType());
-            key->SetFieldSize(field->FieldSize());
-            key->SetRecBufOffset(field->DataOffset());
-            key->SetNullFlagOffset(field->NullFlagOffset());
-            key->SetSizeMarkerOffset(field->SizeMarkerOffset());
-            key->SetPhysicalFieldNo(field->FieldIndex());
+            key->AssignFromField(Field(spec.Name));
         }
         keyFields->SetDataOffset(keyFields->Count() / 8 + 1);
         Keys.SetMaximumKeySize(CalculateMaximumKeySize(keyFields) + keyFields->DataOffset());

@@ -73,15 +73,8 @@ public:
             const TInternalFieldItem* field = FFields.FindField(spec.Column);
             for (TKeyFields* target : {&KeyFields, &own}) {
                 TKeyFieldItem* key = target->Add();
-                key->SetFieldName(spec.Column);
+                key->AssignFromField(field);
                 key->SetIndexName(Name);
-                key->SetDataType(field->DataType());
-                key->SetFieldSize(field->FieldSize());
-                key->SetIsVariable(field->IsVariable());
-                key->SetRecBufOffset(field->DataOffset());
-                key->SetNullFlagOffset(field->NullFlagOffset());
-                key->SetSizeMarkerOffset(field->SizeMarkerOffset());
-                key->SetPhysicalFieldNo(field->FieldIndex());
                 key->SetCaseInsensitive(spec.CaseInsensitive);
                 key->SetKeyIndex(target->FindFieldCountForIndex(Name) - 1);
             }

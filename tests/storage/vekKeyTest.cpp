@@ -119,22 +119,13 @@ public:
             key->SetDescending(spec.Descending);
             key->SetCaseInsensitive(spec.CaseInsensitive);
             if (spec.Name.empty()) {
-                key->SetHidden(true);
-                key->SetDataType(ftInteger);
-                key->SetFieldSize(4);
-                key->SetRecBufOffset(rpoRecordID);
-                key->SetNullFlagOffset(rpoStatus);
-                key->SetPhysicalFieldNo(-1);
+                key->SetAsRecordIDKey();
                 continue;
             }
-            const TInternalFieldItem* field = FFields.FindField(spec.Name);
-            key->SetFieldName(spec.Name);
-            key->SetDataType(Column(spec.Name).Wide ? ftWideString : field->DataType());
-            key->SetFieldSize(field->FieldSize());
-            key->SetRecBufOffset(field->DataOffset());
-            key->SetNullFlagOffset(field->NullFlagOffset());
-            key->SetSizeMarkerOffset(field->SizeMarkerOffset());
-            key->SetPhysicalFieldNo(field->FieldIndex());
+            key->AssignFromField(FFields.FindField(spec.Name));
+            // A wide column is stored as a string field but keyed as a wide string.
+            if (Column(spec.Name).Wide)
+                key->SetDataType(ftWideString);
         }
         keyFields->SetDataOffset(keyFields->Count() / 8 + 1);
         Keys.SetMaximumKeySize(CalculateMaximumKeySize(keyFields) + keyFields->DataOffset());

@@ -71,16 +71,9 @@ public:
     {
         Keys->Clear();
         for (const std::string& name : Columns) {
-            const TInternalFieldItem* field = FFields.FindField(name);
             TKeyFieldItem* key = Keys->Add();
-            key->SetFieldName(name);
+            key->AssignFromField(FFields.FindField(name));
             key->SetIndexName("Sort");
-            key->SetDataType(field->DataType());
-            key->SetFieldSize(field->FieldSize());
-            key->SetRecBufOffset(field->DataOffset());
-            key->SetNullFlagOffset(field->NullFlagOffset());
-            key->SetSizeMarkerOffset(field->SizeMarkerOffset());
-            key->SetPhysicalFieldNo(field->FieldIndex());
             key->SetKeyIndex(key->Index());
             key->SetDescending(Descending);
             key->SetCaseInsensitive(CaseInsensitive);

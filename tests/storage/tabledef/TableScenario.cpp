@@ -75,29 +75,17 @@ void BuildTableDef(TTableDef& Def, const std::string& Name, const std::vector<TF
             if (!field)
                 throw std::runtime_error("no field " + fieldName);
             TKeyFieldItem* key = AddKeyField(Def.KeyFields(), spec.Name, static_cast<Integer>(own.Count()));
-            key->SetFieldName(field->FieldName());
-            key->SetDataType(field->DataType());
-            key->SetFieldSize(field->FieldSize());
-            key->SetIsVariable(field->IsVariable());
-            key->SetPhysicalFieldNo(field->FieldIndex());
+            key->AssignFromField(field);
             key->SetCaseInsensitive(spec.CaseInsensitive);
             key->SetDescending(spec.Descending);
-            key->SetRecBufOffset(field->DataOffset());
-            key->SetNullFlagOffset(field->NullFlagOffset());
-            key->SetSizeMarkerOffset(field->SizeMarkerOffset());
             own.Add()->Assign(key);
         }
         if (!spec.Unique) {
             // The record ID (bytes 6-9) keeps equal keys apart; its "null
             // flag" is the status byte, 1 in every record in use.
             TKeyFieldItem* key = AddKeyField(Def.KeyFields(), spec.Name, static_cast<Integer>(own.Count()));
-            key->SetDataType(ftInteger);
-            key->SetFieldSize(4);
-            key->SetPhysicalFieldNo(-1);
+            key->SetAsRecordIDKey();
             key->SetDescending(spec.Descending);
-            key->SetRecBufOffset(rpoRecordID);
-            key->SetNullFlagOffset(rpoStatus);
-            key->SetHidden(true);
             own.Add()->Assign(key);
         }
         def->SetKeyDataOffset(own.Count() / 8 + 1);
