@@ -54,6 +54,8 @@ public:
 
 class TReadyPage : public TStockInstallPage {
 public:
+    static inline bool Skip = false;
+    bool SkipPage() override { return Skip; }
     explicit TReadyPage(TComponent* owner) : TStockInstallPage(owner, "Ready to install", false)
     {
         Order = 40;
@@ -115,6 +117,7 @@ public:
         Headless()->Reset();
         MainDrvnCompress()->Abort = false;
         TSkippedPage::Skip = true;
+        TReadyPage::Skip = false;
         TWizardTestFile::AfterStep = nullptr;
         RegisterWizardForms();
         BIFList().Add(FormClassOf<TWelcomePage>("TWelcomePage"), nullptr);
