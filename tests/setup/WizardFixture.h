@@ -114,7 +114,8 @@ class WizardFixture : public ::testing::Test {
 public:
     void SetUp() override
     {
-        Headless()->Reset();
+        if (THeadlessBackend* headless = Headless())
+            headless->Reset();
         MainDrvnCompress()->Abort = false;
         TSkippedPage::Skip = true;
         TReadyPage::Skip = false;
@@ -174,7 +175,8 @@ public:
     {
         delete Main;
         UnregisterWizardForms();
-        Headless()->Reset();
+        if (THeadlessBackend* headless = Headless())
+            headless->Reset();
         MainDrvnCompress()->Abort = false;
     }
 
