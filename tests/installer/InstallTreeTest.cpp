@@ -353,6 +353,19 @@ TEST_F(InstallTreeTest, GroupsOnlyUnderTheInstallComponentOrGroups)
     EXPECT_EQ(group->Container(), loose);
 }
 
+TEST_F(InstallTreeTest, InstallFilesTakeTheLowestFreeIDAndA2001stIsRefused)
+{
+    std::vector<TTestFile*> files;
+    for (int i = 0; i < 2000; ++i)
+        files.push_back(new TTestFile(Form));
+    EXPECT_EQ(files[0]->UniqueID(), 0);
+    EXPECT_EQ(files[1999]->UniqueID(), 1999);
+    EXPECT_THROW(new TTestFile(Form), IECustomInstallFileList);
+    delete files[7];
+    auto* again = new TTestFile(Form);
+    EXPECT_EQ(again->UniqueID(), 7);
+}
+
 TEST(SafePercentTest, NeverDividesByZero)
 {
     EXPECT_EQ(SafePercent(0, 0), 0);
