@@ -2,6 +2,7 @@
 #include "installer/exceptions_Dorvane.h"
 #include "installer/routines_FileSystem.h"
 #include "platform/FileIO.h"
+#include "tests/platform/VersionResourceFixture.h"
 #include "tests/platform/WinSystemTempRoot.h"
 
 #include <gtest/gtest.h>
@@ -251,6 +252,35 @@ TEST_F(ArchiveTest, BuildingRefusesWhatTheRecordCannotHold)
     EXPECT_EQ(ErrorOf([&] { archive.Compress(false, 2000); }), "The file ID 2000 is outside 0 to 1999");
     archive.FilesToProcess()->Add("C:\\nothere.txt");
     EXPECT_EQ(ErrorOf([&] { archive.Compress(false, 1); }), "Cannot open the file C:\\nothere.txt");
+}
+
+TEST_F(ArchiveTest, VersionsAndSizesMustFitTheRecord)
+{
+    auto library = [](const std::string& winPath, std::uint16_t part) {
+        TPeFixture pe;
+        for (auto& p : pe.FileVersion)
+            p = part;
+        pe.WriteTo(TTempWindowsRoot::WriteFile(winPath, ""));
+    };
+    library("C:\\src\\ok.dll", 9999);      // "9999.9999.9999.9999": 19 characters
+    library("C:\\src\\long.dll", 65535);   // 23 characters
+    TDrvnCompress archive(nullptr);
+    archive.SetCompressedFile("C:\\build\\v.1");
+    archive.FilesToProcess()->Add("C:\\src\\ok.dll");
+    archive.Compress(false, 0);
+    archive.ReadHeaders();
+    EXPECT_EQ(archive.Headers().FileHeaders(0)->Record.Version, "9999.9999.9999.9999");
+    archive.FilesToProcess()->Add("C:\\src\\long.dll");
+    EXPECT_EQ(ErrorOf([&] { archive.Compress(true, 1); }),
+              "The version 65535.65535.65535.65535 of C:\\src\\long.dll is longer than 20 characters");
+
+    // A source past 2 GiB (a sparse file) is refused before anything is read.
+    const std::string huge = TTempWindowsRoot::WriteFile("C:\\src\\huge.bin", "");
+    fs::resize_file(huge, (std::uintmax_t{1} << 31) + 1);
+    archive.FilesToProcess()->Add("C:\\src\\huge.bin");
+    EXPECT_EQ(ErrorOf([&] { archive.Compress(true, 2); }), "The file C:\\src\\huge.bin is larger than 2 GiB");
+    archive.ReadHeaders();
+    EXPECT_EQ(archive.FileCount(), 1); // the archive is as it was
 }
 
 TEST_F(ArchiveTest, AbortStopsAtTheNextBlock)
