@@ -560,17 +560,32 @@ void TFileContainer::CompressChild(TFileRelated* child, Integer options)
                 child->AddToArchive = lzcOnlyAdd;
             }
             file->ArchiveState = 1;
-        } else if ((options & coContainerArchive) || IsStock(savedType, &TpsContainerArchiveFile::ClassInfo)) {
-            child->SetArchiveFileType(nullptr);
-            child->SetArchiveFile(ArchivePath());
-            child->AddToArchive = lzcOnlyAdd;
-        } else if (IsStock(savedType, &TpsInstallSource::ClassInfo)) {
-            std::string folder;
+        } else {
+            // The folder of the install component's archive: the build folder.
+            std::string buildFolder;
             if (TCustomInstall* install = GetInstall())
-                folder = WinExtractFileDir(install->ArchivePath());
-            child->SetArchiveFileType(nullptr);
-            child->SetArchiveFile(AddBackSlash(folder) + savedFile);
-            child->AddToArchive = lzcOverwrite;
+                buildFolder = WinExtractFileDir(install->ArchivePath());
+            if (IsStock(savedType, &TpsContainerArchiveFile::ClassInfo) ||
+                ((options & coContainerArchive) && savedType == nullptr)) {
+                child->SetArchiveFileType(nullptr);
+                child->SetArchiveFile(ArchivePath());
+                child->AddToArchive = lzcOnlyAdd;
+            } else if (IsStock(savedType, &TpsInstallSource::ClassInfo)) {
+                child->SetArchiveFileType(nullptr);
+                child->SetArchiveFile(AddBackSlash(buildFolder) + savedFile);
+                child->AddToArchive = lzcOverwrite;
+            } else if ((options & coContainerArchive) && savedType != nullptr) {
+                // A new archive in the build folder under the archive's own
+                // path without its drive.
+                std::string path = child->ArchivePath();
+                if (path.size() >= 2 && path[1] == ':')
+                    path = path.substr(2);
+                while (!path.empty() && path.front() == '\\')
+                    path.erase(0, 1);
+                child->SetArchiveFileType(nullptr);
+                child->SetArchiveFile(AddBackSlash(buildFolder) + path);
+                child->AddToArchive = lzcOverwrite;
+            }
         }
         if (auto* container = dynamic_cast<TFileContainer*>(child))
             container->Compress(options);

@@ -122,6 +122,23 @@ TEST_F(FileContainerTest, TheTreeCompressesIntoTheMainArchiveAndReadsItBack)
     EXPECT_EQ(events, std::vector<std::string>{"before"});
 }
 
+TEST_F(FileContainerTest, AContainerWithItsOwnArchiveBuildsItUnderTheBuildFolder)
+{
+    Manuals->SetArchiveFileType(StandardPathSpecList()->FindByClass(&TpsWindow::ClassInfo));
+    Manuals->SetArchiveFile("manuals.1");
+    const std::string own = Manuals->ArchivePath();
+    ASSERT_EQ(own.substr(1, 2), ":\\");
+    Install->Compress(coContainerArchive | coForceNetFilesLocal);
+    EXPECT_EQ(Manuals->ArchivePath(), own);
+    TDrvnCompress archive(nullptr);
+    archive.SetCompressedFile("C:\\build\\" + own.substr(3));
+    archive.ReadHeaders();
+    EXPECT_EQ(archive.FileCount(), 2);
+    archive.SetCompressedFile("C:\\build\\files.1");
+    archive.ReadHeaders();
+    EXPECT_EQ(archive.FileCount(), 2);
+}
+
 TEST_F(FileContainerTest, CopyInstallsUncompressedIntoTheDestinations)
 {
     Install->Copy();
