@@ -499,14 +499,22 @@ void TDrvnCompress::CompressFiles(bool add, Integer fileID)
         totalSize += size;
         added.push_back(r);
     }
-    const Integer count = static_cast<Integer>(records.size() + added.size());
 
+    // The header counts the complete records only: it grows as each file is
+    // done, so a build that stops halfway leaves a readable archive of the
+    // files finished so far.
     std::uint8_t head[ArchiveHeaderSize];
-    PutInt32(head, count);
-    head[4] = 0;
-    if (archive->WriteAt(0, head, ArchiveHeaderSize) != ArchiveHeaderSize)
-        throw EdcDiskFull();
-    std::int64_t position = std::max<std::int64_t>(archive->Size(), ArchiveHeaderSize);
+    auto writeCount = [&](std::size_t complete) {
+        PutInt32(head, static_cast<Integer>(complete));
+        head[4] = 0;
+        if (archive->WriteAt(0, head, ArchiveHeaderSize) != ArchiveHeaderSize)
+            throw EdcDiskFull();
+    };
+    writeCount(records.size());
+    // New records follow the last complete file (anything a stopped build
+    // left behind it goes).
+    std::int64_t position = records.empty() ? ArchiveHeaderSize : records.back().NextRecord;
+    archive->Truncate(position);
 
     FStatus = TDrvnCompressStatus();
     FStatus.TotalOriginalSize = Clamp32(totalSize);
@@ -592,6 +600,7 @@ void TDrvnCompress::CompressFiles(bool add, Integer fileID)
         EncodeFileHeader(r, bytes);
         if (archive->WriteAt(recordAt, bytes, FileHeaderSize) != FileHeaderSize)
             throw EdcDiskFull();
+        writeCount(records.size());
         FStatus.Header = r;
         if (OnAfterAdding)
             OnAfterAdding(this, FStatus);

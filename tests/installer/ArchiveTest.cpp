@@ -283,6 +283,66 @@ TEST_F(ArchiveTest, VersionsAndSizesMustFitTheRecord)
     EXPECT_EQ(archive.FileCount(), 1); // the archive is as it was
 }
 
+TEST_F(ArchiveTest, AStoppedBuildKeepsTheFilesFinishedAndAFullDiskStopsExtraction)
+{
+    TTempWindowsRoot::WriteFile("C:\\a.bin", RandomBytes(Rng, 300000));
+    TTempWindowsRoot::WriteFile("C:\\b.bin", RandomBytes(Rng, 300000));
+    TDrvnCompress archive(nullptr);
+    archive.SetCompressedFile("C:\\build\\stop.1");
+    archive.FilesToProcess()->Add("C:\\a.bin");
+    archive.Compress(false, 0);
+    int aborted = 0;
+    archive.OnAborted = [&](TObject*) { ++aborted; };
+    archive.OnStatus = [](TObject* sender, const TDrvnCompressStatus& s) {
+        if (s.FileBytesDone > 100000)
+            static_cast<TDrvnCompress*>(sender)->Abort = true;
+    };
+    archive.FilesToProcess()->Add("C:\\b.bin");
+    archive.Compress(true, 1);
+    EXPECT_EQ(aborted, 1);
+    archive.OnStatus = nullptr;
+    archive.ReadHeaders();
+    EXPECT_EQ(archive.FileCount(), 1); // a.bin, whole
+    // Adding again continues behind the last whole file.
+    archive.FilesToProcess()->Add("C:\\b.bin");
+    archive.Compress(true, 1);
+    archive.ReadHeaders();
+    ASSERT_EQ(archive.FileCount(), 2);
+
+    // Extracting onto a drive too small: the disk-full error, and the half
+    // file is not left behind.
+    TTempWindowsRoot::MakeFolder("A:\\");
+    SetDriveCapacity('A', 400000);
+    archive.ExtractDirectory = "A:\\";
+    archive.FilesToProcess()->Add("C:\\a.bin");
+    archive.FilesToProcess()->Add("C:\\b.bin");
+    EXPECT_THROW(archive.Extract(), EdcDiskFull);
+    SetDriveCapacity('A', -1);
+    EXPECT_EQ(ReadWin("A:\\a.bin"), ReadWin("C:\\a.bin"));
+    EXPECT_FALSE(WinFileExists("A:\\b.bin"));
+}
+
+TEST_F(ArchiveTest, CopyFollowsTheOverwriteRuleAndKeepsTheDate)
+{
+    TTempWindowsRoot::WriteFile("C:\\src\\c.txt", "new");
+    TDateTime date = 0;
+    ASSERT_TRUE(SetFileDateTime("C:\\src\\c.txt", 40000.25));
+    TDrvnCompress archive(nullptr);
+    archive.Copy("C:\\src\\c.txt", "C:\\dest\\c.txt");
+    EXPECT_EQ(ReadWin("C:\\dest\\c.txt"), "new");
+    ASSERT_TRUE(GetFileDateTime("C:\\dest\\c.txt", date));
+    EXPECT_DOUBLE_EQ(date, 40000.25);
+    TTempWindowsRoot::WriteFile("C:\\dest\\c.txt", "old");
+    archive.Overwrite = owNever;
+    archive.Copy("C:\\src\\c.txt", "C:\\dest\\c.txt");
+    EXPECT_EQ(ReadWin("C:\\dest\\c.txt"), "old");
+    archive.Overwrite = owAlways;
+    archive.OnBuildStopRequested = [] { return true; };
+    EXPECT_THROW(archive.Copy("C:\\src\\c.txt", "C:\\dest\\c.txt"), EUserAbortInstall);
+    EXPECT_EQ(ErrorOf([&] { archive.Copy("C:\\src\\none.txt", "C:\\dest\\none.txt"); }),
+              "Cannot open the file C:\\src\\none.txt");
+}
+
 TEST_F(ArchiveTest, AbortStopsAtTheNextBlock)
 {
     TTempWindowsRoot::WriteFile("C:\\big.bin", RandomBytes(Rng, 1 << 20));
