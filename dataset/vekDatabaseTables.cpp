@@ -18,6 +18,7 @@ constexpr Integer ErrTableDelete = 10053;
 constexpr Integer ErrTableRename = 10119;
 constexpr Integer ErrTableType = 10766;
 constexpr Integer ErrPrivilege = 10624;
+constexpr Integer ErrInTransaction = 10122;
 
 // Object privilege constants asked for here.
 constexpr Integer PrivDeleteObject = 4;
@@ -60,6 +61,13 @@ private:
     TVekDataBase* FDataBase;
     bool FTaken;
 };
+
+// The structure of file tables does not change inside a transaction.
+void CheckNoTransaction(TVekDataBase* DataBase, const char* Context)
+{
+    if (DataBase->InTransaction())
+        VekDatabaseError(ErrInTransaction, Context, "", DataBase);
+}
 
 } // namespace
 
@@ -134,6 +142,7 @@ void TVekDataBase::CreateTable(TTableDef* Def, bool Dump)
         InternalCreateTable(Def);
         return;
     }
+    CheckNoTransaction(this, "TVekDataBase.CreateTable");
     THeaderLockScope lock(this);
     InternalCreateTable(Def);
     // The definition dump beside the database (Dump with
@@ -144,6 +153,8 @@ void TVekDataBase::CreateTable(TTableDef* Def, bool Dump)
 
 void TVekDataBase::UpdateTableDef(TTableDef* Def, const TInternalRestructureRecord& Restructure)
 {
+    CheckConnected(false);
+    CheckNoTransaction(this, "TVekDataBase.UpdateTableDef");
     QueryOpenStatus(true, true);
     THeaderLockScope lock(this);
     GetTableDefMgr(Def)->RestructureTableDef(Def, Restructure);
@@ -154,6 +165,8 @@ void TVekDataBase::UpdateTableDef(TTableDef* Def, const TInternalRestructureReco
 
 void TVekDataBase::RenameTable(const std::string& OldName, const std::string& NewName)
 {
+    CheckConnected(false);
+    CheckNoTransaction(this, "TVekDataBase.RenameTable");
     QueryOpenStatus(true, true);
     if (!QueryObjectPrivilegeExists(ObjectTypeTable, OldName, PrivAlterObject))
         VekDatabaseError(ErrPrivilege, "TVekDataBase.RenameTable", OldName, this);
@@ -185,6 +198,7 @@ void TVekDataBase::DeleteTable(const std::string& Name, bool Memory)
         FMemoryTableMgr->DeleteTableDef(Name, &def);
         return;
     }
+    CheckNoTransaction(this, "TVekDataBase.DeleteTable");
     CheckExclusive();
     if (!QueryObjectPrivilegeExists(ObjectTypeTable, Name, PrivDeleteObject))
         VekDatabaseError(ErrPrivilege, "TVekDataBase.DeleteTable", Name, this);

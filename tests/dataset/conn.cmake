@@ -10,3 +10,4 @@ target_include_directories(orvex_tests_dataset PRIVATE ${CMAKE_CURRENT_SOURCE_DI
 add_dependencies(orvex_tests_dataset vek_conn_child)
 target_compile_definitions(orvex_tests_dataset PRIVATE
   VEK_CONN_CHILD="$<TARGET_FILE:vek_conn_child>")
+target_sources(orvex_tests_dataset PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/host/DatasetTestTable.cpp)
