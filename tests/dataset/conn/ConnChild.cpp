@@ -3,7 +3,10 @@
 
 #include "ConnScenario.h"
 
+#include <chrono>
+#include <cstdlib>
 #include <iostream>
+#include <thread>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -77,15 +80,21 @@ int main()
                 Cardinal address = 0;
                 int count = 0;
                 in >> address >> count;
-                for (int i = 0; i < count; ++i) {
+                // A transaction that could not have its locks in time is
+                // tried again, as an application would.
+                int retries = 0;
+                for (int i = 0; i < count;) {
                     db.StartTransaction();
                     try {
                         db.LockTable(table.get(), VekLockWrite);
                         conntest::WriteCounter(*table, address, conntest::ReadCounter(*table, address) + 1);
                         db.Commit();
-                    } catch (...) {
+                        ++i;
+                    } catch (const EVekDatabaseError& e) {
                         db.Rollback();
-                        throw;
+                        if (e.ErrorCode < 0x2800 || e.ErrorCode > 0x28FF || ++retries > 1000)
+                            throw;
+                        std::this_thread::sleep_for(std::chrono::milliseconds(1 + std::rand() % 20));
                     }
                 }
             } else if (command == "close") {
