@@ -254,6 +254,43 @@ TEST_F(ConnectTest, CreateDatabaseWritesTheHeaderAndLeavesTheComponentClosed)
     EXPECT_FALSE(FileExists(GetLockFileName(Path())));
 }
 
+TEST_F(ConnectTest, ReadOnlyConnectionsAndTheHeaderReset)
+{
+    MakeDatabase(Path());
+    auto db = Connection();
+    db->SetReadOnly(true);
+    db->Open();
+    // A read-only connection takes no slot in the lock file.
+    TStringList users;
+    EXPECT_VEK_ERROR_TEXT(10501, "Connection details unavailable for read only database files",
+                          db->GetCurrentUsers(&users));
+    EXPECT_FALSE(FileExists(GetLockFileName(Path())));
+    db->Close();
+
+    db->SetReadOnly(false);
+    db->Open();
+    EXPECT_VEK_ERROR(10121, db->ResetDBHeader());
+    db->Close();
+    db->SetExclusive(true);
+    db->Open();
+    db->ResetDBHeader();
+    db->Close();
+    EXPECT_TRUE(ReadHeader(Path()).Validate());
+    EXPECT_VEK_ERROR(10113, db->ResetDBHeader());
+}
+
+TEST_F(ConnectTest, TheLogAccessors)
+{
+    TVekDataBase db(nullptr);
+    db.ClearLog();
+    EXPECT_EQ(db.GetLog()->Count(), 0);
+    EXPECT_VEK_ERROR(10118, db.Open());
+    ASSERT_EQ(db.GetLog()->Count(), 1);
+    EXPECT_NE(db.GetLog()->Strings(0).find("10118"), std::string::npos);
+    db.ClearLog();
+    EXPECT_EQ(db.GetLog()->Count(), 0);
+}
+
 TEST_F(ConnectTest, SecurityLevelsOfNewDatabases)
 {
     MakeDatabase(Path("plain.vek"));
