@@ -361,7 +361,10 @@ TEST_F(ConnectTest, FilesThatAreNotDatabasesGiveAnEngineErrorAndLeaveNothingBehi
         inputs.push_back(bytes);
     }
     // A real database cut short, with its header intact.
-    for (std::size_t length : {0, 200, 254, 1000, 1024, 1100, 4096, 20480, 20500, 24575})
+    std::vector<std::size_t> cuts{0, 200, 253, 254, 767, 768, 807, 1000, 1024, 1151, 1152, 4096, 20480, 20500, 24575};
+    for (std::size_t length = 1; length < good.size(); length += 509)
+        cuts.push_back(length);
+    for (std::size_t length : cuts)
         inputs.emplace_back(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(length));
     // A valid header over random pages.
     {

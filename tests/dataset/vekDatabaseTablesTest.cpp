@@ -6,6 +6,7 @@
 
 #include "../host/DatasetTestTable.h"
 #include "platform/FileIO.h"
+#include "storage/vekByteOrder.h"
 
 namespace orvex {
 namespace {
@@ -91,6 +92,43 @@ TEST_F(TablesTest, FileTablesAreCreatedListedOpenedAndPersist)
     db.OpenTable("Counter", &counter);
     EXPECT_EQ(ReadCounter(counter, address), 41);
     db.CloseTable(&counter);
+}
+
+TEST_F(TablesTest, ADamagedCatalogueIsAnEngineError)
+{
+    db.Open();
+    CreateTable("Orders");
+    db.Close();
+    const std::string path = dir.File("tables.vek");
+    const std::vector<Byte> good = conntest::ReadFileBytes(path);
+    const Cardinal address = ReadLE32(&good[1024 + 120]);
+    ASSERT_NE(address, 0u);
+    const struct {
+        std::size_t Offset;
+        Byte Value;
+    } damages[] = {
+        {1024 + 120, 0x01},          // the run's address off its page
+        {1024 + 123, 0x7F},          // beyond the file
+        {1024 + 124, 0x00},          // no pages
+        {1024 + 125, 0x7F},          // too many pages
+        {address + 0, 'X'},          // not a catalogue
+        {address + 7, 0x7F},         // its length beyond the run
+        {address + 8 + 1, 0xFF},     // a name longer than the rest
+        {address + 8 + 3 + 6, 0xFF}, // a definition text longer than the rest
+        {address + 8 + 3 + 6 + 4, '#'}, // a definition text that does not read
+    };
+    for (const auto& damage : damages) {
+        std::vector<Byte> bad = good;
+        bad[damage.Offset] = damage.Value;
+        conntest::WriteFileBytes(path, bad);
+        db.Open();
+        EXPECT_VEK_ERROR(8581, {
+            TTableDef def(nullptr);
+            db.OpenTable("Orders", &def);
+        }) << "offset " << damage.Offset;
+        db.Close();
+    }
+    conntest::WriteFileBytes(path, good);
 }
 
 TEST_F(TablesTest, DeletingAndRenamingNeedExclusiveAccessAndNoUsers)
