@@ -94,6 +94,19 @@ TEST_F(TablesTest, FileTablesAreCreatedListedOpenedAndPersist)
     db.CloseTable(&counter);
 }
 
+TEST_F(TablesTest, ListingTablesAtDesignTimeConnectsForTheCall)
+{
+    db.Open();
+    CreateTable("Orders");
+    db.Close();
+    EXPECT_VEK_ERROR(10113, Names());
+    EXPECT_FALSE(db.TableExists("Orders", false));
+    db.SetDesigning(true);
+    EXPECT_EQ(Names(), std::vector<std::string>{"Orders"});
+    EXPECT_TRUE(db.TableExists("orders", false));
+    EXPECT_FALSE(db.Connected());
+}
+
 TEST_F(TablesTest, ADamagedCatalogueIsAnEngineError)
 {
     db.Open();
