@@ -269,6 +269,20 @@ TEST_F(TablesTest, LocksByTableIDAndRecordAddress)
     EXPECT_TRUE(db.DiskMgr()->HeaderWriteLocked());
     db.SetLocked(false);
     EXPECT_FALSE(db.DiskMgr()->HeaderLocked());
+    // The end of a transaction gives the header lock back with the others.
+    for (const bool commit : {true, false}) {
+        db.SetLocked(true);
+        db.StartTransaction();
+        if (commit)
+            db.Commit();
+        else
+            db.Rollback();
+        EXPECT_FALSE(db.Locked());
+        EXPECT_NO_THROW(db.SetLocked(false));
+        db.SetLocked(true);
+        EXPECT_TRUE(db.DiskMgr()->HeaderWriteLocked());
+        db.SetLocked(false);
+    }
     db.CloseTable(&counter);
     db.Close();
     TTableDef unconnected(nullptr);
