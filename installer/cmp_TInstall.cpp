@@ -35,6 +35,7 @@ TCustomInstall::TCustomInstall(TComponent* owner)
     : TFileContainer(CheckedInstallOwner(owner)), FInformation(new TInstallInformation)
 {
     GInstall = this;
+    delete FileContainerSpecifier(); // the install component has none
     SetDestDir("\\MyApplication");
     if (StandardPathSpecList()->HasClass(&TpsProgramFiles::ClassInfo))
         SetDestDirType(StandardPathSpecList()->FindByClass(&TpsProgramFiles::ClassInfo));

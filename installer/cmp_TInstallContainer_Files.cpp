@@ -261,7 +261,13 @@ void TFileRelated::Notification(TComponent* component, TOperation operation)
 
 // ----------------------------------------------------------- TFileContainer
 
-TFileContainer::TFileContainer(TComponent* owner) : TFileRelated(owner) {}
+TFileContainer::TFileContainer(TComponent* owner) : TFileRelated(owner)
+{
+    // Built outside loading, the specifier comes at once (the install
+    // component gives its own up); loaded ones get it in Loaded.
+    if (!Loading())
+        CreateSpecifier();
+}
 
 TFileContainer::~TFileContainer()
 {
@@ -515,21 +521,19 @@ std::string TFileContainer::NetArchivePath(const std::string& componentName, TCu
 {
     if (location == nullptr)
         throw IEFileRel_NoNetLocation("Could not find a net install location for %s", {Name()});
+    // The host and the directory (or the protocol and the host) as two
+    // folders, each made a usable file name.
     TCustomLoginInformation* login = location->LoginInformation();
     std::string netFolder;
     if (Trim(login->Directory).empty())
-        netFolder = std::string(login->Protocol == ipFTP ? "FTP" : "HTTP") + login->Hostname;
+        netFolder = std::string(login->Protocol == ipFTP ? "FTP" : "HTTP") + "\\" + FileNameFilter(login->Hostname);
     else
-        netFolder = login->Hostname + "\\" + login->Directory;
-    std::string filtered;
-    for (char c : netFolder)
-        filtered += c == '\\' ? '-' : c;
-    filtered = FileNameFilter(filtered);
+        netFolder = FileNameFilter(login->Hostname) + "\\" + FileNameFilter(login->Directory);
     std::string mainArchive;
     if (TCustomInstall* install = GetInstall())
         mainArchive = install->ArchivePath();
     std::string folder = WinExtractFileDir(mainArchive);
-    return AddBackSlash(folder) + filtered + "\\" + componentName + ".1";
+    return AddBackSlash(folder) + netFolder + "\\" + componentName + ".1";
 }
 
 void TFileContainer::CompressChild(TFileRelated* child, Integer options)
@@ -556,17 +560,32 @@ void TFileContainer::CompressChild(TFileRelated* child, Integer options)
                 child->AddToArchive = lzcOnlyAdd;
             }
             file->ArchiveState = 1;
-        } else if ((options & coContainerArchive) || IsStock(savedType, &TpsContainerArchiveFile::ClassInfo)) {
-            child->SetArchiveFileType(nullptr);
-            child->SetArchiveFile(ArchivePath());
-            child->AddToArchive = lzcOnlyAdd;
-        } else if (IsStock(savedType, &TpsInstallSource::ClassInfo)) {
-            std::string folder;
+        } else {
+            // The folder of the install component's archive: the build folder.
+            std::string buildFolder;
             if (TCustomInstall* install = GetInstall())
-                folder = WinExtractFileDir(install->ArchivePath());
-            child->SetArchiveFileType(nullptr);
-            child->SetArchiveFile(AddBackSlash(folder) + savedFile);
-            child->AddToArchive = lzcOverwrite;
+                buildFolder = WinExtractFileDir(install->ArchivePath());
+            if (IsStock(savedType, &TpsContainerArchiveFile::ClassInfo) ||
+                ((options & coContainerArchive) && savedType == nullptr)) {
+                child->SetArchiveFileType(nullptr);
+                child->SetArchiveFile(ArchivePath());
+                child->AddToArchive = lzcOnlyAdd;
+            } else if (IsStock(savedType, &TpsInstallSource::ClassInfo)) {
+                child->SetArchiveFileType(nullptr);
+                child->SetArchiveFile(AddBackSlash(buildFolder) + savedFile);
+                child->AddToArchive = lzcOverwrite;
+            } else if ((options & coContainerArchive) && savedType != nullptr) {
+                // A new archive in the build folder under the archive's own
+                // path without its drive.
+                std::string path = child->ArchivePath();
+                if (path.size() >= 2 && path[1] == ':')
+                    path = path.substr(2);
+                while (!path.empty() && path.front() == '\\')
+                    path.erase(0, 1);
+                child->SetArchiveFileType(nullptr);
+                child->SetArchiveFile(AddBackSlash(buildFolder) + path);
+                child->AddToArchive = lzcOverwrite;
+            }
         }
         if (auto* container = dynamic_cast<TFileContainer*>(child))
             container->Compress(options);

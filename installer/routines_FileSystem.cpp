@@ -97,6 +97,16 @@ bool GetFileDateTime(const std::string& fileName, TDateTime& value)
     return true;
 }
 
+bool SetFileDateTime(const std::string& fileName, TDateTime value)
+{
+    if (!(value >= -693593.0 && value < 2958466.0)) // 0001-01-01 .. 9999-12-31
+        return false;
+    TLocalTime t;
+    DecodeDate(value, t.Year, t.Month, t.Day);
+    DecodeTime(value, t.Hour, t.Minute, t.Second, t.Millisecond);
+    return WinSetFileLastWrite(fileName, t);
+}
+
 // ------------------------------------------------------------ TOpenFolderDialog
 
 bool TOpenFolderDialog::Execute()

@@ -55,6 +55,9 @@ std::string NearestExistingFolder(const std::string& path);
 // The last-write date of a file as a date-time value; false when the file
 // does not exist.
 bool GetFileDateTime(const std::string& fileName, TDateTime& value);
+// Sets it; false for a date outside the calendar or a file that cannot be
+// touched.
+bool SetFileDateTime(const std::string& fileName, TDateTime value);
 
 // Asked before the folder browser creates a folder; clearing `create` keeps
 // it from being made.

@@ -353,6 +353,51 @@ TEST_F(InstallTreeTest, GroupsOnlyUnderTheInstallComponentOrGroups)
     EXPECT_EQ(group->Container(), loose);
 }
 
+// A directory that tells where it writes its uninstall information.
+class TUninstallDirectory : public TInstallDirectory {
+public:
+    using TInstallDirectory::TInstallDirectory;
+    void WriteUninstallInfo(const std::string& keyPath) override { Log().push_back("uninstall " + keyPath); }
+};
+
+TEST_F(InstallTreeTest, ASilentAbortSkipsAnObjectAndUninstallInformationUsesTheProduct)
+{
+    Begin();
+    auto* install = Make<TInstall>("Install");
+    auto* skipped = Make<TUninstallDirectory>("Skipped", install);
+    auto* kept = Make<TUninstallDirectory>("Kept", install);
+    auto* quiet = Make<TUninstallDirectory>("Quiet", install);
+    Done();
+    install->Information()->ProductName = "Orvex";
+    quiet->Uninstall_ = false;
+    bool after = false;
+    skipped->OnBeforeProcess = [](TObject*) { Abort(); };
+    skipped->OnAfterProcess = [&after](TObject*) { after = true; };
+    EXPECT_NO_THROW(install->Install());
+    EXPECT_FALSE(after);
+    EXPECT_FALSE(skipped->Processed);
+    EXPECT_TRUE(kept->Processed);
+    EXPECT_TRUE(quiet->Processed);
+    EXPECT_EQ(Log(), (std::vector<std::string>{
+                         "uninstall \\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvex"}));
+
+    kept->OnBeforeProcess = [](TObject*) { throw EDorvaneAbnormal("loud"); };
+    EXPECT_THROW(kept->Install(), EDorvaneAbnormal);
+}
+
+TEST_F(InstallTreeTest, InstallFilesTakeTheLowestFreeIDAndA2001stIsRefused)
+{
+    std::vector<TTestFile*> files;
+    for (int i = 0; i < 2000; ++i)
+        files.push_back(new TTestFile(Form));
+    EXPECT_EQ(files[0]->UniqueID(), 0);
+    EXPECT_EQ(files[1999]->UniqueID(), 1999);
+    EXPECT_THROW(new TTestFile(Form), IECustomInstallFileList);
+    delete files[7];
+    auto* again = new TTestFile(Form);
+    EXPECT_EQ(again->UniqueID(), 7);
+}
+
 TEST(SafePercentTest, NeverDividesByZero)
 {
     EXPECT_EQ(SafePercent(0, 0), 0);
