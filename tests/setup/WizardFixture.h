@@ -40,6 +40,8 @@ public:
         Order = 10;
         AddText("lblWelcome", "Welcome to the setup program.", 8, 40);
     }
+    static inline int Left = 0; // times the page was left by a tab
+    void LeavePage() override { ++Left; }
 };
 
 class TSkippedPage : public TStockInstallPage {
@@ -119,6 +121,7 @@ public:
         MainDrvnCompress()->Abort = false;
         TSkippedPage::Skip = true;
         TReadyPage::Skip = false;
+        TWelcomePage::Left = 0;
         TWizardTestFile::AfterStep = nullptr;
         RegisterWizardForms();
         BIFList().Add(FormClassOf<TWelcomePage>("TWelcomePage"), nullptr);
