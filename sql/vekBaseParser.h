@@ -184,6 +184,9 @@ public:
     TVekParserOptions Options() const { return FOptions; }
     void SetOptions(TVekParserOptions Value) { FOptions = Value; }
     TParserToken* CurrToken() const { return FCurrToken; }
+    // Makes Token the current one without touching ParsedText (for parsers
+    // that share one stack).
+    void SetCurrToken(TParserToken* Token) { FCurrToken = Token; }
     const std::string& ParsedText() const { return FParsedText; }
     void SetParsedText(const std::string& Value) { FParsedText = Value; }
 

@@ -387,6 +387,15 @@ TVekSQLToken TVekTokenParser::NextSQLToken(std::string& Text)
                 Text = FText.substr(FTokenStart, FCurrChar - FTokenStart);
                 return vstTableName;
             }
+            if (IsDigit(CharAt(FCurrChar + 1))) {
+                // ".5" is the number 0.5, not a qualifier before "5".
+                StartToken();
+                const std::size_t Start = FCurrChar;
+                while (IsDigit(Curr()) || Curr() == '.')
+                    IncCurrChar();
+                Text = FText.substr(Start, FCurrChar - Start);
+                return vstNumber;
+            }
             FQualified = true;
             IncCurrChar();
             continue;

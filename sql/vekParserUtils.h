@@ -171,6 +171,10 @@ private:
 
 // ====================================================== expression trees
 
+// The tallest expression tree (arguments included) the parsers build, so
+// that evaluating, copying or listing a tree never exhausts the stack.
+inline constexpr int MaxExprTreeHeight = 1000;
+
 enum TVekExprNodeKind : std::uint8_t {
     enkUnknown, enkField, enkConst, enkParam, enkRelOperator, enkArithOperator,
     enkLogicalOperator, enkFunc, enkNonRelPredicate, enkSubquery,
@@ -240,9 +244,11 @@ public:
     const Variant& OriginalData() const { return FOriginalData; }
     void SetOriginalData(const Variant& Value) { FOriginalData = Value; }
 
-    // The height of the tree below the node (1 for a leaf), kept as Left and
-    // Right are set; the parsers refuse trees taller than a fixed limit.
+    // The height of the tree below the node, arguments included (1 for a
+    // leaf); kept as Left and Right are set, recomputed by RecalcHeight after
+    // Args change. The parsers refuse trees taller than MaxExprTreeHeight.
     int Height() const { return FHeight; }
+    void RecalcHeight() { UpdateHeight(); }
 
     // Copies everything but Args and Next (Left and Right as references).
     void AssignNode(const TVekExprNode* Source);
@@ -310,6 +316,9 @@ public:
     // The raw texts of the subtree's tokens, left, node, right.
     std::string ExtractParsedText(const TVekExprNode* Node) const;
     void Display(TStrings* Lines) const;
+    // A copy of Token owned by this expression, for a node's TokenArgs: the
+    // expression never points into a pre-parser that may be freed first.
+    TParserToken* AdoptToken(const TParserToken* Token);
 
     TVekExprNode* FirstNode() const { return FFirstNode; }
     const std::string& ErrorMsg() const { return FErrorMsg; }
@@ -326,6 +335,7 @@ private:
     TVekExprNode* InternalCloneSubTree(const TVekExprNode* Node, int Depth);
 
     TVekExprNode* FFirstNode = nullptr;
+    std::vector<std::unique_ptr<TParserToken>> FOwnedTokens;
     std::string FErrorMsg;
     bool FCaseInsensitiveMatch = false;
     bool FPartialStringComparisons = false;

@@ -43,7 +43,11 @@ TVekExprNode::~TVekExprNode() = default;
 
 void TVekExprNode::UpdateHeight()
 {
-    FHeight = 1 + std::max(FLeft ? FLeft->FHeight : 0, FRight ? FRight->FHeight : 0);
+    int Below = std::max(FLeft ? FLeft->FHeight : 0, FRight ? FRight->FHeight : 0);
+    for (const TVekExprNode* Arg : FArgs)
+        if (Arg)
+            Below = std::max(Below, Arg->FHeight);
+    FHeight = 1 + Below;
 }
 
 void TVekExprNode::SetLeft(TVekExprNode* Value)
@@ -236,6 +240,7 @@ TVekExprNode* TVekExpr::NewFieldNode(TVekExprNodeKind Kind, TVekExprOperator Ope
 
 void TVekExpr::Clear()
 {
+    FOwnedTokens.clear();
     TVekExprNode* Node = FFirstNode;
     FFirstNode = nullptr;
     while (Node) {
@@ -258,6 +263,8 @@ TVekExprNode* TVekExpr::InternalCloneSubTree(const TVekExprNode* Node, int Depth
         delete Clone->Args()[I];
         Clone->Args()[I] = InternalCloneSubTree(Node->Args()[I], Depth + 1);
     }
+    for (TParserToken*& Token : Clone->TokenArgs())
+        Token = AdoptToken(Token);
     Clone->SetLeft(InternalCloneSubTree(Node->Left(), Depth + 1));
     Clone->SetRight(InternalCloneSubTree(Node->Right(), Depth + 1));
     return Clone;
@@ -342,6 +349,15 @@ std::string TVekExpr::ExtractParsedText(const TVekExprNode* Node) const
         Current = Current->Right();
     }
     return Result;
+}
+
+TParserToken* TVekExpr::AdoptToken(const TParserToken* Token)
+{
+    if (!Token)
+        return nullptr;
+    FOwnedTokens.push_back(std::make_unique<TParserToken>());
+    FOwnedTokens.back()->AssignToken(Token);
+    return FOwnedTokens.back().get();
 }
 
 void TVekExpr::Display(TStrings* Lines) const

@@ -67,6 +67,7 @@ TEST(Tokenizer, TokenKindsAndTexts)
         {"a - 1", {{vstFieldName, "a"}, {vstSub, "-"}, {vstNumber, "1"}, {vstEnd, ""}}},
         {"1E5", {{vstNumber, "1"}, {vstFieldName, "E5"}, {vstEnd, ""}}},
         {"1.2.3", {{vstNumber, "1.2.3"}, {vstEnd, ""}}},
+        {".5 + x.y", {{vstNumber, ".5"}, {vstAdd, "+"}, {vstTableName, "x"}, {vstFieldName, "y"}, {vstEnd, ""}}},
         {"T.*", {{vstTableName, "T"}, {vstMult, "*"}, {vstEnd, ""}}},
         {"a/b", {{vstFieldName, "a"}, {vstDiv, "/"}, {vstFieldName, "b"}, {vstEnd, ""}}},
         {":date", {{vstParameter, ":"}, {vstDate, "date"}, {vstEnd, ""}}},
