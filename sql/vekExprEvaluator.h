@@ -69,6 +69,7 @@ public:
     void SetFieldRef(TInternalFieldItem* Value) { FFieldRef = Value; }
     const Variant& NodeResult() const { return FNodeResult; }
     void SetNodeResult(const Variant& Value) { FNodeResult = Value; }
+    void SetNodeResult(Variant&& Value) { FNodeResult = std::move(Value); }
     // Mirrors of the expression node's Args.
     std::vector<TExprEvaluatorNode*>& Args() { return FArgs; }
     TVekExprDataProvider* DataProvider() const { return FDataProvider; }
@@ -106,7 +107,9 @@ public:
     TExprEvaluatorNode* Root() const { return FRoot; }
     TVekExprDataProvider* DataProvider() const { return FDataProvider; }
 
-    Variant EvaluateNode(TExprEvaluatorNode* Node);
+    // The node's value for the current record, kept as its NodeResult (the
+    // reference stays valid until the node is evaluated again).
+    const Variant& EvaluateNode(TExprEvaluatorNode* Node);
     bool EvaluateInPredicate(const Variant& Value, TExprEvaluatorNode* Node);
     Variant EvaluateStrFunc(TExprEvaluatorNode* Node, const Variant& Left, const Variant& Right);
     Variant EvaluateCastExpr(TExprEvaluatorNode* Node, const Variant& Value);
