@@ -147,6 +147,14 @@ TInternalFieldItem* TVekExprDataProvider::FindField(const TParserToken*, const s
 
 // ============================================================= evaluator
 
+const Variant& TExprEvaluatorNode::NodeResult() const
+{
+    static const Variant NullValue = Variant::Null();
+    if (FResetCounter && FResultStamp != *FResetCounter)
+        return NullValue;
+    return FNodeResult;
+}
+
 TExprEvaluator::~TExprEvaluator()
 {
     Clear();
@@ -183,6 +191,7 @@ TExprEvaluatorNode* TExprEvaluator::InternalCreateEvaluatorNode(TVekExprNode* No
     Mirror->SetNext(FFirstNode);
     FFirstNode = Mirror;
     Mirror->SetExprNode(Node);
+    Mirror->SetResetCounter(&FResetCounter);
     Mirror->SetNodeResult(Null());
     if (Node->Kind() == enkField) {
         if (Node->TokenArgs().empty()) {
@@ -209,8 +218,11 @@ TExprEvaluatorNode* TExprEvaluator::InternalCreateEvaluatorNode(TVekExprNode* No
 
 void TExprEvaluator::Reset()
 {
-    for (TExprEvaluatorNode* Node = FFirstNode; Node; Node = Node->Next())
-        Node->SetNodeResult(Variant::Null());
+    // Every kept result now reads as Null. After 2^32 resets the count comes
+    // round again: then every node is set to Null for real.
+    if (++FResetCounter == 0)
+        for (TExprEvaluatorNode* Node = FFirstNode; Node; Node = Node->Next())
+            Node->SetNodeResult(Variant::Null());
 }
 
 bool TExprEvaluator::Evaluate()
@@ -266,6 +278,10 @@ const Variant& TExprEvaluator::EvaluateNode(TExprEvaluatorNode* Node)
         return Node->NodeResult();
     }
 
+    if ((Expr->Kind() == enkConst || Expr->Kind() == enkParam) && !Node->Left() && !Node->Right()) {
+        Node->SetNodeResult(Expr->Data());
+        return Node->NodeResult();
+    }
     const Variant& Left = Node->Left() ? EvaluateNode(Node->Left()) : Unknown;
     const Variant& Right = Node->Right() ? EvaluateNode(Node->Right()) : Unknown;
     switch (Expr->Kind()) {

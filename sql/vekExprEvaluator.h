@@ -67,9 +67,21 @@ public:
     void SetExprNode(TVekExprNode* Value) { FExprNode = Value; }
     TInternalFieldItem* FieldRef() const { return FFieldRef; }
     void SetFieldRef(TInternalFieldItem* Value) { FFieldRef = Value; }
-    const Variant& NodeResult() const { return FNodeResult; }
-    void SetNodeResult(const Variant& Value) { FNodeResult = Value; }
-    void SetNodeResult(Variant&& Value) { FNodeResult = std::move(Value); }
+    // The value of the last evaluation since the evaluator's last Reset;
+    // Null after a Reset.
+    const Variant& NodeResult() const;
+    void SetNodeResult(const Variant& Value)
+    {
+        FNodeResult = Value;
+        Stamp();
+    }
+    void SetNodeResult(Variant&& Value)
+    {
+        FNodeResult = std::move(Value);
+        Stamp();
+    }
+    // The evaluator's reset count, which tells a kept result from a stale one.
+    void SetResetCounter(const unsigned* Counter) { FResetCounter = Counter; }
     // Mirrors of the expression node's Args.
     std::vector<TExprEvaluatorNode*>& Args() { return FArgs; }
     TVekExprDataProvider* DataProvider() const { return FDataProvider; }
@@ -81,9 +93,13 @@ private:
     TExprEvaluatorNode* FNext = nullptr;
     TVekExprNode* FExprNode = nullptr;
     TInternalFieldItem* FFieldRef = nullptr;
+    void Stamp() { FResultStamp = FResetCounter ? *FResetCounter : 0; }
+
     Variant FNodeResult;
     std::vector<TExprEvaluatorNode*> FArgs;
     TVekExprDataProvider* FDataProvider = nullptr;
+    const unsigned* FResetCounter = nullptr;
+    unsigned FResultStamp = 0;
 };
 
 class TExprEvaluator : public TObject {
@@ -132,6 +148,9 @@ private:
     TDBStringCompare FDBStringCompare;
     bool FExcludeRelopNulls = false;
     TVekOpEvaluator FOpEvaluator;
+    // Counts the Resets: a node's result stamped with an older count reads
+    // as Null, so that Reset need not visit every node.
+    unsigned FResetCounter = 0;
 };
 
 class TExprResultListGenerator : public TObject {
