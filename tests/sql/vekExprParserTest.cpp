@@ -679,6 +679,11 @@ TEST(Evaluator, SubqueriesThroughTheirProviders)
             EXPECT_EQ(Error.ErrorCode, Code) << Text;
         }
     };
+    // A subquery may stand beside an aggregate.
+    Parsed Having("COUNT(*) > (SELECT c0 FROM one)", Row.Tables(), AllOptions(), Owner.Handler());
+    EXPECT_EQ(Having.Error(), "");
+    EXPECT_EQ(Having.Root()->ScopeKind(), vskAgg);
+
     Raises("a = (SELECT c0 FROM two)", 9650);
     Raises("(SELECT c0 FROM two) = (SELECT c0 FROM one)", 9650);
     Raises("(SELECT c0 FROM two) + 1 = 1", 9650);
