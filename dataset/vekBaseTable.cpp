@@ -590,6 +590,8 @@ void TVekBaseTable::InternalPost()
     if (taken)
         UnlockTable();
     active[FLayout.RecordStatusOffset()] = rbValid;
+    // The engine stands on the posted record: the resync that follows keeps it.
+    FPendingMove = 1;
 }
 
 void TVekBaseTable::PostSilent()

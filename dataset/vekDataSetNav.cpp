@@ -114,10 +114,12 @@ void TVekDataSet::ReadIntoCurrent(Cardinal Address, Integer RecNo)
 
 void TVekDataSet::ReadCurrentFromIndex(TIndexItem* Index)
 {
+    // Record numbers are worked out when asked for (DataSetGetRecordNoFromBuf):
+    // counting keys costs more than the move itself.
     const Cardinal address = Index->GetRecordAddress();
     TIndexItem* current = CurrentIndex();
     if (Index == current) {
-        ReadIntoCurrent(address, Index->GetRecordNo());
+        ReadIntoCurrent(address, 0);
         FCursorAddr = address;
         return;
     }
@@ -125,7 +127,7 @@ void TVekDataSet::ReadCurrentFromIndex(TIndexItem* Index)
     current->CreateKeyBuffer(FCurBuf.data(), {});
     if (current->FullIndexSearch(stEQ) != 0 || current->GetRecordAddress() != address)
         VekDatabaseError(ErrInternal, "TVekDataSet.InternalFind", "Key found but not in current index", this);
-    ReadIntoCurrent(address, current->GetRecordNo());
+    ReadIntoCurrent(address, 0);
     FCursorAddr = address;
 }
 
@@ -613,8 +615,6 @@ bool TVekDataSet::MoveToRangeEnd(TRangeMode Mode)
         if (found) {
             ReadCurrentFromIndex(index);
             FRangeAddr[Mode] = DatasetGetRecAddr();
-            FRangeRecNo[Mode] = static_cast<Integer>(ReadLE32(FCurBuf.data() + FRecordSize + eioRecNo));
-            FRangeLocated[Mode] = true;
             if (FReadAheadOn)
                 FillReadAheadBuffer(FReadAheadBufferSize, Mode == rmRangeStart ? rdForwards : rdBackwards);
         }
@@ -689,7 +689,7 @@ void TVekDataSet::SetToRecord(Cardinal Address, const Byte* RecBuf, bool CheckFl
         if (index->GetRecordAddress() != Address)
             VekDatabaseError(ErrRecordChanged, "TVekDataSet.SetToRecord",
                              "The record cannot be found - the address is invalid", this);
-        ReadIntoCurrent(Address, index->GetRecordNo());
+        ReadIntoCurrent(Address, 0);
         FCursorAddr = Address;
         (void)Refresh;
     } catch (...) {
@@ -750,7 +750,27 @@ void TVekDataSet::DataSetSetToUnorderedRecord(Cardinal Address)
 
 Integer TVekDataSet::DataSetGetRecordNoFromBuf(const Byte* RecBuf)
 {
-    const Integer recNo = static_cast<Integer>(ReadLE32(RecBuf + FRecordSize + eioRecNo));
+    Integer recNo = static_cast<Integer>(ReadLE32(RecBuf + FRecordSize + eioRecNo));
+    const Cardinal address = ReadLE32(RecBuf + FRecordSize + eioRecAddr);
+    if (recNo == 0 && address != 0 && ReadLE32(RecBuf + FRecordSize + eioKeyFlag) == kfOrdinary) {
+        // Not yet known: the position of the record's key in the current index.
+        const bool taken = InternalSetReadLock();
+        try {
+            TIndexItem* index = CurrentIndex();
+            index->CreateKeyBuffer(RecBuf, {});
+            if (index->FullIndexSearch(stEQ) == 0 && index->GetRecordAddress() == address) {
+                recNo = index->GetRecordNo();
+                FCursorAddr = address;
+                WriteLE32(const_cast<Byte*>(RecBuf) + FRecordSize + eioRecNo, static_cast<Cardinal>(recNo));
+            } else {
+                FCursorAddr = 0;
+            }
+        } catch (...) {
+            ReleaseIfTaken(taken);
+            throw;
+        }
+        ReleaseIfTaken(taken);
+    }
     if (FRangeOn) {
         const Integer start = GetRangeEndRecNo(rmRangeStart);
         if (recNo > 0 && start > 0)
@@ -849,7 +869,7 @@ Cardinal TVekDataSet::RefreshDataSet(TIndexSearchType SearchType, Byte* RecBuf)
     if (SearchIndex(index, key.data(), SearchType, nullptr, true) != 0)
         return 0;
     const Cardinal address = index->GetRecordAddress();
-    const Integer recNo = index->GetRecordNo();
+    const Integer recNo = 0;
     if (RecBuf == FCurBuf.data()) {
         ReadIntoCurrent(address, recNo);
         FCursorAddr = address;
@@ -876,7 +896,7 @@ void TVekDataSet::RefreshDataSetIndex(Cardinal Address)
     if (index->GetRecordAddress() != Address)
         LogLine("TVekDataSet.RefreshDataSetIndex", "RefreshDataSetIndex failed");
     WriteLE32(FCurBuf.data() + FRecordSize + eioRecAddr, index->GetRecordAddress());
-    WriteLE32(FCurBuf.data() + FRecordSize + eioRecNo, static_cast<Cardinal>(index->GetRecordNo()));
+    WriteLE32(FCurBuf.data() + FRecordSize + eioRecNo, 0);
     WriteLE32(FCurBuf.data() + FRecordSize + eioKeyFlag, kfOrdinary);
     FCursorAddr = index->GetRecordAddress();
 }

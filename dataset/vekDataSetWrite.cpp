@@ -137,8 +137,12 @@ void TVekDataSet::AddRecord(bool AssignAutoInc)
 
         FRecState = rbsRead;
         ForgetRangeEnds();
+        // The record's address; its position in the current index is found
+        // when a move or a record number needs it.
         WriteLE32(FCurBuf.data() + FRecordSize + eioRecAddr, address);
-        RefreshDataSetIndex(address);
+        WriteLE32(FCurBuf.data() + FRecordSize + eioRecNo, 0);
+        WriteLE32(FCurBuf.data() + FRecordSize + eioKeyFlag, kfOrdinary);
+        FCursorAddr = 0;
         ValidateRecBufPostDataChange();
         InvalidateReadAhead();
         FReadAhead->SetRecordCountValid(false);
@@ -261,8 +265,12 @@ void TVekDataSet::UpdateRecord()
         FRecordMgr->BlobMgr()->InvalidateStreams();
         FRecState = rbsRead;
         ForgetRangeEnds();
+        // The record's address; its position in the current index is found
+        // when a move or a record number needs it.
         WriteLE32(FCurBuf.data() + FRecordSize + eioRecAddr, address);
-        RefreshDataSetIndex(address);
+        WriteLE32(FCurBuf.data() + FRecordSize + eioRecNo, 0);
+        WriteLE32(FCurBuf.data() + FRecordSize + eioKeyFlag, kfOrdinary);
+        FCursorAddr = 0;
         ValidateRecBufPostDataChange();
         InvalidateReadAhead();
         ClearBlobCache();

@@ -346,6 +346,10 @@ Integer TNode::GetRecordCount(Integer Pos) const
 {
     const Integer size = Size();
     const bool leaf = CheckIsLeaf();
+    // A whole leaf of fixed-size entries holds one record per entry: no walk.
+    if (leaf && (Pos < 0 || Pos >= size) && FMaxKeySize > 0 && size % FMaxKeySize == 0 &&
+        (size == 0 || ReadLE16(Keys()) == FMaxKeySize))
+        return size / FMaxKeySize;
     Integer records = 0;
     for (Integer p = 0; p < size;) {
         const Integer length = EntryLength(p, "TNode.GetRecordCount");
