@@ -228,7 +228,9 @@ public:
     void InternalReleaseRecordLock(Cardinal Address);
 
     // ------------------------------------------------------------ table header
-    void ReadTableHeader();
+    // Re-reads the header (from the file unless FromFile is false: the
+    // shared copy is current) and notices another writer's change.
+    void ReadTableHeader(bool FromFile = true);
     void WriteTableHeader();
     bool HasTableHeaderChanged() const { return FHeaderChanged; }
 
@@ -347,6 +349,7 @@ protected:
 
 private:
     // Locks of one operation.
+    bool LockHeldByTransaction(Integer LockType);
     bool InternalSetReadLock();  // true when taken here
     bool InternalSetWriteLock(); // true when taken here
     void InternalReleaseLock();

@@ -967,14 +967,26 @@ void TVekDataSet::CheckIndexesPresent() const
 
 // =================================================================== locks
 
+bool TVekDataSet::LockHeldByTransaction(Integer LockType)
+{
+    // Inside a file transaction the connection keeps its table locks to the
+    // end: a lock held from an earlier operation means no other connection
+    // wrote the table since its header was read.
+    if (FMemory || !FDataBase->InTransaction())
+        return false;
+    return FDataBase->TableLockExists(FTableDef.get(), VekLockWrite) ||
+           (LockType == VekLockRead && FDataBase->TableLockExists(FTableDef.get(), VekLockRead));
+}
+
 bool TVekDataSet::InternalSetReadLock()
 {
     if (FLocked)
         return false;
+    const bool held = LockHeldByTransaction(VekLockRead);
     FDataBase->LockTable(FTableDef.get(), VekLockRead);
     FLocked = true;
     try {
-        ReadTableHeader();
+        ReadTableHeader(!held);
     } catch (...) {
         InternalReleaseLock();
         throw;
@@ -988,11 +1000,12 @@ bool TVekDataSet::InternalSetWriteLock()
         return false;
     if (FReadOnly)
         DatabaseError(SDataSetReadOnly, this);
+    const bool held = LockHeldByTransaction(VekLockWrite);
     FDataBase->LockTable(FTableDef.get(), VekLockWrite);
     FLocked = true;
     FWriteLocked = true;
     try {
-        ReadTableHeader();
+        ReadTableHeader(!held);
     } catch (...) {
         InternalReleaseLock();
         throw;
@@ -1064,10 +1077,10 @@ void TVekDataSet::InternalReleaseRecordLock(Cardinal Address)
 
 // ============================================================ table header
 
-void TVekDataSet::ReadTableHeader()
+void TVekDataSet::ReadTableHeader(bool FromFile)
 {
     TTableHeader* header = FTableDef->TableHeader();
-    if (!FMemory)
+    if (!FMemory && FromFile)
         header->ReadHeader();
     const Cardinal flag = header->ModifiedFlag();
     FHeaderChanged = flag != FLastModFlag;
