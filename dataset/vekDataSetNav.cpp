@@ -569,7 +569,8 @@ Integer TVekDataSet::CompareToRangeEnd(const Byte* RecBuf, TRangeMode Mode)
     TIndexItem* index = CurrentIndex();
     std::vector<Byte> key(static_cast<std::size_t>(index->MaximumKeySize() + 1), 0);
     index->CreateTempKeyBuffer(RecBuf, key.data(), {});
-    return index->CompareKeyBuffers(key.data(), FRangeKey[Mode].data(), {}, FRangeFlags[Mode]);
+    // Only the first key's comparison flags count: the range end goes first.
+    return -index->CompareKeyBuffers(FRangeKey[Mode].data(), key.data(), FRangeFlags[Mode], {});
 }
 
 bool TVekDataSet::KeyInRange(const Byte* RecBuf)
