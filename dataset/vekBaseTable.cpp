@@ -730,9 +730,10 @@ void TVekBaseTable::SetOnFilterRecord(const TFilterRecordEvent& Value)
 bool TVekBaseTable::LocateRecord(const std::string& KeyFields, const Variant& KeyValues, TLocateOptions Options,
                                  bool SyncCursor, std::vector<Byte>* Found)
 {
-    if (SyncCursor)
+    if (SyncCursor) {
         CheckBrowseMode();
-    CursorPosChanged();
+        CursorPosChanged();
+    }
     const std::vector<std::string> names = SplitFieldNames(KeyFields);
     std::vector<Integer> fieldNos;
     for (const std::string& name : names) {

@@ -104,7 +104,8 @@ Integer TVekDataSet::SearchIndex(TIndexItem* Index, const Byte* RecBuf, TIndexSe
 
 void TVekDataSet::ReadIntoCurrent(Cardinal Address, Integer RecNo)
 {
-    FRecordMgr->ReadRecord(Address, FCurBuf.data(), true);
+    // While an edit is open its blob states stay: they are its pending values.
+    FRecordMgr->ReadRecord(Address, FCurBuf.data(), !FEditCopyValid);
     Byte* extra = FCurBuf.data() + FRecordSize;
     WriteLE32(extra + eioRecAddr, Address);
     WriteLE32(extra + eioRecNo, static_cast<Cardinal>(RecNo));
@@ -123,7 +124,7 @@ void TVekDataSet::ReadCurrentFromIndex(TIndexItem* Index)
         FCursorAddr = address;
         return;
     }
-    FRecordMgr->ReadRecord(address, FCurBuf.data(), true);
+    FRecordMgr->ReadRecord(address, FCurBuf.data(), !FEditCopyValid);
     current->CreateKeyBuffer(FCurBuf.data(), {});
     if (current->FullIndexSearch(stEQ) != 0 || current->GetRecordAddress() != address)
         VekDatabaseError(ErrInternal, "TVekDataSet.InternalFind", "Key found but not in current index", this);

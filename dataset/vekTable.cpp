@@ -70,10 +70,8 @@ void TVekTable::InternalOpen()
 
 std::string TVekTable::IndexName() const
 {
-    if (DataSetIsOpen()) {
-        const std::string& name = CurrentIndexName();
-        return SameText(name, HiddenIndexName) ? std::string() : name;
-    }
+    // The property as set (the table may still be ordered by the first
+    // index when it is empty); the hidden index never shows.
     return SameText(FIndexName, HiddenIndexName) ? std::string() : FIndexName;
 }
 
