@@ -398,6 +398,54 @@ TEST(TableConnections, EncryptionNeedsAnEncryptedDatabase)
     EXPECT_VEK_ERROR(10766, t->CreateTable());
 }
 
+
+TEST(TableConnections, ARollbackTakesBackTheRecordsAndTheInsert)
+{
+    TTableFixture fx(TWhere::Disk);
+    TVekTable* t = fx.CreatePeople();
+    t->Open();
+    t->SetIndexName("ixID");
+    TTableFixture::AddPerson(t, 1, "kept", 1, "Oslo");
+    fx.Db().StartTransaction();
+    for (int id = 2; id <= 200; ++id)
+        TTableFixture::AddPerson(t, id, "gone" + std::to_string(id), 2, "Rome");
+    t->Append();
+    t->FieldByName("ID")->SetAsInteger(500);
+    fx.Db().Rollback();
+    EXPECT_EQ(t->State(), dsBrowse);
+    EXPECT_EQ(t->RecordCount(), 1);
+    EXPECT_FALSE(t->FindKey({2}));
+    EXPECT_EQ(TTableFixture::Column(t, "Name"), (std::vector<std::string>{"kept"}));
+    // The table goes on as before.
+    TTableFixture::AddPerson(t, 2, "again", 2, "Rome");
+    EXPECT_EQ(t->RecordCount(), 2);
+}
+
+TEST_P(TableEdges, ABlobShownTwiceWhileBrowsingIsReadOnce)
+{
+    TVekTable* t = fx.CreatePeople();
+    t->Open();
+    t->SetIndexName("ixID");
+    for (int id = 1; id <= 3; ++id) {
+        TTableFixture::AddPerson(t, id, "b", 1, "x");
+        t->Edit();
+        t->FieldByName("Photo")->SetAsString(std::string(2000, static_cast<char>('0' + id)));
+        t->Post();
+    }
+    t->First();
+    const Integer before = t->BlobChainReads();
+    EXPECT_EQ(t->FieldByName("Photo")->AsString(), std::string(2000, '1'));
+    EXPECT_EQ(t->FieldByName("Photo")->AsString(), std::string(2000, '1'));
+    EXPECT_EQ(t->BlobChainReads(), before + 1);
+    t->Next();
+    t->Prior();
+    EXPECT_EQ(t->FieldByName("Photo")->AsString(), std::string(2000, '1'));
+    EXPECT_EQ(t->BlobChainReads(), before + 1);
+    // Deleting a record deletes its chains with it.
+    t->Delete();
+    EXPECT_EQ(t->FieldByName("Photo")->AsString(), std::string(2000, '2'));
+}
+
 INSTANTIATE_TEST_SUITE_P(Where, TableEdges, ::testing::Values(TWhere::Disk, TWhere::Memory), tabletests::WhereName);
 
 } // namespace
