@@ -32,6 +32,7 @@ constexpr Integer OfsCatalogueAddress = 120;
 constexpr Integer OfsCataloguePages = 124;
 constexpr Byte CatalogueMagic[4] = {'V', 'K', 'C', 'T'};
 constexpr Integer CatalogueHeader = 8;
+constexpr Cardinal MaxCataloguePages = 16384; // 64 MB of definitions at 4096-byte pages
 
 constexpr Integer ErrInternal = 8581;
 constexpr Integer ErrNoSuchTable = 10024;
@@ -174,7 +175,7 @@ private:
             const Cardinal pages = disk->GlobalHdr()->GlobalInterfaceGetHdrItem(OfsCataloguePages);
             if (address != 0) {
                 const auto pageSize = static_cast<Int64>(disk->PageSize());
-                if (pages == 0 || address % pageSize != 0 ||
+                if (pages == 0 || pages > MaxCataloguePages || address % pageSize != 0 ||
                     Int64{address} + Int64{pages} * pageSize > disk->GetFileSize())
                     Unreadable();
                 bytes.resize(static_cast<std::size_t>(Int64{pages} * pageSize));

@@ -22,14 +22,19 @@ void TVekDataBase::StartTransaction()
 
 void TVekDataBase::Commit()
 {
-    if (FDiskMgr && FDiskMgr->IsOpen())
+    if (FDiskMgr && FDiskMgr->IsOpen()) {
         FDiskMgr->DiskCommit();
+        // The end of a transaction gives back every lock, the header's too.
+        FLocked = FLocked && FDiskMgr->HeaderLocked();
+    }
 }
 
 void TVekDataBase::Rollback()
 {
-    if (FDiskMgr && FDiskMgr->IsOpen())
+    if (FDiskMgr && FDiskMgr->IsOpen()) {
         FDiskMgr->DiskRollback();
+        FLocked = FLocked && FDiskMgr->HeaderLocked();
+    }
     RollbackDataSets();
     CancelDataSets();
     RefreshDataSets();

@@ -254,6 +254,43 @@ TEST_F(ConnectTest, CreateDatabaseWritesTheHeaderAndLeavesTheComponentClosed)
     EXPECT_FALSE(FileExists(GetLockFileName(Path())));
 }
 
+TEST_F(ConnectTest, ReadOnlyConnectionsAndTheHeaderReset)
+{
+    MakeDatabase(Path());
+    auto db = Connection();
+    db->SetReadOnly(true);
+    db->Open();
+    // A read-only connection takes no slot in the lock file.
+    TStringList users;
+    EXPECT_VEK_ERROR_TEXT(10501, "Connection details unavailable for read only database files",
+                          db->GetCurrentUsers(&users));
+    EXPECT_FALSE(FileExists(GetLockFileName(Path())));
+    db->Close();
+
+    db->SetReadOnly(false);
+    db->Open();
+    EXPECT_VEK_ERROR(10121, db->ResetDBHeader());
+    db->Close();
+    db->SetExclusive(true);
+    db->Open();
+    db->ResetDBHeader();
+    db->Close();
+    EXPECT_TRUE(ReadHeader(Path()).Validate());
+    EXPECT_VEK_ERROR(10113, db->ResetDBHeader());
+}
+
+TEST_F(ConnectTest, TheLogAccessors)
+{
+    TVekDataBase db(nullptr);
+    db.ClearLog();
+    EXPECT_EQ(db.GetLog()->Count(), 0);
+    EXPECT_VEK_ERROR(10118, db.Open());
+    ASSERT_EQ(db.GetLog()->Count(), 1);
+    EXPECT_NE(db.GetLog()->Strings(0).find("10118"), std::string::npos);
+    db.ClearLog();
+    EXPECT_EQ(db.GetLog()->Count(), 0);
+}
+
 TEST_F(ConnectTest, SecurityLevelsOfNewDatabases)
 {
     MakeDatabase(Path("plain.vek"));
@@ -324,7 +361,10 @@ TEST_F(ConnectTest, FilesThatAreNotDatabasesGiveAnEngineErrorAndLeaveNothingBehi
         inputs.push_back(bytes);
     }
     // A real database cut short, with its header intact.
-    for (std::size_t length : {0, 200, 254, 1000, 1024, 1100, 4096, 20480, 20500, 24575})
+    std::vector<std::size_t> cuts{0, 200, 253, 254, 767, 768, 807, 1000, 1024, 1151, 1152, 4096, 20480, 20500, 24575};
+    for (std::size_t length = 1; length < good.size(); length += 509)
+        cuts.push_back(length);
+    for (std::size_t length : cuts)
         inputs.emplace_back(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(length));
     // A valid header over random pages.
     {

@@ -6,6 +6,7 @@
 
 #include "../host/DatasetTestTable.h"
 #include "platform/FileIO.h"
+#include "storage/vekByteOrder.h"
 
 namespace orvex {
 namespace {
@@ -91,6 +92,56 @@ TEST_F(TablesTest, FileTablesAreCreatedListedOpenedAndPersist)
     db.OpenTable("Counter", &counter);
     EXPECT_EQ(ReadCounter(counter, address), 41);
     db.CloseTable(&counter);
+}
+
+TEST_F(TablesTest, ListingTablesAtDesignTimeConnectsForTheCall)
+{
+    db.Open();
+    CreateTable("Orders");
+    db.Close();
+    EXPECT_VEK_ERROR(10113, Names());
+    EXPECT_FALSE(db.TableExists("Orders", false));
+    db.SetDesigning(true);
+    EXPECT_EQ(Names(), std::vector<std::string>{"Orders"});
+    EXPECT_TRUE(db.TableExists("orders", false));
+    EXPECT_FALSE(db.Connected());
+}
+
+TEST_F(TablesTest, ADamagedCatalogueIsAnEngineError)
+{
+    db.Open();
+    CreateTable("Orders");
+    db.Close();
+    const std::string path = dir.File("tables.vek");
+    const std::vector<Byte> good = conntest::ReadFileBytes(path);
+    const Cardinal address = ReadLE32(&good[1024 + 120]);
+    ASSERT_NE(address, 0u);
+    const struct {
+        std::size_t Offset;
+        Byte Value;
+    } damages[] = {
+        {1024 + 120, 0x01},          // the run's address off its page
+        {1024 + 123, 0x7F},          // beyond the file
+        {1024 + 124, 0x00},          // no pages
+        {1024 + 125, 0x7F},          // too many pages
+        {address + 0, 'X'},          // not a catalogue
+        {address + 7, 0x7F},         // its length beyond the run
+        {address + 8 + 1, 0xFF},     // a name longer than the rest
+        {address + 8 + 3 + 6, 0xFF}, // a definition text longer than the rest
+        {address + 8 + 3 + 6 + 4, '#'}, // a definition text that does not read
+    };
+    for (const auto& damage : damages) {
+        std::vector<Byte> bad = good;
+        bad[damage.Offset] = damage.Value;
+        conntest::WriteFileBytes(path, bad);
+        db.Open();
+        EXPECT_VEK_ERROR(8581, {
+            TTableDef def(nullptr);
+            db.OpenTable("Orders", &def);
+        }) << "offset " << damage.Offset;
+        db.Close();
+    }
+    conntest::WriteFileBytes(path, good);
 }
 
 TEST_F(TablesTest, DeletingAndRenamingNeedExclusiveAccessAndNoUsers)
@@ -218,6 +269,20 @@ TEST_F(TablesTest, LocksByTableIDAndRecordAddress)
     EXPECT_TRUE(db.DiskMgr()->HeaderWriteLocked());
     db.SetLocked(false);
     EXPECT_FALSE(db.DiskMgr()->HeaderLocked());
+    // The end of a transaction gives the header lock back with the others.
+    for (const bool commit : {true, false}) {
+        db.SetLocked(true);
+        db.StartTransaction();
+        if (commit)
+            db.Commit();
+        else
+            db.Rollback();
+        EXPECT_FALSE(db.Locked());
+        EXPECT_NO_THROW(db.SetLocked(false));
+        db.SetLocked(true);
+        EXPECT_TRUE(db.DiskMgr()->HeaderWriteLocked());
+        db.SetLocked(false);
+    }
     db.CloseTable(&counter);
     db.Close();
     TTableDef unconnected(nullptr);
