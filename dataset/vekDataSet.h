@@ -386,6 +386,8 @@ private:
     void WriteBlobsToInterface(bool Deleting, std::vector<std::pair<Cardinal, Integer>>* NewChains,
                                std::vector<std::pair<Cardinal, Integer>>* OldChains);
     void DeleteChains(const std::vector<std::pair<Cardinal, Integer>>& Chains);
+    // The current buffer holds the record just written at Address.
+    void RecordWritten(Cardinal Address);
     Cardinal OwnerTag() const { return FOwnerTag; }
     void CloseStorage();
 
@@ -627,6 +629,9 @@ protected:
 
 private:
     bool ApplyKey(bool Exact, bool FromSetKey);
+    // The key buffer filled from Values on the current index; the key field
+    // count becomes the number of values used.
+    void FillKeyBuffer(const std::vector<Variant>& Values);
     void MasterChanged();
     void MasterDisabled();
     void SetDetailLinkRange(const std::vector<TField*>& MasterFields);

@@ -133,25 +133,29 @@ void TVekDataSet::AddRecord(bool AssignAutoInc)
             header->SetRecordAutoIncVal(newAutoInc);
         header->SetLogicalRecordNo(recordID);
         header->SetDirty(true);
-        FRecordMgr->BlobMgr()->InvalidateStreams();
-
-        FRecState = rbsRead;
-        ForgetRangeEnds();
-        // The record's address; its position in the current index is found
-        // when a move or a record number needs it.
-        WriteLE32(FCurBuf.data() + FRecordSize + eioRecAddr, address);
-        WriteLE32(FCurBuf.data() + FRecordSize + eioRecNo, 0);
-        WriteLE32(FCurBuf.data() + FRecordSize + eioKeyFlag, kfOrdinary);
-        FCursorAddr = 0;
-        ValidateRecBufPostDataChange();
-        InvalidateReadAhead();
+        RecordWritten(address);
         FReadAhead->SetRecordCountValid(false);
-        ClearBlobCache();
     } catch (...) {
         ReleaseIfTaken(taken);
         throw;
     }
     ReleaseIfTaken(taken);
+}
+
+void TVekDataSet::RecordWritten(Cardinal Address)
+{
+    FRecordMgr->BlobMgr()->InvalidateStreams();
+    FRecState = rbsRead;
+    ForgetRangeEnds();
+    // The record's address; its position in the current index is found when
+    // a move or a record number needs it.
+    WriteLE32(FCurBuf.data() + FRecordSize + eioRecAddr, Address);
+    WriteLE32(FCurBuf.data() + FRecordSize + eioRecNo, 0);
+    WriteLE32(FCurBuf.data() + FRecordSize + eioKeyFlag, kfOrdinary);
+    FCursorAddr = 0;
+    ValidateRecBufPostDataChange();
+    InvalidateReadAhead();
+    ClearBlobCache();
 }
 
 // ================================================================ updating
@@ -262,18 +266,7 @@ void TVekDataSet::UpdateRecord()
         // The old chains go only once the new record stands.
         Quietly([&] { DeleteChains(oldChains); });
         FTableDef->TableHeader()->SetDirty(true);
-        FRecordMgr->BlobMgr()->InvalidateStreams();
-        FRecState = rbsRead;
-        ForgetRangeEnds();
-        // The record's address; its position in the current index is found
-        // when a move or a record number needs it.
-        WriteLE32(FCurBuf.data() + FRecordSize + eioRecAddr, address);
-        WriteLE32(FCurBuf.data() + FRecordSize + eioRecNo, 0);
-        WriteLE32(FCurBuf.data() + FRecordSize + eioKeyFlag, kfOrdinary);
-        FCursorAddr = 0;
-        ValidateRecBufPostDataChange();
-        InvalidateReadAhead();
-        ClearBlobCache();
+        RecordWritten(address);
         EndEditCopy();
     } catch (...) {
         Quietly([&] { ReleaseIfTaken(taken); });

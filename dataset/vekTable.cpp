@@ -244,7 +244,7 @@ bool TVekTable::ApplyKey(bool Exact, bool FromSetKey)
     return found;
 }
 
-bool TVekTable::FindKey(const std::vector<Variant>& Values)
+void TVekTable::FillKeyBuffer(const std::vector<Variant>& Values)
 {
     CheckBrowseMode();
     const TDataSetState saved = SetTempState(dsSetKey);
@@ -259,24 +259,17 @@ bool TVekTable::FindKey(const std::vector<Variant>& Values)
     }
     RestoreState(saved);
     FKeyFieldCount = static_cast<int>(std::min<std::size_t>(Values.size(), static_cast<std::size_t>(GetIndexFieldCount())));
+}
+
+bool TVekTable::FindKey(const std::vector<Variant>& Values)
+{
+    FillKeyBuffer(Values);
     return ApplyKey(true, false);
 }
 
 void TVekTable::FindNearest(const std::vector<Variant>& Values)
 {
-    CheckBrowseMode();
-    const TDataSetState saved = SetTempState(dsSetKey);
-    SetKeyMode(kmKey);
-    try {
-        InitializeNewRecord(KeyBuffer(), false);
-        SetIndexFields(Values, CurrentIndexName());
-    } catch (...) {
-        SetKeyMode(kmNone);
-        RestoreState(saved);
-        throw;
-    }
-    RestoreState(saved);
-    FKeyFieldCount = static_cast<int>(std::min<std::size_t>(Values.size(), static_cast<std::size_t>(GetIndexFieldCount())));
+    FillKeyBuffer(Values);
     const bool taken = !HoldsLock();
     if (taken)
         ReadLockTable();
