@@ -447,6 +447,85 @@ TEST_P(TableEdges, ABlobShownTwiceWhileBrowsingIsReadOnce)
     EXPECT_EQ(t->FieldByName("Photo")->AsString(), std::string(2000, '2'));
 }
 
+TEST(TableConnections, AnEncryptedTableUnderAnotherNameIsRefused)
+{
+    conntest::TTempDir dir;
+    const std::string path = dir.File("secret.vek");
+    conntest::MakeDatabase(path, "masterkey", true);
+    TVekDataBase db(nullptr);
+    db.SetDataBaseName(path);
+    db.SetMasterKey("masterkey");
+    db.SetExclusive(true);
+    db.Open();
+    {
+        TVekTable t(nullptr);
+        t.SetDataBase(&db);
+        t.SetTableName("Vault");
+        t.SetEncryptionLevel(encWeak);
+        t.FieldDefs()->Add("S", ftString, 10);
+        t.CreateTable();
+        t.Open();
+        t.Append();
+        t.FieldByName("S")->SetAsString("hidden");
+        t.Post();
+        t.Close();
+    }
+    // The stored key-check value still names the old table.
+    db.RenameTable("Vault", "Other");
+    TVekTable t(nullptr);
+    t.SetDataBase(&db);
+    t.SetTableName("Other");
+    EXPECT_VEK_ERROR_TEXT(8961, "The encrpytion key is not valid or corrupted", t.Open());
+    EXPECT_FALSE(t.Active());
+}
+
+TEST_P(TableEdges, DeletingWithAStaleBufferDeletesNothing)
+{
+    TVekTable* t = fx.CreatePeople();
+    t->Open();
+    t->SetIndexName("ixID");
+    TTableFixture::AddPerson(t, 1, "one", 1, "x");
+    TTableFixture::AddPerson(t, 2, "two", 2, "y");
+    TVekTable* other = fx.NewTable("People");
+    other->SetIndexName("ixID");
+    other->Open();
+    ASSERT_TRUE(t->FindKey({1}));
+    ASSERT_TRUE(other->FindKey({1}));
+    other->Edit();
+    other->FieldByName("Name")->SetAsString("changed");
+    other->Post();
+    EXPECT_VEK_ERROR(8708, t->Delete());
+    EXPECT_EQ(other->RecordCount(), 2);
+    other->Close();
+}
+
+TEST_P(TableEdges, LocateChoosesTheIndexAndScansWhereCaseDiffers)
+{
+    TVekTable* t = fx.NewTable("Pairs");
+    t->FieldDefs()->Add("A", ftString, 5);
+    t->FieldDefs()->Add("B", ftInteger);
+    t->IndexDefs()->Add("ixA", "A", 0);
+    t->IndexDefs()->Add("ixAB", "A;B", 0);
+    t->CreateTable();
+    t->Open();
+    for (int i = 0; i < 20; ++i) {
+        t->Append();
+        t->FieldByName("A")->SetAsString(i % 2 ? "Up" : "up");
+        t->FieldByName("B")->SetAsInteger(i);
+        t->Post();
+    }
+    t->SetIndexName("ixA");
+    EXPECT_TRUE(t->Locate("A;B", VarArrayOf({Variant("Up"), Variant(7)}), 0));
+    EXPECT_EQ(t->FieldByName("B")->AsInteger(), 7);
+    // A case-insensitive locate on a case-sensitive index scans.
+    EXPECT_TRUE(t->Locate("A;B", VarArrayOf({Variant("UP"), Variant(12)}), loCaseInsensitive));
+    EXPECT_EQ(t->FieldByName("B")->AsInteger(), 12);
+    EXPECT_FALSE(t->Locate("A", Variant("UP"), 0));
+    EXPECT_EQ(t->DataSetSetRecordNo(0), -1);
+    EXPECT_EQ(t->DataSetSetRecordNo(21), -1);
+    EXPECT_EQ(t->DataSetSetRecordNo(20), 20);
+}
+
 INSTANTIATE_TEST_SUITE_P(Where, TableEdges, ::testing::Values(TWhere::Disk, TWhere::Memory), tabletests::WhereName);
 
 } // namespace
