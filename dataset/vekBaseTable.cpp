@@ -594,7 +594,7 @@ void TVekBaseTable::InternalPost()
     FPendingMove = 1;
 }
 
-void TVekBaseTable::PostSilent()
+void TVekBaseTable::SilentPost()
 {
     TDataSet::InternalPost();
     SetRecordBuffer(ActiveBuffer(), EngineBufferSize());

@@ -151,6 +151,7 @@ public:
     void InternalCreateTable();
     // Builds the table definition from a field and index layout.
     void SetTableDef(bool AMemory, TFieldDefs* AFieldDefs, TIndexDefs* AIndexDefs);
+    void SetTableDefFromRSDefs(bool AMemory, TRestructureFieldDefs* AFieldDefs, TRestructureIndexDefs* AIndexDefs);
     TTableDef* TableDef() const { return FTableDef.get(); }
 
     // ---------------------------------------------------------- field access
@@ -193,6 +194,10 @@ public:
     Cardinal DataSetGetRecordModFlag() const;
     Cardinal DatasetGetRecAddr() const;
     Integer InternalGetRecordSize() const { return FRecordSize; }
+    // Adds the record image RecBuf, laid out by SourceFields, field by field
+    // (by name) as a record of this table; the indexes are not touched.
+    void TransferRecord(const Byte* RecBuf, TInternalFields* SourceFields, Integer BufNo, Integer BufCount,
+                        bool& Continue);
     // R + 12: the engine part of every record buffer.
     Integer EngineBufferSize() const { return FRecordSize + EngineInfoSize; }
     Byte* CurrentBuffer() { return FCurBuf.data(); }
@@ -206,6 +211,8 @@ public:
     std::string GetIndexFieldsFromKeyFields(const std::string& IndexName) const;
     std::string FindIndexForFields(const std::string& FieldNames) const;
     void CheckIndexesPresent() const;
+    // One line per visible index: its key field names joined by ";".
+    void GetIndexFieldNamesList(TStrings* Strings);
     const std::string& CurrentIndexName() const;
 
     // ------------------------------------------------------------------ checks
@@ -288,6 +295,11 @@ public:
     Cardinal RefreshDataSet(TIndexSearchType SearchType, Byte* RecBuf);
     void RefreshDataSetIndex(Cardinal Address);
     bool DataSetRefresh(Byte* RecBuf, bool Exact);
+    // (record address, record number) of every record of the current index,
+    // inside the range when one is on; the first record number.
+    Integer InternalPrepareMasterRecordList(TCompoundList* List);
+    // The record addresses in the order of the current index.
+    void LoadCompleteListOfRecords(TList* List);
     void InternalSetIndexName(const std::string& Name);
 
     // ----------------------------------------------------------------- writing
@@ -490,7 +502,8 @@ public:
     void EmptyTable();
     bool Locked() const;
     void SetLocked(bool Value);
-    void PostSilent(); // SilentPost
+    // Post without taking the table's write lock.
+    void SilentPost();
 
     // The buffer that the current state reads and writes.
     TRecordBuffer GetActiveRecBuf();

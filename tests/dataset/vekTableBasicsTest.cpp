@@ -225,6 +225,27 @@ TEST_P(TableBasics, ReopeningShowsWhatWasWritten)
     EXPECT_EQ(t->IndexDefs()->Count(), 4);
 }
 
+TEST_P(TableBasics, RecordListsFollowTheIndexAndTheRange)
+{
+    TVekTable* t = People();
+    t->SetIndexName("ixID");
+    TList all;
+    t->LoadCompleteListOfRecords(&all);
+    EXPECT_EQ(all.Count(), 10);
+    t->SetRange({4}, {7});
+    TCompoundList ranged;
+    EXPECT_EQ(t->InternalPrepareMasterRecordList(&ranged), 4);
+    ASSERT_EQ(ranged.Count(), 4);
+    t->First();
+    for (int i = 0; i < 4; ++i, t->Next()) {
+        EXPECT_EQ(reinterpret_cast<std::intptr_t>(ranged.List2()->Get(i)), 4 + i);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(ranged.Items(i)), t->DatasetGetRecAddr());
+    }
+    TStringList lists;
+    t->GetIndexFieldNamesList(&lists);
+    EXPECT_EQ(lists.CommaText(), "ID,Name,Score,City;Age");
+}
+
 INSTANTIATE_TEST_SUITE_P(Where, TableBasics, ::testing::Values(TWhere::Disk, TWhere::Memory), tabletests::WhereName);
 
 } // namespace
