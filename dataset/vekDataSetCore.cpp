@@ -265,6 +265,9 @@ void TVekDataSet::DataSetOpen()
         VekDatabaseError(ErrNoSuchTable, "TVekDataSet.DataSetOpen", FTableName, this);
     if (FOpen)
         VekDatabaseError(ErrTableOpen, "TVekDataSet.DataSetOpen", FTableName, this);
+    // A memory table unknown to the connection is "No such table" like a file table.
+    if (FMemory && FDataBase->Connected() && !FDataBase->TableExists(FTableName, true))
+        VekDatabaseError(ErrNoSuchTable, "TVekDataSet.DataSetOpen", FTableName, this);
     const bool internal = FTableDef->InternalTable();
     FTableDef = std::make_unique<TTableDef>(nullptr);
     FTableDef->SetInternalTable(internal);

@@ -526,6 +526,27 @@ TEST_P(TableEdges, LocateChoosesTheIndexAndScansWhereCaseDiffers)
     EXPECT_EQ(t->DataSetSetRecordNo(20), 20);
 }
 
+TEST_P(TableEdges, OpeningFailuresLeaveTheTableClosed)
+{
+    TVekTable* missing = fx.NewTable("Nothing");
+    EXPECT_VEK_ERROR(10024, missing->Open());
+    EXPECT_FALSE(missing->Active());
+    TVekTable loose(nullptr);
+    loose.SetTableName("People");
+    EXPECT_VEK_ERROR(10112, loose.Open());
+    EXPECT_FALSE(loose.Active());
+    TVekTable* t = fx.CreatePeople();
+    t->Open();
+    EXPECT_THROW(t->SetTableName("Other"), EDatabaseError);
+    EXPECT_VEK_ERROR(9997, t->SetIndexName("ixNone"));
+    EXPECT_EQ(t->TableName(), "People");
+    t->Close();
+    // The connection closes its tables when it disconnects.
+    t->Open();
+    fx.Db().Close();
+    EXPECT_FALSE(t->Active());
+}
+
 INSTANTIATE_TEST_SUITE_P(Where, TableEdges, ::testing::Values(TWhere::Disk, TWhere::Memory), tabletests::WhereName);
 
 } // namespace
