@@ -547,6 +547,25 @@ TEST_P(TableEdges, OpeningFailuresLeaveTheTableClosed)
     EXPECT_FALSE(t->Active());
 }
 
+TEST(TableConnections, ALockedTableRefusesAnotherConnectionsWrites)
+{
+    TTableFixture fx(TWhere::Disk);
+    TVekTable* mine = fx.CreatePeople();
+    mine->Open();
+    TTableFixture::AddPerson(mine, 1, "one", 1, "x");
+    TSecondConnection other(fx.Dir().File("tables.vek"), "People");
+    other.db.SetLockRetryMaximum(2);
+    mine->SetLocked(true);
+    // The write lock keeps the other connection out, readers too.
+    EXPECT_VEK_ERROR(10249, TTableFixture::AddPerson(&other.table, 2, "two", 1, "x"));
+    TTableFixture::AddPerson(mine, 3, "three", 1, "x");
+    mine->SetLocked(false);
+    if (other.table.State() == dsInsert)
+        other.table.Cancel();
+    TTableFixture::AddPerson(&other.table, 2, "two", 1, "x");
+    EXPECT_EQ(mine->RecordCount(), 3);
+}
+
 INSTANTIATE_TEST_SUITE_P(Where, TableEdges, ::testing::Values(TWhere::Disk, TWhere::Memory), tabletests::WhereName);
 
 } // namespace
