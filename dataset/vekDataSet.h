@@ -559,6 +559,10 @@ protected:
     void SetPendingMove(int Value) { FPendingMove = Value; }
 
 private:
+    // The active buffer (already in the engine's buffer) added or updated.
+    void PostToEngine();
+    // Work under the table's write lock, taken for it unless one is held.
+    void UnderTableWriteLock(const std::function<void()>& Work);
     // Maps host field numbers (1-based) to engine field numbers.
     Integer EngineFieldNo(const TField* Field) const;
     void InternalSetFilter();
