@@ -300,6 +300,11 @@ public:
     Integer InternalPrepareMasterRecordList(TCompoundList* List);
     // The record addresses in the order of the current index.
     void LoadCompleteListOfRecords(TList* List);
+    // Enters the non-null values of the hash's field (Hash->SourceFieldName)
+    // with their record addresses: with a filter and a List, the filter's
+    // records (their addresses into List; with Flag nothing is entered);
+    // otherwise from an index keyed on the field, else from every record.
+    void LoadHashListOfRecords(TVekBaseHash* Hash, TList* List, bool Flag);
     void InternalSetIndexName(const std::string& Name);
 
     // ----------------------------------------------------------------- writing
