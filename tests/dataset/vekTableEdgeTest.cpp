@@ -566,6 +566,55 @@ TEST(TableConnections, ALockedTableRefusesAnotherConnectionsWrites)
     EXPECT_EQ(mine->RecordCount(), 3);
 }
 
+TEST(TableConnections, EncryptedTablesKeepTheirRowsAcrossConnections)
+{
+    conntest::TTempDir dir;
+    const std::string path = dir.File("crypt.vek");
+    conntest::MakeDatabase(path, "masterkey", true);
+    for (TEncryptionLevel level : {encWeak, encStrong}) {
+        const std::string name = level == encWeak ? "Weak" : "Strong";
+        {
+            TVekDataBase db(nullptr);
+            db.SetDataBaseName(path);
+            db.SetMasterKey("masterkey");
+            db.Open();
+            TVekTable t(nullptr);
+            t.SetDataBase(&db);
+            t.SetTableName(name);
+            t.SetEncryptionLevel(level);
+            t.FieldDefs()->Add("ID", ftInteger);
+            t.FieldDefs()->Add("Secret", ftString, 20);
+            t.FieldDefs()->Add("Memo", ftMemo);
+            t.IndexDefs()->Add("ixID", "ID", ixUnique);
+            t.CreateTable();
+            t.Open();
+            for (int id = 1; id <= 50; ++id) {
+                t.Append();
+                t.FieldByName("ID")->SetAsInteger(id);
+                t.FieldByName("Secret")->SetAsString("plaintext" + std::to_string(id));
+                t.FieldByName("Memo")->SetAsString(std::string(600, 'z'));
+                t.Post();
+            }
+        }
+        TVekDataBase db(nullptr);
+        db.SetDataBaseName(path);
+        db.SetMasterKey("masterkey");
+        db.Open();
+        TVekTable t(nullptr);
+        t.SetDataBase(&db);
+        t.SetTableName(name);
+        t.Open();
+        EXPECT_EQ(t.RecordCount(), 50) << name;
+        ASSERT_TRUE(t.FindKey({37})) << name;
+        EXPECT_EQ(t.FieldByName("Secret")->AsString(), "plaintext37") << name;
+        EXPECT_EQ(t.FieldByName("Memo")->AsString(), std::string(600, 'z')) << name;
+    }
+    // The rows never stand in the file in clear.
+    const std::vector<Byte> file = conntest::ReadFileBytes(path);
+    const std::string text(file.begin(), file.end());
+    EXPECT_EQ(text.find("plaintext"), std::string::npos);
+}
+
 INSTANTIATE_TEST_SUITE_P(Where, TableEdges, ::testing::Values(TWhere::Disk, TWhere::Memory), tabletests::WhereName);
 
 } // namespace
