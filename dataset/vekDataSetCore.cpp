@@ -15,7 +15,6 @@ namespace orvex {
 namespace {
 
 constexpr Integer ErrInternal = 8581;
-constexpr Integer ErrNotInitialised = 8576;
 constexpr Integer ErrOverride = 8577;
 constexpr Integer ErrCorruptHeader = 8961;
 constexpr Integer ErrInvalidType = 10000;
