@@ -70,6 +70,7 @@ void TVekFromParser::Clear()
     FNodes.clear();
     FTableList->Clear();
     FDepth = 0;
+    FJoinCount = 0;
 }
 
 void TVekFromParser::Execute(TVekParserOptions Options, TParserStack* Stack)
@@ -171,6 +172,10 @@ TVekTableRefNode* TVekFromParser::ParseFrom1()
 {
     TVekTableRefNode* left = ParseFrom2();
     while (!HasParseError() && IsJoinSpecifier(CurrentTokenType()) && !AtUnionOfQueries()) {
+        if (++FJoinCount > MaxJoinChain) {
+            SetError(FCurrToken, SvekExprTooDeep);
+            break;
+        }
         if (CurrentTokenType() == vstCross) {
             NextToken();
             if (CurrentTokenType() != vstJoin) {
@@ -353,8 +358,12 @@ bool TJoinPostProcessor::ProcessJoinTree(TVekTableRefNode* Root)
 
 void TJoinPostProcessor::ProcessNode(TVekTableRefNode* Node, int Depth)
 {
-    if (!Node || !FErrorMsg.empty() || Depth > MaxParserNesting)
+    if (!Node || !FErrorMsg.empty())
         return;
+    if (Depth > MaxJoinChain + MaxParserNesting) {
+        FErrorMsg = SvekExprTooDeep;
+        return;
+    }
     ProcessNode(Node->Left(), Depth + 1);
     ProcessNode(Node->Right(), Depth + 1);
     if (!IsJoinRefType(Node->JoinType()) || !FErrorMsg.empty())
@@ -464,7 +473,7 @@ bool TJoinPostProcessor::CreateJoinExpr(const TTableNameItem* LeftTable, const s
 void TJoinPostProcessor::CollectTableNodes(TVekTableRefNode* Node, std::vector<TVekTableRefNode*>& Out,
                                            int Depth) const
 {
-    if (!Node || Depth > MaxParserNesting)
+    if (!Node || Depth > MaxJoinChain + MaxParserNesting)
         return;
     if (Node->JoinType() == trTableName) {
         Out.push_back(Node);

@@ -20,6 +20,10 @@
 
 namespace orvex {
 
+// The most joins one FROM clause may hold (more are refused with
+// SvekExprTooDeep, so that walking its trees stays bounded).
+inline constexpr int MaxJoinChain = 1000;
+
 enum TVekTableRefType : std::uint8_t {
     trUnknown, trCrossJoin, trUnionJoin, trInnerJoin, trLeftOuterJoin, trRightOuterJoin,
     trFullOuterJoin, trSubQuery, trTableName,
@@ -124,6 +128,7 @@ private:
     std::vector<TVekTableRefNode*> FTrees;
     TVekTableRefNode* FRoot = nullptr;
     int FDepth = 0;
+    int FJoinCount = 0;
 };
 
 // Rewrites the USING lists (and NATURAL joins) of a FROM tree into ON
