@@ -246,6 +246,10 @@ TVekSQLToken TVekTokenParser::ReadQuoted(std::string& Text)
     const Integer SavedLineNo = FLineNo;
     const Integer SavedLineOffset = FLineOffset;
     const std::size_t SavedRawSize = FRawTokenText.size();
+    const Integer SavedTokenLineOffset = FTokenLineOffset;
+    // The literal's column is its opening quote's.
+    if (!WordUnderway())
+        FTokenLineOffset = FLineOffset;
 
     IncCurrChar();
     std::string Literal;
@@ -272,6 +276,7 @@ TVekSQLToken TVekTokenParser::ReadQuoted(std::string& Text)
         FLineOffset = SavedLineOffset + 1;
         FRawTokenText.resize(SavedRawSize);
         FRawTokenText += Quote;
+        FTokenLineOffset = SavedTokenLineOffset;
         if (!WordUnderway()) {
             FTokenStart = Open;
             FTokenLineOffset = SavedLineOffset;

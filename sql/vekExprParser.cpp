@@ -373,6 +373,9 @@ void TVekExprParser::FinishPredicate(TVekExprNode* Node, TVekExprNode* L, TVekEx
     const bool IsNullTest = Node->Operator() == veoISBLANK || Node->Operator() == veoNOTBLANK;
     const bool IsLike = Node->Operator() == veoLIKE;
     if (!IsNullTest) {
+        // A blob's text may be matched by a pattern, typed as a string.
+        if (IsLike && IsBlobFamily(L->DataType()) && R && R->Kind() == enkConst)
+            R->SetDataType(ftString);
         if (L->DataType() == ftBytes || (IsBlobFamily(L->DataType()) && !IsLike)) {
             Error(Token, SvekExprTypeMismatch);
             return;
@@ -381,8 +384,6 @@ void TVekExprParser::FinishPredicate(TVekExprNode* Node, TVekExprNode* L, TVekEx
             Error(Token, SvekExprTypeMismatch);
             return;
         }
-        if (IsLike && IsBlobFamily(L->DataType()) && R && R->Kind() == enkConst)
-            R->SetDataType(ftString);
     }
     Node->SetDataType(ftBoolean);
     if (R) {
@@ -784,14 +785,17 @@ TVekExprNode* TVekExprParser::ParseSubquery(TVekSubqueryType Type)
         CurrToken()->SetCustomOrdinal(Type);
     }
     TParserToken* SelectToken = CurrToken();
+    // Only an owner can parse and run a subquery.
+    if (!OnParserNotify()) {
+        Error(SelectToken, SvekExprSubqueriesNotSupported);
+        return nullptr;
+    }
     TVekExprNode* Node = NewNode(enkSubquery, veoSUBQUERY, Variant(SelectToken->Text()), nullptr, nullptr,
                                  SelectToken);
     if (!Node)
         return nullptr;
-    if (OnParserNotify()) {
-        Variant NotifyData;
-        OnParserNotify()(pntSubquery, this, FStack, Node, NotifyData);
-    }
+    Variant NotifyData;
+    OnParserNotify()(pntSubquery, this, FStack, Node, NotifyData);
     if (HasParseError())
         return nullptr;
     // The owner parsed the subquery up to its closing parenthesis.

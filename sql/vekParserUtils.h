@@ -21,6 +21,7 @@
 #include "storage/vekConsts.h"
 #include "storage/vekDataUnitFields.h"
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -75,7 +76,7 @@ class TParserStack : public TObject {
 public:
     void Push(TParserToken* Token) { FItems.push_back(Token); }
     void PushItem(TParserToken* Token) { Push(Token); }
-    void Queue(TParserToken* Token) { FItems.insert(FItems.begin(), Token); }
+    void Queue(TParserToken* Token) { FItems.push_front(Token); }
     // Remove and return the top; nullptr when empty.
     TParserToken* Pop();
     TParserToken* PopItem() { return Pop(); }
@@ -97,10 +98,10 @@ public:
     void SetSection(TVekSQLToken Value) { FSection = Value; }
 
     // Bottom first, top last.
-    const std::vector<TParserToken*>& Items() const { return FItems; }
+    const std::deque<TParserToken*>& Items() const { return FItems; }
 
 private:
-    std::vector<TParserToken*> FItems;
+    std::deque<TParserToken*> FItems;
     TVekSQLToken FSection = vstUnknown;
 };
 

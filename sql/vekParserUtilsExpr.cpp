@@ -433,8 +433,8 @@ void TTableList::Assign(TPersistent* Source)
 
 TTableNameItem* TTableList::FindTable(const std::string& Name) const
 {
-    if (Name.empty() && Count() == 1)
-        return Items(0);
+    if (Name.empty())
+        return Count() == 1 ? Items(0) : nullptr;
     for (int I = Count() - 1; I >= 0; --I) {
         TTableNameItem* Item = Items(I);
         if (AnsiSameText(Item->CorrelationName(), Name) || AnsiSameText(Item->TableName(), Name))
@@ -445,8 +445,8 @@ TTableNameItem* TTableList::FindTable(const std::string& Name) const
 
 TTableNameItem* TTableList::FindTableName(const std::string& Name) const
 {
-    if (Name.empty() && Count() == 1)
-        return Items(0);
+    if (Name.empty())
+        return Count() == 1 ? Items(0) : nullptr;
     for (int I = Count() - 1; I >= 0; --I)
         if (AnsiSameText(Items(I)->TableName(), Name))
             return Items(I);
@@ -456,8 +456,8 @@ TTableNameItem* TTableList::FindTableName(const std::string& Name) const
 TTableNameItem* TTableList::FindTableAndCorrelationName(const std::string& Table,
                                                         const std::string& Correlation) const
 {
-    if (Table.empty() && Count() == 1)
-        return Items(0);
+    if (Table.empty())
+        return Count() == 1 ? Items(0) : nullptr;
     for (int I = Count() - 1; I >= 0; --I) {
         TTableNameItem* Item = Items(I);
         if (AnsiSameText(Item->TableName(), Table) && AnsiSameText(Item->CorrelationName(), Correlation))

@@ -134,6 +134,16 @@ TEST(Tokenizer, LinesAndColumns)
     P.GetNextToken(Text); // LF LF counts as one line break
     EXPECT_EQ(Text, "d");
     EXPECT_EQ(P.LineNo(), 3);
+
+    // Literals are reported at their opening quote.
+    P.SetTokenString("a =  'x' [y]");
+    for (int I = 0; I < 3; ++I)
+        P.GetNextToken(Text);
+    EXPECT_EQ(Text, "x");
+    EXPECT_EQ(P.TokenLineOffset(), 6);
+    P.GetNextToken(Text);
+    EXPECT_EQ(Text, "y");
+    EXPECT_EQ(P.TokenLineOffset(), 10);
 }
 
 TEST(Tokenizer, FailedLookAheadKeepsTheTokensColumnAndRawText)
