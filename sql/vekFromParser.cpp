@@ -306,7 +306,8 @@ void TVekFromParser::ParseJoinCondition(TVekTableRefNode* Node)
     parser.SetValidEndTokens(ends);
     parser.SetIsSubquery(FIsSubquery);
     parser.SyncCurrToken(this);
-    parser.ExecuteExternalExpr(Node->Expr(), TVekParserOptions{vpoExtSyntax}, FStack);
+    // Parameters are allowed: the statement binds them into join conditions.
+    parser.ExecuteExternalExpr(Node->Expr(), TVekParserOptions{vpoExtSyntax, vpoParameters}, FStack);
     if (parser.HasParseError())
         SetError(parser.ErrorToken(), parser.ErrorMsg());
     FCurrToken = parser.CurrToken();

@@ -134,7 +134,7 @@ int FindSelectListEnd(const TParserStack* Stack)
 bool TVekParserEngine::ParseFromClause()
 {
     FTableList->Clear();
-    if (!FIsSubquery)
+    if (!FIsSubquery || FIsUnionSubstatement)
         FSelectParser->Clear();
     // The select list is read only to move past it: its columns are resolved
     // once the tables are known, and its errors are reported then. When it
@@ -407,6 +407,9 @@ void TVekParserEngine::ParseNested(TParserNotifyType NotifyType, TBaseParser* Pa
     FNestedEngines.push_back(std::make_unique<TVekParserEngine>());
     TVekParserEngine* nested = FNestedEngines.back().get();
     nested->FDepth = FDepth + 1;
+    // A UNION part of a subquery ends at the subquery's closing parenthesis.
+    if (NotifyType == pntSelectUnion)
+        nested->FIsSubquery = FIsSubquery;
     TVekPreParser* source = FewerTokensLeft(FPreParser.get(), FFromPreParser.get());
     for (TVekPreParser* preParser : {nested->FPreParser.get(), nested->FFromPreParser.get()}) {
         preParser->SetParseSingleStack(true);

@@ -8,6 +8,7 @@
 // rewrites the expectations from what the parser gives (review the diff!).
 
 #include "SqlStatementHarness.h"
+#include "SqlTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -75,6 +76,7 @@ bool UpdateRequested()
 
 void RunCorpus(const std::string& Name, bool ExpectErrors, std::size_t MinimumEntries)
 {
+    PinnedFormats formats;
     Corpus corpus = ReadCorpus(DataPath(Name));
     ASSERT_GE(corpus.Entries.size(), MinimumEntries) << Name;
     std::vector<std::string> actual;
