@@ -227,47 +227,38 @@ void TVekExprParser::CloneFromExpr(const TVekExpr* Expr, bool Replace, TVekExprO
 
 // ================================================================== levels
 
-TVekExprNode* TVekExprParser::ParseSearchCondition()
+TVekExprNode* TVekExprParser::ParseLogicalChain(TVekSQLToken Word, TVekExprOperator Op,
+                                                TVekExprNode* (TVekExprParser::*Operand)())
 {
-    if (!EnterNesting()) {
-        LeaveNesting();
-        return nullptr;
-    }
-    TVekExprNode* L = ParseBoolTerm();
-    while (!HasParseError() && CurrentTokenType() == vstOr) {
+    TVekExprNode* L = (this->*Operand)();
+    while (!HasParseError() && CurrentTokenType() == Word) {
         TParserToken* Token = CurrToken();
         NextToken();
-        TVekExprNode* R = ParseBoolTerm();
+        TVekExprNode* R = (this->*Operand)();
         if (HasParseError())
             break;
-        TVekExprNode* Node = NewBinaryNode(enkLogicalOperator, veoOR, L, R, Token);
+        TVekExprNode* Node = NewBinaryNode(enkLogicalOperator, Op, L, R, Token);
         if (!Node)
             break;
         Node->SetDataType(ftBoolean);
         Node->SetScopeKind(CombineScopes(L, R));
         L = Node;
     }
-    LeaveNesting();
     return HasParseError() ? nullptr : L;
+}
+
+TVekExprNode* TVekExprParser::ParseSearchCondition()
+{
+    TVekExprNode* Result = nullptr;
+    if (EnterNesting())
+        Result = ParseLogicalChain(vstOr, veoOR, &TVekExprParser::ParseBoolTerm);
+    LeaveNesting();
+    return Result;
 }
 
 TVekExprNode* TVekExprParser::ParseBoolTerm()
 {
-    TVekExprNode* L = ParseBoolFactor();
-    while (!HasParseError() && CurrentTokenType() == vstAnd) {
-        TParserToken* Token = CurrToken();
-        NextToken();
-        TVekExprNode* R = ParseBoolFactor();
-        if (HasParseError())
-            break;
-        TVekExprNode* Node = NewBinaryNode(enkLogicalOperator, veoAND, L, R, Token);
-        if (!Node)
-            break;
-        Node->SetDataType(ftBoolean);
-        Node->SetScopeKind(CombineScopes(L, R));
-        L = Node;
-    }
-    return HasParseError() ? nullptr : L;
+    return ParseLogicalChain(vstAnd, veoAND, &TVekExprParser::ParseBoolFactor);
 }
 
 TVekExprNode* TVekExprParser::ParseBoolFactor()
@@ -972,14 +963,17 @@ TVekExprNode* TVekExprParser::ParseGeneralValueExpr(bool IsSetFunction, bool* Di
 {
     if (Distinct)
         *Distinct = false;
-    const bool Paren = CurrentTokenType() == vstLParen;
-    if (Paren) {
+    if (CurrentTokenType() == vstLParen && PeekAtTokenType(0) == vstRParen) {
         NextToken();
-        if (CurrentTokenType() == vstRParen) {
-            Error(CurrToken(), SvekEmptyExpr);
-            return nullptr;
-        }
+        Error(CurrToken(), SvekEmptyExpr);
+        return nullptr;
     }
+    // A set function's parentheses are its call's; a plain value's opening
+    // parenthesis belongs to the value itself, so that "(a + b) * c" reads
+    // as a whole.
+    const bool Paren = IsSetFunction && CurrentTokenType() == vstLParen;
+    if (Paren)
+        NextToken();
     TVekExprNode* Node = nullptr;
     bool Star = false;
     if (IsSetFunction) {

@@ -92,6 +92,9 @@ private:
     void AddArg(TVekExprNode* Node, TVekExprNode* Arg);
     void BeginExpr(TVekExpr* Target);
 
+    // Operand {Word Operand}, left-associative, as Op nodes.
+    TVekExprNode* ParseLogicalChain(TVekSQLToken Word, TVekExprOperator Op,
+                                    TVekExprNode* (TVekExprParser::*Operand)());
     TVekExprNode* ParseSearchCondition(); // level 1
     TVekExprNode* ParseBoolTerm();        // level 2
     TVekExprNode* ParseBoolFactor();      // level 3

@@ -30,6 +30,7 @@ namespace orvex {
 
 class TDataSet;
 class TTableList;
+class TVekTokenParser;
 
 // ================================================================ tokens
 
@@ -158,7 +159,9 @@ private:
     void InternalParse();
     void InternalParseSingleStack();
     void InternalPostProcessTokens();
-    TParserToken* NewToken();
+    // A token of the kind and text the tokenizer just read, owned here.
+    TParserToken* NewToken(const TVekTokenParser& Tokenizer, TVekSQLToken Kind, const std::string& Text,
+                           TVekSQLToken Section);
     static TVekSQLStatementType StatementTypeOf(TVekSQLToken Token);
 
     std::vector<std::unique_ptr<TParserStack>> FStacks;

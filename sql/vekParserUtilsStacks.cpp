@@ -85,10 +85,18 @@ void TVekPreParser::Clear()
     FStacks.clear();
 }
 
-TParserToken* TVekPreParser::NewToken()
+TParserToken* TVekPreParser::NewToken(const TVekTokenParser& Tokenizer, TVekSQLToken Kind,
+                                      const std::string& Text, TVekSQLToken Section)
 {
     FOwnedTokens.push_back(std::make_unique<TParserToken>());
-    return FOwnedTokens.back().get();
+    TParserToken* Token = FOwnedTokens.back().get();
+    Token->SetToken(Kind);
+    Token->SetSection(Section);
+    Token->SetText(Text);
+    Token->SetLineNo(Tokenizer.LineNo());
+    Token->SetLineOffset(Tokenizer.TokenLineOffset());
+    Token->SetRawTokenText(Tokenizer.RawTokenText());
+    return Token;
 }
 
 TVekSQLStatementType TVekPreParser::StatementTypeOf(TVekSQLToken Token)
@@ -143,14 +151,7 @@ void TVekPreParser::InternalParse()
             Current = FStacks.back().get();
             Current->SetSection(Kind);
         } else if (Current) {
-            TParserToken* Token = NewToken();
-            Token->SetToken(Kind);
-            Token->SetSection(Current->Section());
-            Token->SetText(Text);
-            Token->SetLineNo(Tokenizer.LineNo());
-            Token->SetLineOffset(Tokenizer.TokenLineOffset());
-            Token->SetRawTokenText(Tokenizer.RawTokenText());
-            Current->Queue(Token);
+            Current->Queue(NewToken(Tokenizer, Kind, Text, Current->Section()));
             if (First) {
                 FSQLStatementType = StatementTypeOf(Kind);
                 First = false;
@@ -178,14 +179,7 @@ void TVekPreParser::InternalParseSingleStack()
         const TVekSQLToken Kind = Tokenizer.GetNextToken(Text);
         const bool Final = Kind == vstEnd && Text.empty();
         if (Kind != vstComment) {
-            TParserToken* Token = NewToken();
-            Token->SetToken(Kind);
-            Token->SetSection(vstSelect);
-            Token->SetText(Text);
-            Token->SetLineNo(Tokenizer.LineNo());
-            Token->SetLineOffset(Tokenizer.TokenLineOffset());
-            Token->SetRawTokenText(Tokenizer.RawTokenText());
-            Stack->Queue(Token);
+            Stack->Queue(NewToken(Tokenizer, Kind, Text, vstSelect));
             if (First) {
                 FSQLStatementType = StatementTypeOf(Kind);
                 First = false;

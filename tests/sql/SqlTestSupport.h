@@ -82,6 +82,27 @@ private:
     std::map<Integer, Variant> FValues;
 };
 
+// One column of each kind, with a value or Null: i 7, n Null, f 2.5,
+// s 'Hello', e '', z Null, d 2001-12-25, t 10:20:30.250,
+// dt 2001-12-25 10:20:30, b True, c 12.34, si -3.
+inline std::vector<ColumnDef> StandardColumns()
+{
+    return {
+        {"i", ftInteger, 0, Variant(7)},
+        {"n", ftInteger, 0, Null()},
+        {"f", ftFloat, 0, Variant(2.5)},
+        {"s", ftString, 20, Variant("Hello")},
+        {"e", ftString, 20, Variant("")},
+        {"z", ftString, 20, Null()},
+        {"d", ftDate, 0, Variant::FromDate(EncodeDate(2001, 12, 25))},
+        {"t", ftTime, 0, Variant::FromDate(EncodeTime(10, 20, 30, 250))},
+        {"dt", ftDateTime, 0, Variant::FromDate(EncodeDate(2001, 12, 25) + EncodeTime(10, 20, 30, 0))},
+        {"b", ftBoolean, 0, Variant(true)},
+        {"c", ftCurrency, 0, Variant(Currency::FromDouble(12.34))},
+        {"si", ftSmallint, 0, Variant::FromSmallint(-3)},
+    };
+}
+
 struct EvalResult {
     std::string Error; // the parser's message with its position, empty when none
     Variant Value;

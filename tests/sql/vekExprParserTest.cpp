@@ -563,6 +563,34 @@ TEST(ExprParser, AggregatesAndValueExpressions)
     EXPECT_EQ(Shape(Target.FirstNode()), "ADD(a,1)");
     EXPECT_EQ(Target.ParsedText(), " a + 1"); // raw texts, blanks included
     EXPECT_EQ(Parser.CurrentTokenType(), vstComma);
+
+    // A parenthesised value goes on after its parenthesis.
+    struct Case {
+        const char* Sql;
+        const char* Shape;
+        const char* Error;
+    };
+    const Case Cases[] = {
+        {"SELECT (a + b) * 2 FROM t", "MUL(ADD(a,b),2)", ""},
+        {"SELECT (a) FROM t", "a", ""},
+        {"SELECT ((a + 1)) - (b) FROM t", "SUB(ADD(a,1),b)", ""},
+        {"SELECT () FROM t", "-", "Expression is empty"},
+        {"SELECT (a + 1 FROM t", "-", "Missing Right Parenthesis"},
+    };
+    for (const Case& C : Cases) {
+        TVekPreParser Select;
+        Select.SetText(C.Sql);
+        Select.PreParseTokens();
+        TVekExprParser Value;
+        Value.SetTableList(Row.Tables());
+        Value.SetValidEndTokens({vstComma, vstFrom, vstEnd});
+        TVekExpr Item;
+        Value.ExecuteExternalValueExpr(&Item, {vpoExtSyntax}, Select.GetSection(vstSelect));
+        EXPECT_EQ(Value.ErrorMsg(), C.Error) << C.Sql;
+        if (!Value.HasParseError()) {
+            EXPECT_EQ(Shape(Item.FirstNode()), C.Shape) << C.Sql;
+        }
+    }
 }
 
 TEST(ExprParser, CloneFromExprJoinsConditions)

@@ -10,24 +10,6 @@ namespace {
 
 using namespace sqltest;
 
-std::vector<ColumnDef> Columns()
-{
-    return {
-        {"i", ftInteger, 0, Variant(7)},
-        {"n", ftInteger, 0, Null()},
-        {"f", ftFloat, 0, Variant(2.5)},
-        {"s", ftString, 20, Variant("Hello")},
-        {"e", ftString, 20, Variant("")},
-        {"z", ftString, 20, Null()},
-        {"d", ftDate, 0, Variant::FromDate(EncodeDate(2001, 12, 25))},
-        {"t", ftTime, 0, Variant::FromDate(EncodeTime(10, 20, 30, 250))},
-        {"dt", ftDateTime, 0, Variant::FromDate(EncodeDate(2001, 12, 25) + EncodeTime(10, 20, 30, 0))},
-        {"b", ftBoolean, 0, Variant(true)},
-        {"c", ftCurrency, 0, Variant(Currency::FromDouble(12.34))},
-        {"si", ftSmallint, 0, Variant::FromSmallint(-3)},
-    };
-}
-
 struct ExprCase {
     const char* Text;
     const char* Expected; // Show() of the value, or "error: " and the message's start
@@ -392,7 +374,7 @@ const ExprCase CCases[] = {
 TEST(ExprTable, EvaluatesToExpectedValues)
 {
     PinnedFormats Formats;
-    RowProvider Row(Columns());
+    RowProvider Row(StandardColumns());
     int Checked = 0;
     for (const ExprCase& C : CCases) {
         const EvalResult R = ParseAndEvaluate(C.Text, Row);

@@ -263,20 +263,7 @@ bool RunOne(const std::string& Text, RowProvider& Row)
 TEST(SqlFuzz, RandomAndMutatedStatementsEndInAResultOrAnError)
 {
     PinnedFormats Formats;
-    RowProvider Row({
-        {"i", ftInteger, 0, Variant(7)},
-        {"n", ftInteger, 0, Null()},
-        {"f", ftFloat, 0, Variant(2.5)},
-        {"s", ftString, 20, Variant("Hello")},
-        {"e", ftString, 20, Variant("")},
-        {"z", ftString, 20, Null()},
-        {"d", ftDate, 0, Variant::FromDate(EncodeDate(2001, 12, 25))},
-        {"t", ftTime, 0, Variant::FromDate(EncodeTime(10, 20, 30, 250))},
-        {"dt", ftDateTime, 0, Variant::FromDate(EncodeDate(2001, 12, 25) + 0.5)},
-        {"b", ftBoolean, 0, Variant(true)},
-        {"c", ftCurrency, 0, Variant(Currency::FromDouble(12.34))},
-        {"si", ftSmallint, 0, Variant::FromSmallint(-3)},
-    });
+    RowProvider Row(StandardColumns());
     const long Count = EnvNumber("ORVEX_SQL_FUZZ_COUNT", 100000);
     std::mt19937 R(static_cast<unsigned>(EnvNumber("ORVEX_SQL_FUZZ_SEED", 19)));
     Grammar G(R);
