@@ -148,6 +148,31 @@ TEST(SelectAnalyser, ColumnsOfSeveralTablesAreNumberedApart)
     EXPECT_EQ(fields->FindColumn("t", "zz"), nullptr);
 }
 
+TEST(SelectParser, ListsItsNodesForDiagnostics)
+{
+    TestStatement statement(TestSchema::Standard());
+    ASSERT_TRUE(statement.Parse("SELECT u.*, t.a + 1 AS n FROM t, u")) << statement.Error();
+    TStringList lines;
+    statement.Engine()->SelectParser()->DebugDisplay(&lines);
+    ASSERT_GE(lines.Count(), 5);
+    EXPECT_EQ(lines.Get(0), "Column Group");
+    EXPECT_EQ(lines.Get(1), "Output all from - u");
+    EXPECT_EQ(lines.Get(2), "  Derived Column");
+    EXPECT_EQ(lines.Get(3), "  RawColumnName - t.a + 1");
+    EXPECT_EQ(lines.Get(4), "  Start Expr");
+    const TVekSelectNode* node = statement.Engine()->SelectParser()->SelectNodes()->Next();
+    EXPECT_EQ(node->OutputColumnName(), "n");
+    EXPECT_EQ(node->SelectNodeType(), snSingleColumn);
+
+    TestStatement aggregate(TestSchema::Standard());
+    ASSERT_TRUE(aggregate.Parse("SELECT COUNT(*) FROM t")) << aggregate.Error();
+    lines.Clear();
+    aggregate.Engine()->SelectParser()->DebugDisplay(&lines);
+    EXPECT_EQ(lines.Get(0), "Agg Func");
+    EXPECT_EQ(lines.Get(1), "Func - COUNT :: ");
+    EXPECT_EQ(aggregate.Engine()->SelectParser()->SelectNodes()->SelectNodeType(), snAggFunc);
+}
+
 TEST(SelectAnalyser, DistinctTakesAtMost32ColumnsOfKeyableTypes)
 {
     std::string columns;
