@@ -154,7 +154,11 @@ bool TVekParserEngine::ParseFromClause()
     FFromParser->SetIsSubquery(FIsSubquery);
     FFromParser->Execute(TVekParserOptions{vpoExtSyntax}, FFromPreParser->GetSection(vstFrom, fromToken));
     FSelectParser->Clear();
-    const bool ok = Outcome(FFromParser.get());
+    bool ok = Outcome(FFromParser.get());
+    // The FROM parser stops in front of a subquery used as a table, which no
+    // parser of the engine reads: the statement is refused there.
+    if (ok && !FFromParser->AtEndToken())
+        ok = Fail(FFromParser.get(), FFromParser->CurrToken(), SvekInvalidToken);
     if (FIsSubquery && FFromParser->CurrentTokenType() == vstRParen)
         FSubqueryClosed = true;
     if (ok)
