@@ -4,8 +4,8 @@
 #include "host/DateUtils.h"
 #include "host/SysUtils.h"
 #include "sql/vekExprParser.h"
+#include "sql/vekMiscParsers.h"
 
-#include <charconv>
 
 namespace orvex {
 
@@ -33,20 +33,6 @@ bool IsSimpleLiteral(TVekSQLToken Token)
     }
 }
 
-// The text of a number token ("-1.5", ".5", "+2") as a double; false for a
-// malformed number ("1.2.3").
-bool NumberTextToFloat(const std::string& Text, double& Value)
-{
-    const char* first = Text.data();
-    const char* last = Text.data() + Text.size();
-    if (first != last && *first == '+')
-        ++first;
-    if (first == last)
-        return false;
-    const auto [end, error] = std::from_chars(first, last, Value);
-    return error == std::errc() && end == last;
-}
-
 // The value of a simple literal token; false for a number that does not
 // convert (left to the expression parser, which reports it).
 bool LiteralValue(const TParserToken* Token, Variant& Value)
@@ -64,7 +50,7 @@ bool LiteralValue(const TParserToken* Token, Variant& Value)
         return true;
     case vstNumber: {
         double number = 0;
-        if (!NumberTextToFloat(Token->Text(), number))
+        if (!SQLNumberToFloat(Token->Text(), number))
             return false;
         Value = Variant(number);
         return true;
@@ -130,22 +116,16 @@ bool ConvertLiteral(TBaseParser* Parser, TVekRowConstructorElement* Element, con
     return true;
 }
 
-// Parses one value into the element: a simple literal when NextEnds says the
-// token after it ends the value, else an expression. Answers the parser's
-// current token afterwards.
-void ParseElementValue(TBaseParser* Owner, TVekRowConstructorElement* Element, bool SimpleAllowed,
-                       TVekExprParser& Parser, TVekParserOptions Options, bool& ParsedExpr)
+// Takes the simple literal at Owner's current token into Element's Data and
+// moves on (true); false leaves the token to an expression parser.
+bool TakeLiteral(TBaseParser* Owner, TVekRowConstructorElement* Element)
 {
-    Element->SetHasParameter(Owner->CurrentTokenType() == vstParameter);
     Variant value;
-    if (SimpleAllowed && IsSimpleLiteral(Owner->CurrentTokenType()) && LiteralValue(Owner->CurrToken(), value)) {
-        Element->SetData(value);
-        Owner->NextToken();
-        ParsedExpr = false;
-        return;
-    }
-    Parser.SyncCurrToken(Owner);
-    Parser.ExecuteExternalExpr(Element->GetExpr(), Options, Owner->Stack());
+    if (!IsSimpleLiteral(Owner->CurrentTokenType()) || !LiteralValue(Owner->CurrToken(), value))
+        return false;
+    Element->SetData(value);
+    Owner->NextToken();
+    return true;
 }
 
 } // namespace
@@ -338,13 +318,14 @@ void TVekInsertParser::ParseRowValues()
             return;
         }
         TVekRowConstructorElement* element = FRow->Add();
+        element->SetHasParameter(CurrentTokenType() == vstParameter);
         const TVekSQLToken next = PeekAtTokenType(0);
-        TVekExprParser parser;
-        parser.SetValidEndTokens(TVekSQLTokens{vstComma, vstRParen});
-        bool parsed = true;
-        ParseElementValue(this, element, next == vstComma || next == vstRParen, parser,
-                          TVekParserOptions{vpoExtSyntax, vpoSQL, vpoParameters}, parsed);
-        if (parsed) {
+        if ((next != vstComma && next != vstRParen) || !TakeLiteral(this, element)) {
+            TVekExprParser parser;
+            parser.SetValidEndTokens(TVekSQLTokens{vstComma, vstRParen});
+            parser.SyncCurrToken(this);
+            parser.ExecuteExternalExpr(element->GetExpr(), TVekParserOptions{vpoExtSyntax, vpoSQL, vpoParameters},
+                                       FStack);
             // A column reference is refused at the first one written, unless
             // the parser stopped at an error before it.
             const TParserToken* field = nullptr;
@@ -598,17 +579,18 @@ void TVekUpdateParser::ParseSetList()
             SetError(FCurrToken, SvekMissingColumnSpecifier);
             return;
         }
+        element->SetHasParameter(CurrentTokenType() == vstParameter);
         const TVekSQLToken next = PeekAtTokenType(0);
-        const bool simple = next == vstEnd || next == vstWhere || next == vstComma || next == vstUnknown
-                            || FEndTokens.Contains(next);
-        TVekExprParser parser;
-        parser.SetValidEndTokens(TVekSQLTokens{vstWhere, vstComma});
-        parser.SetTableList(FTables);
-        parser.SetParserNotifyEvent(FOnParserNotify);
-        bool parsed = true;
-        ParseElementValue(this, element, simple, parser,
-                          TVekParserOptions{vpoExtSyntax, vpoSQL, vpoParameters, vpoSubqueries}, parsed);
-        if (parsed) {
+        const bool endsHere = next == vstEnd || next == vstWhere || next == vstComma || next == vstUnknown
+                              || FEndTokens.Contains(next);
+        if (!endsHere || !TakeLiteral(this, element)) {
+            TVekExprParser parser;
+            parser.SetValidEndTokens(TVekSQLTokens{vstWhere, vstComma});
+            parser.SetTableList(FTables);
+            parser.SetParserNotifyEvent(FOnParserNotify);
+            parser.SyncCurrToken(this);
+            parser.ExecuteExternalExpr(element->GetExpr(),
+                                       TVekParserOptions{vpoExtSyntax, vpoSQL, vpoParameters, vpoSubqueries}, FStack);
             if (parser.HasParseError()) {
                 SetError(parser.ErrorToken(), parser.ErrorMsg());
                 return;
