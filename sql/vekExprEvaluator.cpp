@@ -147,6 +147,14 @@ TInternalFieldItem* TVekExprDataProvider::FindField(const TParserToken*, const s
 
 // ============================================================= evaluator
 
+const Variant& TExprEvaluatorNode::NodeResult() const
+{
+    static const Variant NullValue = Variant::Null();
+    if (FResetCounter && FResultStamp != *FResetCounter)
+        return NullValue;
+    return FNodeResult;
+}
+
 TExprEvaluator::~TExprEvaluator()
 {
     Clear();
@@ -183,6 +191,7 @@ TExprEvaluatorNode* TExprEvaluator::InternalCreateEvaluatorNode(TVekExprNode* No
     Mirror->SetNext(FFirstNode);
     FFirstNode = Mirror;
     Mirror->SetExprNode(Node);
+    Mirror->SetResetCounter(&FResetCounter);
     Mirror->SetNodeResult(Null());
     if (Node->Kind() == enkField) {
         if (Node->TokenArgs().empty()) {
@@ -209,8 +218,11 @@ TExprEvaluatorNode* TExprEvaluator::InternalCreateEvaluatorNode(TVekExprNode* No
 
 void TExprEvaluator::Reset()
 {
-    for (TExprEvaluatorNode* Node = FFirstNode; Node; Node = Node->Next())
-        Node->SetNodeResult(Null());
+    // Every kept result now reads as Null. After 2^32 resets the count comes
+    // round again: then every node is set to Null for real.
+    if (++FResetCounter == 0)
+        for (TExprEvaluatorNode* Node = FFirstNode; Node; Node = Node->Next())
+            Node->SetNodeResult(Variant::Null());
 }
 
 bool TExprEvaluator::Evaluate()
@@ -222,7 +234,7 @@ bool TExprEvaluator::Evaluate()
         TExprEvaluatorNode* Field = FRoot->Left();
         return Field->DataProvider()->IsFieldNull(Field->FieldRef()->FieldNo());
     }
-    const Variant Result = EvaluateNode(FRoot);
+    const Variant& Result = EvaluateNode(FRoot);
     if (Result.IsEmpty())
         return false;
     return VarIsTrue(Result);
@@ -245,30 +257,33 @@ Variant TExprEvaluator::FieldValue(TExprEvaluatorNode* Node)
     return Value;
 }
 
-Variant TExprEvaluator::EvaluateNode(TExprEvaluatorNode* Node)
+const Variant& TExprEvaluator::EvaluateNode(TExprEvaluatorNode* Node)
 {
-    Variant Result;
+    static const Variant Unknown;
     if (!Node)
-        return Result;
+        return Unknown;
+    Variant Result;
     TVekExprNode* Expr = Node->ExprNode();
     const TVekExprOperator Op = Expr->Operator();
 
     if ((Op == veoISBLANK || Op == veoNOTBLANK) && Node->Left() && Node->Left()->FieldRef()) {
         TExprEvaluatorNode* Field = Node->Left();
         const bool IsNull = Field->DataProvider()->IsFieldNull(Field->FieldRef()->FieldNo());
-        Result = Variant(Op == veoISBLANK ? IsNull : !IsNull);
-        Node->SetNodeResult(Result);
-        return Result;
+        Node->SetNodeResult(Variant(Op == veoISBLANK ? IsNull : !IsNull));
+        return Node->NodeResult();
     }
     if (Expr->Kind() == enkRelOperator) {
         // Subquery operands are run by the comparison itself.
-        Result = EvaluateRelop(Node);
-        Node->SetNodeResult(Result);
-        return Result;
+        Node->SetNodeResult(EvaluateRelop(Node));
+        return Node->NodeResult();
     }
 
-    const Variant Left = Node->Left() ? EvaluateNode(Node->Left()) : Variant();
-    const Variant Right = Node->Right() ? EvaluateNode(Node->Right()) : Variant();
+    if ((Expr->Kind() == enkConst || Expr->Kind() == enkParam) && !Node->Left() && !Node->Right()) {
+        Node->SetNodeResult(Expr->Data());
+        return Node->NodeResult();
+    }
+    const Variant& Left = Node->Left() ? EvaluateNode(Node->Left()) : Unknown;
+    const Variant& Right = Node->Right() ? EvaluateNode(Node->Right()) : Unknown;
     switch (Expr->Kind()) {
     case enkConst:
     case enkParam:
@@ -331,8 +346,8 @@ Variant TExprEvaluator::EvaluateNode(TExprEvaluatorNode* Node)
     default:
         break;
     }
-    Node->SetNodeResult(Result);
-    return Result;
+    Node->SetNodeResult(std::move(Result));
+    return Node->NodeResult();
 }
 
 Variant TExprEvaluator::EvaluateRelop(TExprEvaluatorNode* Node)
@@ -351,8 +366,9 @@ Variant TExprEvaluator::EvaluateRelop(TExprEvaluatorNode* Node)
         if (RSub)
             return EvaluateLeftSubquery(Op, R->ExprNode(), EvaluateNode(L), false);
     }
-    const Variant Left = L ? EvaluateNode(L) : Variant();
-    const Variant Right = R ? EvaluateNode(R) : Variant();
+    static const Variant Unknown;
+    const Variant& Left = L ? EvaluateNode(L) : Unknown;
+    const Variant& Right = R ? EvaluateNode(R) : Unknown;
     if (L && R && IsStringType(L->ExprNode()->DataType()) && IsStringType(R->ExprNode()->DataType()) &&
         !VarIsMissing(Left) && !VarIsMissing(Right)) {
         ORVEX_ASSERT(static_cast<bool>(FDBStringCompare), "String Comparison method is not assigned");
@@ -386,7 +402,7 @@ Variant TExprEvaluator::EvaluateLike(TExprEvaluatorNode* Node, const Variant& Le
         return Variant(false);
     char Escape = '\0';
     if (!Node->Args().empty()) {
-        const Variant EscapeValue = EvaluateNode(Node->Args()[0]);
+        const Variant& EscapeValue = EvaluateNode(Node->Args()[0]);
         const std::string Text = VarToStr(EscapeValue);
         if (!Text.empty())
             Escape = Text[0];
@@ -505,7 +521,7 @@ Variant TExprEvaluator::EvaluateStrFunc(TExprEvaluatorNode* Node, const Variant&
             return Variant();
         long long Length = static_cast<long long>(S.size());
         if (!Node->Args().empty() && Node->Args()[0]) {
-            const Variant LengthValue = EvaluateNode(Node->Args()[0]);
+            const Variant& LengthValue = EvaluateNode(Node->Args()[0]);
             if (VarIsMissing(LengthValue))
                 return Null();
             int L = 0;

@@ -67,8 +67,21 @@ public:
     void SetExprNode(TVekExprNode* Value) { FExprNode = Value; }
     TInternalFieldItem* FieldRef() const { return FFieldRef; }
     void SetFieldRef(TInternalFieldItem* Value) { FFieldRef = Value; }
-    const Variant& NodeResult() const { return FNodeResult; }
-    void SetNodeResult(const Variant& Value) { FNodeResult = Value; }
+    // The value of the last evaluation since the evaluator's last Reset;
+    // Null after a Reset.
+    const Variant& NodeResult() const;
+    void SetNodeResult(const Variant& Value)
+    {
+        FNodeResult = Value;
+        Stamp();
+    }
+    void SetNodeResult(Variant&& Value)
+    {
+        FNodeResult = std::move(Value);
+        Stamp();
+    }
+    // The evaluator's reset count, which tells a kept result from a stale one.
+    void SetResetCounter(const unsigned* Counter) { FResetCounter = Counter; }
     // Mirrors of the expression node's Args.
     std::vector<TExprEvaluatorNode*>& Args() { return FArgs; }
     TVekExprDataProvider* DataProvider() const { return FDataProvider; }
@@ -80,9 +93,13 @@ private:
     TExprEvaluatorNode* FNext = nullptr;
     TVekExprNode* FExprNode = nullptr;
     TInternalFieldItem* FFieldRef = nullptr;
+    void Stamp() { FResultStamp = FResetCounter ? *FResetCounter : 0; }
+
     Variant FNodeResult;
     std::vector<TExprEvaluatorNode*> FArgs;
     TVekExprDataProvider* FDataProvider = nullptr;
+    const unsigned* FResetCounter = nullptr;
+    unsigned FResultStamp = 0;
 };
 
 class TExprEvaluator : public TObject {
@@ -106,7 +123,9 @@ public:
     TExprEvaluatorNode* Root() const { return FRoot; }
     TVekExprDataProvider* DataProvider() const { return FDataProvider; }
 
-    Variant EvaluateNode(TExprEvaluatorNode* Node);
+    // The node's value for the current record, kept as its NodeResult (the
+    // reference stays valid until the node is evaluated again).
+    const Variant& EvaluateNode(TExprEvaluatorNode* Node);
     bool EvaluateInPredicate(const Variant& Value, TExprEvaluatorNode* Node);
     Variant EvaluateStrFunc(TExprEvaluatorNode* Node, const Variant& Left, const Variant& Right);
     Variant EvaluateCastExpr(TExprEvaluatorNode* Node, const Variant& Value);
@@ -129,6 +148,9 @@ private:
     TDBStringCompare FDBStringCompare;
     bool FExcludeRelopNulls = false;
     TVekOpEvaluator FOpEvaluator;
+    // Counts the Resets: a node's result stamped with an older count reads
+    // as Null, so that Reset need not visit every node.
+    unsigned FResetCounter = 0;
 };
 
 class TExprResultListGenerator : public TObject {

@@ -785,6 +785,9 @@ TVekExprNode* TVekExprParser::ParseSubquery(TVekSubqueryType Type)
                                  SelectToken);
     if (!Node)
         return nullptr;
+    // A subquery's value does not depend on the row being grouped: it may
+    // stand beside an aggregate ("HAVING COUNT(*) > (SELECT ...)").
+    Node->SetScopeKind(vskConst);
     Variant NotifyData;
     OnParserNotify()(pntSubquery, this, FStack, Node, NotifyData);
     if (HasParseError())

@@ -35,6 +35,24 @@ TTruth TruthOf(const Variant& V)
     }
 }
 
+// Plain numbers (not currency, dates or Booleans) as doubles, for the fast
+// paths below; they give what the variant operations give.
+bool PlainNumber(const Variant& V, double& Value)
+{
+    switch (V.VType()) {
+    case varDouble:
+        Value = V.AsDouble();
+        return true;
+    case varInteger:
+    case varSmallint:
+    case varByte:
+        Value = V.AsInteger();
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 // ========================================================= operators
@@ -47,6 +65,28 @@ void TVekOpEvaluator::EvaluateArithExprValues(TVekExprOperator Op, const Variant
     // makes the result unknown: Null + 1 + 2 stays unknown.
     if (VarIsMissing(A) || VarIsMissing(B))
         return;
+    double X, Y;
+    if ((A.VType() == varDouble || B.VType() == varDouble) && PlainNumber(A, X) && PlainNumber(B, Y)) {
+        // A double operand gives a double.
+        switch (Op) {
+        case veoMINUS:
+        case veoSUB:
+            Result = Variant(X - Y);
+            return;
+        case veoADD:
+            Result = Variant(X + Y);
+            return;
+        case veoMUL:
+            Result = Variant(X * Y);
+            return;
+        case veoDIV:
+            if (Y != 0)
+                Result = Variant(X / Y);
+            return;
+        default:
+            return;
+        }
+    }
     try {
         switch (Op) {
         case veoMINUS:
@@ -157,6 +197,33 @@ void TVekOpEvaluator::InternalEvaluateRelopExprValues(TVekExprOperator Op, const
             break;
         }
         return;
+    }
+    double X, Y;
+    if (PlainNumber(A, X) && PlainNumber(B, Y)) {
+        switch (Op) {
+        case veoEQ:
+        case veoLIKE:
+            Result = Variant(X == Y);
+            return;
+        case veoNE:
+            Result = Variant(X != Y);
+            return;
+        case veoGT:
+            Result = Variant(X > Y);
+            return;
+        case veoLT:
+            Result = Variant(X < Y);
+            return;
+        case veoGE:
+            Result = Variant(X >= Y);
+            return;
+        case veoLE:
+            Result = Variant(X <= Y);
+            return;
+        default:
+            Result = Variant(false);
+            return;
+        }
     }
     try {
         switch (Op) {

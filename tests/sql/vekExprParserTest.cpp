@@ -679,6 +679,11 @@ TEST(Evaluator, SubqueriesThroughTheirProviders)
             EXPECT_EQ(Error.ErrorCode, Code) << Text;
         }
     };
+    // A subquery may stand beside an aggregate.
+    Parsed Having("COUNT(*) > (SELECT c0 FROM one)", Row.Tables(), AllOptions(), Owner.Handler());
+    EXPECT_EQ(Having.Error(), "");
+    EXPECT_EQ(Having.Root()->ScopeKind(), vskAgg);
+
     Raises("a = (SELECT c0 FROM two)", 9650);
     Raises("(SELECT c0 FROM two) = (SELECT c0 FROM one)", 9650);
     Raises("(SELECT c0 FROM two) + 1 = 1", 9650);
@@ -710,6 +715,11 @@ TEST(Evaluator, NullsExcludedAndStringComparisons)
     TExprEvaluator E;
     E.Prepare(&Row, Parser.Root());
     EXPECT_TRUE(E.Evaluate());
+    EXPECT_EQ(Show(E.Root()->NodeResult()), "true");
+    EXPECT_EQ(Show(E.Root()->Right()->NodeResult()), "'SMI'");
+    E.Reset(); // every kept result reads as Null again
+    EXPECT_EQ(Show(E.Root()->NodeResult()), "null");
+    EXPECT_EQ(Show(E.Root()->Right()->NodeResult()), "null");
     Row.SetValue("name", Variant("Smythe"));
     E.Reset();
     EXPECT_FALSE(E.Evaluate());
@@ -803,6 +813,31 @@ TEST(ExprParser, NestingIsBounded)
     const EvalResult R = ParseAndEvaluate(Sum + " = 903", Row);
     EXPECT_EQ(R.Error, "");
     EXPECT_TRUE(R.Condition);
+}
+
+} // namespace
+} // namespace orvex
+
+namespace orvex {
+namespace {
+
+TEST(ExprTree, DiagnosticListing)
+{
+    sqltest::RowProvider Row({{"a", ftInteger, 0, Variant(1)}});
+    TVekPreParser Pre;
+    Pre.SetParseAsExprOnly(true);
+    Pre.SetText("a IN (1)");
+    Pre.PreParseTokens();
+    TVekExprParser Parser;
+    Parser.SetTableList(Row.Tables());
+    Parser.Execute({}, Pre.GetSection(vstWhere));
+    TStringList Lines;
+    Parser.Expr()->Display(&Lines);
+    EXPECT_EQ(Lines.Text(), " enkField:coFIELD2 :: stFieldName  -  a :: Integer - 4\r\n"
+                            "enkNonRelPredicate:coIN :: stIn  -  IN :: Boolean - -1\r\n"
+                            "Start Args\r\n"
+                            "** enkConst:coCONST2 :: stNumber  -  1 :: Float - 0\r\n"
+                            "End Args\r\n");
 }
 
 } // namespace
