@@ -337,7 +337,7 @@ bool IsInvalidDistinctType(TFieldType Type)
 // The first aggregate-function node of the tree (Left, Right and Args).
 TVekExprNode* FindAggregateNode(TVekExprNode* Node, int Depth)
 {
-    if (!Node || Depth > MaxParserNesting * 2)
+    if (!Node || Depth > MaxExprTreeHeight)
         return nullptr;
     if (Node->ParserToken()->Token() == vstAggFunc)
         return Node;
@@ -366,7 +366,7 @@ bool StripPrefix(std::string& Name, const std::string& Prefix)
 
 void NullifyFields(TVekExprNode* Node, int Depth)
 {
-    if (!Node || Depth > MaxParserNesting * 2)
+    if (!Node || Depth > MaxExprTreeHeight)
         return;
     if (Node->Kind() == enkField) {
         Node->SetKind(enkConst);
@@ -471,7 +471,10 @@ void TVekSelectAnalyser::AnalyseColumn(TVekSelectNode* Node)
     SetColumnType(item, root->DataType(), root->DataSize());
     item->SetRawColumnName(Node->RawColumnName());
 
-    const bool hasAggregate = Node->SelectNodeType() == snAggFunc || Node->Expr()->ExprContainsToken(vstAggFunc);
+    // An aggregate counts when the tree holds one (its chain may also hold
+    // nodes the tree no longer uses).
+    const bool hasAggregate = (Node->SelectNodeType() == snAggFunc || Node->Expr()->ExprContainsToken(vstAggFunc))
+                              && FindAggregateNode(root, 0) != nullptr;
     item->SetHasAggregateFunction(hasAggregate);
     if (hasAggregate) {
         item->SetCustomQualifier(Node->Qualifier());
@@ -485,7 +488,6 @@ void TVekSelectAnalyser::AnalyseColumn(TVekSelectNode* Node)
             item->SetAggFunc(static_cast<TVekSQLAggFunc>(root->ParserToken()->CustomOrdinal()));
         } else {
             TVekExprNode* aggregate = FindAggregateNode(root, 0);
-            ORVEX_ASSERT(aggregate != nullptr, "failed to find AggFunc expr node");
             if (aggregate->Args().empty()) {
                 // COUNT(*) inside a larger expression: the aggregate is its own
                 // source expression.
@@ -573,7 +575,7 @@ bool TVekSelectAnalyser::CheckHavingExpr(TVekExpr* Expr)
 // must name a result column.
 bool TVekSelectAnalyser::CheckHavingFields(const TVekExprNode* Node, int Depth)
 {
-    if (!Node || Depth > MaxParserNesting * 2)
+    if (!Node || Depth > MaxExprTreeHeight)
         return true;
     if (Node->Kind() == enkField) {
         std::string qualifier;
