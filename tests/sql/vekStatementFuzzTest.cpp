@@ -1,5 +1,6 @@
 // Whole statements through the parser engine: random and mutated statements
-// of every kind (from a grammar of valid ones) and random bytes. Every input
+// of every kind (from a grammar of valid ones and from the statement corpus)
+// and random bytes. Every input
 // ends in a parsed statement or a recorded error within a bounded time;
 // nothing raises, crashes or leaks (the sanitizers watch).
 //
@@ -12,6 +13,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <random>
 
 namespace orvex::sqltest {
@@ -260,6 +262,18 @@ std::string Mutate(const std::string& Text, std::mt19937& R)
     return text;
 }
 
+// The one-line statements of the statement corpus, as further seeds.
+std::vector<std::string> CorpusStatements()
+{
+    std::vector<std::string> statements;
+    std::ifstream in(std::string(ORVEX_SQL_TEST_DATA) + "/statement_corpus.txt");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("> ", 0) == 0)
+            statements.push_back(line.substr(2));
+    return statements;
+}
+
 std::string RandomBytes(std::mt19937& R)
 {
     std::string text(R() % 64, '\0');
@@ -273,6 +287,8 @@ TEST(StatementFuzz, RandomAndMutatedStatementsEndInATreeOrAnError)
     const long count = EnvNumber("ORVEX_SQL_STMT_FUZZ_COUNT", 40000);
     std::mt19937 random(static_cast<unsigned>(EnvNumber("ORVEX_SQL_STMT_FUZZ_SEED", 20)));
     StatementGrammar grammar(random);
+    const std::vector<std::string> seeds = CorpusStatements();
+    ASSERT_FALSE(seeds.empty());
     long parsed = 0;
     double slowest = 0;
     std::string slowestInput;
@@ -281,6 +297,9 @@ TEST(StatementFuzz, RandomAndMutatedStatementsEndInATreeOrAnError)
         switch (i % 4) {
         case 0:
             input = grammar.Statement();
+            break;
+        case 2:
+            input = Mutate(seeds[random() % seeds.size()], random);
             break;
         case 3:
             input = i % 16 == 3 ? RandomBytes(random) : Mutate(grammar.Statement(), random);
