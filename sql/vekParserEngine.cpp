@@ -98,9 +98,9 @@ bool TVekParserEngine::PreParseSQL(const std::string& Text)
 
 namespace {
 
-// The index (bottom first) of the FROM that ends the select list at the top
-// of Stack: the first FROM outside parentheses; -1 when the list ends
-// without one (a closing parenthesis or the end of the statement first).
+// The index (bottom first) of the token that ends the select list at the top
+// of Stack: the first FROM outside parentheses, else the closing parenthesis
+// of a subquery or the end of the statement; -1 when there is none.
 int FindSelectListEnd(const TParserStack* Stack)
 {
     if (!Stack)
@@ -114,14 +114,14 @@ int FindSelectListEnd(const TParserStack* Stack)
             break;
         case vstRParen:
             if (--depth < 0)
-                return -1;
+                return i;
             break;
         case vstFrom:
             if (depth == 0)
                 return i;
             break;
         case vstEnd:
-            return -1;
+            return i;
         default:
             break;
         }
@@ -131,6 +131,20 @@ int FindSelectListEnd(const TParserStack* Stack)
 
 } // namespace
 
+// The FROM parser over Stack, from the token ListEnd where the select list
+// ended (already taken from the stack): the tables follow a FROM; any other
+// end (a subquery's closing parenthesis, the end of the statement, WHERE...)
+// becomes the FROM parser's current token, so that it reads no table and no
+// token beyond the statement.
+void TVekParserEngine::RunFromParser(TParserStack* Stack, TParserToken* ListEnd)
+{
+    FFromParser->Clear();
+    FFromParser->SetIsSubquery(FIsSubquery);
+    if (ListEnd && ListEnd->Token() != vstFrom)
+        FFromParser->SetCurrToken(ListEnd);
+    FFromParser->Execute(TVekParserOptions{vpoExtSyntax}, Stack);
+}
+
 bool TVekParserEngine::ParseFromClause()
 {
     FTableList->Clear();
@@ -138,21 +152,19 @@ bool TVekParserEngine::ParseFromClause()
         FSelectParser->Clear();
     // The select list is read only to move past it: its columns are resolved
     // once the tables are known, and its errors are reported then. When it
-    // stops early (an untyped column in arithmetic, say), FROM is found as
-    // the first FROM outside parentheses.
+    // stops early (an untyped column in arithmetic, say), its end is found
+    // by the parentheses.
     FSelectParser->SetTableList(FTableList.get());
     FSelectParser->SetIsSubquery(FIsSubquery);
-    TParserStack* selectSection = FFromPreParser->GetSection(vstSelect, FSelectParser->CurrToken());
-    const int fromIndex = FindSelectListEnd(selectSection);
-    FSelectParser->Execute(TVekParserOptions{vpoExtSyntax}, selectSection);
-    const TParserToken* fromToken = FSelectParser->CurrToken();
-    if (FSelectParser->HasParseError() && fromIndex >= 0) {
-        fromToken = selectSection->Items()[static_cast<std::size_t>(fromIndex)];
-        selectSection->SetCountTo(fromIndex);
+    TParserStack* stack = FFromPreParser->GetSection(vstSelect, FSelectParser->CurrToken());
+    const int listEnd = FindSelectListEnd(stack);
+    FSelectParser->Execute(TVekParserOptions{vpoExtSyntax}, stack);
+    TParserToken* endToken = FSelectParser->CurrToken();
+    if (FSelectParser->HasParseError() && listEnd >= 0) {
+        endToken = stack->Items()[static_cast<std::size_t>(listEnd)];
+        stack->SetCountTo(listEnd);
     }
-    FFromParser->Clear();
-    FFromParser->SetIsSubquery(FIsSubquery);
-    FFromParser->Execute(TVekParserOptions{vpoExtSyntax}, FFromPreParser->GetSection(vstFrom, fromToken));
+    RunFromParser(stack, endToken);
     FSelectParser->Clear();
     bool ok = Outcome(FFromParser.get());
     // The FROM parser stops in front of a subquery used as a table, which no
@@ -176,9 +188,7 @@ bool TVekParserEngine::ParseSelectClause()
                            FPreParser->GetSection(vstSelect, FIsSubquery ? &FSelectToken : nullptr));
     // Moves the first pre-parser past FROM; the FROM tree the planner reads
     // is this one.
-    FFromParser->Clear();
-    FFromParser->SetIsSubquery(FIsSubquery);
-    FFromParser->Execute(TVekParserOptions{vpoExtSyntax}, FPreParser->GetSection(vstFrom, FSelectParser->CurrToken()));
+    RunFromParser(FSelectParser->Stack(), FSelectParser->CurrToken());
     if (!Outcome(FSelectParser.get()))
         return false;
     if (FFromParser->HasParseError())

@@ -120,6 +120,7 @@ private:
     bool Outcome(TBaseParser* Parser);
     bool Fail(TBaseParser* Parser, const TParserToken* Token, const std::string& Msg);
     bool ProcessJoins();
+    void RunFromParser(TParserStack* Stack, TParserToken* ListEnd);
     void ParseNested(TParserNotifyType NotifyType, TBaseParser* Parser, TVekExprNode* Node, Variant& NotifyData);
     static TVekPreParser* FewerTokensLeft(TVekPreParser* First, TVekPreParser* Second);
 

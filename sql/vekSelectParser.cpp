@@ -396,8 +396,12 @@ bool TVekSelectAnalyser::CheckSelect(TVekSelectNode* SelectNodes, TTableList* Ta
     FErrorText.clear();
     FSelectNodes = SelectNodes;
     FTables = Tables;
-    if (!SelectNodes || !Tables || Tables->Count() == 0)
+    // A select list without tables has no result columns: the statement
+    // lacks its FROM clause.
+    if (!SelectNodes || !Tables || Tables->Count() == 0) {
+        FErrorText = SvekMissingTableReference;
         return false;
+    }
 
     if (SelectNodes->Token()->Text() == "*") {
         for (int i = 0; i < Tables->Count(); ++i)
