@@ -150,7 +150,9 @@ bool TestStatement::Parse(const std::string& Text)
     const std::string nested = FirstNestedError();
     if (!nested.empty())
         return Fail(nested);
-    if (FNested.empty() && !FEngine->CheckNoTokensRemain())
+    // Nested statements leave this engine's stacks where they stopped, so the
+    // check holds for statements with subqueries and UNION parts too.
+    if (!FEngine->CheckNoTokensRemain())
         return Fail("Unrecognized tokens beyond end of statement: " + FEngine->GetCurrentPreParserTokenAsErrorFmt());
     return true;
 }

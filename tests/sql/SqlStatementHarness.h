@@ -1,6 +1,7 @@
 #pragma once
 // A small stand-in for the statement driver's item, for the parser tests: it
-// runs the parser engine over a statement in the driver's order, resolves
+// runs the parser engine over a statement in the driver's order (checking
+// for tokens left over also when the statement has nested statements), resolves
 // the statement's tables against table definitions built here, parses nested
 // statements (subqueries, UNION parts, INSERT ... SELECT, the WHERE of
 // UPDATE and DELETE) with the nested engines the engine hands it, runs the
