@@ -6,7 +6,9 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
+#include <mutex>
 #include <iterator>
 #include <system_error>
 #include <vector>
@@ -14,6 +16,26 @@
 namespace orvex {
 
 namespace {
+
+std::atomic<bool> GFaultHookSet{false};
+std::mutex GFaultHookMutex;
+TFileFaultHook GFaultHook;
+
+// Whether the test hook fails this operation (errno is then EIO).
+bool InjectedFault(TFileFaultPoint point, const std::string& path)
+{
+    if (!GFaultHookSet.load(std::memory_order_acquire))
+        return false;
+    TFileFaultHook hook;
+    {
+        std::lock_guard<std::mutex> guard(GFaultHookMutex);
+        hook = GFaultHook;
+    }
+    if (!hook || !hook(point, path))
+        return false;
+    errno = EIO;
+    return true;
+}
 
 TFileError ErrorFromErrno(int err)
 {
@@ -208,6 +230,8 @@ std::int64_t TPlatformFile::WriteAt(std::int64_t offset, const void* buffer, std
         errno = EBADF;
         return -1;
     }
+    if (InjectedFault(TFileFaultPoint::Write, FPath))
+        return -1;
     const auto* in = static_cast<const char*>(buffer);
     std::int64_t done = 0;
     while (done < count) {
@@ -236,12 +260,23 @@ bool TPlatformFile::Truncate(std::int64_t size)
         errno = EBADF;
         return false;
     }
+    if (InjectedFault(TFileFaultPoint::Truncate, FPath))
+        return false;
     return ::ftruncate(FFd, size) == 0;
 }
 
 bool TPlatformFile::Flush()
 {
+    if (InjectedFault(TFileFaultPoint::Flush, FPath))
+        return false;
     return ::fsync(FFd) == 0;
+}
+
+void SetFileFaultHook(TFileFaultHook hook)
+{
+    std::lock_guard<std::mutex> guard(GFaultHookMutex);
+    GFaultHookSet.store(static_cast<bool>(hook), std::memory_order_release);
+    GFaultHook = std::move(hook);
 }
 
 namespace {
@@ -339,7 +374,23 @@ bool DirectoryExists(const std::string& path)
 
 bool DeleteFile(const std::string& path)
 {
+    if (InjectedFault(TFileFaultPoint::Delete, path))
+        return false;
     return ::unlink(path.c_str()) == 0;
+}
+
+bool FlushDirectoryOf(const std::string& path)
+{
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    const std::string name = folder.empty() ? std::string(".") : folder.string();
+    if (InjectedFault(TFileFaultPoint::Flush, name))
+        return false;
+    const int fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
 }
 
 bool RenameFile(const std::string& from, const std::string& to)

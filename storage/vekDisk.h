@@ -89,6 +89,15 @@ Integer GetBestPageRequestSize(Integer BlockSize, Integer PageSize);
 // Copies Source to Dest; false when it could not.
 bool DoCopyFile(const std::string& Source, const std::string& Dest, bool Overwrite);
 
+// The rollback journal of a database file: the file's name with ".jnl"
+// added, in the same folder.
+std::string GetJournalFileName(const std::string& DatabaseFileName);
+// The byte of the database file a connection holds locked from before it
+// writes a journal until after it removed it, and while it rolls one back.
+// A journal whose byte nobody holds was left by a writer that died (or gave
+// up); any connection rolls it back.
+inline constexpr Int64 JournalLockOffset = 0x0FF20000;
+
 // ---------------------------------------------------------- transfer procs
 
 // Connect the caches to the file. LowAddress is the byte address in the
@@ -164,6 +173,8 @@ public:
     // this connection's own newest bytes, which must not be lost.
     void ClearOwnedPages(Integer Owner);
     void ClearCache();
+    // Empties every page that is not dirty.
+    void ClearCleanPages();
     // The target page count: frees clean pages from the end down to Count
     // (stopping at a dirty one), or adds pages up to it.
     void ResetPageCount(Integer Count);
@@ -307,8 +318,19 @@ private:
 // Inside a transaction nothing reaches the file before Commit: written pages
 // stay dirty in the page cache, byte ranges in the block cache, appended
 // pages get addresses beyond the real end of file (the virtual end), and
-// released pages are zeroed through the block cache. Commit writes the pages,
-// then the blocks; Rollback forgets both.
+// released pages are zeroed through the block cache. Rollback forgets both.
+//
+// Commit is all or nothing. Holding the journal byte (JournalLockOffset), it
+// writes the file's present bytes of every page and block it is about to
+// write, and the file's size, into the rollback journal beside the file and
+// flushes it; then it writes the pages, then the blocks, and flushes the
+// file; then it removes the journal and lets the byte go. When a step fails
+// the journal is rolled back at once (the file gets back its old bytes and
+// size) and the commit raises; should that fail too, the journal stays
+// behind for the next connection. A journal found while nobody holds its
+// byte is rolled back (RecoverJournal) before anything reads the file: when
+// the file is opened and whenever a lock is taken. One that is incomplete or
+// damaged was never followed by a write to the file, and is only removed.
 class TVekFile : public TObject {
 public:
     TVekFile();
@@ -354,6 +376,15 @@ public:
     void StartTransaction();
     void Commit();
     void Rollback();
+    // Rolls back a journal that no live connection holds: waits while another
+    // connection commits (the journal is then its own), else restores the
+    // journal's bytes and size, flushes and removes it. True when it changed
+    // the file; clean cached pages are then dropped and CacheEpoch moves on.
+    bool RecoverJournal();
+    // Moves on after every rollback and every recovery: a table header read
+    // under another epoch than the one it was read under before cannot tell
+    // from its modification counter alone whether cached pages are stale.
+    Cardinal CacheEpoch() const { return FCacheEpoch; }
     // The transaction's end of file becomes the larger of its own and the
     // file's real end: appends made by others since it started are never
     // overlapped.
@@ -420,6 +451,20 @@ private:
     // Keeps the transaction's blocks equal to what a dirty page will write
     // over them, so that the later of the two writes wins at commit.
     void PatchBlocksFromPage(TCachePage* Page);
+    // The journal: written and flushed before the commit writes (true when
+    // there was anything to write), applied to the file (false when it was
+    // incomplete or damaged, so never followed by a write), taken away.
+    bool WriteJournal(Int64 OriginalSize);
+    bool ApplyJournal();
+    void RemoveJournal(const char* Context);
+    // Takes the journal byte, waiting while another connection holds it;
+    // false when the journal disappeared meanwhile (when WhileJournal).
+    bool LockJournalByte(bool WhileJournal);
+    void UnlockJournalByte();
+    // Restores the file from the journal after a failed commit; the cache
+    // forgets every page, since pages written before the failure were
+    // marked clean.
+    void UndoFailedCommit();
 
     std::unique_ptr<TPlatformFile> FFile;
     std::vector<Byte> FWorkBuffer;
@@ -438,6 +483,9 @@ private:
     TBlowfishData FBlowfish{};
     bool FCacheActive = false;
     bool FTransactionActive = false;
+    std::string FJournalName;
+    bool FJournalLocked = false;
+    Cardinal FCacheEpoch = 0;
 };
 
 // ----------------------------------------------------------- global header

@@ -228,6 +228,13 @@ void TCacheMgr::ClearCache()
     FEmptyHint = 0;
 }
 
+void TCacheMgr::ClearCleanPages()
+{
+    for (int i = 0; i < Count(); ++i)
+        if (Pages(i)->State == cpClean)
+            ForgetPage(i);
+}
+
 void TCacheMgr::ResetPageCount(Integer NewCount)
 {
     FPageCount = NewCount;

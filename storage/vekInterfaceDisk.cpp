@@ -304,6 +304,11 @@ void TDiskIOInterface::ListBlocks(std::vector<Cardinal>& List)
     FDiskMgr->ListAllocatedFixedBlocks(FBlockSize, FTableID, FUsage, List);
 }
 
+Cardinal TDiskIOInterface::CacheEpoch() const
+{
+    return FDiskMgr && FDiskMgr->VekFile() ? FDiskMgr->VekFile()->CacheEpoch() : 0;
+}
+
 void TDiskIOInterface::NotifyPageChange(Integer TableID)
 {
     RequireDiskMgr("TDiskIOInterface.NotifyPageChange");

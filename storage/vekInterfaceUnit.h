@@ -91,6 +91,9 @@ public:
     virtual bool CheckBlockAddressValid(Cardinal Address) const;
     // Another writer changed the table: forget what is cached of its pages.
     virtual void NotifyPageChange(Integer TableID);
+    // Moves on whenever the store underneath dropped what it cached (a
+    // rollback, a journal rolled back); 0 for stores that never do.
+    virtual Cardinal CacheEpoch() const { return 0; }
 
     Integer BlockSize() const { return FBlockSize; }
     void SetBlockSize(Integer Value) { FBlockSize = Value; }
@@ -163,6 +166,7 @@ public:
     void ReadBlockHeader(Cardinal Address, Integer Size, void* Buffer) override;
     void ListBlocks(std::vector<Cardinal>& List) override;
     void NotifyPageChange(Integer TableID) override;
+    Cardinal CacheEpoch() const override;
 
     // Loads FirstEmpty from the global header (read again unless a header
     // lock is held) and marks it valid; 8581 for an interface that is not
