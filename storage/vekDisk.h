@@ -111,6 +111,35 @@ using TIOTransferBlockProc =
 
 // -------------------------------------------------------------- page cache
 
+// The page cache's index: page key (upper address << 32 | lower address) to
+// the page's index in the cache. Open addressing with linear probing over a
+// power-of-two table; the key is multiplied by a large odd constant and the
+// top bits taken, so that page-aligned addresses (whose low bits are all
+// zero) spread over the whole table.
+class TCachePageIndex {
+public:
+    TCachePageIndex() { Reset(16); }
+    // Empties the index with room for Capacity keys before it grows.
+    void Reset(std::size_t Capacity);
+    int Find(std::uint64_t Key) const; // -1 when absent
+    void Insert(std::uint64_t Key, int Value); // the key must be absent
+    void Erase(std::uint64_t Key);
+    std::size_t Count() const { return FCount; }
+
+private:
+    std::size_t SlotOf(std::uint64_t Key) const
+    {
+        return static_cast<std::size_t>((Key * 0x9E3779B97F4A7C15ULL) >> FShift);
+    }
+    void Grow();
+
+    std::vector<std::uint64_t> FKeys;
+    std::vector<int> FValues; // -1: an empty slot
+    std::size_t FMask = 0;
+    unsigned FShift = 0;
+    std::size_t FCount = 0;
+};
+
 // One cached page: PageSize bytes of plain (deciphered) data.
 class TCachePage : public THashCollectionItem {
 public:
@@ -229,7 +258,7 @@ private:
     TIOTransferPageProc FReadIO;
     TIOTransferPageProc FWriteIO;
     std::function<void(TCachePage*)> FOnPageDirty;
-    std::unique_ptr<TVekBaseHash> FIndex; // page key -> collection index
+    TCachePageIndex FIndex; // page key -> collection index
     // Every page in the order of its use stamp, least recent first.
     TCachePage* FLeastRecent = nullptr;
     TCachePage* FMostRecent = nullptr;

@@ -8,6 +8,7 @@
 #include "storage/vekDiskErrors.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace orvex {
@@ -15,27 +16,88 @@ namespace orvex {
 namespace {
 
 constexpr Integer MinIndexCapacity = 1000;
-constexpr Integer PageKeySize = THashCollectionItem::HashKeySize;
 
-// A page's hash key: the upper address in the first four bytes, the lower in
-// the last four, both little-endian.
-struct TPageKey {
-    Byte Bytes[PageKeySize];
-    TPageKey(Cardinal Upper, Cardinal Lower)
-    {
-        WriteLE32(Bytes, Upper);
-        WriteLE32(Bytes + 4, Lower);
-    }
-};
+std::uint64_t PageKey(Cardinal Upper, Cardinal Lower)
+{
+    return (std::uint64_t{Upper} << 32) | Lower;
+}
 
 } // namespace
 
+// ============================================================ TCachePageIndex
+
+void TCachePageIndex::Reset(std::size_t Capacity)
+{
+    // At most half full.
+    const std::size_t slots = std::bit_ceil(std::max<std::size_t>(16, 2 * Capacity));
+    FKeys.assign(slots, 0);
+    FValues.assign(slots, -1);
+    FMask = slots - 1;
+    FShift = static_cast<unsigned>(64 - std::countr_zero(slots));
+    FCount = 0;
+}
+
+int TCachePageIndex::Find(std::uint64_t Key) const
+{
+    for (std::size_t slot = SlotOf(Key);; slot = (slot + 1) & FMask) {
+        if (FValues[slot] < 0)
+            return -1;
+        if (FKeys[slot] == Key)
+            return FValues[slot];
+    }
+}
+
+void TCachePageIndex::Insert(std::uint64_t Key, int Value)
+{
+    if (2 * (FCount + 1) > FValues.size())
+        Grow();
+    std::size_t slot = SlotOf(Key);
+    while (FValues[slot] >= 0)
+        slot = (slot + 1) & FMask;
+    FKeys[slot] = Key;
+    FValues[slot] = Value;
+    ++FCount;
+}
+
+void TCachePageIndex::Erase(std::uint64_t Key)
+{
+    std::size_t slot = SlotOf(Key);
+    while (FValues[slot] >= 0 && FKeys[slot] != Key)
+        slot = (slot + 1) & FMask;
+    if (FValues[slot] < 0)
+        return;
+    // Backward shift: every key after the hole that may not sit beyond it
+    // moves into it, so that no search stops early at an empty slot.
+    std::size_t hole = slot;
+    for (std::size_t next = (hole + 1) & FMask; FValues[next] >= 0; next = (next + 1) & FMask) {
+        const std::size_t home = SlotOf(FKeys[next]);
+        // Whether home lies cyclically in (hole, next]: then the key stays.
+        const bool stays = hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
+        if (stays)
+            continue;
+        FKeys[hole] = FKeys[next];
+        FValues[hole] = FValues[next];
+        hole = next;
+    }
+    FValues[hole] = -1;
+    --FCount;
+}
+
+void TCachePageIndex::Grow()
+{
+    std::vector<std::uint64_t> keys = std::move(FKeys);
+    std::vector<int> values = std::move(FValues);
+    Reset(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i)
+        if (values[i] >= 0)
+            Insert(keys[i], values[i]);
+}
+
 // ================================================================== TCacheMgr
 
-TCacheMgr::TCacheMgr()
-    : TCollection(ItemClassOf<TCachePage>()),
-      FIndex(std::make_unique<TVekBaseHash>(MinIndexCapacity, MinIndexCapacity, PageKeySize))
+TCacheMgr::TCacheMgr() : TCollection(ItemClassOf<TCachePage>())
 {
+    FIndex.Reset(MinIndexCapacity);
 }
 
 TCacheMgr::~TCacheMgr() = default;
@@ -120,10 +182,10 @@ void TCacheMgr::Touch(TCachePage* Page)
 
 void TCacheMgr::RebuildHash(Integer Capacity)
 {
-    FIndex = std::make_unique<TVekBaseHash>(Capacity, Capacity, PageKeySize);
+    FIndex.Reset(static_cast<std::size_t>(std::max(Capacity, Count())));
     for (int i = 0; i < Count(); ++i)
         if (Pages(i)->IsHashed)
-            FIndex->Add(Pages(i)->HashKey, PageKeySize, i);
+            FIndex.Insert(PageKey(Pages(i)->UpperAddress, Pages(i)->LowerAddress), i);
 }
 
 void TCacheMgr::HashPage(int Index)
@@ -131,13 +193,9 @@ void TCacheMgr::HashPage(int Index)
     TCachePage* page = Pages(Index);
     if (page->IsHashed)
         return;
-    // A larger index first, while this page is not yet among the hashed ones:
-    // each page must be in the index once, or a stale entry would outlive it.
-    if (FIndex->CheckHashFull())
-        RebuildHash(std::max(MinIndexCapacity, 2 * Count()));
     page->SetHashFromInts(static_cast<Integer>(page->UpperAddress),
                           static_cast<Integer>(page->LowerAddress));
-    FIndex->Add(page->HashKey, PageKeySize, Index);
+    FIndex.Insert(PageKey(page->UpperAddress, page->LowerAddress), Index);
 }
 
 void TCacheMgr::UnhashPage(int Index)
@@ -145,7 +203,7 @@ void TCacheMgr::UnhashPage(int Index)
     TCachePage* page = Pages(Index);
     if (!page->IsHashed)
         return;
-    FIndex->Delete(page->HashKey, PageKeySize, Index);
+    FIndex.Erase(PageKey(page->UpperAddress, page->LowerAddress));
     page->IsHashed = false;
 }
 
@@ -162,8 +220,7 @@ void TCacheMgr::ForgetPage(int Index)
 
 int TCacheMgr::FindPage(Cardinal Address, Cardinal HighAddress) const
 {
-    const TPageKey key(HighAddress, Address);
-    const Integer index = FIndex->ValueOf(key.Bytes, PageKeySize);
+    const int index = FIndex.Find(PageKey(HighAddress, Address));
     if (index < 0)
         return -1;
     const TCachePage* page = Pages(index);

@@ -27,9 +27,9 @@
 #include "host/System.h"
 #include "storage/vekConsts.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 namespace orvex {
@@ -227,14 +227,46 @@ public:
     Cardinal GetNextMemoryBlockAddress(Cardinal Address) const override;
     bool CheckBlockAddressValid(Cardinal Address) const override;
 
-    int BlockCount() const { return static_cast<int>(FBlocks.size()); }
+    int BlockCount() const { return static_cast<int>(FBlocks.Count()); }
 
 private:
     struct TMemoryBlock {
-        std::unique_ptr<Byte[]> Data;
+        std::unique_ptr<Byte[]> Data; // never null for a block in use
         Integer Size = 0;
         Cardinal Prior = 0; // neighbours in allocation order
         Cardinal Next = 0;
+    };
+
+    // The blocks by address in constant time, without hashing: the address
+    // split into a chunk number (its high bits) and a slot in the chunk.
+    // Addresses come from one counter for the process, so an interface's
+    // blocks fill chunks densely; a chunk exists while it holds a block.
+    class TBlockDirectory {
+    public:
+        TMemoryBlock* Find(Cardinal Address) const
+        {
+            const std::size_t chunk = Address >> ChunkBits;
+            if (chunk >= FChunks.size() || !FChunks[chunk])
+                return nullptr;
+            TMemoryBlock& block = FChunks[chunk]->Slots[Address & SlotMask];
+            return block.Data ? &block : nullptr;
+        }
+        TMemoryBlock& At(Cardinal Address) const; // asserts it is there
+        // Stores Block (whose Data is set) at a free address.
+        void Insert(Cardinal Address, TMemoryBlock Block);
+        void Erase(Cardinal Address);
+        void Clear();
+        std::size_t Count() const { return FCount; }
+
+    private:
+        static constexpr unsigned ChunkBits = 10;
+        static constexpr Cardinal SlotMask = (1u << ChunkBits) - 1;
+        struct TChunk {
+            std::array<TMemoryBlock, std::size_t{1} << ChunkBits> Slots;
+            int Used = 0;
+        };
+        std::vector<std::unique_ptr<TChunk>> FChunks;
+        std::size_t FCount = 0;
     };
 
     TMemoryBlock* FindBlock(Cardinal Address);
@@ -253,7 +285,7 @@ private:
     // Takes the block out of the allocation order.
     void Unlink(TMemoryBlock& Block);
 
-    std::unordered_map<Cardinal, TMemoryBlock> FBlocks;
+    TBlockDirectory FBlocks;
     Cardinal FFirstBlock = 0; // allocation order, oldest first
     Cardinal FLastBlock = 0;
 };
