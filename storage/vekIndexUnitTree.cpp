@@ -498,15 +498,18 @@ Integer TBTree::DeleteKey()
     return 0;
 }
 
-void TBTree::RefreshEntry(TNode* Parent, Integer Pos, TNode* Child)
+void TBTree::RefreshEntry(TNode* Parent, Integer Pos, TNode* Child, bool OneMore)
 {
     Byte* entry = FEntryBuf.data();
     const Integer keySize = MaximumKeySize();
     Parent->ReadKey(Pos, entry);
+    // Counting a child walks all its entries; an insert that left it whole
+    // only adds one to the count its entry holds.
+    const Cardinal count = OneMore ? ReadLE32(entry + kioCount) + 1 : static_cast<Cardinal>(Child->GetRecordCount(-1));
     if (Child->Size() > 0)
         std::memcpy(entry + KeyInfoSize, Child->Keys() + KeyInfoSize, static_cast<std::size_t>(keySize - KeyInfoSize));
     WriteLE16(entry + kioLength, static_cast<Word>(keySize));
-    WriteLE32(entry + kioCount, static_cast<Cardinal>(Child->GetRecordCount(-1)));
+    WriteLE32(entry + kioCount, count);
     WriteLE32(entry + kioAddress, Child->Address());
     Parent->UpdateKey(Pos, entry);
 }
@@ -536,8 +539,9 @@ void TBTree::InsertRecord()
     bool hasPending = true;
     for (int level = depth - 1; level >= 0; --level) {
         TNode* node = FPath[level].get();
+        // A child that split hands up an entry (pending) and must be counted.
         if (level < depth - 1)
-            RefreshEntry(node, node->Cursor(), FPath[level + 1].get());
+            RefreshEntry(node, node->Cursor(), FPath[level + 1].get(), !hasPending);
         if (hasPending) {
             const Integer at = level == depth - 1 ? FLeafInsertPos : node->Cursor() + keySize;
             node->InsertKey(at, pending.data());

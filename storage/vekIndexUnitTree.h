@@ -360,8 +360,10 @@ private:
     // merged into the node, the node's own when it was empty and had no
     // sibling: NodeGone), else -1.
     Integer Rebalance(int Level, bool& NodeGone);
-    // Parent's entry at Pos takes Child's first key, address and count.
-    void RefreshEntry(TNode* Parent, Integer Pos, TNode* Child);
+    // Parent's entry at Pos takes Child's first key, address and count. The
+    // count is Child's entries counted, or with OneMore (after one key went
+    // into Child and Child did not split) the entry's count plus one.
+    void RefreshEntry(TNode* Parent, Integer Pos, TNode* Child, bool OneMore = false);
     Cardinal AllocatePage(const Byte* Page);
     void ReleasePage(Cardinal Address);
     void WriteBackShape();
