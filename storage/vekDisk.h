@@ -189,6 +189,12 @@ public:
                         Cardinal HighAddress, Integer Size);
     bool WriteCacheByRef(const void* Buffer, Integer TableID, Cardinal AccessFlags,
                          Cardinal Address, Cardinal HighAddress, Integer Size);
+    // Inside a transaction: a pointer into the cached page for a range inside
+    // it, the page dirty from now on (so changes made through the pointer
+    // stay with the transaction). False outside one or when the range
+    // crosses a page.
+    bool LendCacheByRef(void*& Buffer, Integer TableID, Cardinal AccessFlags, Cardinal Address,
+                        Cardinal HighAddress, Integer Size);
 
     // The index of the page cached for the address, -1 when none.
     int FindPage(Cardinal Address, Cardinal HighAddress) const;
@@ -383,6 +389,10 @@ public:
                                  Cardinal AccessFlags);
     void SeekAndWriteVekFileByRef(const void* Buffer, Cardinal Address, Integer Size,
                                   Integer TableID, Cardinal AccessFlags);
+    // Paged data inside a transaction, changed in place in the page cache
+    // (see TCacheMgr::LendCacheByRef); false where the cache cannot lend.
+    bool LendVekFileByRef(void*& Buffer, Cardinal Address, Integer Size, Integer TableID,
+                          Cardinal AccessFlags);
     // Unenciphered byte ranges (the headers), through the block cache during
     // a transaction.
     void ReadThroughVekFile(void* Buffer, Cardinal Address, Integer Size);

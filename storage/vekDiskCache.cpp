@@ -428,6 +428,19 @@ bool TCacheMgr::WriteCacheByRef(const void* Buffer, Integer TableID, Cardinal Ac
     return true;
 }
 
+bool TCacheMgr::LendCacheByRef(void*& Buffer, Integer TableID, Cardinal AccessFlags, Cardinal Address,
+                               Cardinal HighAddress, Integer Size)
+{
+    const Cardinal base = Address & FPageMask;
+    if (!FTransactionActive || Size <= 0 || ((Address + static_cast<Cardinal>(Size) - 1) & FPageMask) != base)
+        return false;
+    TCachePage* page = AcquirePage(TableID, AccessFlags, base, HighAddress, false);
+    Byte* bytes = page->Data.data() + (Address - base);
+    StorePage(page, bytes, static_cast<Integer>(Address - base), Size, TableID, AccessFlags);
+    Buffer = bytes;
+    return true;
+}
+
 // -------------------------------------------------------------- transactions
 
 void TCacheMgr::StartTransaction()

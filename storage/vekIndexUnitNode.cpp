@@ -27,6 +27,7 @@ void TNode::Open(TBTree* Tree, TBaseIOInterface* IOInterface, Integer PageSize)
     if (Tree != nullptr)
         FMaxKeySize = Tree->MaximumKeySize();
     FBuffer.assign(static_cast<std::size_t>(std::max<Integer>(PageSize, NodeHeaderSize)), 0);
+    FData = FBuffer.data();
     FAddress = 0;
     FCursor = 0;
 }
@@ -35,6 +36,7 @@ void TNode::Close()
 {
     FBuffer.clear();
     FBuffer.shrink_to_fit();
+    FData = FBuffer.data();
     FAddress = 0;
     FCursor = 0;
 }
@@ -51,6 +53,7 @@ void TNode::SetAddress(Cardinal Address)
     if (Address == FAddress)
         return;
     const Cardinal leaf = ReadLE32(Buffer() + nhoLeaf);
+    FData = FBuffer.data(); // a new page is the node's own
     std::fill(FBuffer.begin(), FBuffer.end(), Byte{0});
     WriteLE32(Buffer() + nhoLeaf, leaf);
     FAddress = Address;
@@ -70,7 +73,12 @@ void TNode::ReloadNode(Cardinal Address)
 {
     CheckOpen();
     FAddress = 0; // nothing valid is loaded should the read fail
-    FIOInterface->ReadBlock(Address, FPageSize, Buffer());
+    FData = FBuffer.data();
+    void* lent = nullptr;
+    if (FTree != nullptr && FTree->Borrowing() && FIOInterface->LendBlock(Address, FPageSize, lent))
+        FData = static_cast<Byte*>(lent);
+    else
+        FIOInterface->ReadBlock(Address, FPageSize, Buffer());
     // A damaged size would let every later operation run off the page.
     if (static_cast<Integer>(ReadLE32(Buffer() + nhoSize)) > FPageSize - NodeHeaderSize)
         VekDatabaseError(8581, "TNode.ReadNode", "Node is overfull", nullptr);
@@ -83,7 +91,10 @@ void TNode::WriteNode()
     CheckOpen();
     if (FAddress == 0)
         VekDatabaseError(8581, "TNode.WriteNode", "Invalid node address: 0", nullptr);
-    FIOInterface->WriteBlock(FAddress, FPageSize, Buffer());
+    if (Lent())
+        FIOInterface->WriteBlockByRef(FAddress, FPageSize, Buffer());
+    else
+        FIOInterface->WriteBlock(FAddress, FPageSize, Buffer());
     if (FTree != nullptr)
         FTree->PageChanged(FAddress, this);
 }
@@ -91,7 +102,8 @@ void TNode::WriteNode()
 void TNode::ClearNode()
 {
     CheckOpen();
-    std::fill(FBuffer.begin() + nhoSize, FBuffer.end(), Byte{0});
+    const std::size_t size = Lent() ? static_cast<std::size_t>(FPageSize) : FBuffer.size();
+    std::fill(FData + nhoSize, FData + size, Byte{0});
     FCursor = 0;
 }
 
@@ -99,6 +111,16 @@ void TNode::Invalidate()
 {
     FAddress = 0;
     FCursor = 0;
+    FData = FBuffer.data();
+}
+
+void TNode::ReturnLentPage()
+{
+    if (!Lent())
+        return;
+    std::memcpy(FBuffer.data(), FData, static_cast<std::size_t>(std::min<Integer>(NodeHeaderSize, FPageSize)));
+    Invalidate();
+    SetSize(0);
 }
 
 // ------------------------------------------------------------------ header

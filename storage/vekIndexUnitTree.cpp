@@ -116,6 +116,23 @@ void TBTree::InvalidatePath()
     FFullSearchPath = false;
 }
 
+void TBTree::ReturnLentPages()
+{
+    FBorrowing = false;
+    bool lent = false;
+    for (auto& node : FPath)
+        if (node->Lent()) {
+            node->ReturnLentPage();
+            lent = true;
+        }
+    if (FSpare && FSpare->Lent()) {
+        FSpare->ReturnLentPage();
+        lent = true;
+    }
+    if (lent)
+        InvalidatePath();
+}
+
 void TBTree::InvalidateInternalBuffers()
 {
     for (auto& node : FPath)
@@ -467,6 +484,13 @@ Integer TBTree::InsertKey()
     CheckOpen(context);
     if (Root() == 0 || Depth() <= 0)
         VekDatabaseError(8581, context, "The index has no root page", nullptr);
+    // The search and the insert work on the pages in the store where it
+    // lends them, saving two copies of every page of the path.
+    struct TBorrow {
+        TBTree& Tree;
+        explicit TBorrow(TBTree& T) : Tree(T) { Tree.FBorrowing = true; }
+        ~TBorrow() { Tree.ReturnLentPages(); }
+    } borrow(*this);
     if (!PathFitsSearchKey()) {
         InternalSearch(0, false);
         if (RootEmpty()) {

@@ -87,13 +87,18 @@ public:
     // Reads the page at Address unless it is the one loaded; the cursor
     // goes to the first entry.
     void ReadNode(Cardinal Address);
-    // Reads the page at Address even when it is the one loaded.
+    // Reads the page at Address even when it is the one loaded; while the
+    // tree borrows pages, the node works on the store's bytes in place.
     void ReloadNode(Cardinal Address);
     void WriteNode();
     // Zero-fills the page except the Leaf flag; the cursor goes to 0.
     void ClearNode();
-    // Forgets the page loaded, so that the next ReadNode reads it again.
+    // Forgets the page loaded (and a lent page), so that the next ReadNode
+    // reads it again.
     void Invalidate();
+    // Lets a lent page go: the node keeps its header (type and links) with
+    // no entries, and reads the page again when next asked to.
+    void ReturnLentPage();
 
     // ksLE: the start of the entry holding byte Pos; ksEQ: Pos when an
     // entry starts there, else -1; ksGE: the first entry start at or after
@@ -178,10 +183,13 @@ public:
     // other. The caller releases the page.
     void UnlinkLeaf();
 
-    Byte* Buffer() { return FBuffer.data(); }
-    const Byte* Buffer() const { return FBuffer.data(); }
-    Byte* Keys() { return FBuffer.data() + NodeHeaderSize; }
-    const Byte* Keys() const { return FBuffer.data() + NodeHeaderSize; }
+    // The page: the node's own copy, or the store's bytes while it lends
+    // them (see TBTree: only during an insert).
+    Byte* Buffer() { return FData; }
+    const Byte* Buffer() const { return FData; }
+    Byte* Keys() { return FData + NodeHeaderSize; }
+    const Byte* Keys() const { return FData + NodeHeaderSize; }
+    bool Lent() const { return FData != FBuffer.data(); }
     Integer PageSize() const { return FPageSize; }
     Integer MaxKeySize() const { return FMaxKeySize; }
     void SetMaxKeySize(Integer Value) { FMaxKeySize = Value; }
@@ -197,6 +205,7 @@ private:
     TBTree* FTree = nullptr;
     TBaseIOInterface* FIOInterface = nullptr;
     std::vector<Byte> FBuffer;
+    Byte* FData = nullptr; // FBuffer's bytes, or the page the store lends
     Cardinal FAddress = 0;
     Integer FPageSize = 0;
     Integer FMaxKeySize = 0;
@@ -335,6 +344,10 @@ public:
     // Called by the nodes: the page at Address changed on storage (Writer
     // wrote it, or nullptr), so no other node may keep an old copy.
     void PageChanged(Cardinal Address, const TNode* Writer);
+    // Whether nodes reading pages now work on the store's bytes in place
+    // where it lends them: only while an insert runs, which writes every
+    // page of its path anyway; the pages go back when it ends.
+    bool Borrowing() const { return FBorrowing; }
 
 private:
     void CheckOpen(const char* Context) const;
@@ -368,6 +381,9 @@ private:
     void ReleasePage(Cardinal Address);
     void WriteBackShape();
     void InvalidatePath();
+    // Ends borrowing: every node on a lent page lets it go, and a path made
+    // of lent pages is no longer valid.
+    void ReturnLentPages();
     // The value bytes of key field FieldNo in Entry; false when null.
     bool LocateKeyField(const Byte* Entry, Integer FieldNo, const Byte*& Data, Integer& Size) const;
     void DebugLine(const std::string& Text);
@@ -383,6 +399,7 @@ private:
     bool FPathPrepared = false;
     bool FCursorValid = false;
     bool FFullSearchPath = false;   // the path came from a full search, unmoved
+    bool FBorrowing = false;
     std::vector<Byte> FSearchedKey; // the search key that path was made for
     std::vector<Byte> FEntryBuf;    // an entry being built
     std::vector<Byte> FZeroPage;

@@ -219,8 +219,9 @@ void TMemoryIOInterface::CopyIntoBlock(Cardinal Address, Integer Size, const voi
     if (!Buffer)
         VekDatabaseError(ErrInternal, Context, NilText, this);
     CheckTransfer(*block, Address, Size, Context);
-    // The buffer may be the block itself, handed out by ReadBlockByRef.
-    std::memmove(block->Data.get(), Buffer, static_cast<std::size_t>(Size));
+    // The buffer may be the block itself, handed out by ReadBlockByRef or lent.
+    if (Buffer != block->Data.get())
+        std::memmove(block->Data.get(), Buffer, static_cast<std::size_t>(Size));
 }
 
 void TMemoryIOInterface::WriteBlock(Cardinal Address, Integer Size, const void* Buffer)
@@ -251,6 +252,12 @@ void TMemoryIOInterface::ReadBlockByRef(Cardinal Address, Integer Size, void*& P
     TMemoryBlock& block = RequireBlock(Address, Context);
     CheckTransfer(block, Address, Size, Context);
     P = block.Data.get();
+}
+
+bool TMemoryIOInterface::LendBlock(Cardinal Address, Integer Size, void*& P)
+{
+    ReadBlockByRef(Address, Size, P);
+    return true;
 }
 
 void TMemoryIOInterface::WriteBlockHeader(Cardinal Address, Integer Size, const void* Buffer)

@@ -94,6 +94,13 @@ public:
     // Moves on whenever the store underneath dropped what it cached (a
     // rollback, a journal rolled back); 0 for stores that never do.
     virtual Cardinal CacheEpoch() const { return 0; }
+    // Lends the block at Address for changing in place: P points at its
+    // Size bytes in the store, counted as changed from now on, valid until
+    // the next block is released or the store's transaction ends; the
+    // changes are handed back by WriteBlockByRef(Address, Size, P), which
+    // then copies nothing. False (P untouched) where the store cannot lend:
+    // the caller copies the block instead.
+    virtual bool LendBlock(Cardinal Address, Integer Size, void*& P) { return false; }
 
     Integer BlockSize() const { return FBlockSize; }
     void SetBlockSize(Integer Value) { FBlockSize = Value; }
@@ -167,6 +174,9 @@ public:
     void ListBlocks(std::vector<Cardinal>& List) override;
     void NotifyPageChange(Integer TableID) override;
     Cardinal CacheEpoch() const override;
+    // Inside a transaction, for paged data whose blocks lie inside pages: the
+    // page cache replaces no page until the transaction ends.
+    bool LendBlock(Cardinal Address, Integer Size, void*& P) override;
 
     // Loads FirstEmpty from the global header (read again unless a header
     // lock is held) and marks it valid; 8581 for an interface that is not
@@ -218,6 +228,8 @@ public:
     // bytes as Buffer, or a nil buffer.
     void ReadBlock(Cardinal Address, Integer Size, void* Buffer) override;
     void ReadBlockByRef(Cardinal Address, Integer Size, void*& P) override;
+    // Always: a block's bytes stay where they are until it is released.
+    bool LendBlock(Cardinal Address, Integer Size, void*& P) override;
     void WriteBlockHeader(Cardinal Address, Integer Size, const void* Buffer) override;
     // An unknown address reads nothing.
     void ReadBlockHeader(Cardinal Address, Integer Size, void* Buffer) override;
