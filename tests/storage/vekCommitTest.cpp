@@ -188,6 +188,20 @@ protected:
         scratch.Rollback();
     }
 
+    // The writes, flushes and deletes of the fault tests' commit.
+    int CountCommitSteps(TFaultInjector& Faults)
+    {
+        FreshCopy();
+        TKVTable table(Path());
+        table.Begin();
+        TKVMap model = FBefore;
+        ChangeRows(table, model);
+        Faults.Arm(TFaultInjector::TMode::Count);
+        table.Commit();
+        Faults.Disarm();
+        return Faults.Seen();
+    }
+
     std::string Base() const { return FDir.File("base.vek"); }
     std::string Path() const { return FDir.File("work.vek"); }
     void FreshCopy() const
@@ -219,18 +233,7 @@ TEST_F(CommitTest, JournalIsGoneAfterACommitAndTheRowsAreThere)
 TEST_F(CommitTest, AFailedWriteAtAnyStepOfACommitLeavesTheFileAsBefore)
 {
     TFaultInjector faults;
-    int steps = 0;
-    {
-        FreshCopy();
-        TKVTable table(Path());
-        table.Begin();
-        TKVMap model = FBefore;
-        ChangeRows(table, model);
-        faults.Arm(TFaultInjector::TMode::Count);
-        table.Commit();
-        steps = faults.Seen();
-        faults.Disarm();
-    }
+    const int steps = CountCommitSteps(faults);
     // The journal (written, flushed, its folder flushed), the pages and
     // blocks, the flush of the file, the journal's removal and the folder.
     ASSERT_GE(steps, 10);
@@ -268,18 +271,7 @@ TEST_F(CommitTest, AFailedWriteAtAnyStepOfACommitLeavesTheFileAsBefore)
 TEST_F(CommitTest, WhenTheDiskFailsForGoodTheNextConnectionRollsTheJournalBack)
 {
     TFaultInjector faults;
-    int steps = 0;
-    {
-        FreshCopy();
-        TKVTable table(Path());
-        table.Begin();
-        TKVMap model = FBefore;
-        ChangeRows(table, model);
-        faults.Arm(TFaultInjector::TMode::Count);
-        table.Commit();
-        steps = faults.Seen();
-        faults.Disarm();
-    }
+    const int steps = CountCommitSteps(faults);
     int journalsLeft = 0;
     for (int step = 1; step < steps; ++step) {
         SCOPED_TRACE("failing from step " + std::to_string(step));
