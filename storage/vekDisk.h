@@ -111,8 +111,10 @@ using TIOTransferBlockProc =
 
 // -------------------------------------------------------------- page cache
 
+class TCachePage;
+
 // The page cache's index: page key (upper address << 32 | lower address) to
-// the page's index in the cache. Open addressing with linear probing over a
+// the cached page. Open addressing with linear probing over a
 // power-of-two table; the key is multiplied by a large odd constant and the
 // top bits taken, so that page-aligned addresses (whose low bits are all
 // zero) spread over the whole table.
@@ -121,8 +123,8 @@ public:
     TCachePageIndex() { Reset(16); }
     // Empties the index with room for Capacity keys before it grows.
     void Reset(std::size_t Capacity);
-    int Find(std::uint64_t Key) const; // -1 when absent
-    void Insert(std::uint64_t Key, int Value); // the key must be absent
+    TCachePage* Find(std::uint64_t Key) const; // nullptr when absent
+    void Insert(std::uint64_t Key, TCachePage* Value); // the key must be absent
     void Erase(std::uint64_t Key);
     std::size_t Count() const { return FCount; }
 
@@ -134,7 +136,7 @@ private:
     void Grow();
 
     std::vector<std::uint64_t> FKeys;
-    std::vector<int> FValues; // -1: an empty slot
+    std::vector<TCachePage*> FValues; // nullptr: an empty slot
     std::size_t FMask = 0;
     unsigned FShift = 0;
     std::size_t FCount = 0;
@@ -247,8 +249,11 @@ private:
     void HashPage(int Index);
     void UnhashPage(int Index);
     void ForgetPage(int Index); // empty and out of the hash
-    // Stamps the page as used now and moves it to the end of the use order.
+    // Stamps the page as used now and moves it to the end of the use order
+    // (inside a transaction only the stamp: see RestoreUseOrder).
     void Touch(TCachePage* Page);
+    // Sorts the use order by the stamps again when a transaction left it stale.
+    void RestoreUseOrder();
     void Unlink(TCachePage* Page);
     void RebuildHash(Integer Capacity);
     void LogLine(const std::string& Text);
@@ -264,11 +269,17 @@ private:
     TIOTransferPageProc FReadIO;
     TIOTransferPageProc FWriteIO;
     std::function<void(TCachePage*)> FOnPageDirty;
-    TCachePageIndex FIndex; // page key -> collection index
+    TCachePageIndex FIndex; // page key -> page
+    // The page cached for the address, nullptr when none.
+    TCachePage* FindCachedPage(Cardinal Address, Cardinal HighAddress) const
+    {
+        return FIndex.Find((std::uint64_t{HighAddress} << 32) | Address);
+    }
     // Every page in the order of its use stamp, least recent first.
     TCachePage* FLeastRecent = nullptr;
     TCachePage* FMostRecent = nullptr;
     int FEmptyHint = 0; // no page before this index is empty
+    bool FUseOrderStale = false;
 };
 
 // ------------------------------------------------------------- block cache
