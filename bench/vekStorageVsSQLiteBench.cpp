@@ -187,10 +187,8 @@ public:
             if (FTree.IdxInsert() != 0)
                 throw std::runtime_error("insert refused");
         }
-        if (FOnDisk) {
-            FDisk.DiskCommit();
-            FDisk.ForceToDisk();
-        }
+        if (FOnDisk)
+            FDisk.DiskCommit(); // flushed to the disk, as SQLite's with synchronous FULL
     }
 
     // Looks every key up in the lookup order; the sum of the values' first bytes.
