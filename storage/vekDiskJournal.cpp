@@ -235,6 +235,11 @@ bool TVekFile::RecoverJournal()
 {
     if (!FFile || FJournalName.empty() || FJournalLocked || !FileExists(FJournalName))
         return false;
+    // Such a file grants no lock and takes no write: nobody can be
+    // committing to it, and the journal cannot be applied.
+    if (FileIsReadOnly(FFile->Path()))
+        VekDatabaseError(diskerr::ReadOnly, "TVekFile.RecoverJournal",
+                         "The rollback journal beside the file cannot be applied to a read-only file", this);
     if (!LockJournalByte(true))
         return false;
     bool changed = false;

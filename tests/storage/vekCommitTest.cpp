@@ -337,6 +337,33 @@ TEST_F(CommitTest, AJournalLeftBehindIsRolledBackWhenALockIsTaken)
     EXPECT_FALSE(FileExists(GetJournalFileName(Path())));
 }
 
+TEST_F(CommitTest, AJournalBesideAReadOnlyFileIsAnErrorUntilTheFileCanBeWritten)
+{
+    FreshCopy();
+    {
+        TFaultInjector faults;
+        TKVTable writer(Path());
+        writer.Begin();
+        TKVMap model = FBefore;
+        ChangeRows(writer, model);
+        faults.Arm(TFaultInjector::TMode::FailFrom, 4);
+        EXPECT_NE(disktest::VekErrorCode([&] { writer.Commit(); }), 0);
+        disktest::VekErrorCode([&] { writer.Rollback(); });
+        faults.Disarm();
+    }
+    ASSERT_TRUE(FileExists(GetJournalFileName(Path())));
+    ASSERT_TRUE(FileSetReadOnly(Path(), true));
+    TDiskMgr disk;
+    disk.SetFileName(Path());
+    disk.SetPageSize(DefaultPageSize);
+    disk.SetReadOnly(true);
+    EXPECT_EQ(disktest::VekErrorCode([&] { disk.Open(); }), 10501);
+    ASSERT_TRUE(FileSetReadOnly(Path(), false));
+    TKVTable reader(Path());
+    EXPECT_EQ(reader.ReadAll(), FBefore);
+    EXPECT_FALSE(FileExists(GetJournalFileName(Path())));
+}
+
 TEST_F(CommitTest, ProcessesKilledDuringCommitsLeaveTheTableBeforeOrAfterATransaction)
 {
     FreshCopy();
