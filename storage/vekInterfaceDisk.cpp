@@ -304,6 +304,13 @@ void TDiskIOInterface::ListBlocks(std::vector<Cardinal>& List)
     FDiskMgr->ListAllocatedFixedBlocks(FBlockSize, FTableID, FUsage, List);
 }
 
+Cardinal TDiskIOInterface::ChainLimit()
+{
+    RequireDiskMgr("TDiskIOInterface.ChainLimit");
+    const Int64 blockSize = std::max<Integer>(FBlockSize, 1);
+    return static_cast<Cardinal>(std::min<Int64>(FDiskMgr->GetFileSize() / blockSize + 1, 0xFFFFFFFFu));
+}
+
 void TDiskIOInterface::NotifyPageChange(Integer TableID)
 {
     RequireDiskMgr("TDiskIOInterface.NotifyPageChange");

@@ -91,6 +91,11 @@ public:
     virtual bool CheckBlockAddressValid(Cardinal Address) const;
     // Another writer changed the table: forget what is cached of its pages.
     virtual void NotifyPageChange(Integer TableID);
+    // At least the number of blocks the interface holds now (on disk: the
+    // file's size in blocks; in memory: the live blocks), so that a walk
+    // over a chain read from storage that takes more steps runs in a
+    // circle. The base version answers the largest Cardinal.
+    virtual Cardinal ChainLimit();
 
     Integer BlockSize() const { return FBlockSize; }
     void SetBlockSize(Integer Value) { FBlockSize = Value; }
@@ -163,6 +168,7 @@ public:
     void ReadBlockHeader(Cardinal Address, Integer Size, void* Buffer) override;
     void ListBlocks(std::vector<Cardinal>& List) override;
     void NotifyPageChange(Integer TableID) override;
+    Cardinal ChainLimit() override;
 
     // Loads FirstEmpty from the global header (read again unless a header
     // lock is held) and marks it valid; 8581 for an interface that is not
@@ -224,6 +230,7 @@ public:
     bool CheckBlockAddressValid(Cardinal Address) const override;
 
     int BlockCount() const { return static_cast<int>(FBlocks.size()); }
+    Cardinal ChainLimit() override { return static_cast<Cardinal>(BlockCount()) + 1; }
 
 private:
     struct TMemoryBlock {
@@ -304,6 +311,9 @@ private:
     // Reads the block at Address into the work block; its used count,
     // checked against the payload.
     Integer ReadChainBlock(Cardinal Address, const char* Context);
+    // Bounds a walk over a chain (8451 once it is longer than the
+    // interface's ChainLimit).
+    class ChainWalk;
 
     Integer FBlobBlockSize = 0;
     TBaseIOInterface* FIOInterface = nullptr;
