@@ -641,6 +641,8 @@ public:
                               bool ByType);
 
     Integer CurrentMapPageID() const;
+    // 8451 naming Context unless the map page in the buffer holds ID.
+    void CheckChainedMapPage(Integer ID, const char* Context);
     Integer EntriesPerMap() const { return FEntriesPerMap; }
     Integer PageShift() const { return FPageShift; }
     Integer PageSize() const { return FPageSize; }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace orvex {
 
@@ -73,17 +74,50 @@ void TNode::ReloadNode(Cardinal Address)
 {
     CheckOpen();
     FAddress = 0; // nothing valid is loaded should the read fail
+    if (Address == 0)
+        Corrupt("TNode.ReadNode", "Index page address 0");
     FData = FBuffer.data();
     void* lent = nullptr;
     if (FTree != nullptr && FTree->Borrowing() && FIOInterface->LendBlock(Address, FPageSize, lent))
         FData = static_cast<Byte*>(lent);
     else
         FIOInterface->ReadBlock(Address, FPageSize, Buffer());
-    // A damaged size would let every later operation run off the page.
-    if (static_cast<Integer>(ReadLE32(Buffer() + nhoSize)) > FPageSize - NodeHeaderSize)
-        VekDatabaseError(8581, "TNode.ReadNode", "Node is overfull", nullptr);
+    try {
+        CheckPage("TNode.ReadNode");
+    } catch (...) {
+        Invalidate();
+        throw;
+    }
     FAddress = Address;
     FCursor = 0;
+}
+
+void TNode::CheckPage(const char* Context) const
+{
+    // Every later operation trusts the page header and the entry lengths:
+    // a damaged page is refused here, before any of them is used.
+    const Cardinal leaf = ReadLE32(Buffer() + nhoLeaf);
+    if (leaf > 1)
+        Corrupt(Context, "Invalid index page type " + IntToStr(static_cast<Int64>(leaf)));
+    const Cardinal size = ReadLE32(Buffer() + nhoSize);
+    if (size > static_cast<Cardinal>(FPageSize - NodeHeaderSize))
+        Corrupt(Context, "Node is overfull: size " + IntToStr(static_cast<Int64>(size)));
+    // The tree writes every entry MaximumKeySize bytes long; a node used on
+    // its own may hold shorter entries.
+    const bool fixed = FTree != nullptr;
+    for (Integer p = 0; p < static_cast<Integer>(size);) {
+        const Integer length = ReadLE16(Keys() + p);
+        if (fixed ? length != FMaxKeySize : (length == 0 || (FMaxKeySize > 0 && length > FMaxKeySize)))
+            Corrupt(Context, "Invalid key size " + IntToStr(length) + " at " + IntToStr(p));
+        if (length > static_cast<Integer>(size) - p)
+            Corrupt(Context, "Key at " + IntToStr(p) + " runs past the node's size");
+        p += length;
+    }
+}
+
+void TNode::Corrupt(const char* Context, const std::string& Text) const
+{
+    VekDatabaseError(8451, Context, Text + " (index page " + IntToStr(static_cast<Int64>(FAddress)) + ")", nullptr);
 }
 
 void TNode::WriteNode()
@@ -188,6 +222,10 @@ Integer TNode::EntryLength(Integer Pos, const char* Context) const
     if (length == 0)
         AssertFailed(std::string("FIndKeyPos error: ") + IntToStr(Pos) + " (" + Context + ")", __FILE__,
                      __LINE__);
+    // An entry longer than a key, or running past the entries in use, would
+    // be copied into a key buffer or stepped over beyond the page.
+    if ((FMaxKeySize > 0 && length > FMaxKeySize) || length > Size() - Pos)
+        Corrupt(Context, "Invalid key size " + IntToStr(length) + " at " + IntToStr(Pos));
     return length;
 }
 
@@ -368,15 +406,18 @@ Integer TNode::GetRecordCount(Integer Pos) const
 {
     const Integer size = Size();
     const bool leaf = CheckIsLeaf();
-    Integer records = 0;
+    // Counts are read from the page: their sum may not fit an Integer.
+    Int64 records = 0;
     for (Integer p = 0; p < size;) {
         const Integer length = EntryLength(p, "TNode.GetRecordCount");
-        records += leaf ? 1 : static_cast<Integer>(ReadLE32(Keys() + p + kioCount));
+        records += leaf ? 1 : static_cast<Int64>(ReadLE32(Keys() + p + kioCount));
         p += length;
         if (Pos >= 0 && p > Pos)
             break;
     }
-    return records;
+    if (records > std::numeric_limits<Integer>::max())
+        Corrupt("TNode.GetRecordCount", "Record count overflow: " + IntToStr(records));
+    return static_cast<Integer>(records);
 }
 
 // ------------------------------------------------- split, rebalance, merge

@@ -25,7 +25,7 @@
 // moves: a root split copies the root's left half to a new page, and a root
 // left with one child takes that child's contents.
 
-#include "storage/vekIndexUnit.h"
+#include "storage/vekIndexUnitKeys.h"
 
 #include "host/Classes.h"
 #include "host/System.h"
@@ -49,6 +49,8 @@ inline constexpr Integer nhoSize = 4;
 inline constexpr Integer nhoNext = 8;
 inline constexpr Integer nhoPrior = 12;
 inline constexpr Integer NodeHeaderSize = 16;
+// The largest index page a tree accepts.
+inline constexpr Integer MaxIndexPageSize = 1 << 20;
 
 // The page size for keys of KeySize bytes: max(((KeySize + 16) div 2048 + 1)
 // * 2048, 4096). Exported for callers; the engine gives every index 4096.
@@ -87,8 +89,9 @@ public:
     // Reads the page at Address unless it is the one loaded; the cursor
     // goes to the first entry.
     void ReadNode(Cardinal Address);
-    // Reads the page at Address even when it is the one loaded; while the
-    // tree borrows pages, the node works on the store's bytes in place.
+    // Reads the page at Address even when it is the one loaded, and checks
+    // it (CheckPage); a damaged page leaves nothing loaded. While the tree
+    // borrows pages, the node works on the store's bytes in place.
     void ReloadNode(Cardinal Address);
     void WriteNode();
     // Zero-fills the page except the Leaf flag; the cursor goes to 0.
@@ -196,7 +199,14 @@ public:
     TBaseIOInterface* IOInterface() const { return FIOInterface; }
     TBTree* Tree() const { return FTree; }
 
+    // Refuses a page whose header or entry lengths do not fit the page
+    // (engine error 8451 naming Context): a Leaf word other than 0 or 1, a
+    // Size beyond the page, an entry length of 0, above MaxKeySize (other
+    // than MaxKeySize in a tree's node) or running past Size.
+    void CheckPage(const char* Context) const;
+
 private:
+    [[noreturn]] void Corrupt(const char* Context, const std::string& Text) const;
     Integer EntryLength(Integer Pos, const char* Context) const;
     void CheckPosition(Integer Pos, const char* Context) const;
     // Reads, changes and writes back the 16-byte header of another page.
@@ -362,6 +372,12 @@ private:
     // Reads the first non-empty leaf from Address on in the direction
     // given, into the spare node; false when there is none.
     bool FindLeafWithKeys(Cardinal Address, bool Forwards);
+    // The same within a longer walk: Steps counts the leaves read so far,
+    // and a walk longer than the interface has blocks raises 8451.
+    bool FindLeafWithKeys(Cardinal Address, bool Forwards, Cardinal& Steps);
+    // The stored depth; 0 without a root. A depth beyond any tree raises
+    // 8451 naming Context.
+    Integer CheckedDepth(const char* Context) const;
     // Whether the path was built by a full search of the current search key.
     bool PathFitsSearchKey();
     void InsertRecord();

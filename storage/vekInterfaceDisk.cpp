@@ -317,6 +317,13 @@ Cardinal TDiskIOInterface::CacheEpoch() const
     return FDiskMgr && FDiskMgr->VekFile() ? FDiskMgr->VekFile()->CacheEpoch() : 0;
 }
 
+Cardinal TDiskIOInterface::ChainLimit()
+{
+    RequireDiskMgr("TDiskIOInterface.ChainLimit");
+    const Int64 blockSize = std::max<Integer>(FBlockSize, 1);
+    return static_cast<Cardinal>(std::min<Int64>(FDiskMgr->GetFileSize() / blockSize + 1, 0xFFFFFFFFu));
+}
+
 void TDiskIOInterface::NotifyPageChange(Integer TableID)
 {
     RequireDiskMgr("TDiskIOInterface.NotifyPageChange");

@@ -101,6 +101,11 @@ public:
     // then copies nothing. False (P untouched) where the store cannot lend:
     // the caller copies the block instead.
     virtual bool LendBlock(Cardinal Address, Integer Size, void*& P) { return false; }
+    // At least the number of blocks the interface holds now (on disk: the
+    // file's size in blocks; in memory: the live blocks), so that a walk
+    // over a chain read from storage that takes more steps runs in a
+    // circle. The base version answers the largest Cardinal.
+    virtual Cardinal ChainLimit();
 
     Integer BlockSize() const { return FBlockSize; }
     void SetBlockSize(Integer Value) { FBlockSize = Value; }
@@ -177,6 +182,7 @@ public:
     // Inside a transaction, for paged data whose blocks lie inside pages: the
     // page cache replaces no page until the transaction ends.
     bool LendBlock(Cardinal Address, Integer Size, void*& P) override;
+    Cardinal ChainLimit() override;
 
     // Loads FirstEmpty from the global header (read again unless a header
     // lock is held) and marks it valid; 8581 for an interface that is not
@@ -240,6 +246,7 @@ public:
     bool CheckBlockAddressValid(Cardinal Address) const override;
 
     int BlockCount() const { return static_cast<int>(FBlocks.Count()); }
+    Cardinal ChainLimit() override { return static_cast<Cardinal>(BlockCount()) + 1; }
 
 private:
     struct TMemoryBlock {
@@ -352,6 +359,9 @@ private:
     // Reads the block at Address into the work block; its used count,
     // checked against the payload.
     Integer ReadChainBlock(Cardinal Address, const char* Context);
+    // Bounds a walk over a chain (8451 once it is longer than the
+    // interface's ChainLimit).
+    class ChainWalk;
 
     Integer FBlobBlockSize = 0;
     TBaseIOInterface* FIOInterface = nullptr;
