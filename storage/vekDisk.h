@@ -154,6 +154,9 @@ public:
     std::uint64_t LRUFlag = 0;
     TCachePageState State = cpEmpty;
     Cardinal AccessFlags = 0;
+    // Set by whoever borrows the page (LendCacheByRef) once it checked the
+    // bytes; cleared whenever they come from the file or from a copy.
+    bool Checked = false;
 
 private:
     friend class TCacheMgr;
@@ -195,8 +198,9 @@ public:
     // it, the page dirty from now on (so changes made through the pointer
     // stay with the transaction). False outside one or when the range
     // crosses a page.
-    bool LendCacheByRef(void*& Buffer, Integer TableID, Cardinal AccessFlags, Cardinal Address,
-                        Cardinal HighAddress, Integer Size);
+    // Checked: the page's mark (TCachePage::Checked).
+    bool LendCacheByRef(void*& Buffer, bool*& Checked, Integer TableID, Cardinal AccessFlags,
+                        Cardinal Address, Cardinal HighAddress, Integer Size);
 
     // The index of the page cached for the address, -1 when none.
     int FindPage(Cardinal Address, Cardinal HighAddress) const;
@@ -402,8 +406,8 @@ public:
                                   Integer TableID, Cardinal AccessFlags);
     // Paged data inside a transaction, changed in place in the page cache
     // (see TCacheMgr::LendCacheByRef); false where the cache cannot lend.
-    bool LendVekFileByRef(void*& Buffer, Cardinal Address, Integer Size, Integer TableID,
-                          Cardinal AccessFlags);
+    bool LendVekFileByRef(void*& Buffer, bool*& Checked, Cardinal Address, Integer Size,
+                          Integer TableID, Cardinal AccessFlags);
     // Unenciphered byte ranges (the headers), through the block cache during
     // a transaction.
     void ReadThroughVekFile(void* Buffer, Cardinal Address, Integer Size);

@@ -345,6 +345,7 @@ TCachePage* TCacheMgr::AcquirePage(Integer TableID, Cardinal AccessFlags, Cardin
     }
     const int index = page ? page->FSlot : GetNextEmptyPage();
     page = Pages(index);
+    page->Checked = false; // new bytes, from the file or the writer
     if (WholePage) {
         ++FHits; // overwritten whole: nothing to read
     } else {
@@ -369,8 +370,10 @@ void TCacheMgr::StorePage(TCachePage* Page, const Byte* Source, Integer Offset, 
                           Integer TableID, Cardinal AccessFlags)
 {
     Byte* target = Page->Data.data() + Offset;
-    if (Source != target)
+    if (Source != target) {
         std::memmove(target, Source, static_cast<std::size_t>(Count));
+        Page->Checked = false;
+    }
     Page->PageOwner = TableID;
     Page->AccessFlags = AccessFlags;
     Touch(Page);
@@ -451,8 +454,8 @@ bool TCacheMgr::WriteCacheByRef(const void* Buffer, Integer TableID, Cardinal Ac
     return true;
 }
 
-bool TCacheMgr::LendCacheByRef(void*& Buffer, Integer TableID, Cardinal AccessFlags, Cardinal Address,
-                               Cardinal HighAddress, Integer Size)
+bool TCacheMgr::LendCacheByRef(void*& Buffer, bool*& Checked, Integer TableID, Cardinal AccessFlags,
+                               Cardinal Address, Cardinal HighAddress, Integer Size)
 {
     const Cardinal base = Address & FPageMask;
     if (!FTransactionActive || Size <= 0 || ((Address + static_cast<Cardinal>(Size) - 1) & FPageMask) != base)
@@ -461,6 +464,7 @@ bool TCacheMgr::LendCacheByRef(void*& Buffer, Integer TableID, Cardinal AccessFl
     Byte* bytes = page->Data.data() + (Address - base);
     StorePage(page, bytes, static_cast<Integer>(Address - base), Size, TableID, AccessFlags);
     Buffer = bytes;
+    Checked = &page->Checked;
     return true;
 }
 

@@ -187,12 +187,12 @@ void TVekFile::SeekAndWriteVekFileByRef(const void* Buffer, Cardinal Address, In
     SeekAndWriteVekFile(Buffer, Address, Size, TableID, AccessFlags);
 }
 
-bool TVekFile::LendVekFileByRef(void*& Buffer, Cardinal Address, Integer Size, Integer TableID,
-                                Cardinal AccessFlags)
+bool TVekFile::LendVekFileByRef(void*& Buffer, bool*& Checked, Cardinal Address, Integer Size,
+                                Integer TableID, Cardinal AccessFlags)
 {
     CheckFile("TVekFile.LendVekFileByRef");
     return FTransactionActive && (AccessFlags & VekAccessPaged) != 0 &&
-           FCache->LendCacheByRef(Buffer, TableID, AccessFlags, Address, 0, Size);
+           FCache->LendCacheByRef(Buffer, Checked, TableID, AccessFlags, Address, 0, Size);
 }
 
 void TVekFile::ReadThroughVekFile(void* Buffer, Cardinal Address, Integer Size)

@@ -78,16 +78,26 @@ void TNode::ReloadNode(Cardinal Address)
         Corrupt("TNode.ReadNode", "Index page address 0");
     FData = FBuffer.data();
     void* lent = nullptr;
-    if (FTree != nullptr && FTree->Borrowing() && FIOInterface->LendBlock(Address, FPageSize, lent))
+    bool* checked = nullptr;
+    if (FTree != nullptr && FTree->Borrowing() && FIOInterface->LendBlock(Address, FPageSize, lent, checked))
         FData = static_cast<Byte*>(lent);
     else
         FIOInterface->ReadBlock(Address, FPageSize, Buffer());
+    // A lent page checked once keeps its mark while only lent changes (the
+    // tree's own, which keep it sound) reach it.
+    if (checked != nullptr && *checked) {
+        FAddress = Address;
+        FCursor = 0;
+        return;
+    }
     try {
         CheckPage("TNode.ReadNode");
     } catch (...) {
         Invalidate();
         throw;
     }
+    if (checked != nullptr)
+        *checked = true;
     FAddress = Address;
     FCursor = 0;
 }

@@ -304,12 +304,12 @@ void TDiskIOInterface::ListBlocks(std::vector<Cardinal>& List)
     FDiskMgr->ListAllocatedFixedBlocks(FBlockSize, FTableID, FUsage, List);
 }
 
-bool TDiskIOInterface::LendBlock(Cardinal Address, Integer Size, void*& P)
+bool TDiskIOInterface::LendBlock(Cardinal Address, Integer Size, void*& P, bool*& Checked)
 {
     // The page is dirty from the start: a change left half done by a failure
     // goes with the transaction's rollback, never stays in a clean page.
     return FDiskMgr && FDiskMgr->IsOpen() &&
-           FDiskMgr->VekFile()->LendVekFileByRef(P, Address, Size, FTableID, FAccessFlags);
+           FDiskMgr->VekFile()->LendVekFileByRef(P, Checked, Address, Size, FTableID, FAccessFlags);
 }
 
 Cardinal TDiskIOInterface::CacheEpoch() const

@@ -220,8 +220,10 @@ void TMemoryIOInterface::CopyIntoBlock(Cardinal Address, Integer Size, const voi
         VekDatabaseError(ErrInternal, Context, NilText, this);
     CheckTransfer(*block, Address, Size, Context);
     // The buffer may be the block itself, handed out by ReadBlockByRef or lent.
-    if (Buffer != block->Data.get())
+    if (Buffer != block->Data.get()) {
         std::memmove(block->Data.get(), Buffer, static_cast<std::size_t>(Size));
+        block->Checked = false;
+    }
 }
 
 void TMemoryIOInterface::WriteBlock(Cardinal Address, Integer Size, const void* Buffer)
@@ -254,9 +256,10 @@ void TMemoryIOInterface::ReadBlockByRef(Cardinal Address, Integer Size, void*& P
     P = block.Data.get();
 }
 
-bool TMemoryIOInterface::LendBlock(Cardinal Address, Integer Size, void*& P)
+bool TMemoryIOInterface::LendBlock(Cardinal Address, Integer Size, void*& P, bool*& Checked)
 {
     ReadBlockByRef(Address, Size, P);
+    Checked = &FindBlock(Address)->Checked;
     return true;
 }
 

@@ -98,9 +98,12 @@ public:
     // Size bytes in the store, counted as changed from now on, valid until
     // the next block is released or the store's transaction ends; the
     // changes are handed back by WriteBlockByRef(Address, Size, P), which
-    // then copies nothing. False (P untouched) where the store cannot lend:
-    // the caller copies the block instead.
-    virtual bool LendBlock(Cardinal Address, Integer Size, void*& P) { return false; }
+    // then copies nothing. Checked points at the block's mark of having been
+    // checked by its owner: the store clears it whenever the block's bytes
+    // come from anywhere but a lent change (a read from the file, a copy),
+    // and the borrower sets it once it checked them. False (P untouched)
+    // where the store cannot lend: the caller copies the block instead.
+    virtual bool LendBlock(Cardinal Address, Integer Size, void*& P, bool*& Checked) { return false; }
     // At least the number of blocks the interface holds now (on disk: the
     // file's size in blocks; in memory: the live blocks), so that a walk
     // over a chain read from storage that takes more steps runs in a
@@ -181,7 +184,7 @@ public:
     Cardinal CacheEpoch() const override;
     // Inside a transaction, for paged data whose blocks lie inside pages: the
     // page cache replaces no page until the transaction ends.
-    bool LendBlock(Cardinal Address, Integer Size, void*& P) override;
+    bool LendBlock(Cardinal Address, Integer Size, void*& P, bool*& Checked) override;
     Cardinal ChainLimit() override;
 
     // Loads FirstEmpty from the global header (read again unless a header
@@ -235,7 +238,7 @@ public:
     void ReadBlock(Cardinal Address, Integer Size, void* Buffer) override;
     void ReadBlockByRef(Cardinal Address, Integer Size, void*& P) override;
     // Always: a block's bytes stay where they are until it is released.
-    bool LendBlock(Cardinal Address, Integer Size, void*& P) override;
+    bool LendBlock(Cardinal Address, Integer Size, void*& P, bool*& Checked) override;
     void WriteBlockHeader(Cardinal Address, Integer Size, const void* Buffer) override;
     // An unknown address reads nothing.
     void ReadBlockHeader(Cardinal Address, Integer Size, void* Buffer) override;
@@ -254,6 +257,7 @@ private:
         Integer Size = 0;
         Cardinal Prior = 0; // neighbours in allocation order
         Cardinal Next = 0;
+        bool Checked = false; // see LendBlock
     };
 
     // The blocks by address in constant time, without hashing: the address
