@@ -304,6 +304,26 @@ void TDiskIOInterface::ListBlocks(std::vector<Cardinal>& List)
     FDiskMgr->ListAllocatedFixedBlocks(FBlockSize, FTableID, FUsage, List);
 }
 
+bool TDiskIOInterface::LendBlock(Cardinal Address, Integer Size, void*& P, bool*& Checked)
+{
+    // The page is dirty from the start: a change left half done by a failure
+    // goes with the transaction's rollback, never stays in a clean page.
+    return FDiskMgr && FDiskMgr->IsOpen() &&
+           FDiskMgr->VekFile()->LendVekFileByRef(P, Checked, Address, Size, FTableID, FAccessFlags);
+}
+
+Cardinal TDiskIOInterface::CacheEpoch() const
+{
+    return FDiskMgr && FDiskMgr->VekFile() ? FDiskMgr->VekFile()->CacheEpoch() : 0;
+}
+
+Cardinal TDiskIOInterface::ChainLimit()
+{
+    RequireDiskMgr("TDiskIOInterface.ChainLimit");
+    const Int64 blockSize = std::max<Integer>(FBlockSize, 1);
+    return static_cast<Cardinal>(std::min<Int64>(FDiskMgr->GetFileSize() / blockSize + 1, 0xFFFFFFFFu));
+}
+
 void TDiskIOInterface::NotifyPageChange(Integer TableID)
 {
     RequireDiskMgr("TDiskIOInterface.NotifyPageChange");
