@@ -22,6 +22,10 @@ Integer CalculateIndexPageSize(Integer KeySize)
 
 void TNode::Open(TBTree* Tree, TBaseIOInterface* IOInterface, Integer PageSize)
 {
+    // A page must hold its header and at least one byte of entries, and the
+    // page size decides every bound checked on a page read.
+    if (PageSize <= NodeHeaderSize || PageSize > MaxIndexPageSize)
+        VekDatabaseError(8581, "TNode.Open", "Invalid page size: " + IntToStr(PageSize), nullptr);
     FTree = Tree;
     FIOInterface = IOInterface;
     FPageSize = PageSize;
