@@ -287,19 +287,6 @@ private:
     bool FBlobsOpen = false;
 };
 
-std::unique_ptr<TDiskIOInterface> HeaderInterface(TDiskMgr* Disk, Integer GlobalOffset)
-{
-    auto io = std::make_unique<TDiskIOInterface>();
-    io->SetDiskMgr(Disk);
-    io->SetBlockSize(256);
-    io->SetTableID(0);
-    io->SetAccessFlags(0);
-    io->SetUsage(1);
-    io->SetIOMode(iomDiskFixedSize);
-    io->SetGlobalFirstEmptyOffset(GlobalOffset);
-    return io;
-}
-
 // Opens the file as a connection does, reads every table and closes again,
 // whatever happened.
 TReadResult ReadDatabase(const std::string& Path, TEncryptionLevel Level)
@@ -307,8 +294,8 @@ TReadResult ReadDatabase(const std::string& Path, TEncryptionLevel Level)
     TReadResult result;
     TDigest digest;
     TDiskMgr disk;
-    auto systemHdrs = HeaderInterface(&disk, TGlobalHdr::OfsSystemHeadersFirstEmpty);
-    auto tableHdrs = HeaderInterface(&disk, TGlobalHdr::OfsTableHeadersFirstEmpty);
+    auto systemHdrs = NewHeaderInterface(&disk, TGlobalHdr::OfsSystemHeadersFirstEmpty);
+    auto tableHdrs = NewHeaderInterface(&disk, TGlobalHdr::OfsTableHeadersFirstEmpty);
     TDiskTableDefMgr systemTables;
     TDiskTableDefMgr userTables;
     bool diskOpen = false;
