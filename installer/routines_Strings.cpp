@@ -77,4 +77,41 @@ std::string FileNameFilter(const std::string& text)
     return result;
 }
 
+namespace {
+std::size_t NameStart(const std::string& path)
+{
+    const auto sep = path.find_last_of("\\/:");
+    return sep == std::string::npos ? 0 : sep + 1;
+}
+} // namespace
+
+std::string WinExtractFileDir(const std::string& path)
+{
+    std::size_t start = NameStart(path);
+    if (start == 0)
+        return "";
+    std::string dir = path.substr(0, start);
+    if (dir.back() == ':')
+        return dir;
+    if (dir.size() >= 3 && dir[dir.size() - 2] == ':')
+        return dir; // "C:\\"
+    if (dir.size() == 1)
+        return dir; // "\\"
+    return dir.substr(0, dir.size() - 1);
+}
+
+std::string WinExtractFileName(const std::string& path)
+{
+    return path.substr(NameStart(path));
+}
+
+std::string WinChangeFileExt(const std::string& path, const std::string& ext)
+{
+    const std::size_t start = NameStart(path);
+    const auto dot = path.rfind('.');
+    if (dot == std::string::npos || dot < start)
+        return path + ext;
+    return path.substr(0, dot) + ext;
+}
+
 } // namespace orvex

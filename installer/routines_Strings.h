@@ -30,4 +30,11 @@ std::string AfterColon(const std::string& text);
 // dropped.
 std::string FileNameFilter(const std::string& text);
 
+// Windows-form path parts ("\\" or "/" separate, a drive's ":" ends the
+// folder part): the folder without a trailing backslash (a drive's root keeps
+// it: "C:\\"), the name, and the path with its extension replaced.
+std::string WinExtractFileDir(const std::string& path);
+std::string WinExtractFileName(const std::string& path);
+std::string WinChangeFileExt(const std::string& path, const std::string& ext);
+
 } // namespace orvex

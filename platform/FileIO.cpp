@@ -6,7 +6,10 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <iterator>
 #include <system_error>
 #include <vector>
@@ -202,11 +205,92 @@ std::int64_t TPlatformFile::ReadAt(std::int64_t offset, void* buffer, std::int64
     return done;
 }
 
+namespace {
+
+std::mutex GCapacityLock;
+std::map<std::string, std::int64_t>& Capacities()
+{
+    static std::map<std::string, std::int64_t> capacities;
+    return capacities;
+}
+
+// The limited folder holding path and its capacity; false when none.
+bool CapacityOf(const std::string& path, std::string& folder, std::int64_t& capacity)
+{
+    std::lock_guard<std::mutex> guard(GCapacityLock);
+    for (const auto& [root, bytes] : Capacities())
+        if (path.size() > root.size() && path.compare(0, root.size(), root) == 0 && path[root.size()] == '/') {
+            folder = root;
+            capacity = bytes;
+            return true;
+        }
+    return false;
+}
+
+std::int64_t BytesUnder(const std::string& folder)
+{
+    std::int64_t used = 0;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        std::error_code sizeError;
+        if (it->is_regular_file(sizeError)) {
+            const auto size = it->file_size(sizeError);
+            if (!sizeError)
+                used += static_cast<std::int64_t>(size);
+        }
+    }
+    return used;
+}
+
+std::string WithoutTrailingSlash(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+} // namespace
+
+void SetFolderCapacity(const std::string& nativeFolder, std::int64_t capacity)
+{
+    std::lock_guard<std::mutex> guard(GCapacityLock);
+    const std::string folder = WithoutTrailingSlash(nativeFolder);
+    if (capacity < 0)
+        Capacities().erase(folder);
+    else
+        Capacities()[folder] = capacity;
+}
+
+std::int64_t FolderFreeSpace(const std::string& nativePath)
+{
+    std::string folder;
+    std::int64_t capacity = 0;
+    const std::string path = WithoutTrailingSlash(nativePath);
+    if (!CapacityOf(path + "/", folder, capacity))
+        return -1;
+    return std::max<std::int64_t>(0, capacity - BytesUnder(folder));
+}
+
 std::int64_t TPlatformFile::WriteAt(std::int64_t offset, const void* buffer, std::int64_t count)
 {
     if (FAccess == TFileAccess::Read) {
         errno = EBADF;
         return -1;
+    }
+    std::string limitedFolder;
+    std::int64_t capacity = 0;
+    if (count > 0 && CapacityOf(FPath, limitedFolder, capacity)) {
+        // Only growth of the file takes space.
+        const std::int64_t size = std::max<std::int64_t>(Size(), 0);
+        const std::int64_t growth = std::max<std::int64_t>(0, offset + count - size);
+        const std::int64_t free = std::max<std::int64_t>(0, capacity - BytesUnder(limitedFolder));
+        if (growth > free) {
+            const std::int64_t fits = std::max<std::int64_t>(0, size + free - offset);
+            const std::int64_t written = fits > 0 ? WriteAt(offset, buffer, std::min(fits, count)) : 0;
+            errno = ENOSPC;
+            return written < 0 ? -1 : written;
+        }
     }
     const auto* in = static_cast<const char*>(buffer);
     std::int64_t done = 0;

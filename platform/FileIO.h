@@ -135,4 +135,14 @@ std::int64_t FileSizeOf(const std::string& path); // -1 when missing
 // The device and inode that path names; false when it names nothing.
 bool FileIdentityOf(const std::string& path, TFileIdentity& identity);
 
+// A folder that stands for a small disk (a removable drive, say): the files
+// under it may together hold at most capacity bytes. A write through
+// TPlatformFile that would pass the limit writes what fits and then reports
+// a short write (errno ENOSPC), as a full disk does. A negative capacity
+// removes the limit.
+void SetFolderCapacity(const std::string& nativeFolder, std::int64_t capacity);
+// The bytes still free under a limited folder; -1 when path lies under no
+// limited folder.
+std::int64_t FolderFreeSpace(const std::string& nativePath);
+
 } // namespace orvex

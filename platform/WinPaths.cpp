@@ -4,6 +4,7 @@
 #include "platform/FileIO.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -351,6 +352,43 @@ bool WinFileLastWrite(const std::string& winPath, TLocalTime& time)
     time.Second = local.tm_sec > 59 ? 59 : local.tm_sec;
     time.Millisecond = static_cast<int>(st.st_mtim.tv_nsec / 1000000);
     return true;
+}
+
+bool WinSetFileLastWrite(const std::string& winPath, const TLocalTime& time)
+{
+    std::string native;
+    if (!WinPathToNative(winPath, native))
+        return false;
+    std::tm local{};
+    local.tm_year = time.Year - 1900;
+    local.tm_mon = time.Month - 1;
+    local.tm_mday = time.Day;
+    local.tm_hour = time.Hour;
+    local.tm_min = time.Minute;
+    local.tm_sec = time.Second;
+    local.tm_isdst = -1;
+    const std::time_t seconds = std::mktime(&local);
+    if (seconds == static_cast<std::time_t>(-1) && time.Year != 1969)
+        return false;
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = seconds;
+    times[1].tv_nsec = static_cast<long>(time.Millisecond) * 1000000L;
+    return ::utimensat(AT_FDCWD, native.c_str(), times, 0) == 0;
+}
+
+void SetDriveCapacity(char drive, std::int64_t capacity)
+{
+    const std::string folder = DriveFolder(drive);
+    if (!folder.empty())
+        SetFolderCapacity(folder, capacity);
+}
+
+std::int64_t DriveFreeSpace(char drive)
+{
+    const std::string folder = DriveFolder(drive);
+    return folder.empty() ? -1 : FolderFreeSpace(folder);
 }
 
 bool GetTempFileName(const std::string& winFolder, const std::string& prefix, std::string& result)

@@ -61,6 +61,16 @@ struct TLocalTime {
 };
 bool WinFileLastWrite(const std::string& winPath, TLocalTime& time);
 
+// Sets a file's last-write time from local calendar time.
+bool WinSetFileLastWrite(const std::string& winPath, const TLocalTime& time);
+
+// Limits the bytes the files on a drive may hold together (a floppy or other
+// removable disk of the emulated machine); a negative capacity removes the
+// limit. Writes past it fall short as on a full disk (see SetFolderCapacity).
+void SetDriveCapacity(char drive, std::int64_t capacity);
+// The free bytes of a drive with a limit; -1 for a drive without one.
+std::int64_t DriveFreeSpace(char drive);
+
 // GetTempFileName: creates a new empty file named by up to three characters of
 // prefix, four upper-case hexadecimal digits and ".TMP" in the folder, and
 // gives its Windows-form name. False when the folder is missing or no name is

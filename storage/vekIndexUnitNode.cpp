@@ -78,13 +78,13 @@ void TNode::ReloadNode(Cardinal Address)
     if (Address == 0)
         Corrupt("TNode.ReadNode", "Index page address 0");
     FIOInterface->ReadBlock(Address, FPageSize, Buffer());
+    FAddress = Address; // named in the error of a damaged page
     try {
         CheckPage("TNode.ReadNode");
     } catch (...) {
         Invalidate();
         throw;
     }
-    FAddress = Address;
     FCursor = 0;
 }
 
@@ -390,12 +390,22 @@ Integer TNode::GetRecordCount(Integer Pos) const
     const bool leaf = CheckIsLeaf();
     // Counts are read from the page: their sum may not fit an Integer.
     Int64 records = 0;
-    for (Integer p = 0; p < size;) {
-        const Integer length = EntryLength(p, "TNode.GetRecordCount");
-        records += leaf ? 1 : static_cast<Int64>(ReadLE32(Keys() + p + kioCount));
-        p += length;
-        if (Pos >= 0 && p > Pos)
-            break;
+    // A whole page of fixed-size entries: a leaf holds one record per entry,
+    // an inner page the sum of its entries' counts, read at a fixed stride.
+    if ((Pos < 0 || Pos >= size) && FMaxKeySize > 0 && size % FMaxKeySize == 0 &&
+        (size == 0 || ReadLE16(Keys()) == FMaxKeySize)) {
+        if (leaf)
+            return size / FMaxKeySize;
+        for (const Byte* entry = Keys(); entry < Keys() + size; entry += FMaxKeySize)
+            records += static_cast<Int64>(ReadLE32(entry + kioCount));
+    } else {
+        for (Integer p = 0; p < size;) {
+            const Integer length = EntryLength(p, "TNode.GetRecordCount");
+            records += leaf ? 1 : static_cast<Int64>(ReadLE32(Keys() + p + kioCount));
+            p += length;
+            if (Pos >= 0 && p > Pos)
+                break;
+        }
     }
     if (records > std::numeric_limits<Integer>::max())
         Corrupt("TNode.GetRecordCount", "Record count overflow: " + IntToStr(records));

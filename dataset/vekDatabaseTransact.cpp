@@ -1,0 +1,158 @@
+// TVekDataBase: file transactions with the attached datasets brought back
+// in line after a rollback; the header lock; table and record locks by
+// table ID and record address.
+
+#include "dataset/vekDatabase.h"
+
+namespace orvex {
+
+namespace {
+
+constexpr Integer ErrNotConnected = 10113;
+
+} // namespace
+
+// ---------------------------------------------------------- transactions
+
+void TVekDataBase::StartTransaction()
+{
+    CheckConnected(false);
+    FDiskMgr->DiskStartTransaction(FQueryActive && !FQueryMode);
+}
+
+void TVekDataBase::Commit()
+{
+    if (FDiskMgr && FDiskMgr->IsOpen()) {
+        FDiskMgr->DiskCommit();
+        // The end of a transaction gives back every lock, the header's too.
+        FLocked = FLocked && FDiskMgr->HeaderLocked();
+    }
+}
+
+void TVekDataBase::Rollback()
+{
+    if (FDiskMgr && FDiskMgr->IsOpen()) {
+        FDiskMgr->DiskRollback();
+        FLocked = FLocked && FDiskMgr->HeaderLocked();
+    }
+    RollbackDataSets();
+    CancelDataSets();
+    RefreshDataSets();
+}
+
+bool TVekDataBase::InTransaction() const
+{
+    return FDiskMgr && FDiskMgr->IsOpen() && FDiskMgr->IsTransactionActive();
+}
+
+void TVekDataBase::ActivateQueryMode(bool Modifies)
+{
+    FQueryActive = true;
+    FQueryMode = Modifies;
+}
+
+void TVekDataBase::CloseDataSets()
+{
+    // Closing may detach a dataset: walk a copy of the list.
+    std::vector<TDataSet*> dataSets;
+    for (int i = 0; i < DataSetCount(); ++i)
+        dataSets.push_back(DataSets(i));
+    for (TDataSet* dataSet : dataSets)
+        dataSet->Close();
+}
+
+void TVekDataBase::RefreshDataSets()
+{
+    for (int i = 0; i < DataSetCount(); ++i)
+        if (DataSets(i)->Active())
+            DataSets(i)->Refresh();
+}
+
+void TVekDataBase::CancelDataSets()
+{
+    for (int i = 0; i < DataSetCount(); ++i) {
+        TDataSet* dataSet = DataSets(i);
+        if (dataSet->State() == dsEdit || dataSet->State() == dsInsert)
+            dataSet->Cancel();
+    }
+}
+
+void TVekDataBase::RollbackDataSets()
+{
+    for (int i = 0; i < DataSetCount(); ++i)
+        if (auto* caches = dynamic_cast<IVekDataSetCaches*>(DataSets(i)))
+            caches->DumpInternalCaches();
+}
+
+// ------------------------------------------------------------------ locks
+
+namespace {
+
+// The disk manager of a connection to a file, for a lock on a file table.
+TDiskMgr* LockDisk(TVekDataBase* DataBase, const char* Context)
+{
+    TDiskMgr* disk = DataBase->DiskMgr();
+    if (!DataBase->Connected() || DataBase->IsMemory() || !disk || !disk->IsOpen())
+        VekDatabaseError(ErrNotConnected, Context, "", DataBase);
+    return disk;
+}
+
+} // namespace
+
+bool TVekDataBase::LockTable(TTableDef* Def, Integer LockType)
+{
+    if (Def->Memory())
+        return false;
+    return LockDisk(this, "TVekDataBase.LockTable")->SetTableLock(Def->TableID(), LockType) != 0;
+}
+
+bool TVekDataBase::UnLockTable(TTableDef* Def)
+{
+    if (Def->Memory())
+        return false;
+    LockDisk(this, "TVekDataBase.UnLockTable")->ReleaseTableLock(Def->TableID());
+    return true;
+}
+
+bool TVekDataBase::TableLockExists(TTableDef* Def, Integer LockType)
+{
+    if (Def->Memory())
+        return false;
+    return LockDisk(this, "TVekDataBase.TableLockExists")->QueryTableLockStatus(Def->TableID()) == LockType;
+}
+
+bool TVekDataBase::LockRecord(TTableDef* Def, Cardinal RecordID)
+{
+    if (Def->Memory())
+        return false;
+    return LockDisk(this, "TVekDataBase.LockRecord")->SetRecordLock(RecordID, Def->TableID()) != 0;
+}
+
+bool TVekDataBase::UnLockRecord(TTableDef* Def, Cardinal RecordID)
+{
+    if (Def->Memory())
+        return false;
+    LockDisk(this, "TVekDataBase.UnLockRecord")->ReleaseRecordLock(RecordID);
+    return true;
+}
+
+bool TVekDataBase::RecordLockExists(TTableDef* Def, Cardinal RecordID)
+{
+    if (Def->Memory())
+        return false;
+    return LockDisk(this, "TVekDataBase.RecordLockExists")->QueryRecordLockStatus(RecordID) == VekLockWrite;
+}
+
+void TVekDataBase::SetLocked(bool Value)
+{
+    if (Value != FLocked && FDiskMgr && FDiskMgr->IsOpen()) {
+        CheckConnected(false);
+        if (Value)
+            FDiskMgr->SetHeaderWriteLock();
+        else
+            FDiskMgr->ReleaseHeaderLock();
+    }
+    FLocked = Value;
+}
+
+} // namespace orvex
