@@ -22,6 +22,10 @@ Integer CalculateIndexPageSize(Integer KeySize)
 
 void TNode::Open(TBTree* Tree, TBaseIOInterface* IOInterface, Integer PageSize)
 {
+    // A page must hold its header and at least one byte of entries, and the
+    // page size decides every bound checked on a page read.
+    if (PageSize <= NodeHeaderSize || PageSize > MaxIndexPageSize)
+        VekDatabaseError(8581, "TNode.Open", "Invalid page size: " + IntToStr(PageSize), nullptr);
     FTree = Tree;
     FIOInterface = IOInterface;
     FPageSize = PageSize;
@@ -83,10 +87,10 @@ void TNode::ReloadNode(Cardinal Address)
         FData = static_cast<Byte*>(lent);
     else
         FIOInterface->ReadBlock(Address, FPageSize, Buffer());
+    FAddress = Address; // named in the error of a damaged page
     // A lent page checked once keeps its mark while only lent changes (the
     // tree's own, which keep it sound) reach it.
     if (checked != nullptr && *checked) {
-        FAddress = Address;
         FCursor = 0;
         return;
     }
@@ -98,7 +102,6 @@ void TNode::ReloadNode(Cardinal Address)
     }
     if (checked != nullptr)
         *checked = true;
-    FAddress = Address;
     FCursor = 0;
 }
 
@@ -112,12 +115,18 @@ void TNode::CheckPage(const char* Context) const
     const Cardinal size = ReadLE32(Buffer() + nhoSize);
     if (size > static_cast<Cardinal>(FPageSize - NodeHeaderSize))
         Corrupt(Context, "Node is overfull: size " + IntToStr(static_cast<Int64>(size)));
-    // The tree writes every entry MaximumKeySize bytes long; a node used on
-    // its own may hold shorter entries.
-    const bool fixed = FTree != nullptr;
+    if (FTree != nullptr) {
+        // The tree writes every entry MaximumKeySize bytes long and reads
+        // them at that stride; EntryLength checks each length word where
+        // one is stepped over, so a whole page need not be walked here.
+        if (FMaxKeySize <= 0 || size % static_cast<Cardinal>(FMaxKeySize) != 0)
+            Corrupt(Context, "Node size " + IntToStr(static_cast<Int64>(size)) + " is not a whole number of keys");
+        return;
+    }
+    // A node used on its own may hold entries of any length up to a key.
     for (Integer p = 0; p < static_cast<Integer>(size);) {
         const Integer length = ReadLE16(Keys() + p);
-        if (fixed ? length != FMaxKeySize : (length == 0 || (FMaxKeySize > 0 && length > FMaxKeySize)))
+        if (length == 0 || (FMaxKeySize > 0 && length > FMaxKeySize))
             Corrupt(Context, "Invalid key size " + IntToStr(length) + " at " + IntToStr(p));
         if (length > static_cast<Integer>(size) - p)
             Corrupt(Context, "Key at " + IntToStr(p) + " runs past the node's size");
@@ -229,6 +238,10 @@ bool TNode::IsTooEmpty() const
 Integer TNode::EntryLength(Integer Pos, const char* Context) const
 {
     const Integer length = ReadLE16(Keys() + Pos);
+    // A tree's entries are all MaximumKeySize long: another length word is
+    // a damaged page.
+    if (FTree != nullptr && length != FMaxKeySize)
+        Corrupt(Context, "Invalid key size " + IntToStr(length) + " at " + IntToStr(Pos));
     if (length == 0)
         AssertFailed(std::string("FIndKeyPos error: ") + IntToStr(Pos) + " (" + Context + ")", __FILE__,
                      __LINE__);

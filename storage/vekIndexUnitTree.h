@@ -199,10 +199,12 @@ public:
     TBaseIOInterface* IOInterface() const { return FIOInterface; }
     TBTree* Tree() const { return FTree; }
 
-    // Refuses a page whose header or entry lengths do not fit the page
-    // (engine error 8451 naming Context): a Leaf word other than 0 or 1, a
-    // Size beyond the page, an entry length of 0, above MaxKeySize (other
-    // than MaxKeySize in a tree's node) or running past Size.
+    // Refuses a page whose header or entries do not fit the page (engine
+    // error 8451 naming Context): a Leaf word other than 0 or 1, a Size
+    // beyond the page; in a tree's node a Size that is not a whole number of
+    // MaxKeySize entries (each entry's length word is checked where it is
+    // used), in a node on its own an entry length of 0, above MaxKeySize or
+    // running past Size.
     void CheckPage(const char* Context) const;
 
 private:

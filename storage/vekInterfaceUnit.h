@@ -205,12 +205,16 @@ private:
     void ChangeFreeChain(const char* Context, F&& Change);
     // The run header at Address: the next run and the run's block count.
     void ReadFreeRun(Cardinal Address, Cardinal& Next, Cardinal& Count);
+    // 8451 naming Context for a run of no blocks, or a run or next link
+    // that leaves the file.
+    void CheckFreeRun(Cardinal Address, Cardinal Next, Cardinal Count, const char* Context);
     void WriteFreeRun(Cardinal Address, Cardinal Next, Cardinal Count);
     // Writes a whole block: Size bytes of Buffer, then zeros.
     void WritePaddedBlock(Cardinal Address, Integer Size, const void* Buffer);
     Cardinal AllocateFromNewPages(Integer Size, const void* Buffer);
 
     std::vector<Byte> FWorkBuffer;
+    Int64 FKnownFileSize = 0; // the largest file size seen (CheckFreeRun)
 };
 
 // ======================================================= TMemoryIOInterface
