@@ -187,8 +187,11 @@ public:
     virtual void ReadUnfinished(TStrings* lines);
     virtual void ClearUnfinished();
     virtual void AddWorkItem(const std::string& name, Integer kind);
-    // The run (the tree's install step of the install component).
+    // The run. Its step that installs the tree is InstallTree.
     void Install() override;
+    // The tree's install step of the install component alone: every file and
+    // container in order.
+    void InstallTree() { TFileContainer::Install(); }
     // "-r": completes the work left for the next start.
     virtual void CompleteAfterReboot();
     void ReadInfoFromArchive() override;

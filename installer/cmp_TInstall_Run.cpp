@@ -278,7 +278,7 @@ void TCustomInstall::Install()
             OnAfterInitialized(this);
         InstallBroadcast(this, bmInstallStarts, nullptr);
         InstallBroadcast(this, bmBeforeInstall, nullptr);
-        TFileContainer::Install();
+        InstallTree();
         const std::vector<TCustomInstallFile*> retry = RetryRegistrations;
         RetryRegistrations.clear();
         for (TCustomInstallFile* file : retry)

@@ -485,7 +485,7 @@ TEST_F(InstallEndToEndTest, TransferToRemovableDisks)
         for (const auto& entry : fs::directory_iterator(disks + "/disk" + std::to_string(d))) {
             used += static_cast<std::int64_t>(entry.file_size());
             if (entry.path().filename().string().rfind("files.", 0) == 0)
-                fs::copy_file(entry.path(), NativePath("C:\\PARTS\\") + entry.path().filename().string());
+                fs::copy_file(entry.path(), NativePath("C:\\PARTS") + "/" + entry.path().filename().string());
         }
         EXPECT_LE(used, capacity);
     }
