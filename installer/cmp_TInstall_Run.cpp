@@ -59,6 +59,8 @@ void TCustomInstall::InitRunState()
 
 void TCustomInstall::DoneRunState()
 {
+    if (!IsDesigning)
+        Application->OnException = nullptr;
     if (FJournal.Active())
         FJournal.Commit();
     if (FRunForm != nullptr && FActivated == false && FFormActivate)
