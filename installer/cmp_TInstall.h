@@ -231,7 +231,17 @@ private:
     void DoneRunState();
     void ReadArchiveInformation();
     void WriteTrailer(const std::string& exe, const TSelfExtractTrailer& trailer);
+
+public:
+    // Writes "filelist.lst" for the install files compressed in this build,
+    // in the main archive's folder followed by the network folder.
     void WriteFileList(const std::string& mainArchive);
+    // Updates every install file whose component name an entry of a
+    // "filelist.lst" names (size, date, version); a list shorter than its
+    // count says raises "Cannot read the remote list of files: %s".
+    void ApplyFileList(const std::string& data, const std::string& name);
+
+private:
     std::string ProgramFolder() const;
     TInstallInformation* FInformation; // owned
     Twin2KExtendedInformation* FExtendedInformation; // owned

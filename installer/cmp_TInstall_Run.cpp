@@ -10,6 +10,7 @@
 #include "host/forms/Backend.h"
 #include "host/forms/Forms.h"
 #include "installer/cmp_TDrvnRegistry.h"
+#include "installer/cmp_TNetInstallLocation.h"
 #include "installer/cmp_TProgramLauncher.h"
 #include "installer/cmp_TTranslator.h"
 #include "installer/exceptions_Dorvane.h"
@@ -25,6 +26,7 @@
 #include <cctype>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 
 namespace orvex {
 
@@ -230,6 +232,16 @@ void TCustomInstall::ReadArchiveInformation()
     Screen->SetCursor(crHourGlass);
     try {
         ReadInfoFromArchive();
+        // Under network distribution the list of files comes from the server.
+        if (FDistributeType != dtTraditional && NetLocation() != nullptr) {
+            const std::string local = WinChangeFileExt(CreateTempFileName(false), ".lst");
+            NetLocation()->Download("filelist.lst", local);
+            std::ifstream in(NativePath(local), std::ios::binary);
+            const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            in.close();
+            DeleteFile(NativePath(local));
+            ApplyFileList(data, local);
+        }
     } catch (...) {
         Screen->SetCursor(saved);
         PopStatusText();

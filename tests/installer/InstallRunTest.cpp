@@ -484,3 +484,35 @@ TEST_F(InstallRunTest, BuildRefusalsAndTrailers)
 
 } // namespace
 } // namespace orvex
+
+namespace orvex {
+namespace {
+
+TEST_F(InstallRunTest, FileListRoundTrip)
+{
+    auto* a = AddFile("a.txt", "aaaa");
+    auto* b = AddFile("b.txt", "bb");
+    a->ReadInfoFromSource();
+    b->ReadInfoFromSource();
+    a->ArchiveState = 2;
+    b->ArchiveState = 2;
+    a->Version = "1.2.3.4";
+    // The list is written beside the main archive (no network location here).
+    Install->WriteFileList("C:\\OUT\\files.1");
+    const std::string data = ReadWin("C:\\OUT\\filelist.lst");
+    ASSERT_EQ(data.size(), 4u + 2 * 80);
+    const TDateTime date = a->SourceDate;
+    a->SourceSize = b->SourceSize = 0;
+    a->SourceDate = 0;
+    a->Version.clear();
+    Install->ApplyFileList(data, "filelist.lst");
+    EXPECT_EQ(a->SourceSize, 4);
+    EXPECT_EQ(b->SourceSize, 2);
+    EXPECT_EQ(a->SourceDate, date);
+    EXPECT_EQ(a->Version, "1.2.3.4");
+    EXPECT_EQ(ErrorOf([&] { Install->ApplyFileList(data.substr(0, 100), "x.lst"); }),
+              "Cannot read the remote list of files: x.lst");
+}
+
+} // namespace
+} // namespace orvex
