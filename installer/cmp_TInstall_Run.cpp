@@ -315,11 +315,14 @@ void TCustomInstall::Install()
                 if (TTranslator* translator = MainTranslator())
                     WriteRegInteger(HKEY_LOCAL_MACHINE, RecordKeyPath, "Language",
                                     static_cast<Integer>(translator->TranslateIntoLanguage()));
+                // The reboot page may clear the flag (the user's "No"), and so
+                // may OnBeforeReboot.
                 InstallBroadcast(this, bmReboot, nullptr);
-                bool reboot = true;
+                bool reboot = Reboot;
                 if (OnBeforeReboot)
                     OnBeforeReboot(this, reboot);
-                if (reboot)
+                Reboot = reboot;
+                if (Reboot)
                     RestartWindows();
             }
             FRunning = false;

@@ -41,7 +41,13 @@ class TRecorder : public TInstallObject {
 public:
     using TInstallObject::TInstallObject;
     Integer KindCode() const override { return kcDialog; }
-    void ReceiveMessage(TObject*, Integer code, TObject*) override { Codes.push_back(code); }
+    void ReceiveMessage(TObject*, Integer code, TObject*) override
+    {
+        Codes.push_back(code);
+        if (OnCode)
+            OnCode(code);
+    }
+    std::function<void(Integer code)> OnCode;
     int Count(Integer code) const { return static_cast<int>(std::count(Codes.begin(), Codes.end(), code)); }
     std::vector<Integer> Codes;
 };
@@ -424,6 +430,28 @@ TEST_F(InstallRunTest, ClearedRebootStillEndsTheProgramWithoutRestart)
     EXPECT_TRUE(Application->Terminated());
     EXPECT_NE(ReadRegString(HKEY_CURRENT_USER, RunOnceKey, "DorvaneUnfinished", ""), "");
     dynamic_cast<THeadlessBackend&>(FormsBackend()).Reset();
+}
+
+TEST_F(InstallRunTest, RebootAskedForOnlyWhileTheFlagStaysSet)
+{
+    AddFile("core.dll", "new");
+    Build();
+    for (const bool decline : {true, false}) {
+        TTempWindowsRoot::WriteFile(Dest("core.dll"), "old");
+        auto holder = TPlatformFile::Open(NativePath(Dest("core.dll")), TFileAccess::Read, TFileShare::DenyWrite,
+                                          TFileCreate::OpenExisting);
+        // The reboot page's "No" clears the flag.
+        Recorder->OnCode = [this, decline](Integer code) {
+            if (code == bmReboot && decline)
+                Install->Reboot = false;
+        };
+        bool failed = false;
+        Install->OnFailedReboot = [&failed](TObject*) { failed = true; };
+        Install->Install();
+        EXPECT_EQ(RestartRequestCount(), decline ? 0 : 1);
+        EXPECT_EQ(failed, !decline);
+        dynamic_cast<THeadlessBackend&>(FormsBackend()).Reset();
+    }
 }
 
 TEST_F(InstallRunTest, CleanupRemovesOnlyTheLoadersTemporaryFolder)
