@@ -4,6 +4,7 @@
 #include "host/forms/Backend.h"
 #include "host/forms/Forms.h"
 #include "host/forms/Headless.h"
+#include "installer/cmp_TDrvnCompress.h"
 #include "installer/cmp_TInstall.h"
 #include "installer/cmp_TInstallContainer.h"
 #include "installer/cmp_TInstallRegistry.h"
@@ -540,6 +541,47 @@ TEST_F(InstallRunTest, FileListRoundTrip)
     EXPECT_EQ(a->Version, "1.2.3.4");
     EXPECT_EQ(ErrorOf([&] { Install->ApplyFileList(data.substr(0, 100), "x.lst"); }),
               "Cannot read the remote list of files: x.lst");
+}
+
+} // namespace
+} // namespace orvex
+
+namespace orvex {
+namespace {
+
+TEST_F(InstallRunTest, InstallsFromAnArchiveSplitOverDisks)
+{
+    std::string data(300000, '\0');
+    unsigned state = 7;
+    for (char& c : data)
+        c = static_cast<char>((state = state * 1103515245u + 12345u) >> 24);
+    AddFile("big.bin", data);
+    AddFile("small.txt", "small");
+    Build();
+    // Copy files.1 onto three small disks C:\DISK1.. C:\DISK3.
+    for (int disk = 1; disk <= 4; ++disk) {
+        TTempWindowsRoot::MakeFolder("C:\\DISK" + std::to_string(disk));
+        SetFolderCapacity(NativePath("C:\\DISK" + std::to_string(disk)), 120000);
+    }
+    TDrvnCompress split(nullptr);
+    split.SetCompressedFile("C:\\BUILD\\files.1");
+    split.OnNewDisk = [](TObject*, Integer part, std::string& folder) { folder = "C:\\DISK" + std::to_string(part); };
+    split.SplitToDisks("C:\\DISK1", "files.1");
+    for (int disk = 1; disk <= 4; ++disk)
+        SetFolderCapacity(NativePath("C:\\DISK" + std::to_string(disk)), -1);
+    ASSERT_TRUE(WinFileExists("C:\\DISK3\\files.3"));
+    // The install asks its container for each further disk.
+    Install->SourceDirectory = "C:\\DISK1";
+    std::vector<Integer> asked;
+    Dir->OnNewDisk = [&asked](TObject*, Integer part, std::string& folder) {
+        asked.push_back(part);
+        folder = "C:\\DISK" + std::to_string(part);
+    };
+    Install->InstallTree();
+    EXPECT_EQ(ReadWin(Dest("big.bin")), data);
+    EXPECT_EQ(ReadWin(Dest("small.txt")), "small");
+    EXPECT_FALSE(asked.empty());
+    EXPECT_GE(Recorder->Count(bmNewDisk), static_cast<int>(asked.size()));
 }
 
 } // namespace
