@@ -84,6 +84,7 @@ private:
     friend void JournalRegistryChange(const TRegChange&, void*);
     void Append(const std::string& line);
     static void Play(const std::string& nativeJournal, bool undo);
+    static void PlayLine(const std::vector<std::string>& fields, bool undo, TRegistryStore* store);
     std::string FFile;      // native path of the journal
     std::string FRecordKey;
 };

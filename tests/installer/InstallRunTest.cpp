@@ -586,3 +586,36 @@ TEST_F(InstallRunTest, InstallsFromAnArchiveSplitOverDisks)
 
 } // namespace
 } // namespace orvex
+
+namespace orvex {
+namespace {
+
+TEST_F(InstallRunTest, AJournalLeftByAKilledRunIsPlayedBackAsFarAsItReads)
+{
+    std::string key;
+    ASSERT_TRUE(Install->FindInstallRecord(true, key));
+    TTempWindowsRoot::WriteFile("C:\\APP\\kept.txt", "old");
+    WriteRegString(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Orvex", "Kept", "old");
+    {
+        TInstallJournal journal;
+        journal.Start(key);
+        WriteRegString(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Orvex\\New", "Value", "1");
+        WriteRegString(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Orvex", "Kept", "new");
+        journal.BeforeReplace("C:\\APP\\kept.txt");
+        TTempWindowsRoot::WriteFile("C:\\APP\\kept.txt", "new");
+        journal.BeforeReplace("C:\\APP\\added.txt");
+        TTempWindowsRoot::WriteFile("C:\\APP\\added.txt", "new");
+        // Killed here, in the middle of a line.
+        std::ofstream(NativePath(ReadRegString(HKEY_LOCAL_MACHINE, key, "Journal", "")), std::ios::app) << "V 21 xzz";
+    }
+    TInstallJournal::Recover(key);
+    EXPECT_EQ(ReadWin("C:\\APP\\kept.txt"), "old");
+    EXPECT_FALSE(WinFileExists("C:\\APP\\added.txt"));
+    EXPECT_FALSE(WinFileExists("C:\\APP\\kept.txt.~bak"));
+    EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Orvex", "Kept", ""), "old");
+    EXPECT_FALSE(TRegistryStore::Default()->KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orvex\\New"));
+    EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, key, "Journal", "(none)"), "(none)");
+}
+
+} // namespace
+} // namespace orvex
