@@ -224,6 +224,17 @@ bool TCustomInstallFile::SourceDeclaresSelfRegister()
 
 // ------------------------------------------------------------ installing
 
+void TCustomInstallFile::SetState(TInstallFileState value)
+{
+    switch (value) {
+    case ifsCompress: CompressFile(); break;
+    case ifsInstall: InstallChildren(); break;
+    case ifsCopying: CopyFile(); break;
+    default: break;
+    }
+    State = ifsNone;
+}
+
 std::string TCustomInstallFile::DestinationPath()
 {
     return AddBackSlash(DestinationDirectory()) + DestName;

@@ -152,15 +152,19 @@ TEST_F(InstallRunTest, InstallsRegistersAndListsEveryFile)
 {
     auto* lib = AddFile("shared.dll", "library");
     lib->UpdateDLLCounter = true;
+    std::vector<Integer> percents;
+    lib->OnStatus = [&percents](TObject*, Integer filePercent, Integer) { percents.push_back(filePercent); };
     AddFile("types.tlb", "type library");
     auto* help = AddFile("guide.hlp", "help");
-    AddFile("empty.txt", "");
+    auto* empty = AddFile("empty.txt", "");
     Build();
     // A count that exists is incremented.
     WriteRegInteger(HKEY_LOCAL_MACHINE, SharedKey, Dest("shared.dll"), 5);
     Install->InstallTree();
     EXPECT_EQ(ReadWin(Dest("shared.dll")), "library");
     EXPECT_EQ(ReadWin(Dest("empty.txt")), "");
+    ASSERT_FALSE(percents.empty());
+    EXPECT_EQ(percents.back(), 100);
     EXPECT_EQ(ReadRegInteger(HKEY_LOCAL_MACHINE, SharedKey, Dest("shared.dll"), -1), 6);
     // A type library is a system-wide ActiveX file: the system folder, counted.
     const std::string tlb = GetSystemDir() + "\\types.tlb";
@@ -185,6 +189,11 @@ TEST_F(InstallRunTest, InstallsRegistersAndListsEveryFile)
     Install->Processed = false;
     Dir->Processed = false;
     Install->InstallTree();
+    // Setting the state to install runs one file's step.
+    TTempWindowsRoot::WriteFile(Dest("empty.txt"), "changed");
+    empty->SetState(ifsInstall);
+    EXPECT_EQ(ReadWin(Dest("empty.txt")), "");
+    EXPECT_EQ(empty->State, ifsNone);
     EXPECT_EQ(ReadWin(Dest("shared.dll")), "newer local copy");
     EXPECT_EQ(ReadRegInteger(HKEY_LOCAL_MACHINE, SharedKey, Dest("shared.dll"), -1), 7);
     EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Microsoft\\Windows\\Help", "GUIDE.HLP", ""),
