@@ -177,9 +177,15 @@ private:
         SetupExe = ReadWin("C:\\BUILD\\setup.exe");
         ::unsetenv("ORVEX_WINDOWS_ROOT");
         if (BuildExit == 0 && !SetupExe.empty()) {
+            // Builds of earlier programs go.
+            const fs::path host(ORVEX_SETUP_HOST);
+            const std::string prefix = host.filename().string() + ".dist-";
+            std::error_code ec;
+            for (const auto& entry : fs::directory_iterator(host.parent_path(), ec))
+                if (entry.path().filename().string().rfind(prefix, 0) == 0)
+                    fs::remove(entry.path(), ec);
             const std::string temp = cached + "." + std::to_string(::getpid());
             std::ofstream(temp, std::ios::binary) << SetupExe;
-            std::error_code ec;
             fs::rename(temp, cached, ec);
         }
     }
