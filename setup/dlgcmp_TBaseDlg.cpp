@@ -1,6 +1,7 @@
 #include "setup/dlgcmp_TBaseDlg.h"
 
 #include "installer/cmp_TInstall.h"
+#include "installer/cmp_TNetInstallLocation.h"
 #include "installer/exceptions_Dorvane.h"
 #include "setup/cmp_Rotate3DLabel.h"
 #include "setup/dlgcmp_TBaseContainer.h"
@@ -12,7 +13,6 @@ namespace orvex {
 namespace {
 
 std::vector<TBaseDorvaneForm*> GDorvaneForms;
-std::function<void()> GDownloadStopHook;
 std::function<TPicture*()> GDefaultThemePictureHook;
 
 std::unique_ptr<TFormRegistry> GBIFList;
@@ -204,13 +204,7 @@ bool ConfirmUserAbort()
 void StopArchiveAndDownloads()
 {
     MainDrvnCompress()->Abort = true;
-    if (GDownloadStopHook)
-        GDownloadStopHook();
-}
-
-void SetDownloadStopHook(std::function<void()> hook)
-{
-    GDownloadStopHook = std::move(hook);
+    SetDownloadCancel(true);
 }
 
 void SetDefaultThemePictureHook(std::function<TPicture*()> hook)

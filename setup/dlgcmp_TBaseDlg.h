@@ -163,9 +163,7 @@ public:
 bool ConfirmUserAbort();
 
 // Stops what a progress window's Cancel stops: the archive and downloads.
-// A download stops through the hook set here (the network location's).
 void StopArchiveAndDownloads();
-void SetDownloadStopHook(std::function<void()> hook);
 
 // The install component's default picture for pages; nil while it offers
 // none (a hook the install component sets).

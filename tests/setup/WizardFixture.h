@@ -40,6 +40,8 @@ public:
         Order = 10;
         AddText("lblWelcome", "Welcome to the setup program.", 8, 40);
     }
+    static inline int Left = 0; // times the page was left by a tab
+    void LeavePage() override { ++Left; }
 };
 
 class TSkippedPage : public TStockInstallPage {
@@ -114,10 +116,12 @@ class WizardFixture : public ::testing::Test {
 public:
     void SetUp() override
     {
-        Headless()->Reset();
+        if (THeadlessBackend* headless = Headless())
+            headless->Reset();
         MainDrvnCompress()->Abort = false;
         TSkippedPage::Skip = true;
         TReadyPage::Skip = false;
+        TWelcomePage::Left = 0;
         TWizardTestFile::AfterStep = nullptr;
         RegisterWizardForms();
         BIFList().Add(FormClassOf<TWelcomePage>("TWelcomePage"), nullptr);
@@ -174,7 +178,8 @@ public:
     {
         delete Main;
         UnregisterWizardForms();
-        Headless()->Reset();
+        if (THeadlessBackend* headless = Headless())
+            headless->Reset();
         MainDrvnCompress()->Abort = false;
     }
 

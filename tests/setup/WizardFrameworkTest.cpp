@@ -1,5 +1,6 @@
 #include "tests/setup/WizardFixture.h"
 
+#include "installer/cmp_TNetInstallLocation.h"
 #include "installer/cmp_TTranslator.h"
 #include "setup/ordlg_CopyFile.h"
 #include "setup/ordlg_Reboot.h"
@@ -62,6 +63,15 @@ TEST_F(WizardFrameworkTest, NextFinishesWhenEveryLaterPageSkipsAndNeverGoesBack)
     InstallBroadcast(Install, bmBeforeInstall, nullptr);
     EXPECT_EQ(Visited, (Strings{"TWelcomePage", "TLicenseForm"}));
     EXPECT_EQ(Headless()->PendingSteps(), 0);
+}
+
+TEST_F(WizardFrameworkTest, ChoosingATabByHandLeavesThePageAndPassesOverSkippedOnes)
+{
+    Headless()->Click("PageControl:2"); // the skipped page's tab
+    Press("btnNext"); // on the ready page: done
+    InstallBroadcast(Install, bmBeforeInstall, nullptr);
+    EXPECT_EQ(Visited, (Strings{"TReadyPage"}));
+    EXPECT_EQ(TWelcomePage::Left, 1);
 }
 
 TEST_F(WizardFrameworkTest, PagesFollowTheirOrderAndTheDialogsOrder)
@@ -188,6 +198,8 @@ TEST_F(WizardFrameworkTest, ADownloadShowsTheTransferPictureAndAFileStatusHidesI
     // Cancel stops the archive (the run's next step ends as a cancel).
     window->btnCancel->Click();
     EXPECT_TRUE(MainDrvnCompress()->Abort);
+    EXPECT_TRUE(DownloadCancelled());
+    SetDownloadCancel(false);
     InstallBroadcast(Install, bmEndCopy, nullptr);
 }
 
