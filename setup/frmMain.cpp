@@ -100,6 +100,9 @@ TMainForm::TMainForm(TComponent* owner) : TForm(owner)
     ProductLabel->SetParent(Backdrop);
     ProductLabel->Font()->SetName("Arial");
     ProductLabel->Font()->SetStyle(fsBold);
+    ProductLabel->Font()->SetSize(24);
+    ProductLabel->Font()->SetColor(clWhite);
+    ProductLabel->SetAlignment(taCenter);
     ProductLabel->SetHeight(65);
     ProductLabel->SetAlign(alTop);
 
