@@ -18,7 +18,12 @@
 #include "installer/routines_API.h"
 #include "platform/FileIO.h"
 #include "platform/WinPaths.h"
+#include "setup/DemoDelphiVer.h"
+#include "setup/DemoGoodInstall.h"
+#include "setup/DemoInstallCheck.h"
+#include "setup/DemoWelcomeDlg.h"
 #include "setup/SetupMachine.h"
+#include "setup/ordlg_SelectDestination.h"
 #include "setup/VCLInstall.h"
 #include "setup/dlgcmp_TBaseContainer.h"
 #include "setup/frmMain.h"
@@ -165,6 +170,18 @@ int main(int argc, char** argv)
         Application->SetTitle(SetupProductName);
         TMainForm* mainForm = nullptr;
         Application->CreateForm(mainForm);
+        // The program's own pages are created once at start-up as well (the
+        // wizard shows instances of its own).
+        TBeforeInstallDialog1* environments = nullptr;
+        TWelcomeForm* welcome = nullptr;
+        TConfirmInstall* confirm = nullptr;
+        TSelectDestinationForm* destination = nullptr;
+        TAfterGoodInstallDlg* complete = nullptr;
+        Application->CreateForm(environments);
+        Application->CreateForm(welcome);
+        Application->CreateForm(confirm);
+        Application->CreateForm(destination);
+        Application->CreateForm(complete);
         bool build = false;
         for (const std::string& arg : options.InstallArguments)
             build = build || (arg.size() >= 2 && (arg[0] == '-' || arg[0] == '*') && (arg[1] == 'b' || arg[1] == 'B'));

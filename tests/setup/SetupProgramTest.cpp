@@ -302,5 +302,18 @@ TEST_F(SetupProgramTest, DistributionSourcesAreOutputsOrPlaceholders)
         EXPECT_TRUE(WinFileExists(entry.File->SourcePath())) << entry.File->SourcePath();
 }
 
+TEST_F(SetupProgramTest, AScriptRefusesWhatItCannotPlay)
+{
+    EXPECT_THROW(QueueSetupScript("press F1\n", nullptr), EHeadlessScript);
+    EmulateDevelopmentEnvironment(vpDelphi5);
+    CreateMain();
+    // A step for another page than the one shown ends the wizard's loop.
+    QueueSetupScript("# the licence comes second\nclick TLicenseForm.btnNext\n", nullptr);
+    EXPECT_THROW(Main->dmBeforeInstall1->ShowPages(), EHeadlessScript);
+    Headless()->Reset();
+    QueueSetupScript("click TWelcomeForm.btnPrevious\n", nullptr);
+    EXPECT_THROW(Main->dmBeforeInstall1->ShowPages(), EHeadlessScript);
+}
+
 } // namespace
 } // namespace orvex
