@@ -1,7 +1,9 @@
 #include "setup/frmMain.h"
 
 #include "host/SysUtils.h"
+#include "installer/cmp_TInstallRegistry.h"
 #include "installer/cmp_TPathSpecifier.h"
+#include "installer/cmp_TUninstallEXE.h"
 #include "installer/routines_Registry.h"
 #include "installer/routines_Strings.h"
 #include "setup/DemoDelphiVer.h"
@@ -16,6 +18,8 @@ namespace {
 
 TMainForm* GMainForm = nullptr;
 std::string GSourceRoot = "S:";
+std::vector<std::string> GCommandLine;
+std::function<void(TMainForm*)> GBeforeLoaded;
 
 // The directories of the environments, by TVCLProduct index.
 const char* const ProductDirectoryNames[VCLProductCount] = {"Delphi3", "Delphi4", "Delphi5",
@@ -72,6 +76,16 @@ std::string TMainForm::SourceRoot()
     return GSourceRoot;
 }
 
+void TMainForm::SetInstallCommandLine(std::vector<std::string> arguments)
+{
+    GCommandLine = std::move(arguments);
+}
+
+void TMainForm::SetBeforeLoaded(std::function<void(TMainForm*)> action)
+{
+    GBeforeLoaded = std::move(action);
+}
+
 void RegisterSetupPages()
 {
     BIFList().Add(FormClassOf<TWelcomeForm>("TWelcomeForm"), nullptr);
@@ -121,6 +135,18 @@ TMainForm::TMainForm(TComponent* owner) : TForm(owner)
     Install1->SetDestDir("\\Orvex");
     ProductLabel->SetCaption(SetupProductName);
     SaveInstallLog();
+    // The definition is complete: the install component reads its command
+    // line now, as at the end of loading the form.
+    try {
+        if (GBeforeLoaded)
+            GBeforeLoaded(this);
+        Install1->EndLoading();
+    } catch (...) {
+        delete FPackageInstaller;
+        FPackageInstaller = nullptr;
+        GMainForm = nullptr;
+        throw;
+    }
 }
 
 TMainForm::~TMainForm()
@@ -148,12 +174,12 @@ TCustomInstallFile* TMainForm::AddFile(TInstallDirectory* directory, const std::
 {
     auto* file = new TInstallFile(this);
     file->SetName(InstallFileComponentName(this, fileName));
-    file->FileName = fileName;
     std::string folder = directory->Name();
     if (folder.starts_with("dir"))
         folder = folder.substr(3);
-    file->IncludeFromDir = GSourceRoot + "\\" + folder;
     file->SetContainer(directory);
+    file->SetIncludeFromDir(GSourceRoot + "\\" + folder);
+    file->SetFileName(fileName);
     return file;
 }
 
@@ -169,15 +195,27 @@ void TMainForm::BuildDefinition()
 
     Install1 = new TInstall(this);
     Install1->SetName("Install1");
+    Install1->BeginLoading();
+    Install1->CommandLine = GCommandLine;
+    Install1->SetUseLoadingProgram(true);
     Install1->Reboot = false;
+    Install1->SetHideMainForm(false);
+    Install1->BuildInfo.OCXName = "drvnsetup";
+    Install1->OnAfterInitialized = [this](TObject* sender) { Install1AfterInitialized(sender); };
+    Install1->OnBeforeNotifyGoodInstall = [this](TObject* sender) { Install1BeforeNotifyGoodInstall(sender); };
 
     dirUninstall = AddDirectory("dirUninstall", Install1, "\\Uninstall");
+    UninstallEXE = new TUninstallEXE(this);
+    UninstallEXE->SetName(InstallFileComponentName(this, "uninstall.exe"));
+    UninstallEXE->SetContainer(dirUninstall);
+    UninstallEXE->SetIncludeFromDir(GSourceRoot + "\\Uninstall");
+    UninstallEXE->SetFileName("uninstall.exe");
     dirVek = AddDirectory("dirVek", Install1, "");
     AddFile(dirVek, "readme.txt");
     AddFile(dirVek, "licence.txt");
     dirHelp = AddDirectory("dirHelp", dirVek, "\\Help");
-    AddFile(dirHelp, "orvex.hlp");
-    AddFile(dirHelp, "orvex.cnt");
+    AddFile(dirHelp, "orvex.hlp")->RegisterAsHelp = true;
+    AddFile(dirHelp, "orvex.cnt")->RegisterAsHelp = true;
     for (int i : {vpDelphi3, vpDelphi4, vpDelphi5, vpDelphi6, vpDelphi7, vpBuilder6}) {
         const std::string name = ProductDirectoryNames[i];
         dirProducts[static_cast<std::size_t>(i)] = AddDirectory("dir" + name, dirVek, "\\" + name);
@@ -246,6 +284,19 @@ void TMainForm::BuildDefinition()
     ChangeDiskDlg = dialog(new TChangeDiskDlg(this), "ChangeDiskDlg", dmChangeDisk1);
     CopyFileDlg = dialog(new TCopyFileDlg(this), "CopyFileDlg", dmDuringCopyFiles1);
     InstallStatusDlg = dialog(new TInstallStatusDlg(this), "InstallStatusDlg", nullptr);
+
+    // The product's key: its version and where it was installed.
+    InstallRegistry = new TInstallRegistry(this);
+    InstallRegistry->SetName("InstallRegistry");
+    InstallRegistry->SetContainer(Install1);
+    InstallRegistry->SetKey(SetupRegistryKey);
+    InstallRegistry->SetKeySpecifierType(ksAbsolute);
+    TRegistryEntry* version = InstallRegistry->Entries()->Add();
+    version->Ident = "Ver";
+    version->SetText(SetupVersion);
+    TRegistryEntry* path = InstallRegistry->Entries()->Add();
+    path->Ident = "InstallPath";
+    path->SetPathSpecifier(dirVek->FileContainerSpecifier());
 }
 
 std::vector<TMainForm::TDefinitionFile> TMainForm::DefinitionFiles() const

@@ -23,6 +23,8 @@
 #include "setup/dlgcmp_TReboot.h"
 
 #include <array>
+#include <functional>
+#include <vector>
 #include <string>
 
 namespace orvex {
@@ -109,6 +111,13 @@ public:
     // folder (the main directory's in "Vek").
     static void SetSourceRoot(const std::string& winFolder);
     static std::string SourceRoot();
+
+    // The install component's command line (the program's arguments without
+    // its own options), and what runs once the definition is built, before
+    // the install component reads the command line (which may build the
+    // distribution at once). Set before the form is created.
+    static void SetInstallCommandLine(std::vector<std::string> arguments);
+    static void SetBeforeLoaded(std::function<void(TMainForm*)> action);
 
 private:
     TInstallDirectory* AddDirectory(const std::string& name, TInstallContainer* container,
