@@ -11,6 +11,9 @@
 //   --script=FILE         the user's steps for the headless backend
 //                         (see setup/SetupMachine.h); each page a step runs
 //                         on is printed as "page <class>"
+//
+// Exit codes: 0 a good (or reboot) end, 3 the user cancelled, 4 failed,
+// 2 a bad option.
 
 #include "host/SysUtils.h"
 #include "host/forms/Forms.h"
@@ -139,6 +142,7 @@ int main(int argc, char** argv)
     useQt = false;
 #endif
 
+    int result = 0;
     try {
         if (!options.Root.empty())
             SetWindowsRoot(options.Root);
@@ -167,6 +171,17 @@ int main(int argc, char** argv)
             });
         }
 
+        // Building needs the distribution's sources before the install
+        // component reads its command line.
+        bool build = false;
+        for (const std::string& arg : options.InstallArguments)
+            build = build || (arg.size() >= 2 && (arg[0] == '-' || arg[0] == '*') && (arg[1] == 'b' || arg[1] == 'B'));
+        TMainForm::SetInstallCommandLine(options.InstallArguments);
+        if (build)
+            TMainForm::SetBeforeLoaded([](TMainForm* form) {
+                PrepareDistributionSources(form, ORVEX_PROJECT_DIR, ORVEX_BUILD_DIR);
+            });
+
         Application->SetTitle(SetupProductName);
         TMainForm* mainForm = nullptr;
         Application->CreateForm(mainForm);
@@ -182,18 +197,25 @@ int main(int argc, char** argv)
         Application->CreateForm(confirm);
         Application->CreateForm(destination);
         Application->CreateForm(complete);
-        bool build = false;
-        for (const std::string& arg : options.InstallArguments)
-            build = build || (arg.size() >= 2 && (arg[0] == '-' || arg[0] == '*') && (arg[1] == 'b' || arg[1] == 'B'));
-        if (build)
-            PrepareDistributionSources(mainForm, ORVEX_PROJECT_DIR, ORVEX_BUILD_DIR);
-        Application->Run();
+        if (!Application->Terminated())
+            Application->Run();
+        // Headless, the messages shown go to the error output too; build mode
+        // shows nothing but its errors.
+        if (THeadlessBackend* headless = Headless()) {
+            for (const THeadlessMessage& message : headless->Messages()) {
+                std::fprintf(stderr, "orvexsetup: message: %s\n", message.Text.c_str());
+                if (build)
+                    result = 4;
+            }
+        }
+        if (mainForm->Install1->BadEndHandled())
+            result = mainForm->Install1->UserAborted ? 3 : 4;
     } catch (Exception& e) {
         std::fprintf(stderr, "orvexsetup: %s\n", e.Message().c_str());
-        return 1;
+        return 4;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "orvexsetup: %s\n", e.what());
-        return 1;
+        return 4;
     }
-    return 0;
+    return result;
 }
