@@ -20,6 +20,7 @@
 #include "host/forms/Headless.h"
 #include "installer/routines_API.h"
 #include "platform/FileIO.h"
+#include "platform/Process.h"
 #include "platform/WinPaths.h"
 #include "setup/DemoDelphiVer.h"
 #include "setup/DemoGoodInstall.h"
@@ -177,10 +178,18 @@ int main(int argc, char** argv)
         for (const std::string& arg : options.InstallArguments)
             build = build || (arg.size() >= 2 && (arg[0] == '-' || arg[0] == '*') && (arg[1] == 'b' || arg[1] == 'B'));
         TMainForm::SetInstallCommandLine(options.InstallArguments);
-        if (build)
-            TMainForm::SetBeforeLoaded([](TMainForm* form) {
+        TMainForm::SetBeforeLoaded([build](TMainForm* form) {
+            // A program outside the emulated drives is seen from drive P:,
+            // so that the files beside it (BUILD.INF, the archives) have
+            // Windows-form paths.
+            const std::string self = ProgramFileName();
+            if (NativeToWinPath(self) == self) {
+                MapDrive('P', ExtractFileDir(self));
+                form->Install1->ProgramPath = "P:\\" + ExtractFileName(self);
+            }
+            if (build)
                 PrepareDistributionSources(form, ORVEX_PROJECT_DIR, ORVEX_BUILD_DIR);
-            });
+        });
 
         Application->SetTitle(SetupProductName);
         TMainForm* mainForm = nullptr;
