@@ -327,6 +327,7 @@ void TDialogManager::UpdateProgressWindows(TObject* parameter, bool download)
             window->Translate();
             window->Show();
             FProgressWindows.push_back(window);
+            window->FreeNotification(this);
         }
     }
     for (TBaseDuringCopyForm* window : FProgressWindows) {
@@ -335,6 +336,13 @@ void TDialogManager::UpdateProgressWindows(TObject* parameter, bool download)
         else
             window->UpdateFileStatus(static_cast<TFileStatusParameter*>(parameter));
     }
+}
+
+void TDialogManager::Notification(TComponent* component, TOperation operation)
+{
+    TInstallObject::Notification(component, operation);
+    if (operation == opRemove)
+        std::erase(FProgressWindows, component);
 }
 
 void TDialogManager::CloseProgressWindows()

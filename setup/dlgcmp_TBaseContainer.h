@@ -95,6 +95,11 @@ public:
     // The page container while ShowPages runs (nil otherwise).
     TBaseFormContainer* PageContainer() const { return FPageContainer; }
 
+protected:
+    // A progress window freed by someone else (the application at its end)
+    // leaves the list of open ones.
+    void Notification(TComponent* component, TOperation operation) override;
+
 private:
     std::vector<TCustomBaseInstallDlg*> FDialogs;
     std::vector<TBaseDuringCopyForm*> FProgressWindows;

@@ -34,6 +34,16 @@ TEST_F(WizardFrameworkTest, AManagerWithoutPagesShowsNothing)
     EXPECT_EQ(CurrentDialogManager(), nullptr);
 }
 
+TEST_F(WizardFrameworkTest, AContainerWhoseEveryPageSkipsItselfIsNotShown)
+{
+    BIFList().Remove(FormClassOf<TWelcomePage>("TWelcomePage"), nullptr);
+    BIFList().Remove(FormClassOf<TReadyPage>("TReadyPage"), nullptr);
+    Licence->SetDialogManager(nullptr);
+    InstallBroadcast(Install, bmBeforeInstall, nullptr); // only the skipped page is left
+    EXPECT_TRUE(Headless()->Log().empty());
+    EXPECT_EQ(CurrentDialogManager(), nullptr);
+}
+
 TEST_F(WizardFrameworkTest, NextFinishesWhenEveryLaterPageSkipsAndNeverGoesBack)
 {
     // On the ready page, which then starts to skip itself: the pages before
