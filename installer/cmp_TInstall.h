@@ -84,6 +84,7 @@ private:
     friend void JournalRegistryChange(const TRegChange&, void*);
     void Append(const std::string& line);
     static void Play(const std::string& nativeJournal, bool undo);
+    static void PlayLine(const std::vector<std::string>& fields, bool undo, TRegistryStore* store);
     std::string FFile;      // native path of the journal
     std::string FRecordKey;
 };
@@ -187,8 +188,11 @@ public:
     virtual void ReadUnfinished(TStrings* lines);
     virtual void ClearUnfinished();
     virtual void AddWorkItem(const std::string& name, Integer kind);
-    // The run (the tree's install step of the install component).
+    // The run. Its step that installs the tree is InstallTree.
     void Install() override;
+    // The tree's install step of the install component alone: every file and
+    // container in order.
+    void InstallTree() { TFileContainer::Install(); }
     // "-r": completes the work left for the next start.
     virtual void CompleteAfterReboot();
     void ReadInfoFromArchive() override;
@@ -228,7 +232,17 @@ private:
     void DoneRunState();
     void ReadArchiveInformation();
     void WriteTrailer(const std::string& exe, const TSelfExtractTrailer& trailer);
+
+public:
+    // Writes "filelist.lst" for the install files compressed in this build,
+    // in the main archive's folder followed by the network folder.
     void WriteFileList(const std::string& mainArchive);
+    // Updates every install file whose component name an entry of a
+    // "filelist.lst" names (size, date, version); a list shorter than its
+    // count says raises "Cannot read the remote list of files: %s".
+    void ApplyFileList(const std::string& data, const std::string& name);
+
+private:
     std::string ProgramFolder() const;
     TInstallInformation* FInformation; // owned
     Twin2KExtendedInformation* FExtendedInformation; // owned

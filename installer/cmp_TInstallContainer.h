@@ -620,6 +620,11 @@ public:
     TNotifyEvent OnBeforeInstall;
     TNotifyEvent OnAfterInstall;
     TNotifyEvent OnReplacing;
+    // Progress of this file: (Sender, file percent, overall percent).
+    std::function<void(TObject* sender, Integer filePercent, Integer overallPercent)> OnStatus;
+    // Setting ifsCompress, ifsInstall or ifsCopying performs that operation
+    // (compress, install step, copy); State is ifsNone again afterwards.
+    void SetState(TInstallFileState value);
 
     // Setters that run the common validation outside loading.
     void SetFileName(const std::string& value);

@@ -224,6 +224,17 @@ bool TCustomInstallFile::SourceDeclaresSelfRegister()
 
 // ------------------------------------------------------------ installing
 
+void TCustomInstallFile::SetState(TInstallFileState value)
+{
+    switch (value) {
+    case ifsCompress: CompressFile(); break;
+    case ifsInstall: InstallChildren(); break;
+    case ifsCopying: CopyFile(); break;
+    default: break;
+    }
+    State = ifsNone;
+}
+
 std::string TCustomInstallFile::DestinationPath()
 {
     return AddBackSlash(DestinationDirectory()) + DestName;
@@ -313,7 +324,10 @@ void TCustomInstallFile::ReplaceExisting()
         std::string shortFolder = GetShortPath(destDir);
         if (shortFolder.empty())
             shortFolder = destDir;
-        WritePrivateProfileString("Rename", shortOriginal, AddBackSlash(shortFolder) + numbered, winInit);
+        if (!WritePrivateProfileString("Rename", shortOriginal, AddBackSlash(shortFolder) + numbered, winInit))
+            throw IECustomInstallFile("%s cannot register a routine in the register to move the files after the "
+                                      "computer is reboot",
+                                      {Name()});
         if (install)
             install->Reboot = true;
         return;
@@ -326,7 +340,12 @@ void TCustomInstallFile::ReplaceExisting()
     const std::string batch = WinChangeFileExt(CreateTempFileName(true), ".bat");
     if (TCustomInstall* run = RunningInstall(); run && run->Journal())
         run->Journal()->BeforeReplace(batch);
-    const std::string text = "erase " + shortOriginal + "\r\nmove " + newPath + " " + shortOriginal + "\r\n";
+    // Our volumes keep no 8.3 names, so a "short" path may hold blanks: such
+    // a path is quoted, or the command would split it.
+    const auto arg = [](const std::string& path) {
+        return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
+    };
+    const std::string text = "erase " + arg(shortOriginal) + "\r\nmove " + arg(newPath) + " " + arg(shortOriginal) + "\r\n";
     std::string nativeBatch;
     bool ok = WinPathToNative(batch, nativeBatch);
     if (ok) {

@@ -300,6 +300,35 @@ void TCustomInstall::WriteFileList(const std::string& mainArchive)
         throw IEInstall("Cannot create the file %s", {AddBackSlash(folder) + "filelist.lst"});
 }
 
+void TCustomInstall::ApplyFileList(const std::string& data, const std::string& name)
+{
+    const auto* p = reinterpret_cast<const std::uint8_t*>(data.data());
+    if (data.size() < 4)
+        throw IEInstall("Cannot read the remote list of files: %s", {name});
+    const Integer count = GetInt32(p);
+    if (count < 0 || static_cast<std::uint64_t>(count) * 80 + 4 > data.size())
+        throw IEInstall("Cannot read the remote list of files: %s", {name});
+    TInstallContainerList* list = InstallContainerList();
+    for (Integer i = 0; i < count; ++i) {
+        const std::uint8_t* e = p + 4 + 80 * static_cast<std::size_t>(i);
+        const std::string component(reinterpret_cast<const char*>(e + 16), strnlen(reinterpret_cast<const char*>(e + 16), 40));
+        const std::string version(reinterpret_cast<const char*>(e + 56), strnlen(reinterpret_cast<const char*>(e + 56), 21));
+        std::uint64_t bits = 0;
+        for (int b = 7; b >= 0; --b)
+            bits = (bits << 8) | e[8 + b];
+        double date = 0;
+        std::memcpy(&date, &bits, 8);
+        for (int j = 0; j < list->Count(); ++j)
+            if (auto* file = dynamic_cast<TCustomInstallFile*>(list->Get(j));
+                file && CompareText(file->Name(), component) == 0) {
+                file->SourceSize = GetInt32(e);
+                file->SourceDate = date;
+                file->Version = version;
+                file->InfoRead = true;
+            }
+    }
+}
+
 void TCustomInstall::BuildFromBuildInf()
 {
     try {

@@ -19,6 +19,7 @@
 #include "platform/WinPaths.h"
 
 #include <fstream>
+#include <stdexcept>
 #include <sstream>
 #include <vector>
 
@@ -41,7 +42,13 @@ std::string Unhex(const std::string& text)
 {
     std::string out;
     for (std::size_t i = 1; i + 1 < text.size(); i += 2) {
-        auto nibble = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
+        auto nibble = [](char c) {
+            if (c >= '0' && c <= '9')
+                return c - '0';
+            if (c >= 'a' && c <= 'f')
+                return c - 'a' + 10;
+            throw std::invalid_argument("not a journal field");
+        };
         out += static_cast<char>(nibble(text[i]) * 16 + nibble(text[i + 1]));
     }
     return out;
@@ -177,7 +184,18 @@ void TInstallJournal::Play(const std::string& nativeJournal, bool undo)
     }
     auto store = TRegistryStore::Default();
     for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
-        const std::vector<std::string>& f = *it;
+        try {
+            PlayLine(*it, undo, store.get());
+        } catch (const std::exception&) {
+            // A damaged line (a run killed while writing it) undoes nothing.
+        }
+    }
+    DeleteFile(nativeJournal);
+}
+
+void TInstallJournal::PlayLine(const std::vector<std::string>& f, bool undo, TRegistryStore* store)
+{
+    {
         const std::string& kind = f[0];
         if (kind == "F" && f.size() >= 3) {
             const std::string dest = NativePath(Unhex(f[1]));
@@ -185,7 +203,7 @@ void TInstallJournal::Play(const std::string& nativeJournal, bool undo)
             if (!undo) {
                 if (!backup.empty() && FileExists(backup))
                     DeleteFile(backup);
-                continue;
+                return;
             }
             if (!backup.empty() && FileExists(backup)) {
                 if (!dest.empty() && FileExists(dest))
@@ -200,7 +218,7 @@ void TInstallJournal::Play(const std::string& nativeJournal, bool undo)
             if (!undo) {
                 if (!copy.empty() && FileExists(copy))
                     DeleteFile(copy);
-                continue;
+                return;
             }
             if (!copy.empty() && FileExists(copy)) {
                 CopyNative(copy, file);
@@ -221,7 +239,6 @@ void TInstallJournal::Play(const std::string& nativeJournal, bool undo)
             }
         }
     }
-    DeleteFile(nativeJournal);
 }
 
 void TInstallJournal::Commit()

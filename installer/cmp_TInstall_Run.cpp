@@ -10,6 +10,7 @@
 #include "host/forms/Backend.h"
 #include "host/forms/Forms.h"
 #include "installer/cmp_TDrvnRegistry.h"
+#include "installer/cmp_TNetInstallLocation.h"
 #include "installer/cmp_TProgramLauncher.h"
 #include "installer/cmp_TTranslator.h"
 #include "installer/exceptions_Dorvane.h"
@@ -25,6 +26,7 @@
 #include <cctype>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 
 namespace orvex {
 
@@ -59,6 +61,8 @@ void TCustomInstall::InitRunState()
 
 void TCustomInstall::DoneRunState()
 {
+    if (!IsDesigning)
+        Application->OnException = nullptr;
     if (FJournal.Active())
         FJournal.Commit();
     if (FRunForm != nullptr && FActivated == false && FFormActivate)
@@ -228,6 +232,16 @@ void TCustomInstall::ReadArchiveInformation()
     Screen->SetCursor(crHourGlass);
     try {
         ReadInfoFromArchive();
+        // Under network distribution the list of files comes from the server.
+        if (FDistributeType != dtTraditional && NetLocation() != nullptr) {
+            const std::string local = WinChangeFileExt(CreateTempFileName(false), ".lst");
+            NetLocation()->Download("filelist.lst", local);
+            std::ifstream in(NativePath(local), std::ios::binary);
+            const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            in.close();
+            DeleteFile(NativePath(local));
+            ApplyFileList(data, local);
+        }
     } catch (...) {
         Screen->SetCursor(saved);
         PopStatusText();
@@ -278,7 +292,7 @@ void TCustomInstall::Install()
             OnAfterInitialized(this);
         InstallBroadcast(this, bmInstallStarts, nullptr);
         InstallBroadcast(this, bmBeforeInstall, nullptr);
-        TFileContainer::Install();
+        InstallTree();
         const std::vector<TCustomInstallFile*> retry = RetryRegistrations;
         RetryRegistrations.clear();
         for (TCustomInstallFile* file : retry)
@@ -301,11 +315,14 @@ void TCustomInstall::Install()
                 if (TTranslator* translator = MainTranslator())
                     WriteRegInteger(HKEY_LOCAL_MACHINE, RecordKeyPath, "Language",
                                     static_cast<Integer>(translator->TranslateIntoLanguage()));
+                // The reboot page may clear the flag (the user's "No"), and so
+                // may OnBeforeReboot.
                 InstallBroadcast(this, bmReboot, nullptr);
-                bool reboot = true;
+                bool reboot = Reboot;
                 if (OnBeforeReboot)
                     OnBeforeReboot(this, reboot);
-                if (reboot)
+                Reboot = reboot;
+                if (Reboot)
                     RestartWindows();
             }
             FRunning = false;

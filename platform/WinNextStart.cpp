@@ -405,7 +405,13 @@ std::vector<std::string> RunNextStart(int timeoutMs)
             continue;
         for (const TRegValue& value : values) {
             store->DeleteValue(root, RunOnce, value.Name);
-            const std::vector<std::string> words = SplitCommandLine(value.Data);
+            // A value that names a file as a whole is that file (its path may
+            // hold blanks); otherwise it is a command line.
+            std::vector<std::string> words;
+            if (WinFileExists(value.Data))
+                words.push_back(value.Data);
+            else
+                words = SplitCommandLine(value.Data);
             if (words.empty())
                 continue;
             done.push_back(value.Data);

@@ -27,6 +27,8 @@
 #include <sstream>
 #include <thread>
 
+#include <unistd.h>
+
 namespace orvex {
 namespace {
 
@@ -150,16 +152,42 @@ public:
     std::string Error;
 
 private:
+    // Each test runs in a process of its own under CTest: the build is kept
+    // beside the programs, named by their sizes and times, and made again only
+    // when they change (written under a temporary name, then renamed).
     TDistribution()
     {
+        SetupHost = ReadNative(ORVEX_SETUP_HOST);
+        Loader = ReadNative(ORVEX_TEST_LOADER);
+        const auto stamp = [](const char* file) {
+            return std::to_string(fs::file_size(file)) + "-" +
+                   std::to_string(fs::last_write_time(file).time_since_epoch().count());
+        };
+        const std::string cached = std::string(ORVEX_SETUP_HOST) + ".dist-" + stamp(ORVEX_SETUP_HOST) + "-" +
+                                   stamp(ORVEX_TEST_LOADER) + "-" + std::to_string(std::hash<std::string>()(SetupDef()));
+        if (fs::exists(cached)) {
+            BuildExit = 0;
+            SetupExe = ReadNative(cached);
+            return;
+        }
         TTempWindowsRoot root;
         ::setenv("ORVEX_WINDOWS_ROOT", root.Path().c_str(), 1);
         PrepareBuildMachine();
         BuildExit = RunProgram(NativePath("C:\\DEV\\setuphost.exe"), {"-b"});
         SetupExe = ReadWin("C:\\BUILD\\setup.exe");
-        SetupHost = ReadNative(ORVEX_SETUP_HOST);
-        Loader = ReadNative(ORVEX_TEST_LOADER);
         ::unsetenv("ORVEX_WINDOWS_ROOT");
+        if (BuildExit == 0 && !SetupExe.empty()) {
+            // Builds of earlier programs go.
+            const fs::path host(ORVEX_SETUP_HOST);
+            const std::string prefix = host.filename().string() + ".dist-";
+            std::error_code ec;
+            for (const auto& entry : fs::directory_iterator(host.parent_path(), ec))
+                if (entry.path().filename().string().rfind(prefix, 0) == 0)
+                    fs::remove(entry.path(), ec);
+            const std::string temp = cached + "." + std::to_string(::getpid());
+            std::ofstream(temp, std::ios::binary) << SetupExe;
+            fs::rename(temp, cached, ec);
+        }
     }
 
 public:
@@ -485,7 +513,7 @@ TEST_F(InstallEndToEndTest, TransferToRemovableDisks)
         for (const auto& entry : fs::directory_iterator(disks + "/disk" + std::to_string(d))) {
             used += static_cast<std::int64_t>(entry.file_size());
             if (entry.path().filename().string().rfind("files.", 0) == 0)
-                fs::copy_file(entry.path(), NativePath("C:\\PARTS\\") + entry.path().filename().string());
+                fs::copy_file(entry.path(), NativePath("C:\\PARTS") + "/" + entry.path().filename().string());
         }
         EXPECT_LE(used, capacity);
     }
