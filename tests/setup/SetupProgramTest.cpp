@@ -6,7 +6,9 @@
 #include "installer/exceptions_Dorvane.h"
 #include "installer/routines_Registry.h"
 #include "platform/WinPaths.h"
+#include "installer/cmp_TInstallRegistry.h"
 #include "setup/DemoDelphiVer.h"
+#include "setup/DemoWelcomeDlg.h"
 #include "setup/SetupMachine.h"
 #include "setup/frmMain.h"
 #include "setup/ordlg_SelectDestination.h"
@@ -100,6 +102,17 @@ TEST_F(SetupProgramTest, TheDefinitionHoldsItsDirectoriesAndFiles)
     EXPECT_EQ(Main->dirHelp->DestinationDirectory(), programFiles + "\\Orvex\\Help");
     EXPECT_EQ(Main->dirSys->DestinationDirectory(), WinSystemConfig().SystemDir);
     EXPECT_EQ(InstallLog()->Get(0), "Commencing Installation - Orvex Database Engine");
+    // The product's registry key: its version and the main directory's path.
+    ASSERT_NE(Main->InstallRegistry, nullptr);
+    EXPECT_EQ(Main->InstallRegistry->KeyPath(), SetupRegistryKey);
+    ASSERT_EQ(Main->InstallRegistry->Entries()->Count(), 2);
+    EXPECT_EQ(Main->InstallRegistry->Entries()->Items(0)->ExpandedText(), "143");
+    EXPECT_EQ(Main->InstallRegistry->Entries()->Items(1)->ExpandedText(), programFiles + "\\Orvex");
+    // The welcome page names the product.
+    TWelcomeForm welcome(nullptr);
+    welcome.TranslateForm();
+    EXPECT_EQ(welcome.lblIntro->Caption(),
+              "This program will install a copy of the Orvex evaluation version for Delphi 5 onto your computer.");
 }
 
 TEST_F(SetupProgramTest, OnlyDelphi5WithItsFilesSkipsTheEnvironmentPage)
