@@ -134,6 +134,12 @@ TMainForm::TMainForm(TComponent* owner) : TForm(owner)
     Install1->Information()->Version = SetupVersion;
     Install1->SetDestDir("\\Orvex");
     ProductLabel->SetCaption(SetupProductName);
+    // The pages show the backdrop's gradient as their picture.
+    FTheme = std::make_unique<TPicture>();
+    FTheme->Bitmap()->SetSize(121, 313);
+    PaintGradient(*FTheme->Bitmap()->Canvas(), Rect(0, 0, 121, 313), bdUp, Backdrop->StartColor(),
+                  Backdrop->EndColor());
+    SetDefaultThemePictureHook([this] { return FTheme.get(); });
     SaveInstallLog();
     // The definition is complete: the install component reads its command
     // line now, as at the end of loading the form.
@@ -142,6 +148,7 @@ TMainForm::TMainForm(TComponent* owner) : TForm(owner)
             GBeforeLoaded(this);
         Install1->EndLoading();
     } catch (...) {
+        SetDefaultThemePictureHook(nullptr);
         delete FPackageInstaller;
         FPackageInstaller = nullptr;
         GMainForm = nullptr;
@@ -151,6 +158,7 @@ TMainForm::TMainForm(TComponent* owner) : TForm(owner)
 
 TMainForm::~TMainForm()
 {
+    SetDefaultThemePictureHook(nullptr);
     delete FPackageInstaller;
     FPackageInstaller = nullptr;
     // The components go with the form; the install tree before the form's

@@ -24,6 +24,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <vector>
 #include <string>
 
@@ -125,6 +126,8 @@ private:
     TCustomInstallFile* AddFile(TInstallDirectory* directory, const std::string& fileName);
     void BuildDefinition();
     TPackageInstaller* FPackageInstaller = nullptr;
+    // The pages' picture while the install component offers none.
+    std::unique_ptr<TPicture> FTheme;
 };
 
 // The program's main form while it exists.

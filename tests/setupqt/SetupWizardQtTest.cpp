@@ -6,6 +6,7 @@
 #include "host/forms/Backend.h"
 #include "installer/exceptions_Dorvane.h"
 #include "platform/WinPaths.h"
+#include "setup/DemoDelphiVer.h"
 #include "setup/SetupMachine.h"
 #include "setup/frmMain.h"
 #include "setup/ordlg_StockPage.h"
@@ -178,6 +179,27 @@ TEST_F(SetupProgramQtTest, TheMainFormShowsItsBackdropAndLabel)
             light += qRed(image.pixel(x, y)) > 200 ? 1 : 0;
     EXPECT_GT(light, 50);
     Main->Hide();
+}
+
+TEST_F(SetupProgramQtTest, TheEnvironmentPageShowsItsBoxes)
+{
+    EmulateDevelopmentEnvironment(vpDelphi5);
+    EmulateDevelopmentEnvironment(vpBuilder6);
+    Main = new TMainForm(nullptr);
+    Main->Install1->RunAutomatic = false;
+    TBeforeInstallDialog1 page(nullptr);
+    page.Show();
+    Application->ProcessMessages();
+    const QImage image = Shot(&page, "setup-TBeforeInstallDialog1.png");
+    ASSERT_EQ(image.size(), QSize(page.ClientWidth(), page.ClientHeight()));
+    for (int i = 0; i < VCLProductCount; ++i) {
+        TCheckBox* box = page.cbProducts[static_cast<std::size_t>(i)];
+        QWidget* widget = QtWidgetOf(box);
+        ASSERT_NE(widget, nullptr);
+        EXPECT_EQ(widget->geometry(), QRect(box->Left(), box->Top(), box->Width(), box->Height()));
+        EXPECT_EQ(widget->isEnabled(), box->Enabled()) << i;
+    }
+    page.Hide();
 }
 
 // The whole run over a distribution that orvexsetup builds: every page of the
