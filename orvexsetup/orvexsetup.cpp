@@ -150,11 +150,6 @@ int main(int argc, char** argv)
         PrepareMachineFolders();
         for (const std::string& name : options.Environments)
             EmulateDevelopmentEnvironment(EnvironmentIndex(name));
-        std::string sources = options.Sources;
-        if (sources.empty())
-            sources = std::string(ORVEX_BUILD_DIR) + "/orvexsetup/distribution";
-        ForceDirectories(sources);
-        MapDrive('S', sources);
 
         // Start-up: the registries with the stock pages and the program's own,
         // the setup log noting the temporary folder.
@@ -177,6 +172,13 @@ int main(int argc, char** argv)
         bool build = false;
         for (const std::string& arg : options.InstallArguments)
             build = build || (arg.size() >= 2 && (arg[0] == '-' || arg[0] == '*') && (arg[1] == 'b' || arg[1] == 'B'));
+        if (build) {
+            std::string sources = options.Sources;
+            if (sources.empty())
+                sources = std::string(ORVEX_BUILD_DIR) + "/orvexsetup/distribution";
+            ForceDirectories(sources);
+            MapDrive('S', sources);
+        }
         TMainForm::SetInstallCommandLine(options.InstallArguments);
         TMainForm::SetBeforeLoaded([build](TMainForm* form) {
             // A program outside the emulated drives is seen from drive P:,
