@@ -357,6 +357,10 @@ const Variant& TExprEvaluator::EvaluateNode(TExprEvaluatorNode* Node)
         Node->SetNodeResultToData();
         return Expr->Data();
     }
+    if (Expr->Kind() == enkField && !Node->Left() && !Node->Right()) {
+        Node->SetNodeResult(FieldValue(Node));
+        return Node->NodeResult();
+    }
     const Variant& Left = Node->Left() ? EvaluateNode(Node->Left()) : Unknown;
     const Variant& Right = Node->Right() ? EvaluateNode(Node->Right()) : Unknown;
     Variant Result;
