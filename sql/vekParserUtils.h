@@ -148,6 +148,10 @@ public:
     // Clears the stacks and copies each of Source's (tokens into this
     // pre-parser's own tokens, sections kept).
     void AssignStacks(const TVekPreParser* Source);
+    // Becomes what pre-parsing Source's text in Source's modes gives: the
+    // text, modes, statement type and unparsed rest, and the stacks as
+    // copies of Source's tokens.
+    void AssignPreParse(const TVekPreParser* Source);
     // Cuts each stack to the count of Other's matching stack.
     void TrimStacks(const TVekPreParser* Other);
     // Frees the stacks (the tokens stay owned until destruction).

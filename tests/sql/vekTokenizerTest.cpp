@@ -285,6 +285,34 @@ TEST(PreParser, CopiesAndTrims)
     EXPECT_THROW(Pre.TrimStacks(&Other), EAssertionFailed);
 }
 
+// A copied pre-parse is what pre-parsing the same text gives.
+TEST(PreParser, CopiedPreParseEqualsAFreshOne)
+{
+    const std::string Text = "UPDATE t SET c = 'x' -- y\n WHERE a IN (:p, 2) }";
+    TVekPreParser Read;
+    Read.SetParseSingleStack(true);
+    Read.SetText(Text);
+    Read.PreParseTokens();
+    TVekPreParser Copied;
+    Copied.AssignPreParse(&Read);
+    EXPECT_EQ(Copied.Text(), Read.Text());
+    EXPECT_TRUE(Copied.ParseSingleStack());
+    EXPECT_EQ(Copied.SQLStatementType(), vsSQLUpdate);
+    EXPECT_EQ(Copied.UnparsedText(), Read.UnparsedText());
+    ASSERT_EQ(Copied.GetSingleStackCount(), Read.GetSingleStackCount());
+    for (int I = 0; I < Read.GetSingleStackCount(); ++I) {
+        const TParserToken* A = Read.GetSingleStack()->PeekAt(I);
+        const TParserToken* B = Copied.GetSingleStack()->PeekAt(I);
+        EXPECT_NE(A, B);
+        EXPECT_EQ(B->Token(), A->Token());
+        EXPECT_EQ(B->Text(), A->Text());
+        EXPECT_EQ(B->RawTokenText(), A->RawTokenText());
+        EXPECT_EQ(B->LineNo(), A->LineNo());
+        EXPECT_EQ(B->LineOffset(), A->LineOffset());
+        EXPECT_EQ(B->CustomOrdinal(), A->CustomOrdinal());
+    }
+}
+
 TEST(BaseParser, FirstErrorWithPosition)
 {
     TVekPreParser Pre;
