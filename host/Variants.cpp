@@ -472,8 +472,11 @@ Variant Variant::FromInt64(std::int64_t x)
     return Variant(static_cast<double>(x));
 }
 
+// A value of the asked type is read as it stands (no converted copy).
 int Variant::AsInteger() const
 {
+    if (FType == varInteger)
+        return FInt;
     return VarAsType(*this, varInteger).FInt;
 }
 
@@ -489,6 +492,8 @@ std::uint8_t Variant::AsByte() const
 
 double Variant::AsDouble() const
 {
+    if (FType == varDouble)
+        return FDouble;
     return VarAsType(*this, varDouble).FDouble;
 }
 
@@ -499,11 +504,15 @@ Currency Variant::AsCurrency() const
 
 TDateTime Variant::AsDateTime() const
 {
+    if (FType == varDate)
+        return FDouble;
     return VarAsType(*this, varDate).FDouble;
 }
 
 bool Variant::AsBoolean() const
 {
+    if (FType == varBoolean)
+        return FBool;
     return VarAsType(*this, varBoolean).FBool;
 }
 

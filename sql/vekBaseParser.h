@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace orvex {
 
@@ -65,7 +66,7 @@ public:
     TVekSQLToken GetSQLToken(std::string& Text);
     // Reads one token; when its text is Word (ignoring case) appends a blank
     // and it to Text and answers true, else restores the state.
-    bool NextTokenIs(const std::string& Word, std::string& Text);
+    bool NextTokenIs(std::string_view Word, std::string& Text);
     bool IsAggFunc(std::string& Text);
     bool IsDataType(std::string& Text);
     bool IsStrFunc(std::string& Text);

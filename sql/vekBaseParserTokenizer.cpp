@@ -2,7 +2,8 @@
 
 #include "sql/vekBaseParser.h"
 
-#include <cstring>
+#include <cstdint>
+#include <string_view>
 
 namespace orvex {
 
@@ -61,15 +62,169 @@ constexpr TKeyword CSimpleKeywords4[] = {
     {"TYPE", vstType}, {"TO", vstTo}, {"TEMPORARY", vstTemporary},
 };
 
-template <std::size_t N>
-bool FindKeyword(const TKeyword (&List)[N], const std::string& Word, TVekSQLToken& Token)
+// The names the mappers know, with their ordinals.
+template <typename T>
+struct TMappedName {
+    const char* Word;
+    T Ordinal;
+};
+
+constexpr TMappedName<TVekSQLAggFunc> CAggFuncNames[] = {
+    {"COUNT", vafCount}, {"AVG", vafAvg}, {"SUM", vafSum}, {"MAX", vafMax}, {"MIN", vafMin},
+};
+
+// "DOUBLE" names a type only when "PRECISION" follows (see GetDataType).
+constexpr TMappedName<TFieldType> CDataTypeNames[] = {
+    {"CHARACTER", ftString}, {"CHAR", ftString}, {"VARCHAR", ftString},
+    {"NUMERIC", ftFloat}, {"DECIMAL", ftFloat}, {"DEC", ftFloat},
+    {"INTEGER", ftInteger}, {"INT", ftInteger}, {"SMALLINT", ftSmallint},
+    {"FLOAT", ftFloat}, {"REAL", ftFloat}, {"DOUBLE PRECISION", ftFloat},
+    {"DATE", ftDate}, {"TIME", ftTime}, {"TIMESTAMP", ftDateTime},
+};
+
+constexpr TMappedName<TVekSQLStrFunc> CStrFuncNames[] = {
+    {"UPPER", vsfUpper}, {"LOWER", vsfLower}, {"SUBSTRING", vsfSubstring}, {"TRIM", vsfTrim},
+};
+
+char AsciiUpper(char C) { return C >= 'a' && C <= 'z' ? static_cast<char>(C - 'a' + 'A') : C; }
+
+// SameText without building a string of Name.
+bool SameWord(const std::string& Word, std::string_view Name)
 {
-    for (const TKeyword& K : List)
-        if (SameText(Word, K.Word)) {
-            Token = K.Token;
-            return true;
+    if (Word.size() != Name.size())
+        return false;
+    for (std::size_t I = 0; I < Name.size(); ++I)
+        if (AsciiUpper(Word[I]) != AsciiUpper(Name[I]))
+            return false;
+    return true;
+}
+
+template <typename T, std::size_t N>
+T FindMappedName(const TMappedName<T> (&Names)[N], const std::string& Word, T Unknown)
+{
+    for (const TMappedName<T>& Name : Names)
+        if (SameWord(Word, Name.Word))
+            return Name.Ordinal;
+    return Unknown;
+}
+
+// What GetSQLToken makes of a word, looked up once per word.
+//
+// A word may have a rule that needs the word after it (GROUP BY, IS NULL
+// ...) and a class it falls back to when that word does not follow. The
+// table is filled in the order GetSQLToken classifies words, and the first
+// classification of a word wins, as in a chain of comparisons.
+enum class TWordRule : std::uint8_t {
+    None, Distinct, Is, GroupBy, ForUpdate, OrderBy, Not, PrimaryKey,
+};
+enum class TWordClass : std::uint8_t { None, Keyword, AggFunc, DataType, StrFunc };
+
+struct TWordInfo {
+    TWordRule Rule = TWordRule::None;
+    TWordClass Class = TWordClass::None;
+    TVekSQLToken Token = vstUnknown; // of a keyword
+};
+
+// The words as an open-addressed hash table over their upper-case ASCII
+// spelling: comparing ignores ASCII case only, as SameText does.
+class TWordTable {
+public:
+    TWordTable()
+    {
+        AddRule("DISTINCT", TWordRule::Distinct);
+        AddKeywords(CSimpleKeywords1);
+        AddRule("IS", TWordRule::Is);
+        AddRule("GROUP", TWordRule::GroupBy);
+        AddRule("FOR", TWordRule::ForUpdate);
+        AddRule("ORDER", TWordRule::OrderBy);
+        AddKeywords(CSimpleKeywords2);
+        AddRule("NOT", TWordRule::Not);
+        AddKeywords(CSimpleKeywords3);
+        AddRule("PRIMARY", TWordRule::PrimaryKey);
+        AddKeywords(CSimpleKeywords4);
+        AddNames(CAggFuncNames, TWordClass::AggFunc);
+        AddNames(CDataTypeNames, TWordClass::DataType);
+        AddNames(CStrFuncNames, TWordClass::StrFunc);
+    }
+
+    // The word's entry; nullptr for a word that is none of these.
+    const TWordInfo* Find(const std::string& Word) const
+    {
+        if (Word.empty() || Word.size() > MaxWordLength)
+            return nullptr;
+        char Upper[MaxWordLength];
+        for (std::size_t I = 0; I < Word.size(); ++I)
+            Upper[I] = AsciiUpper(Word[I]);
+        const std::string_view Key(Upper, Word.size());
+        for (std::size_t Slot = Hash(Key);; Slot = (Slot + 1) % SlotCount) {
+            const TSlot& S = FSlots[Slot];
+            if (S.Word.empty())
+                return nullptr;
+            if (S.Word == Key)
+                return &S.Info;
         }
-    return false;
+    }
+
+private:
+    static constexpr std::size_t MaxWordLength = 24;
+    static constexpr std::size_t SlotCount = 512; // well over twice the words
+    struct TSlot {
+        std::string_view Word; // upper case; empty for a free slot
+        TWordInfo Info;
+    };
+
+    static std::size_t Hash(std::string_view Key)
+    {
+        std::uint32_t H = 2166136261u; // FNV-1a
+        for (const char C : Key)
+            H = (H ^ static_cast<unsigned char>(C)) * 16777619u;
+        return H % SlotCount;
+    }
+
+    // The entry of Word (written in upper case), made when missing.
+    TWordInfo& Entry(std::string_view Word)
+    {
+        ORVEX_ASSERT(Word.size() <= MaxWordLength, "Keyword too long for the word table");
+        std::size_t Slot = Hash(Word);
+        while (!FSlots[Slot].Word.empty() && FSlots[Slot].Word != Word)
+            Slot = (Slot + 1) % SlotCount;
+        FSlots[Slot].Word = Word;
+        return FSlots[Slot].Info;
+    }
+    void AddRule(const char* Word, TWordRule Rule)
+    {
+        TWordInfo& Info = Entry(Word);
+        if (Info.Rule == TWordRule::None && Info.Class == TWordClass::None)
+            Info.Rule = Rule;
+    }
+    void AddClass(const char* Word, TWordClass Class, TVekSQLToken Token)
+    {
+        TWordInfo& Info = Entry(Word);
+        if (Info.Class == TWordClass::None) {
+            Info.Class = Class;
+            Info.Token = Token;
+        }
+    }
+    template <std::size_t N>
+    void AddKeywords(const TKeyword (&List)[N])
+    {
+        for (const TKeyword& K : List)
+            AddClass(K.Word, TWordClass::Keyword, K.Token);
+    }
+    template <typename T, std::size_t N>
+    void AddNames(const TMappedName<T> (&Names)[N], TWordClass Class)
+    {
+        for (const TMappedName<T>& Name : Names)
+            AddClass(Name.Word, Class, vstUnknown);
+    }
+
+    TSlot FSlots[SlotCount];
+};
+
+const TWordTable& Words()
+{
+    static const TWordTable Table;
+    return Table;
 }
 
 } // namespace
@@ -86,17 +241,7 @@ int TBaseMapper::IsMemberToken(const std::string& Word, const std::string& NextW
 
 TVekSQLAggFunc TAggFuncMapper::GetAggFuncType(const std::string& Word) const
 {
-    if (SameText(Word, "COUNT"))
-        return vafCount;
-    if (SameText(Word, "AVG"))
-        return vafAvg;
-    if (SameText(Word, "SUM"))
-        return vafSum;
-    if (SameText(Word, "MAX"))
-        return vafMax;
-    if (SameText(Word, "MIN"))
-        return vafMin;
-    return vafUnknown;
+    return FindMappedName(CAggFuncNames, Word, vafUnknown);
 }
 
 int TAggFuncMapper::GetCustomOrdinal(const std::string& Word, const std::string&)
@@ -106,29 +251,11 @@ int TAggFuncMapper::GetCustomOrdinal(const std::string& Word, const std::string&
 
 TFieldType TDataTypeMapper::GetDataType(const std::string& Word, const std::string& NextWord)
 {
-    if (SameText(Word, "CHARACTER") || SameText(Word, "CHAR") || SameText(Word, "VARCHAR"))
-        return ftString;
-    if (SameText(Word, "NUMERIC") || SameText(Word, "DECIMAL") || SameText(Word, "DEC"))
-        return ftFloat;
-    if (SameText(Word, "INTEGER") || SameText(Word, "INT"))
-        return ftInteger;
-    if (SameText(Word, "SMALLINT"))
-        return ftSmallint;
-    if (SameText(Word, "FLOAT") || SameText(Word, "REAL"))
-        return ftFloat;
-    if (SameText(Word, "DOUBLE") && SameText(NextWord, "PRECISION")) {
+    if (SameWord(Word, "DOUBLE") && SameWord(NextWord, "PRECISION")) {
         FWordCount = 2;
         return ftFloat;
     }
-    if (SameText(Word, "DOUBLE PRECISION"))
-        return ftFloat;
-    if (SameText(Word, "DATE"))
-        return ftDate;
-    if (SameText(Word, "TIME"))
-        return ftTime;
-    if (SameText(Word, "TIMESTAMP"))
-        return ftDateTime;
-    return ftUnknown;
+    return FindMappedName(CDataTypeNames, Word, ftUnknown);
 }
 
 int TDataTypeMapper::GetCustomOrdinal(const std::string& Word, const std::string& NextWord)
@@ -138,15 +265,7 @@ int TDataTypeMapper::GetCustomOrdinal(const std::string& Word, const std::string
 
 TVekSQLStrFunc TStrFuncMapper::GetFuncType(const std::string& Word) const
 {
-    if (SameText(Word, "UPPER"))
-        return vsfUpper;
-    if (SameText(Word, "LOWER"))
-        return vsfLower;
-    if (SameText(Word, "SUBSTRING"))
-        return vsfSubstring;
-    if (SameText(Word, "TRIM"))
-        return vsfTrim;
-    return vsfUnknown;
+    return FindMappedName(CStrFuncNames, Word, vsfUnknown);
 }
 
 int TStrFuncMapper::GetCustomOrdinal(const std::string& Word, const std::string&)
@@ -229,7 +348,7 @@ std::string TVekTokenParser::GetUnparsedText() const
 
 TVekSQLToken TVekTokenParser::FinishWord(std::string& Text)
 {
-    Text = FText.substr(FTokenStart, FCurrChar - FTokenStart);
+    Text.assign(FText, FTokenStart, FCurrChar - FTokenStart);
     return GetSQLToken(Text);
 }
 
@@ -457,14 +576,14 @@ void TVekTokenParser::RestoreState(const TScanState& State)
     FRawTokenText.resize(State.RawSize);
 }
 
-bool TVekTokenParser::NextTokenIs(const std::string& Word, std::string& Text)
+bool TVekTokenParser::NextTokenIs(std::string_view Word, std::string& Text)
 {
     const TScanState Saved = SaveState();
     std::string Next;
     FLookingAhead = true;
     NextSQLToken(Next);
     FLookingAhead = false;
-    if (SameText(Next, Word)) {
+    if (SameWord(Next, Word)) {
         Text += ' ';
         Text += Next;
         return true;
@@ -515,12 +634,17 @@ TVekSQLToken TVekTokenParser::GetSQLToken(std::string& Text)
     if (FLookingAhead)
         return vstFieldName;
 
-    TVekSQLToken Token;
-    if (FSection == vstSelect && SameText(Text, "DISTINCT"))
-        return vstDistinct;
-    if (FindKeyword(CSimpleKeywords1, Text, Token))
-        return Token;
-    if (SameText(Text, "IS")) {
+    const TWordInfo* Word = Words().Find(Text);
+    if (!Word)
+        return vstFieldName;
+    switch (Word->Rule) {
+    case TWordRule::None:
+        break;
+    case TWordRule::Distinct:
+        if (FSection == vstSelect)
+            return vstDistinct;
+        break;
+    case TWordRule::Is: {
         if (NextTokenIs("NULL", Text))
             return vstIsNull;
         const TScanState AfterIs = SaveState();
@@ -531,15 +655,19 @@ TVekSQLToken TVekTokenParser::GetSQLToken(std::string& Text)
         Text = FText.substr(FTokenStart, FCurrChar - FTokenStart);
         return vstValue;
     }
-    if (SameText(Text, "GROUP") && NextTokenIs("BY", Text))
-        return vstGroupBy;
-    if (SameText(Text, "FOR") && NextTokenIs("UPDATE", Text))
-        return vstForUpdate;
-    if (SameText(Text, "ORDER") && NextTokenIs("BY", Text))
-        return vstOrderBy;
-    if (FindKeyword(CSimpleKeywords2, Text, Token))
-        return Token;
-    if (SameText(Text, "NOT")) {
+    case TWordRule::GroupBy:
+        if (NextTokenIs("BY", Text))
+            return vstGroupBy;
+        break;
+    case TWordRule::ForUpdate:
+        if (NextTokenIs("UPDATE", Text))
+            return vstForUpdate;
+        break;
+    case TWordRule::OrderBy:
+        if (NextTokenIs("BY", Text))
+            return vstOrderBy;
+        break;
+    case TWordRule::Not:
         if (NextTokenIs("LIKE", Text))
             return vstNotLike;
         if (NextTokenIs("BETWEEN", Text))
@@ -547,19 +675,23 @@ TVekSQLToken TVekTokenParser::GetSQLToken(std::string& Text)
         if (NextTokenIs("IN", Text))
             return vstNotIn;
         return vstNot;
+    case TWordRule::PrimaryKey:
+        if (NextTokenIs("KEY", Text))
+            return vstPrimaryKey;
+        break;
     }
-    if (FindKeyword(CSimpleKeywords3, Text, Token))
-        return Token;
-    if (SameText(Text, "PRIMARY") && NextTokenIs("KEY", Text))
-        return vstPrimaryKey;
-    if (FindKeyword(CSimpleKeywords4, Text, Token))
-        return Token;
-    if (IsAggFunc(Text))
+    switch (Word->Class) {
+    case TWordClass::Keyword:
+        return Word->Token;
+    case TWordClass::AggFunc:
         return vstAggFunc;
-    if (IsDataType(Text))
+    case TWordClass::DataType:
         return vstDataType;
-    if (IsStrFunc(Text))
+    case TWordClass::StrFunc:
         return vstStrFunc;
+    case TWordClass::None:
+        break;
+    }
     return vstFieldName;
 }
 

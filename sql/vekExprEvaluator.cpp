@@ -152,6 +152,16 @@ const Variant& TExprEvaluatorNode::NodeResult() const
     static const Variant NullValue = Variant::Null();
     if (FResetCounter && FResultStamp != *FResetCounter)
         return NullValue;
+    switch (FResultForm) {
+    case TResultForm::Data:
+        return FExprNode->Data();
+    case TResultForm::Truth:
+        FNodeResult = TruthToVar(FTruth);
+        FResultForm = TResultForm::Value;
+        break;
+    case TResultForm::Value:
+        break;
+    }
     return FNodeResult;
 }
 
@@ -234,6 +244,8 @@ bool TExprEvaluator::Evaluate()
         TExprEvaluatorNode* Field = FRoot->Left();
         return Field->DataProvider()->IsFieldNull(Field->FieldRef()->FieldNo());
     }
+    if (IsCondition(FRoot))
+        return EvaluateCondition(FRoot) == TVekTruth::True;
     const Variant& Result = EvaluateNode(FRoot);
     if (Result.IsEmpty())
         return false;
@@ -257,33 +269,101 @@ Variant TExprEvaluator::FieldValue(TExprEvaluatorNode* Node)
     return Value;
 }
 
+bool TExprEvaluator::IsCondition(const TExprEvaluatorNode* Node)
+{
+    const TVekExprNode* Expr = Node->ExprNode();
+    const TVekExprOperator Op = Expr->Operator();
+    if ((Op == veoISBLANK || Op == veoNOTBLANK) && Node->Left() && Node->Left()->FieldRef())
+        return true;
+    switch (Expr->Kind()) {
+    case enkRelOperator:
+        return true;
+    case enkLogicalOperator:
+        return Op == veoNOT || Op == veoAND || Op == veoOR;
+    case enkNonRelPredicate:
+        switch (Expr->ParserToken()->Token()) {
+        case vstLike:
+        case vstNotLike:
+        case vstIn:
+        case vstNotIn:
+            return true;
+        default:
+            return false;
+        }
+    default:
+        return false;
+    }
+}
+
+TVekTruth TExprEvaluator::EvaluateCondition(TExprEvaluatorNode* Node)
+{
+    static const Variant Unknown;
+    TVekExprNode* Expr = Node->ExprNode();
+    const TVekExprOperator Op = Expr->Operator();
+    TVekTruth Result = TVekTruth::Unknown;
+    if ((Op == veoISBLANK || Op == veoNOTBLANK) && Node->Left() && Node->Left()->FieldRef()) {
+        TExprEvaluatorNode* Field = Node->Left();
+        const bool IsNull = Field->DataProvider()->IsFieldNull(Field->FieldRef()->FieldNo());
+        Result = (Op == veoISBLANK ? IsNull : !IsNull) ? TVekTruth::True : TVekTruth::False;
+    } else if (Expr->Kind() == enkRelOperator) {
+        // Subquery operands are run by the comparison itself.
+        Result = EvaluateRelop(Node);
+    } else if (Expr->Kind() == enkLogicalOperator) {
+        // Both operands are evaluated, in order, whatever the first gives.
+        const TVekTruth Left = Node->Left() ? EvaluateOperandTruth(Node->Left()) : TVekTruth::Unknown;
+        const TVekTruth Right = Node->Right() ? EvaluateOperandTruth(Node->Right()) : TVekTruth::Unknown;
+        Result = FOpEvaluator.EvaluateLogicalTruth(Op, Left, Right);
+    } else {
+        const Variant& Left = Node->Left() ? EvaluateNode(Node->Left()) : Unknown;
+        const Variant& Right = Node->Right() ? EvaluateNode(Node->Right()) : Unknown;
+        bool Outcome = false;
+        switch (Expr->ParserToken()->Token()) {
+        case vstLike:
+        case vstNotLike:
+            Outcome = EvaluateLike(Node, Left, Right);
+            break;
+        case vstIn:
+            Outcome = EvaluateInPredicate(Left, Node);
+            break;
+        default: // vstNotIn
+            Outcome = !EvaluateInPredicate(Left, Node);
+            break;
+        }
+        Result = Outcome ? TVekTruth::True : TVekTruth::False;
+    }
+    Node->SetTruthResult(Result);
+    return Result;
+}
+
+TVekTruth TExprEvaluator::EvaluateOperandTruth(TExprEvaluatorNode* Node)
+{
+    if (IsCondition(Node))
+        return EvaluateCondition(Node);
+    return VarTruth(EvaluateNode(Node));
+}
+
 const Variant& TExprEvaluator::EvaluateNode(TExprEvaluatorNode* Node)
 {
     static const Variant Unknown;
     if (!Node)
         return Unknown;
-    Variant Result;
+    if (IsCondition(Node)) {
+        EvaluateCondition(Node);
+        return Node->NodeResult();
+    }
     TVekExprNode* Expr = Node->ExprNode();
     const TVekExprOperator Op = Expr->Operator();
-
-    if ((Op == veoISBLANK || Op == veoNOTBLANK) && Node->Left() && Node->Left()->FieldRef()) {
-        TExprEvaluatorNode* Field = Node->Left();
-        const bool IsNull = Field->DataProvider()->IsFieldNull(Field->FieldRef()->FieldNo());
-        Node->SetNodeResult(Variant(Op == veoISBLANK ? IsNull : !IsNull));
-        return Node->NodeResult();
-    }
-    if (Expr->Kind() == enkRelOperator) {
-        // Subquery operands are run by the comparison itself.
-        Node->SetNodeResult(EvaluateRelop(Node));
-        return Node->NodeResult();
-    }
-
     if ((Expr->Kind() == enkConst || Expr->Kind() == enkParam) && !Node->Left() && !Node->Right()) {
-        Node->SetNodeResult(Expr->Data());
+        Node->SetNodeResultToData();
+        return Expr->Data();
+    }
+    if (Expr->Kind() == enkField && !Node->Left() && !Node->Right()) {
+        Node->SetNodeResult(FieldValue(Node));
         return Node->NodeResult();
     }
     const Variant& Left = Node->Left() ? EvaluateNode(Node->Left()) : Unknown;
     const Variant& Right = Node->Right() ? EvaluateNode(Node->Right()) : Unknown;
+    Variant Result;
     switch (Expr->Kind()) {
     case enkConst:
     case enkParam:
@@ -293,6 +373,7 @@ const Variant& TExprEvaluator::EvaluateNode(TExprEvaluatorNode* Node)
         Result = FieldValue(Node);
         break;
     case enkLogicalOperator:
+        // IS [NOT] NULL of a value that is no field.
         FOpEvaluator.InternalEvaluateLogicalExprValues(Op, Left, Right, Result);
         break;
     case enkArithOperator:
@@ -315,22 +396,6 @@ const Variant& TExprEvaluator::EvaluateNode(TExprEvaluatorNode* Node)
             break;
         }
         break;
-    case enkNonRelPredicate:
-        switch (Expr->ParserToken()->Token()) {
-        case vstLike:
-        case vstNotLike:
-            Result = EvaluateLike(Node, Left, Right);
-            break;
-        case vstIn:
-            Result = Variant(EvaluateInPredicate(Left, Node));
-            break;
-        case vstNotIn:
-            Result = Variant(!EvaluateInPredicate(Left, Node));
-            break;
-        default:
-            break;
-        }
-        break;
     case enkSubquery:
         switch (Expr->ParserToken()->CustomOrdinal()) {
         case vsqExists:
@@ -344,13 +409,14 @@ const Variant& TExprEvaluator::EvaluateNode(TExprEvaluatorNode* Node)
         }
         break;
     default:
+        // Other predicates give Empty.
         break;
     }
     Node->SetNodeResult(std::move(Result));
     return Node->NodeResult();
 }
 
-Variant TExprEvaluator::EvaluateRelop(TExprEvaluatorNode* Node)
+TVekTruth TExprEvaluator::EvaluateRelop(TExprEvaluatorNode* Node)
 {
     TVekExprNode* Expr = Node->ExprNode();
     const TVekExprOperator Op = Expr->Operator();
@@ -360,11 +426,11 @@ Variant TExprEvaluator::EvaluateRelop(TExprEvaluatorNode* Node)
     const bool RSub = R && R->ExprNode()->Operator() == veoSUBQUERY;
     if (L && R) {
         if (LSub && RSub)
-            return EvaluateDualSubqueries(Op, L->ExprNode(), R->ExprNode());
+            return VarTruth(EvaluateDualSubqueries(Op, L->ExprNode(), R->ExprNode()));
         if (LSub)
-            return EvaluateLeftSubquery(Op, L->ExprNode(), EvaluateNode(R), true);
+            return VarTruth(EvaluateLeftSubquery(Op, L->ExprNode(), EvaluateNode(R), true));
         if (RSub)
-            return EvaluateLeftSubquery(Op, R->ExprNode(), EvaluateNode(L), false);
+            return VarTruth(EvaluateLeftSubquery(Op, R->ExprNode(), EvaluateNode(L), false));
     }
     static const Variant Unknown;
     const Variant& Left = L ? EvaluateNode(L) : Unknown;
@@ -390,16 +456,16 @@ Variant TExprEvaluator::EvaluateRelop(TExprEvaluatorNode* Node)
         Len1 = std::min<Integer>(Len1, static_cast<Integer>(A.size()));
         Len2 = std::min<Integer>(Len2, static_cast<Integer>(B.size()));
         const int C = FDBStringCompare(A.c_str(), B.c_str(), Len1, Len2, Expr->CaseInsensitiveMatch(), Partial);
-        return FOpEvaluator.EvaluateRelopExprAsVar(Op, Variant(C), Variant(0), FExcludeRelopNulls);
+        return FOpEvaluator.EvaluateRelopTruth(Op, Variant(C), Variant(0), FExcludeRelopNulls);
     }
-    return FOpEvaluator.EvaluateRelopExprAsVar(Op, Left, Right, FExcludeRelopNulls);
+    return FOpEvaluator.EvaluateRelopTruth(Op, Left, Right, FExcludeRelopNulls);
 }
 
-Variant TExprEvaluator::EvaluateLike(TExprEvaluatorNode* Node, const Variant& Left, const Variant& Right)
+bool TExprEvaluator::EvaluateLike(TExprEvaluatorNode* Node, const Variant& Left, const Variant& Right)
 {
     // An unknown value or pattern matches nothing, negated or not.
     if (VarIsMissing(Left) || VarIsMissing(Right))
-        return Variant(false);
+        return false;
     char Escape = '\0';
     if (!Node->Args().empty()) {
         const Variant& EscapeValue = EvaluateNode(Node->Args()[0]);
@@ -410,7 +476,7 @@ Variant TExprEvaluator::EvaluateLike(TExprEvaluatorNode* Node, const Variant& Le
     const bool Match = Escape != '\0' ? MatchLikePattern(VarToStr(Left), VarToStr(Right), Escape)
                                       : MatchPatternedStrings(VarToStr(Left), VarToStr(Right), '%', '_');
     const bool Negated = Node->ExprNode()->ParserToken()->Token() == vstNotLike;
-    return Variant(Negated ? !Match : Match);
+    return Negated ? !Match : Match;
 }
 
 bool TExprEvaluator::EvaluateInPredicate(const Variant& Value, TExprEvaluatorNode* Node)

@@ -73,11 +73,28 @@ public:
     void SetNodeResult(const Variant& Value)
     {
         FNodeResult = Value;
+        FResultForm = TResultForm::Value;
         Stamp();
     }
     void SetNodeResult(Variant&& Value)
     {
         FNodeResult = std::move(Value);
+        FResultForm = TResultForm::Value;
+        Stamp();
+    }
+    // The result is the expression node's own Data (a constant or a
+    // parameter): read in place, never copied per record.
+    void SetNodeResultToData()
+    {
+        FResultForm = TResultForm::Data;
+        Stamp();
+    }
+    // The result of a condition, kept as a truth value; NodeResult reads it
+    // as a Boolean, or Empty when unknown.
+    void SetTruthResult(TVekTruth Value)
+    {
+        FTruth = Value;
+        FResultForm = TResultForm::Truth;
         Stamp();
     }
     // The evaluator's reset count, which tells a kept result from a stale one.
@@ -95,7 +112,12 @@ private:
     TInternalFieldItem* FFieldRef = nullptr;
     void Stamp() { FResultStamp = FResetCounter ? *FResetCounter : 0; }
 
-    Variant FNodeResult;
+    // Where the result is: FNodeResult, the expression node's Data, or
+    // FTruth (turned into FNodeResult when NodeResult is asked for it).
+    enum class TResultForm : std::uint8_t { Value, Data, Truth };
+    mutable Variant FNodeResult;
+    mutable TResultForm FResultForm = TResultForm::Value;
+    TVekTruth FTruth = TVekTruth::Unknown;
     std::vector<TExprEvaluatorNode*> FArgs;
     TVekExprDataProvider* FDataProvider = nullptr;
     const unsigned* FResetCounter = nullptr;
@@ -133,8 +155,16 @@ public:
 
 private:
     TExprEvaluatorNode* InternalCreateEvaluatorNode(TVekExprNode* Node, int Depth);
-    Variant EvaluateRelop(TExprEvaluatorNode* Node);
-    Variant EvaluateLike(TExprEvaluatorNode* Node, const Variant& Left, const Variant& Right);
+    // Conditions (comparisons, NOT/AND/OR, LIKE, IN, a field IS [NOT] NULL)
+    // are evaluated as truth values: no Variant is made for their outcome
+    // unless their NodeResult is read.
+    static bool IsCondition(const TExprEvaluatorNode* Node);
+    // The condition's outcome, kept as its result.
+    TVekTruth EvaluateCondition(TExprEvaluatorNode* Node);
+    // Node as a logical operand.
+    TVekTruth EvaluateOperandTruth(TExprEvaluatorNode* Node);
+    TVekTruth EvaluateRelop(TExprEvaluatorNode* Node);
+    bool EvaluateLike(TExprEvaluatorNode* Node, const Variant& Left, const Variant& Right);
     Variant EvaluateSubqueryValue(TVekExprNode* Node);
     Variant EvaluateExists(TVekExprNode* Node);
     Variant EvaluateLeftSubquery(TVekExprOperator Op, TVekExprNode* Subquery, const Variant& Value,

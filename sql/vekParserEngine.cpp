@@ -85,12 +85,12 @@ bool TVekParserEngine::PreParseSQL(const std::string& Text)
     FUpdateParser->Clear();
     FSchemaParser->Clear();
     FNestedEngines.clear();
-    for (TVekPreParser* preParser : {FPreParser.get(), FFromPreParser.get()}) {
-        preParser->Clear();
-        preParser->SetText(Text);
-        preParser->SetParseSingleStack(true);
-        preParser->PreParseTokens();
-    }
+    FPreParser->Clear();
+    FPreParser->SetText(Text);
+    FPreParser->SetParseSingleStack(true);
+    FPreParser->PreParseTokens();
+    // The FROM parser's stack: the same tokens, copied rather than read again.
+    FFromPreParser->AssignPreParse(FPreParser.get());
     FLastParser = nullptr;
     FSubqueryClosed = false;
     return true;

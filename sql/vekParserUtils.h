@@ -148,6 +148,10 @@ public:
     // Clears the stacks and copies each of Source's (tokens into this
     // pre-parser's own tokens, sections kept).
     void AssignStacks(const TVekPreParser* Source);
+    // Becomes what pre-parsing Source's text in Source's modes gives: the
+    // text, modes, statement type and unparsed rest, and the stacks as
+    // copies of Source's tokens.
+    void AssignPreParse(const TVekPreParser* Source);
     // Cuts each stack to the count of Other's matching stack.
     void TrimStacks(const TVekPreParser* Other);
     // Frees the stacks (the tokens stay owned until destruction).
@@ -407,11 +411,22 @@ public:
 
 // ===================================================== value semantics
 
+// The outcome of a condition: a comparison or logical operation gives a
+// Boolean, or Empty when it is unknown.
+enum class TVekTruth : std::uint8_t { Unknown, False, True };
+
 // The NULL rules of expressions (stateless). Null is an SQL NULL; Empty is
 // the unknown outcome of an operation, and behaves like Null as an operand.
 // No operation raises: an impossible one gives Empty (or False).
+//
+// The ...Truth forms give the same outcomes as the Variant forms, as a truth
+// value (Unknown for Empty), for evaluators that need no Variant for them.
 class TVekOpEvaluator : public TObject {
 public:
+    // NOT, AND and OR over truth values (anything else: Unknown).
+    TVekTruth EvaluateLogicalTruth(TVekExprOperator Op, TVekTruth A, TVekTruth B) const;
+    TVekTruth EvaluateRelopTruth(TVekExprOperator Op, const Variant& A, const Variant& B,
+                                 bool ExcludeNulls) const;
     void EvaluateArithExprValues(TVekExprOperator Op, const Variant& A, const Variant& B,
                                  Variant& Result) const;
     void InternalEvaluateLogicalExprValues(TVekExprOperator Op, const Variant& A, const Variant& B,
@@ -431,6 +446,11 @@ inline bool VarIsMissing(const Variant& V) { return V.IsNull() || V.IsEmpty(); }
 // Whether V is True (a Boolean True, or a value that converts to one);
 // false for Null, Empty and anything that does not convert.
 bool VarIsTrue(const Variant& V);
+// A value as a logical operand: Unknown for Null, Empty, arrays and values
+// that do not convert to a Boolean.
+TVekTruth VarTruth(const Variant& V);
+// The Variant of a condition's outcome: a Boolean, or Empty for Unknown.
+inline Variant TruthToVar(TVekTruth T) { return T == TVekTruth::Unknown ? Variant() : Variant(T == TVekTruth::True); }
 
 class TVekDataConversionValidator : public TObject {
 public:

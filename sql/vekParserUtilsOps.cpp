@@ -18,22 +18,22 @@ bool VarIsTrue(const Variant& V)
     }
 }
 
-namespace {
-
-// A logical operand: unknown (Null or Empty), or a truth value. A value that
-// is no truth value counts as unknown.
-enum class TTruth { Unknown, False, True };
-
-TTruth TruthOf(const Variant& V)
+TVekTruth VarTruth(const Variant& V)
 {
+    if (V.VType() == varBoolean)
+        return V.AsBoolean() ? TVekTruth::True : TVekTruth::False;
     if (VarIsMissing(V) || V.IsArray())
-        return TTruth::Unknown;
+        return TVekTruth::Unknown;
     try {
-        return V.AsBoolean() ? TTruth::True : TTruth::False;
+        return V.AsBoolean() ? TVekTruth::True : TVekTruth::False;
     } catch (const Exception&) {
-        return TTruth::Unknown;
+        return TVekTruth::Unknown;
     }
 }
+
+namespace {
+
+TVekTruth TruthOf(bool B) { return B ? TVekTruth::True : TVekTruth::False; }
 
 // Plain numbers (not currency, dates or Booleans) as doubles, for the fast
 // paths below; they give what the variant operations give.
@@ -111,12 +111,34 @@ void TVekOpEvaluator::EvaluateArithExprValues(TVekExprOperator Op, const Variant
     }
 }
 
+TVekTruth TVekOpEvaluator::EvaluateLogicalTruth(TVekExprOperator Op, TVekTruth L, TVekTruth R) const
+{
+    switch (Op) {
+    case veoNOT:
+        if (L != TVekTruth::Unknown)
+            return TruthOf(L == TVekTruth::False);
+        break;
+    case veoAND:
+        if (L != TVekTruth::Unknown && R != TVekTruth::Unknown)
+            return TruthOf(L == TVekTruth::True && R == TVekTruth::True);
+        break;
+    case veoOR:
+        if (L == TVekTruth::Unknown && R == TVekTruth::Unknown)
+            break;
+        if (L == TVekTruth::Unknown)
+            return TruthOf(R == TVekTruth::True);
+        if (R == TVekTruth::Unknown)
+            return TruthOf(L == TVekTruth::True);
+        return TruthOf(L == TVekTruth::True || R == TVekTruth::True);
+    default:
+        break;
+    }
+    return TVekTruth::Unknown;
+}
+
 void TVekOpEvaluator::InternalEvaluateLogicalExprValues(TVekExprOperator Op, const Variant& A,
                                                         const Variant& B, Variant& Result) const
 {
-    Result = Variant();
-    const TTruth L = TruthOf(A);
-    const TTruth R = TruthOf(B);
     switch (Op) {
     case veoISBLANK:
         Result = Variant(VarIsMissing(A));
@@ -124,25 +146,8 @@ void TVekOpEvaluator::InternalEvaluateLogicalExprValues(TVekExprOperator Op, con
     case veoNOTBLANK:
         Result = Variant(!VarIsMissing(A));
         break;
-    case veoNOT:
-        if (L != TTruth::Unknown)
-            Result = Variant(L == TTruth::False);
-        break;
-    case veoAND:
-        if (L != TTruth::Unknown && R != TTruth::Unknown)
-            Result = Variant(L == TTruth::True && R == TTruth::True);
-        break;
-    case veoOR:
-        if (L == TTruth::Unknown && R == TTruth::Unknown)
-            break;
-        if (L == TTruth::Unknown)
-            Result = Variant(R == TTruth::True);
-        else if (R == TTruth::Unknown)
-            Result = Variant(L == TTruth::True);
-        else
-            Result = Variant(L == TTruth::True || R == TTruth::True);
-        break;
     default:
+        Result = TruthToVar(EvaluateLogicalTruth(Op, VarTruth(A), VarTruth(B)));
         break;
     }
 }
@@ -161,99 +166,82 @@ bool TVekOpEvaluator::EvaluateLogicalExprAsBoolean(TVekExprOperator Op, const Va
     return VarIsTrue(EvaluateLogicalExprAsVar(Op, A, B));
 }
 
-void TVekOpEvaluator::InternalEvaluateRelopExprValues(TVekExprOperator Op, const Variant& A,
-                                                      const Variant& B, Variant& Result,
-                                                      bool ExcludeNulls) const
+TVekTruth TVekOpEvaluator::EvaluateRelopTruth(TVekExprOperator Op, const Variant& A, const Variant& B,
+                                              bool ExcludeNulls) const
 {
-    Result = Variant();
     const bool AMissing = VarIsMissing(A);
     const bool BMissing = VarIsMissing(B);
     if (ExcludeNulls && (AMissing || BMissing))
-        return;
+        return TVekTruth::Unknown;
     if (AMissing || BMissing) {
         // Null ranks below every value; two Nulls are equal.
         const int C = AMissing && BMissing ? 0 : AMissing ? -1 : 1;
         switch (Op) {
         case veoEQ:
-            Result = Variant(C == 0);
-            break;
+            return TruthOf(C == 0);
         case veoNE:
-            Result = Variant(C != 0);
-            break;
+            return TruthOf(C != 0);
         case veoGT:
-            Result = Variant(C > 0);
-            break;
+            return TruthOf(C > 0);
         case veoLT:
-            Result = Variant(C < 0);
-            break;
+            return TruthOf(C < 0);
         case veoGE:
-            Result = Variant(C >= 0);
-            break;
+            return TruthOf(C >= 0);
         case veoLE:
-            Result = Variant(C <= 0);
-            break;
+            return TruthOf(C <= 0);
         default:
-            Result = Variant(false);
-            break;
+            return TVekTruth::False;
         }
-        return;
     }
     double X, Y;
     if (PlainNumber(A, X) && PlainNumber(B, Y)) {
         switch (Op) {
         case veoEQ:
         case veoLIKE:
-            Result = Variant(X == Y);
-            return;
+            return TruthOf(X == Y);
         case veoNE:
-            Result = Variant(X != Y);
-            return;
+            return TruthOf(X != Y);
         case veoGT:
-            Result = Variant(X > Y);
-            return;
+            return TruthOf(X > Y);
         case veoLT:
-            Result = Variant(X < Y);
-            return;
+            return TruthOf(X < Y);
         case veoGE:
-            Result = Variant(X >= Y);
-            return;
+            return TruthOf(X >= Y);
         case veoLE:
-            Result = Variant(X <= Y);
-            return;
+            return TruthOf(X <= Y);
         default:
-            Result = Variant(false);
-            return;
+            return TVekTruth::False;
         }
     }
     try {
         switch (Op) {
         case veoEQ:
         case veoLIKE:
-            Result = Variant(A == B);
-            break;
+            return TruthOf(A == B);
         case veoNE:
-            Result = Variant(A != B);
-            break;
+            return TruthOf(A != B);
         case veoGT:
-            Result = Variant(A > B);
-            break;
+            return TruthOf(A > B);
         case veoLT:
-            Result = Variant(A < B);
-            break;
+            return TruthOf(A < B);
         case veoGE:
-            Result = Variant(A >= B);
-            break;
+            return TruthOf(A >= B);
         case veoLE:
-            Result = Variant(A <= B);
-            break;
+            return TruthOf(A <= B);
         default:
-            Result = Variant(false);
-            break;
+            return TVekTruth::False;
         }
     } catch (const Exception&) {
         // Values that cannot be compared (a word beside a number): unknown.
-        Result = Variant();
+        return TVekTruth::Unknown;
     }
+}
+
+void TVekOpEvaluator::InternalEvaluateRelopExprValues(TVekExprOperator Op, const Variant& A,
+                                                      const Variant& B, Variant& Result,
+                                                      bool ExcludeNulls) const
+{
+    Result = TruthToVar(EvaluateRelopTruth(Op, A, B, ExcludeNulls));
 }
 
 Variant TVekOpEvaluator::EvaluateRelopExprAsVar(TVekExprOperator Op, const Variant& A, const Variant& B,

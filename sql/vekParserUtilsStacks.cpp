@@ -303,6 +303,16 @@ void TVekPreParser::AssignStacks(const TVekPreParser* Source)
     }
 }
 
+void TVekPreParser::AssignPreParse(const TVekPreParser* Source)
+{
+    SetText(Source->FText);
+    FParseAsExprOnly = Source->FParseAsExprOnly;
+    FParseSingleStack = Source->FParseSingleStack;
+    FSQLStatementType = Source->FSQLStatementType;
+    FUnparsedText = Source->FUnparsedText;
+    AssignStacks(Source);
+}
+
 void TVekPreParser::TrimStacks(const TVekPreParser* Other)
 {
     ORVEX_ASSERT(Other && Other->FStacks.size() == FStacks.size(), "Stack list counts do not match");

@@ -733,6 +733,32 @@ TEST(Evaluator, NullsExcludedAndStringComparisons)
     EXPECT_THROW(NoCompare.Evaluate(), EAssertionFailed);
 }
 
+// Every node of a condition keeps its own outcome for the record:
+// comparisons and logic read as Booleans, constants as themselves, values
+// as computed (unknown for Null + 1).
+TEST(Evaluator, InnerNodesKeepTheirResults)
+{
+    RowProvider Row(StandardColumns());
+    Parsed P("i > 5 AND n + 1 = 5 OR s LIKE 'H%'", Row.Tables());
+    ASSERT_EQ(P.Error(), "");
+    TExprEvaluator E;
+    E.Prepare(&Row, P.Root());
+    EXPECT_TRUE(E.Evaluate());
+    const TExprEvaluatorNode* And = E.Root()->Left();
+    EXPECT_EQ(Show(E.Root()->NodeResult()), "true");
+    EXPECT_EQ(Show(And->NodeResult()), "false");
+    EXPECT_EQ(Show(And->Left()->NodeResult()), "true");
+    EXPECT_EQ(Show(And->Left()->Left()->NodeResult()), "i:7");
+    EXPECT_EQ(Show(And->Left()->Right()->NodeResult()), "i:5");
+    EXPECT_EQ(Show(And->Right()->NodeResult()), "false"); // Null ranks below 5
+    EXPECT_EQ(Show(And->Right()->Left()->NodeResult()), "unknown");
+    EXPECT_EQ(Show(E.Root()->Right()->NodeResult()), "true");
+    EXPECT_EQ(Show(E.EvaluateValueExpr()), "true");
+    E.Reset();
+    EXPECT_EQ(Show(And->Left()->NodeResult()), "null");
+    EXPECT_EQ(Show(And->Left()->Right()->NodeResult()), "null");
+}
+
 TEST(Evaluator, ResultLists)
 {
     RowProvider Row(Columns());

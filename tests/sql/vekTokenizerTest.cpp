@@ -98,6 +98,57 @@ TEST(Tokenizer, TokenKindsAndTexts)
         EXPECT_EQ(Tokens(C.Sql), C.Expected) << C.Sql;
 }
 
+// Every word the tokenizer knows, in any ASCII case; a word that only
+// resembles one (longer, shorter, a letter outside ASCII) is a name.
+TEST(Tokenizer, KeywordsIgnoreAsciiCaseOnly)
+{
+    const std::pair<const char*, TVekSQLToken> Words[] = {
+        {"ALL", vstAll}, {"ASC", vstAscending}, {"ASCENDING", vstAscending}, {"DESC", vstDescending},
+        {"DESCENDING", vstDescending}, {"SELECT", vstSelect}, {"AND", vstAnd}, {"OR", vstOr},
+        {"LIKE", vstLike}, {"FROM", vstFrom}, {"WHERE", vstWhere}, {"HAVING", vstHaving},
+        {"UNION", vstUnion}, {"PLAN", vstPlan}, {"NULL", vstNull}, {"BETWEEN", vstBetween},
+        {"CASE", vstCase}, {"AS", vstAS}, {"WHEN", vstWhen}, {"THEN", vstThen}, {"NULLIF", vstNullif},
+        {"COALESCE", vstCoalesce}, {"JOIN", vstJoin}, {"INNER", vstInner}, {"OUTER", vstOuter},
+        {"LEFT", vstLeft}, {"RIGHT", vstRight}, {"CROSS", vstCross}, {"NATURAL", vstNatural},
+        {"FULL", vstFull}, {"CAST", vstCast}, {"IN", vstIn}, {"FOR", vstFor}, {"ON", vstOn},
+        {"USING", vstUsing}, {"ESCAPE", vstEscape}, {"TRUE", vstTrue}, {"FALSE", vstFalse},
+        {"CHARACTER", vstChar}, {"CHAR", vstChar}, {"VARCHAR", vstVarChar}, {"INTEGER", vstInt},
+        {"INT", vstInt}, {"AUTOINC", vstAutoInc}, {"SMALLINT", vstSmallInt}, {"DATE", vstDate},
+        {"TIME", vstTime}, {"TIMESTAMP", vstTimeStamp}, {"DATETIME", vstTimeStamp},
+        {"DECIMAL", vstDecimal}, {"NUMERIC", vstNumeric}, {"FLOAT", vstNumeric}, {"BOOLEAN", vstBoolean},
+        {"MONEY", vstMoney}, {"BLOB", vstBlob}, {"EXTRACT", vstExtract}, {"YEAR", vstYear},
+        {"MONTH", vstMonth}, {"DAY", vstDay}, {"HOUR", vstHour}, {"MINUTE", vstMinute},
+        {"SECOND", vstSecond}, {"CURRENT_TIME", vstCurrentTime}, {"CURRENT_DATE", vstCurrentDate},
+        {"CURRENT_TIMESTAMP", vstCurrentTimestamp}, {"EXISTS", vstExists}, {"ANY", vstAny},
+        {"SOME", vstSome}, {"INTO", vstInto}, {"INSERT", vstInsert}, {"VALUES", vstValues},
+        {"DELETE", vstDelete}, {"UPDATE", vstUpdate}, {"SET", vstSet}, {"CREATE", vstCreate},
+        {"TABLE", vstTable}, {"ADD", vstAddWord}, {"DROP", vstDrop}, {"ALTER", vstAlter},
+        {"COLUMN", vstColumn}, {"UNIQUE", vstUnique}, {"INDEX", vstIndex}, {"TYPE", vstType},
+        {"TO", vstTo}, {"TEMPORARY", vstTemporary}, {"NOT", vstNot}, {"COUNT", vstAggFunc},
+        {"AVG", vstAggFunc}, {"SUM", vstAggFunc}, {"MAX", vstAggFunc}, {"MIN", vstAggFunc},
+        {"DEC", vstDataType}, {"REAL", vstDataType}, {"UPPER", vstStrFunc}, {"LOWER", vstStrFunc},
+        {"SUBSTRING", vstStrFunc}, {"TRIM", vstStrFunc},
+        // Names.
+        {"DISTINCT", vstFieldName}, {"GROUP", vstFieldName}, {"ORDER", vstFieldName},
+        {"PRIMARY", vstFieldName}, {"BY", vstFieldName}, {"KEY", vstFieldName}, {"DOUBLE", vstFieldName},
+        {"PRECISION", vstFieldName}, {"SELECTS", vstFieldName}, {"SELEC", vstFieldName},
+        {"CURRENT_TIMESTAMPS", vstFieldName}, {"NU\xCCL", vstFieldName}, {"S\xC9LECT", vstFieldName},
+        {"COUNT_", vstFieldName}, {"A_VERY_LONG_NAME_THAT_IS_NO_KEYWORD_AT_ALL", vstFieldName},
+    };
+    for (const auto& [Word, Kind] : Words) {
+        std::string Lower = Word, Mixed = Word;
+        for (std::size_t I = 0; I < Lower.size(); ++I) {
+            if (Lower[I] >= 'A' && Lower[I] <= 'Z')
+                Lower[I] = static_cast<char>(Lower[I] - 'A' + 'a');
+            if (I % 2 == 1)
+                Mixed[I] = Lower[I];
+        }
+        for (const std::string& Spelling : {std::string(Word), Lower, Mixed})
+            EXPECT_EQ(Tokens(Spelling + " 1"), (std::vector<Tok>{{Kind, Spelling}, {vstNumber, "1"}, {vstEnd, ""}}))
+                << Spelling;
+    }
+}
+
 TEST(Tokenizer, LongRunsOfCompoundStartersDoNotNest)
 {
     std::string Sql;
@@ -232,6 +283,34 @@ TEST(PreParser, CopiesAndTrims)
     EXPECT_EQ(Pre.Stacks(0)->Peek()->Text(), "b");
     TVekPreParser Other;
     EXPECT_THROW(Pre.TrimStacks(&Other), EAssertionFailed);
+}
+
+// A copied pre-parse is what pre-parsing the same text gives.
+TEST(PreParser, CopiedPreParseEqualsAFreshOne)
+{
+    const std::string Text = "UPDATE t SET c = 'x' -- y\n WHERE a IN (:p, 2) }";
+    TVekPreParser Read;
+    Read.SetParseSingleStack(true);
+    Read.SetText(Text);
+    Read.PreParseTokens();
+    TVekPreParser Copied;
+    Copied.AssignPreParse(&Read);
+    EXPECT_EQ(Copied.Text(), Read.Text());
+    EXPECT_TRUE(Copied.ParseSingleStack());
+    EXPECT_EQ(Copied.SQLStatementType(), vsSQLUpdate);
+    EXPECT_EQ(Copied.UnparsedText(), Read.UnparsedText());
+    ASSERT_EQ(Copied.GetSingleStackCount(), Read.GetSingleStackCount());
+    for (int I = 0; I < Read.GetSingleStackCount(); ++I) {
+        const TParserToken* A = Read.GetSingleStack()->PeekAt(I);
+        const TParserToken* B = Copied.GetSingleStack()->PeekAt(I);
+        EXPECT_NE(A, B);
+        EXPECT_EQ(B->Token(), A->Token());
+        EXPECT_EQ(B->Text(), A->Text());
+        EXPECT_EQ(B->RawTokenText(), A->RawTokenText());
+        EXPECT_EQ(B->LineNo(), A->LineNo());
+        EXPECT_EQ(B->LineOffset(), A->LineOffset());
+        EXPECT_EQ(B->CustomOrdinal(), A->CustomOrdinal());
+    }
 }
 
 TEST(BaseParser, FirstErrorWithPosition)
