@@ -458,3 +458,6 @@ std::string VekTableKeyCheckValue(const std::string& TableName);
 bool VekCheckTableKeyValue(const TTableDef* Def);
 
 } // namespace orvex
+
+// The unit's datasets.
+#include "dataset/vekDataSet.h"
