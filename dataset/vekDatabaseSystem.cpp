@@ -369,8 +369,11 @@ public:
             VekDatabaseError(ErrInternal, context, "Unable to delete internal table definition: " + Def->TableName(),
                              db);
         master->Delete();
-        if (!Def->InternalTable() && db->MinorVersion() > 1 && FObjectIDs && FindName(FObjectIDs.get(), Def->TableName()))
-            FObjectIDs->Delete();
+        if (!Def->InternalTable() && db->MinorVersion() > 1 && FObjectIDs) {
+            FObjectIDs->SetIndexName("ixObjectName");
+            if (FindName(FObjectIDs.get(), Def->TableName()))
+                FObjectIDs->Delete();
+        }
     }
 
     void GetTableNames(TStrings* List, bool System) override
@@ -387,7 +390,10 @@ public:
 
     Integer GetObjectIDFromName(const std::string& Name) override
     {
-        if (!FObjectIDs || !FindName(FObjectIDs.get(), Name))
+        if (!FObjectIDs)
+            return 0;
+        FObjectIDs->SetIndexName("ixObjectName");
+        if (!FindName(FObjectIDs.get(), Name))
             return 0;
         return FObjectIDs->FieldByName("ObjectID")->AsInteger();
     }
@@ -590,6 +596,7 @@ private:
     void WriteObjectID(const std::string& OldName, const std::string& NewName, Integer ObjectID)
     {
         TVekTable* table = FObjectIDs.get();
+        table->SetIndexName("ixObjectName");
         if (FindName(table, OldName)) {
             table->Edit();
         } else {
