@@ -316,6 +316,43 @@ TEST_F(SecurityTest, DeletingAGroupTakesItsUsersAndPrivileges)
     EXPECT_EQ(sysPrivs->RecordCount(), 0);
 }
 
+TEST_F(SecurityTest, AFailedGroupDeleteLeavesEverything)
+{
+    auto db = Admin();
+    CreateOrders(db.get());
+    TSecurityManager* security = db->SecurityManager();
+    security->AddGroup("clerks");
+    security->AddUser("alice", "pw", "clerks");
+    Grant(db.get(), "clerks", "Orders", opReadData);
+    db->SetLockRetryMaximum(2);
+    db->SetLockRetryInterval(5);
+
+    // Another connection holds the users table, so the delete fails after
+    // the group row and its privilege rows are gone.
+    auto other = Admin();
+    auto users = Table(other.get(), "$SYSTBL_SECUSERS");
+    users->TableDef()->SetInternalTable(true);
+    users->SetDataBase(nullptr);
+    users->SetDataBase(other.get());
+    users->Open();
+    users->SetLocked(true);
+    EXPECT_NE(conntest::VekErrorCode([&] { security->DeleteGroup("clerks"); }), 0);
+    users->SetLocked(false);
+    users->Close();
+
+    EXPECT_EQ(security->GetUserGroupName("alice"), "clerks");
+    TPrivileges privileges;
+    privileges.SetGroupName("clerks");
+    security->GetPrivileges(VekObjectTypeTable, "Orders", &privileges);
+    EXPECT_EQ(privileges.ObjectPrivileges()->Count(), 1);
+    db->Close();
+    other->Close();
+    auto alice = Connect("alice", "pw");
+    auto orders = Table(alice.get(), "Orders");
+    orders->Open();
+    EXPECT_EQ(orders->RecordCount(), 1);
+}
+
 TEST_F(SecurityTest, TheFileKeepsNoPasswordOrDataInClear)
 {
     {

@@ -191,6 +191,26 @@ TEST_F(SystemTablesTest, NamesObjectIDsRenamingAndDeleting)
     EXPECT_EQ(db.InternalGetObjectIDFromName("sales"), 4);
 }
 
+TEST_F(SystemTablesTest, ARefusedDeleteLeavesTheTableWhole)
+{
+    db.SetExclusive(true);
+    db.Open();
+    CreateTable("Orders");
+    auto table = NewTable("Orders");
+    table->Open();
+    table->Append();
+    table->FieldByName("ID")->SetAsInteger(1);
+    table->Post();
+    const Int64 size = db.DatabaseSize();
+    EXPECT_VEK_ERROR(10053, db.DeleteTable("Orders", false));
+    table->Close();
+    EXPECT_EQ(Names(), std::vector<std::string>{"Orders"});
+    EXPECT_EQ(Identities(), std::vector<std::string>{"Orders=1"});
+    EXPECT_EQ(db.DatabaseSize(), size);
+    table->Open();
+    EXPECT_EQ(table->RecordCount(), 1);
+}
+
 TEST_F(SystemTablesTest, ARenamedTableSharesOneMasterDefinition)
 {
     db.SetExclusive(true);
