@@ -410,12 +410,8 @@ public:
         FSecurity->GetPrivileges(VekObjectTypeTable, "", privileges);
         // The database privileges: the group's system privilege bits.
         Integer flags = 0;
-        if (FSecurity->IsAdministrator()) {
-            flags = VekAllPrivileges;
-        } else {
-            for (int i = 0; i < privileges->SystemPrivileges()->Count(); ++i)
-                flags |= MapSystemPrivTypeToConst(privileges->SystemPrivileges()->Items(i)->PrivilegeType());
-        }
+        for (int i = 0; i < privileges->SystemPrivileges()->Count(); ++i)
+            flags |= MapSystemPrivTypeToConst(privileges->SystemPrivileges()->Items(i)->PrivilegeType());
         db->SetDatabasePrivileges(flags);
     }
 
@@ -532,7 +528,8 @@ public:
     {
         const char* context = "TVekDataBase.DeleteGenerator";
         // The engine's own generators (the object IDs among them) stay.
-        CheckGeneratorName(Name, context);
+        if (!Name.empty() && Name[0] == '$')
+            VekDatabaseErrorFmt(ErrGeneratorName, context, GeneratorNameFmt, {Name}, DataBase());
         TVekTable* table = Generators(context);
         TTableLockScope lock(table);
         if (FindGenerator(Name))

@@ -328,6 +328,7 @@ TEST_F(SystemTablesTest, Generators)
     EXPECT_EQ(value, 2);
     db.DeleteGenerator("Made");
     db.DeleteGenerator("Made");
+    db.DeleteGenerator(std::string(21, 'g'));
     EXPECT_FALSE(db.QueryGenerator("Made", value, step));
 
     // Generators persist and count on inside a transaction, which a rollback
@@ -355,6 +356,39 @@ TEST_F(SystemTablesTest, SystemChangesNeedTheHeaderLock)
                           db.SystemTables()->WriteTableDef("Orders", &def, true));
     EXPECT_VEK_ERROR_TEXT(8581, "Database header not locked prior to system change",
                           db.SystemTables()->CreateTables());
+}
+
+TEST_F(SystemTablesTest, AnotherConnectionSeesNewTablesAndSharesGenerators)
+{
+    db.Open();
+    TVekDataBase other(nullptr);
+    other.SetDataBaseName(Path());
+    other.Open();
+    CreateTable("Orders");
+    {
+        auto table = NewTable("Orders");
+        table->Open();
+        table->Append();
+        table->FieldByName("ID")->SetAsInteger(5);
+        table->Post();
+    }
+    TStringList names;
+    other.GetTableNames(&names, false);
+    EXPECT_EQ(Lines(&names), std::vector<std::string>{"Orders"});
+    {
+        TVekTable table(nullptr);
+        table.SetDataBase(&other);
+        table.SetTableName("orders");
+        table.Open();
+        EXPECT_EQ(table.RecordCount(), 1);
+        EXPECT_EQ(table.FieldByName("ID")->AsInteger(), 5);
+    }
+    EXPECT_EQ(other.InternalGetObjectIDFromName("Orders"), 1);
+    db.CreateGenerator("G", 1, 1);
+    for (int i = 1; i <= 6; i += 2) {
+        EXPECT_EQ(db.GetGeneratorValue("G", false), i);
+        EXPECT_EQ(other.GetGeneratorValue("G", false), i + 1);
+    }
 }
 
 TEST_F(SystemTablesTest, GeneratorsFromTwoProcessesAreDistinctAndConsecutive)
