@@ -10,6 +10,7 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -399,11 +400,14 @@ TEST_F(SystemTablesTest, GeneratorsFromTwoProcessesAreDistinctAndConsecutive)
     constexpr int Count = 10000;
     const std::string outA = dir.File("a.txt");
     const std::string outB = dir.File("b.txt");
-    TChild a({"gen", Path(), "Shared", std::to_string(Count), outA});
-    TChild b({"gen", Path(), "Shared", std::to_string(Count), outB});
+    const std::string go = dir.File("go");
+    TChild a({"gen", Path(), "Shared", std::to_string(Count), outA, go});
+    TChild b({"gen", Path(), "Shared", std::to_string(Count), outB, go});
+    conntest::WriteFileBytes(go, {});
     ASSERT_EQ(a.Wait(), 0);
     ASSERT_EQ(b.Wait(), 0);
     std::set<long> values;
+    std::map<long, int> owner;
     for (const std::string& out : {outA, outB}) {
         std::ifstream in(out);
         long previous = -1;
@@ -413,6 +417,7 @@ TEST_F(SystemTablesTest, GeneratorsFromTwoProcessesAreDistinctAndConsecutive)
             EXPECT_GT(value, previous) << "each process sees its values rise";
             previous = value;
             values.insert(value);
+            owner[value] = out == outA ? 0 : 1;
             ++lines;
         }
         EXPECT_EQ(lines, Count);
@@ -423,6 +428,13 @@ TEST_F(SystemTablesTest, GeneratorsFromTwoProcessesAreDistinctAndConsecutive)
         ASSERT_EQ(value, expected);
         expected += 3;
     }
+    // The two really ran side by side: the values changed hands (in runs:
+    // a process that releases the lock usually takes it again before the
+    // other's next try).
+    int changes = 0;
+    for (auto it = std::next(owner.begin()); it != owner.end(); ++it)
+        changes += it->second != std::prev(it)->second ? 1 : 0;
+    EXPECT_GT(changes, 0);
     db.Open();
     EXPECT_EQ(db.GetGeneratorValue("Shared", true), 100 + 3 * 2 * Count);
 }

@@ -1,12 +1,17 @@
 // The child program of the system-table tests: one connection in a process
 // of its own.
-//   gen <database> <generator> <count> <out>  takes <count> values of the
-//                                             generator, one per line
+//   gen <database> <generator> <count> <out> <go>
+//                                             once the file <go> exists, takes
+//                                             <count> values of the generator,
+//                                             one per line
 //   describe <database> <out>                 the field and index definitions
 //                                             of every table
 // Exit code 0 on success, 1 on an error (its message on standard error).
 
 #include "SysTblDescribe.h"
+
+#include "host/SysUtils.h"
+#include "platform/FileIO.h"
 
 #include <cstdlib>
 #include <exception>
@@ -27,7 +32,9 @@ int main(int argc, char** argv)
         db.SetLockRetryMaximum(5000);
         db.SetLockRetryInterval(2);
         db.Open();
-        if (mode == "gen" && argc == 6) {
+        if (mode == "gen" && argc == 7) {
+            while (!FileExists(argv[6]))
+                Sleep(1);
             const int count = std::atoi(argv[4]);
             std::ofstream out(argv[5]);
             for (int i = 0; i < count; ++i)
