@@ -50,6 +50,8 @@ constexpr const char* UserMasterName = "$MSTRTBLUSER";
 constexpr const char* SystemMasterName = "$MSTRTBLSYSTEM";
 constexpr Integer UserMasterID = 1024;
 constexpr Integer SystemMasterID = 1025;
+// The highest table ID a table map entry holds.
+constexpr Integer MaxTableID = 2047;
 constexpr const char* MasterIndexName = "ixName";
 constexpr Integer MasterBlobSize = 1024;
 
@@ -279,6 +281,13 @@ public:
             VekDatabaseError(ErrInternal, context, UnreadableDefinition, DataBase());
         }
         Def->SetInternalTable(internal);
+        // The text is input like any other: it must describe the table of
+        // its row, in the table map of its kind.
+        const Integer firstID = internal ? SystemMasterID + 1 : 1;
+        const Integer lastID = internal ? MaxTableID : UserMasterID - 1;
+        if (!SameText(Def->TableName(), Name) || Def->Memory() || Def->TableID() < firstID ||
+            Def->TableID() > lastID)
+            VekDatabaseError(ErrInternal, context, UnreadableDefinition, DataBase());
     }
 
     void WriteTableDef(const std::string& Name, TTableDef* Def, bool New) override
