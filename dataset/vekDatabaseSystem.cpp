@@ -40,6 +40,7 @@ constexpr Integer ErrGeneratorName = 10125;
 constexpr Integer ErrPrivilege = 10624;
 constexpr Integer ErrTableType = 10766;
 constexpr Integer ErrTableExists = 13060;
+constexpr Integer ErrReadOnly = 10501;
 
 constexpr const char* HeaderNotLocked = "Database header not locked prior to system change";
 constexpr const char* UnreadableDefinition = "Internal error - the table definition could not be read";
@@ -295,6 +296,7 @@ public:
         const char* context = "TVekDataBase.InternalUpdateTableDef";
         TVekDataBase* db = DataBase();
         CheckHeaderLocked(context);
+        CheckWritable(context);
         CheckName(Def->TableName(), context, db);
         CheckName(Name, context, db);
         if (Def->Memory())
@@ -373,6 +375,7 @@ public:
         const char* context = "TVekDataBase.DeleteTable";
         TVekDataBase* db = DataBase();
         CheckHeaderLocked(context);
+        CheckWritable(context);
         TVekTable* master = MasterFor(Def->InternalTable());
         if (!master || !FindName(master, Def->TableName()))
             VekDatabaseError(ErrInternal, context, "Unable to delete internal table definition: " + Def->TableName(),
@@ -492,6 +495,7 @@ public:
     {
         const char* context = "TVekDataBase.CreateGenerator";
         CheckGeneratorName(Name, context);
+        CheckWritable(context);
         TVekTable* table = Generators(context);
         TTableLockScope lock(table);
         if (FindGenerator(Name))
@@ -514,6 +518,7 @@ public:
     Integer InternalGetGenerator(const std::string& Name, bool Create) override
     {
         const char* context = "TVekDataBase.InternalGetGenerator";
+        CheckWritable(context);
         TVekTable* table = Generators(context);
         TTableLockScope lock(table);
         if (!FindGenerator(Name)) {
@@ -539,6 +544,7 @@ public:
         // The engine's own generators (the object IDs among them) stay.
         if (!Name.empty() && Name[0] == '$')
             VekDatabaseErrorFmt(ErrGeneratorName, context, GeneratorNameFmt, {Name}, DataBase());
+        CheckWritable(context);
         TVekTable* table = Generators(context);
         TTableLockScope lock(table);
         if (FindGenerator(Name))
@@ -569,6 +575,13 @@ public:
     }
 
 private:
+    // A read-only connection changes nothing in the file.
+    void CheckWritable(const char* Context)
+    {
+        if (DataBase()->ReadOnly())
+            VekDatabaseError(ErrReadOnly, Context, "", DataBase());
+    }
+
     void CheckHeaderLocked(const char* Context)
     {
         if (!DataBase()->Locked())

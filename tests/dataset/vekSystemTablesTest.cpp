@@ -392,6 +392,29 @@ TEST_F(SystemTablesTest, AnotherConnectionSeesNewTablesAndSharesGenerators)
     }
 }
 
+TEST_F(SystemTablesTest, AReadOnlyConnectionReadsButChangesNothing)
+{
+    db.Open();
+    CreateTable("Orders");
+    db.CreateGenerator("G", 1, 1);
+    db.Close();
+    const std::vector<Byte> before = conntest::ReadFileBytes(Path());
+    db.SetReadOnly(true);
+    db.Open();
+    EXPECT_EQ(Names(), std::vector<std::string>{"Orders"});
+    auto table = NewTable("Orders");
+    table->Open();
+    EXPECT_FALSE(table->CanModify());
+    table->Close();
+    EXPECT_EQ(db.GetGeneratorValue("G", true), 1);
+    EXPECT_VEK_ERROR(10501, db.GetGeneratorValue("G", false));
+    EXPECT_VEK_ERROR(10501, db.CreateGenerator("H", 1, 1));
+    EXPECT_VEK_ERROR(10501, db.DeleteGenerator("G"));
+    EXPECT_VEK_ERROR(10501, CreateTable("More"));
+    db.Close();
+    EXPECT_EQ(conntest::ReadFileBytes(Path()), before);
+}
+
 TEST_F(SystemTablesTest, GeneratorsFromTwoProcessesAreDistinctAndConsecutive)
 {
     db.Open();
