@@ -16,6 +16,8 @@
 // owned component, and leaves fonts alone.
 
 #include "host/Classes.h"
+#include "host/forms/Buttons.h"
+#include "host/forms/StdCtrls.h"
 #include "installer/cmp_TTranslator.h"
 
 #include <vector>
@@ -48,5 +50,45 @@ public:
 // The site in use (nullptr: none); the forms layer installs its own.
 TTranslationSite* TranslationSite();
 void SetTranslationSite(TTranslationSite* site);
+
+// A label whose caption is the translator's text with the id GLID (when GLID
+// is above 0); with a GLID other than 0 its texts are not translated further.
+class TTranslateLabel : public TLabel {
+public:
+    using TLabel::TLabel;
+    Integer GLID = 0;
+};
+
+// A bitmap button whose caption is the translator's text with the id GLID,
+// as TTranslateLabel.
+class TTranslateBitBtn : public TBitBtn {
+public:
+    using TBitBtn::TBitBtn;
+    Integer GLID = 0;
+};
+
+// The site of the forms layer: forms and controls of host/forms, their fonts
+// and children. While a control's texts change, a label's auto-size is off;
+// afterwards a windowed control is re-aligned. Controls stay visible: hiding
+// them would take the focus away from the one that has it.
+class TFormsTranslationSite : public TTranslationSite {
+public:
+    bool IsForm(TComponent* component) const override;
+    bool IsControl(TComponent* component) const override;
+    bool GLIDOf(TComponent* component, Integer& glid) const override;
+    void BeginTranslate(TComponent* control) override;
+    void EndTranslate(TComponent* control) override;
+    bool GetFont(TComponent* control, TLanguageFont& font) const override;
+    void SetFont(TComponent* control, const TLanguageFont& font) override;
+    std::vector<TComponent*> ChildControls(TComponent* control) const override;
+
+private:
+    // Labels whose auto-size was turned off for their translation.
+    std::vector<TControl*> FAutoSized;
+};
+
+// Installs the forms layer's site (one program-wide instance) as the
+// translator's site.
+void UseFormsTranslationSite();
 
 } // namespace orvex

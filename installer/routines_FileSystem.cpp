@@ -1,6 +1,7 @@
 #include "installer/routines_FileSystem.h"
 
 #include "host/DateUtils.h"
+#include "host/forms/Dialogs.h"
 #include "installer/exceptions_Dorvane.h"
 #include "installer/routines_API.h"
 #include "installer/routines_Registry.h"
@@ -104,6 +105,31 @@ bool SetFileDateTime(const std::string& fileName, TDateTime value)
     DecodeDate(value, t.Year, t.Month, t.Day);
     DecodeTime(value, t.Hour, t.Minute, t.Second, t.Millisecond);
     return WinSetFileLastWrite(fileName, t);
+}
+
+// ------------------------------------------------------------ TOpenFolderDialog
+
+bool TOpenFolderDialog::Execute()
+{
+    TFolderBrowse browse;
+    browse.Title = Title;
+    browse.StartFolder = NearestExistingFolder(InitialFolder);
+    browse.ShowCreateButton = ShowCreateButton;
+    browse.ShowEditLine = ShowEditLine;
+    if (!BrowseForFolder(browse))
+        return false;
+    Folder = browse.Folder;
+    if (CreateOnOK && !Folder.empty() && !WinDirectoryExists(Folder)) {
+        bool create = true;
+        if (OnBeforeCreateFolder)
+            OnBeforeCreateFolder(this, create);
+        if (create) {
+            const std::string native = NativePath(Folder);
+            if (!native.empty())
+                ForceDirectories(native);
+        }
+    }
+    return true;
 }
 
 } // namespace orvex

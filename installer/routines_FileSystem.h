@@ -1,13 +1,12 @@
 #pragma once
 // File-system helpers of the installer library on Windows-form paths: the
 // shell's folders as the registry names them, file attributes, the nearest
-// existing folder and file dates.
-//
-// The folder browser (TOpenFolderDialog) is a dialog of the forms layer and
-// is not here.
+// existing folder, file dates, and the folder browser TOpenFolderDialog.
 
+#include "host/Classes.h"
 #include "installer/types_Dorvane.h"
 
+#include <functional>
 #include <string>
 
 namespace orvex {
@@ -59,5 +58,29 @@ bool GetFileDateTime(const std::string& fileName, TDateTime& value);
 // Sets it; false for a date outside the calendar or a file that cannot be
 // touched.
 bool SetFileDateTime(const std::string& fileName, TDateTime value);
+
+// Asked before the folder browser creates a folder; clearing `create` keeps
+// it from being made.
+using TBeforeCreateFolderEvent = std::function<void(TObject* sender, bool& create)>;
+
+// The folder browser of the forms layer, on Windows-form paths. It opens on
+// the nearest existing folder of InitialFolder; on OK the chosen folder is
+// in Folder and, with CreateOnOK, made when it does not exist yet (after
+// OnBeforeCreateFolder agrees).
+class TOpenFolderDialog : public TComponent {
+public:
+    using TComponent::TComponent;
+
+    std::string Folder;
+    std::string InitialFolder;
+    std::string Title = "Browse for Folder";
+    bool ShowCreateButton = true;
+    bool ShowEditLine = false;
+    bool CreateOnOK = true;
+    TBeforeCreateFolderEvent OnBeforeCreateFolder;
+
+    // True when a folder was chosen.
+    bool Execute();
+};
 
 } // namespace orvex

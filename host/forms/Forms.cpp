@@ -169,8 +169,10 @@ void TCustomForm::PlaceOnScreen()
 void TCustomForm::VisibleChanged()
 {
     if (Parent() != nullptr) {
-        // A form hosted in another control is shown like any child.
-        if (Visible())
+        // A form hosted in another control is shown like any child: inside
+        // its parent's window, so not before the parent has one (the parent
+        // makes its children's windows when it gets its own).
+        if (Visible() && Parent()->HandleAllocated())
             CreatePeers();
         TWinControl::VisibleChanged();
         return;
