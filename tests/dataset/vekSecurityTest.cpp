@@ -142,6 +142,18 @@ TEST_F(SecurityTest, TheLoginDialogAsksAgainAfterABadPassword)
 
 TEST_F(SecurityTest, UsersGroupsAndNames)
 {
+    {
+        // Before connecting, and on an unsecured database, the manager is not active.
+        TVekDataBase closed(nullptr);
+        EXPECT_VEK_ERROR_TEXT(8581, "The security manager is not active", closed.SecurityManager()->AddGroup("x"));
+        const std::string plain = dir.File("plain.vek");
+        conntest::MakeDatabase(plain);
+        closed.SetDataBaseName(plain);
+        closed.Open();
+        EXPECT_VEK_ERROR_TEXT(8581, "The security manager is not active",
+                              closed.SecurityManager()->Logon("administrator", "walrus", "plain.vek"));
+        EXPECT_TRUE(closed.QueryObjectPrivilegeExists(VekObjectTypeTable, "anything", 2048));
+    }
     auto db = Admin();
     TSecurityManager* security = db->SecurityManager();
     EXPECT_VEK_ERROR_TEXT(9605, "min. length 2, max. length 30", security->AddGroup("c"));
