@@ -252,7 +252,7 @@ void TVekDataSet::InternalCreateTable()
     if (!FDataBase)
         VekDatabaseError(ErrNoConnection, "TVekDataSet.InternalCreateTable", "", this);
     CheckInternalInactive();
-    if (!FDataBase->QueryObjectPrivilegeExists(2, "ALL", 2))
+    if (!FDataBase->QueryObjectPrivilegeExists(VekObjectTypeTable, "ALL", 2))
         VekDatabaseError(ErrPrivilege, "TVekDataSet.InternalCreateTable", FTableName, this);
     FDataBase->CreateTable(FTableDef.get(), true);
 }

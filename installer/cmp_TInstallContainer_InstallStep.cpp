@@ -374,6 +374,9 @@ std::string TCustomInstallFile::ChangeDiskStep(Integer part, const std::string& 
     TList list;
     list.Add(static_cast<TObject*>(this));
     list.Add(static_cast<TObject*>(&parameter));
+    // Each request starts unanswered: the dialog that answers it marks the
+    // file (every busy container on the way up relays the request again).
+    Tag = 0;
     InstallBroadcast(this, bmNewDisk, &list);
     SendEvent(this, ieNewDisk, &list);
     bool answered = parameter.Folder != directory;
