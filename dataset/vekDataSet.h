@@ -331,6 +331,13 @@ public:
     bool BlobCacheEnabled = false;
     // Blob chains read from the file (the cache's effect is measurable).
     Integer BlobChainReads() const { return FBlobChainReads; }
+    // Entries the blob cache holds (never more than BlobCacheMaxEntries).
+    Integer BlobCacheCount() const { return FBlobCache->Count(); }
+    // The blob cache's bounds: a full scan does not keep every blob read.
+    // Adding past either bound empties the cache first; a blob larger than
+    // BlobCacheMaxBytes is not cached.
+    static constexpr Integer BlobCacheMaxEntries = 512;
+    static constexpr Int64 BlobCacheMaxBytes = 8 * 1024 * 1024;
     TBlob* FindFieldBlob(Integer FieldNo) const;
 
     TFilterMgr* FilterMgr() const { return FFilterMgr.get(); }
@@ -429,6 +436,7 @@ private:
     std::unique_ptr<TFilterMgr> FFilterMgr;
     std::unique_ptr<TSearchModifier> FSearchModifier;
     std::unique_ptr<TBlobMgr> FBlobCache;
+    Int64 FBlobCacheBytes = 0; // data held by the blob cache's entries
     bool FBlobsOpen = false;
     bool FTableConnected = false;
 

@@ -375,7 +375,7 @@ void TVekDataSet::CloseStorage()
     FRecordMgr->Close();
     FReadAhead->Close();
     FFilterMgr->Clear();
-    FBlobCache->Clear();
+    ClearBlobCache();
     FCurBuf.clear();
     FScratchBuf.clear();
     for (int mode = 0; mode < 2; ++mode) {

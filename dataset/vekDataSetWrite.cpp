@@ -558,8 +558,10 @@ bool TVekDataSet::GetBlobCacheData(const Byte* RecBuf, Integer FieldNo, TStream*
     if (!BlobCacheEnabled || State() != dsBrowse)
         return false;
     const Cardinal address = ReadLE32(RecBuf + FRecordSize + eioRecAddr);
+    if (address == 0)
+        return false;
     TBlob* entry = FBlobCache->FindBlob(address, FieldNo);
-    if (!entry || address == 0)
+    if (!entry)
         return false;
     TMemoryStream* source = entry->BlobStream();
     source->SetPosition(0);
@@ -574,24 +576,33 @@ void TVekDataSet::SetBlobCacheData(const Byte* RecBuf, Integer FieldNo, TStream*
     const Cardinal address = ReadLE32(RecBuf + FRecordSize + eioRecAddr);
     if (address == 0)
         return;
-    TBlob* entry = FBlobCache->FindBlob(address, FieldNo);
-    if (!entry) {
-        entry = FBlobCache->Add();
-        entry->SetRecID(address);
-        entry->SetFieldNo(FieldNo);
+    const Int64 size = Stream->Size();
+    // An older entry of this blob makes way for the new data.
+    if (TBlob* old = FBlobCache->FindBlob(address, FieldNo)) {
+        FBlobCacheBytes -= old->BlobStream()->Size();
+        FBlobCache->Delete(old->Index());
     }
-    entry->BlobStream()->Clear();
+    if (size > BlobCacheMaxBytes)
+        return;
+    // Full: start again rather than keep every blob of a long scan.
+    if (FBlobCache->Count() >= BlobCacheMaxEntries || FBlobCacheBytes + size > BlobCacheMaxBytes)
+        ClearBlobCache();
+    TBlob* entry = FBlobCache->Add();
+    entry->SetRecID(address);
+    entry->SetFieldNo(FieldNo);
     const Int64 position = Stream->Position();
     Stream->SetPosition(0);
-    entry->BlobStream()->CopyFrom(Stream, Stream->Size());
+    entry->BlobStream()->CopyFrom(Stream, size);
     Stream->SetPosition(position);
     entry->SetState(bsValid);
+    FBlobCacheBytes += entry->BlobStream()->Size();
 }
 
 void TVekDataSet::ClearBlobCache()
 {
     if (FBlobCache)
         FBlobCache->Clear();
+    FBlobCacheBytes = 0;
 }
 
 } // namespace orvex

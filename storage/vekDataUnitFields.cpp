@@ -273,6 +273,24 @@ TBlob::~TBlob()
     delete FBlobStream;
 }
 
+void TBlob::SetRecID(Cardinal Value)
+{
+    if (FRecID == Value)
+        return;
+    FRecID = Value;
+    if (auto* mgr = dynamic_cast<TBlobMgr*>(Collection()))
+        mgr->KeyChanged(this);
+}
+
+void TBlob::SetFieldNo(Integer Value)
+{
+    if (FFieldNo == Value)
+        return;
+    FFieldNo = Value;
+    if (auto* mgr = dynamic_cast<TBlobMgr*>(Collection()))
+        mgr->KeyChanged(this);
+}
+
 TBlobMgr::TBlobMgr() : TCollection(ItemClassOf<TBlob>()) {}
 
 void TBlobMgr::SetItems(int Index, TBlob* Value)
@@ -288,12 +306,83 @@ void TBlobMgr::SetItems(int Index, TBlob* Value)
 
 TBlob* TBlobMgr::FindBlob(Cardinal RecID, Integer FieldNo) const
 {
-    for (int i = 0; i < Count(); ++i) {
-        TBlob* blob = GetItems(i);
-        if (blob->FieldNo() == FieldNo && (RecID == 0 || blob->RecID() == RecID))
-            return blob;
+    if (RecID == 0) {
+        // Any record: the first of the field in list order (the record
+        // manager's own list, one blob per blob field).
+        for (int i = 0; i < Count(); ++i) {
+            TBlob* blob = GetItems(i);
+            if (blob->FieldNo() == FieldNo)
+                return blob;
+        }
+        return nullptr;
     }
-    return nullptr;
+    IndexPending();
+    const auto found = FIndex.find(KeyOf(RecID, FieldNo));
+    if (found == FIndex.end())
+        return nullptr;
+    const std::vector<TCollectionItem*>& items = found->second;
+    TCollectionItem* first = items.front();
+    if (items.size() > 1) {
+        // Duplicates: the one that comes first in the list.
+        int firstIndex = first->Index();
+        for (TCollectionItem* item : items) {
+            const int index = item->Index();
+            if (index < firstIndex) {
+                first = item;
+                firstIndex = index;
+            }
+        }
+    }
+    return static_cast<TBlob*>(first);
+}
+
+void TBlobMgr::Notify(TCollectionItem* Item, TCollectionNotification Action)
+{
+    // The item is not a constructed TBlob here (see the class comment):
+    // only its address is used.
+    if (Action == cnAdded)
+        FPending.insert(Item);
+    else if (Action == cnExtracting)
+        Unindex(Item);
+    TCollection::Notify(Item, Action);
+}
+
+void TBlobMgr::IndexPending() const
+{
+    for (TCollectionItem* item : FPending) {
+        const auto* blob = static_cast<const TBlob*>(item);
+        const std::uint64_t key = KeyOf(blob->RecID(), blob->FieldNo());
+        FKeys[item] = key;
+        FIndex[key].push_back(item);
+    }
+    FPending.clear();
+}
+
+void TBlobMgr::Unindex(TCollectionItem* Item) const
+{
+    if (FPending.erase(Item) != 0)
+        return;
+    const auto filed = FKeys.find(Item);
+    if (filed == FKeys.end())
+        return;
+    const auto bucket = FIndex.find(filed->second);
+    if (bucket != FIndex.end()) {
+        std::erase(bucket->second, Item);
+        if (bucket->second.empty())
+            FIndex.erase(bucket);
+    }
+    FKeys.erase(filed);
+}
+
+void TBlobMgr::KeyChanged(TBlob* Blob)
+{
+    // A pending item's key is read when it is indexed.
+    if (FPending.contains(Blob))
+        return;
+    Unindex(Blob);
+    const std::uint64_t key = KeyOf(Blob->RecID(), Blob->FieldNo());
+    FKeys[Blob] = key;
+    FIndex[key].push_back(Blob);
 }
 
 void TBlobMgr::InvalidateStreams()

@@ -26,6 +26,8 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace orvex {
@@ -253,9 +255,10 @@ public:
     ~TBlob() override;
 
     Cardinal RecID() const { return FRecID; }
-    void SetRecID(Cardinal Value) { FRecID = Value; }
+    // Setting either key moves the blob in its TBlobMgr's lookup index.
+    void SetRecID(Cardinal Value);
     Integer FieldNo() const { return FFieldNo; }
-    void SetFieldNo(Integer Value) { FFieldNo = Value; }
+    void SetFieldNo(Integer Value);
     TBlobState State() const { return FState; }
     void SetState(TBlobState Value) { FState = Value; }
     TMemoryStream* BlobStream() const { return FBlobStream; }
@@ -267,6 +270,13 @@ private:
     TMemoryStream* FBlobStream;
 };
 
+// Beside the list, an index by (RecID, FieldNo) keeps FindBlob for a given
+// record constant time however many blobs the list holds (the dataset's
+// blob cache holds one per record and field read). The index follows every
+// add, removal and key change. The collection announces an item before the
+// item is constructed and after it is destroyed, so the index knows items
+// by address there and reads an item's key only at the first lookup after
+// it was added or when the item itself reports a key change.
 class TBlobMgr : public TCollection {
 public:
     TBlobMgr();
@@ -282,6 +292,25 @@ public:
     // bsNone for an empty list, else bsInvalid when any blob is invalid,
     // else bsModified when any is modified, else bsValid.
     TBlobState CheckBlobStates() const;
+
+protected:
+    void Notify(TCollectionItem* Item, TCollectionNotification Action) override;
+
+private:
+    friend class TBlob;
+    static std::uint64_t KeyOf(Cardinal RecID, Integer FieldNo)
+    {
+        return (std::uint64_t{RecID} << 32) | static_cast<std::uint32_t>(FieldNo);
+    }
+    void IndexPending() const;
+    void Unindex(TCollectionItem* Item) const;
+    void KeyChanged(TBlob* Blob);
+    // Items by key; more than one only when the list holds duplicates.
+    mutable std::unordered_map<std::uint64_t, std::vector<TCollectionItem*>> FIndex;
+    // The key each indexed item is filed under.
+    mutable std::unordered_map<TCollectionItem*, std::uint64_t> FKeys;
+    // Added but not yet indexed.
+    mutable std::unordered_set<TCollectionItem*> FPending;
 };
 
 // --------------------------------------------------------------- TRecordMgr

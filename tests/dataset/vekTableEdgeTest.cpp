@@ -7,6 +7,7 @@
 #include "host/DBLinks.h"
 
 #include <cstdint>
+#include <utility>
 
 namespace orvex {
 namespace {
@@ -445,6 +446,62 @@ TEST_P(TableEdges, ABlobShownTwiceWhileBrowsingIsReadOnce)
     // Deleting a record deletes its chains with it.
     t->Delete();
     EXPECT_EQ(t->FieldByName("Photo")->AsString(), std::string(2000, '2'));
+}
+
+// A scan through every record's blob keeps only a bounded number of them in
+// the cache, by entries and by bytes; what it keeps still serves re-reads.
+TEST_P(TableEdges, TheBlobCacheStaysBoundedThroughAFullScan)
+{
+    TVekTable* t = fx.CreatePeople();
+    t->Open();
+    t->SetIndexName("ixID");
+    const int records = TVekDataSet::BlobCacheMaxEntries + 100;
+    for (int id = 1; id <= records; ++id) {
+        t->Append();
+        t->FieldByName("ID")->SetAsInteger(id);
+        t->FieldByName("Notes")->SetAsString("note " + std::to_string(id));
+        t->Post();
+    }
+    int seen = 0;
+    for (t->First(); !t->Eof(); t->Next()) {
+        ++seen;
+        ASSERT_EQ(t->FieldByName("Notes")->AsString(), "note " + std::to_string(seen));
+        ASSERT_LE(t->BlobCacheCount(), TVekDataSet::BlobCacheMaxEntries) << seen;
+    }
+    EXPECT_EQ(seen, records);
+    t->Last();
+    t->Prior();
+    Integer before = t->BlobChainReads();
+    EXPECT_EQ(t->FieldByName("Notes")->AsString(), "note " + std::to_string(records - 1));
+    EXPECT_EQ(t->BlobChainReads(), before);
+
+    // Bytes: two blobs of five MiB do not fit together; one of nine is never kept.
+    t->EmptyTable();
+    EXPECT_EQ(t->BlobCacheCount(), 0);
+    const std::size_t mib = 1024 * 1024;
+    const std::vector<std::pair<int, std::size_t>> photos{{1, 5 * mib}, {2, 5 * mib}, {3, 9 * mib}};
+    for (const auto& [id, size] : photos) {
+        t->Append();
+        t->FieldByName("ID")->SetAsInteger(id);
+        t->FieldByName("Photo")->SetAsString(std::string(size, static_cast<char>('a' + id)));
+        t->Post();
+    }
+    t->First();
+    EXPECT_EQ(t->FieldByName("Photo")->AsString().size(), 5 * mib);
+    EXPECT_EQ(t->BlobCacheCount(), 1);
+    t->Next();
+    EXPECT_EQ(t->FieldByName("Photo")->AsString(), std::string(5 * mib, 'c'));
+    EXPECT_EQ(t->BlobCacheCount(), 1);
+    t->Next();
+    before = t->BlobChainReads();
+    EXPECT_EQ(t->FieldByName("Photo")->AsString().size(), 9 * mib);
+    EXPECT_EQ(t->FieldByName("Photo")->AsString().size(), 9 * mib);
+    EXPECT_EQ(t->BlobChainReads(), before + 2);
+    EXPECT_EQ(t->BlobCacheCount(), 1);
+    t->Prior();
+    before = t->BlobChainReads();
+    EXPECT_EQ(t->FieldByName("Photo")->AsString(), std::string(5 * mib, 'c'));
+    EXPECT_EQ(t->BlobChainReads(), before);
 }
 
 TEST(TableConnections, AnEncryptedTableUnderAnotherNameIsRefused)

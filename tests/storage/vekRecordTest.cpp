@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -392,6 +393,55 @@ TEST(BlobMgrTest, FindBlobMatchesAnyRecordForRecIdZero)
     blobs.InvalidateStreams();
     for (int i = 0; i < blobs.Count(); ++i)
         EXPECT_EQ(blobs.GetItems(i)->State(), bsInvalid);
+}
+
+// FindBlob by record goes through the list's index: random adds, inserts,
+// deletes, key changes, moves and clears must leave it answering exactly as
+// a walk of the list would, duplicates included (first in list order).
+TEST(BlobMgrTest, FindBlobAgreesWithTheListThroughEveryChange)
+{
+    TBlobMgr blobs;
+    auto walk = [&](Cardinal RecID, Integer FieldNo) -> TBlob* {
+        for (int i = 0; i < blobs.Count(); ++i) {
+            TBlob* blob = blobs.GetItems(i);
+            if (blob->FieldNo() == FieldNo && (RecID == 0 || blob->RecID() == RecID))
+                return blob;
+        }
+        return nullptr;
+    };
+    std::mt19937 random(16);
+    auto pick = [&](int Below) { return static_cast<int>(random() % static_cast<unsigned>(Below)); };
+    for (int step = 0; step < 4000; ++step) {
+        const int action = pick(100);
+        const int count = blobs.Count();
+        if (action < 35 || count == 0) {
+            TBlob* blob = action % 2 == 0 || count == 0 ? blobs.Add() : static_cast<TBlob*>(blobs.Insert(pick(count + 1)));
+            blob->SetRecID(static_cast<Cardinal>(pick(12)));
+            blob->SetFieldNo(pick(3));
+        } else if (action < 50) {
+            blobs.Delete(pick(count));
+        } else if (action < 65) {
+            blobs.GetItems(pick(count))->SetRecID(static_cast<Cardinal>(pick(12)));
+        } else if (action < 75) {
+            blobs.GetItems(pick(count))->SetFieldNo(pick(3));
+        } else if (action < 85) {
+            blobs.GetItems(pick(count))->SetIndex(pick(count));
+        } else if (action < 90) {
+            blobs.SetItems(pick(count), blobs.GetItems(pick(count)));
+        } else if (action < 91) {
+            blobs.Clear();
+        } else {
+            // An item that was added and changed before any lookup.
+            TBlob* blob = blobs.Add();
+            blob->SetFieldNo(pick(3));
+            blob->SetRecID(static_cast<Cardinal>(pick(12)));
+            delete blobs.GetItems(pick(blobs.Count()));
+        }
+        for (Cardinal recID = 0; recID < 12; ++recID)
+            for (Integer fieldNo = 0; fieldNo < 3; ++fieldNo)
+                ASSERT_EQ(blobs.FindBlob(recID, fieldNo), walk(recID, fieldNo))
+                    << "step " << step << " record " << recID << " field " << fieldNo;
+    }
 }
 
 // ----------------------------------------------------------- record manager
