@@ -33,6 +33,7 @@
 namespace orvex {
 
 class TVekDataBase;
+class TSecurityManager;
 
 // The version text the engine writes into the database header and shows as
 // the Version of its components.
@@ -357,6 +358,9 @@ public:
     TDiskTableDefMgr* UserTableMgr() const { return FUserTableMgr.get(); }
     TMemoryTableDefMgr* MemoryTableMgr() const { return FMemoryTableMgr.get(); }
     TVekSystemTables* SystemTables() const { return FSystemTables.get(); }
+    // The users, groups and privileges of a secured database (active while
+    // connected to one).
+    TSecurityManager* SecurityManager();
     // The database that holds the security tables (this one by default).
     TVekDataBase* SecurityDataBase() const { return FSecurityDataBase; }
     void SetSecurityDataBase(TVekDataBase* Value) { FSecurityDataBase = Value; }
@@ -458,3 +462,7 @@ std::string VekTableKeyCheckValue(const std::string& TableName);
 bool VekCheckTableKeyValue(const TTableDef* Def);
 
 } // namespace orvex
+
+// The unit's datasets and security manager.
+#include "dataset/vekDataSet.h"
+#include "dataset/vekSecurity.h"

@@ -1,271 +1,769 @@
-// The system tables of a file connection: the one place where the
-// connection's TVekSystemTables is chosen (NewSystemTables).
+// The master and system tables of a file connection, and the one place where
+// the connection's TVekSystemTables is chosen (NewSystemTables).
 //
-// Until the master and system tables are built, a file connection keeps its
-// table definitions in a plain catalogue: one run of pages owned by
-// CatalogueOwner, whose address and page count live in two spare slots of
-// the global header. Every change writes a new run and frees the old one
-// under the header write lock, so a transaction's rollback and a crash keep
-// the catalogue whole. The catalogue has no security tables (a secured
-// database cannot log anyone on) and no generators.
-//
-// Catalogue bytes: "VKCT", u32 length of what follows, then per table: u8
-// internal flag, u16 name length, the name, u32 text length, the
-// definition's textual form.
+// A database file describes itself in engine tables whose names begin with
+// "$":
+// - "$MSTRTBLUSER" (table ID 1024) and "$MSTRTBLSYSTEM" (1025), the master
+//   tables: a row per table, its name and its TTableDef in the textual object
+//   form. Their own definitions are built in code on every connection.
+// - "$SYSTBL_OBJECTIDREF" (a number per user table, from the generator
+//   "$INTGEN_OBJID") and "$SYSTBL_INTGENERATOR" (named generators), in
+//   databases whose header minor version number is above 1.
+// - the four security tables of a secured database (see vekSecurity.h).
+// The system tables are ordinary tables flagged internal: their definitions
+// live in "$MSTRTBLSYSTEM" and their storage in the system table manager.
+// Every change of a master or system table's rows runs under the
+// connection's header lock; generators advance under their table's write
+// lock.
 
 #include "dataset/vekDatabase.h"
 
 #include "host/Streaming.h"
 #include "host/SysUtils.h"
-#include "storage/vekByteOrder.h"
 
 #include <algorithm>
-#include <cstring>
+#include <functional>
+#include <memory>
 
 namespace orvex {
 
 namespace {
 
-constexpr Integer CatalogueOwner = 2047; // the last table id a map entry holds
-constexpr Integer CataloguePageType = 10;
-constexpr Integer OfsCatalogueAddress = 120;
-constexpr Integer OfsCataloguePages = 124;
-constexpr Byte CatalogueMagic[4] = {'V', 'K', 'C', 'T'};
-constexpr Integer CatalogueHeader = 8;
-constexpr Cardinal MaxCataloguePages = 16384; // 64 MB of definitions at 4096-byte pages
-
+constexpr Integer ErrNotFound = 8579;
+constexpr Integer ErrExists = 8580;
 constexpr Integer ErrInternal = 8581;
+constexpr Integer ErrKeySize = 9602;
+constexpr Integer ErrNameRange = 9605;
 constexpr Integer ErrNoSuchTable = 10024;
-constexpr Integer ErrTableExists = 13060;
-constexpr Integer ErrLogin = 10015;
+constexpr Integer ErrTableName = 10039;
+constexpr Integer ErrGeneratorName = 10125;
+constexpr Integer ErrPrivilege = 10624;
 constexpr Integer ErrTableType = 10766;
-constexpr const char* UnreadableDefinition = "Internal error - the table definition could not be read";
+constexpr Integer ErrTableExists = 13060;
 
-struct TCatalogueEntry {
-    bool Internal = false;
-    std::string Name;
-    std::string Text;
+constexpr const char* HeaderNotLocked = "Database header not locked prior to system change";
+constexpr const char* UnreadableDefinition = "Internal error - the table definition could not be read";
+constexpr const char* GeneratorNameFmt =
+    "'%s' is not a valid generator name (min. length 1, '$' is a reserved first character";
+
+constexpr const char* UserMasterName = "$MSTRTBLUSER";
+constexpr const char* SystemMasterName = "$MSTRTBLSYSTEM";
+constexpr Integer UserMasterID = 1024;
+constexpr Integer SystemMasterID = 1025;
+constexpr const char* MasterIndexName = "ixName";
+constexpr Integer MasterBlobSize = 1024;
+
+constexpr const char* ObjectIDTableName = "$SYSTBL_OBJECTIDREF";
+constexpr const char* GeneratorTableName = "$SYSTBL_INTGENERATOR";
+constexpr const char* GroupsTableName = "$SYSTBL_SECGROUPS";
+constexpr const char* UsersTableName = "$SYSTBL_SECUSERS";
+constexpr const char* ObjPrivTableName = "$SYSTBL_SECOBJPRIV";
+constexpr const char* SysPrivTableName = "$SYSTBL_SECSYSPRIV";
+constexpr const char* ObjectIDGenerator = "$INTGEN_OBJID";
+constexpr Integer MaxGeneratorName = 20;
+constexpr const char* AllFieldStandIn = "AllFields";
+
+// Bits that mark a field's privileges as worked out (so that a field the
+// group may not touch at all still differs from "not worked out").
+constexpr Integer FieldPrivilegesSet = 0x40000000;
+
+void CheckName(const std::string& Name, const char* Context, TObject* Sender)
+{
+    if (Name.empty() || static_cast<Integer>(Name.size()) > VekMaxObjectNameLength)
+        VekDatabaseErrorFmt(ErrTableName, Context, SvekStringInvalidFmt, {Name, 1, VekMaxObjectNameLength},
+                            Sender);
+}
+
+// Builds the definition of a master table in code: "AutoID" (auto-increment),
+// "Name" (40 characters), "TableDef" (blob); one unique, case-insensitive
+// index on "Name".
+void SetMasterTableDef(TTableDef* Def, const std::string& Name, Integer TableID, bool Encrypted)
+{
+    TFieldDefs fields(nullptr);
+    TIndexDefs indexes(nullptr);
+    fields.Add("AutoID", ftAutoInc, 0, false);
+    fields.Add("Name", ftString, VekMaxObjectNameLength, false);
+    fields.Add("TableDef", ftBlob, 0, false);
+    indexes.Add(MasterIndexName, "Name", ixUnique | ixPrimary | ixCaseInsensitive);
+    TVekTableDefSettings settings;
+    settings.TableName = Name;
+    settings.BlobBlockSize = MasterBlobSize;
+    settings.EncryptionLevel = Encrypted ? encStrong : encNone;
+    VekSetTableDef(Def, false, &fields, &indexes, settings, "TVekDataBase.SetMasterTableDef", nullptr);
+    for (int i = 0; i < Def->InternalIndexDefs()->Count(); ++i)
+        if (Def->InternalIndexDefs()->GetItems(i)->MaximumKeySize() > VekMaxKeySize)
+            VekDatabaseErrorFmt(ErrKeySize, "TVekDataBase.SetMasterTableDef", SvekValueInvalidFmt,
+                                {Def->InternalIndexDefs()->GetItems(i)->IndexName()}, nullptr);
+    Def->SetInternalTable(true);
+    Def->SetOwnerFlag(0);
+    Def->SetTableID(TableID);
+}
+
+bool IsMasterName(const std::string& Name)
+{
+    return SameText(Name, UserMasterName) || SameText(Name, SystemMasterName);
+}
+
+// Runs Body; when it fails, Undo runs (its own failure is swallowed) and the
+// first failure is raised again.
+template <class F, class U>
+void WithUndo(F&& Body, U&& Undo)
+{
+    try {
+        Body();
+    } catch (...) {
+        try {
+            Undo();
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
+// Cancels a pending edit of Table and raises the failure again.
+template <class F>
+void PostOrCancel(TVekTable* Table, F&& Body)
+{
+    try {
+        Body();
+        Table->Post();
+    } catch (...) {
+        if (Table->State() == dsEdit || Table->State() == dsInsert)
+            Table->Cancel();
+        throw;
+    }
+}
+
+// Holds the table's write lock for a scope.
+class TTableLockScope {
+public:
+    explicit TTableLockScope(TVekTable* Table) : FTable(Table), FTaken(!Table->Locked())
+    {
+        if (FTaken)
+            FTable->SetLocked(true);
+    }
+    ~TTableLockScope()
+    {
+        if (FTaken) {
+            try {
+                FTable->SetLocked(false);
+            } catch (...) {
+            }
+        }
+    }
+    TTableLockScope(const TTableLockScope&) = delete;
+    TTableLockScope& operator=(const TTableLockScope&) = delete;
+
+private:
+    TVekTable* FTable;
+    bool FTaken;
 };
 
-class TCatalogueSystemTables : public TVekSystemTables {
+class TMasterSystemTables : public TVekSystemTables {
 public:
-    using TVekSystemTables::TVekSystemTables;
+    explicit TMasterSystemTables(TVekDataBase* DataBase)
+        : TVekSystemTables(DataBase), FSecurity(std::make_unique<TSecurityManager>())
+    {
+    }
+    ~TMasterSystemTables() override
+    {
+        try {
+            Close();
+        } catch (...) {
+        }
+    }
 
-    void CreateTables() override {}
-    void Open() override {}
-    void Close() override {}
+    TSecurityManager* Security() const { return FSecurity.get(); }
+
+    // ---------------------------------------------------------- creation
+
+    void CreateTables() override
+    {
+        CheckHeaderLocked("TVekDataBase.CreateMasterTables");
+        TVekDataBase* db = DataBase();
+        // The master tables: their definitions are never stored, only
+        // registered with the system table manager.
+        for (const auto& [name, id] : {std::pair{UserMasterName, UserMasterID},
+                                       std::pair{SystemMasterName, SystemMasterID}}) {
+            TTableDef def(nullptr);
+            SetMasterTableDef(&def, name, id, db->Encrypted());
+            def.SetTableID(0);
+            db->SystemTableMgr()->CreateTableDef(name, &def);
+            if (def.TableID() != id)
+                VekDatabaseError(ErrInternal, "TVekDataBase.CreateMasterTables",
+                                 std::string("Unexpected table ID of ") + name, db);
+        }
+        FSystemMaster = OpenSystemTable(SystemMasterName, db);
+        WithUndo(
+            [&] {
+                if (db->MinorVersion() > 1)
+                    CreateSystemTables();
+                if (db->DBDef().SecurityLevel() >= 2 && db->SecurityDataBase() == db)
+                    CreateSecurityTables();
+            },
+            [&] { FSystemMaster.reset(); });
+        FSystemMaster.reset();
+    }
+
+    // ------------------------------------------------- opening, closing
+
+    void Open() override
+    {
+        TVekDataBase* db = DataBase();
+        WithUndo(
+            [&] {
+                FUserMaster = OpenSystemTable(UserMasterName, db);
+                if (db->MinorVersion() > 1) {
+                    FSystemMaster = OpenSystemTable(SystemMasterName, db);
+                    FObjectIDs = OpenSystemTable(ObjectIDTableName, db);
+                    FObjectIDs->SetIndexName("ixObjectName");
+                    FGenerators = OpenSystemTable(GeneratorTableName, db);
+                    FGenerators->SetIndexName("ixGenName");
+                }
+                if (db->NeedSecurity()) {
+                    TVekDataBase* securityDb = db->SecurityDataBase();
+                    FGroups = OpenSystemTable(GroupsTableName, securityDb);
+                    FUsers = OpenSystemTable(UsersTableName, securityDb);
+                    FUsers->SetIndexName("ixUserName");
+                    FObjPrivs = OpenSystemTable(ObjPrivTableName, securityDb);
+                    FSysPrivs = OpenSystemTable(SysPrivTableName, securityDb);
+                    FSecurity->Open(db, FUsers.get(), FObjectIDs.get(), FSysPrivs.get(), FObjPrivs.get(),
+                                    FGroups.get());
+                }
+            },
+            [&] { Close(); });
+    }
+
+    void Close() override
+    {
+        FSecurity->Close();
+        // Closing order: identity and generators, security, then the masters.
+        FObjectIDs.reset();
+        FGenerators.reset();
+        FSysPrivs.reset();
+        FObjPrivs.reset();
+        FUsers.reset();
+        FGroups.reset();
+        FSystemMaster.reset();
+        FUserMaster.reset();
+    }
+
+    // ------------------------------------------------------ definitions
 
     void ReadTableDef(const std::string& Name, TTableDef* Def) override
     {
-        const std::vector<TCatalogueEntry> entries = Load();
-        const auto entry = Find(entries, Name, Def->InternalTable());
-        if (entry == entries.end())
-            VekDatabaseError(ErrNoSuchTable, "TVekDataBase.InternalGetTableDef", Name, DataBase());
+        const char* context = "TVekDataBase.InternalGetTableDef";
+        if (Def->InternalTable() && IsMasterName(Name)) {
+            const bool user = SameText(Name, UserMasterName);
+            SetMasterTableDef(Def, user ? UserMasterName : SystemMasterName, user ? UserMasterID : SystemMasterID,
+                              DataBase()->Encrypted());
+            return;
+        }
+        TVekTable* master = MasterFor(Def->InternalTable());
+        if (!master || !FindName(master, Name))
+            VekDatabaseError(ErrNoSuchTable, context, Name, DataBase());
+        std::string text;
         try {
-            ReadComponentText(entry->Text, Def);
+            text = master->FieldByName("TableDef")->AsString();
+        } catch (const std::exception&) {
+            VekDatabaseError(ErrInternal, context, UnreadableDefinition, DataBase());
+        }
+        if (text.empty())
+            VekDatabaseError(ErrInternal, context, UnreadableDefinition, DataBase());
+        const bool internal = Def->InternalTable();
+        try {
+            ReadComponentText(text, Def);
         } catch (const EVekDatabaseError&) {
             throw;
         } catch (const std::exception&) {
-            VekDatabaseError(ErrInternal, "TVekDataBase.InternalGetTableDef", UnreadableDefinition, DataBase());
+            VekDatabaseError(ErrInternal, context, UnreadableDefinition, DataBase());
         }
+        Def->SetInternalTable(internal);
     }
 
     void WriteTableDef(const std::string& Name, TTableDef* Def, bool New) override
     {
         const char* context = "TVekDataBase.InternalUpdateTableDef";
-        std::vector<TCatalogueEntry> entries = Load();
+        TVekDataBase* db = DataBase();
+        CheckHeaderLocked(context);
+        CheckName(Def->TableName(), context, db);
+        CheckName(Name, context, db);
+        if (Def->Memory())
+            VekDatabaseError(ErrTableType, context, SvekDBOperationCannotBePerformed, db);
         const bool internal = Def->InternalTable();
+        TVekTable* master = MasterFor(internal);
+        if (!master)
+            VekDatabaseError(ErrInternal, context, "The master table is not open", db);
+        const std::string oldName = Def->TableName();
+        const bool renamed = !SameText(Name, oldName);
+        if (!New && renamed && FindName(master, Name))
+            VekDatabaseError(ErrTableExists, context, Name, db);
+        const bool found = FindName(master, oldName);
+        const bool identities = !internal && db->MinorVersion() > 1 && FObjectIDs && FGenerators;
+
         if (New) {
-            if (Find(entries, Def->TableName(), internal) != entries.end())
-                VekDatabaseError(ErrTableExists, context, Def->TableName(), DataBase());
-            DataBase()->GetTableDefMgr(Def)->CreateTableDef(Def->TableName(), Def);
-            entries.push_back({internal, Def->TableName(), WriteComponentText(Def)});
-        } else {
-            const bool renamed = !SameText(Name, Def->TableName());
-            if (renamed && Find(entries, Name, internal) != entries.end())
-                VekDatabaseError(ErrTableExists, context, Name, DataBase());
-            const auto entry = Find(entries, Def->TableName(), internal);
-            if (entry == entries.end())
-                VekDatabaseError(ErrNoSuchTable, context, Def->TableName(), DataBase());
-            if (renamed)
-                Def->SetTableName(Name);
-            entry->Name = Def->TableName();
-            entry->Text = WriteComponentText(Def);
+            if (found)
+                VekDatabaseError(ErrTableExists, context, oldName, db);
+            TBaseTableDefMgr* manager = db->GetTableDefMgr(Def);
+            manager->CreateTableDef(oldName, Def);
+            const Integer tableID = Def->TableID();
+            // A table whose rows could not be stored is taken back whole.
+            WithUndo(
+                [&] {
+                    const Integer objectID = identities ? InternalGetGenerator(ObjectIDGenerator, true) : 0;
+                    master->Append();
+                    PostOrCancel(master, [&] {
+                        master->FieldByName("Name")->SetAsString(oldName);
+                        master->FieldByName("TableDef")->SetAsString(WriteComponentText(Def));
+                    });
+                    if (identities)
+                        WithUndo([&] { WriteObjectID(oldName, oldName, objectID); },
+                                 [&] {
+                                     if (FindName(master, oldName))
+                                         master->Delete();
+                                 });
+                },
+                [&] {
+                    TTableDef gone(nullptr);
+                    gone.Assign(Def);
+                    gone.SetInternalTable(internal);
+                    manager->DeleteTableDef(oldName, &gone);
+                    db->DiskMgr()->DeleteOwnedPages(tableID, 0, false);
+                    Def->SetTableID(tableID);
+                });
+            return;
         }
-        Save(entries);
+
+        if (!found)
+            VekDatabaseError(ErrNoSuchTable, context, oldName, db);
+        if (renamed)
+            Def->SetTableName(Name);
+        WithUndo(
+            [&] {
+                master->Edit();
+                PostOrCancel(master, [&] {
+                    master->FieldByName("Name")->SetAsString(Def->TableName());
+                    master->FieldByName("TableDef")->SetAsString(WriteComponentText(Def));
+                });
+            },
+            [&] { Def->SetTableName(oldName); });
+        if (renamed) {
+            // The shared master definition goes by the new name too, so that
+            // opening the table under it shares the one master.
+            TBaseTableDefMgr* manager = db->GetTableDefMgr(Def);
+            const int index = manager->IndexOfTableDef(Def->TableID());
+            if (index >= 0)
+                manager->TableDefs(index)->SetTableName(Name);
+            if (identities)
+                WriteObjectID(oldName, Name, 0);
+        }
     }
 
     void RemoveTableDef(TTableDef* Def) override
     {
-        std::vector<TCatalogueEntry> entries = Load();
-        const auto entry = Find(entries, Def->TableName(), Def->InternalTable());
-        if (entry == entries.end())
-            VekDatabaseError(ErrInternal, "TVekDataBase.DeleteTable",
-                             "Unable to delete internal table definition: " + Def->TableName(), DataBase());
-        entries.erase(entry);
-        Save(entries);
+        const char* context = "TVekDataBase.DeleteTable";
+        TVekDataBase* db = DataBase();
+        CheckHeaderLocked(context);
+        TVekTable* master = MasterFor(Def->InternalTable());
+        if (!master || !FindName(master, Def->TableName()))
+            VekDatabaseError(ErrInternal, context, "Unable to delete internal table definition: " + Def->TableName(),
+                             db);
+        master->Delete();
+        if (!Def->InternalTable() && db->MinorVersion() > 1 && FObjectIDs && FindName(FObjectIDs.get(), Def->TableName()))
+            FObjectIDs->Delete();
     }
 
     void GetTableNames(TStrings* List, bool System) override
     {
-        std::vector<std::string> names;
-        for (const TCatalogueEntry& entry : Load())
-            if (entry.Internal == System)
-                names.push_back(entry.Name.substr(0, static_cast<std::size_t>(VekMaxObjectNameLength)));
-        std::stable_sort(names.begin(), names.end(),
-                         [](const std::string& A, const std::string& B) { return CompareText(A, B) < 0; });
-        for (const std::string& name : names)
-            List->Add(name);
+        TVekTable* master = MasterFor(System);
+        if (!master)
+            return;
+        master->First();
+        while (!master->Eof()) {
+            List->Add(master->FieldByName("Name")->AsString().substr(0, VekMaxObjectNameLength));
+            master->Next();
+        }
     }
 
-    Integer GetObjectIDFromName(const std::string&) override { return 0; }
-
-    void Logon(const std::string&, const std::string&) override
+    Integer GetObjectIDFromName(const std::string& Name) override
     {
-        VekDatabaseError(ErrLogin, "TSecurityManager.Logon", "", DataBase());
+        if (!FObjectIDs || !FindName(FObjectIDs.get(), Name))
+            return 0;
+        return FObjectIDs->FieldByName("ObjectID")->AsInteger();
     }
-    void CheckCanOpenDataObject(TTableDef*) override {}
-    Integer GetTablePrivileges(TTableDef*) override { return VekAllPrivileges; }
-    bool QueryObjectPrivilegeExists(Integer, const std::string&, Integer) override { return true; }
 
-    void CreateGenerator(const std::string&, Integer, Integer) override { NoGenerators(); }
-    Integer GetGeneratorValue(const std::string&, bool) override { NoGenerators(); }
-    Integer InternalGetGenerator(const std::string&, bool) override { NoGenerators(); }
-    void DeleteGenerator(const std::string&) override { NoGenerators(); }
-    void GetGeneratorNames(TStrings*) override { NoGenerators(); }
-    bool QueryGenerator(const std::string&, Integer&, Integer&) override { NoGenerators(); }
+    // --------------------------------------------------------- security
+
+    void Logon(const std::string& UserName, const std::string& Password) override
+    {
+        TVekDataBase* db = DataBase();
+        FSecurity->Logon(UserName, Password, db->DataBaseName());
+        TPrivileges* privileges = db->Privileges();
+        privileges->ClearPrivileges();
+        privileges->SetGroupName(FSecurity->GroupName());
+        FSecurity->GetPrivileges(VekObjectTypeTable, "", privileges);
+        // The database privileges: the group's system privilege bits.
+        Integer flags = 0;
+        if (FSecurity->IsAdministrator()) {
+            flags = VekAllPrivileges;
+        } else {
+            for (int i = 0; i < privileges->SystemPrivileges()->Count(); ++i)
+                flags |= MapSystemPrivTypeToConst(privileges->SystemPrivileges()->Items(i)->PrivilegeType());
+        }
+        db->SetDatabasePrivileges(flags);
+    }
+
+    void CheckCanOpenDataObject(TTableDef* Def) override
+    {
+        if (!QueryObjectPrivilegeExists(VekObjectTypeTable, Def->TableName(), dpReadData))
+            VekDatabaseError(ErrPrivilege, "TVekDataBase.InternalCheckCanOpenDataObject", Def->TableName(),
+                             DataBase());
+    }
+
+    Integer GetTablePrivileges(TTableDef* Def) override
+    {
+        TInternalFields* fields = Def->InternalFields();
+        if (FSecurity->IsAdministrator()) {
+            for (int i = 0; i < fields->Count(); ++i)
+                fields->GetIndex(i)->SetPrivilegeFlags(VekAllPrivileges);
+            return VekAllPrivileges;
+        }
+        const Integer objectID = GetObjectIDFromName(Def->TableName());
+        if (objectID == 0)
+            VekDatabaseError(ErrNotFound, "TVekDataBase.InternalSetTablePrivileges", Def->TableName(), DataBase());
+        TInternalObjPrivs* privs = FSecurity->InternalPrivileges()->ObjectPrivileges();
+        const Integer target = NamesObject(privs, objectID) ? objectID : 0;
+        Integer tableFlags = 0;
+        std::vector<Integer> fieldFlags(static_cast<std::size_t>(fields->Count()), FieldPrivilegesSet);
+        for (int t = opCreateObj; t < TObjectPrivilegeTypeCount; ++t) {
+            const Integer bit = MapObjectPrivTypeToConst(static_cast<TObjectPrivilegeType>(t));
+            TInternalObjPriv* priv = privs->FindPrivilege(target, bit);
+            if (!priv)
+                continue;
+            tableFlags |= bit;
+            for (int i = 0; i < fields->Count(); ++i) {
+                const std::string id = IntToStr(fields->GetIndex(i)->FieldGeneratorID());
+                if (priv->AllFields() || priv->FieldIDs()->IndexOf(id) >= 0)
+                    fieldFlags[static_cast<std::size_t>(i)] |= bit;
+            }
+        }
+        for (int i = 0; i < fields->Count(); ++i)
+            fields->GetIndex(i)->SetPrivilegeFlags(fieldFlags[static_cast<std::size_t>(i)]);
+        return tableFlags;
+    }
+
+    bool QueryObjectPrivilegeExists(Integer ObjectType, const std::string& ObjectName, Integer Privilege) override
+    {
+        const char* context = "TVekDataBase.QueryObjectPrivilegeExists";
+        if (!FSecurity->Active() || !FSecurity->LoggedOn())
+            return false;
+        if (FSecurity->IsAdministrator())
+            return true;
+        // The table component asks with 2 for a table (see the notes).
+        if (ObjectType != VekObjectTypeTable && ObjectType != 2)
+            VekDatabaseError(ErrNotFound, context, ObjectName, DataBase());
+        Integer objectID = 0;
+        if (!ObjectName.empty() && ObjectName != "*" && !SameText(ObjectName, VekAllObjects)) {
+            objectID = GetObjectIDFromName(ObjectName);
+            if (objectID == 0)
+                VekDatabaseError(ErrNotFound, context, ObjectName, DataBase());
+        }
+        TInternalObjPrivs* privs = FSecurity->InternalPrivileges()->ObjectPrivileges();
+        const Integer target = objectID != 0 && NamesObject(privs, objectID) ? objectID : 0;
+        if (!privs->CheckPrivilegeExists(target, Privilege))
+            VekDatabaseError(ErrPrivilege, context, ObjectName, DataBase());
+        return true;
+    }
+
+    // ------------------------------------------------------- generators
+
+    void CreateGenerator(const std::string& Name, Integer InitialValue, Integer Step) override
+    {
+        const char* context = "TVekDataBase.CreateGenerator";
+        CheckGeneratorName(Name, context);
+        TVekTable* table = Generators(context);
+        TTableLockScope lock(table);
+        if (FindGenerator(Name))
+            VekDatabaseError(ErrExists, context, Name, DataBase());
+        InsertGenerator(Name, InitialValue, Step);
+    }
+
+    Integer GetGeneratorValue(const std::string& Name, bool Peek) override
+    {
+        const char* context = "TVekDataBase.GetGeneratorValue";
+        TVekTable* table = Generators(context);
+        if (Peek) {
+            if (!FindGenerator(Name))
+                VekDatabaseError(ErrNotFound, context, Name, DataBase());
+            return table->FieldByName("GeneratorValue")->AsInteger();
+        }
+        return InternalGetGenerator(Name, false);
+    }
+
+    Integer InternalGetGenerator(const std::string& Name, bool Create) override
+    {
+        const char* context = "TVekDataBase.InternalGetGenerator";
+        TVekTable* table = Generators(context);
+        TTableLockScope lock(table);
+        if (!FindGenerator(Name)) {
+            if (!Create)
+                VekDatabaseError(ErrNotFound, context, Name, DataBase());
+            InsertGenerator(Name, 2, 1);
+            return 1;
+        }
+        const Integer value = table->FieldByName("GeneratorValue")->AsInteger();
+        table->Edit();
+        PostOrCancel(table, [&] {
+            const Integer step = table->FieldByName("GeneratorStep")->AsInteger();
+            // Wraps like the 32-bit counter it is.
+            const auto next = static_cast<Integer>(static_cast<Cardinal>(value) + static_cast<Cardinal>(step));
+            table->FieldByName("GeneratorValue")->SetAsInteger(next);
+        });
+        return value;
+    }
+
+    void DeleteGenerator(const std::string& Name) override
+    {
+        const char* context = "TVekDataBase.DeleteGenerator";
+        // The engine's own generators (the object IDs among them) stay.
+        CheckGeneratorName(Name, context);
+        TVekTable* table = Generators(context);
+        TTableLockScope lock(table);
+        if (FindGenerator(Name))
+            table->Delete();
+    }
+
+    void GetGeneratorNames(TStrings* List) override
+    {
+        TVekTable* table = Generators("TVekDataBase.GetGeneratorNames");
+        List->Clear();
+        table->First();
+        while (!table->Eof()) {
+            const std::string name = table->FieldByName("GeneratorName")->AsString();
+            if (name.empty() || name[0] != '$')
+                List->Add(name);
+            table->Next();
+        }
+    }
+
+    bool QueryGenerator(const std::string& Name, Integer& Value, Integer& Step) override
+    {
+        TVekTable* table = Generators("TVekDataBase.QueryGenerator");
+        if (!FindGenerator(Name))
+            return false;
+        Value = table->FieldByName("GeneratorValue")->AsInteger();
+        Step = table->FieldByName("GeneratorStep")->AsInteger();
+        return true;
+    }
 
 private:
-    [[noreturn]] void NoGenerators()
+    void CheckHeaderLocked(const char* Context)
     {
-        VekDatabaseError(ErrTableType, "TVekDataBase.Generators", SvekDBOperationCannotBePerformed, DataBase());
+        if (!DataBase()->Locked())
+            VekDatabaseError(ErrInternal, Context, HeaderNotLocked, DataBase());
     }
 
-    static std::vector<TCatalogueEntry>::iterator Find(std::vector<TCatalogueEntry>& Entries,
-                                                       const std::string& Name, bool Internal)
+    TVekTable* MasterFor(bool Internal) const { return Internal ? FSystemMaster.get() : FUserMaster.get(); }
+
+    // A system table component of Db, open.
+    static std::unique_ptr<TVekTable> OpenSystemTable(const std::string& Name, TVekDataBase* Db)
     {
-        return std::find_if(Entries.begin(), Entries.end(), [&](const TCatalogueEntry& Entry) {
-            return Entry.Internal == Internal && SameText(Entry.Name, Name);
+        auto table = std::make_unique<TVekTable>(nullptr);
+        table->TableDef()->SetInternalTable(true);
+        table->SetDataBase(Db);
+        table->SetTableName(Name);
+        table->Open();
+        return table;
+    }
+
+    // Moves Table to the row of Name on its current index (a
+    // case-insensitive index on a 40-character name).
+    static bool FindName(TVekTable* Table, const std::string& Name)
+    {
+        if (Name.empty() || static_cast<Integer>(Name.size()) > VekMaxObjectNameLength)
+            return false;
+        return Table->FindKey({Variant(Name)});
+    }
+
+    // Edits the identity row of OldName (or inserts one with ObjectID) so
+    // that it names NewName.
+    void WriteObjectID(const std::string& OldName, const std::string& NewName, Integer ObjectID)
+    {
+        TVekTable* table = FObjectIDs.get();
+        if (FindName(table, OldName)) {
+            table->Edit();
+        } else {
+            table->Append();
+            table->FieldByName("ObjectID")->SetAsInteger(ObjectID);
+        }
+        PostOrCancel(table, [&] { table->FieldByName("ObjectName")->SetAsString(NewName); });
+    }
+
+    static bool NamesObject(TInternalObjPrivs* Privs, Integer ObjectID)
+    {
+        for (int i = 0; i < Privs->Count(); ++i)
+            if (Privs->Items(i)->ObjectID() == ObjectID)
+                return true;
+        return false;
+    }
+
+    void CreateTableFromRSDefs(const std::string& Name, TRestructureFieldDefs* Fields,
+                               TRestructureIndexDefs* Indexes, bool Encrypted,
+                               const std::function<void(TTableDef*)>& Adjust = {})
+    {
+        TVekTable table(nullptr);
+        table.TableDef()->SetInternalTable(true);
+        table.SetDataBase(DataBase());
+        table.SetTableName(Name);
+        table.SetEncryptionLevel(Encrypted ? encStrong : encNone);
+        table.SetTableDefFromRSDefs(false, Fields, Indexes);
+        table.TableDef()->SetInternalTable(true);
+        if (Adjust)
+            Adjust(table.TableDef());
+        DataBase()->CreateTable(table.TableDef(), false);
+    }
+
+    void CreateSystemTables()
+    {
+        CheckHeaderLocked("TVekDataBase.CreateSystemTables");
+        const bool encrypted = DataBase()->Encrypted();
+        {
+            TRestructureFieldDefs fields;
+            TRestructureIndexDefs indexes;
+            fields.AddAndSetFieldDef("ObjectID", ftInteger, 0);
+            fields.AddAndSetFieldDef("ObjectName", ftString, VekMaxObjectNameLength);
+            indexes.AddAndSetIndexDef("ixObjectID", "ObjectID", ixUnique | ixCaseInsensitive);
+            indexes.AddAndSetIndexDef("ixObjectName", "ObjectName", ixUnique | ixCaseInsensitive);
+            CreateTableFromRSDefs(ObjectIDTableName, &fields, &indexes, encrypted);
+        }
+        {
+            TRestructureFieldDefs fields;
+            TRestructureIndexDefs indexes;
+            fields.AddAndSetFieldDef("GeneratorName", ftString, MaxGeneratorName);
+            fields.AddAndSetFieldDef("GeneratorValue", ftInteger, 0);
+            fields.AddAndSetFieldDef("GeneratorStep", ftInteger, 0);
+            fields.AddAndSetFieldDef("GeneratorResetValue", ftInteger, 0);
+            indexes.AddAndSetIndexDef("ixGenName", "GeneratorName", ixUnique | ixCaseInsensitive);
+            CreateTableFromRSDefs(GeneratorTableName, &fields, &indexes, encrypted);
+        }
+    }
+
+    void CreateSecurityTables()
+    {
+        CheckHeaderLocked("TVekDataBase.CreateSecurityTables");
+        const auto unique = ixUnique | ixCaseInsensitive;
+        {
+            TRestructureFieldDefs fields;
+            TRestructureIndexDefs indexes;
+            fields.AddAndSetFieldDef("GroupID", ftAutoInc, 0);
+            fields.AddAndSetFieldDef("GroupName", ftString, VekMaxSecurityNameLength);
+            indexes.AddAndSetIndexDef("ixGroupName", "GroupName", unique);
+            indexes.AddAndSetIndexDef("ixGroupID", "GroupID", unique);
+            CreateTableFromRSDefs(GroupsTableName, &fields, &indexes, true);
+        }
+        {
+            TRestructureFieldDefs fields;
+            TRestructureIndexDefs indexes;
+            fields.AddAndSetFieldDef("UserID", ftAutoInc, 0);
+            fields.AddAndSetFieldDef("UserName", ftString, VekMaxSecurityNameLength);
+            for (int i = 0; i < 5; ++i)
+                fields.AddAndSetFieldDef("Pwd" + IntToStr(i), ftInteger, 0);
+            fields.AddAndSetFieldDef("GroupID", ftInteger, 0);
+            fields.AddAndSetFieldDef("DateCreated", ftDateTime, 0);
+            fields.AddAndSetFieldDef("DateLastModified", ftDateTime, 0);
+            fields.AddAndSetFieldDef("DateLastPWordChange", ftDateTime, 0);
+            indexes.AddAndSetIndexDef("ixUserName", "UserName", unique);
+            indexes.AddAndSetIndexDef("ixGroupUsers", "GroupID;UserName", ixCaseInsensitive);
+            indexes.AddAndSetIndexDef("ixPasswordAge", "DateLastPWordChange", ixCaseInsensitive);
+            CreateTableFromRSDefs(UsersTableName, &fields, &indexes, true);
+        }
+        {
+            TRestructureFieldDefs fields;
+            TRestructureIndexDefs indexes;
+            fields.AddAndSetFieldDef("GroupID", ftInteger, 0);
+            fields.AddAndSetFieldDef("ObjectType", ftInteger, 0);
+            fields.AddAndSetFieldDef("ObjectID", ftInteger, 0);
+            fields.AddAndSetFieldDef("PrivilegeID", ftInteger, 0);
+            // "ALL" is a reserved name for fields of user tables: the field
+            // is built under another name and renamed in the definition.
+            fields.AddAndSetFieldDef(AllFieldStandIn, ftBoolean, 0);
+            fields.AddAndSetFieldDef("FieldsShort", ftString, VekMaxFieldsShortLength);
+            fields.AddAndSetFieldDef("FieldsLong", ftMemo, 0);
+            fields.AddAndSetFieldDef("GrantOption", ftBoolean, 0);
+            indexes.AddAndSetIndexDef("ixGroupPriv", "GroupID;ObjectType;ObjectID;PrivilegeID", unique);
+            CreateTableFromRSDefs(ObjPrivTableName, &fields, &indexes, true, [](TTableDef* Def) {
+                Def->InternalFields()->FindField(AllFieldStandIn)->SetFieldName(VekAllObjects);
+            });
+        }
+        {
+            TRestructureFieldDefs fields;
+            TRestructureIndexDefs indexes;
+            fields.AddAndSetFieldDef("GroupID", ftInteger, 0);
+            fields.AddAndSetFieldDef("PrivilegeID", ftInteger, 0);
+            fields.AddAndSetFieldDef("GrantOption", ftBoolean, 0);
+            indexes.AddAndSetIndexDef("ixGroupPriv", "GroupID;PrivilegeID", unique);
+            CreateTableFromRSDefs(SysPrivTableName, &fields, &indexes, true);
+        }
+    }
+
+    TVekTable* Generators(const char* Context)
+    {
+        if (!FGenerators)
+            VekDatabaseError(ErrInternal, Context, "The generator table is not open", DataBase());
+        return FGenerators.get();
+    }
+
+    bool FindGenerator(const std::string& Name)
+    {
+        if (Name.empty() || static_cast<Integer>(Name.size()) > MaxGeneratorName)
+            return false;
+        return FGenerators->FindKey({Variant(Name)});
+    }
+
+    void InsertGenerator(const std::string& Name, Integer Value, Integer Step)
+    {
+        FGenerators->Append();
+        PostOrCancel(FGenerators.get(), [&] {
+            FGenerators->FieldByName("GeneratorName")->SetAsString(Name);
+            FGenerators->FieldByName("GeneratorValue")->SetAsInteger(Value);
+            FGenerators->FieldByName("GeneratorResetValue")->SetAsInteger(Value);
+            FGenerators->FieldByName("GeneratorStep")->SetAsInteger(Step);
         });
     }
-    static std::vector<TCatalogueEntry>::const_iterator Find(const std::vector<TCatalogueEntry>& Entries,
-                                                             const std::string& Name, bool Internal)
+
+    void CheckGeneratorName(const std::string& Name, const char* Context)
     {
-        return std::find_if(Entries.begin(), Entries.end(), [&](const TCatalogueEntry& Entry) {
-            return Entry.Internal == Internal && SameText(Entry.Name, Name);
-        });
+        if (static_cast<Integer>(Name.size()) > MaxGeneratorName)
+            VekDatabaseErrorFmt(ErrNameRange, Context, SvekStringInvalidFmt, {Name, 1, MaxGeneratorName},
+                                DataBase());
+        if (Name.empty() || Name[0] == '$')
+            VekDatabaseErrorFmt(ErrGeneratorName, Context, GeneratorNameFmt, {Name}, DataBase());
     }
 
-    [[noreturn]] void Unreadable() const
-    {
-        VekDatabaseError(ErrInternal, "TVekDataBase.InternalGetTableDef", UnreadableDefinition, DataBase());
-    }
-
-    // The catalogue as stored now (under a header read lock unless a header
-    // lock is held, so the global header is current).
-    std::vector<TCatalogueEntry> Load()
-    {
-        TDiskMgr* disk = DataBase()->DiskMgr();
-        const bool taken = !disk->HeaderLocked();
-        if (taken)
-            disk->SetHeaderReadLock();
-        std::vector<Byte> bytes;
-        try {
-            const Cardinal address = disk->GlobalHdr()->GlobalInterfaceGetHdrItem(OfsCatalogueAddress);
-            const Cardinal pages = disk->GlobalHdr()->GlobalInterfaceGetHdrItem(OfsCataloguePages);
-            if (address != 0) {
-                const auto pageSize = static_cast<Int64>(disk->PageSize());
-                if (pages == 0 || pages > MaxCataloguePages || address % pageSize != 0 ||
-                    Int64{address} + Int64{pages} * pageSize > disk->GetFileSize())
-                    Unreadable();
-                bytes.resize(static_cast<std::size_t>(Int64{pages} * pageSize));
-                disk->ReadCustomSize(address, static_cast<Integer>(bytes.size()), CatalogueOwner, 0, bytes.data());
-            }
-        } catch (...) {
-            if (taken)
-                disk->ReleaseHeaderLock();
-            throw;
-        }
-        if (taken)
-            disk->ReleaseHeaderLock();
-        return Parse(bytes);
-    }
-
-    std::vector<TCatalogueEntry> Parse(const std::vector<Byte>& Bytes) const
-    {
-        std::vector<TCatalogueEntry> entries;
-        if (Bytes.empty())
-            return entries;
-        if (Bytes.size() < CatalogueHeader || std::memcmp(Bytes.data(), CatalogueMagic, 4) != 0)
-            Unreadable();
-        const std::size_t length = ReadLE32(&Bytes[4]);
-        if (length > Bytes.size() - CatalogueHeader)
-            Unreadable();
-        std::size_t at = CatalogueHeader;
-        const std::size_t end = CatalogueHeader + length;
-        const auto need = [&](std::size_t Count) {
-            if (end - at < Count)
-                Unreadable();
-        };
-        while (at < end) {
-            TCatalogueEntry entry;
-            need(3);
-            entry.Internal = Bytes[at] != 0;
-            const std::size_t nameLength = ReadLE16(&Bytes[at + 1]);
-            at += 3;
-            need(nameLength);
-            entry.Name.assign(reinterpret_cast<const char*>(&Bytes[at]), nameLength);
-            at += nameLength;
-            need(4);
-            const std::size_t textLength = ReadLE32(&Bytes[at]);
-            at += 4;
-            need(textLength);
-            entry.Text.assign(reinterpret_cast<const char*>(&Bytes[at]), textLength);
-            at += textLength;
-            entries.push_back(std::move(entry));
-        }
-        return entries;
-    }
-
-    // A new run holding Entries replaces the old one; the header write lock
-    // is held by the caller.
-    void Save(const std::vector<TCatalogueEntry>& Entries)
-    {
-        TDiskMgr* disk = DataBase()->DiskMgr();
-        std::vector<Byte> bytes(CatalogueHeader);
-        std::memcpy(bytes.data(), CatalogueMagic, 4);
-        for (const TCatalogueEntry& entry : Entries) {
-            const std::size_t at = bytes.size();
-            bytes.resize(at + 3 + entry.Name.size() + 4 + entry.Text.size());
-            bytes[at] = entry.Internal ? 1 : 0;
-            WriteLE16(&bytes[at + 1], static_cast<Word>(entry.Name.size()));
-            std::memcpy(&bytes[at + 3], entry.Name.data(), entry.Name.size());
-            WriteLE32(&bytes[at + 3 + entry.Name.size()], static_cast<Cardinal>(entry.Text.size()));
-            std::memcpy(&bytes[at + 7 + entry.Name.size()], entry.Text.data(), entry.Text.size());
-        }
-        WriteLE32(&bytes[4], static_cast<Cardinal>(bytes.size() - CatalogueHeader));
-        const std::size_t pageSize = static_cast<std::size_t>(disk->PageSize());
-        const std::size_t pages = (bytes.size() + pageSize - 1) / pageSize;
-        bytes.resize(pages * pageSize, 0);
-
-        TGlobalHdr* header = disk->GlobalHdr();
-        const Cardinal oldAddress = header->GlobalInterfaceGetHdrItem(OfsCatalogueAddress);
-        const Cardinal oldPages = header->GlobalInterfaceGetHdrItem(OfsCataloguePages);
-        const Cardinal address = disk->WriteNewPages(CatalogueOwner, 0, CataloguePageType,
-                                                     static_cast<Integer>(pages), bytes.data());
-        header->GlobalInterfaceSetHdrItem(address, OfsCatalogueAddress);
-        header->GlobalInterfaceSetHdrItem(static_cast<Cardinal>(pages), OfsCataloguePages);
-        if (oldAddress != 0 && oldPages != 0)
-            disk->ReleasePages(oldAddress, static_cast<Integer>(oldPages));
-        disk->WriteHeader();
-    }
+    std::unique_ptr<TSecurityManager> FSecurity;
+    std::unique_ptr<TVekTable> FUserMaster;
+    std::unique_ptr<TVekTable> FSystemMaster;
+    std::unique_ptr<TVekTable> FObjectIDs;
+    std::unique_ptr<TVekTable> FGenerators;
+    std::unique_ptr<TVekTable> FGroups;
+    std::unique_ptr<TVekTable> FUsers;
+    std::unique_ptr<TVekTable> FObjPrivs;
+    std::unique_ptr<TVekTable> FSysPrivs;
 };
 
 } // namespace
 
 std::unique_ptr<TVekSystemTables> TVekDataBase::NewSystemTables()
 {
-    return std::make_unique<TCatalogueSystemTables>(this);
+    return std::make_unique<TMasterSystemTables>(this);
+}
+
+TSecurityManager* TVekDataBase::SecurityManager()
+{
+    if (!FSystemTables)
+        FSystemTables = NewSystemTables();
+    auto* tables = dynamic_cast<TMasterSystemTables*>(FSystemTables.get());
+    return tables ? tables->Security() : nullptr;
 }
 
 } // namespace orvex

@@ -1,73 +1,183 @@
-// Demonstration of the engine's foundation: a coded engine error raised and
-// caught, the engine log it leaves, and the SHA-1 digest and CRC-32 checksum
-// of the text given on the command line (or of a sample text).
+// Demonstration of the engine's main road: a database file is created, a
+// table with indexes and a blob field gets records, a record is found by its
+// key, a range is walked, a master-detail pair follows its master, and after
+// reconnecting the data is still there. The engine's log is printed only
+// when something fails.
+//
+//   orvexdemo [folder]     (default: a new folder under the temporary folder)
 
-#include "host/SysUtils.h"
+#include "dataset/vekDatabase.h"
+#include "host/DBLinks.h"
 #include "storage/vekCommon.h"
-#include "storage/vekConsts.h"
-#include "storage/vekCrypt.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 using namespace orvex;
 
 namespace {
 
-std::string HexOf(const std::string& bytes)
-{
-    std::string out;
-    for (unsigned char c : bytes)
-        out += Format("%.2x", {static_cast<int>(c)});
-    return LowerCase(out);
-}
+struct TCustomer {
+    int ID;
+    const char* Name;
+    const char* City;
+    const char* Notes;
+};
 
-void ShowEngineError()
+const TCustomer Customers[] = {
+    {1, "Ada Lindqvist", "Oslo", "Prefers e-mail."},
+    {2, "Bruno Vidal", "Lima", "Pays on delivery; call before shipping large orders."},
+    {3, "Chen Wei", "Oslo", ""},
+    {4, "Dara Okafor", "Rome", "Long-standing customer since the first catalogue."},
+    {5, "Eli Sand", "Rome", "Ships to the warehouse address only."},
+};
+
+void Show(TVekTable& Table, const char* Fields)
 {
-    std::puts("== A coded engine error");
-    try {
-        VekDatabaseError(10249, "TBaseLockMgr.SetReadLock", SvekTableReadLockErr, nullptr);
-    } catch (const EVekDatabaseError& e) {
-        std::printf("code %d: %s\n", e.ErrorCode, e.Message().c_str());
+    std::string line = "  ";
+    for (const std::string& name : SplitFieldNames(Fields)) {
+        TField* field = Table.FieldByName(name);
+        line += Format("%-16s", {field->IsNull() ? std::string("-") : field->AsString().substr(0, 15)});
     }
-    try {
-        VekDatabaseErrorFmt(9988, "TDiskMgr.Open", "%s", {"/nowhere/sample.vek"}, nullptr);
-    } catch (const EVekDatabaseError& e) {
-        std::printf("code %d: %s\n", e.ErrorCode, e.Message().c_str());
+    std::puts(line.c_str());
+}
+
+void Run(const std::string& Folder)
+{
+    const std::string path = Folder + "/demo.vek";
+    std::printf("== Creating the database %s\n", path.c_str());
+    {
+        TVekDataBase creator(nullptr);
+        creator.SetDataBaseName(path);
+        creator.CreateDatabase();
     }
-}
+    TVekDataBase db(nullptr);
+    db.SetDataBaseName(path);
+    db.Open();
 
-void ShowLog()
-{
-    std::puts("\n== The engine log");
-    for (const std::string& line : GDBLogger->LogLines())
-        std::printf("%s\n", line.c_str());
-}
+    std::puts("\n== A table with indexes and a blob field");
+    TVekTable customers(nullptr);
+    customers.SetDataBase(&db);
+    customers.SetTableName("Customers");
+    customers.FieldDefs()->Add("CustID", ftInteger, 0, true);
+    customers.FieldDefs()->Add("Name", ftString, 30);
+    customers.FieldDefs()->Add("City", ftString, 20);
+    customers.FieldDefs()->Add("Notes", ftMemo);
+    customers.IndexDefs()->Add("ixCustID", "CustID", ixPrimary | ixUnique);
+    customers.IndexDefs()->Add("ixName", "Name", ixCaseInsensitive);
+    customers.IndexDefs()->Add("ixCity", "City;Name", 0);
+    customers.CreateTable();
+    customers.Open();
+    for (const TCustomer& c : Customers) {
+        customers.Append();
+        customers.FieldByName("CustID")->SetAsInteger(c.ID);
+        customers.FieldByName("Name")->SetAsString(c.Name);
+        customers.FieldByName("City")->SetAsString(c.City);
+        if (*c.Notes)
+            customers.FieldByName("Notes")->SetAsString(c.Notes);
+        customers.Post();
+    }
+    std::printf("  %d customers added; indexes:", customers.RecordCount());
+    for (int i = 0; i < customers.IndexDefs()->Count(); ++i)
+        std::printf(" %s(%s)", customers.IndexDefs()->Items(i)->Name().c_str(),
+                    customers.IndexDefs()->Items(i)->Fields().c_str());
+    std::puts("");
 
-void ShowDigests(const std::string& text)
-{
-    std::printf("\n== Digests of \"%s\"\n", text.c_str());
-    TSha1Stream sha;
-    sha.WriteBuffer(text.data(), static_cast<std::int32_t>(text.size()));
-    const TSha1Digest d = sha.GetDigest();
-    std::printf("SHA-1 : %08x%08x%08x%08x%08x\n", d.H0, d.H1, d.H2, d.H3, d.H4);
-    sha.WriteBuffer(text.data(), static_cast<std::int32_t>(text.size()));
-    std::printf("stored: %s (each word little-endian)\n", HexOf(sha.GetDigestString()).c_str());
-    std::printf("CRC-32: %08X\n", CalcCRC(text.data(), static_cast<Integer>(text.size())));
+    std::puts("\n== Finding by key (ixCustID = 4)");
+    customers.SetIndexName("ixCustID");
+    if (customers.FindKey({4})) {
+        Show(customers, "CustID;Name;City");
+        std::printf("  notes: %s\n", customers.FieldByName("Notes")->AsString().c_str());
+    }
+    std::puts("\n== Walking a range (ixCity from Oslo to Rome), in index order");
+    customers.SetIndexName("ixCity");
+    customers.SetRange({"Oslo"}, {"Rome"});
+    for (customers.First(); !customers.Eof(); customers.Next())
+        Show(customers, "City;Name;CustID");
+    customers.CancelRange();
+
+    std::puts("\n== A master-detail pair: orders of each customer");
+    TVekTable orders(nullptr);
+    orders.SetDataBase(&db);
+    orders.SetTableName("Orders");
+    orders.FieldDefs()->Add("OrderID", ftAutoInc);
+    orders.FieldDefs()->Add("CustID", ftInteger, 0, true);
+    orders.FieldDefs()->Add("Item", ftString, 20);
+    orders.FieldDefs()->Add("Amount", ftCurrency);
+    orders.IndexDefs()->Add("ixOrderID", "OrderID", ixPrimary | ixUnique);
+    orders.IndexDefs()->Add("ixCust", "CustID;OrderID", 0);
+    orders.CreateTable();
+    orders.SetIndexName("ixCust");
+    orders.Open();
+    TDataSource source(nullptr);
+    source.SetDataSet(&customers);
+    orders.SetMasterSource(&source);
+    orders.SetMasterFields("CustID");
+    customers.SetIndexName("ixCustID");
+    const char* items[] = {"lamp", "desk", "chair", "shelf", "rug", "clock"};
+    int item = 0;
+    for (customers.First(); !customers.Eof(); customers.Next())
+        for (int n = 0; n < customers.FieldByName("CustID")->AsInteger() % 3 + 1; ++n) {
+            orders.Append(); // the detail takes its customer's key
+            orders.FieldByName("Item")->SetAsString(items[item % 6]);
+            orders.FieldByName("Amount")->SetAsFloat(12.5 * (++item));
+            orders.Post();
+        }
+    for (customers.First(); !customers.Eof(); customers.Next()) {
+        std::printf("  %s: %d order(s)\n", customers.FieldByName("Name")->AsString().c_str(), orders.RecordCount());
+        for (orders.First(); !orders.Eof(); orders.Next())
+            Show(orders, "OrderID;Item;Amount");
+    }
+
+    std::puts("\n== Reconnecting: the data persisted");
+    orders.Close();
+    customers.Close();
+    db.Close();
+    db.Open();
+    customers.Open();
+    orders.SetMasterSource(nullptr);
+    orders.Open();
+    std::printf("  Customers: %d records, Orders: %d records\n", customers.RecordCount(), orders.RecordCount());
+    customers.SetIndexName("ixName");
+    for (customers.First(); !customers.Eof(); customers.Next())
+        Show(customers, "Name;City;Notes");
+    orders.Close();
+    customers.Close();
+    db.Close();
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    std::string text = "abc";
+    std::string folder;
+    bool scratch = false;
     if (argc > 1) {
-        text = argv[1];
-        for (int i = 2; i < argc; ++i)
-            text += std::string(" ") + argv[i];
+        folder = argv[1];
+        std::filesystem::create_directories(folder);
+    } else {
+        std::string pattern = (std::filesystem::temp_directory_path() / "orvexdemo-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            std::perror("mkdtemp");
+            return 1;
+        }
+        folder = pattern;
+        scratch = true;
     }
-    ShowEngineError();
-    ShowLog();
-    ShowDigests(text);
-    return 0;
+    int result = 0;
+    try {
+        Run(folder);
+    } catch (const std::exception& e) {
+        std::printf("\nFAILED: %s\n\n== The engine log\n", e.what());
+        for (const std::string& line : GDBLogger->LogLines())
+            std::printf("%s\n", line.c_str());
+        result = 1;
+    }
+    if (scratch) {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
+    return result;
 }

@@ -346,6 +346,17 @@ Integer TNode::GetRecordCount(Integer Pos) const
 {
     const Integer size = Size();
     const bool leaf = CheckIsLeaf();
+    // A whole page of fixed-size entries: a leaf holds one record per entry,
+    // an inner page the sum of its entries' counts, read at a fixed stride.
+    if ((Pos < 0 || Pos >= size) && FMaxKeySize > 0 && size % FMaxKeySize == 0 &&
+        (size == 0 || ReadLE16(Keys()) == FMaxKeySize)) {
+        if (leaf)
+            return size / FMaxKeySize;
+        Integer records = 0;
+        for (const Byte* entry = Keys(); entry < Keys() + size; entry += FMaxKeySize)
+            records += static_cast<Integer>(ReadLE32(entry + kioCount));
+        return records;
+    }
     Integer records = 0;
     for (Integer p = 0; p < size;) {
         const Integer length = EntryLength(p, "TNode.GetRecordCount");

@@ -1,0 +1,415 @@
+// The table component against SQLite in one run: a table of an integer key
+// with an index and a 100-byte string, in a database file.
+//
+//   insert        every record in one transaction (Orvex also with the
+//                 table locked for the whole run)
+//   findkey       FindKey of every key in random order, reading the string
+//   scan          every record in index order, reading both fields
+//   range         1,000-record ranges in index order, reading both fields
+//
+// SQLite runs with prepared statements in one transaction, synchronous FULL
+// and an index on the key. Each benchmark reports both times and
+// ratio = SQLite time / Orvex time (above 1: Orvex is faster). The number of
+// records is 1,000,000, or ORVEX_BENCH_ROWS. The reads run on the table as a
+// program finds it later: Orvex connects again after the inserts (its page
+// cache is sized from the file at connect), and both sides read inside one
+// transaction each.
+
+#include "dataset/vekDatabase.h"
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <numeric>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace orvex {
+namespace {
+
+int Rows()
+{
+    if (const char* text = std::getenv("ORVEX_BENCH_ROWS"))
+        return std::max(1000, std::atoi(text));
+    return 1000000;
+}
+
+constexpr int RangeSize = 1000;
+constexpr int RangeCount = 200;
+
+std::string Payload(int Key)
+{
+    std::string text(100, 'a');
+    for (int i = 0; i < 100; ++i)
+        text[static_cast<std::size_t>(i)] = static_cast<char>('a' + (Key * 7 + i * 13) % 26);
+    return text;
+}
+
+std::vector<int> Shuffled(int Count, unsigned Seed)
+{
+    std::vector<int> keys(static_cast<std::size_t>(Count));
+    std::iota(keys.begin(), keys.end(), 1);
+    std::shuffle(keys.begin(), keys.end(), std::mt19937(Seed));
+    return keys;
+}
+
+using Clock = std::chrono::steady_clock;
+double Seconds(Clock::time_point From)
+{
+    return std::chrono::duration<double>(Clock::now() - From).count();
+}
+
+class TScratch {
+public:
+    TScratch()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "vektable-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("no scratch folder");
+        FPath = pattern;
+    }
+    ~TScratch()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(FPath, ignored);
+    }
+    std::string File(const std::string& Name) const { return FPath + "/" + Name; }
+
+private:
+    std::string FPath;
+};
+
+// ------------------------------------------------------------------ Orvex
+
+class TOrvexSide {
+public:
+    TOrvexSide(const TScratch& Scratch, const std::string& Name)
+    {
+        TVekDataBase creator(nullptr);
+        creator.SetDataBaseName(Scratch.File(Name + ".vek"));
+        creator.CreateDatabase();
+        FDb.SetDataBaseName(Scratch.File(Name + ".vek"));
+        FDb.Open();
+        FTable.SetDataBase(&FDb);
+        FTable.SetTableName("bench");
+        FTable.FieldDefs()->Add("K", ftInteger, 0, true);
+        FTable.FieldDefs()->Add("S", ftString, 100);
+        FTable.IndexDefs()->Add("ixK", "K", ixUnique);
+        FTable.CreateTable();
+        FTable.Open();
+        FTable.SetIndexName("ixK");
+        FKey = FTable.FieldByName("K");
+        FText = FTable.FieldByName("S");
+    }
+    ~TOrvexSide()
+    {
+        FTable.Close();
+        FDb.Close();
+    }
+
+    // Connects again, as a program that reads a table made earlier does.
+    void Reconnect()
+    {
+        FTable.Close();
+        FDb.Close();
+        FDb.Open();
+        FTable.Open();
+        FTable.SetIndexName("ixK");
+        FKey = FTable.FieldByName("K");
+        FText = FTable.FieldByName("S");
+    }
+
+    double Insert(const std::vector<int>& Keys, bool Locked)
+    {
+        const auto start = Clock::now();
+        FDb.StartTransaction();
+        if (Locked)
+            FTable.SetLocked(true);
+        for (int key : Keys) {
+            FTable.Append();
+            FKey->SetAsInteger(key);
+            FText->SetAsString(Payload(key));
+            FTable.Post();
+        }
+        if (Locked)
+            FTable.SetLocked(false);
+        FDb.Commit();
+        return Seconds(start);
+    }
+
+    double FindKeys(const std::vector<int>& Keys, std::size_t& Bytes)
+    {
+        const auto start = Clock::now();
+        FDb.StartTransaction();
+        for (int key : Keys) {
+            if (!FTable.FindKey({key}))
+                throw std::runtime_error("key not found");
+            Bytes += FText->AsString().size();
+        }
+        FDb.Commit();
+        return Seconds(start);
+    }
+
+    double Scan(std::size_t& Bytes)
+    {
+        const auto start = Clock::now();
+        FDb.StartTransaction();
+        FTable.First();
+        while (!FTable.Eof()) {
+            Bytes += static_cast<std::size_t>(FKey->AsInteger() & 1) + FText->AsString().size();
+            FTable.Next();
+        }
+        FDb.Commit();
+        return Seconds(start);
+    }
+
+    double Ranges(const std::vector<int>& Starts, std::size_t& Rows)
+    {
+        const auto start = Clock::now();
+        FDb.StartTransaction();
+        for (int from : Starts) {
+            FTable.SetRange({from}, {from + RangeSize - 1});
+            while (!FTable.Eof()) {
+                Rows += static_cast<std::size_t>(FKey->AsInteger() > 0) + (FText->AsString().empty() ? 0 : 0);
+                FTable.Next();
+            }
+        }
+        FTable.CancelRange();
+        FDb.Commit();
+        return Seconds(start);
+    }
+
+private:
+    TVekDataBase FDb{nullptr};
+    TVekTable FTable{nullptr};
+    TField* FKey = nullptr;
+    TField* FText = nullptr;
+};
+
+// ----------------------------------------------------------------- SQLite
+
+class TSqliteSide {
+public:
+    explicit TSqliteSide(const TScratch& Scratch)
+    {
+        if (sqlite3_open(Scratch.File("bench.sqlite").c_str(), &FDb) != SQLITE_OK)
+            throw std::runtime_error("sqlite open");
+        Exec("PRAGMA synchronous=FULL");
+        Exec("CREATE TABLE bench (K INTEGER NOT NULL, S TEXT)");
+        Exec("CREATE UNIQUE INDEX ixK ON bench (K)");
+    }
+    ~TSqliteSide() { sqlite3_close(FDb); }
+
+    double Insert(const std::vector<int>& Keys)
+    {
+        const auto start = Clock::now();
+        sqlite3_stmt* insert = Prepare("INSERT INTO bench (K, S) VALUES (?, ?)");
+        Exec("BEGIN");
+        for (int key : Keys) {
+            const std::string text = Payload(key);
+            sqlite3_bind_int(insert, 1, key);
+            sqlite3_bind_text(insert, 2, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+            if (sqlite3_step(insert) != SQLITE_DONE)
+                throw std::runtime_error("sqlite insert");
+            sqlite3_reset(insert);
+        }
+        Exec("COMMIT");
+        sqlite3_finalize(insert);
+        return Seconds(start);
+    }
+
+    double FindKeys(const std::vector<int>& Keys, std::size_t& Bytes)
+    {
+        const auto start = Clock::now();
+        sqlite3_stmt* find = Prepare("SELECT K, S FROM bench WHERE K = ?");
+        Exec("BEGIN");
+        for (int key : Keys) {
+            sqlite3_bind_int(find, 1, key);
+            if (sqlite3_step(find) != SQLITE_ROW)
+                throw std::runtime_error("sqlite find");
+            Bytes += std::string(reinterpret_cast<const char*>(sqlite3_column_text(find, 1))).size();
+            sqlite3_reset(find);
+        }
+        Exec("COMMIT");
+        sqlite3_finalize(find);
+        return Seconds(start);
+    }
+
+    double Scan(std::size_t& Bytes)
+    {
+        const auto start = Clock::now();
+        sqlite3_stmt* scan = Prepare("SELECT K, S FROM bench ORDER BY K");
+        Exec("BEGIN");
+        while (sqlite3_step(scan) == SQLITE_ROW)
+            Bytes += static_cast<std::size_t>(sqlite3_column_int(scan, 0) & 1) +
+                     std::string(reinterpret_cast<const char*>(sqlite3_column_text(scan, 1))).size();
+        Exec("COMMIT");
+        sqlite3_finalize(scan);
+        return Seconds(start);
+    }
+
+    double Ranges(const std::vector<int>& Starts, std::size_t& Rows)
+    {
+        const auto start = Clock::now();
+        sqlite3_stmt* range = Prepare("SELECT K, S FROM bench WHERE K BETWEEN ? AND ? ORDER BY K");
+        Exec("BEGIN");
+        for (int from : Starts) {
+            sqlite3_bind_int(range, 1, from);
+            sqlite3_bind_int(range, 2, from + RangeSize - 1);
+            while (sqlite3_step(range) == SQLITE_ROW)
+                Rows += static_cast<std::size_t>(sqlite3_column_int(range, 0) > 0) +
+                        (std::string(reinterpret_cast<const char*>(sqlite3_column_text(range, 1))).empty() ? 0 : 0);
+            sqlite3_reset(range);
+        }
+        Exec("COMMIT");
+        sqlite3_finalize(range);
+        return Seconds(start);
+    }
+
+private:
+    void Exec(const char* Sql)
+    {
+        if (sqlite3_exec(FDb, Sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+            throw std::runtime_error(sqlite3_errmsg(FDb));
+    }
+    sqlite3_stmt* Prepare(const char* Sql)
+    {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(FDb, Sql, -1, &statement, nullptr) != SQLITE_OK)
+            throw std::runtime_error(sqlite3_errmsg(FDb));
+        return statement;
+    }
+
+    sqlite3* FDb = nullptr;
+};
+
+// ---------------------------------------------------------------- the run
+
+// Both sides are built once and shared by the benchmarks, which run in
+// order: insert first, then the reads over what was inserted.
+struct TSides {
+    TScratch Scratch;
+    std::unique_ptr<TOrvexSide> Orvex;
+    std::unique_ptr<TSqliteSide> Sqlite;
+    std::vector<int> InsertOrder = Shuffled(Rows(), 1);
+    std::vector<int> FindOrder = Shuffled(Rows(), 2);
+    std::vector<int> RangeStarts;
+    TSides()
+    {
+        std::mt19937 random(3);
+        for (int i = 0; i < RangeCount; ++i)
+            RangeStarts.push_back(1 + static_cast<int>(random() % static_cast<unsigned>(std::max(1, Rows() - RangeSize))));
+    }
+};
+
+TSides& Sides()
+{
+    static TSides sides;
+    return sides;
+}
+
+// The sides with every record inserted (when a read benchmark runs alone).
+TSides& LoadedSides()
+{
+    TSides& sides = Sides();
+    if (!sides.Sqlite) {
+        sides.Sqlite = std::make_unique<TSqliteSide>(sides.Scratch);
+        sides.Sqlite->Insert(sides.InsertOrder);
+    }
+    if (!sides.Orvex) {
+        sides.Orvex = std::make_unique<TOrvexSide>(sides.Scratch, "plain");
+        sides.Orvex->Insert(sides.InsertOrder, true);
+        sides.Orvex->Reconnect();
+    }
+    return sides;
+}
+
+void Report(benchmark::State& State, double OrvexSeconds, double SqliteSeconds, double Items)
+{
+    State.SetIterationTime(OrvexSeconds);
+    State.counters["orvex_ms"] = OrvexSeconds * 1000;
+    State.counters["sqlite_ms"] = SqliteSeconds * 1000;
+    State.counters["ratio"] = SqliteSeconds / OrvexSeconds;
+    State.counters["orvex_items_per_s"] = Items / OrvexSeconds;
+}
+
+void BM_TableInsert(benchmark::State& State)
+{
+    for (auto _ : State) {
+        TSides& sides = Sides();
+        sides.Sqlite = std::make_unique<TSqliteSide>(sides.Scratch);
+        const double sqlite = sides.Sqlite->Insert(sides.InsertOrder);
+        sides.Orvex = std::make_unique<TOrvexSide>(sides.Scratch, "plain");
+        const double orvex = sides.Orvex->Insert(sides.InsertOrder, false);
+        sides.Orvex->Reconnect();
+        Report(State, orvex, sqlite, Rows());
+    }
+}
+
+void BM_TableInsertLocked(benchmark::State& State)
+{
+    for (auto _ : State) {
+        TSides& sides = Sides();
+        TScratch other;
+        TSqliteSide sqliteFresh(other);
+        const double sqlite = sqliteFresh.Insert(sides.InsertOrder);
+        TOrvexSide orvexSide(other, "locked");
+        const double orvex = orvexSide.Insert(sides.InsertOrder, true);
+        Report(State, orvex, sqlite, Rows());
+    }
+}
+
+void BM_TableFindKey(benchmark::State& State)
+{
+    for (auto _ : State) {
+        TSides& sides = LoadedSides();
+        std::size_t a = 0, b = 0;
+        const double sqlite = sides.Sqlite->FindKeys(sides.FindOrder, b);
+        const double orvex = sides.Orvex->FindKeys(sides.FindOrder, a);
+        if (a != b)
+            State.SkipWithError("the two sides read different data");
+        Report(State, orvex, sqlite, Rows());
+    }
+}
+
+void BM_TableScan(benchmark::State& State)
+{
+    for (auto _ : State) {
+        TSides& sides = LoadedSides();
+        std::size_t a = 0, b = 0;
+        const double sqlite = sides.Sqlite->Scan(b);
+        const double orvex = sides.Orvex->Scan(a);
+        if (a != b)
+            State.SkipWithError("the two sides read different data");
+        Report(State, orvex, sqlite, Rows());
+    }
+}
+
+void BM_TableRange(benchmark::State& State)
+{
+    for (auto _ : State) {
+        TSides& sides = LoadedSides();
+        std::size_t a = 0, b = 0;
+        const double sqlite = sides.Sqlite->Ranges(sides.RangeStarts, b);
+        const double orvex = sides.Orvex->Ranges(sides.RangeStarts, a);
+        if (a != b)
+            State.SkipWithError("the two sides read different data");
+        Report(State, orvex, sqlite, static_cast<double>(RangeCount) * RangeSize);
+    }
+}
+
+BENCHMARK(BM_TableInsert)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TableInsertLocked)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TableFindKey)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TableScan)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TableRange)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+} // namespace
+} // namespace orvex
