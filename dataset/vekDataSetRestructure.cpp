@@ -173,6 +173,8 @@ Integer TVekDataSet::InternalRestructureTable(const TInternalRestructureRecord& 
         FDataBase->OpenTable(FTableName, &temp);
         try {
             temp.InternalFields()->Assign(FTableDef->InternalFields());
+            temp.SetRecordSize(FTableDef->RecordSize());
+            temp.SetUsesBlobs(FTableDef->UsesBlobs());
             temp.InternalIndexDefs()->Assign(FTableDef->InternalIndexDefs());
             temp.KeyFields()->Assign(FTableDef->KeyFields());
             temp.SetDefaultBlobSize(FTableDef->DefaultBlobSize());

@@ -51,16 +51,19 @@ Integer TVekTable::RestructureTable(const TInternalRestructureRecord& Request)
     if (DataBase()->GetTableDefMgr(&probe)->CheckTableUserCount(TableName()) > 0)
         VekDatabaseErrorFmt(ErrTableOpen, Context, SvekTableInUseFmt, {TableName()}, this);
 
-    // The current layout, read from the stored definition.
-    InternalOpenForDefs();
-    try {
-        InternalInitFieldDefs();
-        UpdateIndexDefs();
-    } catch (...) {
+    // The current layout, read from the stored definition unless known (the
+    // restructure copies refer to its index definitions).
+    if (FieldDefs()->Count() == 0) {
+        InternalOpenForDefs();
+        try {
+            InternalInitFieldDefs();
+            UpdateIndexDefs();
+        } catch (...) {
+            InternalCloseForDefs();
+            throw;
+        }
         InternalCloseForDefs();
-        throw;
     }
-    InternalCloseForDefs();
 
     TRestructureFieldDefs* requestFields = Request.NewFieldDefs ? Request.NewFieldDefs : GetRestructureFieldDefs();
     TRestructureIndexDefs* requestIndexes = Request.NewIndexDefs ? Request.NewIndexDefs : GetRestructureIndexDefs();

@@ -1,0 +1,301 @@
+// Restructuring, re-indexing and rebuilding tables; copying, rebuilding and
+// dumping databases.
+
+#include "vekTableTestUtil.h"
+
+#include "dataset/vekDatabase.h"
+#include "platform/FileIO.h"
+#include "storage/vekCommon.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+namespace orvex::tabletests {
+namespace {
+
+std::string ReadAll(const std::string& Path)
+{
+    std::ifstream in(Path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// An exclusive connection to a new database file with the table "People".
+class Restructure : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        conntest::MakeDatabase(FDir.File("rs.vek"));
+        FDb.SetDataBaseName(FDir.File("rs.vek"));
+        FDb.SetExclusive(true);
+        FDb.Open();
+        FTable = NewTable("People");
+        TFieldDefs* fields = FTable->FieldDefs();
+        fields->Add("ID", ftInteger, 0, true);
+        fields->Add("Name", ftString, 30);
+        fields->Add("Age", ftSmallint);
+        fields->Add("Notes", ftMemo);
+        FTable->IndexDefs()->Add("ixID", "ID", ixUnique | ixPrimary);
+        FTable->IndexDefs()->Add("ixName", "Name", 0);
+        FTable->CreateTable();
+        FTable->Open();
+        for (int i = 1; i <= Count; ++i) {
+            FTable->Append();
+            FTable->FieldByName("ID")->SetAsInteger(i);
+            FTable->FieldByName("Name")->SetAsString(i % 3 == 0 ? "x" + std::to_string(i) : std::to_string(i * 7));
+            FTable->FieldByName("Age")->SetAsInteger(i % 90);
+            FTable->FieldByName("Notes")->SetAsString(std::string(static_cast<std::size_t>(i * 13), 'n'));
+            FTable->Post();
+        }
+        FTable->Close();
+    }
+
+    TVekTable* NewTable(const std::string& Name)
+    {
+        auto table = std::make_unique<TVekTable>(nullptr);
+        table->SetDataBase(&FDb);
+        table->SetTableName(Name);
+        FTables.push_back(std::move(table));
+        return FTables.back().get();
+    }
+
+    // Restructures People with the copies after Change edited them.
+    template <class F>
+    void Run(F&& Change)
+    {
+        FTable->Open();
+        TRestructureFieldDefs fields;
+        fields.Assign(FTable->FieldDefs());
+        TRestructureIndexDefs indexes;
+        indexes.Assign(FTable->IndexDefs());
+        FTable->Close();
+        Change(fields, indexes);
+        TInternalRestructureRecord request;
+        request.NewFieldDefs = &fields;
+        request.NewIndexDefs = &indexes;
+        const std::string before = ReadAll(FDir.File("rs.vek"));
+        FDb.FlushBuffers();
+        FTable->RestructureTable(request);
+        EXPECT_EQ(ReadAll(FDir.File("rs.vkx")), before);
+    }
+
+    static constexpr int Count = 300;
+    conntest::TTempDir FDir;
+    TVekDataBase FDb{nullptr};
+    std::vector<std::unique_ptr<TVekTable>> FTables;
+    TVekTable* FTable = nullptr;
+};
+
+TEST_F(Restructure, AddingAFieldKeepsEveryRecordAndTheNewFieldIsNull)
+{
+    Run([](TRestructureFieldDefs& Fields, TRestructureIndexDefs&) {
+        Fields.AddAndSetFieldDef("Extra", ftInteger, 0);
+    });
+    FTable->Open();
+    EXPECT_EQ(FTable->RecordCount(), Count);
+    int n = 0;
+    FTable->First();
+    while (!FTable->Eof()) {
+        ++n;
+        EXPECT_TRUE(FTable->FieldByName("Extra")->IsNull());
+        const int id = FTable->FieldByName("ID")->AsInteger();
+        EXPECT_EQ(FTable->FieldByName("Age")->AsInteger(), id % 90);
+        EXPECT_EQ(FTable->FieldByName("Notes")->AsString().size(), static_cast<std::size_t>(id * 13));
+        FTable->Next();
+    }
+    EXPECT_EQ(n, Count);
+}
+
+TEST_F(Restructure, RenamingAFieldChangesOnlyTheDefinition)
+{
+    Run([](TRestructureFieldDefs& Fields, TRestructureIndexDefs&) { Fields.Find("Age")->SetName("Years"); });
+    FTable->Open();
+    EXPECT_EQ(FTable->RecordCount(), Count);
+    ASSERT_TRUE(FTable->FindField("Years"));
+    EXPECT_FALSE(FTable->FindField("Age"));
+    FTable->Last();
+    EXPECT_EQ(FTable->FieldByName("Years")->AsInteger(), Count % 90);
+}
+
+TEST_F(Restructure, StringToIntegerLogsEveryUnconvertedValueAndKeepsTheRecord)
+{
+    GDBLogger->Clear();
+    Run([](TRestructureFieldDefs& Fields, TRestructureIndexDefs&) {
+        Fields.Find("Name")->SetDataType(ftInteger);
+        Fields.Find("Name")->SetSize(0);
+    });
+    FTable->Open();
+    EXPECT_EQ(FTable->RecordCount(), Count);
+    FTable->First();
+    while (!FTable->Eof()) {
+        const int id = FTable->FieldByName("ID")->AsInteger();
+        if (id % 3 == 0)
+            EXPECT_TRUE(FTable->FieldByName("Name")->IsNull());
+        else
+            EXPECT_EQ(FTable->FieldByName("Name")->AsInteger(), id * 7);
+        FTable->Next();
+    }
+    const std::string log = ReadAll(FDir.File("dblog.txt"));
+    int conversions = 0;
+    for (auto at = log.find("Error converting Name"); at != std::string::npos;
+         at = log.find("Error converting Name", at + 1))
+        ++conversions;
+    EXPECT_EQ(conversions, Count / 3);
+}
+
+TEST_F(Restructure, DroppingAFieldAndAddingAnIndex)
+{
+    Run([](TRestructureFieldDefs& Fields, TRestructureIndexDefs& Indexes) {
+        Fields.Delete(Fields.Find("Notes")->Index());
+        Indexes.AddAndSetIndexDef("ixAge", "Age", 0);
+    });
+    FTable->Open();
+    EXPECT_FALSE(FTable->FindField("Notes"));
+    FTable->SetIndexName("ixAge");
+    EXPECT_EQ(FTable->RecordCount(), Count);
+    FTable->First();
+    EXPECT_EQ(FTable->FieldByName("Age")->AsInteger(), 0);
+}
+
+TEST_F(Restructure, ReIndexWithViolationsKeepsTheRecordsInTheOtherIndexes)
+{
+    // A unique index over Age, which repeats.
+    EXPECT_EQ(conntest::VekErrorCode([&] {
+                  Run([](TRestructureFieldDefs&, TRestructureIndexDefs& Indexes) {
+                      Indexes.AddAndSetIndexDef("ixAgeU", "Age", ixUnique);
+                  });
+              }),
+              9729);
+    FTable->Open();
+    FTable->ReIndex(true);
+    FTable->SetIndexName("ixID");
+    EXPECT_EQ(FTable->RecordCount(), Count);
+    FTable->SetIndexName("ixAgeU");
+    EXPECT_EQ(FTable->RecordCount(), 90);
+    FTable->Close();
+}
+
+TEST_F(Restructure, RebuildTableKeepsEveryRecordAndTheBackup)
+{
+    FTable->RebuildTable();
+    EXPECT_TRUE(FileExists(FDir.File("rs.vkx")));
+    FTable->Open();
+    EXPECT_EQ(FTable->RecordCount(), Count);
+}
+
+TEST_F(Restructure, RefusedWhileOpenOrInATransaction)
+{
+    TVekTable* other = NewTable("People");
+    other->Open();
+    TInternalRestructureRecord request;
+    EXPECT_EQ(conntest::VekErrorCode([&] { FTable->RestructureTable(request); }), 10031);
+    other->Close();
+    FDb.StartTransaction();
+    EXPECT_EQ(conntest::VekErrorCode([&] { FTable->RestructureTable(request); }), 10122);
+    FDb.Rollback();
+}
+
+TEST_F(Restructure, CopyDatabaseRules)
+{
+    EXPECT_EQ(conntest::VekErrorCode([&] { FDb.CopyDatabase(FDir.File("rs.vek"), true); }), 9344);
+    { std::ofstream(FDir.File("there.vek")) << "keep"; }
+    EXPECT_EQ(conntest::VekErrorCode([&] { FDb.CopyDatabase(FDir.File("there.vek"), false); }), 1);
+    EXPECT_EQ(ReadAll(FDir.File("there.vek")), "keep");
+    FDb.CopyDatabase(FDir.File("copy.vek"), false);
+    FDb.Close();
+    EXPECT_EQ(ReadAll(FDir.File("copy.vek")), ReadAll(FDir.File("rs.vek")));
+    // Another connection holding the file: refused, nothing half-copied.
+    TVekDataBase other(nullptr);
+    other.SetDataBaseName(FDir.File("rs.vek"));
+    other.Open();
+    TVekDataBase copier(nullptr);
+    copier.SetDataBaseName(FDir.File("rs.vek"));
+    EXPECT_EQ(conntest::VekErrorCode([&] { copier.CopyDatabase(FDir.File("copy2.vek"), true); }), 9344);
+    other.Close();
+    copier.CopyDatabase(FDir.File("copy2.vek"), true);
+    TVekDataBase missing(nullptr);
+    missing.SetDataBaseName(FDir.File("none.vek"));
+    EXPECT_EQ(conntest::VekErrorCode([&] { missing.CopyDatabase(FDir.File("c3.vek"), true); }), 9988);
+}
+
+TEST_F(Restructure, TransferStopsWhenTheCallbackSaysSo)
+{
+    FTable->Open();
+    const Integer id = FTable->TableDef()->TableID();
+    const Integer size = FTable->TableDef()->RecordSize();
+    FTable->Close();
+    FDb.Close();
+    int calls = 0;
+    FDb.TransferRecordBuffers(id, size, [&](const Byte*, TInternalFields*, Integer, Integer Count, bool& Go) {
+        ++calls;
+        EXPECT_GE(Count, Count);
+        Go = false;
+    });
+    EXPECT_EQ(calls, 1);
+}
+
+TEST_F(Restructure, DumpTableDefinitions)
+{
+    FDb.DumpTableDefinitions();
+    FDb.Close();
+    TVekDataBase dump(nullptr);
+    dump.SetDataBaseName(FDir.File("rs.vkd"));
+    dump.Open();
+    EXPECT_TRUE(dump.TableExists("People", false));
+    TVekTable table(nullptr);
+    table.SetDataBase(&dump);
+    table.SetTableName("People");
+    table.Open();
+    EXPECT_EQ(table.RecordCount(), 0);
+    EXPECT_TRUE(table.FindField("Notes"));
+    table.Close();
+}
+
+TEST_F(Restructure, RebuildDatabaseOfManyTablesShrinksAfterDeletes)
+{
+    for (int t = 0; t < 19; ++t) {
+        TVekTable* table = NewTable("T" + std::to_string(t));
+        table->FieldDefs()->Add("K", ftInteger);
+        table->FieldDefs()->Add("S", ftString, 80);
+        table->IndexDefs()->Add("ixK", "K", ixUnique);
+        table->CreateTable();
+        table->Open();
+        for (int i = 0; i < 200; ++i) {
+            table->Append();
+            table->FieldByName("K")->SetAsInteger(i);
+            table->FieldByName("S")->SetAsString(std::string(80, 'a' + t % 26));
+            table->Post();
+        }
+        // Many deletes: every record but each tenth.
+        table->First();
+        while (!table->Eof())
+            if (table->FieldByName("K")->AsInteger() % 10 != 0)
+                table->Delete();
+            else
+                table->Next();
+        table->Close();
+    }
+    FDb.Close();
+    const auto before = ReadAll(FDir.File("rs.vek")).size();
+    FDb.RebuildDatabase();
+    EXPECT_FALSE(FDb.Connected());
+    EXPECT_TRUE(FileExists(FDir.File("rs.vkx")));
+    EXPECT_TRUE(FileExists(FDir.File("dblog.txt")));
+    EXPECT_LE(ReadAll(FDir.File("rs.vek")).size(), before);
+    FDb.Open();
+    TStringList names;
+    FDb.GetTableNames(&names, false);
+    EXPECT_EQ(names.Count(), 20);
+    for (int t = 0; t < 19; ++t) {
+        TVekTable* table = NewTable("T" + std::to_string(t));
+        table->Open();
+        EXPECT_EQ(table->RecordCount(), 20);
+        table->Close();
+    }
+    FTable->Open();
+    EXPECT_EQ(FTable->RecordCount(), Count);
+}
+
+} // namespace
+} // namespace orvex::tabletests
