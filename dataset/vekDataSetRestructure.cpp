@@ -189,7 +189,10 @@ Integer TVekDataSet::InternalRestructureTable(const TInternalRestructureRecord& 
     };
 
     Integer result = 0;
-    if (DataMoves(fieldStatus)) {
+    // The index path rebuilds the record layout from the new field
+    // definitions; with fields renamed or moved as well that layout differs
+    // from the stored records', so the records move too.
+    if (DataMoves(fieldStatus) || (DataMoves(indexStatus) && fieldStatus != dcNoChange)) {
         storeNewDefinition();
         DataSetOpen();
         try {

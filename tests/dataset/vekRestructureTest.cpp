@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
@@ -295,6 +296,158 @@ TEST_F(Restructure, RebuildDatabaseOfManyTablesShrinksAfterDeletes)
     }
     FTable->Open();
     EXPECT_EQ(FTable->RecordCount(), Count);
+}
+
+} // namespace
+} // namespace orvex::tabletests
+
+namespace orvex::tabletests {
+namespace {
+
+TEST_F(Restructure, RecordsTheCopyCannotAddAreReportedWithTheBackup)
+{
+    // Age repeats: a new unique index over it refuses all but 90 records.
+    std::string message;
+    EXPECT_EQ(conntest::VekErrorCode(
+                  [&] {
+                      Run([](TRestructureFieldDefs& Fields, TRestructureIndexDefs& Indexes) {
+                          Fields.AddAndSetFieldDef("Extra", ftInteger, 0);
+                          Indexes.AddAndSetIndexDef("ixAgeU", "Age", ixUnique);
+                      });
+                  },
+                  &message),
+              10012);
+    EXPECT_NE(message.find(std::to_string(Count - 90) + " records were not copied"), std::string::npos) << message;
+    EXPECT_NE(message.find("rs.vkx"), std::string::npos);
+    FTable->Open();
+    EXPECT_EQ(FTable->RecordCount(), 90);
+}
+
+// Every field type through each path, on a table of VEK_RESTRUCTURE_RECORDS
+// records (100,000 for the full run; fewer by default to bound the test's time).
+TEST(RestructureAllTypes, EveryPathKeepsTheValues)
+{
+    const char* env = std::getenv("VEK_RESTRUCTURE_RECORDS");
+    const int records = env ? std::atoi(env) : 3000;
+    conntest::TTempDir dir;
+    const std::string path = dir.File("all.vek");
+    conntest::MakeDatabase(path);
+    TVekDataBase db(nullptr);
+    db.SetDataBaseName(path);
+    db.SetExclusive(true);
+    db.Open();
+    TVekTable table(nullptr);
+    table.SetDataBase(&db);
+    table.SetTableName("Every");
+    TFieldDefs* f = table.FieldDefs();
+    f->Add("I", ftInteger, 0, true);
+    f->Add("S", ftString, 24);
+    f->Add("SI", ftSmallint);
+    f->Add("W", ftWord);
+    f->Add("B", ftBoolean);
+    f->Add("F", ftFloat);
+    f->Add("C", ftCurrency);
+    f->Add("D", ftDate);
+    f->Add("T", ftTime);
+    f->Add("DT", ftDateTime);
+    f->Add("A", ftAutoInc);
+    f->Add("M", ftMemo);
+    f->Add("BL", ftBlob);
+    f->Add("Num", ftString, 10);
+    table.IndexDefs()->Add("ixI", "I", ixUnique | ixPrimary);
+    table.CreateTable();
+    table.Open();
+    db.StartTransaction();
+    for (int i = 0; i < records; ++i) {
+        table.Append();
+        table.FieldByName("I")->SetAsInteger(i);
+        table.FieldByName("S")->SetAsString("s" + std::to_string(i));
+        table.FieldByName("SI")->SetAsInteger(i % 30000);
+        table.FieldByName("W")->SetAsInteger(i % 60000);
+        table.FieldByName("B")->SetAsBoolean(i % 2 == 0);
+        table.FieldByName("F")->SetAsFloat(i + 0.5);
+        table.FieldByName("C")->SetAsFloat(i + 0.25);
+        table.FieldByName("D")->SetAsFloat(30000 + i % 1000);
+        table.FieldByName("T")->SetAsFloat((i % 86400) / 86400.0);
+        table.FieldByName("DT")->SetAsFloat(30000 + (i % 1000) + 0.5);
+        table.FieldByName("M")->SetAsString(std::string(static_cast<std::size_t>(i % 50), 'm'));
+        table.FieldByName("BL")->SetAsString(std::string(static_cast<std::size_t>(i % 70), 'b'));
+        table.FieldByName("Num")->SetAsString(i % 4 == 0 ? "n/a" : std::to_string(i));
+        table.Post();
+        if (i % 1000 == 999) {
+            db.Commit();
+            db.StartTransaction();
+        }
+    }
+    db.Commit();
+    table.Close();
+
+    auto restructure = [&](auto&& Change) {
+        table.Open();
+        TRestructureFieldDefs fields;
+        fields.Assign(table.FieldDefs());
+        TRestructureIndexDefs indexes;
+        indexes.Assign(table.IndexDefs());
+        table.Close();
+        Change(fields, indexes);
+        TInternalRestructureRecord request;
+        request.NewFieldDefs = &fields;
+        request.NewIndexDefs = &indexes;
+        db.FlushBuffers();
+        const std::string before = ReadAll(path);
+        table.RestructureTable(request);
+        EXPECT_EQ(ReadAll(dir.File("all.vkx")), before);
+    };
+    auto check = [&](TVekTable& t, const char* Step) {
+        t.Open();
+        t.SetIndexName("ixI");
+        ASSERT_EQ(t.RecordCount(), records) << Step;
+        t.First();
+        for (int i = 0; i < records; ++i, t.Next()) {
+            ASSERT_EQ(t.FieldByName("I")->AsInteger(), i) << Step;
+            ASSERT_EQ(t.FieldByName("Text")->AsString(), "s" + std::to_string(i)) << Step;
+            ASSERT_EQ(t.FieldByName("W")->AsInteger(), i % 60000) << Step;
+            ASSERT_EQ(t.FieldByName("B")->AsBoolean(), i % 2 == 0) << Step;
+            ASSERT_DOUBLE_EQ(t.FieldByName("F")->AsFloat(), i + 0.5) << Step;
+            ASSERT_DOUBLE_EQ(t.FieldByName("C")->AsFloat(), i + 0.25) << Step;
+            ASSERT_DOUBLE_EQ(t.FieldByName("DT")->AsFloat(), 30000 + (i % 1000) + 0.5) << Step;
+            ASSERT_EQ(t.FieldByName("A")->AsInteger(), i + 1) << Step;
+            ASSERT_EQ(t.FieldByName("M")->AsString().size(), static_cast<std::size_t>(i % 50)) << Step;
+            ASSERT_EQ(t.FieldByName("BL")->AsString().size(), static_cast<std::size_t>(i % 70)) << Step;
+            if (i % 4 == 0)
+                ASSERT_TRUE(t.FieldByName("Num")->IsNull()) << Step;
+            else
+                ASSERT_EQ(t.FieldByName("Num")->AsInteger(), i) << Step;
+            ASSERT_TRUE(t.FieldByName("New")->IsNull()) << Step;
+        }
+        t.Close();
+    };
+    // Add a field, change a type with loss (text to integer), rename, add an
+    // index, shrink a number without loss (smallint to integer), drop a field.
+    restructure([](TRestructureFieldDefs& Fields, TRestructureIndexDefs& Indexes) {
+        Fields.AddAndSetFieldDef("New", ftInteger, 0);
+        Fields.Find("Num")->SetDataType(ftInteger);
+        Fields.Find("Num")->SetSize(0);
+        Fields.Find("SI")->SetDataType(ftInteger);
+        Fields.Delete(Fields.Find("T")->Index());
+        Indexes.AddAndSetIndexDef("ixW", "W", 0);
+    });
+    restructure([](TRestructureFieldDefs& Fields, TRestructureIndexDefs&) { Fields.Find("S")->SetName("Text"); });
+    // Reorder and drop the added index.
+    restructure([](TRestructureFieldDefs& Fields, TRestructureIndexDefs& Indexes) {
+        Fields.SwapDefs(0, 1);
+        Indexes.Delete(Indexes.Find("ixW")->Index());
+    });
+    check(table, "this process");
+    db.Close();
+    TVekDataBase other(nullptr);
+    other.SetDataBaseName(path);
+    other.Open();
+    TVekTable again(nullptr);
+    again.SetDataBase(&other);
+    again.SetTableName("Every");
+    check(again, "reconnected");
+    other.Close();
 }
 
 } // namespace
