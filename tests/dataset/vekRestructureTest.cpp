@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -448,6 +449,127 @@ TEST(RestructureAllTypes, EveryPathKeepsTheValues)
     again.SetTableName("Every");
     check(again, "reconnected");
     other.Close();
+}
+
+} // namespace
+} // namespace orvex::tabletests
+
+namespace orvex::tabletests {
+namespace {
+
+TEST_F(Restructure, ReIndexReportsProgressCancelsAndReusesItsPages)
+{
+    FTable->Open();
+    std::vector<Integer> seen;
+    FTable->OnUpdateProgress = [&](Integer Percent, bool&) { seen.push_back(Percent); };
+    FTable->ReIndex(false);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front(), 0);
+    EXPECT_EQ(seen.back(), 100);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end());
+    EXPECT_EQ(FTable->RecordCount(), Count);
+    // Reindexing again and again gives the old trees' pages back.
+    FTable->OnUpdateProgress = nullptr;
+    FTable->ReIndex(false);
+    FDb.FlushBuffers();
+    const auto size = ReadAll(FDir.File("rs.vek")).size();
+    for (int i = 0; i < 5; ++i)
+        FTable->ReIndex(false);
+    FDb.FlushBuffers();
+    EXPECT_LE(ReadAll(FDir.File("rs.vek")).size(), size);
+    // A cancel stops the rebuild of the keys.
+    FTable->OnUpdateProgress = [&](Integer Percent, bool& Cancel) { Cancel = Percent >= 10; };
+    FTable->ReIndex(false);
+    EXPECT_LT(FTable->RecordCount(), Count);
+    FTable->OnUpdateProgress = nullptr;
+    FTable->ReIndex(false);
+    EXPECT_EQ(FTable->RecordCount(), Count);
+}
+
+TEST_F(Restructure, ReIndexIgnoringViolationsNamesEveryRecordInTheLog)
+{
+    EXPECT_EQ(conntest::VekErrorCode([&] {
+                  Run([](TRestructureFieldDefs&, TRestructureIndexDefs& Indexes) {
+                      Indexes.AddAndSetIndexDef("ixAgeU", "Age", ixUnique);
+                  });
+              }),
+              9729);
+    FTable->Open();
+    GDBLogger->Clear();
+    FTable->ReIndex(true);
+    GDBLogger->SaveLogToFile(FDir.File("reindex.txt"));
+    const std::string log = ReadAll(FDir.File("reindex.txt"));
+    int lines = 0;
+    for (auto at = log.find("key violation in index ixAgeU"); at != std::string::npos;
+         at = log.find("key violation in index ixAgeU", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, Count - 90);
+    EXPECT_NE(log.find("Record 91: key violation in index ixAgeU"), std::string::npos);
+    // Every record is reachable through the other indexes.
+    FTable->SetIndexName("ixName");
+    EXPECT_EQ(FTable->RecordCount(), Count);
+}
+
+TEST_F(Restructure, RefusalsOfTheRequest)
+{
+    TInternalRestructureRecord request;
+    request.ChangeBlobSize = true;
+    request.BlobSize = 32;
+    EXPECT_EQ(conntest::VekErrorCode([&] { FTable->RestructureTable(request); }), 10029);
+    TInternalRestructureRecord empty;
+    EXPECT_EQ(conntest::VekErrorCode([&] { FTable->InternalRestructureTable(empty); }), 8576);
+    TRestructureFieldDefs fields;
+    TRestructureIndexDefs indexes;
+    empty.NewFieldDefs = &fields;
+    empty.NewIndexDefs = &indexes;
+    EXPECT_EQ(conntest::VekErrorCode([&] { FTable->InternalRestructureTable(empty); }), 8576);
+    EXPECT_FALSE(FileExists(FDir.File("rs.vkx")));
+    // A shared connection cannot restructure or reindex.
+    FDb.Close();
+    FDb.SetExclusive(false);
+    FDb.Open();
+    FTable->Open();
+    EXPECT_EQ(conntest::VekErrorCode([&] { FTable->ReIndex(false); }), 10121);
+    FTable->Close();
+    // Nor copy the file it shares.
+    EXPECT_EQ(conntest::VekErrorCode([&] { FDb.CopyDatabase(FDir.File("c.vek"), true); }), 9344);
+}
+
+TEST_F(Restructure, RebuildTableFromAnotherFile)
+{
+    FDb.CopyDatabase(FDir.File("other.vek"), true);
+    FTable->Open();
+    FTable->EmptyTable();
+    FTable->Close();
+    EXPECT_EQ(FDb.RebuildTable("People", FDir.File("other.vek"), nullptr), Count);
+    FTable->Open();
+    EXPECT_EQ(FTable->RecordCount(), Count);
+    // In use by another dataset: refused.
+    TVekTable* other = NewTable("People");
+    other->Open();
+    FTable->Close();
+    EXPECT_EQ(conntest::VekErrorCode([&] { FDb.RebuildTable("People", FDir.File("other.vek"), nullptr); }), 10031);
+}
+
+TEST_F(Restructure, SavedDefinitionsFollowEveryNewTable)
+{
+    FDb.SetSaveTableDefinitions(true);
+    TVekTable* table = NewTable("Later");
+    table->FieldDefs()->Add("K", ftInteger);
+    table->CreateTable();
+    FDb.Close();
+    TVekDataBase dump(nullptr);
+    dump.SetDataBaseName(FDir.File("rs.vkd"));
+    dump.Open();
+    EXPECT_TRUE(dump.TableExists("People", false));
+    EXPECT_TRUE(dump.TableExists("Later", false));
+    dump.Close();
+    // Without a directory nothing is dumped.
+    TVekDataBase memory(nullptr);
+    memory.SetDataBaseName("MEMORY");
+    memory.Open();
+    EXPECT_EQ(conntest::VekErrorCode([&] { memory.DumpTableDefinitions(); }), 10880);
 }
 
 } // namespace
