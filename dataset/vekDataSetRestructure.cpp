@@ -10,6 +10,7 @@
 // them.
 
 #include "dataset/vekDataSet.h"
+#include "dataset/vekSecurity.h"
 
 #include "host/DBConsts.h"
 #include "host/SysUtils.h"
@@ -27,6 +28,8 @@ constexpr Integer ErrNotInitialised = 8576;
 constexpr Integer ErrInternal = 8581;
 constexpr Integer ErrKeyViolation = 9729;
 constexpr Integer ErrRestructure = 10012;
+constexpr Integer ErrPrivilege = 10624;
+constexpr Integer PrivAlterObject = 16;
 
 template <class F>
 void Quietly(F&& Step)
@@ -109,8 +112,8 @@ Integer TVekDataSet::InternalRestructureTable(const TInternalRestructureRecord& 
     CheckConnected();
     FDataBase->QueryOpenStatus(true, true);
     CheckInternalInactive();
-    if (!FDataBase->QueryObjectPrivilegeExists(2, FTableName, 16))
-        VekDatabaseError(10015, Context, FTableName, this);
+    if (!FDataBase->QueryObjectPrivilegeExists(VekObjectTypeTable, FTableName, PrivAlterObject))
+        VekDatabaseError(ErrPrivilege, Context, FTableName, this);
     if (!Request.NewFieldDefs || !Request.NewIndexDefs)
         VekDatabaseErrorFmt(ErrNotInitialised, Context, SvekValueInvalidFmt,
                             {"RestructureDetails.NewFieldDefs"}, this);

@@ -170,11 +170,15 @@ void TVekDataBase::RebuildDatabase()
     if (GDBLogger)
         GDBLogger->SetMaxLogItemCount(0);
     const bool wasExclusive = FExclusive;
+    const bool wasSecured = EnforceSecurity();
+    const bool wasEncrypted = UseEncryption();
     const std::string key = FMasterKey;
     auto finish = [&]() {
         if (Connected())
             Quietly([&] { Close(); });
         FExclusive = wasExclusive;
+        Quietly([&] { SetEnforceSecurity(wasSecured); });
+        Quietly([&] { SetUseEncryption(wasEncrypted); });
         if (FMasterKey.empty())
             Quietly([&] { SetMasterKey(key); });
         if (GDBLogger)
@@ -191,8 +195,13 @@ void TVekDataBase::RebuildDatabase()
             Quietly([&] { Close(); });
             throw;
         }
+        const bool secured = Secured();
+        const bool encrypted = Encrypted();
         Close();
         SetMasterKey(key);
+        SetEnforceSecurity(secured);
+        if (!secured)
+            SetUseEncryption(encrypted);
         // The new, empty file takes the old one's place.
         if (!DeleteFile(FileName()))
             VekDatabaseError(ErrCopyFailed, Context, FileName(), this);

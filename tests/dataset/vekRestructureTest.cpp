@@ -574,3 +574,49 @@ TEST_F(Restructure, SavedDefinitionsFollowEveryNewTable)
 
 } // namespace
 } // namespace orvex::tabletests
+
+namespace orvex::tabletests {
+namespace {
+
+TEST(RebuildDatabaseEncrypted, KeepsTheKeyTheEncryptionAndTheRecords)
+{
+    conntest::TTempDir dir;
+    const std::string path = dir.File("enc.vek");
+    conntest::MakeDatabase(path, "secret key", true);
+    TVekDataBase db(nullptr);
+    db.SetDataBaseName(path);
+    db.SetMasterKey("secret key");
+    db.Open();
+    TVekTable table(nullptr);
+    table.SetDataBase(&db);
+    table.SetTableName("Clear");
+    table.SetEncryptionLevel(encStrong);
+    table.FieldDefs()->Add("K", ftInteger);
+    table.FieldDefs()->Add("S", ftString, 40);
+    table.CreateTable();
+    table.Open();
+    for (int i = 0; i < 50; ++i) {
+        table.Append();
+        table.FieldByName("K")->SetAsInteger(i);
+        table.FieldByName("S")->SetAsString("plainly readable " + std::to_string(i));
+        table.Post();
+    }
+    table.Close();
+    db.Close();
+    ASSERT_EQ(ReadAll(path).find("plainly readable"), std::string::npos);
+    db.SetMasterKey("secret key");
+    db.RebuildDatabase();
+    EXPECT_EQ(ReadAll(path).find("plainly readable"), std::string::npos);
+    db.SetMasterKey("secret key");
+    db.Open();
+    EXPECT_TRUE(db.Encrypted());
+    table.Open();
+    EXPECT_EQ(table.RecordCount(), 50);
+    table.Last();
+    EXPECT_EQ(table.FieldByName("S")->AsString(), "plainly readable 49");
+    table.Close();
+    db.Close();
+}
+
+} // namespace
+} // namespace orvex::tabletests
