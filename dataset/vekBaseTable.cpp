@@ -558,6 +558,19 @@ void TVekBaseTable::InternalAddRecord(TRecordBuffer Buffer, bool Append)
     (void)Append;
 }
 
+void TVekBaseTable::PostToEngine()
+{
+    if (State() == dsEdit) {
+        UpdateRecord();
+        FRecordLockAddr = 0;
+        return;
+    }
+    TInternalFields* fields = GetInternalFields();
+    const bool assign =
+        fields->AutoIncFieldNo() >= 0 && GetIsFieldNullFromRecBuf(fields->AutoIncFieldNo(), CurrentBuffer());
+    AddRecord(assign);
+}
+
 void TVekBaseTable::InternalPost()
 {
     TDataSet::InternalPost();
@@ -565,30 +578,7 @@ void TVekBaseTable::InternalPost()
     // The engine's current buffer takes the new values; an edit keeps its
     // original for the keys it replaces.
     SetRecordBuffer(active, EngineBufferSize());
-    const bool taken = !HoldsLock();
-    if (taken)
-        LockTable();
-    try {
-        if (State() == dsEdit) {
-            UpdateRecord();
-            FRecordLockAddr = 0;
-        } else {
-            TInternalFields* fields = GetInternalFields();
-            const bool assign = fields->AutoIncFieldNo() >= 0 &&
-                                GetIsFieldNullFromRecBuf(fields->AutoIncFieldNo(), CurrentBuffer());
-            AddRecord(assign);
-        }
-    } catch (...) {
-        if (taken) {
-            try {
-                UnlockTable();
-            } catch (...) {
-            }
-        }
-        throw;
-    }
-    if (taken)
-        UnlockTable();
+    UnderTableWriteLock([this] { PostToEngine(); });
     active[FLayout.RecordStatusOffset()] = rbValid;
     // The engine stands on the posted record: the resync that follows keeps it.
     FPendingMove = 1;
@@ -598,22 +588,27 @@ void TVekBaseTable::SilentPost()
 {
     TDataSet::InternalPost();
     SetRecordBuffer(ActiveBuffer(), EngineBufferSize());
-    if (State() == dsEdit)
-        UpdateRecord();
-    else
-        AddRecord(true);
+    PostToEngine();
 }
 
 void TVekBaseTable::InternalDelete()
 {
     TRecordBuffer active = ActiveBuffer();
     SetRecordBuffer(active, EngineBufferSize());
+    Integer result = 0;
+    UnderTableWriteLock([&] { result = DeleteRecord(active); });
+    if (result < 0)
+        VekDatabaseError(8708, "TVekBaseTable.InternalDelete", "", this);
+    active[FLayout.RecordStatusOffset()] = rbDeleted;
+}
+
+void TVekBaseTable::UnderTableWriteLock(const std::function<void()>& Work)
+{
     const bool taken = !HoldsLock();
     if (taken)
         LockTable();
-    Integer result = 0;
     try {
-        result = DeleteRecord(active);
+        Work();
     } catch (...) {
         if (taken) {
             try {
@@ -625,9 +620,6 @@ void TVekBaseTable::InternalDelete()
     }
     if (taken)
         UnlockTable();
-    if (result < 0)
-        VekDatabaseError(8708, "TVekBaseTable.InternalDelete", "", this);
-    active[FLayout.RecordStatusOffset()] = rbDeleted;
 }
 
 void TVekBaseTable::InternalCancel()

@@ -300,6 +300,11 @@ public:
     Integer InternalPrepareMasterRecordList(TCompoundList* List);
     // The record addresses in the order of the current index.
     void LoadCompleteListOfRecords(TList* List);
+    // Enters the non-null values of the hash's field (Hash->SourceFieldName)
+    // with their record addresses: with a filter and a List, the filter's
+    // records (their addresses into List; with Flag nothing is entered);
+    // otherwise from an index keyed on the field, else from every record.
+    void LoadHashListOfRecords(TVekBaseHash* Hash, TList* List, bool Flag);
     void InternalSetIndexName(const std::string& Name);
 
     // ----------------------------------------------------------------- writing
@@ -577,6 +582,10 @@ protected:
     void SetPendingMove(int Value) { FPendingMove = Value; }
 
 private:
+    // The active buffer (already in the engine's buffer) added or updated.
+    void PostToEngine();
+    // Work under the table's write lock, taken for it unless one is held.
+    void UnderTableWriteLock(const std::function<void()>& Work);
     // Maps host field numbers (1-based) to engine field numbers.
     Integer EngineFieldNo(const TField* Field) const;
     void InternalSetFilter();

@@ -15,7 +15,6 @@ namespace orvex {
 namespace {
 
 constexpr Integer ErrInternal = 8581;
-constexpr Integer ErrNotInitialised = 8576;
 constexpr Integer ErrOverride = 8577;
 constexpr Integer ErrCorruptHeader = 8961;
 constexpr Integer ErrInvalidType = 10000;
@@ -265,6 +264,9 @@ void TVekDataSet::DataSetOpen()
         VekDatabaseError(ErrNoSuchTable, "TVekDataSet.DataSetOpen", FTableName, this);
     if (FOpen)
         VekDatabaseError(ErrTableOpen, "TVekDataSet.DataSetOpen", FTableName, this);
+    // A memory table unknown to the connection is "No such table" like a file table.
+    if (FMemory && FDataBase->Connected() && !FDataBase->TableExists(FTableName, true))
+        VekDatabaseError(ErrNoSuchTable, "TVekDataSet.DataSetOpen", FTableName, this);
     const bool internal = FTableDef->InternalTable();
     FTableDef = std::make_unique<TTableDef>(nullptr);
     FTableDef->SetInternalTable(internal);

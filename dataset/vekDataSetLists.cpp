@@ -138,3 +138,98 @@ void TVekDataSet::LoadCompleteListOfRecords(TList* List)
 }
 
 } // namespace orvex
+
+namespace orvex {
+
+namespace {
+
+// A field's value as the hashes hold it: a string's characters, else the
+// field's bytes; false when the field is null.
+bool HashValue(const TInternalFieldItem* Field, const Byte* RecBuf, const Byte*& Data, Integer& Size)
+{
+    if (RecBuf[Field->NullFlagOffset()] != nfValue)
+        return false;
+    Data = RecBuf + Field->DataOffset();
+    Size = Field->FieldSize();
+    if (Field->IsVariable() && Field->SizeMarkerOffset() > 0)
+        Size = std::min<Integer>(ReadLE16(RecBuf + Field->SizeMarkerOffset()), Field->FieldSize());
+    return true;
+}
+
+} // namespace
+
+void TVekDataSet::LoadHashListOfRecords(TVekBaseHash* Hash, TList* List, bool Flag)
+{
+    TInternalFieldItem* field = FRecordMgr->InternalFields()->FindField(Hash->SourceFieldName);
+    ORVEX_ASSERT(field != nullptr, "Field not found in LoadHashListOfRecords: " + Hash->SourceFieldName);
+    std::vector<Byte> image(static_cast<std::size_t>(FRecordSize), 0);
+    auto addRecord = [&](Cardinal Address) {
+        FRecordMgr->ReadRecord(Address, image.data(), false);
+        const Byte* data = nullptr;
+        Integer size = 0;
+        if (HashValue(field, image.data(), data, size))
+            Hash->Add(data, size, static_cast<Integer>(Address));
+    };
+    if (FFilterMgr->Active() && List) {
+        // The records that pass the filter.
+        const std::vector<Byte> saved = FCurBuf;
+        std::vector<Cardinal> addresses;
+        for (bool ok = DataSetFirst(); ok; ok = DataSetNext())
+            addresses.push_back(DatasetGetRecAddr());
+        FCurBuf = saved;
+        FCursorAddr = 0;
+        if (!Flag)
+            std::sort(addresses.begin(), addresses.end());
+        for (Cardinal address : addresses)
+            List->Add(reinterpret_cast<void*>(static_cast<std::uintptr_t>(address)));
+        if (!Flag) {
+            const bool taken = InternalSetReadLock();
+            try {
+                for (Cardinal address : addresses)
+                    addRecord(address);
+            } catch (...) {
+                ReleaseIfTaken(taken);
+                throw;
+            }
+            ReleaseIfTaken(taken);
+        }
+        return;
+    }
+    // An index with the field as a key field fills the hash from its keys.
+    TIndexItem* keyed = nullptr;
+    Integer keyFieldNo = -1;
+    auto keyPosition = [&](TIndexItem* Index) {
+        for (int k = 0; k < Index->KeyFields()->Count(); ++k)
+            if (!Index->KeyFields()->GetItems(k)->Hidden() &&
+                SameText(Index->KeyFields()->GetItems(k)->FieldName(), field->FieldName()))
+                return static_cast<Integer>(k);
+        return Integer{-1};
+    };
+    TIndexItem* current = CurrentIndex();
+    if ((keyFieldNo = keyPosition(current)) >= 0)
+        keyed = current;
+    for (int i = 0; i < FIndexMgr->Count() && !keyed; ++i)
+        if ((keyFieldNo = keyPosition(FIndexMgr->GetItems(i))) >= 0)
+            keyed = FIndexMgr->GetItems(i);
+    const bool taken = InternalSetReadLock();
+    try {
+        if (keyed) {
+            if (keyed == current)
+                FCursorAddr = 0;
+            if (keyed->SetRecordNo(1) != 0)
+                keyed->FillHashTable(keyFieldNo, Hash);
+        } else {
+            TCompoundList records;
+            InternalPrepareMasterRecordList(&records);
+            records.SortList1();
+            for (int i = 0; i < records.Count(); ++i)
+                addRecord(static_cast<Cardinal>(reinterpret_cast<std::uintptr_t>(records.Items(i))));
+        }
+    } catch (...) {
+        ReleaseIfTaken(taken);
+        throw;
+    }
+    ReleaseIfTaken(taken);
+}
+
+} // namespace orvex

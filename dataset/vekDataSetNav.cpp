@@ -840,12 +840,12 @@ Integer TVekDataSet::GetCurrentRecordCount()
 {
     if (FFilterMgr->Active()) {
         const std::vector<Byte> saved = FCurBuf;
-        const Cardinal cursor = FCursorAddr;
         Integer count = 0;
         for (bool ok = DataSetFirst(); ok; ok = DataSetNext())
             ++count;
         FCurBuf = saved;
-        FCursorAddr = cursor == DatasetGetRecAddr() ? 0 : 0;
+        // The walk moved the index cursor away from the restored record.
+        FCursorAddr = 0;
         return count;
     }
     if (!FRangeOn)

@@ -106,9 +106,9 @@ void TVekDataSet::AddRecord(bool AssignAutoInc)
             address = FRecordMgr->AddRecord(image);
             if (address == 0)
                 VekDatabaseError(ErrInternal, "TVekDataSet.AddRecord", "Add record. RecAddr = 0", this);
+            // Each tree still holds the key and the path of its check above.
             for (; inserted < FIndexMgr->Count(); ++inserted) {
                 TIndexItem* index = FIndexMgr->GetItems(inserted);
-                index->CreateKeyBuffer(image, {});
                 if (index->InsertKey(address) != 0)
                     VekDatabaseError(ErrInternal, "TVekDataSet.AddRecord",
                                      "Failed to add key to " + index->IndexName(), this);

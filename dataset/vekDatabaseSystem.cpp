@@ -40,6 +40,7 @@ constexpr Integer ErrGeneratorName = 10125;
 constexpr Integer ErrPrivilege = 10624;
 constexpr Integer ErrTableType = 10766;
 constexpr Integer ErrTableExists = 13060;
+constexpr Integer ErrReadOnly = 10501;
 
 constexpr const char* HeaderNotLocked = "Database header not locked prior to system change";
 constexpr const char* UnreadableDefinition = "Internal error - the table definition could not be read";
@@ -50,6 +51,8 @@ constexpr const char* UserMasterName = "$MSTRTBLUSER";
 constexpr const char* SystemMasterName = "$MSTRTBLSYSTEM";
 constexpr Integer UserMasterID = 1024;
 constexpr Integer SystemMasterID = 1025;
+// The highest table ID a table map entry holds.
+constexpr Integer MaxTableID = 2047;
 constexpr const char* MasterIndexName = "ixName";
 constexpr Integer MasterBlobSize = 1024;
 
@@ -279,6 +282,13 @@ public:
             VekDatabaseError(ErrInternal, context, UnreadableDefinition, DataBase());
         }
         Def->SetInternalTable(internal);
+        // The text is input like any other: it must describe the table of
+        // its row, in the table map of its kind.
+        const Integer firstID = internal ? SystemMasterID + 1 : 1;
+        const Integer lastID = internal ? MaxTableID : UserMasterID - 1;
+        if (!SameText(Def->TableName(), Name) || Def->Memory() || Def->TableID() < firstID ||
+            Def->TableID() > lastID)
+            VekDatabaseError(ErrInternal, context, UnreadableDefinition, DataBase());
     }
 
     void WriteTableDef(const std::string& Name, TTableDef* Def, bool New) override
@@ -286,6 +296,7 @@ public:
         const char* context = "TVekDataBase.InternalUpdateTableDef";
         TVekDataBase* db = DataBase();
         CheckHeaderLocked(context);
+        CheckWritable(context);
         CheckName(Def->TableName(), context, db);
         CheckName(Name, context, db);
         if (Def->Memory())
@@ -364,13 +375,17 @@ public:
         const char* context = "TVekDataBase.DeleteTable";
         TVekDataBase* db = DataBase();
         CheckHeaderLocked(context);
+        CheckWritable(context);
         TVekTable* master = MasterFor(Def->InternalTable());
         if (!master || !FindName(master, Def->TableName()))
             VekDatabaseError(ErrInternal, context, "Unable to delete internal table definition: " + Def->TableName(),
                              db);
         master->Delete();
-        if (!Def->InternalTable() && db->MinorVersion() > 1 && FObjectIDs && FindName(FObjectIDs.get(), Def->TableName()))
-            FObjectIDs->Delete();
+        if (!Def->InternalTable() && db->MinorVersion() > 1 && FObjectIDs) {
+            FObjectIDs->SetIndexName("ixObjectName");
+            if (FindName(FObjectIDs.get(), Def->TableName()))
+                FObjectIDs->Delete();
+        }
     }
 
     void GetTableNames(TStrings* List, bool System) override
@@ -387,7 +402,10 @@ public:
 
     Integer GetObjectIDFromName(const std::string& Name) override
     {
-        if (!FObjectIDs || !FindName(FObjectIDs.get(), Name))
+        if (!FObjectIDs)
+            return 0;
+        FObjectIDs->SetIndexName("ixObjectName");
+        if (!FindName(FObjectIDs.get(), Name))
             return 0;
         return FObjectIDs->FieldByName("ObjectID")->AsInteger();
     }
@@ -404,12 +422,8 @@ public:
         FSecurity->GetPrivileges(VekObjectTypeTable, "", privileges);
         // The database privileges: the group's system privilege bits.
         Integer flags = 0;
-        if (FSecurity->IsAdministrator()) {
-            flags = VekAllPrivileges;
-        } else {
-            for (int i = 0; i < privileges->SystemPrivileges()->Count(); ++i)
-                flags |= MapSystemPrivTypeToConst(privileges->SystemPrivileges()->Items(i)->PrivilegeType());
-        }
+        for (int i = 0; i < privileges->SystemPrivileges()->Count(); ++i)
+            flags |= MapSystemPrivTypeToConst(privileges->SystemPrivileges()->Items(i)->PrivilegeType());
         db->SetDatabasePrivileges(flags);
     }
 
@@ -481,6 +495,7 @@ public:
     {
         const char* context = "TVekDataBase.CreateGenerator";
         CheckGeneratorName(Name, context);
+        CheckWritable(context);
         TVekTable* table = Generators(context);
         TTableLockScope lock(table);
         if (FindGenerator(Name))
@@ -503,6 +518,7 @@ public:
     Integer InternalGetGenerator(const std::string& Name, bool Create) override
     {
         const char* context = "TVekDataBase.InternalGetGenerator";
+        CheckWritable(context);
         TVekTable* table = Generators(context);
         TTableLockScope lock(table);
         if (!FindGenerator(Name)) {
@@ -526,7 +542,9 @@ public:
     {
         const char* context = "TVekDataBase.DeleteGenerator";
         // The engine's own generators (the object IDs among them) stay.
-        CheckGeneratorName(Name, context);
+        if (!Name.empty() && Name[0] == '$')
+            VekDatabaseErrorFmt(ErrGeneratorName, context, GeneratorNameFmt, {Name}, DataBase());
+        CheckWritable(context);
         TVekTable* table = Generators(context);
         TTableLockScope lock(table);
         if (FindGenerator(Name))
@@ -557,6 +575,13 @@ public:
     }
 
 private:
+    // A read-only connection changes nothing in the file.
+    void CheckWritable(const char* Context)
+    {
+        if (DataBase()->ReadOnly())
+            VekDatabaseError(ErrReadOnly, Context, "", DataBase());
+    }
+
     void CheckHeaderLocked(const char* Context)
     {
         if (!DataBase()->Locked())
@@ -590,6 +615,7 @@ private:
     void WriteObjectID(const std::string& OldName, const std::string& NewName, Integer ObjectID)
     {
         TVekTable* table = FObjectIDs.get();
+        table->SetIndexName("ixObjectName");
         if (FindName(table, OldName)) {
             table->Edit();
         } else {

@@ -276,7 +276,9 @@ bool TSecurityManager::FindGroup(const std::string& Name)
 {
     if (Name.empty() || static_cast<Integer>(Name.size()) > VekMaxSecurityNameLength)
         return false;
-    TIndexScope index(FGroups, "ixGroupName");
+    // The groups and users tables stay on their name index after a lookup,
+    // so that the found row stays current.
+    FGroups->SetIndexName("ixGroupName");
     return FGroups->FindKey({Variant(Name)});
 }
 
@@ -284,7 +286,7 @@ bool TSecurityManager::FindUser(const std::string& Name)
 {
     if (Name.empty() || static_cast<Integer>(Name.size()) > VekMaxSecurityNameLength)
         return false;
-    TIndexScope index(FUsers, "ixUserName");
+    FUsers->SetIndexName("ixUserName");
     return FUsers->FindKey({Variant(Name)});
 }
 

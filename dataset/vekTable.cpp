@@ -15,7 +15,6 @@ namespace {
 
 constexpr Integer ErrNoIndex = 9997;
 constexpr Integer ErrOutOfRange = 9985;
-constexpr Integer ErrLogicalRecNo = 0; // unused marker
 
 const char* const HiddenIndexName = "_LogicalRecNo";
 
@@ -25,7 +24,6 @@ TVekTable::TVekTable(TComponent* AOwner) : TVekBaseTable(AOwner), FMasterLink(ne
 {
     FMasterLink->OnMasterChange = [this](TObject*) { MasterChanged(); };
     FMasterLink->OnMasterDisable = [this](TObject*) { MasterDisabled(); };
-    (void)ErrLogicalRecNo;
 }
 
 TVekTable::~TVekTable()

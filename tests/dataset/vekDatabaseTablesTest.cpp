@@ -118,7 +118,10 @@ TEST_F(TablesTest, AStoredDefinitionThatDoesNotReadIsAnEngineError)
     master.SetTableName("$MSTRTBLUSER");
     master.Open();
     ASSERT_TRUE(master.FindKey({Variant("orders")}));
-    for (const std::string& text : {std::string(), std::string("#"), std::string("object Orders: TTableDef\n  TableID = x\nend\n")}) {
+    for (const std::string& text : {std::string(), std::string("#"), std::string("object Orders: TTableDef\n  TableID = x\nend\n"),
+                                  // Readable, but not the table of this row.
+                                  std::string("object Orders: TTableDef\n  TableID = 1\n  TableName = 'Other'\nend\n"),
+                                  std::string("object Orders: TTableDef\n  TableID = 4000\n  TableName = 'Orders'\nend\n")}) {
         master.Edit();
         master.FieldByName("TableDef")->SetAsString(text);
         master.Post();

@@ -246,6 +246,32 @@ TEST_P(TableBasics, RecordListsFollowTheIndexAndTheRange)
     EXPECT_EQ(lists.CommaText(), "ID,Name,Score,City;Age");
 }
 
+TEST_P(TableBasics, HashListsHoldTheValuesOfAField)
+{
+    TVekTable* t = People();
+    for (const char* fieldName : {"City", "Age", "Name"}) {
+        TVekBaseHash hash(64, 32, 32);
+        hash.SourceFieldName = fieldName;
+        t->LoadHashListOfRecords(&hash, nullptr, false);
+        EXPECT_EQ(hash.Count(), 10) << fieldName;
+    }
+    TVekBaseHash cities(64, 32, 32);
+    cities.SourceFieldName = "City";
+    t->LoadHashListOfRecords(&cities, nullptr, false);
+    TList lima;
+    cities.GetPossibleMatchList("Lima", 4, &lima);
+    EXPECT_EQ(lima.Count(), 2);
+    // A filter: its records' addresses, and their values.
+    t->SetOnFilterRecord([](TDataSet* D, bool& Accept) { Accept = D->FieldByName("City")->AsString() == "Rome"; });
+    t->SetFiltered(true);
+    TVekBaseHash rome(64, 32, 32);
+    rome.SourceFieldName = "Name";
+    TList addresses;
+    t->LoadHashListOfRecords(&rome, &addresses, false);
+    EXPECT_EQ(addresses.Count(), 4);
+    EXPECT_EQ(rome.Count(), 4);
+}
+
 INSTANTIATE_TEST_SUITE_P(Where, TableBasics, ::testing::Values(TWhere::Disk, TWhere::Memory), tabletests::WhereName);
 
 } // namespace

@@ -526,6 +526,95 @@ TEST_P(TableEdges, LocateChoosesTheIndexAndScansWhereCaseDiffers)
     EXPECT_EQ(t->DataSetSetRecordNo(20), 20);
 }
 
+TEST_P(TableEdges, OpeningFailuresLeaveTheTableClosed)
+{
+    TVekTable* missing = fx.NewTable("Nothing");
+    EXPECT_VEK_ERROR(10024, missing->Open());
+    EXPECT_FALSE(missing->Active());
+    TVekTable loose(nullptr);
+    loose.SetTableName("People");
+    EXPECT_VEK_ERROR(10112, loose.Open());
+    EXPECT_FALSE(loose.Active());
+    TVekTable* t = fx.CreatePeople();
+    t->Open();
+    EXPECT_THROW(t->SetTableName("Other"), EDatabaseError);
+    EXPECT_VEK_ERROR(9997, t->SetIndexName("ixNone"));
+    EXPECT_EQ(t->TableName(), "People");
+    t->Close();
+    // The connection closes its tables when it disconnects.
+    t->Open();
+    fx.Db().Close();
+    EXPECT_FALSE(t->Active());
+}
+
+TEST(TableConnections, ALockedTableRefusesAnotherConnectionsWrites)
+{
+    TTableFixture fx(TWhere::Disk);
+    TVekTable* mine = fx.CreatePeople();
+    mine->Open();
+    TTableFixture::AddPerson(mine, 1, "one", 1, "x");
+    TSecondConnection other(fx.Dir().File("tables.vek"), "People");
+    other.db.SetLockRetryMaximum(2);
+    mine->SetLocked(true);
+    // The write lock keeps the other connection out, readers too.
+    EXPECT_VEK_ERROR(10249, TTableFixture::AddPerson(&other.table, 2, "two", 1, "x"));
+    TTableFixture::AddPerson(mine, 3, "three", 1, "x");
+    mine->SetLocked(false);
+    if (other.table.State() == dsInsert)
+        other.table.Cancel();
+    TTableFixture::AddPerson(&other.table, 2, "two", 1, "x");
+    EXPECT_EQ(mine->RecordCount(), 3);
+}
+
+TEST(TableConnections, EncryptedTablesKeepTheirRowsAcrossConnections)
+{
+    conntest::TTempDir dir;
+    const std::string path = dir.File("crypt.vek");
+    conntest::MakeDatabase(path, "masterkey", true);
+    for (TEncryptionLevel level : {encWeak, encStrong}) {
+        const std::string name = level == encWeak ? "Weak" : "Strong";
+        {
+            TVekDataBase db(nullptr);
+            db.SetDataBaseName(path);
+            db.SetMasterKey("masterkey");
+            db.Open();
+            TVekTable t(nullptr);
+            t.SetDataBase(&db);
+            t.SetTableName(name);
+            t.SetEncryptionLevel(level);
+            t.FieldDefs()->Add("ID", ftInteger);
+            t.FieldDefs()->Add("Secret", ftString, 20);
+            t.FieldDefs()->Add("Memo", ftMemo);
+            t.IndexDefs()->Add("ixID", "ID", ixUnique);
+            t.CreateTable();
+            t.Open();
+            for (int id = 1; id <= 50; ++id) {
+                t.Append();
+                t.FieldByName("ID")->SetAsInteger(id);
+                t.FieldByName("Secret")->SetAsString("plaintext" + std::to_string(id));
+                t.FieldByName("Memo")->SetAsString(std::string(600, 'z'));
+                t.Post();
+            }
+        }
+        TVekDataBase db(nullptr);
+        db.SetDataBaseName(path);
+        db.SetMasterKey("masterkey");
+        db.Open();
+        TVekTable t(nullptr);
+        t.SetDataBase(&db);
+        t.SetTableName(name);
+        t.Open();
+        EXPECT_EQ(t.RecordCount(), 50) << name;
+        ASSERT_TRUE(t.FindKey({37})) << name;
+        EXPECT_EQ(t.FieldByName("Secret")->AsString(), "plaintext37") << name;
+        EXPECT_EQ(t.FieldByName("Memo")->AsString(), std::string(600, 'z')) << name;
+    }
+    // The rows never stand in the file in clear.
+    const std::vector<Byte> file = conntest::ReadFileBytes(path);
+    const std::string text(file.begin(), file.end());
+    EXPECT_EQ(text.find("plaintext"), std::string::npos);
+}
+
 INSTANTIATE_TEST_SUITE_P(Where, TableEdges, ::testing::Values(TWhere::Disk, TWhere::Memory), tabletests::WhereName);
 
 } // namespace

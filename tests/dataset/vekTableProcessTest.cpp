@@ -79,6 +79,17 @@ std::map<int, int> ReadValues(const std::string& Path)
     return values;
 }
 
+// A connection to the shared table, ordered by its key.
+void OpenShared(TVekDataBase& Db, TVekTable& Table, const std::string& Path)
+{
+    Db.SetDataBaseName(Path);
+    Db.Open();
+    Table.SetDataBase(&Db);
+    Table.SetTableName("Shared");
+    Table.SetIndexName("ixID");
+    Table.Open();
+}
+
 TEST(TableProcesses, TwoWritersLoseNothingAndAStaleUpdateIsRefused)
 {
     conntest::TTempDir dir;
@@ -126,13 +137,8 @@ TEST(TableProcesses, TwoWritersLoseNothingAndAStaleUpdateIsRefused)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         ASSERT_TRUE(std::filesystem::exists(signals + "/editing")) << ReadText(dir.File("stale.txt"));
         TVekDataBase db(nullptr);
-        db.SetDataBaseName(path);
-        db.Open();
         TVekTable table(nullptr);
-        table.SetDataBase(&db);
-        table.SetTableName("Shared");
-        table.SetIndexName("ixID");
-        table.Open();
+        OpenShared(db, table, path);
         ASSERT_TRUE(table.FindKey({stale}));
         table.Delete();
         table.Append();
@@ -151,13 +157,8 @@ TEST(TableProcesses, TwoWritersLoseNothingAndAStaleUpdateIsRefused)
 
     // Every record exactly once, with its last value; both indexes agree.
     TVekDataBase db(nullptr);
-    db.SetDataBaseName(path);
-    db.Open();
     TVekTable table(nullptr);
-    table.SetDataBase(&db);
-    table.SetTableName("Shared");
-    table.SetIndexName("ixID");
-    table.Open();
+    OpenShared(db, table, path);
     std::map<int, int> stored;
     int rows = 0;
     for (table.First(); !table.Eof(); table.Next()) {
