@@ -172,15 +172,17 @@ void TVekDataBase::RebuildDatabase()
     const bool wasExclusive = FExclusive;
     const bool wasSecured = EnforceSecurity();
     const bool wasEncrypted = UseEncryption();
-    const std::string key = FMasterKey;
+    const std::string givenKey = FMasterKey;
+    std::string key = givenKey;
     auto finish = [&]() {
         if (Connected())
             Quietly([&] { Close(); });
         FExclusive = wasExclusive;
         Quietly([&] { SetEnforceSecurity(wasSecured); });
         Quietly([&] { SetUseEncryption(wasEncrypted); });
-        if (FMasterKey.empty())
-            Quietly([&] { SetMasterKey(key); });
+        // The key as the caller set it.
+        if (FMasterKey != givenKey)
+            Quietly([&] { SetMasterKey(givenKey); });
         if (GDBLogger)
             GDBLogger->SetMaxLogItemCount(lineLimit);
     };
@@ -195,6 +197,9 @@ void TVekDataBase::RebuildDatabase()
             Quietly([&] { Close(); });
             throw;
         }
+        // The key the logon gave (BeforeLogin may supply it).
+        if (!FMasterKey.empty())
+            key = FMasterKey;
         const bool secured = Secured();
         const bool encrypted = Encrypted();
         Close();
