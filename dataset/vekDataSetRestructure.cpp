@@ -216,7 +216,7 @@ Integer TVekDataSet::InternalRestructureTable(const TInternalRestructureRecord& 
                              Format("%d records were not copied; the backup %s keeps them",
                                     {RawCopyFailures, backup}),
                              this);
-    } else if (DataMoves(indexStatus) || indexStatus == dcDataChange) {
+    } else if (DataMoves(indexStatus)) {
         storeNewDefinition();
         DataSetOpen();
         try {
@@ -535,8 +535,8 @@ Integer TVekDataSet::CopyRawTableData(TVekDataSet* Dest)
     }
     Dest->RawCopyFailures = RawCopyFailures;
     Log(caller, "Copying record data - Done");
-    if (GDBLogger && FDataBase)
-        Quietly([&] { GDBLogger->SaveLogToFile(Dest->DataBase()->Directory() + "dblog.txt"); });
+    if (GDBLogger && database && !database->Directory().empty())
+        Quietly([&] { GDBLogger->SaveLogToFile(database->Directory() + "dblog.txt"); });
     return added;
 }
 
