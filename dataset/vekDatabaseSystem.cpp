@@ -497,6 +497,7 @@ public:
         CheckGeneratorName(Name, context);
         CheckWritable(context);
         TVekTable* table = Generators(context);
+        TVekHeaderLockScope header(DataBase());
         TTableLockScope lock(table);
         if (FindGenerator(Name))
             VekDatabaseError(ErrExists, context, Name, DataBase());
@@ -546,6 +547,7 @@ public:
             VekDatabaseErrorFmt(ErrGeneratorName, context, GeneratorNameFmt, {Name}, DataBase());
         CheckWritable(context);
         TVekTable* table = Generators(context);
+        TVekHeaderLockScope header(DataBase());
         TTableLockScope lock(table);
         if (FindGenerator(Name))
             table->Delete();

@@ -23,7 +23,6 @@ constexpr Integer ErrInTransaction = 10122;
 // Object privilege constants asked for here.
 constexpr Integer PrivDeleteObject = 4;
 constexpr Integer PrivAlterObject = 16;
-constexpr Integer ObjectTypeTable = 2;
 
 void CheckTableName(const std::string& Name, const char* Context, TObject* Sender)
 {
@@ -168,7 +167,7 @@ void TVekDataBase::RenameTable(const std::string& OldName, const std::string& Ne
     CheckConnected(false);
     CheckNoTransaction(this, "TVekDataBase.RenameTable");
     QueryOpenStatus(true, true);
-    if (!QueryObjectPrivilegeExists(ObjectTypeTable, OldName, PrivAlterObject))
+    if (!QueryObjectPrivilegeExists(VekObjectTypeTable, OldName, PrivAlterObject))
         VekDatabaseError(ErrPrivilege, "TVekDataBase.RenameTable", OldName, this);
     THeaderLockScope lock(this);
     TTableDef def(nullptr);
@@ -200,7 +199,7 @@ void TVekDataBase::DeleteTable(const std::string& Name, bool Memory)
     }
     CheckNoTransaction(this, "TVekDataBase.DeleteTable");
     CheckExclusive();
-    if (!QueryObjectPrivilegeExists(ObjectTypeTable, Name, PrivDeleteObject))
+    if (!QueryObjectPrivilegeExists(VekObjectTypeTable, Name, PrivDeleteObject))
         VekDatabaseError(ErrPrivilege, "TVekDataBase.DeleteTable", Name, this);
     THeaderLockScope lock(this);
     FSystemTables->ReadTableDef(Name, &def);

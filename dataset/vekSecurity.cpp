@@ -126,6 +126,9 @@ void TSecurityManager::InTransaction(F&& Body)
     TVekDataBase* db = FDataBase;
     db->StartTransaction();
     try {
+        // The transaction's end gives the header lock back.
+        if (!db->Locked())
+            db->SetLocked(true);
         Body();
         db->Commit();
     } catch (...) {
@@ -356,6 +359,7 @@ Integer TSecurityManager::AddGroup(const std::string& Name)
 {
     const char* context = "TSecurityManager.AddGroup";
     CheckSystemPrivilege(spEditGroups, context);
+    TVekHeaderLockScope lock(FDataBase);
     ValidateGroupName(Name);
     if (FindGroup(Name))
         VekDatabaseError(ErrExists, context, Name, FDataBase);
@@ -368,6 +372,7 @@ void TSecurityManager::RenameGroup(const std::string& OldName, const std::string
 {
     const char* context = "TSecurityManager.RenameGroup";
     CheckSystemPrivilege(spEditGroups, context);
+    TVekHeaderLockScope lock(FDataBase);
     ValidateGroupName(NewName);
     if (!SameText(OldName, NewName) && FindGroup(NewName))
         VekDatabaseError(ErrExists, context, NewName, FDataBase);
@@ -412,6 +417,7 @@ void TSecurityManager::AddUser(const std::string& Name, const std::string& Passw
 {
     const char* context = "TSecurityManager.AddUser";
     CheckSystemPrivilege(spEditUsers, context);
+    TVekHeaderLockScope lock(FDataBase);
     ValidateUserName(Name);
     if (FindUser(Name))
         VekDatabaseError(ErrExists, context, Name, FDataBase);
@@ -436,6 +442,7 @@ void TSecurityManager::AddUser(const std::string& Name, const std::string& Passw
 void TSecurityManager::DeleteUser(const std::string& Name)
 {
     CheckSystemPrivilege(spEditUsers, "TSecurityManager.DeleteUser");
+    TVekHeaderLockScope lock(FDataBase);
     if (FindUser(Name))
         FUsers->Delete();
 }
@@ -444,6 +451,7 @@ void TSecurityManager::ChangeGroup(const std::string& UserName, const std::strin
 {
     const char* context = "TSecurityManager.ChangeGroup";
     CheckSystemPrivilege(spEditGroups, context);
+    TVekHeaderLockScope lock(FDataBase);
     if (!FindGroup(GroupName))
         VekDatabaseError(ErrNotFound, context, GroupName, FDataBase);
     const Integer groupID = FGroups->FieldByName("GroupID")->AsInteger();
@@ -462,6 +470,7 @@ void TSecurityManager::ChangePassword(const std::string& UserName, const std::st
     CheckOpen(context);
     if (!IsAdministrator() && !(FLoggedOn && FUserName == UserName))
         CheckSystemPrivilege(spEditUsers, context);
+    TVekHeaderLockScope lock(FDataBase);
     if (!FindUser(UserName))
         VekDatabaseError(ErrNotFound, context, UserName, FDataBase);
     const TSha1Digest digest = PasswordDigest(NewPassword);

@@ -35,6 +35,33 @@ inline constexpr Integer VekObjectTypeTable = 1;
 inline constexpr Integer VekMaxSecurityNameLength = 30;
 inline constexpr Integer VekMaxFieldsShortLength = 100;
 
+// Holds the connection's header lock for a scope unless it is held already
+// (every change of the master and system tables runs under it). The end of
+// a transaction gives the lock back by itself.
+class TVekHeaderLockScope {
+public:
+    explicit TVekHeaderLockScope(TVekDataBase* DataBase) : FDataBase(DataBase), FTaken(!DataBase->Locked())
+    {
+        if (FTaken)
+            FDataBase->SetLocked(true);
+    }
+    ~TVekHeaderLockScope()
+    {
+        if (FTaken && FDataBase->Locked()) {
+            try {
+                FDataBase->SetLocked(false);
+            } catch (...) {
+            }
+        }
+    }
+    TVekHeaderLockScope(const TVekHeaderLockScope&) = delete;
+    TVekHeaderLockScope& operator=(const TVekHeaderLockScope&) = delete;
+
+private:
+    TVekDataBase* FDataBase;
+    bool FTaken;
+};
+
 class TSecurityManager : public TObject {
 public:
     TSecurityManager();

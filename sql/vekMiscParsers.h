@@ -123,3 +123,6 @@ bool SQLNumberToInteger(const std::string& Text, Integer& Value);
 bool SQLNumberToFloat(const std::string& Text, double& Value);
 
 } // namespace orvex
+
+// The schema statement parser of this unit lives in a header of its own.
+#include "sql/vekMiscParsersSchema.h"

@@ -2,6 +2,7 @@
 // their age, groups and users, object privileges with field lists and "ALL"
 // as table components see them, and a file that keeps nothing in clear.
 
+#include "vekConnDialogScript.h"
 #include "vekConnTestUtil.h"
 
 #include "host/DateUtils.h"
@@ -115,8 +116,44 @@ TEST_F(SecurityTest, TheBootstrapAdministrator)
     EXPECT_TRUE(Connect("administrator", "new admin pw")->Connected());
 }
 
+TEST_F(SecurityTest, TheLoginDialogAsksAgainAfterABadPassword)
+{
+    Admin()->Close();
+    conntest::ResetDialogs();
+    conntest::ScriptLogin(Key, "administrator", "wrong");
+    conntest::ScriptMessageOK();
+    conntest::ScriptLogin("", "administrator", "walrus");
+    TVekDataBase db(nullptr);
+    db.SetDataBaseName(Path());
+    db.Open();
+    EXPECT_TRUE(db.Connected());
+    EXPECT_EQ(conntest::LoginModes(), (std::vector<int>{3, 2}));
+    ASSERT_EQ(conntest::MessageTexts().size(), 1u);
+    EXPECT_NE(conntest::MessageTexts()[0].find("Bad user name or password"), std::string::npos);
+    db.Close();
+
+    // Cancelling the second dialog: 10015, closed.
+    conntest::ResetDialogs();
+    conntest::ScriptLogin(Key, "administrator", "wrong");
+    conntest::ScriptMessageOK();
+    EXPECT_VEK_ERROR(10015, db.Open());
+    EXPECT_FALSE(db.Connected());
+}
+
 TEST_F(SecurityTest, UsersGroupsAndNames)
 {
+    {
+        // Before connecting, and on an unsecured database, the manager is not active.
+        TVekDataBase closed(nullptr);
+        EXPECT_VEK_ERROR_TEXT(8581, "The security manager is not active", closed.SecurityManager()->AddGroup("x"));
+        const std::string plain = dir.File("plain.vek");
+        conntest::MakeDatabase(plain);
+        closed.SetDataBaseName(plain);
+        closed.Open();
+        EXPECT_VEK_ERROR_TEXT(8581, "The security manager is not active",
+                              closed.SecurityManager()->Logon("administrator", "walrus", "plain.vek"));
+        EXPECT_TRUE(closed.QueryObjectPrivilegeExists(VekObjectTypeTable, "anything", 2048));
+    }
     auto db = Admin();
     TSecurityManager* security = db->SecurityManager();
     EXPECT_VEK_ERROR_TEXT(9605, "min. length 2, max. length 30", security->AddGroup("c"));
