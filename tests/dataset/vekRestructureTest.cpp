@@ -229,11 +229,19 @@ TEST_F(Restructure, TransferStopsWhenTheCallbackSaysSo)
     FTable->Close();
     FDb.Close();
     int calls = 0;
-    FDb.TransferRecordBuffers(id, size, [&](const Byte*, TInternalFields*, Integer, Integer Count, bool& Go) {
+    auto first = [&](const Byte* Buffer, TInternalFields*, Integer, Integer Blocks, bool& Go) {
         ++calls;
-        EXPECT_GE(Count, Count);
+        EXPECT_GE(Blocks, Count);
+        EXPECT_EQ(Buffer[0], 1); // a record in use
         Go = false;
-    });
+    };
+    FDb.TransferRecordBuffers(id, size, first);
+    // While connected the transfer is refused.
+    FDb.Open();
+    EXPECT_EQ(conntest::VekErrorCode([&] {
+                  FDb.TransferRecordBuffers(id, size, [](const Byte*, TInternalFields*, Integer, Integer, bool&) {});
+              }),
+              10120);
     EXPECT_EQ(calls, 1);
 }
 
