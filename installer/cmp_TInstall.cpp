@@ -4,6 +4,7 @@
 
 #include "host/forms/Forms.h"
 #include "installer/exceptions_Dorvane.h"
+#include "installer/routines_win2k.h"
 
 namespace orvex {
 
@@ -32,9 +33,11 @@ TCustomInstall* GetInstall()
 }
 
 TCustomInstall::TCustomInstall(TComponent* owner)
-    : TFileContainer(CheckedInstallOwner(owner)), FInformation(new TInstallInformation)
+    : TFileContainer(CheckedInstallOwner(owner)), FInformation(new TInstallInformation),
+      FExtendedInformation(new Twin2KExtendedInformation), FPresetupFiles(new TStringList)
 {
     GInstall = this;
+    InitRunState();
     delete FileContainerSpecifier(); // the install component has none
     SetDestDir("\\MyApplication");
     if (StandardPathSpecList()->HasClass(&TpsProgramFiles::ClassInfo))
@@ -47,6 +50,9 @@ TCustomInstall::~TCustomInstall()
 {
     if (GInstall == this)
         GInstall = nullptr;
+    DoneRunState();
+    delete FPresetupFiles;
+    delete FExtendedInformation;
     delete FInformation;
 }
 

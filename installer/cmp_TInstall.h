@@ -12,15 +12,82 @@
 
 #include "installer/cmp_TInstallContainer.h"
 #include "installer/cmp_TInstallInformation.h"
+#include "platform/Registry.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace orvex {
 
 enum TDistributeType { dtTraditional, dtWeb, dtTraditionalNet };
 
 using TUserAbortEvent = std::function<void(TObject* sender, bool& abort)>;
+using TVarBoolEvent = std::function<void(TObject* sender, bool& value)>;
+using TBeforeRunFileEvent = std::function<void(TObject* sender, TCustomInstallFile* file, bool& run)>;
+
+class Twin2KExtendedInformation;
+class TCustomForm;
+
+// Build settings.
+struct TBuildInfo {
+    bool AddUninstallOnCreate = true;
+    std::string AppName;
+    std::string AppURL;
+    std::string BuildDirectory = "c:\\build";
+    std::string CredentialsFile;
+    std::string OCXName = "drvnsetup";
+    std::string PrivateKeyFile;
+    bool SignCode = false;
+    std::string URLPath;
+    std::string DrvnVersion() const { return "5.20.00"; }
+};
+
+// The 56-byte trailer that closes a self-extracting setup program.
+struct TSelfExtractTrailer {
+    std::string Signature;      // "SELFEXTRACTING" or "NOTSELFEXTRACT"
+    Integer SetupFirst = 0;     // the setup archive's first byte (the loader's length)
+    Integer SetupLast = 0;      // its last byte
+    Integer MainFirst = 0;      // the main archive's first byte (its Offset)
+    Integer MainLast = 0;       // its last byte
+};
+inline constexpr int SelfExtractTrailerSize = 56;
+void EncodeSelfExtractTrailer(const TSelfExtractTrailer& trailer, std::uint8_t* bytes);
+// False when the signature's length byte passes its field.
+bool DecodeSelfExtractTrailer(const std::uint8_t* bytes, TSelfExtractTrailer& trailer);
+
+// Undoes an installation that did not end well. While a run is journalled,
+// every registry change outside the install record and every destination
+// file replaced or created is written to a journal file (named in the
+// install record as "Journal") before it happens; a replaced file is kept
+// under a backup name. A bad end plays the journal backwards; so does the
+// next run, or "-r", when a run was killed. A good or reboot end drops the
+// backups and the journal.
+class TInstallJournal {
+public:
+    ~TInstallJournal();
+    // Starts a journal for the record (its path goes into the record).
+    void Start(const std::string& recordKey);
+    bool Active() const { return !FFile.empty(); }
+    // A destination is about to be replaced by a new file (it may not exist):
+    // an existing one moves to a backup name beside it.
+    void BeforeReplace(const std::string& winPath);
+    // A file that is about to be written in place (kept as a backup copy).
+    void Preserve(const std::string& winPath);
+    void Commit();
+    void Rollback();
+    // Plays back a journal a killed run left in the record, if any.
+    static void Recover(const std::string& recordKey);
+
+private:
+    friend void JournalRegistryChange(const TRegChange&, void*);
+    void Append(const std::string& line);
+    static void Play(const std::string& nativeJournal, bool undo);
+    static void PlayLine(const std::vector<std::string>& fields, bool undo, TRegistryStore* store);
+    std::string FFile;      // native path of the journal
+    std::string FRecordKey;
+};
 
 class TCustomInstall : public TFileContainer {
 public:
@@ -35,6 +102,7 @@ public:
 
     // -- what the tree asks of the install component
     TInstallInformation* Information() const { return FInformation; }
+    Twin2KExtendedInformation* win2KExtendedInformation() const { return FExtendedInformation; }
     // Whether an installation is running.
     bool Running() const { return FRunning; }
     void SetRunning(bool value) { FRunning = value; }
@@ -56,10 +124,141 @@ public:
     virtual bool ConfirmUserAbort();
     TUserAbortEvent OnUserAbort;
 
+    // -- published properties
+    bool AutoMaximizeWindow() const { return FAutoMaximizeWindow; }
+    void SetAutoMaximizeWindow(bool value);
+    bool HideMainForm() const { return FHideMainForm; }
+    void SetHideMainForm(bool value);
+    bool RunAutomatic = true;
+    bool UseLoadingProgram() const { return FUseLoadingProgram; }
+    void SetUseLoadingProgram(bool value);
+    TStrings* PresetupFiles() const { return FPresetupFiles; }
+    // Blank lines are dropped.
+    void SetPresetupFiles(TStrings* value);
+    TBuildInfo BuildInfo;
+
+    TNotifyEvent OnAfterInitialized;
+    TNotifyEvent OnBeforeReadArchiveInfo;
+    TNotifyEvent OnAfterReadArchiveInfo;
+    TNotifyEvent OnBeforeNotifyGoodInstall;
+    TNotifyEvent OnAfterNotifyGoodInstall;
+    TNotifyEvent OnBeforeNotifyBadInstall;
+    TNotifyEvent OnAfterNotifyBadInstall;
+    TVarBoolEvent OnBeforeReboot;
+    TNotifyEvent OnFailedReboot;
+    TBeforeRunFileEvent OnBeforeRunFile;
+    TVarBoolEvent OnBeforeShutdown;
+    TVarBoolEvent OnBeforeCleanup;
+
+    // -- the program around the run
+    // The command line (without the program); by default the process's.
+    std::vector<std::string> CommandLine;
+    // The program's own file, Windows form (by default the running program).
+    std::string ProgramPath;
+    // Where "BUILD.INF" is looked for in build mode (the program's folder
+    // unless set).
+    std::string BuildInfFolder;
+    // The drive the transfer to floppies writes to.
+    std::string FloppyFolder = "a:";
+
+    // The command-line values.
+    bool OptBuild = false, OptFloppies = false, OptDebug = false, OptAfterReboot = false;
+    bool OptCleanup = false, OptClearUnfinished = false;
+    std::string OptSource; // "-s"
+
+    // -- virtual operations of the install component, in order
+    virtual void DeleteInstallRecord();
+    virtual void NotifyBadInstall();
+    virtual void NotifyGoodInstall();
+    virtual void EmptyHook() {}
+    // Finds the record of this program (by size and date) or, with create,
+    // makes one; key receives its path. False when none was found or made.
+    virtual bool FindInstallRecord(bool create, std::string& key);
+    virtual void RunPhase(Integer kindCode, const std::string& statusText);
+    // Parses CommandLine; an invalid parameter raises.
+    virtual void ReadCommandLine();
+    virtual void RunFilesAfterInstall();
+    virtual void RegisterRerun();
+    // The bad end: what the application's handler does during a run.
+    virtual void HandleRunException(TObject* sender, Exception& e);
+    virtual void Build(const std::string& executable, const std::string& buildFolder, bool selfExtracting);
+    virtual void RemoveTempFiles();
+    virtual void BuildSetupArchive(const std::string& executable, const std::string& buildFolder);
+    // One line "name;kind" per item.
+    virtual void ReadUnfinished(TStrings* lines);
+    virtual void ClearUnfinished();
+    virtual void AddWorkItem(const std::string& name, Integer kind);
+    // The run. Its step that installs the tree is InstallTree.
+    void Install() override;
+    // The tree's install step of the install component alone: every file and
+    // container in order.
+    void InstallTree() { TFileContainer::Install(); }
+    // "-r": completes the work left for the next start.
+    virtual void CompleteAfterReboot();
+    void ReadInfoFromArchive() override;
+
+    // Build mode from "BUILD.INF" ("-b"), and the transfer to floppies ("-f").
+    void BuildFromBuildInf();
+    void TransferToFloppies();
+    // The first activation of the run's form: runs the installation when
+    // RunAutomatic.
+    void FirstActivation();
+    // Reads the trailer of a self-extracting program.
+    TSelfExtractTrailer ReadSelfExtractTrailer(const std::string& file);
+    // The installer library's folder (from the development environment's
+    // search path); raises IENoDorvanePath.
+    std::string LibraryFolder();
+
+    // The files whose self-registration is to be retried after the tree.
+    std::vector<TCustomInstallFile*> RetryRegistrations;
+    TInstallJournal* Journal() { return FJournal.Active() ? &FJournal : nullptr; }
+    bool BadEndHandled() const { return FBadEnd; }
+    int WorkItemCount() const { return FWorkItems; }
+    TDateTime StartTime = 0;
+    // The form the run runs on.
+    TCustomForm* RunForm() const { return FRunForm; }
+    // Ends the program (OnBeforeShutdown may refuse).
+    void ShutDown();
+    // Restarts Windows, or reports that it could not.
+    void RestartWindows();
+    // Whether the last run or completion was cancelled by the user.
+    bool UserAborted = false;
+
+protected:
+    void Loaded() override;
+
 private:
+    void InitRunState(); // the constructor's part of the run (cmp_TInstall_Run.cpp)
+    void DoneRunState();
+    void ReadArchiveInformation();
+    void WriteTrailer(const std::string& exe, const TSelfExtractTrailer& trailer);
+
+public:
+    // Writes "filelist.lst" for the install files compressed in this build,
+    // in the main archive's folder followed by the network folder.
+    void WriteFileList(const std::string& mainArchive);
+    // Updates every install file whose component name an entry of a
+    // "filelist.lst" names (size, date, version); a list shorter than its
+    // count says raises "Cannot read the remote list of files: %s".
+    void ApplyFileList(const std::string& data, const std::string& name);
+
+private:
+    std::string ProgramFolder() const;
     TInstallInformation* FInformation; // owned
+    Twin2KExtendedInformation* FExtendedInformation; // owned
+    TStringList* FPresetupFiles; // owned
     bool FRunning = false;
+    bool FBadEnd = false;
+    bool FArchiveInfoRead = false;
+    int FWorkItems = 0;
     TDistributeType FDistributeType = dtTraditional;
+    bool FAutoMaximizeWindow = true;
+    bool FHideMainForm = false;
+    bool FUseLoadingProgram = true;
+    TCustomForm* FRunForm = nullptr;
+    TNotifyEvent FFormActivate;
+    bool FActivated = false;
+    TInstallJournal FJournal;
 };
 
 class TInstall : public TCustomInstall {

@@ -30,6 +30,7 @@
 #include "host/Classes.h"
 #include "installer/cmp_TDrvnCompress.h"
 #include "installer/cmp_TPathSpecifier.h"
+#include "installer/routines_FileSystem.h"
 #include "installer/types_Dorvane.h"
 
 #include <functional>
@@ -604,8 +605,62 @@ public:
     // it up (ieInstallStatus / ieCompressStatus / ieCopyStatus by State).
     void StatusStep(const TDrvnCompressStatus& status);
 
+    // -- installing (cmp_TInstallContainer_InstallStep.cpp)
+    bool ActiveX() const { return FActiveX; }
+    bool RegisterAsHelp = false;
+    bool RunAfterInstall = false;
+    bool UpdateDLLCounter = false;
+    TDrvnFileAttributes InstallAttributes;
+    bool DestExisted = false;   // the destination existed when the step began
+    bool ToBeCopied = false;    // the replacement step ran
+    bool InUse = false;         // the destination was held open: replaced at the next start
+    // The name the file is installed under (the uninstall list and the help
+    // registration keep it when the file goes in under a numbered name).
+    std::string OriginalDestName;
+    TNotifyEvent OnBeforeInstall;
+    TNotifyEvent OnAfterInstall;
+    TNotifyEvent OnReplacing;
+    // Progress of this file: (Sender, file percent, overall percent).
+    std::function<void(TObject* sender, Integer filePercent, Integer overallPercent)> OnStatus;
+    // Setting ifsCompress, ifsInstall or ifsCopying performs that operation
+    // (compress, install step, copy); State is ifsNone again afterwards.
+    void SetState(TInstallFileState value);
+
+    // Setters that run the common validation outside loading.
+    void SetFileName(const std::string& value);
+    void SetIncludeFromDir(const std::string& value);
+    void SetDestName(const std::string& value);
+    void SetFileType(TInstallFileType value);
+    void SetActiveX(bool value);
+    void SetContainer(TInstallContainer* value) override;
+    void SetDestDirType(TCustomPathSpecifier* value) override;
+
+    // The install step of an included file (the tree's step calls it).
+    void InstallChildren() override;
+    // Raises EAIUserAbort (the archive's OnAborted).
+    virtual void AbortHandler(TObject* sender);
+    // Self-registration by the destination's extension.
+    virtual void SelfRegister();
+    // Makes the destination replaceable, or sends the file to a numbered
+    // name to be moved over it at the next start.
+    virtual void ReplaceExisting();
+    // Whether the source's version resource declares "OLESelfRegister".
+    virtual bool SourceDeclaresSelfRegister();
+    // Increments the file's shared-file count.
+    virtual void IncrementSharedCount();
+    // Work of kind 0 after the restart: self-registration and attributes.
+    virtual void CompleteAfterReboot();
+    void WriteUninstallInfo(const std::string& keyPath) override;
+    // The installed file (destination folder and DestName).
+    std::string DestinationPath();
+
 private:
+    void Validate(int what, TInstallContainer* newContainer, TCustomPathSpecifier* newSpecifier);
+    void RegistrationSteps();
+    void ExtractFromArchive();
+    std::string ChangeDiskStep(Integer part, const std::string& directory);
     Integer FUniqueID = -1;
+    bool FActiveX = false;
 };
 class TInstallFile : public TCustomInstallFile {
 public:

@@ -117,6 +117,8 @@ void TCustomInstallFile::StatusStep(const TDrvnCompressStatus& status)
     parameter.FilePercent = status.FilePercent;
     parameter.FileName = FileName;
     parameter.Status = status;
+    if (OnStatus)
+        OnStatus(this, status.FilePercent, status.OverallPercent);
     Integer code = ieInstallStatus;
     if (State == ifsCompress)
         code = ieCompressStatus;

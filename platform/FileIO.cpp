@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -17,6 +18,26 @@
 namespace orvex {
 
 namespace {
+
+std::atomic<bool> GFaultHookSet{false};
+std::mutex GFaultHookMutex;
+TFileFaultHook GFaultHook;
+
+// Whether the test hook fails this operation (errno is then EIO).
+bool InjectedFault(TFileFaultPoint point, const std::string& path)
+{
+    if (!GFaultHookSet.load(std::memory_order_acquire))
+        return false;
+    TFileFaultHook hook;
+    {
+        std::lock_guard<std::mutex> guard(GFaultHookMutex);
+        hook = GFaultHook;
+    }
+    if (!hook || !hook(point, path))
+        return false;
+    errno = EIO;
+    return true;
+}
 
 TFileError ErrorFromErrno(int err)
 {
@@ -208,6 +229,8 @@ std::int64_t TPlatformFile::ReadAt(std::int64_t offset, void* buffer, std::int64
 namespace {
 
 std::mutex GCapacityLock;
+// Set while any folder has a capacity, so that ordinary writes skip the lock.
+std::atomic<bool> GAnyCapacity{false};
 std::map<std::string, std::int64_t>& Capacities()
 {
     static std::map<std::string, std::int64_t> capacities;
@@ -217,6 +240,8 @@ std::map<std::string, std::int64_t>& Capacities()
 // The limited folder holding path and its capacity; false when none.
 bool CapacityOf(const std::string& path, std::string& folder, std::int64_t& capacity)
 {
+    if (!GAnyCapacity.load(std::memory_order_acquire))
+        return false;
     std::lock_guard<std::mutex> guard(GCapacityLock);
     for (const auto& [root, bytes] : Capacities())
         if (path.size() > root.size() && path.compare(0, root.size(), root) == 0 && path[root.size()] == '/') {
@@ -260,6 +285,7 @@ void SetFolderCapacity(const std::string& nativeFolder, std::int64_t capacity)
         Capacities().erase(folder);
     else
         Capacities()[folder] = capacity;
+    GAnyCapacity.store(!Capacities().empty(), std::memory_order_release);
 }
 
 std::int64_t FolderFreeSpace(const std::string& nativePath)
@@ -278,6 +304,8 @@ std::int64_t TPlatformFile::WriteAt(std::int64_t offset, const void* buffer, std
         errno = EBADF;
         return -1;
     }
+    if (InjectedFault(TFileFaultPoint::Write, FPath))
+        return -1;
     std::string limitedFolder;
     std::int64_t capacity = 0;
     if (count > 0 && CapacityOf(FPath, limitedFolder, capacity)) {
@@ -320,12 +348,23 @@ bool TPlatformFile::Truncate(std::int64_t size)
         errno = EBADF;
         return false;
     }
+    if (InjectedFault(TFileFaultPoint::Truncate, FPath))
+        return false;
     return ::ftruncate(FFd, size) == 0;
 }
 
 bool TPlatformFile::Flush()
 {
+    if (InjectedFault(TFileFaultPoint::Flush, FPath))
+        return false;
     return ::fsync(FFd) == 0;
+}
+
+void SetFileFaultHook(TFileFaultHook hook)
+{
+    std::lock_guard<std::mutex> guard(GFaultHookMutex);
+    GFaultHookSet.store(static_cast<bool>(hook), std::memory_order_release);
+    GFaultHook = std::move(hook);
 }
 
 namespace {
@@ -423,7 +462,23 @@ bool DirectoryExists(const std::string& path)
 
 bool DeleteFile(const std::string& path)
 {
+    if (InjectedFault(TFileFaultPoint::Delete, path))
+        return false;
     return ::unlink(path.c_str()) == 0;
+}
+
+bool FlushDirectoryOf(const std::string& path)
+{
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    const std::string name = folder.empty() ? std::string(".") : folder.string();
+    if (InjectedFault(TFileFaultPoint::Flush, name))
+        return false;
+    const int fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
 }
 
 bool RenameFile(const std::string& from, const std::string& to)

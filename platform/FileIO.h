@@ -11,6 +11,7 @@
 // it closes them or calls exec (handles are close-on-exec).
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -114,6 +115,14 @@ private:
     std::map<std::uint64_t, std::uint64_t> FLocks; // held ranges: offset -> length
 };
 
+// A seam for tests of failing disks: while a hook is set, every write,
+// truncation, flush and delete asks it first and, when it answers true, fails
+// as the system call would (with EIO) without touching the file. An empty
+// hook ends the injection.
+enum class TFileFaultPoint { Write, Truncate, Flush, Delete };
+using TFileFaultHook = std::function<bool(TFileFaultPoint point, const std::string& path)>;
+void SetFileFaultHook(TFileFaultHook hook);
+
 // File-system helpers on native paths.
 bool FileExists(const std::string& path);      // a regular file
 bool DirectoryExists(const std::string& path);
@@ -121,6 +130,9 @@ bool DirectoryExists(const std::string& path);
 // open (they keep the file they have; see TPlatformFile::IsFileAt).
 bool DeleteFile(const std::string& path);
 bool RenameFile(const std::string& from, const std::string& to);
+// Flushes the folder holding path to the disk, so that a file created or
+// removed there stays so after a crash.
+bool FlushDirectoryOf(const std::string& path);
 // Copies contents and mode bits. The source is opened for reading sharing
 // everything, the destination for writing exclusively, so a copy fails with a
 // sharing violation where an open would.

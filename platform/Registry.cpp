@@ -388,6 +388,17 @@ bool TRegistryStore::KeyExists(HKEY root, const std::string& path)
     return Inspect(root, path, [](TKeyNode&) { return TRegResult::Ok; }) == TRegResult::Ok;
 }
 
+namespace {
+TRegChangeObserver GRegObserver = nullptr;
+void* GRegObserverContext = nullptr;
+} // namespace
+
+void SetRegistryChangeObserver(TRegChangeObserver observer, void* context)
+{
+    GRegObserver = observer;
+    GRegObserverContext = context;
+}
+
 TRegResult TRegistryStore::CreateKey(HKEY root, const std::string& path, bool* created)
 {
     if (created)
@@ -395,6 +406,20 @@ TRegResult TRegistryStore::CreateKey(HKEY root, const std::string& path, bool* c
     const int index = RootIndex(root);
     if (index < 0)
         return TRegResult::InvalidRoot;
+    if (GRegObserver) {
+        std::string prefix;
+        for (const std::string& part : SplitKeyPath(path)) {
+            prefix += (prefix.empty() ? "" : "\\") + part;
+            if (!KeyExists(root, prefix)) {
+                TRegChange change;
+                change.Kind = TRegChange::KeyCreated;
+                change.Root = root;
+                change.Path = prefix;
+                GRegObserver(change, GRegObserverContext);
+                break;
+            }
+        }
+    }
     return Modify([&](bool& changed) {
         TKeyNode* node = FRoots[index].get();
         for (const std::string& part : SplitKeyPath(path)) {
@@ -443,6 +468,15 @@ TRegResult TRegistryStore::SetValue(HKEY root, const std::string& path, const st
         return TRegResult::InvalidRoot;
     if (!KeyExists(root, path))
         return TRegResult::NotFound; // without taking the lock (or creating the store)
+    if (GRegObserver) {
+        TRegChange change;
+        change.Kind = TRegChange::ValueSet;
+        change.Root = root;
+        change.Path = path;
+        change.Name = name;
+        change.HadValue = QueryValue(root, path, name, change.Former) == TRegResult::Ok;
+        GRegObserver(change, GRegObserverContext);
+    }
     return Modify([&](bool& changed) {
         TKeyNode* key = Find(root, path);
         if (!key)
@@ -464,6 +498,16 @@ TRegResult TRegistryStore::DeleteValue(HKEY root, const std::string& path, const
         return TRegResult::InvalidRoot;
     if (!KeyExists(root, path))
         return TRegResult::NotFound;
+    if (GRegObserver) {
+        TRegChange change;
+        change.Kind = TRegChange::ValueDeleted;
+        change.Root = root;
+        change.Path = path;
+        change.Name = name;
+        change.HadValue = QueryValue(root, path, name, change.Former) == TRegResult::Ok;
+        if (change.HadValue)
+            GRegObserver(change, GRegObserverContext);
+    }
     return Modify([&](bool& changed) {
         TKeyNode* key = Find(root, path);
         if (!key)

@@ -66,6 +66,21 @@ enum class TRegResult {
     Failed,       // the file could not be read, locked or replaced
 };
 
+// A change about to be made to a store: the value's former state (or the
+// first key a CreateKey adds). Observers record these to undo an interrupted
+// installation; they must not write to the registry themselves.
+struct TRegChange {
+    enum TKind { KeyCreated, ValueSet, ValueDeleted } Kind = ValueSet;
+    HKEY Root = 0;
+    std::string Path;  // the key (for KeyCreated: the first key that is new)
+    std::string Name;  // the value's name
+    bool HadValue = false;
+    TRegValue Former;  // the value before the change, when HadValue
+};
+using TRegChangeObserver = void (*)(const TRegChange& change, void* context);
+// One program-wide observer (nullptr: none), told before each change.
+void SetRegistryChangeObserver(TRegChangeObserver observer, void* context);
+
 // The folder that holds the registry file: at first the "registry" folder
 // under the Windows root (platform/WinPaths.h), until set.
 std::string RegistryFolder();

@@ -9,6 +9,7 @@
 #include "host/SyncObjs.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -274,15 +275,17 @@ public:
     void Clear();
 
     THashCollectionItem* HashItems(int Index) const;
-    TVekBaseHash* Hash() const { return FHash; }
+    TVekBaseHash* Hash() const { return FHash.get(); }
     bool UseHashSearch = false;
 
 private:
-    TVekBaseHash* FHash;
+    std::unique_ptr<TVekBaseHash> FHash;
 };
 
 // ========================================================= compare routines
 
+// -1, 0 or 1 in one total order: numbers by value (-0 equals 0), then
+// every NaN, all NaNs equal.
 int CompareReals(double A, double B);
 // The ascending order of pointer values as unsigned integers: -1, 0, 1.
 int AscendingListSort(void* Item1, void* Item2);

@@ -4,6 +4,7 @@
 #include "storage/vekCommon.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -45,6 +46,14 @@ std::string WideKeyString(const void* Key, Integer Len)
 
 int CompareReals(double A, double B)
 {
+    // One total order, so that an index holding NaN keys stays sorted and
+    // every key in it can be found: a NaN sorts after every number
+    // (infinity included) and equals every other NaN, whatever its sign and
+    // payload bits.
+    const bool nanA = std::isnan(A);
+    const bool nanB = std::isnan(B);
+    if (nanA || nanB)
+        return static_cast<int>(nanA) - static_cast<int>(nanB);
     return CompareOrdered(A, B);
 }
 

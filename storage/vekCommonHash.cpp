@@ -156,14 +156,11 @@ constexpr Integer InitialHashSize = 1000;
 
 THashCollection::THashCollection(TCollectionItemClass ItemClass)
     : TCollection(std::move(ItemClass)),
-      FHash(new TVekBaseHash(InitialHashSize, InitialHashSize, THashCollectionItem::HashKeySize))
+      FHash(std::make_unique<TVekBaseHash>(InitialHashSize, InitialHashSize, THashCollectionItem::HashKeySize))
 {
 }
 
-THashCollection::~THashCollection()
-{
-    delete FHash;
-}
+THashCollection::~THashCollection() = default;
 
 THashCollectionItem* THashCollection::HashItems(int Index) const
 {
@@ -203,9 +200,8 @@ void THashCollection::ResetHash()
 {
     const Integer count = Count();
     const Integer size = count >= 500 ? 2 * count : InitialHashSize;
-    TVekBaseHash* hash = new TVekBaseHash(size, size, THashCollectionItem::HashKeySize);
-    delete FHash;
-    FHash = hash;
+    // The new table is made before the old one goes, so a failure keeps it.
+    FHash = std::make_unique<TVekBaseHash>(size, size, THashCollectionItem::HashKeySize);
     for (int i = 0; i < count; ++i) {
         if (THashCollectionItem* item = HashItems(i))
             FHash->Add(item->HashKey, THashCollectionItem::HashKeySize, item->ID());

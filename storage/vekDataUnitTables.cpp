@@ -162,9 +162,12 @@ void TTableHeader::ReadHeader()
     io->ReadBlock(FBaseAddress, static_cast<Integer>(fresh.size()), fresh.data());
     FHeaderBuf = std::move(fresh);
     FDirty = false;
-    // Another writer changed the table: the pages cached for it are stale.
-    if (heldFlag == 0 || ModifiedFlag() != heldFlag)
+    // Another writer changed the table, or this connection rolled back what
+    // it held: the pages cached for it are stale.
+    const Cardinal epoch = io->CacheEpoch();
+    if (heldFlag == 0 || ModifiedFlag() != heldFlag || epoch != FCacheEpoch)
         io->NotifyPageChange(static_cast<Integer>(TableID()));
+    FCacheEpoch = epoch;
 }
 
 void TTableHeader::WriteHeader()

@@ -116,8 +116,10 @@ public:
     void ClearHeader();
 
     // Reads the header at BaseAddress; Dirty := false. When the modification
-    // flag read differs from the one held before (or that one was 0), the
-    // interface hears NotifyPageChange so that cached pages of the table go.
+    // flag read differs from the one held before (or that one was 0), or the
+    // interface's cache epoch moved since the last read (a rollback: the flag
+    // held may be one the file never kept), the interface hears
+    // NotifyPageChange so that cached pages of the table go.
     // 8576 without a buffer.
     void ReadHeader();
     // ModifiedFlag + 1, then the header goes to BaseAddress; Dirty := false.
@@ -161,6 +163,7 @@ private:
     bool FDirty = false;
     Cardinal FBaseAddress = 0;
     Integer FUserCount = 0;
+    Cardinal FCacheEpoch = 0; // the interface's epoch at the last read
 };
 
 // ---------------------------------------------------------- TTableHeaderMgr

@@ -80,7 +80,10 @@ Integer TTableHeaderMgr::AddTableHeaderToMap(Cardinal Address)
         }
         if (id < FBaseTableID)
             continue;
-        ORVEX_ASSERT(id - FBaseTableID < TableMapEntryCount, "TableID out of range");
+        // The IDs come from the stored map: one beyond the map's range is damage.
+        if (id - FBaseTableID >= TableMapEntryCount)
+            VekDatabaseError(8451, "TTableHeaderMgr.AddTableHeaderToMap", "TableID out of range: " + IntToStr(id),
+                             this);
         used[static_cast<std::size_t>(id - FBaseTableID)] = true;
     }
     Integer offset = 0;

@@ -89,6 +89,15 @@ Integer GetBestPageRequestSize(Integer BlockSize, Integer PageSize);
 // Copies Source to Dest; false when it could not.
 bool DoCopyFile(const std::string& Source, const std::string& Dest, bool Overwrite);
 
+// The rollback journal of a database file: the file's name with ".jnl"
+// added, in the same folder.
+std::string GetJournalFileName(const std::string& DatabaseFileName);
+// The byte of the database file a connection holds locked from before it
+// writes a journal until after it removed it, and while it rolls one back.
+// A journal whose byte nobody holds was left by a writer that died (or gave
+// up); any connection rolls it back.
+inline constexpr Int64 JournalLockOffset = 0x0FF20000;
+
 // ---------------------------------------------------------- transfer procs
 
 // Connect the caches to the file. LowAddress is the byte address in the
@@ -102,6 +111,37 @@ using TIOTransferBlockProc =
 
 // -------------------------------------------------------------- page cache
 
+class TCachePage;
+
+// The page cache's index: page key (upper address << 32 | lower address) to
+// the cached page. Open addressing with linear probing over a
+// power-of-two table; the key is multiplied by a large odd constant and the
+// top bits taken, so that page-aligned addresses (whose low bits are all
+// zero) spread over the whole table.
+class TCachePageIndex {
+public:
+    TCachePageIndex() { Reset(16); }
+    // Empties the index with room for Capacity keys before it grows.
+    void Reset(std::size_t Capacity);
+    TCachePage* Find(std::uint64_t Key) const; // nullptr when absent
+    void Insert(std::uint64_t Key, TCachePage* Value); // the key must be absent
+    void Erase(std::uint64_t Key);
+    std::size_t Count() const { return FCount; }
+
+private:
+    std::size_t SlotOf(std::uint64_t Key) const
+    {
+        return static_cast<std::size_t>((Key * 0x9E3779B97F4A7C15ULL) >> FShift);
+    }
+    void Grow();
+
+    std::vector<std::uint64_t> FKeys;
+    std::vector<TCachePage*> FValues; // nullptr: an empty slot
+    std::size_t FMask = 0;
+    unsigned FShift = 0;
+    std::size_t FCount = 0;
+};
+
 // One cached page: PageSize bytes of plain (deciphered) data.
 class TCachePage : public THashCollectionItem {
 public:
@@ -114,6 +154,9 @@ public:
     std::uint64_t LRUFlag = 0;
     TCachePageState State = cpEmpty;
     Cardinal AccessFlags = 0;
+    // Set by whoever borrows the page (LendCacheByRef) once it checked the
+    // bytes; cleared whenever they come from the file or from a copy.
+    bool Checked = false;
 
 private:
     friend class TCacheMgr;
@@ -151,6 +194,13 @@ public:
                         Cardinal HighAddress, Integer Size);
     bool WriteCacheByRef(const void* Buffer, Integer TableID, Cardinal AccessFlags,
                          Cardinal Address, Cardinal HighAddress, Integer Size);
+    // Inside a transaction: a pointer into the cached page for a range inside
+    // it, the page dirty from now on (so changes made through the pointer
+    // stay with the transaction). False outside one or when the range
+    // crosses a page.
+    // Checked: the page's mark (TCachePage::Checked).
+    bool LendCacheByRef(void*& Buffer, bool*& Checked, Integer TableID, Cardinal AccessFlags,
+                        Cardinal Address, Cardinal HighAddress, Integer Size);
 
     // The index of the page cached for the address, -1 when none.
     int FindPage(Cardinal Address, Cardinal HighAddress) const;
@@ -164,6 +214,8 @@ public:
     // this connection's own newest bytes, which must not be lost.
     void ClearOwnedPages(Integer Owner);
     void ClearCache();
+    // Empties every page that is not dirty.
+    void ClearCleanPages();
     // The target page count: frees clean pages from the end down to Count
     // (stopping at a dirty one), or adds pages up to it.
     void ResetPageCount(Integer Count);
@@ -201,8 +253,11 @@ private:
     void HashPage(int Index);
     void UnhashPage(int Index);
     void ForgetPage(int Index); // empty and out of the hash
-    // Stamps the page as used now and moves it to the end of the use order.
+    // Stamps the page as used now and moves it to the end of the use order
+    // (inside a transaction only the stamp: see RestoreUseOrder).
     void Touch(TCachePage* Page);
+    // Sorts the use order by the stamps again when a transaction left it stale.
+    void RestoreUseOrder();
     void Unlink(TCachePage* Page);
     void RebuildHash(Integer Capacity);
     void LogLine(const std::string& Text);
@@ -218,11 +273,17 @@ private:
     TIOTransferPageProc FReadIO;
     TIOTransferPageProc FWriteIO;
     std::function<void(TCachePage*)> FOnPageDirty;
-    std::unique_ptr<TVekBaseHash> FIndex; // page key -> collection index
+    TCachePageIndex FIndex; // page key -> page
+    // The page cached for the address, nullptr when none.
+    TCachePage* FindCachedPage(Cardinal Address, Cardinal HighAddress) const
+    {
+        return FIndex.Find((std::uint64_t{HighAddress} << 32) | Address);
+    }
     // Every page in the order of its use stamp, least recent first.
     TCachePage* FLeastRecent = nullptr;
     TCachePage* FMostRecent = nullptr;
     int FEmptyHint = 0; // no page before this index is empty
+    bool FUseOrderStale = false;
 };
 
 // ------------------------------------------------------------- block cache
@@ -307,8 +368,19 @@ private:
 // Inside a transaction nothing reaches the file before Commit: written pages
 // stay dirty in the page cache, byte ranges in the block cache, appended
 // pages get addresses beyond the real end of file (the virtual end), and
-// released pages are zeroed through the block cache. Commit writes the pages,
-// then the blocks; Rollback forgets both.
+// released pages are zeroed through the block cache. Rollback forgets both.
+//
+// Commit is all or nothing. Holding the journal byte (JournalLockOffset), it
+// writes the file's present bytes of every page and block it is about to
+// write, and the file's size, into the rollback journal beside the file and
+// flushes it; then it writes the pages, then the blocks, and flushes the
+// file; then it removes the journal and lets the byte go. When a step fails
+// the journal is rolled back at once (the file gets back its old bytes and
+// size) and the commit raises; should that fail too, the journal stays
+// behind for the next connection. A journal found while nobody holds its
+// byte is rolled back (RecoverJournal) before anything reads the file: when
+// the file is opened and whenever a lock is taken. One that is incomplete or
+// damaged was never followed by a write to the file, and is only removed.
 class TVekFile : public TObject {
 public:
     TVekFile();
@@ -332,6 +404,10 @@ public:
                                  Cardinal AccessFlags);
     void SeekAndWriteVekFileByRef(const void* Buffer, Cardinal Address, Integer Size,
                                   Integer TableID, Cardinal AccessFlags);
+    // Paged data inside a transaction, changed in place in the page cache
+    // (see TCacheMgr::LendCacheByRef); false where the cache cannot lend.
+    bool LendVekFileByRef(void*& Buffer, bool*& Checked, Cardinal Address, Integer Size,
+                          Integer TableID, Cardinal AccessFlags);
     // Unenciphered byte ranges (the headers), through the block cache during
     // a transaction.
     void ReadThroughVekFile(void* Buffer, Cardinal Address, Integer Size);
@@ -354,6 +430,15 @@ public:
     void StartTransaction();
     void Commit();
     void Rollback();
+    // Rolls back a journal that no live connection holds: waits while another
+    // connection commits (the journal is then its own), else restores the
+    // journal's bytes and size, flushes and removes it. True when it changed
+    // the file; clean cached pages are then dropped and CacheEpoch moves on.
+    bool RecoverJournal();
+    // Moves on after every rollback and every recovery: a table header read
+    // under another epoch than the one it was read under before cannot tell
+    // from its modification counter alone whether cached pages are stale.
+    Cardinal CacheEpoch() const { return FCacheEpoch; }
     // The transaction's end of file becomes the larger of its own and the
     // file's real end: appends made by others since it started are never
     // overlapped.
@@ -420,6 +505,20 @@ private:
     // Keeps the transaction's blocks equal to what a dirty page will write
     // over them, so that the later of the two writes wins at commit.
     void PatchBlocksFromPage(TCachePage* Page);
+    // The journal: written and flushed before the commit writes (true when
+    // there was anything to write), applied to the file (false when it was
+    // incomplete or damaged, so never followed by a write), taken away.
+    bool WriteJournal(Int64 OriginalSize);
+    bool ApplyJournal();
+    void RemoveJournal(const char* Context);
+    // Takes the journal byte, waiting while another connection holds it;
+    // false when the journal disappeared meanwhile (when WhileJournal).
+    bool LockJournalByte(bool WhileJournal);
+    void UnlockJournalByte();
+    // Restores the file from the journal after a failed commit; the cache
+    // forgets every page, since pages written before the failure were
+    // marked clean.
+    void UndoFailedCommit();
 
     std::unique_ptr<TPlatformFile> FFile;
     std::vector<Byte> FWorkBuffer;
@@ -438,6 +537,9 @@ private:
     TBlowfishData FBlowfish{};
     bool FCacheActive = false;
     bool FTransactionActive = false;
+    std::string FJournalName;
+    bool FJournalLocked = false;
+    Cardinal FCacheEpoch = 0;
 };
 
 // ----------------------------------------------------------- global header
@@ -543,6 +645,8 @@ public:
                               bool ByType);
 
     Integer CurrentMapPageID() const;
+    // 8451 naming Context unless the map page in the buffer holds ID.
+    void CheckChainedMapPage(Integer ID, const char* Context);
     Integer EntriesPerMap() const { return FEntriesPerMap; }
     Integer PageShift() const { return FPageShift; }
     Integer PageSize() const { return FPageSize; }

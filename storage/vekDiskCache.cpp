@@ -8,6 +8,7 @@
 #include "storage/vekDiskErrors.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace orvex {
@@ -15,27 +16,88 @@ namespace orvex {
 namespace {
 
 constexpr Integer MinIndexCapacity = 1000;
-constexpr Integer PageKeySize = THashCollectionItem::HashKeySize;
 
-// A page's hash key: the upper address in the first four bytes, the lower in
-// the last four, both little-endian.
-struct TPageKey {
-    Byte Bytes[PageKeySize];
-    TPageKey(Cardinal Upper, Cardinal Lower)
-    {
-        WriteLE32(Bytes, Upper);
-        WriteLE32(Bytes + 4, Lower);
-    }
-};
+std::uint64_t PageKey(Cardinal Upper, Cardinal Lower)
+{
+    return (std::uint64_t{Upper} << 32) | Lower;
+}
 
 } // namespace
 
+// ============================================================ TCachePageIndex
+
+void TCachePageIndex::Reset(std::size_t Capacity)
+{
+    // At most half full.
+    const std::size_t slots = std::bit_ceil(std::max<std::size_t>(16, 2 * Capacity));
+    FKeys.assign(slots, 0);
+    FValues.assign(slots, nullptr);
+    FMask = slots - 1;
+    FShift = static_cast<unsigned>(64 - std::countr_zero(slots));
+    FCount = 0;
+}
+
+TCachePage* TCachePageIndex::Find(std::uint64_t Key) const
+{
+    for (std::size_t slot = SlotOf(Key);; slot = (slot + 1) & FMask) {
+        if (!FValues[slot])
+            return nullptr;
+        if (FKeys[slot] == Key)
+            return FValues[slot];
+    }
+}
+
+void TCachePageIndex::Insert(std::uint64_t Key, TCachePage* Value)
+{
+    if (2 * (FCount + 1) > FValues.size())
+        Grow();
+    std::size_t slot = SlotOf(Key);
+    while (FValues[slot])
+        slot = (slot + 1) & FMask;
+    FKeys[slot] = Key;
+    FValues[slot] = Value;
+    ++FCount;
+}
+
+void TCachePageIndex::Erase(std::uint64_t Key)
+{
+    std::size_t slot = SlotOf(Key);
+    while (FValues[slot] && FKeys[slot] != Key)
+        slot = (slot + 1) & FMask;
+    if (!FValues[slot])
+        return;
+    // Backward shift: every key after the hole that may not sit beyond it
+    // moves into it, so that no search stops early at an empty slot.
+    std::size_t hole = slot;
+    for (std::size_t next = (hole + 1) & FMask; FValues[next]; next = (next + 1) & FMask) {
+        const std::size_t home = SlotOf(FKeys[next]);
+        // Whether home lies cyclically in (hole, next]: then the key stays.
+        const bool stays = hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
+        if (stays)
+            continue;
+        FKeys[hole] = FKeys[next];
+        FValues[hole] = FValues[next];
+        hole = next;
+    }
+    FValues[hole] = nullptr;
+    --FCount;
+}
+
+void TCachePageIndex::Grow()
+{
+    std::vector<std::uint64_t> keys = std::move(FKeys);
+    std::vector<TCachePage*> values = std::move(FValues);
+    Reset(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i)
+        if (values[i])
+            Insert(keys[i], values[i]);
+}
+
 // ================================================================== TCacheMgr
 
-TCacheMgr::TCacheMgr()
-    : TCollection(ItemClassOf<TCachePage>()),
-      FIndex(std::make_unique<TVekBaseHash>(MinIndexCapacity, MinIndexCapacity, PageKeySize))
+TCacheMgr::TCacheMgr() : TCollection(ItemClassOf<TCachePage>())
 {
+    FIndex.Reset(MinIndexCapacity);
 }
 
 TCacheMgr::~TCacheMgr() = default;
@@ -73,6 +135,7 @@ void TCacheMgr::Close()
     FEmptyHint = 0;
     RebuildHash(MinIndexCapacity);
     FTransactionActive = false;
+    FUseOrderStale = false;
 }
 
 int TCacheMgr::AddPage()
@@ -105,6 +168,13 @@ void TCacheMgr::Unlink(TCachePage* Page)
 void TCacheMgr::Touch(TCachePage* Page)
 {
     Page->LRUFlag = ++FNextStamp;
+    // Inside a transaction no page is replaced, so the use order is put
+    // right from the stamps when it ends (RestoreUseOrder), sparing every
+    // access a relink that touches two far-off pages.
+    if (FTransactionActive) {
+        FUseOrderStale = true;
+        return;
+    }
     if (Page == FMostRecent)
         return;
     Unlink(Page);
@@ -116,14 +186,37 @@ void TCacheMgr::Touch(TCachePage* Page)
     FMostRecent = Page;
 }
 
+void TCacheMgr::RestoreUseOrder()
+{
+    if (!FUseOrderStale)
+        return;
+    FUseOrderStale = false;
+    std::vector<TCachePage*> pages;
+    pages.reserve(static_cast<std::size_t>(Count()));
+    for (int i = 0; i < Count(); ++i)
+        pages.push_back(Pages(i));
+    std::stable_sort(pages.begin(), pages.end(),
+                     [](const TCachePage* A, const TCachePage* B) { return A->LRUFlag < B->LRUFlag; });
+    TCachePage* previous = nullptr;
+    for (TCachePage* page : pages) {
+        page->FLessRecent = previous;
+        page->FMoreRecent = nullptr;
+        if (previous)
+            previous->FMoreRecent = page;
+        previous = page;
+    }
+    FLeastRecent = pages.empty() ? nullptr : pages.front();
+    FMostRecent = previous;
+}
+
 // ------------------------------------------------------------- the page index
 
 void TCacheMgr::RebuildHash(Integer Capacity)
 {
-    FIndex = std::make_unique<TVekBaseHash>(Capacity, Capacity, PageKeySize);
+    FIndex.Reset(static_cast<std::size_t>(std::max(Capacity, Count())));
     for (int i = 0; i < Count(); ++i)
         if (Pages(i)->IsHashed)
-            FIndex->Add(Pages(i)->HashKey, PageKeySize, i);
+            FIndex.Insert(PageKey(Pages(i)->UpperAddress, Pages(i)->LowerAddress), Pages(i));
 }
 
 void TCacheMgr::HashPage(int Index)
@@ -131,13 +224,9 @@ void TCacheMgr::HashPage(int Index)
     TCachePage* page = Pages(Index);
     if (page->IsHashed)
         return;
-    // A larger index first, while this page is not yet among the hashed ones:
-    // each page must be in the index once, or a stale entry would outlive it.
-    if (FIndex->CheckHashFull())
-        RebuildHash(std::max(MinIndexCapacity, 2 * Count()));
     page->SetHashFromInts(static_cast<Integer>(page->UpperAddress),
                           static_cast<Integer>(page->LowerAddress));
-    FIndex->Add(page->HashKey, PageKeySize, Index);
+    FIndex.Insert(PageKey(page->UpperAddress, page->LowerAddress), page);
 }
 
 void TCacheMgr::UnhashPage(int Index)
@@ -145,7 +234,7 @@ void TCacheMgr::UnhashPage(int Index)
     TCachePage* page = Pages(Index);
     if (!page->IsHashed)
         return;
-    FIndex->Delete(page->HashKey, PageKeySize, Index);
+    FIndex.Erase(PageKey(page->UpperAddress, page->LowerAddress));
     page->IsHashed = false;
 }
 
@@ -162,14 +251,9 @@ void TCacheMgr::ForgetPage(int Index)
 
 int TCacheMgr::FindPage(Cardinal Address, Cardinal HighAddress) const
 {
-    const TPageKey key(HighAddress, Address);
-    const Integer index = FIndex->ValueOf(key.Bytes, PageKeySize);
-    if (index < 0)
-        return -1;
-    const TCachePage* page = Pages(index);
-    if (page->LowerAddress != Address || page->UpperAddress != HighAddress)
-        AssertFailed(Format("Cache hash incorrect %d %d", {Address, HighAddress}), __FILE__, __LINE__);
-    return index;
+    // The index compares whole keys: what it finds is the page.
+    const TCachePage* page = FindCachedPage(Address, HighAddress);
+    return page ? page->FSlot : -1;
 }
 
 // --------------------------------------------------------------- replacement
@@ -228,6 +312,13 @@ void TCacheMgr::ClearCache()
     FEmptyHint = 0;
 }
 
+void TCacheMgr::ClearCleanPages()
+{
+    for (int i = 0; i < Count(); ++i)
+        if (Pages(i)->State == cpClean)
+            ForgetPage(i);
+}
+
 void TCacheMgr::ResetPageCount(Integer NewCount)
 {
     FPageCount = NewCount;
@@ -247,17 +338,14 @@ void TCacheMgr::ResetPageCount(Integer NewCount)
 TCachePage* TCacheMgr::AcquirePage(Integer TableID, Cardinal AccessFlags, Cardinal Base,
                                    Cardinal HighAddress, bool WholePage)
 {
-    int index = FindPage(Base, HighAddress);
-    if (index >= 0) {
-        TCachePage* page = Pages(index);
-        if (page->PageOwner == TableID && page->State != cpEmpty) {
-            ++FHits;
-            return page;
-        }
-    } else {
-        index = GetNextEmptyPage();
+    TCachePage* page = FindCachedPage(Base, HighAddress);
+    if (page && page->PageOwner == TableID && page->State != cpEmpty) {
+        ++FHits;
+        return page;
     }
-    TCachePage* page = Pages(index);
+    const int index = page ? page->FSlot : GetNextEmptyPage();
+    page = Pages(index);
+    page->Checked = false; // new bytes, from the file or the writer
     if (WholePage) {
         ++FHits; // overwritten whole: nothing to read
     } else {
@@ -282,8 +370,10 @@ void TCacheMgr::StorePage(TCachePage* Page, const Byte* Source, Integer Offset, 
                           Integer TableID, Cardinal AccessFlags)
 {
     Byte* target = Page->Data.data() + Offset;
-    if (Source != target)
+    if (Source != target) {
         std::memmove(target, Source, static_cast<std::size_t>(Count));
+        Page->Checked = false;
+    }
     Page->PageOwner = TableID;
     Page->AccessFlags = AccessFlags;
     Touch(Page);
@@ -364,6 +454,20 @@ bool TCacheMgr::WriteCacheByRef(const void* Buffer, Integer TableID, Cardinal Ac
     return true;
 }
 
+bool TCacheMgr::LendCacheByRef(void*& Buffer, bool*& Checked, Integer TableID, Cardinal AccessFlags,
+                               Cardinal Address, Cardinal HighAddress, Integer Size)
+{
+    const Cardinal base = Address & FPageMask;
+    if (!FTransactionActive || Size <= 0 || ((Address + static_cast<Cardinal>(Size) - 1) & FPageMask) != base)
+        return false;
+    TCachePage* page = AcquirePage(TableID, AccessFlags, base, HighAddress, false);
+    Byte* bytes = page->Data.data() + (Address - base);
+    StorePage(page, bytes, static_cast<Integer>(Address - base), Size, TableID, AccessFlags);
+    Buffer = bytes;
+    Checked = &page->Checked;
+    return true;
+}
+
 // -------------------------------------------------------------- transactions
 
 void TCacheMgr::StartTransaction()
@@ -384,6 +488,7 @@ void TCacheMgr::Commit()
         page->State = cpClean;
     }
     FTransactionActive = false;
+    RestoreUseOrder();
 }
 
 void TCacheMgr::Rollback()
@@ -394,6 +499,7 @@ void TCacheMgr::Rollback()
         if (Pages(i)->State == cpDirty)
             ForgetPage(i);
     FTransactionActive = false;
+    RestoreUseOrder();
 }
 
 void TCacheMgr::DumpState()
@@ -530,10 +636,19 @@ void TCacheBlockMgr::PatchBlocks(const void* Buffer, Cardinal LowAddress, Cardin
 
 bool TCacheBlockMgr::HasBlocksIn(Cardinal LowAddress, Cardinal HighAddress, Integer Size) const
 {
-    bool found = false;
-    ForEachOverlap(LowAddress, HighAddress, Size,
-                   [&found](const TCacheBlock*, Integer, Integer, Integer) { found = true; });
-    return found;
+    // Asked on every change of a page in a transaction: no list, no sort.
+    if (FIndex.empty() || Size <= 0)
+        return false;
+    const Int64 low = LowAddress;
+    const Int64 end = low + Size;
+    const Int64 from = std::max<Int64>(0, low - FLargestBlock + 1);
+    for (auto it = FIndex.lower_bound(KeyOf(static_cast<Cardinal>(from), HighAddress));
+         it != FIndex.end() && (it->first >> 32) == HighAddress &&
+         static_cast<Int64>(it->first & 0xFFFFFFFFu) < end;
+         ++it)
+        if (Int64{Blocks(it->second)->LowAddress} + Blocks(it->second)->BlockSize > low)
+            return true;
+    return false;
 }
 
 void TCacheBlockMgr::FreeBlocks()

@@ -67,6 +67,7 @@ Integer TVekFile::OpenVekFile(const std::string& FileName)
     if (!FFile)
         VekDatabaseError(diskerr::FileOpen, "TVekFile.OpenVekFile",
                          "Unable to open file. Error type of: " + SysErrorText(osError), this);
+    FJournalName = GetJournalFileName(FileName);
     const Int64 pages = RealFileSize() / FPageSize / 4;
     ConnectCaches(static_cast<Integer>(std::clamp<Int64>(pages, MinCachePages, MaxCachePages)));
     return Handle();
@@ -79,6 +80,13 @@ Integer TVekFile::CreateVekFile(const std::string& FileName)
                                 TFileCreate::CreateAlways);
     if (!FFile)
         return -1;
+    // A journal beside the old file must never be applied to the new one.
+    const std::string journal = GetJournalFileName(FileName);
+    if (FileExists(journal) && !DeleteFile(journal)) {
+        FFile.reset();
+        return -1;
+    }
+    FJournalName.clear(); // nothing a new file gets is journalled
     // The caches are not used on a new file, but every route must stay valid.
     ConnectCaches(MinCachePages);
     return Handle();
@@ -112,7 +120,9 @@ void TVekFile::CloseVekFile()
         FBlockCache->Rollback();
     FTransactionActive = false;
     FVirtualEof = 0;
+    UnlockJournalByte();
     FFile.reset();
+    FJournalName.clear();
 }
 
 void TVekFile::CheckFile(const char* Context) const
@@ -175,6 +185,14 @@ void TVekFile::SeekAndWriteVekFileByRef(const void* Buffer, Cardinal Address, In
         FCache->WriteCacheByRef(Buffer, TableID, AccessFlags, Address, 0, Size))
         return;
     SeekAndWriteVekFile(Buffer, Address, Size, TableID, AccessFlags);
+}
+
+bool TVekFile::LendVekFileByRef(void*& Buffer, bool*& Checked, Cardinal Address, Integer Size,
+                                Integer TableID, Cardinal AccessFlags)
+{
+    CheckFile("TVekFile.LendVekFileByRef");
+    return FTransactionActive && (AccessFlags & VekAccessPaged) != 0 &&
+           FCache->LendCacheByRef(Buffer, Checked, TableID, AccessFlags, Address, 0, Size);
 }
 
 void TVekFile::ReadThroughVekFile(void* Buffer, Cardinal Address, Integer Size)
@@ -388,11 +406,50 @@ void TVekFile::Commit()
     if (!FTransactionActive)
         VekDatabaseError(diskerr::NoTransaction, "TVekFile.Commit", "", this);
     // Pages first, then blocks: a block written for an address also held as
-    // a page wins. A failure leaves the transaction open for a rollback.
-    if (FCache->TransactionActive())
-        FCache->Commit();
-    if (FBlockCache->TransactionActive())
-        FBlockCache->Commit();
+    // a page wins. A failure leaves the file as it was before the commit and
+    // the transaction open for a rollback.
+    if (FJournalName.empty() || !FOpenWrite) {
+        if (FCache->TransactionActive())
+            FCache->Commit();
+        if (FBlockCache->TransactionActive())
+            FBlockCache->Commit();
+        FTransactionActive = false;
+        return;
+    }
+    // A journal a dead writer left goes first. It holds no page of this
+    // transaction: that writer needed write locks on its tables (and on the
+    // header when it allocated) that this transaction's read locks exclude.
+    RecoverJournal();
+    LockJournalByte(false);
+    bool journalled = false;
+    try {
+        journalled = WriteJournal(RealFileSize());
+    } catch (...) {
+        DeleteFile(FJournalName); // the file is untouched: the journal is worth nothing
+        UnlockJournalByte();
+        throw;
+    }
+    try {
+        if (FCache->TransactionActive())
+            FCache->Commit();
+        if (FBlockCache->TransactionActive())
+            FBlockCache->Commit();
+        if (journalled) {
+            FlushBuffers();
+            RemoveJournal("TVekFile.Commit");
+        }
+    } catch (...) {
+        if (journalled)
+            UndoFailedCommit();
+        UnlockJournalByte();
+        // The page and block caches may have ended their transactions.
+        if (!FCache->TransactionActive())
+            FCache->StartTransaction();
+        if (!FBlockCache->TransactionActive())
+            FBlockCache->StartTransaction();
+        throw;
+    }
+    UnlockJournalByte();
     FTransactionActive = false;
 }
 
@@ -414,6 +471,7 @@ void TVekFile::Rollback()
     if (FBlockCache->TransactionActive())
         FBlockCache->Rollback();
     FTransactionActive = false;
+    ++FCacheEpoch;
     for (Cardinal page : touched)
         FCache->RemovePage(page, 0);
     const Int64 realEnd = RealFileSize();

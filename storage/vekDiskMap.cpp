@@ -126,6 +126,18 @@ void TMapPageMgr::ForgetMapAddresses()
 
 // ----------------------------------------------------------- the map chain
 
+void TMapPageMgr::CheckChainedMapPage(Integer ID, const char* Context)
+{
+    // Map page n holds n at its start and map pages are chained in id
+    // order, so a link that leads back into the chain (which would make
+    // every walk endless) or anywhere else shows as a wrong id.
+    if (CurrentMapPageID() != ID)
+        VekDatabaseError(diskerr::Corruption, Context,
+                         Format("Map page %d expected at address %u, found id %d",
+                                {ID, FBufferAddress, CurrentMapPageID()}),
+                         this);
+}
+
 Cardinal TMapPageMgr::SearchMapsForMapPage(Integer ID)
 {
     if (ID < 0) {
@@ -150,6 +162,7 @@ Cardinal TMapPageMgr::SearchMapsForMapPage(Integer ID)
     Cardinal address = id > 0 ? FMapAddresses[id] : FGlobalHdr->FirstMapPage();
     id = std::max(id, 0);
     ReadMapPage(address);
+    CheckChainedMapPage(id, "TMapPageMgr.SearchMapsForMapPage");
     while (id < ID) {
         address = NextMapPage();
         if (address == 0)
@@ -157,6 +170,7 @@ Cardinal TMapPageMgr::SearchMapsForMapPage(Integer ID)
                              this);
         ReadMapPage(address);
         ++id;
+        CheckChainedMapPage(id, "TMapPageMgr.SearchMapsForMapPage");
     }
     return address;
 }
@@ -294,6 +308,7 @@ Int64 TMapPageMgr::SearchMapsForEmptyPages(Integer Count, Integer FromID)
             VekDatabaseError(diskerr::Internal, "TMapPageMgr.SearchMapsForEmptyPages", "Illegal map page address",
                              this);
         ReadMapPage(next);
+        CheckChainedMapPage(id, "TMapPageMgr.SearchMapsForEmptyPages");
     }
 }
 

@@ -221,6 +221,8 @@ void TDiskMgr::Open()
     FVekFile->SetLockRetryInterval(FLockRetryInterval);
     FVekFile->OpenVekFile(FFileName);
     try {
+        // Nothing is read before a journal left by a dead writer is rolled back.
+        FVekFile->RecoverJournal();
         if (FVekFile->OpenWrite() && FLockFileInUse)
             CreateLockObjects();
         FVekFile->SetCacheActive(true);
@@ -692,6 +694,9 @@ Integer TDiskMgr::SetTableLock(Integer TableID, Integer LockType)
         else
             FTableLockMgr->SetReadLock(TableID, 0);
     }
+    // What is read under the lock must not come from a dead writer's half
+    // commit.
+    FVekFile->RecoverJournal();
     return FTableLockMgr->QueryLockType(TableID);
 }
 
@@ -708,6 +713,7 @@ Integer TDiskMgr::SetRecordLock(Cardinal RecordID, Integer TableID)
     if (IsTransactionActive() && !FNoTransactionLocks)
         FTransactionLockMgr->SetWriteLock(TableID, 0);
     FRecordLockMgr->SetWriteLock(RecordID, 0);
+    FVekFile->RecoverJournal();
     return FRecordLockMgr->QueryLockType(RecordID);
 }
 

@@ -340,15 +340,12 @@ bool TOptimizedSearchKey::HasValue(int Index) const
 
 // =============================================================== TIndexKeys
 
-TIndexKeys::TIndexKeys() : FKeyFields(new TKeyFields)
+TIndexKeys::TIndexKeys() : FKeyFields(std::make_unique<TKeyFields>())
 {
     SetMaximumKeySize(0);
 }
 
-TIndexKeys::~TIndexKeys()
-{
-    delete FKeyFields;
-}
+TIndexKeys::~TIndexKeys() = default;
 
 void TIndexKeys::SetMaximumKeySize(Integer Value)
 {
@@ -363,7 +360,7 @@ void TIndexKeys::SetMaximumKeySize(Integer Value)
 
 void TIndexKeys::CheckKeyFields() const
 {
-    const Integer needed = CalculateMaximumKeySize(FKeyFields) + FKeyFields->DataOffset();
+    const Integer needed = CalculateMaximumKeySize(FKeyFields.get()) + FKeyFields->DataOffset();
     if (FKeyFields->DataOffset() * 8 < FKeyFields->Count())
         VekDatabaseError(8581, "TIndexKeys.CheckKeyFields", "KeyBuffers invalid", nullptr);
     if (FMaximumKeySize < needed)
@@ -412,7 +409,7 @@ void TIndexKeys::ConstructKeyBufFromRecBuf(const Byte* RecBuf, const TKeyCompari
     SetKeyFlags(Flags);
     // Taken apart from the search key itself, so that it does not refer to
     // the caller's record after the call.
-    FOptimizedKey.SetDataFromKeyBuf(FKeyFields, FKeyFlags, FKeyBuf.data());
+    FOptimizedKey.SetDataFromKeyBuf(FKeyFields.get(), FKeyFlags, FKeyBuf.data());
 }
 
 void TIndexKeys::ConstructTempKeyBufFromRecBuf(Byte* Target, const Byte* RecBuf,
@@ -440,7 +437,7 @@ void TIndexKeys::ConstructKeyBufFromKeyBuf(const Byte* Key, const TKeyComparison
                                 "Invalid key size: ")
                        .Span;
     SetKeyFlags(Flags);
-    FOptimizedKey.SetDataFromKeyBuf(FKeyFields, FKeyFlags, FKeyBuf.data());
+    FOptimizedKey.SetDataFromKeyBuf(FKeyFields.get(), FKeyFlags, FKeyBuf.data());
 }
 
 void TIndexKeys::ConstructKeyBufFromVariants(const Variant& Values, const TKeyComparisonFlags& Flags)
@@ -463,7 +460,7 @@ void TIndexKeys::ConstructKeyBufFromVariants(const Variant& Values, const TKeyCo
     }
     writer.Finish();
     SetKeyFlags(Flags);
-    FOptimizedKey.SetDataFromKeyBuf(FKeyFields, FKeyFlags, FKeyBuf.data());
+    FOptimizedKey.SetDataFromKeyBuf(FKeyFields.get(), FKeyFlags, FKeyBuf.data());
 }
 
 Integer TIndexKeys::CompareKeys(Integer FieldCount, const TKeyComparisonFlags& Flags1,

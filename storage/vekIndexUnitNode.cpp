@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace orvex {
 
@@ -21,12 +22,17 @@ Integer CalculateIndexPageSize(Integer KeySize)
 
 void TNode::Open(TBTree* Tree, TBaseIOInterface* IOInterface, Integer PageSize)
 {
+    // A page must hold its header and at least one byte of entries, and the
+    // page size decides every bound checked on a page read.
+    if (PageSize <= NodeHeaderSize || PageSize > MaxIndexPageSize)
+        VekDatabaseError(8581, "TNode.Open", "Invalid page size: " + IntToStr(PageSize), nullptr);
     FTree = Tree;
     FIOInterface = IOInterface;
     FPageSize = PageSize;
     if (Tree != nullptr)
         FMaxKeySize = Tree->MaximumKeySize();
     FBuffer.assign(static_cast<std::size_t>(std::max<Integer>(PageSize, NodeHeaderSize)), 0);
+    FData = FBuffer.data();
     FAddress = 0;
     FCursor = 0;
 }
@@ -35,6 +41,7 @@ void TNode::Close()
 {
     FBuffer.clear();
     FBuffer.shrink_to_fit();
+    FData = FBuffer.data();
     FAddress = 0;
     FCursor = 0;
 }
@@ -51,6 +58,7 @@ void TNode::SetAddress(Cardinal Address)
     if (Address == FAddress)
         return;
     const Cardinal leaf = ReadLE32(Buffer() + nhoLeaf);
+    FData = FBuffer.data(); // a new page is the node's own
     std::fill(FBuffer.begin(), FBuffer.end(), Byte{0});
     WriteLE32(Buffer() + nhoLeaf, leaf);
     FAddress = Address;
@@ -70,12 +78,65 @@ void TNode::ReloadNode(Cardinal Address)
 {
     CheckOpen();
     FAddress = 0; // nothing valid is loaded should the read fail
-    FIOInterface->ReadBlock(Address, FPageSize, Buffer());
-    // A damaged size would let every later operation run off the page.
-    if (static_cast<Integer>(ReadLE32(Buffer() + nhoSize)) > FPageSize - NodeHeaderSize)
-        VekDatabaseError(8581, "TNode.ReadNode", "Node is overfull", nullptr);
-    FAddress = Address;
+    if (Address == 0)
+        Corrupt("TNode.ReadNode", "Index page address 0");
+    FData = FBuffer.data();
+    void* lent = nullptr;
+    bool* checked = nullptr;
+    if (FTree != nullptr && FTree->Borrowing() && FIOInterface->LendBlock(Address, FPageSize, lent, checked))
+        FData = static_cast<Byte*>(lent);
+    else
+        FIOInterface->ReadBlock(Address, FPageSize, Buffer());
+    FAddress = Address; // named in the error of a damaged page
+    // A lent page checked once keeps its mark while only lent changes (the
+    // tree's own, which keep it sound) reach it.
+    if (checked != nullptr && *checked) {
+        FCursor = 0;
+        return;
+    }
+    try {
+        CheckPage("TNode.ReadNode");
+    } catch (...) {
+        Invalidate();
+        throw;
+    }
+    if (checked != nullptr)
+        *checked = true;
     FCursor = 0;
+}
+
+void TNode::CheckPage(const char* Context) const
+{
+    // Every later operation trusts the page header and the entry lengths:
+    // a damaged page is refused here, before any of them is used.
+    const Cardinal leaf = ReadLE32(Buffer() + nhoLeaf);
+    if (leaf > 1)
+        Corrupt(Context, "Invalid index page type " + IntToStr(static_cast<Int64>(leaf)));
+    const Cardinal size = ReadLE32(Buffer() + nhoSize);
+    if (size > static_cast<Cardinal>(FPageSize - NodeHeaderSize))
+        Corrupt(Context, "Node is overfull: size " + IntToStr(static_cast<Int64>(size)));
+    if (FTree != nullptr) {
+        // The tree writes every entry MaximumKeySize bytes long and reads
+        // them at that stride; EntryLength checks each length word where
+        // one is stepped over, so a whole page need not be walked here.
+        if (FMaxKeySize <= 0 || size % static_cast<Cardinal>(FMaxKeySize) != 0)
+            Corrupt(Context, "Node size " + IntToStr(static_cast<Int64>(size)) + " is not a whole number of keys");
+        return;
+    }
+    // A node used on its own may hold entries of any length up to a key.
+    for (Integer p = 0; p < static_cast<Integer>(size);) {
+        const Integer length = ReadLE16(Keys() + p);
+        if (length == 0 || (FMaxKeySize > 0 && length > FMaxKeySize))
+            Corrupt(Context, "Invalid key size " + IntToStr(length) + " at " + IntToStr(p));
+        if (length > static_cast<Integer>(size) - p)
+            Corrupt(Context, "Key at " + IntToStr(p) + " runs past the node's size");
+        p += length;
+    }
+}
+
+void TNode::Corrupt(const char* Context, const std::string& Text) const
+{
+    VekDatabaseError(8451, Context, Text + " (index page " + IntToStr(static_cast<Int64>(FAddress)) + ")", nullptr);
 }
 
 void TNode::WriteNode()
@@ -83,7 +144,10 @@ void TNode::WriteNode()
     CheckOpen();
     if (FAddress == 0)
         VekDatabaseError(8581, "TNode.WriteNode", "Invalid node address: 0", nullptr);
-    FIOInterface->WriteBlock(FAddress, FPageSize, Buffer());
+    if (Lent())
+        FIOInterface->WriteBlockByRef(FAddress, FPageSize, Buffer());
+    else
+        FIOInterface->WriteBlock(FAddress, FPageSize, Buffer());
     if (FTree != nullptr)
         FTree->PageChanged(FAddress, this);
 }
@@ -91,7 +155,8 @@ void TNode::WriteNode()
 void TNode::ClearNode()
 {
     CheckOpen();
-    std::fill(FBuffer.begin() + nhoSize, FBuffer.end(), Byte{0});
+    const std::size_t size = Lent() ? static_cast<std::size_t>(FPageSize) : FBuffer.size();
+    std::fill(FData + nhoSize, FData + size, Byte{0});
     FCursor = 0;
 }
 
@@ -99,6 +164,16 @@ void TNode::Invalidate()
 {
     FAddress = 0;
     FCursor = 0;
+    FData = FBuffer.data();
+}
+
+void TNode::ReturnLentPage()
+{
+    if (!Lent())
+        return;
+    std::memcpy(FBuffer.data(), FData, static_cast<std::size_t>(std::min<Integer>(NodeHeaderSize, FPageSize)));
+    Invalidate();
+    SetSize(0);
 }
 
 // ------------------------------------------------------------------ header
@@ -163,9 +238,17 @@ bool TNode::IsTooEmpty() const
 Integer TNode::EntryLength(Integer Pos, const char* Context) const
 {
     const Integer length = ReadLE16(Keys() + Pos);
+    // A tree's entries are all MaximumKeySize long: another length word is
+    // a damaged page.
+    if (FTree != nullptr && length != FMaxKeySize)
+        Corrupt(Context, "Invalid key size " + IntToStr(length) + " at " + IntToStr(Pos));
     if (length == 0)
         AssertFailed(std::string("FIndKeyPos error: ") + IntToStr(Pos) + " (" + Context + ")", __FILE__,
                      __LINE__);
+    // An entry longer than a key, or running past the entries in use, would
+    // be copied into a key buffer or stepped over beyond the page.
+    if ((FMaxKeySize > 0 && length > FMaxKeySize) || length > Size() - Pos)
+        Corrupt(Context, "Invalid key size " + IntToStr(length) + " at " + IntToStr(Pos));
     return length;
 }
 
@@ -346,26 +429,30 @@ Integer TNode::GetRecordCount(Integer Pos) const
 {
     const Integer size = Size();
     const bool leaf = CheckIsLeaf();
+    // Counts are read from the page: their sum may not fit an Integer.
+    Int64 records = 0;
     // A whole page of fixed-size entries: a leaf holds one record per entry,
     // an inner page the sum of its entries' counts, read at a fixed stride.
     if ((Pos < 0 || Pos >= size) && FMaxKeySize > 0 && size % FMaxKeySize == 0 &&
         (size == 0 || ReadLE16(Keys()) == FMaxKeySize)) {
         if (leaf)
             return size / FMaxKeySize;
-        Integer records = 0;
         for (const Byte* entry = Keys(); entry < Keys() + size; entry += FMaxKeySize)
-            records += static_cast<Integer>(ReadLE32(entry + kioCount));
-        return records;
+            records += static_cast<Int64>(ReadLE32(entry + kioCount));
+        if (records > std::numeric_limits<Integer>::max())
+            Corrupt("TNode.GetRecordCount", "Record count overflow: " + IntToStr(records));
+        return static_cast<Integer>(records);
     }
-    Integer records = 0;
     for (Integer p = 0; p < size;) {
         const Integer length = EntryLength(p, "TNode.GetRecordCount");
-        records += leaf ? 1 : static_cast<Integer>(ReadLE32(Keys() + p + kioCount));
+        records += leaf ? 1 : static_cast<Int64>(ReadLE32(Keys() + p + kioCount));
         p += length;
         if (Pos >= 0 && p > Pos)
             break;
     }
-    return records;
+    if (records > std::numeric_limits<Integer>::max())
+        Corrupt("TNode.GetRecordCount", "Record count overflow: " + IntToStr(records));
+    return static_cast<Integer>(records);
 }
 
 // ------------------------------------------------- split, rebalance, merge

@@ -14,7 +14,7 @@
 
 #include "host/Classes.h"
 #include "host/System.h"
-#include "storage/vekIndexUnit.h"
+#include "storage/vekIndexUnitKeys.h"
 
 #include <vector>
 

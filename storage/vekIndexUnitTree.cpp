@@ -15,6 +15,19 @@
 
 namespace orvex {
 
+namespace {
+
+// More levels than any tree of 2^32 bytes of pages can have: a deeper tree
+// is a damaged depth word.
+constexpr Integer MaxTreeDepth = 64;
+
+[[noreturn]] void CorruptTree(const char* Context, const std::string& Text)
+{
+    VekDatabaseError(8451, Context, Text, nullptr);
+}
+
+} // namespace
+
 TBTree::TBTree() = default;
 
 TBTree::~TBTree()
@@ -41,6 +54,8 @@ void TBTree::Open()
     if (FIOInterface == nullptr)
         VekDatabaseError(8581, context, "IO Interface is unassigned", nullptr);
     CheckKeyFields();
+    if (FPageSize <= NodeHeaderSize || FPageSize > MaxIndexPageSize)
+        VekDatabaseError(8581, context, "Invalid page size: " + IntToStr(FPageSize), nullptr);
     // A page must take at least three entries, else a split or a
     // redistribution could leave an empty page in the tree.
     if (MaximumKeySize() < KeyInfoSize || FPageSize < NodeHeaderSize + 3 * MaximumKeySize())
@@ -50,7 +65,8 @@ void TBTree::Open()
     FSearchedKey.assign(keySize, 0);
     FSpare = std::make_unique<TNode>();
     FSpare->Open(this, FIOInterface, FPageSize);
-    for (Integer level = 0; level < Depth(); ++level) {
+    const Integer depth = CheckedDepth(context);
+    for (Integer level = 0; level < depth; ++level) {
         FPath.push_back(std::make_unique<TNode>());
         FPath.back()->Open(this, FIOInterface, FPageSize);
     }
@@ -116,6 +132,23 @@ void TBTree::InvalidatePath()
     FFullSearchPath = false;
 }
 
+void TBTree::ReturnLentPages()
+{
+    FBorrowing = false;
+    bool lent = false;
+    for (auto& node : FPath)
+        if (node->Lent()) {
+            node->ReturnLentPage();
+            lent = true;
+        }
+    if (FSpare && FSpare->Lent()) {
+        FSpare->ReturnLentPage();
+        lent = true;
+    }
+    if (lent)
+        InvalidatePath();
+}
+
 void TBTree::InvalidateInternalBuffers()
 {
     for (auto& node : FPath)
@@ -135,9 +168,19 @@ bool TBTree::RootEmpty() const
     return FPath.empty() || FPath.front()->Address() == 0 || FPath.front()->Size() == 0;
 }
 
+Integer TBTree::CheckedDepth(const char* Context) const
+{
+    if (Root() == 0)
+        return 0;
+    const Integer depth = Depth();
+    if (depth < 0 || depth > MaxTreeDepth)
+        CorruptTree(Context, "Invalid index depth " + IntToStr(depth) + " at root " + IntToStr(Root()));
+    return depth;
+}
+
 void TBTree::PreparePath()
 {
-    const Integer depth = Root() != 0 ? std::max<Integer>(Depth(), 0) : 0;
+    const Integer depth = CheckedDepth("TBTree.PreparePath");
     while (static_cast<Integer>(FPath.size()) < depth) {
         FPath.push_back(std::make_unique<TNode>());
         FPath.back()->Open(this, FIOInterface, FPageSize);
@@ -172,19 +215,21 @@ void TBTree::CreateTree()
 namespace {
 
 // Releases the page at Address and every page under it, children first.
-void ReleaseSubtree(TBaseIOInterface* IO, Integer PageSize, Cardinal Address, int LevelsLeft)
+// The pages are checked as they are read (entries of at most KeySize bytes
+// when it is known; a tree that was never opened does not know it).
+void ReleaseSubtree(TBaseIOInterface* IO, Integer PageSize, Integer KeySize, Cardinal Address, int LevelsLeft)
 {
-    std::vector<Byte> page(static_cast<std::size_t>(PageSize));
-    IO->ReadBlock(Address, PageSize, page.data());
-    if (ReadLE32(page.data() + nhoLeaf) != 1 && LevelsLeft > 1) {
-        const Integer size = std::min<Integer>(static_cast<Integer>(ReadLE32(page.data() + nhoSize)),
-                                               PageSize - NodeHeaderSize);
-        for (Integer p = 0; p < size;) {
-            const Byte* entry = page.data() + NodeHeaderSize + p;
-            const Integer length = ReadLE16(entry + kioLength);
-            if (length == 0)
-                break;
-            ReleaseSubtree(IO, PageSize, ReadLE32(entry + kioAddress), LevelsLeft - 1);
+    TNode node;
+    node.Open(nullptr, IO, PageSize);
+    node.SetMaxKeySize(KeySize);
+    node.ReloadNode(Address);
+    if (!node.CheckIsLeaf() && LevelsLeft > 1) {
+        for (Integer p = 0; p < node.Size();) {
+            const Integer length = ReadLE16(node.Keys() + p + kioLength);
+            if (length < KeyInfoSize)
+                CorruptTree("TBTree.EmptyTree", "Invalid key size " + IntToStr(length) + " in index page " +
+                                                    IntToStr(Address));
+            ReleaseSubtree(IO, PageSize, KeySize, ReadLE32(node.Keys() + p + kioAddress), LevelsLeft - 1);
             p += length;
         }
     }
@@ -207,7 +252,7 @@ void TBTree::EmptyTree(bool Drop)
     FIOInterface->ReadBlockHeader(root, NodeHeaderSize, header);
     if (ReadLE32(header + nhoSize) == 0 && !Drop)
         return;
-    ReleaseSubtree(FIOInterface, FPageSize, root, Depth());
+    ReleaseSubtree(FIOInterface, FPageSize, MaximumKeySize(), root, CheckedDepth("TBTree.EmptyTree"));
     Close();
     if (Drop) {
         *FRootRef = 0;
@@ -367,17 +412,31 @@ Integer TBTree::IndexSearch(TIndexSearchType SearchType, const TSearchModifier* 
 
 // ---------------------------------------------------------------- stepping
 
-bool TBTree::FindLeafWithKeys(Cardinal Address, bool Forwards)
+bool TBTree::FindLeafWithKeys(Cardinal Address, bool Forwards, Cardinal& Steps)
 {
-    Cardinal visited = 0;
-    while (Address != 0 && Address != visited) {
+    const char* context = Forwards ? "TBTree.NextRecord" : "TBTree.PriorRecord";
+    while (Address != 0) {
+        // The leaf chain is read from the pages: a walk longer than the
+        // interface has blocks runs in a circle.
+        if (++Steps > 64 && Steps > FIOInterface->ChainLimit())
+            CorruptTree(context, "The leaf chain loops at " + IntToStr(Address));
         FSpare->ReloadNode(Address);
+        if (!FSpare->CheckIsLeaf())
+            CorruptTree(context, "The leaf chain leads to an inner page: " + IntToStr(Address));
         if (FSpare->Size() > 0)
             return true;
-        visited = Address;
-        Address = Forwards ? FSpare->Next() : FSpare->Prior();
+        const Cardinal next = Forwards ? FSpare->Next() : FSpare->Prior();
+        if (next == Address)
+            CorruptTree(context, "An index leaf is linked to itself: " + IntToStr(Address));
+        Address = next;
     }
     return false;
+}
+
+bool TBTree::FindLeafWithKeys(Cardinal Address, bool Forwards)
+{
+    Cardinal steps = 0;
+    return FindLeafWithKeys(Address, Forwards, steps);
 }
 
 bool TBTree::NextRecord()
@@ -400,9 +459,22 @@ bool TBTree::Step(bool Forwards)
         return true;
     }
     // Into the neighbouring leaf: its first (last) key, and the path to it.
-    if (!FindLeafWithKeys(Forwards ? leaf->Next() : leaf->Prior(), Forwards))
+    const Cardinal neighbour = Forwards ? leaf->Next() : leaf->Prior();
+    if (neighbour == leaf->Address())
+        CorruptTree(Forwards ? "TBTree.NextRecord" : "TBTree.PriorRecord",
+                    "An index leaf is linked to itself: " + IntToStr(neighbour));
+    if (!FindLeafWithKeys(neighbour, Forwards))
         return false;
     FSpare->SetCursorToEnd(Forwards);
+    // Keys are unique and the leaf chain runs in key order: a neighbour
+    // whose key does not lie beyond the cursor's is a damaged link, which
+    // would make a scan go round for ever.
+    if (leaf->CursorOnEntry()) {
+        const Integer order = CompareKeys(0, {}, {}, leaf->GetCurrentKey(), FSpare->GetCurrentKey());
+        if (Forwards ? order >= 0 : order <= 0)
+            CorruptTree(Forwards ? "TBTree.NextRecord" : "TBTree.PriorRecord",
+                        "The leaf chain is out of key order at " + IntToStr(FSpare->Address()));
+    }
     ConstructKeyBufFromKeyBuf(FSpare->GetCurrentKey(), {});
     RefreshToCursor();
     return true;
@@ -411,9 +483,13 @@ bool TBTree::Step(bool Forwards)
 void TBTree::RefreshToCursor()
 {
     // The search key holds the key to stand on (the entry at the cursor);
-    // searching it again rebuilds the path down to it.
-    if (InternalSearch(0, true) != 0)
+    // searching it again rebuilds the path down to it. A key of the leaf
+    // chain that the search does not reach means the tree is damaged.
+    if (InternalSearch(0, true) != 0) {
         GDBLogger->LogItem("BTree", "Failure of internal refresh to cursor");
+        InvalidatePath();
+        CorruptTree("TBTree.RefreshToCursor", "A key of the leaf chain is not found from the root");
+    }
 }
 
 // ------------------------------------------------------ the key at the cursor
@@ -467,6 +543,13 @@ Integer TBTree::InsertKey()
     CheckOpen(context);
     if (Root() == 0 || Depth() <= 0)
         VekDatabaseError(8581, context, "The index has no root page", nullptr);
+    // The search and the insert work on the pages in the store where it
+    // lends them, saving two copies of every page of the path.
+    struct TBorrow {
+        TBTree& Tree;
+        explicit TBorrow(TBTree& T) : Tree(T) { Tree.FBorrowing = true; }
+        ~TBorrow() { Tree.ReturnLentPages(); }
+    } borrow(*this);
     if (!PathFitsSearchKey()) {
         InternalSearch(0, false);
         if (RootEmpty()) {
@@ -498,15 +581,20 @@ Integer TBTree::DeleteKey()
     return 0;
 }
 
-void TBTree::RefreshEntry(TNode* Parent, Integer Pos, TNode* Child)
+void TBTree::RefreshEntry(TNode* Parent, Integer Pos, TNode* Child, bool OneMore)
 {
     Byte* entry = FEntryBuf.data();
     const Integer keySize = MaximumKeySize();
     Parent->ReadKey(Pos, entry);
+    // Counting a child walks all its entries; an insert that left it whole
+    // only adds one to the count its entry holds (a count that could not
+    // grow is counted again, which reports the damage).
+    const Cardinal held = ReadLE32(entry + kioCount);
+    const Cardinal count = OneMore && held < 0x7FFFFFFFu ? held + 1 : static_cast<Cardinal>(Child->GetRecordCount(-1));
     if (Child->Size() > 0)
         std::memcpy(entry + KeyInfoSize, Child->Keys() + KeyInfoSize, static_cast<std::size_t>(keySize - KeyInfoSize));
     WriteLE16(entry + kioLength, static_cast<Word>(keySize));
-    WriteLE32(entry + kioCount, static_cast<Cardinal>(Child->GetRecordCount(-1)));
+    WriteLE32(entry + kioCount, count);
     WriteLE32(entry + kioAddress, Child->Address());
     Parent->UpdateKey(Pos, entry);
 }
@@ -536,8 +624,9 @@ void TBTree::InsertRecord()
     bool hasPending = true;
     for (int level = depth - 1; level >= 0; --level) {
         TNode* node = FPath[level].get();
+        // A child that split hands up an entry (pending) and must be counted.
         if (level < depth - 1)
-            RefreshEntry(node, node->Cursor(), FPath[level + 1].get());
+            RefreshEntry(node, node->Cursor(), FPath[level + 1].get(), !hasPending);
         if (hasPending) {
             const Integer at = level == depth - 1 ? FLeafInsertPos : node->Cursor() + keySize;
             node->InsertKey(at, pending.data());

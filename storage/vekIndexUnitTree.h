@@ -25,7 +25,7 @@
 // moves: a root split copies the root's left half to a new page, and a root
 // left with one child takes that child's contents.
 
-#include "storage/vekIndexUnit.h"
+#include "storage/vekIndexUnitKeys.h"
 
 #include "host/Classes.h"
 #include "host/System.h"
@@ -49,6 +49,8 @@ inline constexpr Integer nhoSize = 4;
 inline constexpr Integer nhoNext = 8;
 inline constexpr Integer nhoPrior = 12;
 inline constexpr Integer NodeHeaderSize = 16;
+// The largest index page a tree accepts.
+inline constexpr Integer MaxIndexPageSize = 1 << 20;
 
 // The page size for keys of KeySize bytes: max(((KeySize + 16) div 2048 + 1)
 // * 2048, 4096). Exported for callers; the engine gives every index 4096.
@@ -87,13 +89,19 @@ public:
     // Reads the page at Address unless it is the one loaded; the cursor
     // goes to the first entry.
     void ReadNode(Cardinal Address);
-    // Reads the page at Address even when it is the one loaded.
+    // Reads the page at Address even when it is the one loaded, and checks
+    // it (CheckPage); a damaged page leaves nothing loaded. While the tree
+    // borrows pages, the node works on the store's bytes in place.
     void ReloadNode(Cardinal Address);
     void WriteNode();
     // Zero-fills the page except the Leaf flag; the cursor goes to 0.
     void ClearNode();
-    // Forgets the page loaded, so that the next ReadNode reads it again.
+    // Forgets the page loaded (and a lent page), so that the next ReadNode
+    // reads it again.
     void Invalidate();
+    // Lets a lent page go: the node keeps its header (type and links) with
+    // no entries, and reads the page again when next asked to.
+    void ReturnLentPage();
 
     // ksLE: the start of the entry holding byte Pos; ksEQ: Pos when an
     // entry starts there, else -1; ksGE: the first entry start at or after
@@ -178,17 +186,29 @@ public:
     // other. The caller releases the page.
     void UnlinkLeaf();
 
-    Byte* Buffer() { return FBuffer.data(); }
-    const Byte* Buffer() const { return FBuffer.data(); }
-    Byte* Keys() { return FBuffer.data() + NodeHeaderSize; }
-    const Byte* Keys() const { return FBuffer.data() + NodeHeaderSize; }
+    // The page: the node's own copy, or the store's bytes while it lends
+    // them (see TBTree: only during an insert).
+    Byte* Buffer() { return FData; }
+    const Byte* Buffer() const { return FData; }
+    Byte* Keys() { return FData + NodeHeaderSize; }
+    const Byte* Keys() const { return FData + NodeHeaderSize; }
+    bool Lent() const { return FData != FBuffer.data(); }
     Integer PageSize() const { return FPageSize; }
     Integer MaxKeySize() const { return FMaxKeySize; }
     void SetMaxKeySize(Integer Value) { FMaxKeySize = Value; }
     TBaseIOInterface* IOInterface() const { return FIOInterface; }
     TBTree* Tree() const { return FTree; }
 
+    // Refuses a page whose header or entries do not fit the page (engine
+    // error 8451 naming Context): a Leaf word other than 0 or 1, a Size
+    // beyond the page; in a tree's node a Size that is not a whole number of
+    // MaxKeySize entries (each entry's length word is checked where it is
+    // used), in a node on its own an entry length of 0, above MaxKeySize or
+    // running past Size.
+    void CheckPage(const char* Context) const;
+
 private:
+    [[noreturn]] void Corrupt(const char* Context, const std::string& Text) const;
     Integer EntryLength(Integer Pos, const char* Context) const;
     void CheckPosition(Integer Pos, const char* Context) const;
     // Reads, changes and writes back the 16-byte header of another page.
@@ -197,6 +217,7 @@ private:
     TBTree* FTree = nullptr;
     TBaseIOInterface* FIOInterface = nullptr;
     std::vector<Byte> FBuffer;
+    Byte* FData = nullptr; // FBuffer's bytes, or the page the store lends
     Cardinal FAddress = 0;
     Integer FPageSize = 0;
     Integer FMaxKeySize = 0;
@@ -335,6 +356,10 @@ public:
     // Called by the nodes: the page at Address changed on storage (Writer
     // wrote it, or nullptr), so no other node may keep an old copy.
     void PageChanged(Cardinal Address, const TNode* Writer);
+    // Whether nodes reading pages now work on the store's bytes in place
+    // where it lends them: only while an insert runs, which writes every
+    // page of its path anyway; the pages go back when it ends.
+    bool Borrowing() const { return FBorrowing; }
 
 private:
     void CheckOpen(const char* Context) const;
@@ -349,6 +374,12 @@ private:
     // Reads the first non-empty leaf from Address on in the direction
     // given, into the spare node; false when there is none.
     bool FindLeafWithKeys(Cardinal Address, bool Forwards);
+    // The same within a longer walk: Steps counts the leaves read so far,
+    // and a walk longer than the interface has blocks raises 8451.
+    bool FindLeafWithKeys(Cardinal Address, bool Forwards, Cardinal& Steps);
+    // The stored depth; 0 without a root. A depth beyond any tree raises
+    // 8451 naming Context.
+    Integer CheckedDepth(const char* Context) const;
     // Whether the path was built by a full search of the current search key.
     bool PathFitsSearchKey();
     void InsertRecord();
@@ -360,12 +391,17 @@ private:
     // merged into the node, the node's own when it was empty and had no
     // sibling: NodeGone), else -1.
     Integer Rebalance(int Level, bool& NodeGone);
-    // Parent's entry at Pos takes Child's first key, address and count.
-    void RefreshEntry(TNode* Parent, Integer Pos, TNode* Child);
+    // Parent's entry at Pos takes Child's first key, address and count. The
+    // count is Child's entries counted, or with OneMore (after one key went
+    // into Child and Child did not split) the entry's count plus one.
+    void RefreshEntry(TNode* Parent, Integer Pos, TNode* Child, bool OneMore = false);
     Cardinal AllocatePage(const Byte* Page);
     void ReleasePage(Cardinal Address);
     void WriteBackShape();
     void InvalidatePath();
+    // Ends borrowing: every node on a lent page lets it go, and a path made
+    // of lent pages is no longer valid.
+    void ReturnLentPages();
     // The value bytes of key field FieldNo in Entry; false when null.
     bool LocateKeyField(const Byte* Entry, Integer FieldNo, const Byte*& Data, Integer& Size) const;
     void DebugLine(const std::string& Text);
@@ -381,6 +417,7 @@ private:
     bool FPathPrepared = false;
     bool FCursorValid = false;
     bool FFullSearchPath = false;   // the path came from a full search, unmoved
+    bool FBorrowing = false;
     std::vector<Byte> FSearchedKey; // the search key that path was made for
     std::vector<Byte> FEntryBuf;    // an entry being built
     std::vector<Byte> FZeroPage;

@@ -68,27 +68,32 @@ Cardinal TBTree::GetAddrOfRecNo(Integer N)
     for (int level = 0; level < depth; ++level) {
         TNode* node = FPath[level].get();
         if (level == depth - 1) {
-            const Integer pos = (n - 1) * keySize;
-            ORVEX_ASSERT(pos < node->Size(), "invalid recno in getaddr of recno");
-            node->SetCursor(pos);
+            // The counts above come from the pages: a damaged one leads
+            // past the leaf's entries.
+            const Int64 pos = static_cast<Int64>(n - 1) * keySize;
+            if (pos >= node->Size())
+                VekDatabaseError(8451, "TBTree.GetAddrOfRecNo", "invalid recno in getaddr of recno", nullptr);
+            node->SetCursor(static_cast<Integer>(pos));
             FLeafInsertPos = pos;
             break;
         }
         Integer pos = 0;
         for (; pos < node->Size(); pos += keySize) {
-            const Integer count = static_cast<Integer>(ReadLE32(node->Keys() + pos + kioCount));
-            if (n <= count)
+            const Cardinal count = ReadLE32(node->Keys() + pos + kioCount);
+            if (static_cast<Cardinal>(n) <= count)
                 break;
-            n -= count;
+            n -= static_cast<Integer>(count);
         }
-        ORVEX_ASSERT(pos < node->Size(), "invalid recno in getaddr of recno");
+        if (pos >= node->Size())
+            VekDatabaseError(8451, "TBTree.GetAddrOfRecNo", "invalid recno in getaddr of recno", nullptr);
         node->SetCursor(pos);
         FPath[level + 1]->ReadNode(ReadLE32(node->Keys() + pos + kioAddress));
     }
     FCursorValid = true;
     FFullSearchPath = false;
     const Cardinal address = Leaf()->GetRecordAddress();
-    ORVEX_ASSERT(address != 0, "invalid address returned from searchbyrecno");
+    if (address == 0)
+        VekDatabaseError(8451, "TBTree.GetAddrOfRecNo", "invalid address returned from searchbyrecno", nullptr);
     return address;
 }
 
@@ -114,6 +119,7 @@ void TBTree::ListMatchingRecords(const Byte* Key, Integer FieldCount, Cardinal S
     // The scan reads pages through the spare node, so that the path stays.
     FSpare->ReloadNode(leaf->Address());
     Integer pos = leaf->Cursor();
+    Cardinal steps = 0;
     for (;;) {
         const Byte* entry = FSpare->Keys() + pos;
         if (SearchType == stEQ && CompareKeys(FieldCount, {}, {}, key.data(), entry) != 0) {
@@ -132,7 +138,7 @@ void TBTree::ListMatchingRecords(const Byte* Key, Integer FieldCount, Cardinal S
                 pos -= keySize;
                 continue;
             }
-            if (!FindLeafWithKeys(FSpare->Prior(), false))
+            if (!FindLeafWithKeys(FSpare->Prior(), false, steps))
                 break;
             pos = FSpare->Size() - keySize;
         } else {
@@ -140,7 +146,7 @@ void TBTree::ListMatchingRecords(const Byte* Key, Integer FieldCount, Cardinal S
                 pos += keySize;
                 continue;
             }
-            if (!FindLeafWithKeys(FSpare->Next(), true))
+            if (!FindLeafWithKeys(FSpare->Next(), true, steps))
                 break;
             pos = 0;
         }
@@ -179,7 +185,8 @@ Integer TBTree::ListReadAheadRecords(TReadAheadDirection Direction, Integer Coun
     for (Integer i = first; i <= last; ++i) {
         const Byte* entry = leaf->Keys() + i * keySize;
         const Cardinal address = ReadLE32(entry + kioAddress);
-        ORVEX_ASSERT(addresses.insert(address).second, "Read ahead buffer has duplicate records");
+        if (!addresses.insert(address).second)
+            VekDatabaseError(8451, "TBTree.ListReadAheadRecords", "Read ahead buffer has duplicate records", nullptr);
         TReadAheadBufferItem* item = Buffer->Add();
         item->SetRecAddr(address);
         std::memcpy(item->KeyBuf(), entry, copied);
@@ -230,7 +237,8 @@ void TBTree::FillHashTable(Integer KeyFieldNo, TVekBaseHash* Hash)
         return;
     const Integer keySize = MaximumKeySize();
     // Through the spare node: the path and its leaf stay as they are.
-    if (!FindLeafWithKeys(Leaf()->Address(), true))
+    Cardinal steps = 0;
+    if (!FindLeafWithKeys(Leaf()->Address(), true, steps))
         return;
     do {
         for (Integer pos = 0; pos < FSpare->Size(); pos += keySize) {
@@ -242,7 +250,7 @@ void TBTree::FillHashTable(Integer KeyFieldNo, TVekBaseHash* Hash)
             if (LocateKeyField(entry, KeyFieldNo, data, size))
                 Hash->Add(data, size, static_cast<Integer>(ReadLE32(entry + kioAddress)));
         }
-    } while (FSpare->Next() != FSpare->Address() && FindLeafWithKeys(FSpare->Next(), true));
+    } while (FSpare->Next() != FSpare->Address() && FindLeafWithKeys(FSpare->Next(), true, steps));
 }
 
 // ------------------------------------------------------------- diagnostics

@@ -17,6 +17,25 @@ constexpr Integer ErrInternal = 8581;       // "There was an unexpected internal
 
 } // namespace
 
+// Counts the blocks of a chain as it is walked: a chain with more blocks
+// than the interface holds runs in a circle (a next link pointing back into
+// the chain), which would otherwise read or free without end.
+class TBlobInterface::ChainWalk {
+public:
+    ChainWalk(TBlobInterface* Owner, const char* Context) : FOwner(Owner), FContext(Context) {}
+    void Step(Cardinal Block)
+    {
+        // The limit is asked for only once a chain grows long.
+        if (++FSteps > 64 && FSteps > FOwner->FIOInterface->ChainLimit())
+            VekDatabaseError(ErrCorruption, FContext, Format("Blob chain loops at block %u", {Block}), FOwner);
+    }
+
+private:
+    TBlobInterface* FOwner;
+    const char* FContext;
+    Cardinal FSteps = 0;
+};
+
 TBlobInterface::~TBlobInterface()
 {
     Close();
@@ -113,7 +132,9 @@ Cardinal TBlobInterface::EditBlob(Cardinal Address, Integer, TStream* Stream)
     Integer chunk = static_cast<Integer>(std::min<Int64>(remaining, Payload()));
     Cardinal current = Address;
     Cardinal previous = 0;
+    ChainWalk walk(this, "TBlobInterface.EditBlob");
     while (remaining > 0 && current != 0) {
+        walk.Step(current);
         FIOInterface->ReadBlock(current, FBlobBlockSize, FBuffer.data());
         const Cardinal oldNext = ReadLE32(FBuffer.data() + BlobNextOffset);
         std::fill(FBuffer.begin() + BlobHeaderSize, FBuffer.end(), Byte{0});
@@ -150,11 +171,18 @@ Int64 TBlobInterface::ReadBlob(Cardinal Address, TStream* Stream)
         return 0;
     RequireOpen(Context);
     Int64 total = 0;
+    ChainWalk walk(this, Context);
     for (Cardinal block = Address; block != 0;) {
+        walk.Step(block);
         const Integer used = ReadChainBlock(block, Context);
+        const Cardinal next = ReadLE32(FBuffer.data() + BlobNextOffset);
+        // Every block but the last is full.
+        if (next != 0 && used != Payload())
+            VekDatabaseError(ErrCorruption, Context,
+                             Format("Blob block %u holds %d bytes but is not the last", {block, used}), this);
         Stream->WriteBuffer(FBuffer.data() + BlobHeaderSize, used);
         total += used;
-        block = ReadLE32(FBuffer.data() + BlobNextOffset);
+        block = next;
     }
     return total;
 }
@@ -164,7 +192,9 @@ void TBlobInterface::DeleteBlob(Cardinal Address, Integer)
     if (Address == 0)
         return;
     RequireOpen("TBlobInterface.DeleteBlob");
+    ChainWalk walk(this, "TBlobInterface.DeleteBlob");
     for (Cardinal block = Address; block != 0;) {
+        walk.Step(block);
         FIOInterface->ReadBlock(block, FBlobBlockSize, FBuffer.data());
         const Cardinal next = ReadLE32(FBuffer.data() + BlobNextOffset);
         FIOInterface->ReleaseBlock(block, FBlobBlockSize);

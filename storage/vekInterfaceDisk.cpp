@@ -14,6 +14,7 @@ namespace orvex {
 
 namespace {
 
+constexpr Integer ErrCorruption = 8451;     // "Data structure corruption"
 constexpr Integer ErrNotInitialized = 8576; // "System object is not initialized"
 constexpr Integer ErrInternal = 8581;       // "There was an unexpected internal error ..."
 
@@ -154,6 +155,23 @@ void TDiskIOInterface::ReadFreeRun(Cardinal Address, Cardinal& Next, Cardinal& C
     Count = ReadLE32(FWorkBuffer.data() + FreeRunCountOffset);
 }
 
+void TDiskIOInterface::CheckFreeRun(Cardinal Address, Cardinal Next, Cardinal Count, const char* Context)
+{
+    // The run and the next one must lie in the file: a damaged count or
+    // link would hand out, or write a run header into, bytes that belong to
+    // something else or lie beyond the end. The file's size is asked for
+    // only when a run reaches past the largest size seen (files only grow
+    // while open, so a known size is never too small).
+    const Int64 block = FBlockSize;
+    const Int64 end = std::max<Int64>(Int64{Address} + Int64{Count} * block, Next != 0 ? Int64{Next} + block : 0);
+    if (Count == 0 || end > FKnownFileSize) {
+        FKnownFileSize = std::max(FKnownFileSize, FDiskMgr->GetFileSize());
+        if (Count == 0 || end > FKnownFileSize)
+            VekDatabaseError(ErrCorruption, Context,
+                             Format("Damaged free run at %u: %u blocks, next %u", {Address, Count, Next}), this);
+    }
+}
+
 void TDiskIOInterface::WriteFreeRun(Cardinal Address, Cardinal Next, Cardinal Count)
 {
     FWorkBuffer.assign(static_cast<std::size_t>(FBlockSize), 0);
@@ -218,6 +236,7 @@ Cardinal TDiskIOInterface::AllocateNewAddress(Integer Size, const void* Buffer)
         Cardinal next = 0;
         Cardinal count = 0;
         ReadFreeRun(address, next, count);
+        CheckFreeRun(address, next, count, Context);
         Cardinal head = next;
         if (count > 1) {
             head = address + static_cast<Cardinal>(FBlockSize);
@@ -302,6 +321,26 @@ void TDiskIOInterface::ListBlocks(std::vector<Cardinal>& List)
     RequireDiskMgr("TDiskIOInterface.ListBlocks");
     List.clear();
     FDiskMgr->ListAllocatedFixedBlocks(FBlockSize, FTableID, FUsage, List);
+}
+
+bool TDiskIOInterface::LendBlock(Cardinal Address, Integer Size, void*& P, bool*& Checked)
+{
+    // The page is dirty from the start: a change left half done by a failure
+    // goes with the transaction's rollback, never stays in a clean page.
+    return FDiskMgr && FDiskMgr->IsOpen() &&
+           FDiskMgr->VekFile()->LendVekFileByRef(P, Checked, Address, Size, FTableID, FAccessFlags);
+}
+
+Cardinal TDiskIOInterface::CacheEpoch() const
+{
+    return FDiskMgr && FDiskMgr->VekFile() ? FDiskMgr->VekFile()->CacheEpoch() : 0;
+}
+
+Cardinal TDiskIOInterface::ChainLimit()
+{
+    RequireDiskMgr("TDiskIOInterface.ChainLimit");
+    const Int64 blockSize = std::max<Integer>(FBlockSize, 1);
+    return static_cast<Cardinal>(std::min<Int64>(FDiskMgr->GetFileSize() / blockSize + 1, 0xFFFFFFFFu));
 }
 
 void TDiskIOInterface::NotifyPageChange(Integer TableID)

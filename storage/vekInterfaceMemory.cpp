@@ -4,6 +4,7 @@
 
 #include "storage/vekInterfaceUnit.h"
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -69,16 +70,54 @@ TMemoryIOInterface::~TMemoryIOInterface()
     Empty(false);
 }
 
+// ------------------------------------------------------------ the directory
+
+TMemoryIOInterface::TMemoryBlock& TMemoryIOInterface::TBlockDirectory::At(Cardinal Address) const
+{
+    TMemoryBlock* block = Find(Address);
+    ORVEX_ASSERT(block != nullptr, "Memory block missing from the directory");
+    return *block;
+}
+
+void TMemoryIOInterface::TBlockDirectory::Insert(Cardinal Address, TMemoryBlock Block)
+{
+    const std::size_t chunk = Address >> ChunkBits;
+    if (chunk >= FChunks.size())
+        FChunks.resize(chunk + 1);
+    if (!FChunks[chunk])
+        FChunks[chunk] = std::make_unique<TChunk>();
+    TMemoryBlock& slot = FChunks[chunk]->Slots[Address & SlotMask];
+    ORVEX_ASSERT(!slot.Data, "Memory block address in use twice");
+    slot = std::move(Block);
+    ++FChunks[chunk]->Used;
+    ++FCount;
+}
+
+void TMemoryIOInterface::TBlockDirectory::Erase(Cardinal Address)
+{
+    const std::size_t chunk = Address >> ChunkBits;
+    if (!Find(Address))
+        return;
+    FChunks[chunk]->Slots[Address & SlotMask] = TMemoryBlock{};
+    --FCount;
+    if (--FChunks[chunk]->Used == 0)
+        FChunks[chunk].reset();
+}
+
+void TMemoryIOInterface::TBlockDirectory::Clear()
+{
+    FChunks.clear();
+    FCount = 0;
+}
+
 TMemoryIOInterface::TMemoryBlock* TMemoryIOInterface::FindBlock(Cardinal Address)
 {
-    auto it = FBlocks.find(Address);
-    return it == FBlocks.end() ? nullptr : &it->second;
+    return FBlocks.Find(Address);
 }
 
 const TMemoryIOInterface::TMemoryBlock* TMemoryIOInterface::FindBlock(Cardinal Address) const
 {
-    auto it = FBlocks.find(Address);
-    return it == FBlocks.end() ? nullptr : &it->second;
+    return FBlocks.Find(Address);
 }
 
 void TMemoryIOInterface::CheckTransfer(const TMemoryBlock& Block, Cardinal Address, Integer Size,
@@ -96,7 +135,7 @@ TMemoryIOInterface::TMemoryBlock& TMemoryIOInterface::RequireBlock(Cardinal Addr
     if (!block) {
         if (FDebugStrings) {
             FDebugStrings->Add(Format("Block address %u not found; known blocks:", {Address}));
-            for (Cardinal known = FFirstBlock; known != 0; known = FBlocks.at(known).Next)
+            for (Cardinal known = FFirstBlock; known != 0; known = FBlocks.At(known).Next)
                 FDebugStrings->Add(Format("  %u", {known}));
         }
         VekDatabaseError(ErrInternal, Context, "Read page error - block address not found", this);
@@ -112,7 +151,8 @@ Cardinal TMemoryIOInterface::AllocateNewAddress(Integer Size, const void* Buffer
     if (Size < 0)
         VekDatabaseError(ErrInternal, Context, Format("Invalid block request size %d", {Size}), this);
     TMemoryBlock block;
-    block.Data = std::make_unique<Byte[]>(static_cast<std::size_t>(Size)); // zeroed
+    // Zeroed; a byte at least, so that a block in use always has data.
+    block.Data = std::make_unique<Byte[]>(static_cast<std::size_t>(std::max(Size, 1)));
     block.Size = Size;
     if (Buffer && Size > 0)
         std::memcpy(block.Data.get(), Buffer, static_cast<std::size_t>(Size));
@@ -123,13 +163,13 @@ Cardinal TMemoryIOInterface::AllocateNewAddress(Integer Size, const void* Buffer
     if (address == 0)
         VekDatabaseError(ErrInternal, Context, "No memory block address is free", this);
     try {
-        FBlocks.emplace(address, std::move(block));
+        FBlocks.Insert(address, std::move(block));
     } catch (...) {
         handles.Release(address);
         throw;
     }
     if (FLastBlock != 0)
-        FBlocks.at(FLastBlock).Next = address;
+        FBlocks.At(FLastBlock).Next = address;
     else
         FFirstBlock = address;
     FLastBlock = address;
@@ -139,11 +179,11 @@ Cardinal TMemoryIOInterface::AllocateNewAddress(Integer Size, const void* Buffer
 void TMemoryIOInterface::Unlink(TMemoryBlock& Block)
 {
     if (Block.Prior != 0)
-        FBlocks.at(Block.Prior).Next = Block.Next;
+        FBlocks.At(Block.Prior).Next = Block.Next;
     else
         FFirstBlock = Block.Next;
     if (Block.Next != 0)
-        FBlocks.at(Block.Next).Prior = Block.Prior;
+        FBlocks.At(Block.Next).Prior = Block.Prior;
     else
         FLastBlock = Block.Prior;
 }
@@ -154,16 +194,16 @@ void TMemoryIOInterface::ReleaseBlock(Cardinal Address, Integer)
     if (!block)
         return;
     Unlink(*block);
-    FBlocks.erase(Address);
+    FBlocks.Erase(Address);
     TMemoryBlockHandles::Instance().Release(Address);
 }
 
 void TMemoryIOInterface::Empty(bool)
 {
     TMemoryBlockHandles& handles = TMemoryBlockHandles::Instance();
-    for (const auto& entry : FBlocks)
-        handles.Release(entry.first);
-    FBlocks.clear();
+    for (Cardinal address = FFirstBlock; address != 0; address = FBlocks.At(address).Next)
+        handles.Release(address);
+    FBlocks.Clear();
     FFirstBlock = 0;
     FLastBlock = 0;
 }
@@ -179,8 +219,11 @@ void TMemoryIOInterface::CopyIntoBlock(Cardinal Address, Integer Size, const voi
     if (!Buffer)
         VekDatabaseError(ErrInternal, Context, NilText, this);
     CheckTransfer(*block, Address, Size, Context);
-    // The buffer may be the block itself, handed out by ReadBlockByRef.
-    std::memmove(block->Data.get(), Buffer, static_cast<std::size_t>(Size));
+    // The buffer may be the block itself, handed out by ReadBlockByRef or lent.
+    if (Buffer != block->Data.get()) {
+        std::memmove(block->Data.get(), Buffer, static_cast<std::size_t>(Size));
+        block->Checked = false;
+    }
 }
 
 void TMemoryIOInterface::WriteBlock(Cardinal Address, Integer Size, const void* Buffer)
@@ -213,6 +256,13 @@ void TMemoryIOInterface::ReadBlockByRef(Cardinal Address, Integer Size, void*& P
     P = block.Data.get();
 }
 
+bool TMemoryIOInterface::LendBlock(Cardinal Address, Integer Size, void*& P, bool*& Checked)
+{
+    ReadBlockByRef(Address, Size, P);
+    Checked = &FindBlock(Address)->Checked;
+    return true;
+}
+
 void TMemoryIOInterface::WriteBlockHeader(Cardinal Address, Integer Size, const void* Buffer)
 {
     CopyIntoBlock(Address, Size, Buffer, "Write header error - nil pointer", "TMemoryIOInterface.WriteBlockHeader");
@@ -235,18 +285,18 @@ void TMemoryIOInterface::ReadBlockHeader(Cardinal Address, Integer Size, void* B
 void TMemoryIOInterface::ListBlocks(std::vector<Cardinal>& List)
 {
     List.clear();
-    for (Cardinal address = FFirstBlock; address != 0; address = FBlocks.at(address).Next)
+    for (Cardinal address = FFirstBlock; address != 0; address = FBlocks.At(address).Next)
         List.push_back(address);
 }
 
 bool TMemoryIOInterface::CheckPageValid(Cardinal Address) const
 {
-    return FBlocks.contains(Address);
+    return FBlocks.Find(Address) != nullptr;
 }
 
 bool TMemoryIOInterface::CheckBlockAddressValid(Cardinal Address) const
 {
-    return FBlocks.contains(Address);
+    return FBlocks.Find(Address) != nullptr;
 }
 
 Cardinal TMemoryIOInterface::GetNextMemoryBlockAddress(Cardinal Address) const

@@ -92,4 +92,9 @@ bool TBaseIOInterface::CheckBlockAddressValid(Cardinal) const
 
 void TBaseIOInterface::NotifyPageChange(Integer) {}
 
+Cardinal TBaseIOInterface::ChainLimit()
+{
+    return 0xFFFFFFFFu;
+}
+
 } // namespace orvex

@@ -27,9 +27,9 @@
 #include "host/System.h"
 #include "storage/vekConsts.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 namespace orvex {
@@ -91,6 +91,24 @@ public:
     virtual bool CheckBlockAddressValid(Cardinal Address) const;
     // Another writer changed the table: forget what is cached of its pages.
     virtual void NotifyPageChange(Integer TableID);
+    // Moves on whenever the store underneath dropped what it cached (a
+    // rollback, a journal rolled back); 0 for stores that never do.
+    virtual Cardinal CacheEpoch() const { return 0; }
+    // Lends the block at Address for changing in place: P points at its
+    // Size bytes in the store, counted as changed from now on, valid until
+    // the next block is released or the store's transaction ends; the
+    // changes are handed back by WriteBlockByRef(Address, Size, P), which
+    // then copies nothing. Checked points at the block's mark of having been
+    // checked by its owner: the store clears it whenever the block's bytes
+    // come from anywhere but a lent change (a read from the file, a copy),
+    // and the borrower sets it once it checked them. False (P untouched)
+    // where the store cannot lend: the caller copies the block instead.
+    virtual bool LendBlock(Cardinal Address, Integer Size, void*& P, bool*& Checked) { return false; }
+    // At least the number of blocks the interface holds now (on disk: the
+    // file's size in blocks; in memory: the live blocks), so that a walk
+    // over a chain read from storage that takes more steps runs in a
+    // circle. The base version answers the largest Cardinal.
+    virtual Cardinal ChainLimit();
 
     Integer BlockSize() const { return FBlockSize; }
     void SetBlockSize(Integer Value) { FBlockSize = Value; }
@@ -163,6 +181,11 @@ public:
     void ReadBlockHeader(Cardinal Address, Integer Size, void* Buffer) override;
     void ListBlocks(std::vector<Cardinal>& List) override;
     void NotifyPageChange(Integer TableID) override;
+    Cardinal CacheEpoch() const override;
+    // Inside a transaction, for paged data whose blocks lie inside pages: the
+    // page cache replaces no page until the transaction ends.
+    bool LendBlock(Cardinal Address, Integer Size, void*& P, bool*& Checked) override;
+    Cardinal ChainLimit() override;
 
     // Loads FirstEmpty from the global header (read again unless a header
     // lock is held) and marks it valid; 8581 for an interface that is not
@@ -182,12 +205,16 @@ private:
     void ChangeFreeChain(const char* Context, F&& Change);
     // The run header at Address: the next run and the run's block count.
     void ReadFreeRun(Cardinal Address, Cardinal& Next, Cardinal& Count);
+    // 8451 naming Context for a run of no blocks, or a run or next link
+    // that leaves the file.
+    void CheckFreeRun(Cardinal Address, Cardinal Next, Cardinal Count, const char* Context);
     void WriteFreeRun(Cardinal Address, Cardinal Next, Cardinal Count);
     // Writes a whole block: Size bytes of Buffer, then zeros.
     void WritePaddedBlock(Cardinal Address, Integer Size, const void* Buffer);
     Cardinal AllocateFromNewPages(Integer Size, const void* Buffer);
 
     std::vector<Byte> FWorkBuffer;
+    Int64 FKnownFileSize = 0; // the largest file size seen (CheckFreeRun)
 };
 
 // ======================================================= TMemoryIOInterface
@@ -214,6 +241,8 @@ public:
     // bytes as Buffer, or a nil buffer.
     void ReadBlock(Cardinal Address, Integer Size, void* Buffer) override;
     void ReadBlockByRef(Cardinal Address, Integer Size, void*& P) override;
+    // Always: a block's bytes stay where they are until it is released.
+    bool LendBlock(Cardinal Address, Integer Size, void*& P, bool*& Checked) override;
     void WriteBlockHeader(Cardinal Address, Integer Size, const void* Buffer) override;
     // An unknown address reads nothing.
     void ReadBlockHeader(Cardinal Address, Integer Size, void* Buffer) override;
@@ -223,14 +252,48 @@ public:
     Cardinal GetNextMemoryBlockAddress(Cardinal Address) const override;
     bool CheckBlockAddressValid(Cardinal Address) const override;
 
-    int BlockCount() const { return static_cast<int>(FBlocks.size()); }
+    int BlockCount() const { return static_cast<int>(FBlocks.Count()); }
+    Cardinal ChainLimit() override { return static_cast<Cardinal>(BlockCount()) + 1; }
 
 private:
     struct TMemoryBlock {
-        std::unique_ptr<Byte[]> Data;
+        std::unique_ptr<Byte[]> Data; // never null for a block in use
         Integer Size = 0;
         Cardinal Prior = 0; // neighbours in allocation order
         Cardinal Next = 0;
+        bool Checked = false; // see LendBlock
+    };
+
+    // The blocks by address in constant time, without hashing: the address
+    // split into a chunk number (its high bits) and a slot in the chunk.
+    // Addresses come from one counter for the process, so an interface's
+    // blocks fill chunks densely; a chunk exists while it holds a block.
+    class TBlockDirectory {
+    public:
+        TMemoryBlock* Find(Cardinal Address) const
+        {
+            const std::size_t chunk = Address >> ChunkBits;
+            if (chunk >= FChunks.size() || !FChunks[chunk])
+                return nullptr;
+            TMemoryBlock& block = FChunks[chunk]->Slots[Address & SlotMask];
+            return block.Data ? &block : nullptr;
+        }
+        TMemoryBlock& At(Cardinal Address) const; // asserts it is there
+        // Stores Block (whose Data is set) at a free address.
+        void Insert(Cardinal Address, TMemoryBlock Block);
+        void Erase(Cardinal Address);
+        void Clear();
+        std::size_t Count() const { return FCount; }
+
+    private:
+        static constexpr unsigned ChunkBits = 10;
+        static constexpr Cardinal SlotMask = (1u << ChunkBits) - 1;
+        struct TChunk {
+            std::array<TMemoryBlock, std::size_t{1} << ChunkBits> Slots;
+            int Used = 0;
+        };
+        std::vector<std::unique_ptr<TChunk>> FChunks;
+        std::size_t FCount = 0;
     };
 
     TMemoryBlock* FindBlock(Cardinal Address);
@@ -249,7 +312,7 @@ private:
     // Takes the block out of the allocation order.
     void Unlink(TMemoryBlock& Block);
 
-    std::unordered_map<Cardinal, TMemoryBlock> FBlocks;
+    TBlockDirectory FBlocks;
     Cardinal FFirstBlock = 0; // allocation order, oldest first
     Cardinal FLastBlock = 0;
 };
@@ -304,6 +367,9 @@ private:
     // Reads the block at Address into the work block; its used count,
     // checked against the payload.
     Integer ReadChainBlock(Cardinal Address, const char* Context);
+    // Bounds a walk over a chain (8451 once it is longer than the
+    // interface's ChainLimit).
+    class ChainWalk;
 
     Integer FBlobBlockSize = 0;
     TBaseIOInterface* FIOInterface = nullptr;

@@ -35,17 +35,15 @@ Cardinal TableAccessFlags(TEncryptionLevel Level)
 }
 
 TTableDef::TTableDef(TComponent* Owner)
-    : TComponent(Owner), FKeyFields(new TKeyFields), FInternalFields(new TInternalFields),
-      FInternalIndexDefs(new TInternalIndexDefs)
+    : TComponent(Owner), FKeyFields(std::make_unique<TKeyFields>()),
+      FInternalFields(std::make_unique<TInternalFields>()),
+      FInternalIndexDefs(std::make_unique<TInternalIndexDefs>())
 {
 }
 
 TTableDef::~TTableDef()
 {
     InternalClose();
-    delete FInternalIndexDefs;
-    delete FInternalFields;
-    delete FKeyFields;
 }
 
 void TTableDef::Assign(TPersistent* Source)
@@ -67,9 +65,9 @@ void TTableDef::Assign(TPersistent* Source)
     FEncryptionLevel = src->FEncryptionLevel;
     FPassword = src->FPassword;
     FMemory = src->FMemory;
-    FKeyFields->Assign(src->FKeyFields);
-    FInternalFields->Assign(src->FInternalFields);
-    FInternalIndexDefs->Assign(src->FInternalIndexDefs);
+    FKeyFields->Assign(src->FKeyFields.get());
+    FInternalFields->Assign(src->FInternalFields.get());
+    FInternalIndexDefs->Assign(src->FInternalIndexDefs.get());
     // After the field list, whose assignment forgets them.
     SetRecordSize(src->RecordSize());
     SetUsesBlobs(src->UsesBlobs());
@@ -104,9 +102,9 @@ void TTableDef::PublishProperties(TPropertyList& List)
     List.AddBoolean("InternalTable", this, &T::InternalTable, &T::SetInternalTable);
     List.AddEnumeration("EncryptionLevel", {"encNone", "encWeak", "encStrong"}, this,
                         &T::EncryptionLevel, &T::SetEncryptionLevel);
-    List.AddCollection("KeyFields", FKeyFields);
-    List.AddCollection("InternalFields", FInternalFields);
-    List.AddCollection("InternalIndexDefs", FInternalIndexDefs);
+    List.AddCollection("KeyFields", FKeyFields.get());
+    List.AddCollection("InternalFields", FInternalFields.get());
+    List.AddCollection("InternalIndexDefs", FInternalIndexDefs.get());
     List.AddBoolean("BlobCompression", this, &T::BlobCompression, &T::SetBlobCompression);
 }
 
@@ -220,9 +218,7 @@ void TTableDef::OpenMemoryInterfaces()
     WriteEmptyIndexRoots(*io.Index, *FTableHeader, FInternalIndexDefs->Count());
     FTableHeader->WriteHeader();
     OpenTableInterfaces(io, FTableID, FEncryptionLevel, UsesBlobs());
-    FIndexInterface = io.Index.release();
-    FBlobInterface = io.Blob.release();
-    FRecordInterface = io.Record.release();
+    TakeInterfaces(std::move(io.Index), std::move(io.Blob), std::move(io.Record));
 }
 
 void TTableDef::OpenDiskInterfaces(TDiskMgr* DiskMgr)
@@ -248,20 +244,40 @@ void TTableDef::OpenDiskInterfaces(TDiskMgr* DiskMgr)
     io.Record->SetFirstEmpty(FTableHeader->RecordFirstEmpty());
     io.Record->SetFirstEmptyValid(true);
     OpenTableInterfaces(io, FTableID, FEncryptionLevel, UsesBlobs());
-    FIndexInterface = io.Index.release();
-    FBlobInterface = io.Blob.release();
-    FRecordInterface = io.Record.release();
+    TakeInterfaces(std::move(io.Index), std::move(io.Blob), std::move(io.Record));
+}
+
+void TTableDef::TakeInterfaces(std::unique_ptr<TBaseIOInterface> Index, std::unique_ptr<TBaseIOInterface> Blob,
+                               std::unique_ptr<TBaseIOInterface> Record)
+{
+    // Whatever this definition owned before goes first.
+    FreeOwnedInterfaces();
+    FOwnedIndexInterface = std::move(Index);
+    FOwnedBlobInterface = std::move(Blob);
+    FOwnedRecordInterface = std::move(Record);
+    FIndexInterface = FOwnedIndexInterface.get();
+    FBlobInterface = FOwnedBlobInterface.get();
+    FRecordInterface = FOwnedRecordInterface.get();
+}
+
+void TTableDef::FreeOwnedInterfaces()
+{
+    for (std::unique_ptr<TBaseIOInterface>* owned :
+         {&FOwnedIndexInterface, &FOwnedBlobInterface, &FOwnedRecordInterface}) {
+        if (!*owned)
+            continue;
+        // Closing only frees buffers; the interface goes whatever happens.
+        try {
+            (*owned)->Close();
+        } catch (...) {
+        }
+        owned->reset();
+    }
 }
 
 void TTableDef::InternalClose()
 {
-    if (FActive && FMasterDef) {
-        for (TBaseIOInterface* interface : {FIndexInterface, FBlobInterface, FRecordInterface})
-            if (interface) {
-                interface->Close();
-                delete interface;
-            }
-    }
+    FreeOwnedInterfaces();
     FIndexInterface = nullptr;
     FBlobInterface = nullptr;
     FRecordInterface = nullptr;

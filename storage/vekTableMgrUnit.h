@@ -159,9 +159,9 @@ public:
     TEncryptionLevel EncryptionLevel() const { return FEncryptionLevel; }
     void SetEncryptionLevel(TEncryptionLevel Value) { FEncryptionLevel = Value; }
     // The three collections, owned.
-    TKeyFields* KeyFields() const { return FKeyFields; }
-    TInternalFields* InternalFields() const { return FInternalFields; }
-    TInternalIndexDefs* InternalIndexDefs() const { return FInternalIndexDefs; }
+    TKeyFields* KeyFields() const { return FKeyFields.get(); }
+    TInternalFields* InternalFields() const { return FInternalFields.get(); }
+    TInternalIndexDefs* InternalIndexDefs() const { return FInternalIndexDefs.get(); }
     // Stored only: blob values are kept uncompressed.
     bool BlobCompression() const { return FBlobCompression; }
     void SetBlobCompression(bool Value) { FBlobCompression = Value; }
@@ -172,7 +172,9 @@ public:
     // The table header (the map's, not owned).
     TTableHeader* TableHeader() const { return FTableHeader; }
     void SetTableHeader(TTableHeader* Value) { FTableHeader = Value; }
-    // The interfaces: owned by a master definition, references in a copy.
+    // The interfaces in use: those a master definition opened (and owns
+    // until InternalClose), or in a copy the master's, set through the
+    // setters and never freed by the copy.
     TBaseIOInterface* IndexInterface() const { return FIndexInterface; }
     void SetIndexInterface(TBaseIOInterface* Value) { FIndexInterface = Value; }
     TBaseIOInterface* BlobInterface() const { return FBlobInterface; }
@@ -194,6 +196,10 @@ private:
     void ForgetStorage();
     void OpenMemoryInterfaces();
     void OpenDiskInterfaces(TDiskMgr* DiskMgr);
+    // Takes the opened interfaces into this definition's ownership and use.
+    void TakeInterfaces(std::unique_ptr<TBaseIOInterface> Index, std::unique_ptr<TBaseIOInterface> Blob,
+                        std::unique_ptr<TBaseIOInterface> Record);
+    void FreeOwnedInterfaces();
 
     Integer FTableID = 0;
     Cardinal FOwnerFlag = 0;
@@ -212,16 +218,21 @@ private:
     TSortOrder FSortOrder = soANSI;
     bool FInternalTable = false;
     TEncryptionLevel FEncryptionLevel = encNone;
-    TKeyFields* FKeyFields;
-    TInternalFields* FInternalFields;
-    TInternalIndexDefs* FInternalIndexDefs;
+    std::unique_ptr<TKeyFields> FKeyFields;
+    std::unique_ptr<TInternalFields> FInternalFields;
+    std::unique_ptr<TInternalIndexDefs> FInternalIndexDefs;
     bool FBlobCompression = false;
 
     Integer FPrivilegeFlags = 0;
     TTableHeader* FTableHeader = nullptr;
+    // The interfaces in use (not owned) and those this definition opened
+    // (owned), which InternalClose and the destructor free in every state.
     TBaseIOInterface* FIndexInterface = nullptr;
     TBaseIOInterface* FBlobInterface = nullptr;
     TBaseIOInterface* FRecordInterface = nullptr;
+    std::unique_ptr<TBaseIOInterface> FOwnedIndexInterface;
+    std::unique_ptr<TBaseIOInterface> FOwnedBlobInterface;
+    std::unique_ptr<TBaseIOInterface> FOwnedRecordInterface;
     bool FMasterDef = false;
     Integer FUserCount = 0;
     bool FActive = false;

@@ -56,7 +56,7 @@ public:
             status.FileFinished = step == 2;
             StatusStep(status);
         }
-        TCustomInstallFile::InstallChildren();
+        TFileRelated::InstallChildren();
     }
 };
 
@@ -116,7 +116,7 @@ TEST_F(InstallTreeTest, ChildrenSortByTypeCodeAndTheLastAddedComesFirst)
     EXPECT_EQ(ChildNames(dir), (std::vector<std::string>{"C", "B", "A"}));
     EXPECT_EQ(ChildNames(install), (std::vector<std::string>{"Group", "Dir", "Dlg"}));
 
-    install->Install();
+    install->InstallTree();
     std::vector<std::string> installs;
     for (const std::string& line : Log())
         if (line.rfind("install ", 0) == 0)
@@ -202,7 +202,7 @@ TEST_F(InstallTreeTest, ExcludedFamiliesAndInstallTypes)
 
     EmulateWindows(TWinEdition::Win98);
     install->SetChosenInstallTypeTree(itDefault);
-    install->Install();
+    install->InstallTree();
     EXPECT_FALSE(nt->Include); // excluded for the rest of the run
     EXPECT_TRUE(after.empty());
     EXPECT_FALSE(compact->Processed);
@@ -210,7 +210,7 @@ TEST_F(InstallTreeTest, ExcludedFamiliesAndInstallTypes)
     after.clear();
     EmulateWindows(TWinEdition::WinXP);
     install->SetChosenInstallTypeTree(itCustom);
-    install->Install();
+    install->InstallTree();
     EXPECT_EQ(after, (std::vector<std::string>{"NoTypes", "CompactOnly"}));
     EXPECT_FALSE(nt->Include);
 }
@@ -373,7 +373,7 @@ TEST_F(InstallTreeTest, ASilentAbortSkipsAnObjectAndUninstallInformationUsesTheP
     bool after = false;
     skipped->OnBeforeProcess = [](TObject*) { Abort(); };
     skipped->OnAfterProcess = [&after](TObject*) { after = true; };
-    EXPECT_NO_THROW(install->Install());
+    EXPECT_NO_THROW(install->InstallTree());
     EXPECT_FALSE(after);
     EXPECT_FALSE(skipped->Processed);
     EXPECT_TRUE(kept->Processed);

@@ -71,7 +71,7 @@ public:
         archive.OnAborted = nullptr;
         if (aborted)
             throw EAIUserAbort();
-        TCustomInstallFile::InstallChildren();
+        TFileRelated::InstallChildren();
     }
 };
 

@@ -108,7 +108,7 @@ public:
             if (MainDrvnCompress()->Abort)
                 throw EAIUserAbort();
         }
-        TCustomInstallFile::InstallChildren();
+        TFileRelated::InstallChildren();
     }
 };
 
@@ -192,7 +192,7 @@ public:
             Install->PopStatusText();
             InstallBroadcast(Install, bmInstallStarts, nullptr);
             InstallBroadcast(Install, bmBeforeInstall, nullptr);
-            Install->Install();
+            Install->InstallTree(); // the tree alone; the fixture plays the rest of the run
             InstallBroadcast(Install, bmBeforeGoodInstall, nullptr);
             InstallBroadcast(Install, bmAfterGoodInstall, nullptr);
             return "good";

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <iterator>
+#include <limits>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -54,6 +58,28 @@ TEST(CommonCompareTest, CompareRealsGivesTheSign)
     EXPECT_EQ(CompareReals(2.5, 1.5), 1);
     EXPECT_EQ(CompareReals(-0.0, 0.0), 0);
     EXPECT_EQ(CompareReals(-1e300, 1e300), -1);
+}
+
+TEST(CommonCompareTest, CompareRealsPutsEveryNaNAfterEveryNumber)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nans[] = {std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
+                           std::numeric_limits<double>::signaling_NaN(), std::nan("7")};
+    const double numbers[] = {-inf, -1e308, -0.0, 0.0, 5e-324, 1.0, 1e308, inf};
+    for (double nan : nans) {
+        for (double number : numbers) {
+            EXPECT_EQ(CompareReals(nan, number), 1) << number;
+            EXPECT_EQ(CompareReals(number, nan), -1) << number;
+        }
+        for (double other : nans)
+            EXPECT_EQ(CompareReals(nan, other), 0);
+    }
+    // The numbers keep their order.
+    for (std::size_t i = 0; i + 1 < std::size(numbers); ++i) {
+        if (i != 2) { // -0 and 0 are equal
+            EXPECT_EQ(CompareReals(numbers[i], numbers[i + 1]), -1) << i;
+        }
+    }
 }
 
 int Sign(int value)

@@ -95,9 +95,7 @@ void BuildTableDef(TTableDef& Def, const std::string& Name, const std::vector<TF
 
 // ============================================================== connection
 
-namespace {
-
-std::unique_ptr<TDiskIOInterface> HeaderInterface(TDiskMgr* Disk, Integer GlobalOffset)
+std::unique_ptr<TDiskIOInterface> NewHeaderInterface(TDiskMgr* Disk, Integer GlobalOffset)
 {
     auto io = std::make_unique<TDiskIOInterface>();
     io->SetDiskMgr(Disk);
@@ -107,6 +105,14 @@ std::unique_ptr<TDiskIOInterface> HeaderInterface(TDiskMgr* Disk, Integer Global
     io->SetUsage(1);
     io->SetIOMode(iomDiskFixedSize);
     io->SetGlobalFirstEmptyOffset(GlobalOffset);
+    return io;
+}
+
+namespace {
+
+std::unique_ptr<TDiskIOInterface> HeaderInterface(TDiskMgr* Disk, Integer GlobalOffset)
+{
+    auto io = NewHeaderInterface(Disk, GlobalOffset);
     io->Open();
     return io;
 }

@@ -53,6 +53,10 @@ void BuildTableDef(TTableDef& Def, const std::string& Name, const std::vector<TF
 
 // ------------------------------------------------------------- connection
 
+// A table-header interface of the database on Disk (not yet open): 256-byte
+// blocks whose free chain's head is at GlobalOffset in the global header.
+std::unique_ptr<TDiskIOInterface> NewHeaderInterface(TDiskMgr* Disk, Integer GlobalOffset);
+
 // A connection's storage objects: the database file, the two table-header
 // interfaces and the two disk table-definition managers (system tables from
 // 1024, user tables from 1), as the database component sets them up.

@@ -1,0 +1,276 @@
+// TVekFile: the rollback journal that makes a commit all or nothing.
+//
+// The journal (the database file's name + ".jnl"):
+//   0   "VEKJRNL1"
+//   8   the page size (4)
+//   12  the database file's size before the commit (8)
+//   20  the number of records (4)
+//   24  0 (4)
+//   28  CRC-32 of bytes 0 to 27 (4)
+//   32  the records, each: the address (4), the size (4), the CRC-32 of the
+//       data (4), the CRC-32 of these twelve bytes (4), then the data: the
+//       bytes the file held there before the commit.
+// All fields little-endian. Only bytes below the old size are journalled;
+// everything beyond it goes when the file is cut back to that size.
+
+#include "storage/vekDisk.h"
+
+#include "host/SysUtils.h"
+#include "platform/FileIO.h"
+#include "storage/vekByteOrder.h"
+#include "storage/vekCrypt.h"
+#include "storage/vekDiskErrors.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+namespace orvex {
+
+namespace {
+
+constexpr char JournalMagic[8] = {'V', 'E', 'K', 'J', 'R', 'N', 'L', '1'};
+constexpr Integer JournalHeaderSize = 32;
+constexpr Integer JournalRecordHeaderSize = 16;
+constexpr std::size_t JournalChunk = 256 * 1024;
+// How long a connection waits for the journal byte another one holds. A
+// holder only writes and flushes files while it holds it, never waits.
+constexpr auto JournalWaitLimit = std::chrono::seconds(120);
+
+struct TJournalRange {
+    Cardinal Address;
+    Integer Size;
+};
+
+// The journal read back: valid only when every record is whole.
+struct TJournalImage {
+    Int64 OriginalSize = 0;
+    std::vector<TJournalRange> Ranges;
+    std::vector<Byte> Data; // the records' data, one after another
+};
+
+bool ReadJournal(TPlatformFile& File, TJournalImage& Image)
+{
+    const Int64 size = File.Size();
+    Byte header[JournalHeaderSize];
+    if (size < JournalHeaderSize || File.ReadAt(0, header, JournalHeaderSize) != JournalHeaderSize)
+        return false;
+    if (std::memcmp(header, JournalMagic, sizeof JournalMagic) != 0 ||
+        CalcCRC(header, JournalHeaderSize - 4) != ReadLE32(header + 28))
+        return false;
+    Image.OriginalSize = static_cast<Int64>(ReadLE64(header + 12));
+    const Cardinal count = ReadLE32(header + 20);
+    if (Image.OriginalSize < 0 || Image.OriginalSize > 0x100000000LL)
+        return false;
+    Int64 at = JournalHeaderSize;
+    for (Cardinal i = 0; i < count; ++i) {
+        Byte record[JournalRecordHeaderSize];
+        if (at + JournalRecordHeaderSize > size ||
+            File.ReadAt(at, record, JournalRecordHeaderSize) != JournalRecordHeaderSize ||
+            CalcCRC(record, 12) != ReadLE32(record + 12))
+            return false;
+        const Cardinal address = ReadLE32(record);
+        const Cardinal length = ReadLE32(record + 4);
+        at += JournalRecordHeaderSize;
+        if (length == 0 || Int64{address} + length > Image.OriginalSize || at + length > size)
+            return false;
+        const std::size_t offset = Image.Data.size();
+        Image.Data.resize(offset + length);
+        if (File.ReadAt(at, Image.Data.data() + offset, length) != length ||
+            CalcCRC(Image.Data.data() + offset, static_cast<Integer>(length)) != ReadLE32(record + 8))
+            return false;
+        Image.Ranges.push_back({address, static_cast<Integer>(length)});
+        at += length;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string GetJournalFileName(const std::string& DatabaseFileName)
+{
+    return DatabaseFileName + ".jnl";
+}
+
+// ------------------------------------------------------------ the lock byte
+
+bool TVekFile::LockJournalByte(bool WhileJournal)
+{
+    if (FJournalLocked)
+        return true;
+    const auto start = std::chrono::steady_clock::now();
+    while (!FFile->LockRange(JournalLockOffset, 1)) {
+        if (WhileJournal && !FileExists(FJournalName))
+            return false; // the committing connection is done with it
+        if (std::chrono::steady_clock::now() - start > JournalWaitLimit)
+            VekDatabaseError(diskerr::SystemFileIO, "TVekFile.LockJournalByte",
+                             "The rollback journal is held by another connection", this);
+        Sleep(1);
+    }
+    FJournalLocked = true;
+    return true;
+}
+
+void TVekFile::UnlockJournalByte()
+{
+    if (FJournalLocked && FFile)
+        FFile->UnlockRange(JournalLockOffset, 1);
+    FJournalLocked = false;
+}
+
+// --------------------------------------------------------------- the journal
+
+bool TVekFile::WriteJournal(Int64 OriginalSize)
+{
+    std::vector<TJournalRange> ranges;
+    auto add = [&](Cardinal Address, Integer Size) {
+        if (Int64{Address} < OriginalSize)
+            ranges.push_back({Address, static_cast<Integer>(std::min<Int64>(Size, OriginalSize - Address))});
+    };
+    for (int i = 0; i < FCache->Count(); ++i)
+        if (FCache->Pages(i)->State == cpDirty)
+            add(FCache->Pages(i)->LowerAddress, FPageSize);
+    for (int i = 0; i < FBlockCache->Count(); ++i)
+        if (FBlockCache->Blocks(i)->State == cpDirty)
+            add(FBlockCache->Blocks(i)->LowAddress, FBlockCache->Blocks(i)->BlockSize);
+    bool anything = !ranges.empty();
+    for (int i = 0; i < FCache->Count() && !anything; ++i)
+        anything = FCache->Pages(i)->State == cpDirty;
+    for (int i = 0; i < FBlockCache->Count() && !anything; ++i)
+        anything = FBlockCache->Blocks(i)->State == cpDirty;
+    if (!anything)
+        return false;
+
+    auto journal = TPlatformFile::Open(FJournalName, TFileAccess::ReadWrite, TFileShare::DenyNone,
+                                       TFileCreate::CreateAlways);
+    if (!journal)
+        VekDatabaseError(diskerr::DiskWrite, "TVekFile.WriteJournal", "The rollback journal could not be created",
+                         this);
+    std::vector<Byte> chunk;
+    chunk.reserve(JournalChunk + FPageSize + JournalRecordHeaderSize);
+    Int64 written = 0;
+    auto flushChunk = [&] {
+        if (chunk.empty())
+            return;
+        if (journal->WriteAt(written, chunk.data(), static_cast<std::int64_t>(chunk.size())) !=
+            static_cast<std::int64_t>(chunk.size()))
+            VekDatabaseError(diskerr::DiskWrite, "TVekFile.WriteJournal",
+                             "Unable to complete file write operation", this);
+        written += static_cast<Int64>(chunk.size());
+        chunk.clear();
+    };
+    Byte header[JournalHeaderSize] = {};
+    std::memcpy(header, JournalMagic, sizeof JournalMagic);
+    WriteLE32(header + 8, static_cast<Cardinal>(FPageSize));
+    WriteLE64(header + 12, static_cast<std::uint64_t>(OriginalSize));
+    WriteLE32(header + 20, static_cast<Cardinal>(ranges.size()));
+    WriteLE32(header + 28, CalcCRC(header, JournalHeaderSize - 4));
+    chunk.insert(chunk.end(), header, header + JournalHeaderSize);
+    std::vector<Byte> original;
+    for (const TJournalRange& range : ranges) {
+        original.resize(static_cast<std::size_t>(range.Size));
+        if (FFile->ReadAt(range.Address, original.data(), range.Size) != range.Size)
+            VekDatabaseError(diskerr::DiskRead, "TVekFile.WriteJournal", "Unable to complete file read operation",
+                             this);
+        Byte record[JournalRecordHeaderSize];
+        WriteLE32(record, range.Address);
+        WriteLE32(record + 4, static_cast<Cardinal>(range.Size));
+        WriteLE32(record + 8, CalcCRC(original.data(), range.Size));
+        WriteLE32(record + 12, CalcCRC(record, 12));
+        chunk.insert(chunk.end(), record, record + JournalRecordHeaderSize);
+        chunk.insert(chunk.end(), original.begin(), original.end());
+        if (chunk.size() >= JournalChunk)
+            flushChunk();
+    }
+    flushChunk();
+    if (!journal->Flush() || !FlushDirectoryOf(FJournalName))
+        VekDatabaseError(diskerr::DiskWrite, "TVekFile.WriteJournal", "The rollback journal could not be flushed",
+                         this);
+    return true;
+}
+
+bool TVekFile::ApplyJournal()
+{
+    TJournalImage image;
+    {
+        auto journal = TPlatformFile::Open(FJournalName, TFileAccess::Read, TFileShare::DenyNone,
+                                           TFileCreate::OpenExisting);
+        if (!journal || !ReadJournal(*journal, image))
+            return false;
+    }
+    // A connection that only reads writes through a handle of its own.
+    std::unique_ptr<TPlatformFile> own;
+    TPlatformFile* target = FFile.get();
+    if (FFile->Access() == TFileAccess::Read) {
+        own = TPlatformFile::Open(FFile->Path(), TFileAccess::ReadWrite, TFileShare::DenyNone,
+                                  TFileCreate::OpenExisting);
+        if (!own)
+            VekDatabaseError(diskerr::FileOpen, "TVekFile.ApplyJournal",
+                             "The rollback journal cannot be applied to a file that cannot be written", this);
+        target = own.get();
+    }
+    const Byte* data = image.Data.data();
+    for (const TJournalRange& range : image.Ranges) {
+        if (target->WriteAt(range.Address, data, range.Size) != range.Size)
+            VekDatabaseError(diskerr::DiskWrite, "TVekFile.ApplyJournal", "Unable to complete file write operation",
+                             this);
+        data += range.Size;
+    }
+    const Int64 size = target->Size();
+    if (size < 0 || (size > image.OriginalSize && !target->Truncate(image.OriginalSize)) || !target->Flush())
+        VekDatabaseError(diskerr::DiskWrite, "TVekFile.ApplyJournal", "The file could not be restored", this);
+    return true;
+}
+
+void TVekFile::RemoveJournal(const char* Context)
+{
+    if (!DeleteFile(FJournalName) && FileExists(FJournalName))
+        VekDatabaseError(diskerr::DiskWrite, Context, "The rollback journal could not be removed", this);
+    // Losing the removal in a crash only repeats a rollback already made
+    // (or, after a commit, undoes a commit whose caller was still waiting).
+    FlushDirectoryOf(FJournalName);
+}
+
+bool TVekFile::RecoverJournal()
+{
+    if (!FFile || FJournalName.empty() || FJournalLocked || !FileExists(FJournalName))
+        return false;
+    // Such a file grants no lock and takes no write: nobody can be
+    // committing to it, and the journal cannot be applied.
+    if (FileIsReadOnly(FFile->Path()))
+        VekDatabaseError(diskerr::ReadOnly, "TVekFile.RecoverJournal",
+                         "The rollback journal beside the file cannot be applied to a read-only file", this);
+    if (!LockJournalByte(true))
+        return false;
+    bool changed = false;
+    try {
+        if (FileExists(FJournalName)) {
+            changed = ApplyJournal();
+            RemoveJournal("TVekFile.RecoverJournal");
+        }
+    } catch (...) {
+        UnlockJournalByte();
+        throw;
+    }
+    UnlockJournalByte();
+    if (changed) {
+        FCache->ClearCleanPages();
+        ++FCacheEpoch;
+        GDBLogger->LogItem("VekFile", "Rolled back the journal a connection left behind");
+    }
+    return changed;
+}
+
+void TVekFile::UndoFailedCommit()
+{
+    try {
+        ApplyJournal();
+        RemoveJournal("TVekFile.Commit");
+    } catch (...) {
+        // The journal stays: whoever takes a lock next rolls it back.
+    }
+    FCache->ClearCache();
+    ++FCacheEpoch;
+}
+
+} // namespace orvex
