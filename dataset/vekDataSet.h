@@ -340,6 +340,24 @@ public:
     static constexpr Int64 BlobCacheMaxBytes = 8 * 1024 * 1024;
     TBlob* FindFieldBlob(Integer FieldNo) const;
 
+    // ----------------------------------------- restructure, reindex, rebuild
+    // Restructures the (closed) table to the request's layout; the ".vkx"
+    // backup of the database file is made first.
+    Integer InternalRestructureTable(const TInternalRestructureRecord& Request);
+    // Rebuilds every index of the open table from its records.
+    void InternalReIndex(bool IgnoreKeyViolations);
+    void InitializeRebuild();
+    void FinalizeRebuild();
+    // Refills the (closed) table from a ".vkx" copy of the database file.
+    void InternalRebuildTable();
+    // Adds every record of this open dataset to the open dataset Dest, each
+    // field of Dest taking the value of its source field; the number added.
+    Integer CopyRawTableData(TVekDataSet* Dest);
+    // Records the last CopyRawTableData could not add.
+    Integer RawCopyFailures = 0;
+    // The ".vkx" backup file of this dataset's database.
+    std::string BackupFileName() const;
+
     TFilterMgr* FilterMgr() const { return FFilterMgr.get(); }
     TRecordFilterProc RecordFilter;
     TIndexManager* IndexManager() const { return FIndexMgr.get(); }
@@ -649,6 +667,14 @@ public:
     void DeleteIndex(const std::string& Name);
     Cardinal NextAutoIncValue();
     void ImportData(TDataSet* Source);
+    // Restructure, rebuild and reindex.
+    Integer RestructureTable(const TInternalRestructureRecord& Request);
+    void RebuildTable();
+    void ReIndex(bool IgnoreKeyViolations);
+    TRestructureFieldDefs* GetRestructureFieldDefs();
+    TRestructureIndexDefs* GetRestructureIndexDefs();
+    std::unique_ptr<TRestructureFieldDefs> FRestructureFieldDefs;
+    std::unique_ptr<TRestructureIndexDefs> FRestructureIndexDefs;
 
 protected:
     void InternalOpen() override;

@@ -33,6 +33,7 @@
 namespace orvex {
 
 class TVekDataBase;
+class TVekDataSet;
 class TSecurityManager;
 
 // The version text the engine writes into the database header and shows as
@@ -349,6 +350,23 @@ public:
     void DeleteGenerator(const std::string& Name);
     void GetGeneratorNames(TStrings* List);
     bool QueryGenerator(const std::string& Name, Integer& Value, Integer& Step);
+
+    // ------------------------------------ rebuild, copy and dump (maintenance)
+    // Copies the database file (Directory + DataBaseName) to Target.
+    void CopyDatabase(const std::string& Target, bool Overwrite);
+    // Closed database: backs it up to ".vkx", writes a new empty file and
+    // copies every table back from the backup; ends closed.
+    void RebuildDatabase();
+    // Fills TableName from the same table of the database file SourceFile;
+    // the number of records copied.
+    Integer RebuildTable(const std::string& TableName, const std::string& SourceFile, TVekDataSet* Target);
+    // A database of the stored table definitions alone, beside this one (".vkd").
+    void DumpTableDefinitions();
+    using TTransferRecordProc = std::function<void(const Byte* Buffer, TInternalFields* Fields, Integer BufNo,
+                                                   Integer BufCount, bool& Continue)>;
+    // Closed database: hands every record block of a table to Callback.
+    void TransferRecordBuffers(Integer TableID, Integer RecordSize, const TTransferRecordProc& Callback);
+    void InternalTransferRecordBuffers(Integer TableID, Integer RecordSize, const TTransferRecordProc& Callback);
 
     // ----------------------------------------------- storage (engine use)
     TDiskMgr* DiskMgr() const { return FDiskMgr.get(); }

@@ -144,9 +144,9 @@ void TVekDataBase::CreateTable(TTableDef* Def, bool Dump)
     CheckNoTransaction(this, "TVekDataBase.CreateTable");
     THeaderLockScope lock(this);
     InternalCreateTable(Def);
-    // The definition dump beside the database (Dump with
-    // SaveTableDefinitions) belongs to the database copy and dump tools.
-    (void)Dump;
+    // The definition dump beside the database.
+    if (Dump && FSaveTableDefinitions)
+        DumpTableDefinitions();
     lock.Release();
 }
 
