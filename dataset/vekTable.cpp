@@ -50,11 +50,17 @@ void TVekTable::InternalOpen()
     TVekBaseTable::InternalOpen();
     try {
         UpdateIndexDefs();
-        if (!FIndexName.empty()) {
+        const bool byName = !FIndexName.empty();
+        if (byName) {
             if (!FindIndexDefByName(FIndexName) && !SameText(FIndexName, HiddenIndexName))
                 VekDatabaseErrorFmt(ErrNoIndex, "TVekTable.InternalOpen", SvekIndexFmt, {FIndexName}, this);
             InternalSetIndexName(FIndexName);
-        } else if (!FIndexFieldNames.empty()) {
+        }
+        // Working copies of an earlier restructure describe the table as it
+        // was; the next restructure starts from the definitions just read.
+        FRestructureFieldDefs.reset();
+        FRestructureIndexDefs.reset();
+        if (!byName && !FIndexFieldNames.empty()) {
             InternalSetIndexName(FindIndexForFields(FIndexFieldNames));
         }
         InternalCheckMasterRange();

@@ -523,6 +523,18 @@ TEST_F(Restructure, ReIndexIgnoringViolationsNamesEveryRecordInTheLog)
     EXPECT_EQ(FTable->RecordCount(), Count);
 }
 
+TEST_F(Restructure, OpeningDiscardsTheWorkingCopies)
+{
+    FTable->Open();
+    TRestructureFieldDefs* copy = FTable->GetRestructureFieldDefs();
+    copy->DeleteItem(copy->Find("Age")->Index());
+    ASSERT_EQ(FTable->GetRestructureFieldDefs()->Find("Age"), nullptr);
+    FTable->Close();
+    FTable->Open();
+    EXPECT_NE(FTable->GetRestructureFieldDefs()->Find("Age"), nullptr);
+    FTable->Close();
+}
+
 TEST_F(Restructure, RefusalsOfTheRequest)
 {
     TInternalRestructureRecord request;
