@@ -90,6 +90,25 @@ void TVekExprParser::Error(const TParserToken* Token, const std::string& Msg)
         FTarget->SetErrorMsg(ErrorMsg());
 }
 
+bool TVekExprParser::ExpectToken(TVekSQLToken Type, const std::string& Msg)
+{
+    if (CurrentTokenType() != Type) {
+        Error(CurrToken(), Msg);
+        return false;
+    }
+    NextToken();
+    return true;
+}
+
+bool TVekExprParser::RequireOption(TVekParserOption Option, const std::string& Msg)
+{
+    if (!Options().Contains(Option)) {
+        Error(CurrToken(), Msg);
+        return false;
+    }
+    return true;
+}
+
 bool TVekExprParser::EnterNesting()
 {
     ++FNesting;
@@ -451,20 +470,15 @@ TVekExprNode* TVekExprParser::ParseIn(TVekExprNode* E)
 {
     TParserToken* Token = CurrToken();
     NextToken();
-    if (CurrentTokenType() != vstLParen) {
-        Error(CurrToken(), SvekLParenMissing);
+    if (!ExpectToken(vstLParen, SvekLParenMissing))
         return nullptr;
-    }
-    NextToken();
     TVekExprNode* Node = NewBinaryNode(enkNonRelPredicate, veoIN, E, nullptr, Token);
     if (!Node)
         return nullptr;
     Node->SetDataType(ftBoolean);
     if (CurrentTokenType() == vstSelect) {
-        if (!Options().Contains(vpoSubqueries)) {
-            Error(CurrToken(), SvekExprSubqueriesNotSupported);
+        if (!RequireOption(vpoSubqueries, SvekExprSubqueriesNotSupported))
             return nullptr;
-        }
         AddArg(Node, ParseSearchCondition());
     } else {
         if (CurrentTokenType() == vstRParen) {
@@ -494,11 +508,8 @@ TVekExprNode* TVekExprParser::ParseIn(TVekExprNode* E)
     }
     if (HasParseError())
         return nullptr;
-    if (CurrentTokenType() != vstRParen) {
-        Error(CurrToken(), SvekRParenMissing);
+    if (!ExpectToken(vstRParen, SvekRParenMissing))
         return nullptr;
-    }
-    NextToken();
     Node->SetScopeKind(CombineScopes(E, nullptr));
     return Node;
 }
@@ -739,10 +750,8 @@ TVekExprNode* TVekExprParser::ParseField()
 
 TVekExprNode* TVekExprParser::ParseParameter()
 {
-    if (!Options().Contains(vpoParameters)) {
-        Error(CurrToken(), SvekParamsNotSupported);
+    if (!RequireOption(vpoParameters, SvekParamsNotSupported))
         return nullptr;
-    }
     NextToken();
     if (CurrentTokenType() != vstFieldName) {
         Error(CurrToken(), SvekParamNotFound);
@@ -757,18 +766,13 @@ TVekExprNode* TVekExprParser::ParseParameter()
 
 TVekExprNode* TVekExprParser::ParseSubquery(TVekSubqueryType Type)
 {
-    if (!Options().Contains(vpoSubqueries)) {
-        Error(CurrToken(), SvekExprSubqueriesNotSupported);
+    if (!RequireOption(vpoSubqueries, SvekExprSubqueriesNotSupported))
         return nullptr;
-    }
     const bool Quantified = Type != vsqUnspecified;
     if (Quantified) {
         NextToken();
-        if (CurrentTokenType() != vstLParen) {
-            Error(CurrToken(), SvekLParenMissing);
+        if (!ExpectToken(vstLParen, SvekLParenMissing))
             return nullptr;
-        }
-        NextToken();
         if (CurrentTokenType() != vstSelect) {
             Error(CurrToken(), SvekSelectTokenMissing);
             return nullptr;
@@ -794,22 +798,15 @@ TVekExprNode* TVekExprParser::ParseSubquery(TVekSubqueryType Type)
         return nullptr;
     // The owner parsed the subquery up to its closing parenthesis.
     NextToken();
-    if (Quantified) {
-        if (CurrentTokenType() != vstRParen) {
-            Error(CurrToken(), SvekRParenMissing);
-            return nullptr;
-        }
-        NextToken();
-    }
+    if (Quantified && !ExpectToken(vstRParen, SvekRParenMissing))
+        return nullptr;
     return Node;
 }
 
 TVekExprNode* TVekExprParser::ParseAggregate()
 {
-    if (!Options().Contains(vpoExtSyntax)) {
-        Error(CurrToken(), SvekExprArithNotSupported);
+    if (!RequireOption(vpoExtSyntax, SvekExprArithNotSupported))
         return nullptr;
-    }
     TParserToken* Token = CurrToken();
     const std::size_t Raw = Token->RawTokenText().size();
     const std::size_t CallStart = ParsedText().size() >= Raw ? ParsedText().size() - Raw : 0;
@@ -846,10 +843,8 @@ TVekExprNode* TVekExprParser::ParseAggregate()
 
 TVekExprNode* TVekExprParser::ParseStrFunc()
 {
-    if (!Options().Contains(vpoExtSyntax)) {
-        Error(CurrToken(), SvekExprArithNotSupported);
+    if (!RequireOption(vpoExtSyntax, SvekExprArithNotSupported))
         return nullptr;
-    }
     TParserToken* Token = CurrToken();
     const Integer Ordinal = Token->CustomOrdinal();
     TVekExprNode* Node = NewNode(enkFunc, veoFUNC2, Variant(TokenName()), nullptr, nullptr, Token);
@@ -859,11 +854,8 @@ TVekExprNode* TVekExprParser::ParseStrFunc()
     TVekExprNode* StringOperand = nullptr;
     switch (Ordinal) {
     case vsfSubstring: {
-        if (CurrentTokenType() != vstLParen) {
-            Error(CurrToken(), SvekLParenMissing);
+        if (!ExpectToken(vstLParen, SvekLParenMissing))
             return nullptr;
-        }
-        NextToken();
         TVekExprNode* S = ParseExpr5();
         if (HasParseError())
             return nullptr;
@@ -882,11 +874,8 @@ TVekExprNode* TVekExprParser::ParseStrFunc()
             if (HasParseError())
                 return nullptr;
         }
-        if (CurrentTokenType() != vstRParen) {
-            Error(CurrToken(), SvekRParenMissing);
+        if (!ExpectToken(vstRParen, SvekRParenMissing))
             return nullptr;
-        }
-        NextToken();
         Node->SetLeft(S);
         Node->SetRight(Start);
         AddArg(Node, Length);
@@ -903,11 +892,8 @@ TVekExprNode* TVekExprParser::ParseStrFunc()
         break;
     }
     case vsfTrim: {
-        if (CurrentTokenType() != vstLParen) {
-            Error(CurrToken(), SvekLParenMissing);
+        if (!ExpectToken(vstLParen, SvekLParenMissing))
             return nullptr;
-        }
-        NextToken();
         TVekSQLStrFunc Spec = vsfTrimBoth;
         if (TokenSymbolIs("LEADING")) {
             Spec = vsfTrimLeading;
@@ -938,11 +924,8 @@ TVekExprNode* TVekExprParser::ParseStrFunc()
         }
         if (HasParseError())
             return nullptr;
-        if (CurrentTokenType() != vstRParen) {
-            Error(CurrToken(), SvekRParenMissing);
+        if (!ExpectToken(vstRParen, SvekRParenMissing))
             return nullptr;
-        }
-        NextToken();
         Node->SetLeft(S);
         Node->SetRight(Chars);
         StringOperand = S;
@@ -996,13 +979,8 @@ TVekExprNode* TVekExprParser::ParseGeneralValueExpr(bool IsSetFunction, bool* Di
         Node = ParseExpr5();
     if (HasParseError())
         return nullptr;
-    if (Paren) {
-        if (CurrentTokenType() != vstRParen) {
-            Error(CurrToken(), SvekRParenMissing);
-            return nullptr;
-        }
-        NextToken();
-    }
+    if (Paren && !ExpectToken(vstRParen, SvekRParenMissing))
+        return nullptr;
     return Node;
 }
 
@@ -1042,13 +1020,8 @@ TVekExprNode* TVekExprParser::ParseCharacterValueExpr()
     }
     if (HasParseError())
         return nullptr;
-    if (Paren) {
-        if (CurrentTokenType() != vstRParen) {
-            Error(CurrToken(), SvekRParenMissing);
-            return nullptr;
-        }
-        NextToken();
-    }
+    if (Paren && !ExpectToken(vstRParen, SvekRParenMissing))
+        return nullptr;
     return L;
 }
 
@@ -1077,21 +1050,13 @@ TVekExprNode* TVekExprParser::ParseCastExpr()
     TVekExprNode* Value = ParseExpr5();
     if (HasParseError())
         return nullptr;
-    if (CurrentTokenType() != vstAS) {
-        Error(CurrToken(), SvekMissingASOperatorInCASTExpr);
+    if (!ExpectToken(vstAS, SvekMissingASOperatorInCASTExpr))
         return nullptr;
-    }
-    NextToken();
     TVekDataTypeParser TypeParser;
     if (!ParseDataType(TypeParser))
         return nullptr;
-    if (Paren) {
-        if (CurrentTokenType() != vstRParen) {
-            Error(CurrToken(), SvekRParenMissing);
-            return nullptr;
-        }
-        NextToken();
-    }
+    if (Paren && !ExpectToken(vstRParen, SvekRParenMissing))
+        return nullptr;
     TVekExprNode* Node = NewBinaryNode(enkFunc, veoFUNC2, nullptr, Value, Token);
     if (!Node)
         return nullptr;
@@ -1119,11 +1084,8 @@ TVekExprNode* TVekExprParser::ParseExtractExpr()
         return nullptr;
     }
     NextToken();
-    if (CurrentTokenType() != vstFrom) {
-        Error(CurrToken(), SvekMissingFROMinEXTRACTExpr);
+    if (!ExpectToken(vstFrom, SvekMissingFROMinEXTRACTExpr))
         return nullptr;
-    }
-    NextToken();
     TVekExprNode* Value = ParseExpr5();
     if (HasParseError())
         return nullptr;
@@ -1135,13 +1097,8 @@ TVekExprNode* TVekExprParser::ParseExtractExpr()
             return nullptr;
         }
     }
-    if (Paren) {
-        if (CurrentTokenType() != vstRParen) {
-            Error(CurrToken(), SvekRParenMissing);
-            return nullptr;
-        }
-        NextToken();
-    }
+    if (Paren && !ExpectToken(vstRParen, SvekRParenMissing))
+        return nullptr;
     TVekExprNode* Node = NewBinaryNode(enkFunc, veoFUNC2, nullptr, Value, Token);
     if (!Node)
         return nullptr;

@@ -82,6 +82,11 @@ public:
 private:
     // Records the error and stops node creation in the expression.
     void Error(const TParserToken* Token, const std::string& Msg);
+    // Steps past the current token when it is Type; otherwise records Msg
+    // at the current token. False on error.
+    bool ExpectToken(TVekSQLToken Type, const std::string& Msg);
+    // False, with Msg recorded at the current token, when Option is off.
+    bool RequireOption(TVekParserOption Option, const std::string& Msg);
     bool EnterNesting();
     void LeaveNesting() { --FNesting; }
     TVekExprNode* NewNode(TVekExprNodeKind Kind, TVekExprOperator Operator, const Variant& Data,
