@@ -389,24 +389,25 @@ void TCustomInstall::HandleRunException(TObject*, Exception& e)
     }
 }
 
+void TCustomInstall::NotifyInstallEnd(const TNotifyEvent& before, Integer beforeCode, Integer afterCode,
+                                      const TNotifyEvent& after)
+{
+    if (before)
+        before(this);
+    InstallBroadcast(this, beforeCode, nullptr);
+    InstallBroadcast(this, afterCode, nullptr);
+    if (after)
+        after(this);
+}
+
 void TCustomInstall::NotifyBadInstall()
 {
-    if (OnBeforeNotifyBadInstall)
-        OnBeforeNotifyBadInstall(this);
-    InstallBroadcast(this, bmBeforeBadInstall, nullptr);
-    InstallBroadcast(this, bmAfterBadInstall, nullptr);
-    if (OnAfterNotifyBadInstall)
-        OnAfterNotifyBadInstall(this);
+    NotifyInstallEnd(OnBeforeNotifyBadInstall, bmBeforeBadInstall, bmAfterBadInstall, OnAfterNotifyBadInstall);
 }
 
 void TCustomInstall::NotifyGoodInstall()
 {
-    if (OnBeforeNotifyGoodInstall)
-        OnBeforeNotifyGoodInstall(this);
-    InstallBroadcast(this, bmBeforeGoodInstall, nullptr);
-    InstallBroadcast(this, bmAfterGoodInstall, nullptr);
-    if (OnAfterNotifyGoodInstall)
-        OnAfterNotifyGoodInstall(this);
+    NotifyInstallEnd(OnBeforeNotifyGoodInstall, bmBeforeGoodInstall, bmAfterGoodInstall, OnAfterNotifyGoodInstall);
 }
 
 void TCustomInstall::ShutDown()
