@@ -179,14 +179,14 @@ void TVekExprParser::Execute(TVekParserOptions Options, TParserStack* Stack)
     FExpr->SetParsedText(ParsedText());
 }
 
-bool TVekExprParser::ExecuteExternalExpr(TVekExpr* Expr, TVekParserOptions Options, TParserStack* Stack)
+bool TVekExprParser::ParseExternal(TVekExpr* Expr, TVekParserOptions Options, TParserStack* Stack,
+                                   TVekExprNode* (TVekExprParser::*Parse)())
 {
-    ORVEX_ASSERT(Expr != nullptr, "ExecuteExternalExpr needs an expression");
     FExpr = std::make_unique<TVekExpr>();
     TBaseParser::Execute(Options, Stack);
     BeginExpr(Expr);
     if (!AtEndToken())
-        FRoot = ParseSearchCondition();
+        FRoot = (this->*Parse)();
     if (!HasParseError() && !AtEndToken() && !FValidEndTokens.Contains(CurrentTokenType()))
         Error(CurrToken(), SvekExprTerminatedIncorrectly);
     if (FRoot && !HasParseError())
@@ -195,21 +195,17 @@ bool TVekExprParser::ExecuteExternalExpr(TVekExpr* Expr, TVekParserOptions Optio
     return !HasParseError();
 }
 
+bool TVekExprParser::ExecuteExternalExpr(TVekExpr* Expr, TVekParserOptions Options, TParserStack* Stack)
+{
+    ORVEX_ASSERT(Expr != nullptr, "ExecuteExternalExpr needs an expression");
+    return ParseExternal(Expr, Options, Stack, &TVekExprParser::ParseSearchCondition);
+}
+
 bool TVekExprParser::ExecuteExternalValueExpr(TVekExpr* Expr, TVekParserOptions Options, TParserStack* Stack)
 {
     ORVEX_ASSERT(Expr != nullptr, "ExecuteExternalValueExpr needs an expression");
-    FExpr = std::make_unique<TVekExpr>();
-    TBaseParser::Execute(Options, Stack);
-    BeginExpr(Expr);
-    if (!AtEndToken())
-        FRoot = ParseValueExpr();
-    if (!HasParseError() && !AtEndToken() && !FValidEndTokens.Contains(CurrentTokenType()))
-        Error(CurrToken(), SvekExprTerminatedIncorrectly);
-    FTarget = FExpr.get();
-    if (HasParseError())
+    if (!ParseExternal(Expr, Options, Stack, &TVekExprParser::ParseValueExpr))
         return false;
-    if (FRoot)
-        Expr->SetAsFirstNode(FRoot);
     RemoveCurrentTokenFromParsedText();
     Expr->SetParsedText(ParsedText());
     return true;

@@ -96,6 +96,10 @@ private:
                                 TVekExprNode* Right, const TParserToken* Token);
     void AddArg(TVekExprNode* Node, TVekExprNode* Arg);
     void BeginExpr(TVekExpr* Target);
+    // Parses the stack with Parse into Expr, which is not this parser's own;
+    // the parser's own expression stays the target afterwards.
+    bool ParseExternal(TVekExpr* Expr, TVekParserOptions Options, TParserStack* Stack,
+                       TVekExprNode* (TVekExprParser::*Parse)());
 
     // Operand {Word Operand}, left-associative, as Op nodes.
     TVekExprNode* ParseLogicalChain(TVekSQLToken Word, TVekExprOperator Op,
