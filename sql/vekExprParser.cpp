@@ -139,6 +139,18 @@ TVekExprNode* TVekExprParser::NewBinaryNode(TVekExprNodeKind Kind, TVekExprOpera
     return Node;
 }
 
+TVekExprNode* TVekExprParser::NewArithNode(TVekExprOperator Operator, TVekExprNode* Left, TVekExprNode* Right,
+                                           const TParserToken* Token)
+{
+    TVekExprNode* Node = NewBinaryNode(enkArithOperator, Operator, Left, Right, Token);
+    if (!Node)
+        return nullptr;
+    TypeCheckArithOp(Node);
+    GetArithResultSize(Node);
+    Node->SetScopeKind(CombineScopes(Left, Right));
+    return Node;
+}
+
 void TVekExprParser::AddArg(TVekExprNode* Node, TVekExprNode* Arg)
 {
     if (!Node || !Arg)
@@ -525,12 +537,9 @@ TVekExprNode* TVekExprParser::ParseExpr5()
         TVekExprNode* R = ParseExpr6();
         if (HasParseError())
             break;
-        TVekExprNode* Node = NewBinaryNode(enkArithOperator, Op, L, R, Token);
+        TVekExprNode* Node = NewArithNode(Op, L, R, Token);
         if (!Node)
             break;
-        TypeCheckArithOp(Node);
-        GetArithResultSize(Node);
-        Node->SetScopeKind(CombineScopes(L, R));
         L = Node;
     }
     return HasParseError() ? nullptr : L;
@@ -1002,12 +1011,9 @@ TVekExprNode* TVekExprParser::ParseCharacterValueExpr()
         TVekExprNode* R = ParseExpr7();
         if (HasParseError())
             break;
-        TVekExprNode* Node = NewBinaryNode(enkArithOperator, veoADD, L, R, Token);
+        TVekExprNode* Node = NewArithNode(veoADD, L, R, Token);
         if (!Node)
             break;
-        TypeCheckArithOp(Node);
-        GetArithResultSize(Node);
-        Node->SetScopeKind(CombineScopes(L, R));
         if (!HasParseError() && !IsString(Node->DataType())) {
             Error(Token, SvekCharExprInvalidExprDataType);
             break;

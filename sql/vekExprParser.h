@@ -94,6 +94,9 @@ private:
     // A node with operands; refused when the tree grows too tall.
     TVekExprNode* NewBinaryNode(TVekExprNodeKind Kind, TVekExprOperator Operator, TVekExprNode* Left,
                                 TVekExprNode* Right, const TParserToken* Token);
+    // An arithmetic node of Left and Right, type-checked and sized.
+    TVekExprNode* NewArithNode(TVekExprOperator Operator, TVekExprNode* Left, TVekExprNode* Right,
+                               const TParserToken* Token);
     void AddArg(TVekExprNode* Node, TVekExprNode* Arg);
     void BeginExpr(TVekExpr* Target);
     // Parses the stack with Parse into Expr, which is not this parser's own;
