@@ -236,6 +236,8 @@ protected:
 private:
     void InitRunState(); // the constructor's part of the run (cmp_TInstall_Run.cpp)
     void DoneRunState();
+    // The steps after a good run: notice, clean-up, shutdown, files to run.
+    void EndGoodInstall();
     // The before event, the before and after broadcasts, the after event.
     void NotifyInstallEnd(const TNotifyEvent& before, Integer beforeCode, Integer afterCode,
                           const TNotifyEvent& after);

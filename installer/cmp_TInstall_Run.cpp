@@ -330,13 +330,7 @@ void TCustomInstall::Install()
             return;
         }
         FJournal.Commit();
-        NotifyGoodInstall();
-        RemoveTempFiles();
-        DeleteInstallRecord();
-        if (RunAutomatic)
-            ShutDown();
-        RunFilesAfterInstall();
-        FRunning = false;
+        EndGoodInstall();
     } catch (Exception& e) {
         HandleRunException(this, e);
     }
@@ -398,6 +392,17 @@ void TCustomInstall::NotifyInstallEnd(const TNotifyEvent& before, Integer before
     InstallBroadcast(this, afterCode, nullptr);
     if (after)
         after(this);
+}
+
+void TCustomInstall::EndGoodInstall()
+{
+    NotifyGoodInstall();
+    RemoveTempFiles();
+    DeleteInstallRecord();
+    if (RunAutomatic)
+        ShutDown();
+    RunFilesAfterInstall();
+    FRunning = false;
 }
 
 void TCustomInstall::NotifyBadInstall()
@@ -639,13 +644,7 @@ void TCustomInstall::CompleteAfterReboot()
                     break;
                 }
         }
-        NotifyGoodInstall();
-        RemoveTempFiles();
-        DeleteInstallRecord();
-        if (RunAutomatic)
-            ShutDown();
-        RunFilesAfterInstall();
-        FRunning = false;
+        EndGoodInstall();
     } catch (Exception& e) {
         HandleRunException(this, e);
     }
