@@ -718,4 +718,19 @@ private:
     bool FOpened = false;
 };
 
+// Runs Body (which fills the table's current edit) and posts the row; on a
+// failure a pending edit is cancelled and the failure raised again.
+template <class F>
+void PostOrCancel(TVekTable* Table, F&& Body)
+{
+    try {
+        Body();
+        Table->Post();
+    } catch (...) {
+        if (Table->State() == dsEdit || Table->State() == dsInsert)
+            Table->Cancel();
+        throw;
+    }
+}
+
 } // namespace orvex

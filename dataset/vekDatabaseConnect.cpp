@@ -32,29 +32,6 @@ constexpr Integer ErrFileNotFound = 9988;
 constexpr Integer MinMasterKey = 4;
 constexpr Integer MaxMasterKey = 100;
 
-// Runs every step even when one fails; Finish raises the first failure.
-class TAllSteps {
-public:
-    template <class F>
-    void Run(F&& Step)
-    {
-        try {
-            Step();
-        } catch (...) {
-            if (!FFailure)
-                FFailure = std::current_exception();
-        }
-    }
-    void Finish()
-    {
-        if (FFailure)
-            std::rethrow_exception(FFailure);
-    }
-
-private:
-    std::exception_ptr FFailure;
-};
-
 std::unique_ptr<TDiskIOInterface> NewHeaderInterface(TDiskMgr* Disk, Integer GlobalOffset)
 {
     auto io = std::make_unique<TDiskIOInterface>();
@@ -375,7 +352,7 @@ void TVekDataBase::InternalOpenDiskConnections()
 
 void TVekDataBase::InternalCloseDiskConnections()
 {
-    TAllSteps steps;
+    TRunAllSteps steps;
     steps.Run([this] { FSystemTableMgr->Close(); });
     steps.Run([this] { FSystemHdrDiskInterface->Close(); });
     steps.Run([this] { FUserTableMgr->Close(); });
@@ -519,7 +496,7 @@ void TVekDataBase::DoDisconnect()
 {
     if (!FConnected)
         return;
-    TAllSteps steps;
+    TRunAllSteps steps;
     steps.Run([this] {
         if (FLocked && FDiskMgr && FDiskMgr->IsOpen())
             FDiskMgr->ReleaseHeaderLock();

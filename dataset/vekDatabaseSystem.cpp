@@ -18,6 +18,7 @@
 
 #include "dataset/vekDatabase.h"
 
+#include "dataset/vekDataSet.h"
 #include "host/Streaming.h"
 #include "host/SysUtils.h"
 
@@ -119,20 +120,6 @@ void WithUndo(F&& Body, U&& Undo)
             Undo();
         } catch (...) {
         }
-        throw;
-    }
-}
-
-// Cancels a pending edit of Table and raises the failure again.
-template <class F>
-void PostOrCancel(TVekTable* Table, F&& Body)
-{
-    try {
-        Body();
-        Table->Post();
-    } catch (...) {
-        if (Table->State() == dsEdit || Table->State() == dsInsert)
-            Table->Cancel();
         throw;
     }
 }

@@ -2,6 +2,7 @@
 
 #include "dataset/vekSecurity.h"
 
+#include "dataset/vekDataSet.h"
 #include "host/DateUtils.h"
 #include "host/SysUtils.h"
 
@@ -25,19 +26,6 @@ constexpr const char* PasswordExpired = "The password has expired";
 Variant IntKey(Integer Value)
 {
     return Variant(static_cast<int>(Value));
-}
-
-template <class F>
-void PostOrCancel(TVekTable* Table, F&& Body)
-{
-    try {
-        Body();
-        Table->Post();
-    } catch (...) {
-        if (Table->State() == dsEdit || Table->State() == dsInsert)
-            Table->Cancel();
-        throw;
-    }
 }
 
 // The rows of Table whose first key fields equal Key, on its current index.

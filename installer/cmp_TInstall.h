@@ -83,6 +83,12 @@ public:
 private:
     friend void JournalRegistryChange(const TRegChange&, void*);
     void Append(const std::string& line);
+    // True, with its native path, when the journal is active and winPath
+    // names an existing file; a missing file is journalled as kind with no
+    // backup, and false returned.
+    bool ExistingFile(const char* kind, const std::string& winPath, std::string& native);
+    // Stops journalling: plays the journal (backwards with undo) and drops it.
+    void Finish(bool undo);
     static void Play(const std::string& nativeJournal, bool undo);
     static void PlayLine(const std::vector<std::string>& fields, bool undo, TRegistryStore* store);
     std::string FFile;      // native path of the journal
@@ -230,6 +236,11 @@ protected:
 private:
     void InitRunState(); // the constructor's part of the run (cmp_TInstall_Run.cpp)
     void DoneRunState();
+    // The steps after a good run: notice, clean-up, shutdown, files to run.
+    void EndGoodInstall();
+    // The before event, the before and after broadcasts, the after event.
+    void NotifyInstallEnd(const TNotifyEvent& before, Integer beforeCode, Integer afterCode,
+                          const TNotifyEvent& after);
     void ReadArchiveInformation();
     void WriteTrailer(const std::string& exe, const TSelfExtractTrailer& trailer);
 

@@ -483,6 +483,11 @@ protected:
     void Loaded() override;
     void Notification(TComponent* component, TOperation operation) override;
     void SetMode(TFileContainerMode mode) { FMode = mode; }
+    // Back to idle, with the end-of-copy broadcast.
+    void EndCopy();
+    // In mode: the before-process event, body, the after-process event and
+    // the container's end; idle again afterwards, also when body throws.
+    void RunProcess(TFileContainerMode mode, const std::function<void()>& body);
     void CompressChild(TFileRelated* child, Integer options);
     void AddToTotals(TFileStatusParameter* parameter, TCustomInstallFile* file);
 

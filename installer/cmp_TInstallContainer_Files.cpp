@@ -403,13 +403,11 @@ void TFileContainer::InstallChildren()
         TFileRelated::InstallChildren();
         SendToContainer(ieContainerEnd, this);
     } catch (...) {
-        SetMode(fcmIdle);
-        InstallBroadcast(this, bmEndCopy, nullptr);
+        EndCopy();
         throw;
     }
     ArchiveStopped = ArchiveStopped || MainDrvnCompress()->Abort;
-    SetMode(fcmIdle);
-    InstallBroadcast(this, bmEndCopy, nullptr);
+    EndCopy();
     if (OnAfterInstallObjects)
         OnAfterInstallObjects(this, ArchiveStopped);
 }
@@ -481,12 +479,32 @@ void TFileContainer::Process(Integer mode)
     SetMode(fcmIdle);
 }
 
-void TFileContainer::Copy()
+void TFileContainer::EndCopy()
 {
-    SetMode(fcmCopying);
+    SetMode(fcmIdle);
+    InstallBroadcast(this, bmEndCopy, nullptr);
+}
+
+void TFileContainer::RunProcess(TFileContainerMode mode, const std::function<void()>& body)
+{
+    SetMode(mode);
     try {
         if (OnBeforeProcess)
             OnBeforeProcess(this);
+        body();
+        if (OnAfterProcess)
+            OnAfterProcess(this);
+        SendToContainer(ieContainerEnd, this);
+    } catch (...) {
+        EndCopy();
+        throw;
+    }
+    EndCopy();
+}
+
+void TFileContainer::Copy()
+{
+    RunProcess(fcmCopying, [this] {
         if (Include) {
             SendToContainer(ieContainerStart, this);
             ReadInfoFromSources();
@@ -500,16 +518,7 @@ void TFileContainer::Copy()
                     container->Copy();
             }
         }
-        if (OnAfterProcess)
-            OnAfterProcess(this);
-        SendToContainer(ieContainerEnd, this);
-    } catch (...) {
-        SetMode(fcmIdle);
-        InstallBroadcast(this, bmEndCopy, nullptr);
-        throw;
-    }
-    SetMode(fcmIdle);
-    InstallBroadcast(this, bmEndCopy, nullptr);
+    });
 }
 
 void TFileContainer::FreeInstallFiles()
@@ -608,10 +617,7 @@ void TFileContainer::Compress(Integer options)
 {
     if ((options & coForceNetFilesLocal) && (options & coForceFilesNet))
         throw IEFileContainer("Cannot pass both coForceNetFilesLocal and coForceFilesNet to Compress");
-    SetMode(fcmCompressing);
-    try {
-        if (OnBeforeProcess)
-            OnBeforeProcess(this);
+    RunProcess(fcmCompressing, [this, options] {
         if (Include || (options & coIncludeExcluded)) {
             SendToContainer(ieContainerStart, this);
             ReadInfoFromSources();
@@ -641,16 +647,7 @@ void TFileContainer::Compress(Integer options)
                 if (auto* related = dynamic_cast<TFileRelated*>(child))
                     CompressChild(related, options);
         }
-        if (OnAfterProcess)
-            OnAfterProcess(this);
-        SendToContainer(ieContainerEnd, this);
-    } catch (...) {
-        SetMode(fcmIdle);
-        InstallBroadcast(this, bmEndCopy, nullptr);
-        throw;
-    }
-    SetMode(fcmIdle);
-    InstallBroadcast(this, bmEndCopy, nullptr);
+    });
 }
 
 std::int64_t TFileContainer::CompressedSize()

@@ -131,17 +131,22 @@ void TInstallJournal::Append(const std::string& line)
     file->WriteAt(file->Size(), text.data(), static_cast<std::int64_t>(text.size()));
 }
 
+bool TInstallJournal::ExistingFile(const char* kind, const std::string& winPath, std::string& native)
+{
+    if (!Active() || !WinPathToNative(winPath, native))
+        return false;
+    if (!FileExists(native)) {
+        Append(std::string(kind) + " " + Hex(winPath) + " " + Hex(""));
+        return false;
+    }
+    return true;
+}
+
 void TInstallJournal::BeforeReplace(const std::string& winPath)
 {
-    if (!Active())
-        return;
     std::string native;
-    if (!WinPathToNative(winPath, native))
+    if (!ExistingFile("F", winPath, native))
         return;
-    if (!FileExists(native)) {
-        Append("F " + Hex(winPath) + " " + Hex(""));
-        return;
-    }
     const std::string backup = BackupName(winPath);
     const std::string nativeBackup = NativePath(backup);
     if (FileExists(nativeBackup))
@@ -152,15 +157,9 @@ void TInstallJournal::BeforeReplace(const std::string& winPath)
 
 void TInstallJournal::Preserve(const std::string& winPath)
 {
-    if (!Active())
-        return;
     std::string native;
-    if (!WinPathToNative(winPath, native))
+    if (!ExistingFile("P", winPath, native))
         return;
-    if (!FileExists(native)) {
-        Append("P " + Hex(winPath) + " " + Hex(""));
-        return;
-    }
     const std::string copy = BackupName(winPath);
     CopyNative(native, NativePath(copy));
     Append("P " + Hex(winPath) + " " + Hex(copy));
@@ -243,20 +242,20 @@ void TInstallJournal::PlayLine(const std::vector<std::string>& f, bool undo, TRe
 
 void TInstallJournal::Commit()
 {
-    if (!Active())
-        return;
-    SetRegistryChangeObserver(nullptr, nullptr);
-    Play(FFile, false);
-    FFile.clear();
-    TRegistryStore::Default()->DeleteValue(HKEY_LOCAL_MACHINE, FRecordKey, "Journal");
+    Finish(false);
 }
 
 void TInstallJournal::Rollback()
 {
+    Finish(true);
+}
+
+void TInstallJournal::Finish(bool undo)
+{
     if (!Active())
         return;
     SetRegistryChangeObserver(nullptr, nullptr);
-    Play(FFile, true);
+    Play(FFile, undo);
     FFile.clear();
     TRegistryStore::Default()->DeleteValue(HKEY_LOCAL_MACHINE, FRecordKey, "Journal");
 }

@@ -330,13 +330,7 @@ void TCustomInstall::Install()
             return;
         }
         FJournal.Commit();
-        NotifyGoodInstall();
-        RemoveTempFiles();
-        DeleteInstallRecord();
-        if (RunAutomatic)
-            ShutDown();
-        RunFilesAfterInstall();
-        FRunning = false;
+        EndGoodInstall();
     } catch (Exception& e) {
         HandleRunException(this, e);
     }
@@ -389,24 +383,36 @@ void TCustomInstall::HandleRunException(TObject*, Exception& e)
     }
 }
 
+void TCustomInstall::NotifyInstallEnd(const TNotifyEvent& before, Integer beforeCode, Integer afterCode,
+                                      const TNotifyEvent& after)
+{
+    if (before)
+        before(this);
+    InstallBroadcast(this, beforeCode, nullptr);
+    InstallBroadcast(this, afterCode, nullptr);
+    if (after)
+        after(this);
+}
+
+void TCustomInstall::EndGoodInstall()
+{
+    NotifyGoodInstall();
+    RemoveTempFiles();
+    DeleteInstallRecord();
+    if (RunAutomatic)
+        ShutDown();
+    RunFilesAfterInstall();
+    FRunning = false;
+}
+
 void TCustomInstall::NotifyBadInstall()
 {
-    if (OnBeforeNotifyBadInstall)
-        OnBeforeNotifyBadInstall(this);
-    InstallBroadcast(this, bmBeforeBadInstall, nullptr);
-    InstallBroadcast(this, bmAfterBadInstall, nullptr);
-    if (OnAfterNotifyBadInstall)
-        OnAfterNotifyBadInstall(this);
+    NotifyInstallEnd(OnBeforeNotifyBadInstall, bmBeforeBadInstall, bmAfterBadInstall, OnAfterNotifyBadInstall);
 }
 
 void TCustomInstall::NotifyGoodInstall()
 {
-    if (OnBeforeNotifyGoodInstall)
-        OnBeforeNotifyGoodInstall(this);
-    InstallBroadcast(this, bmBeforeGoodInstall, nullptr);
-    InstallBroadcast(this, bmAfterGoodInstall, nullptr);
-    if (OnAfterNotifyGoodInstall)
-        OnAfterNotifyGoodInstall(this);
+    NotifyInstallEnd(OnBeforeNotifyGoodInstall, bmBeforeGoodInstall, bmAfterGoodInstall, OnAfterNotifyGoodInstall);
 }
 
 void TCustomInstall::ShutDown()
@@ -638,13 +644,7 @@ void TCustomInstall::CompleteAfterReboot()
                     break;
                 }
         }
-        NotifyGoodInstall();
-        RemoveTempFiles();
-        DeleteInstallRecord();
-        if (RunAutomatic)
-            ShutDown();
-        RunFilesAfterInstall();
-        FRunning = false;
+        EndGoodInstall();
     } catch (Exception& e) {
         HandleRunException(this, e);
     }

@@ -50,6 +50,16 @@ bool TBaseParser::AtEndToken() const
            (FIsSubquery && Kind == vstRParen);
 }
 
+bool TBaseParser::TakeToken(TVekSQLToken Type, const std::string& Msg)
+{
+    if (CurrentTokenType() != Type) {
+        SetError(FCurrToken, Msg);
+        return false;
+    }
+    NextToken();
+    return true;
+}
+
 void TBaseParser::SetError(const TParserToken* Token, const std::string& Msg)
 {
     if (HasParseError())

@@ -168,6 +168,9 @@ public:
 
     // Records Msg at Token unless an error is recorded already.
     void SetError(const TParserToken* Token, const std::string& Msg);
+    // Steps past the current token when it is Type; otherwise records Msg
+    // at the current token. False on error.
+    bool TakeToken(TVekSQLToken Type, const std::string& Msg);
     void ClearError();
     bool HasParseError() const { return !FErrorMsg.empty(); }
     // The message with " Line %d, Character %d. Token '%s'" appended.

@@ -253,19 +253,13 @@ void TVekInsertParser::Execute(TVekParserOptions Options, TParserStack* Stack)
     }
     if (CurrentTokenType() == vstValues) {
         NextToken();
-        if (CurrentTokenType() != vstLParen) {
-            SetError(FCurrToken, SvekLParenMissing);
+        if (!TakeToken(vstLParen, SvekLParenMissing))
             return;
-        }
-        NextToken();
         ParseRowValues();
         if (HasParseError())
             return;
-        if (CurrentTokenType() != vstRParen) {
-            SetError(FCurrToken, SvekRParenMissing);
+        if (!TakeToken(vstRParen, SvekRParenMissing))
             return;
-        }
-        NextToken();
     } else if (CurrentTokenType() == vstSelect) {
         FHasSelectClause = true;
         TVekExprNode* node = FExpr->NewNode(enkSubquery, veoSUBQUERY, Variant(TokenName()), nullptr, nullptr, FCurrToken);
@@ -301,11 +295,7 @@ void TVekInsertParser::ParseColumnNames()
             break;
         NextToken();
     }
-    if (CurrentTokenType() != vstRParen) {
-        SetError(FCurrToken, SvekRParenMissing);
-        return;
-    }
-    NextToken();
+    TakeToken(vstRParen, SvekRParenMissing);
 }
 
 // value {"," value}: simple literals directly, anything else through an
@@ -521,11 +511,8 @@ void TVekUpdateParser::Clear()
 void TVekUpdateParser::Execute(TVekParserOptions Options, TParserStack* Stack)
 {
     TBaseParser::Execute(Options, Stack);
-    if (CurrentTokenType() != vstUpdate) {
-        SetError(FCurrToken, SvekUpdateStatmentSyntaxError);
+    if (!TakeToken(vstUpdate, SvekUpdateStatmentSyntaxError))
         return;
-    }
-    NextToken();
     if (!FCurrToken || AtEndToken()) {
         SetError(FCurrToken, SvekUpdateIncorrectlyTerminated);
         return;

@@ -90,6 +90,25 @@ void TVekExprParser::Error(const TParserToken* Token, const std::string& Msg)
         FTarget->SetErrorMsg(ErrorMsg());
 }
 
+bool TVekExprParser::ExpectToken(TVekSQLToken Type, const std::string& Msg)
+{
+    if (CurrentTokenType() != Type) {
+        Error(CurrToken(), Msg);
+        return false;
+    }
+    NextToken();
+    return true;
+}
+
+bool TVekExprParser::RequireOption(TVekParserOption Option, const std::string& Msg)
+{
+    if (!Options().Contains(Option)) {
+        Error(CurrToken(), Msg);
+        return false;
+    }
+    return true;
+}
+
 bool TVekExprParser::EnterNesting()
 {
     ++FNesting;
@@ -117,6 +136,18 @@ TVekExprNode* TVekExprParser::NewBinaryNode(TVekExprNodeKind Kind, TVekExprOpera
         Error(Token, SvekExprTooDeep);
         return nullptr;
     }
+    return Node;
+}
+
+TVekExprNode* TVekExprParser::NewArithNode(TVekExprOperator Operator, TVekExprNode* Left, TVekExprNode* Right,
+                                           const TParserToken* Token)
+{
+    TVekExprNode* Node = NewBinaryNode(enkArithOperator, Operator, Left, Right, Token);
+    if (!Node)
+        return nullptr;
+    TypeCheckArithOp(Node);
+    GetArithResultSize(Node);
+    Node->SetScopeKind(CombineScopes(Left, Right));
     return Node;
 }
 
@@ -160,14 +191,14 @@ void TVekExprParser::Execute(TVekParserOptions Options, TParserStack* Stack)
     FExpr->SetParsedText(ParsedText());
 }
 
-bool TVekExprParser::ExecuteExternalExpr(TVekExpr* Expr, TVekParserOptions Options, TParserStack* Stack)
+bool TVekExprParser::ParseExternal(TVekExpr* Expr, TVekParserOptions Options, TParserStack* Stack,
+                                   TVekExprNode* (TVekExprParser::*Parse)())
 {
-    ORVEX_ASSERT(Expr != nullptr, "ExecuteExternalExpr needs an expression");
     FExpr = std::make_unique<TVekExpr>();
     TBaseParser::Execute(Options, Stack);
     BeginExpr(Expr);
     if (!AtEndToken())
-        FRoot = ParseSearchCondition();
+        FRoot = (this->*Parse)();
     if (!HasParseError() && !AtEndToken() && !FValidEndTokens.Contains(CurrentTokenType()))
         Error(CurrToken(), SvekExprTerminatedIncorrectly);
     if (FRoot && !HasParseError())
@@ -176,21 +207,17 @@ bool TVekExprParser::ExecuteExternalExpr(TVekExpr* Expr, TVekParserOptions Optio
     return !HasParseError();
 }
 
+bool TVekExprParser::ExecuteExternalExpr(TVekExpr* Expr, TVekParserOptions Options, TParserStack* Stack)
+{
+    ORVEX_ASSERT(Expr != nullptr, "ExecuteExternalExpr needs an expression");
+    return ParseExternal(Expr, Options, Stack, &TVekExprParser::ParseSearchCondition);
+}
+
 bool TVekExprParser::ExecuteExternalValueExpr(TVekExpr* Expr, TVekParserOptions Options, TParserStack* Stack)
 {
     ORVEX_ASSERT(Expr != nullptr, "ExecuteExternalValueExpr needs an expression");
-    FExpr = std::make_unique<TVekExpr>();
-    TBaseParser::Execute(Options, Stack);
-    BeginExpr(Expr);
-    if (!AtEndToken())
-        FRoot = ParseValueExpr();
-    if (!HasParseError() && !AtEndToken() && !FValidEndTokens.Contains(CurrentTokenType()))
-        Error(CurrToken(), SvekExprTerminatedIncorrectly);
-    FTarget = FExpr.get();
-    if (HasParseError())
+    if (!ParseExternal(Expr, Options, Stack, &TVekExprParser::ParseValueExpr))
         return false;
-    if (FRoot)
-        Expr->SetAsFirstNode(FRoot);
     RemoveCurrentTokenFromParsedText();
     Expr->SetParsedText(ParsedText());
     return true;
@@ -451,20 +478,15 @@ TVekExprNode* TVekExprParser::ParseIn(TVekExprNode* E)
 {
     TParserToken* Token = CurrToken();
     NextToken();
-    if (CurrentTokenType() != vstLParen) {
-        Error(CurrToken(), SvekLParenMissing);
+    if (!ExpectToken(vstLParen, SvekLParenMissing))
         return nullptr;
-    }
-    NextToken();
     TVekExprNode* Node = NewBinaryNode(enkNonRelPredicate, veoIN, E, nullptr, Token);
     if (!Node)
         return nullptr;
     Node->SetDataType(ftBoolean);
     if (CurrentTokenType() == vstSelect) {
-        if (!Options().Contains(vpoSubqueries)) {
-            Error(CurrToken(), SvekExprSubqueriesNotSupported);
+        if (!RequireOption(vpoSubqueries, SvekExprSubqueriesNotSupported))
             return nullptr;
-        }
         AddArg(Node, ParseSearchCondition());
     } else {
         if (CurrentTokenType() == vstRParen) {
@@ -494,11 +516,8 @@ TVekExprNode* TVekExprParser::ParseIn(TVekExprNode* E)
     }
     if (HasParseError())
         return nullptr;
-    if (CurrentTokenType() != vstRParen) {
-        Error(CurrToken(), SvekRParenMissing);
+    if (!ExpectToken(vstRParen, SvekRParenMissing))
         return nullptr;
-    }
-    NextToken();
     Node->SetScopeKind(CombineScopes(E, nullptr));
     return Node;
 }
@@ -518,12 +537,9 @@ TVekExprNode* TVekExprParser::ParseExpr5()
         TVekExprNode* R = ParseExpr6();
         if (HasParseError())
             break;
-        TVekExprNode* Node = NewBinaryNode(enkArithOperator, Op, L, R, Token);
+        TVekExprNode* Node = NewArithNode(Op, L, R, Token);
         if (!Node)
             break;
-        TypeCheckArithOp(Node);
-        GetArithResultSize(Node);
-        Node->SetScopeKind(CombineScopes(L, R));
         L = Node;
     }
     return HasParseError() ? nullptr : L;
@@ -739,10 +755,8 @@ TVekExprNode* TVekExprParser::ParseField()
 
 TVekExprNode* TVekExprParser::ParseParameter()
 {
-    if (!Options().Contains(vpoParameters)) {
-        Error(CurrToken(), SvekParamsNotSupported);
+    if (!RequireOption(vpoParameters, SvekParamsNotSupported))
         return nullptr;
-    }
     NextToken();
     if (CurrentTokenType() != vstFieldName) {
         Error(CurrToken(), SvekParamNotFound);
@@ -757,18 +771,13 @@ TVekExprNode* TVekExprParser::ParseParameter()
 
 TVekExprNode* TVekExprParser::ParseSubquery(TVekSubqueryType Type)
 {
-    if (!Options().Contains(vpoSubqueries)) {
-        Error(CurrToken(), SvekExprSubqueriesNotSupported);
+    if (!RequireOption(vpoSubqueries, SvekExprSubqueriesNotSupported))
         return nullptr;
-    }
     const bool Quantified = Type != vsqUnspecified;
     if (Quantified) {
         NextToken();
-        if (CurrentTokenType() != vstLParen) {
-            Error(CurrToken(), SvekLParenMissing);
+        if (!ExpectToken(vstLParen, SvekLParenMissing))
             return nullptr;
-        }
-        NextToken();
         if (CurrentTokenType() != vstSelect) {
             Error(CurrToken(), SvekSelectTokenMissing);
             return nullptr;
@@ -794,22 +803,15 @@ TVekExprNode* TVekExprParser::ParseSubquery(TVekSubqueryType Type)
         return nullptr;
     // The owner parsed the subquery up to its closing parenthesis.
     NextToken();
-    if (Quantified) {
-        if (CurrentTokenType() != vstRParen) {
-            Error(CurrToken(), SvekRParenMissing);
-            return nullptr;
-        }
-        NextToken();
-    }
+    if (Quantified && !ExpectToken(vstRParen, SvekRParenMissing))
+        return nullptr;
     return Node;
 }
 
 TVekExprNode* TVekExprParser::ParseAggregate()
 {
-    if (!Options().Contains(vpoExtSyntax)) {
-        Error(CurrToken(), SvekExprArithNotSupported);
+    if (!RequireOption(vpoExtSyntax, SvekExprArithNotSupported))
         return nullptr;
-    }
     TParserToken* Token = CurrToken();
     const std::size_t Raw = Token->RawTokenText().size();
     const std::size_t CallStart = ParsedText().size() >= Raw ? ParsedText().size() - Raw : 0;
@@ -846,10 +848,8 @@ TVekExprNode* TVekExprParser::ParseAggregate()
 
 TVekExprNode* TVekExprParser::ParseStrFunc()
 {
-    if (!Options().Contains(vpoExtSyntax)) {
-        Error(CurrToken(), SvekExprArithNotSupported);
+    if (!RequireOption(vpoExtSyntax, SvekExprArithNotSupported))
         return nullptr;
-    }
     TParserToken* Token = CurrToken();
     const Integer Ordinal = Token->CustomOrdinal();
     TVekExprNode* Node = NewNode(enkFunc, veoFUNC2, Variant(TokenName()), nullptr, nullptr, Token);
@@ -859,11 +859,8 @@ TVekExprNode* TVekExprParser::ParseStrFunc()
     TVekExprNode* StringOperand = nullptr;
     switch (Ordinal) {
     case vsfSubstring: {
-        if (CurrentTokenType() != vstLParen) {
-            Error(CurrToken(), SvekLParenMissing);
+        if (!ExpectToken(vstLParen, SvekLParenMissing))
             return nullptr;
-        }
-        NextToken();
         TVekExprNode* S = ParseExpr5();
         if (HasParseError())
             return nullptr;
@@ -882,11 +879,8 @@ TVekExprNode* TVekExprParser::ParseStrFunc()
             if (HasParseError())
                 return nullptr;
         }
-        if (CurrentTokenType() != vstRParen) {
-            Error(CurrToken(), SvekRParenMissing);
+        if (!ExpectToken(vstRParen, SvekRParenMissing))
             return nullptr;
-        }
-        NextToken();
         Node->SetLeft(S);
         Node->SetRight(Start);
         AddArg(Node, Length);
@@ -903,11 +897,8 @@ TVekExprNode* TVekExprParser::ParseStrFunc()
         break;
     }
     case vsfTrim: {
-        if (CurrentTokenType() != vstLParen) {
-            Error(CurrToken(), SvekLParenMissing);
+        if (!ExpectToken(vstLParen, SvekLParenMissing))
             return nullptr;
-        }
-        NextToken();
         TVekSQLStrFunc Spec = vsfTrimBoth;
         if (TokenSymbolIs("LEADING")) {
             Spec = vsfTrimLeading;
@@ -938,11 +929,8 @@ TVekExprNode* TVekExprParser::ParseStrFunc()
         }
         if (HasParseError())
             return nullptr;
-        if (CurrentTokenType() != vstRParen) {
-            Error(CurrToken(), SvekRParenMissing);
+        if (!ExpectToken(vstRParen, SvekRParenMissing))
             return nullptr;
-        }
-        NextToken();
         Node->SetLeft(S);
         Node->SetRight(Chars);
         StringOperand = S;
@@ -996,13 +984,8 @@ TVekExprNode* TVekExprParser::ParseGeneralValueExpr(bool IsSetFunction, bool* Di
         Node = ParseExpr5();
     if (HasParseError())
         return nullptr;
-    if (Paren) {
-        if (CurrentTokenType() != vstRParen) {
-            Error(CurrToken(), SvekRParenMissing);
-            return nullptr;
-        }
-        NextToken();
-    }
+    if (Paren && !ExpectToken(vstRParen, SvekRParenMissing))
+        return nullptr;
     return Node;
 }
 
@@ -1028,12 +1011,9 @@ TVekExprNode* TVekExprParser::ParseCharacterValueExpr()
         TVekExprNode* R = ParseExpr7();
         if (HasParseError())
             break;
-        TVekExprNode* Node = NewBinaryNode(enkArithOperator, veoADD, L, R, Token);
+        TVekExprNode* Node = NewArithNode(veoADD, L, R, Token);
         if (!Node)
             break;
-        TypeCheckArithOp(Node);
-        GetArithResultSize(Node);
-        Node->SetScopeKind(CombineScopes(L, R));
         if (!HasParseError() && !IsString(Node->DataType())) {
             Error(Token, SvekCharExprInvalidExprDataType);
             break;
@@ -1042,13 +1022,8 @@ TVekExprNode* TVekExprParser::ParseCharacterValueExpr()
     }
     if (HasParseError())
         return nullptr;
-    if (Paren) {
-        if (CurrentTokenType() != vstRParen) {
-            Error(CurrToken(), SvekRParenMissing);
-            return nullptr;
-        }
-        NextToken();
-    }
+    if (Paren && !ExpectToken(vstRParen, SvekRParenMissing))
+        return nullptr;
     return L;
 }
 
@@ -1077,21 +1052,13 @@ TVekExprNode* TVekExprParser::ParseCastExpr()
     TVekExprNode* Value = ParseExpr5();
     if (HasParseError())
         return nullptr;
-    if (CurrentTokenType() != vstAS) {
-        Error(CurrToken(), SvekMissingASOperatorInCASTExpr);
+    if (!ExpectToken(vstAS, SvekMissingASOperatorInCASTExpr))
         return nullptr;
-    }
-    NextToken();
     TVekDataTypeParser TypeParser;
     if (!ParseDataType(TypeParser))
         return nullptr;
-    if (Paren) {
-        if (CurrentTokenType() != vstRParen) {
-            Error(CurrToken(), SvekRParenMissing);
-            return nullptr;
-        }
-        NextToken();
-    }
+    if (Paren && !ExpectToken(vstRParen, SvekRParenMissing))
+        return nullptr;
     TVekExprNode* Node = NewBinaryNode(enkFunc, veoFUNC2, nullptr, Value, Token);
     if (!Node)
         return nullptr;
@@ -1119,11 +1086,8 @@ TVekExprNode* TVekExprParser::ParseExtractExpr()
         return nullptr;
     }
     NextToken();
-    if (CurrentTokenType() != vstFrom) {
-        Error(CurrToken(), SvekMissingFROMinEXTRACTExpr);
+    if (!ExpectToken(vstFrom, SvekMissingFROMinEXTRACTExpr))
         return nullptr;
-    }
-    NextToken();
     TVekExprNode* Value = ParseExpr5();
     if (HasParseError())
         return nullptr;
@@ -1135,13 +1099,8 @@ TVekExprNode* TVekExprParser::ParseExtractExpr()
             return nullptr;
         }
     }
-    if (Paren) {
-        if (CurrentTokenType() != vstRParen) {
-            Error(CurrToken(), SvekRParenMissing);
-            return nullptr;
-        }
-        NextToken();
-    }
+    if (Paren && !ExpectToken(vstRParen, SvekRParenMissing))
+        return nullptr;
     TVekExprNode* Node = NewBinaryNode(enkFunc, veoFUNC2, nullptr, Value, Token);
     if (!Node)
         return nullptr;

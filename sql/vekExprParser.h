@@ -82,6 +82,11 @@ public:
 private:
     // Records the error and stops node creation in the expression.
     void Error(const TParserToken* Token, const std::string& Msg);
+    // Steps past the current token when it is Type; otherwise records Msg
+    // at the current token. False on error.
+    bool ExpectToken(TVekSQLToken Type, const std::string& Msg);
+    // False, with Msg recorded at the current token, when Option is off.
+    bool RequireOption(TVekParserOption Option, const std::string& Msg);
     bool EnterNesting();
     void LeaveNesting() { --FNesting; }
     TVekExprNode* NewNode(TVekExprNodeKind Kind, TVekExprOperator Operator, const Variant& Data,
@@ -89,8 +94,15 @@ private:
     // A node with operands; refused when the tree grows too tall.
     TVekExprNode* NewBinaryNode(TVekExprNodeKind Kind, TVekExprOperator Operator, TVekExprNode* Left,
                                 TVekExprNode* Right, const TParserToken* Token);
+    // An arithmetic node of Left and Right, type-checked and sized.
+    TVekExprNode* NewArithNode(TVekExprOperator Operator, TVekExprNode* Left, TVekExprNode* Right,
+                               const TParserToken* Token);
     void AddArg(TVekExprNode* Node, TVekExprNode* Arg);
     void BeginExpr(TVekExpr* Target);
+    // Parses the stack with Parse into Expr, which is not this parser's own;
+    // the parser's own expression stays the target afterwards.
+    bool ParseExternal(TVekExpr* Expr, TVekParserOptions Options, TParserStack* Stack,
+                       TVekExprNode* (TVekExprParser::*Parse)());
 
     // Operand {Word Operand}, left-associative, as Op nodes.
     TVekExprNode* ParseLogicalChain(TVekSQLToken Word, TVekExprOperator Op,

@@ -259,11 +259,7 @@ TVekTableRefNode* TVekFromParser::ParseFrom2()
         --FDepth;
         if (HasParseError())
             return inner;
-        if (CurrentTokenType() != vstRParen) {
-            SetError(FCurrToken, SvekRParenMissing);
-            return inner;
-        }
-        NextToken();
+        TakeToken(vstRParen, SvekRParenMissing);
         return inner;
     }
 
@@ -316,11 +312,8 @@ void TVekFromParser::ParseJoinCondition(TVekTableRefNode* Node)
 void TVekFromParser::ParseUsingList(TVekTableRefNode* Node)
 {
     NextToken();
-    if (CurrentTokenType() != vstLParen) {
-        SetError(FCurrToken, SvekUsingMissingLParen);
+    if (!TakeToken(vstLParen, SvekUsingMissingLParen))
         return;
-    }
-    NextToken();
     for (;;) {
         if (!FCurrToken || CurrentTokenType() == vstEnd) {
             SetError(FCurrToken, SvekUsingMissingRParen);

@@ -310,11 +310,8 @@ bool TVekDataTypeParser::ParseDataType()
             }
             NextToken();
         }
-        if (CurrentTokenType() != vstRParen) {
-            SetError(CurrToken(), SvekRParenMissing);
+        if (!TakeToken(vstRParen, SvekRParenMissing))
             return false;
-        }
-        NextToken();
     }
     if (FAllowConstraints && CurrentTokenType() == vstNot) {
         NextToken();

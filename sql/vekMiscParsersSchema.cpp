@@ -100,6 +100,12 @@ bool TVekSchemaManipulationParser::TakeTemporary()
     return true;
 }
 
+bool TVekSchemaManipulationParser::TakeTableName()
+{
+    FTemporaryTable = TakeTemporary();
+    return TakeName(FTableName);
+}
+
 void TVekSchemaManipulationParser::KeepToken(const TCollectionItem* Item, const TParserToken* Token)
 {
     auto copy = std::make_unique<TParserToken>();
@@ -120,8 +126,7 @@ void TVekSchemaManipulationParser::ParseCreate()
     NextToken();
     if (CurrentTokenType() == vstTable) {
         NextToken();
-        FTemporaryTable = TakeTemporary();
-        if (!TakeName(FTableName))
+        if (!TakeTableName())
             return;
         FOperation = ddCreateTable;
         ParseColumnDefinitions();
@@ -137,20 +142,13 @@ void TVekSchemaManipulationParser::ParseCreate()
         FIndexOptions |= ixDescending;
         NextToken();
     }
-    if (CurrentTokenType() != vstIndex) {
-        SetError(FCurrToken, SvekInvalidCreateStatement);
+    if (!TakeToken(vstIndex, SvekInvalidCreateStatement))
         return;
-    }
-    NextToken();
     if (!TakeName(FIndexName))
         return;
-    if (CurrentTokenType() != vstOn) {
-        SetError(FCurrToken, SvekMissingOnToken);
+    if (!TakeToken(vstOn, SvekMissingOnToken))
         return;
-    }
-    NextToken();
-    FTemporaryTable = TakeTemporary();
-    if (!TakeName(FTableName))
+    if (!TakeTableName())
         return;
     FOperation = ddCreateIndex;
     ParseIndexColumns();
@@ -159,13 +157,9 @@ void TVekSchemaManipulationParser::ParseCreate()
 void TVekSchemaManipulationParser::ParseAlter()
 {
     NextToken();
-    if (CurrentTokenType() != vstTable) {
-        SetError(FCurrToken, SvekInvalidAlterTableStatement);
+    if (!TakeToken(vstTable, SvekInvalidAlterTableStatement))
         return;
-    }
-    NextToken();
-    FTemporaryTable = TakeTemporary();
-    if (!TakeName(FTableName))
+    if (!TakeTableName())
         return;
     FOperation = ddAlterTable;
     ParseAlterColumns();
@@ -177,16 +171,14 @@ void TVekSchemaManipulationParser::ParseDrop()
     NextToken();
     if (CurrentTokenType() == vstTable) {
         NextToken();
-        FTemporaryTable = TakeTemporary();
-        if (!TakeName(FTableName))
+        if (!TakeTableName())
             return;
         FOperation = ddDropTable;
         return;
     }
     if (CurrentTokenType() == vstIndex) {
         NextToken();
-        FTemporaryTable = TakeTemporary();
-        if (!TakeName(FTableName))
+        if (!TakeTableName())
             return;
         std::string index;
         if (!TakeName(index))
@@ -204,11 +196,8 @@ void TVekSchemaManipulationParser::ParseDrop()
 // "(" name type {"," name type} [PRIMARY KEY "(" columns ")"] ")"
 void TVekSchemaManipulationParser::ParseColumnDefinitions()
 {
-    if (CurrentTokenType() != vstLParen) {
-        SetError(FCurrToken, SvekLParenMissing);
+    if (!TakeToken(vstLParen, SvekLParenMissing))
         return;
-    }
-    NextToken();
     for (;;) {
         if (CurrentTokenType() == vstComma || CurrentTokenType() == vstRParen) {
             SetError(FCurrToken, SvekMissingColumnSpecifier);
@@ -231,11 +220,8 @@ void TVekSchemaManipulationParser::ParseColumnDefinitions()
         if (HasParseError())
             return;
     }
-    if (CurrentTokenType() != vstRParen) {
-        SetError(FCurrToken, SvekRParenMissing);
+    if (!TakeToken(vstRParen, SvekRParenMissing))
         return;
-    }
-    NextToken();
 }
 
 void TVekSchemaManipulationParser::ParsePrimaryIndexDefinition()
@@ -330,11 +316,8 @@ void TVekSchemaManipulationParser::ParseAlterColumns()
 // "(" name {"," name} ")"; "()" is accepted here and refused by validation.
 void TVekSchemaManipulationParser::ParseIndexColumns()
 {
-    if (CurrentTokenType() != vstLParen) {
-        SetError(FCurrToken, SvekLParenMissing);
+    if (!TakeToken(vstLParen, SvekLParenMissing))
         return;
-    }
-    NextToken();
     if (CurrentTokenType() != vstRParen) {
         for (;;) {
             if (CurrentTokenType() == vstComma || CurrentTokenType() == vstRParen) {
@@ -353,11 +336,8 @@ void TVekSchemaManipulationParser::ParseIndexColumns()
             NextToken();
         }
     }
-    if (CurrentTokenType() != vstRParen) {
-        SetError(FCurrToken, SvekRParenMissing);
+    if (!TakeToken(vstRParen, SvekRParenMissing))
         return;
-    }
-    NextToken();
 }
 
 std::string TVekSchemaManipulationParser::GetIndexFieldsAsText() const

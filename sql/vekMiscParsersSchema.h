@@ -79,6 +79,8 @@ private:
     // The name at the current token (consumed), or false with "Invalid token".
     bool TakeName(std::string& Name, const TParserToken** Token = nullptr);
     bool TakeTemporary();
+    // [TEMPORARY] name into FTemporaryTable and FTableName; false on error.
+    bool TakeTableName();
     void KeepToken(const TCollectionItem* Item, const TParserToken* Token);
     void SetColumnError(const TInternalFieldItem* Item, const char* Msg, const std::string& Name);
 

@@ -167,6 +167,14 @@ private:
     TParserToken* NewToken(const TVekTokenParser& Tokenizer, TVekSQLToken Kind, const std::string& Text,
                            TVekSQLToken Section);
     static TVekSQLStatementType StatementTypeOf(TVekSQLToken Token);
+    // A new stack of the section, owned here.
+    TParserStack* AddStack(TVekSQLToken Section);
+    // Queues a new token on Stack; the first token queued (First) gives the
+    // statement's type.
+    void QueueToken(TParserStack* Stack, const TVekTokenParser& Tokenizer, TVekSQLToken Kind,
+                    const std::string& Text, TVekSQLToken Section, bool& First);
+    // The statement type of an expression-only parse and the text left over.
+    void EndParse(const TVekTokenParser& Tokenizer);
 
     std::vector<std::unique_ptr<TParserStack>> FStacks;
     std::vector<std::unique_ptr<TParserToken>> FOwnedTokens;

@@ -129,16 +129,36 @@ void TVekPreParser::PreParseTokens()
     InternalPostProcessTokens();
 }
 
+TParserStack* TVekPreParser::AddStack(TVekSQLToken Section)
+{
+    FStacks.push_back(std::make_unique<TParserStack>());
+    TParserStack* Stack = FStacks.back().get();
+    Stack->SetSection(Section);
+    return Stack;
+}
+
+void TVekPreParser::QueueToken(TParserStack* Stack, const TVekTokenParser& Tokenizer, TVekSQLToken Kind,
+                               const std::string& Text, TVekSQLToken Section, bool& First)
+{
+    Stack->Queue(NewToken(Tokenizer, Kind, Text, Section));
+    if (First) {
+        FSQLStatementType = StatementTypeOf(Kind);
+        First = false;
+    }
+}
+
+void TVekPreParser::EndParse(const TVekTokenParser& Tokenizer)
+{
+    if (FParseAsExprOnly)
+        FSQLStatementType = vsSQLExprOnly;
+    FUnparsedText = Tokenizer.GetUnparsedText();
+}
+
 void TVekPreParser::InternalParse()
 {
     TVekTokenParser Tokenizer;
     Tokenizer.SetTokenString(FText);
-    TParserStack* Current = nullptr;
-    if (FParseAsExprOnly) {
-        FStacks.push_back(std::make_unique<TParserStack>());
-        Current = FStacks.back().get();
-        Current->SetSection(vstWhere);
-    }
+    TParserStack* Current = FParseAsExprOnly ? AddStack(vstWhere) : nullptr;
     bool First = true;
     FSQLStatementType = vsSQLUnknown;
     std::string Text;
@@ -147,50 +167,33 @@ void TVekPreParser::InternalParse()
         const bool Final = Kind == vstEnd && Text.empty();
         if (!FParseAsExprOnly && IsSectionToken(Kind) &&
             !(Kind == vstFrom && Current && Current->Section() == vstWhere)) {
-            FStacks.push_back(std::make_unique<TParserStack>());
-            Current = FStacks.back().get();
-            Current->SetSection(Kind);
+            Current = AddStack(Kind);
         } else if (Current) {
-            Current->Queue(NewToken(Tokenizer, Kind, Text, Current->Section()));
-            if (First) {
-                FSQLStatementType = StatementTypeOf(Kind);
-                First = false;
-            }
+            QueueToken(Current, Tokenizer, Kind, Text, Current->Section(), First);
         }
         if (Final)
             break;
     }
-    if (FParseAsExprOnly)
-        FSQLStatementType = vsSQLExprOnly;
-    FUnparsedText = Tokenizer.GetUnparsedText();
+    EndParse(Tokenizer);
 }
 
 void TVekPreParser::InternalParseSingleStack()
 {
     TVekTokenParser Tokenizer;
     Tokenizer.SetTokenString(FText);
-    FStacks.push_back(std::make_unique<TParserStack>());
-    TParserStack* Stack = FStacks.back().get();
-    Stack->SetSection(vstUnknown);
+    TParserStack* Stack = AddStack(vstUnknown);
     bool First = true;
     FSQLStatementType = vsSQLUnknown;
     std::string Text;
     for (;;) {
         const TVekSQLToken Kind = Tokenizer.GetNextToken(Text);
         const bool Final = Kind == vstEnd && Text.empty();
-        if (Kind != vstComment) {
-            Stack->Queue(NewToken(Tokenizer, Kind, Text, vstSelect));
-            if (First) {
-                FSQLStatementType = StatementTypeOf(Kind);
-                First = false;
-            }
-        }
+        if (Kind != vstComment)
+            QueueToken(Stack, Tokenizer, Kind, Text, vstSelect, First);
         if (Final)
             break;
     }
-    if (FParseAsExprOnly)
-        FSQLStatementType = vsSQLExprOnly;
-    FUnparsedText = Tokenizer.GetUnparsedText();
+    EndParse(Tokenizer);
 }
 
 void TVekPreParser::InternalPostProcessTokens()

@@ -9,6 +9,7 @@
 #include "host/SyncObjs.h"
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -327,5 +328,31 @@ Integer CalcTableHeaderSize(Integer IndexCount);
 // The stored size of a field type's core value; raises Exception for a type
 // without one.
 Integer CalculateCoreDataSize(TFieldType FieldType);
+
+// ================================================================ all steps
+
+// Runs every step of a shutdown even when some fail; Finish raises the first
+// failure.
+class TRunAllSteps {
+public:
+    template <class F>
+    void Run(F&& Step)
+    {
+        try {
+            Step();
+        } catch (...) {
+            if (!FFailure)
+                FFailure = std::current_exception();
+        }
+    }
+    void Finish()
+    {
+        if (FFailure)
+            std::rethrow_exception(FFailure);
+    }
+
+private:
+    std::exception_ptr FFailure;
+};
 
 } // namespace orvex

@@ -35,30 +35,6 @@ std::array<Byte, 20> KeyDigestOf(const std::string& Key)
     return bytes;
 }
 
-// Runs the steps of a shutdown to the end even when some fail, then raises
-// the first failure.
-class TStepsToTheEnd {
-public:
-    template <class F>
-    void Run(F&& Step)
-    {
-        try {
-            Step();
-        } catch (...) {
-            if (!FFailure)
-                FFailure = std::current_exception();
-        }
-    }
-    void Finish()
-    {
-        if (FFailure)
-            std::rethrow_exception(FFailure);
-    }
-
-private:
-    std::exception_ptr FFailure;
-};
-
 } // namespace
 
 bool DoCopyFile(const std::string& Source, const std::string& Dest, bool Overwrite)
@@ -264,7 +240,7 @@ void TDiskMgr::FreeLockObjects()
 
 void TDiskMgr::Close()
 {
-    TStepsToTheEnd steps;
+    TRunAllSteps steps;
     if (FOpenMarkerLocked && FVekFile->FileHandle())
         FVekFile->FileHandle()->UnlockRange(OpenMarkerOffset, OpenMarkerSize);
     FOpenMarkerLocked = false;

@@ -3,6 +3,7 @@
 // databases made and changed on disk.
 
 #include "dataset/vekDatabase.h"
+#include "../storage/vekEngineTestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -16,68 +17,14 @@
 
 namespace orvex::conntest {
 
-class TTempDir {
+using enginetest::RaisesVekError;
+using enginetest::ReadFileBytes;
+using enginetest::VekErrorCode;
+
+class TTempDir : public enginetest::TTempDir {
 public:
-    TTempDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vekconn-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("no scratch folder");
-        FPath = pattern;
-    }
-    ~TTempDir()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(FPath, ignored);
-    }
-    TTempDir(const TTempDir&) = delete;
-    TTempDir& operator=(const TTempDir&) = delete;
-    std::string File(const std::string& Name) const { return FPath + "/" + Name; }
-    const std::string& Path() const { return FPath; }
-
-private:
-    std::string FPath;
+    TTempDir() : enginetest::TTempDir("vekconn") {}
 };
-
-// The engine error Body raises (0 for none); its message into Message.
-template <class F>
-Integer VekErrorCode(F&& Body, std::string* Message = nullptr)
-{
-    try {
-        Body();
-    } catch (const EVekDatabaseError& e) {
-        if (Message)
-            *Message = e.Message();
-        return e.ErrorCode;
-    }
-    return 0;
-}
-
-template <class F>
-::testing::AssertionResult RaisesVekError(Integer Code, const std::string& Text, F&& Body)
-{
-    std::string message;
-    const Integer code = VekErrorCode(Body, &message);
-    if (code == Code && message.find(Text) != std::string::npos)
-        return ::testing::AssertionSuccess();
-    auto failure = ::testing::AssertionFailure() << "expected engine error " << Code;
-    if (!Text.empty())
-        failure << " with \"" << Text << "\"";
-    if (code == 0)
-        return failure << ", but nothing was raised";
-    return failure << ", got " << code << ": " << message;
-}
-
-#define EXPECT_VEK_ERROR(code, statement) \
-    EXPECT_TRUE(::orvex::conntest::RaisesVekError((code), std::string(), [&] { statement; }))
-#define EXPECT_VEK_ERROR_TEXT(code, text, statement) \
-    EXPECT_TRUE(::orvex::conntest::RaisesVekError((code), (text), [&] { statement; }))
-
-inline std::vector<Byte> ReadFileBytes(const std::string& Path)
-{
-    std::ifstream in(Path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 inline void WriteFileBytes(const std::string& Path, const std::vector<Byte>& Bytes)
 {

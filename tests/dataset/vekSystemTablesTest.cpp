@@ -3,6 +3,7 @@
 // and renaming, and definitions read back by another process.
 
 #include "SysTblDescribe.h"
+#include "vekChildProcess.h"
 #include "vekConnTestUtil.h"
 
 #include "platform/FileIO.h"
@@ -21,44 +22,11 @@ namespace orvex {
 namespace {
 
 // A child process of vek_systbl_child.
-class TChild {
+class TChild : public conntest::TChildProcess {
 public:
     explicit TChild(const std::vector<std::string>& Args)
-    {
-        FPid = ::fork();
-        if (FPid == 0) {
-            std::vector<char*> argv{const_cast<char*>("vek_systbl_child")};
-            for (const std::string& arg : Args)
-                argv.push_back(const_cast<char*>(arg.c_str()));
-            argv.push_back(nullptr);
-            ::execv(VEK_SYSTBL_CHILD, argv.data());
-            ::_exit(127);
-        }
-    }
-    ~TChild()
-    {
-        if (FPid > 0) {
-            ::kill(FPid, SIGKILL);
-            ::waitpid(FPid, nullptr, 0);
-        }
-    }
-    // The exit code, or -1 after the time allowed.
-    int Wait(int Seconds = 300)
-    {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(Seconds);
-        while (std::chrono::steady_clock::now() < until) {
-            int status = 0;
-            if (::waitpid(FPid, &status, WNOHANG) == FPid) {
-                FPid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return -1;
-    }
-
-private:
-    pid_t FPid = -1;
+        : TChildProcess(VEK_SYSTBL_CHILD, "vek_systbl_child", Args) {}
+    int Wait(int Seconds = 300) { return TChildProcess::Wait(Seconds); }
 };
 
 std::string ReadText(const std::string& Path)

@@ -4,6 +4,7 @@
 
 #include "storage/vekDisk.h"
 #include "disk/DiskPattern.h"
+#include "vekEngineTestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -18,31 +19,14 @@
 
 namespace orvex::disktest {
 
-class TTempDir {
+using enginetest::RaisesVekError;
+using enginetest::ReadFileBytes;
+using enginetest::VekErrorCode;
+
+class TTempDir : public enginetest::TTempDir {
 public:
-    TTempDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vekdisk-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("no scratch folder");
-        FPath = pattern;
-    }
-    ~TTempDir()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(FPath, ignored);
-    }
-    std::string File(const std::string& Name) const { return FPath + "/" + Name; }
-
-private:
-    std::string FPath;
+    TTempDir() : enginetest::TTempDir("vekdisk") {}
 };
-
-inline std::vector<Byte> ReadFileBytes(const std::string& Path)
-{
-    std::ifstream in(Path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // Whether Needle occurs anywhere in Haystack.
 inline bool Contains(const std::vector<Byte>& Haystack, const std::vector<Byte>& Needle)
@@ -63,43 +47,6 @@ inline std::string PageAccessName(const ::testing::TestParamInfo<Cardinal>& Info
         return "Weak";
     return Info.param & VekAccessBlowfish ? "Strong" : "Plain";
 }
-
-// The code of the engine error Body raises, 0 when it raises none; the
-// message goes to Message.
-template <class F>
-Integer VekErrorCode(F&& Body, std::string* Message = nullptr)
-{
-    try {
-        Body();
-    } catch (const EVekDatabaseError& e) {
-        if (Message)
-            *Message = e.Message();
-        return e.ErrorCode;
-    }
-    return 0;
-}
-
-// Whether Body raises the engine error Code with Text in its message.
-template <class F>
-::testing::AssertionResult RaisesVekError(Integer Code, const std::string& Text, F&& Body)
-{
-    std::string message;
-    const Integer code = VekErrorCode(Body, &message);
-    if (code == Code && message.find(Text) != std::string::npos)
-        return ::testing::AssertionSuccess();
-    auto failure = ::testing::AssertionFailure() << "expected engine error " << Code;
-    if (!Text.empty())
-        failure << " with \"" << Text << "\"";
-    if (code == 0)
-        return failure << ", but nothing was raised";
-    return failure << ", got " << code << ": " << message;
-}
-
-// Expectations of engine errors; more context may be streamed into them.
-#define EXPECT_VEK_ERROR(code, statement) \
-    EXPECT_TRUE(::orvex::disktest::RaisesVekError((code), std::string(), [&] { statement; }))
-#define EXPECT_VEK_ERROR_TEXT(code, text, statement) \
-    EXPECT_TRUE(::orvex::disktest::RaisesVekError((code), (text), [&] { statement; }))
 
 // A new, closed database file.
 inline void CreateDatabase(const std::string& Path, Integer PageSize = DefaultPageSize)
