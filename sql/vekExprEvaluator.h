@@ -17,9 +17,11 @@
 namespace orvex {
 
 // The collation of string comparisons: < 0, 0, > 0 (see vekCommon's
-// DBANSICompareStrings for the engine's own).
-using TDBStringCompare = std::function<int(const void* Key1, const void* Key2, Integer Len1,
-                                           Integer Len2, bool CaseInsensitive, bool Partial)>;
+// DBANSICompareStrings for the engine's own). Named apart from the index
+// unit's plain routine pointer (TDBStringCompare), so that a unit may see
+// both.
+using TExprStringCompare = std::function<int(const void* Key1, const void* Key2, Integer Len1,
+                                             Integer Len2, bool CaseInsensitive, bool Partial)>;
 
 class TVekExprDataProvider : public TObject {
 public:
@@ -41,8 +43,8 @@ public:
     virtual bool PassFilterEvent(Integer RecNo) { return false; }
 
     TInternalFields* ProviderFields() const { return FProviderFields; }
-    const TDBStringCompare& DBStringCompare() const { return FDBStringCompare; }
-    void SetDBStringCompare(TDBStringCompare Value) { FDBStringCompare = std::move(Value); }
+    const TExprStringCompare& DBStringCompare() const { return FDBStringCompare; }
+    void SetDBStringCompare(TExprStringCompare Value) { FDBStringCompare = std::move(Value); }
     bool HasPassFilterEvent() const { return FHasPassFilterEvent; }
     void SetHasPassFilterEvent(bool Value) { FHasPassFilterEvent = Value; }
     Integer BaseRecNo() const { return FBaseRecNo; }
@@ -50,7 +52,7 @@ public:
 
 private:
     TInternalFields* FProviderFields;
-    TDBStringCompare FDBStringCompare;
+    TExprStringCompare FDBStringCompare;
     bool FHasPassFilterEvent = false;
     Integer FBaseRecNo = 0;
 };
@@ -139,7 +141,7 @@ public:
     // The value of the expression for the current record.
     Variant EvaluateValueExpr();
 
-    void SetDBStringCompare(TDBStringCompare Value) { FDBStringCompare = std::move(Value); }
+    void SetDBStringCompare(TExprStringCompare Value) { FDBStringCompare = std::move(Value); }
     void SetExcludeRelopNulls(bool Value) { FExcludeRelopNulls = Value; }
     bool ExcludeRelopNulls() const { return FExcludeRelopNulls; }
     TExprEvaluatorNode* Root() const { return FRoot; }
@@ -175,7 +177,7 @@ private:
     TExprEvaluatorNode* FRoot = nullptr;
     TExprEvaluatorNode* FFirstNode = nullptr;
     TVekExprDataProvider* FDataProvider = nullptr;
-    TDBStringCompare FDBStringCompare;
+    TExprStringCompare FDBStringCompare;
     bool FExcludeRelopNulls = false;
     TVekOpEvaluator FOpEvaluator;
     // Counts the Resets: a node's result stamped with an older count reads

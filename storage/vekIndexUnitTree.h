@@ -299,6 +299,10 @@ public:
     const Byte* GetCurrentKeyBuf();
     // CompareKeys of Key (with Flags) and the entry at the cursor.
     Integer CompareKeyToCurrentKeyBuf(const TKeyComparisonFlags& Flags, const Byte* Key);
+    // The value bytes of key field FieldNo of the entry at the cursor (a
+    // string's characters, Size its length); false when the field is null.
+    // 8581 "CurrentKeyCursor is invalid" before a search.
+    bool GetCurrentKeyField(Integer FieldNo, const Byte*& Data, Integer& Size);
     // One text per key field of the entry at the cursor.
     void CurrentKeyAsStrings(TStrings* Lines);
 
