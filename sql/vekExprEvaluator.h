@@ -11,17 +11,14 @@
 
 #include "sql/vekParserUtils.h"
 #include "storage/vekCommon.h"
+#include "storage/vekIndexUnitKeys.h"
 
 #include <functional>
 
 namespace orvex {
 
-// The collation of string comparisons: < 0, 0, > 0 (see vekCommon's
-// DBANSICompareStrings for the engine's own). Named apart from the index
-// unit's plain routine pointer (TDBStringCompare), so that a unit may see
-// both.
-using TExprStringCompare = std::function<int(const void* Key1, const void* Key2, Integer Len1,
-                                             Integer Len2, bool CaseInsensitive, bool Partial)>;
+// String comparisons use the database's compare routine, TDBStringCompare
+// (the index unit's: DBANSICompareStrings or DBASCIICompareStrings).
 
 class TVekExprDataProvider : public TObject {
 public:
@@ -43,8 +40,8 @@ public:
     virtual bool PassFilterEvent(Integer RecNo) { return false; }
 
     TInternalFields* ProviderFields() const { return FProviderFields; }
-    const TExprStringCompare& DBStringCompare() const { return FDBStringCompare; }
-    void SetDBStringCompare(TExprStringCompare Value) { FDBStringCompare = std::move(Value); }
+    const TDBStringCompare& DBStringCompare() const { return FDBStringCompare; }
+    void SetDBStringCompare(TDBStringCompare Value) { FDBStringCompare = std::move(Value); }
     bool HasPassFilterEvent() const { return FHasPassFilterEvent; }
     void SetHasPassFilterEvent(bool Value) { FHasPassFilterEvent = Value; }
     Integer BaseRecNo() const { return FBaseRecNo; }
@@ -52,7 +49,7 @@ public:
 
 private:
     TInternalFields* FProviderFields;
-    TExprStringCompare FDBStringCompare;
+    TDBStringCompare FDBStringCompare;
     bool FHasPassFilterEvent = false;
     Integer FBaseRecNo = 0;
 };
@@ -141,7 +138,7 @@ public:
     // The value of the expression for the current record.
     Variant EvaluateValueExpr();
 
-    void SetDBStringCompare(TExprStringCompare Value) { FDBStringCompare = std::move(Value); }
+    void SetDBStringCompare(TDBStringCompare Value) { FDBStringCompare = std::move(Value); }
     void SetExcludeRelopNulls(bool Value) { FExcludeRelopNulls = Value; }
     bool ExcludeRelopNulls() const { return FExcludeRelopNulls; }
     TExprEvaluatorNode* Root() const { return FRoot; }
@@ -177,7 +174,7 @@ private:
     TExprEvaluatorNode* FRoot = nullptr;
     TExprEvaluatorNode* FFirstNode = nullptr;
     TVekExprDataProvider* FDataProvider = nullptr;
-    TExprStringCompare FDBStringCompare;
+    TDBStringCompare FDBStringCompare;
     bool FExcludeRelopNulls = false;
     TVekOpEvaluator FOpEvaluator;
     // Counts the Resets: a node's result stamped with an older count reads
