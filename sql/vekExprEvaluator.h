@@ -49,7 +49,7 @@ public:
 
 private:
     TInternalFields* FProviderFields;
-    TDBStringCompare FDBStringCompare;
+    TDBStringCompare FDBStringCompare = nullptr;
     bool FHasPassFilterEvent = false;
     Integer FBaseRecNo = 0;
 };
@@ -174,7 +174,7 @@ private:
     TExprEvaluatorNode* FRoot = nullptr;
     TExprEvaluatorNode* FFirstNode = nullptr;
     TVekExprDataProvider* FDataProvider = nullptr;
-    TDBStringCompare FDBStringCompare;
+    TDBStringCompare FDBStringCompare = nullptr;
     bool FExcludeRelopNulls = false;
     TVekOpEvaluator FOpEvaluator;
     // Counts the Resets: a node's result stamped with an older count reads
