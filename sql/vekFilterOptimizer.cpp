@@ -550,9 +550,24 @@ bool TExprOptimizerMgr::HasInvertedLists() const
 {
     if (!FRoot || FRoot->OptimizationLevel() == olNone)
         return false;
-    for (const TExprOptimizerNode* Node = FFirstNode; Node; Node = Node->Next())
-        if (Node->HasRanges() && Node->BaseResultInverted())
-            return true;
+    // The not-equal answers the combination uses: those reached from the
+    // root through nodes rated above olNone (known before any list is made).
+    std::vector<const TExprOptimizerNode*> Pending{FRoot};
+    while (!Pending.empty()) {
+        const TExprOptimizerNode* Node = Pending.back();
+        Pending.pop_back();
+        if (!Node || Node->OptimizationLevel() == olNone)
+            continue;
+        if (Node->IndexInterface()) {
+            if (Node->BaseResultInverted())
+                return true;
+            continue;
+        }
+        if (Node->Left() && Node->Right()) {
+            Pending.push_back(Node->Left());
+            Pending.push_back(Node->Right());
+        }
+    }
     return false;
 }
 

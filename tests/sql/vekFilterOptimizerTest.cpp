@@ -243,6 +243,13 @@ TEST_F(PeopleTest, IndexRequestsAndSearchTypes)
     ASSERT_EQ(Lines.Count(), 2);
     EXPECT_EQ(Lines.Strings(0), "coGT");
     EXPECT_EQ(Lines.Strings(1), "coEQ");
+    // Whether the base list is needed is known before any list is made.
+    for (const auto& [Text, Inverted] : {std::pair{"Age <> 30", true}, std::pair{"Age <> 30 OR Age = 1", true},
+                                         std::pair{"NOT (Age <> 30)", false}, std::pair{"Age = 30", false}}) {
+        TFilterRun Inv(FTable, Text, {});
+        Inv.Analyze();
+        EXPECT_EQ(Inv.Optimizer().HasInvertedLists(), Inverted) << Text;
+    }
     EXPECT_EQ(TIndexDataInterface::MapRelOpToSearchType(veoLT, false), stLT);
     EXPECT_EQ(TIndexDataInterface::MapRelOpToSearchType(veoLT, true), stGT);
     EXPECT_EQ(TIndexDataInterface::MapRelOpToSearchType(veoEQ, true), stLE);
