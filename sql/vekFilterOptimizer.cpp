@@ -395,13 +395,21 @@ bool TExprOptimizerMgr::MatchLeafToIndex(TExprOptimizerNode* OptNode)
     TIndexDataInterface* Index = nullptr;
     if (Node->Kind() == enkRelOperator && IsComparison(Node->Operator())) {
         const TVekExprNode* Value = Node->Right();
-        if (!IsConstLeaf(Value) || Value->PartialLength() > 0)
+        if (!IsConstLeaf(Value))
             return false;
         if (StringField != IsStringFieldType(Value->DataType()) && !VarIsMissing(Value->Data()))
             return false;
         Index = MatchFieldsToIndex(Field, CaseInsensitive);
         if (!Index || !Index->CanCompareWith(Value->Data(), CaseInsensitive))
             return false;
+        if (Value->PartialLength() > 0) {
+            // "Name = 'AB*'": candidates from the prefix; other comparisons
+            // of a partial constant are no run of the index.
+            if (Node->Operator() != veoEQ || !StringField || Value->Data().VType() != varString ||
+                !Index->CanSearchPrefix(CaseInsensitive))
+                return false;
+            Level = olPartial;
+        }
         OptNode->SetBaseResultInverted(Node->Operator() == veoNE);
     } else if (IsLikeNode(Node)) {
         const TVekExprNode* Pattern = Node->Right();
@@ -505,6 +513,11 @@ void TExprOptimizerMgr::PrepareNodeList(TExprOptimizerNode* Node, int Depth)
             char Escape = '\0';
             LikeEscape(Expr, Escape);
             Ranges = Index->GetRecordRanges(veoLIKE, Expr->Right()->Data(), true, CaseInsensitive, Escape);
+        } else if (Expr->Right()->PartialLength() > 0) {
+            const std::string Text = Expr->Right()->Data().AsString();
+            Ranges = Index->GetRecordRanges(
+                veoEQ, Variant(Text.substr(0, static_cast<std::size_t>(Expr->Right()->PartialLength()))), true,
+                CaseInsensitive);
         } else {
             Ranges = Index->GetRecordRanges(Expr->Operator(), Expr->Right()->Data(), false, CaseInsensitive);
         }

@@ -86,6 +86,7 @@ struct TIndexDataInterface::TProbe {
     TFieldType Type = ftUnknown;
     bool NullConstant = false;
     bool Prefix = false;          // compare the key's leading characters only
+    bool WholeByPrefixRule = false; // compare the whole key by the prefix search's rule
     bool CaseInsensitive = false; // the comparison's case rule
     bool Descending = false;
     std::string Text;             // a string constant, or the prefix
@@ -195,9 +196,12 @@ TIndexDataInterface::TKeyClass TIndexDataInterface::ClassAt(const TProbe& Probe,
     if (Probe.Type == ftString) {
         std::string A(reinterpret_cast<const char*>(Data), static_cast<std::size_t>(std::max<Integer>(Size, 0)));
         const std::size_t Len = Probe.Text.size();
-        if (Probe.Prefix) {
-            C = Probe.Compare == &DBANSICompareStrings ? AnsiStrLIComp(A.c_str(), Probe.Text.c_str(), Len)
-                                                       : StrLComp(A.c_str(), Probe.Text.c_str(), Len);
+        if (Probe.Prefix || Probe.WholeByPrefixRule) {
+            // The collation's primary weights (ANSI), or the bytes (ASCII):
+            // an order every key order of that collation keeps.
+            const std::size_t Count = Probe.Prefix ? Len : std::max(A.size(), Len) + 1;
+            C = Probe.Compare == &DBANSICompareStrings ? AnsiStrLIComp(A.c_str(), Probe.Text.c_str(), Count)
+                                                       : StrLComp(A.c_str(), Probe.Text.c_str(), Count);
         } else {
             // As the evaluator compares a string field with a constant.
             if (Probe.CaseInsensitive)
@@ -351,6 +355,20 @@ TIndexPositionRanges TIndexDataInterface::GetRecordRanges(TVekExprOperator Opera
             VekDatabaseError(8581, "TIndexDataInterface.GetRecordList", "Value does not compare with the key",
                              nullptr);
         }
+    }
+    if (PartialMatch && Operator == veoEQ && Probe.Prefix && !Probe.NullConstant) {
+        // A partial comparison also passes the keys that are a beginning of
+        // the constant ("A" and "" for "AB*"): the prefix run and one run per
+        // shorter beginning.
+        TIndexPositionRanges Ranges = RangesOfClasses(Probe, 1u << kcEqual);
+        const std::string Whole = Probe.Text;
+        Probe.Prefix = false;
+        Probe.WholeByPrefixRule = true;
+        for (std::size_t Length = 0; Length < Whole.size(); ++Length) {
+            Probe.Text = Whole.substr(0, Length);
+            Ranges = UniteIndexRanges(Ranges, RangesOfClasses(Probe, 1u << kcEqual));
+        }
+        return Ranges;
     }
     TClassSet Classes = ClassesFor(Operator, Probe.NullConstant);
     if (Operator == veoNE)

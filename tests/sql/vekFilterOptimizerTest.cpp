@@ -182,6 +182,22 @@ TEST_F(PeopleTest, CaseInsensitiveIndexAnswersCaseInsensitiveFilter)
     EXPECT_EQ(ShowSet(Answer("Name LIKE 'sm%'", CI)), "{1,2,3,5,7}");
 }
 
+TEST_F(PeopleTest, PartialComparisonFromThePrefix)
+{
+    FTable.AddRow({Variant(2), Variant("S"), Null(), Null()});  // 9: a beginning of "SM"
+    FTable.AddRow({Variant(3), Variant(""), Null(), Null()});   // 10: so is ""
+    FTable.AddRow({Variant(4), Variant("SA"), Null(), Null()}); // 11: not
+    FTable.AddIndex("ByName", {{"Name"}});
+    TFilterMode Partial;
+    Partial.PartialCompare = true;
+    EXPECT_EQ(Level("Name = 'SM*'", Partial), olPartial);
+    EXPECT_EQ(Level("Name > 'SM*'", Partial), olNone);
+    int Evaluated = -1;
+    EXPECT_EQ(ShowSet(Answer("Name = 'SM*'", Partial, &Evaluated)), "{1,2,5,7,9,10}");
+    EXPECT_EQ(Evaluated, 7); // and Smith
+    EXPECT_EQ(ShowSet(EvaluateEveryRecord(FTable, "Name = 'SM*'", Partial)), "{}"); // "*" kept unless rewritten
+}
+
 TEST_F(PeopleTest, ConstantsAreFoldedAndTurnedRound)
 {
     TFilterRun Run(FTable, "Age > 2 + 3", {});
