@@ -128,8 +128,14 @@ private:
 
     struct TProbe;
     TKeyClass ClassAt(const TProbe& Probe, Integer RecNo);
-    // The number of records whose class is below Class.
+    // The number of records whose class is below Class: by key searches
+    // where the constant fits the key (FastCountBelow), else by binary
+    // search over record numbers.
     Integer CountBelow(const TProbe& Probe, int Class, Integer Count);
+    bool FastCountBelow(const TProbe& Probe, int Class, Integer Count, Integer& Result);
+    // The number of keys that sort before every key whose first field holds
+    // Value (After: before or with them).
+    Integer KeyPosition(const Variant& Value, bool After, Integer Count);
     TIndexPositionRanges RangesOfClasses(const TProbe& Probe, TClassSet Classes);
     // The classes a comparison selects.
     TClassSet ClassesFor(TVekExprOperator Operator, bool NullConstant) const;

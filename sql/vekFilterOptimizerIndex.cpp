@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace orvex {
 
@@ -44,6 +45,11 @@ bool NumericValue(const Variant& V, double& Value)
     default:
         return false;
     }
+}
+
+bool IsTemporalKey(TFieldType Type)
+{
+    return Type == ftDate || Type == ftTime || Type == ftDateTime;
 }
 
 double DecodeNumber(TFieldType Type, const Byte* Data)
@@ -218,12 +224,93 @@ TIndexDataInterface::TKeyClass TIndexDataInterface::ClassAt(const TProbe& Probe,
     return C < 0 ? kcLess : (C == 0 ? kcEqual : kcGreater);
 }
 
+Integer TIndexDataInterface::KeyPosition(const Variant& Value, bool After, Integer Count)
+{
+    // A search key of Value in the first key field that sorts before (or
+    // after) every key holding that value, whatever their other fields.
+    const int Fields = FBTree->KeyFields()->Count();
+    TKeyComparisonFlags Flags(static_cast<std::size_t>(Fields), After ? kcfAfterAll : kcfBeforeAll);
+    Flags[0] = kcfNormal;
+    FBTree->ConstructKeyBufFromVariants(Value, Flags);
+    const TIndexSearchType Type = Fields == 1 && After ? stGT : stGE;
+    if (FBTree->IndexSearch(Type) != 0)
+        return Count;
+    return FBTree->GetRecordNo() - 1;
+}
+
+bool TIndexDataInterface::FastCountBelow(const TProbe& Probe, int Class, Integer Count, Integer& Result)
+{
+    if (Probe.Prefix || Probe.WholeByPrefixRule)
+        return false;
+    const bool Real = Probe.Type == ftFloat || IsTemporalKey(Probe.Type);
+    auto NullCount = [&] {
+        return Probe.Descending ? Count - KeyPosition(Null(), false, Count) : KeyPosition(Null(), true, Count);
+    };
+    auto NaNCount = [&]() -> Integer {
+        if (!Real)
+            return 0;
+        const Variant NaN(std::numeric_limits<double>::quiet_NaN());
+        return Probe.Descending ? KeyPosition(NaN, true, Count) : Count - KeyPosition(NaN, false, Count);
+    };
+    if (Class == kcLess) {
+        Result = Probe.NullConstant ? 0 : NullCount();
+        return true;
+    }
+    if (Class == kcNaN) {
+        Result = Probe.NullConstant ? Count : Count - NaNCount();
+        return true;
+    }
+    if (Probe.NullConstant) {
+        Result = Class == kcEqual ? 0 : NullCount();
+        return true;
+    }
+    Variant Value;
+    bool After = Class == kcGreater;
+    if (Probe.Type == ftString) {
+        if (static_cast<Integer>(Probe.Text.size()) > FirstKeyField()->FieldSize())
+            return false;
+        Value = Variant(Probe.Text);
+    } else if (Real) {
+        Value = Variant(Probe.Number);
+    } else {
+        // An integer key holds no fraction and nothing beyond its type's
+        // range: the boundary moves to the next whole number, or to an end.
+        double Low = -2147483648.0, High = 2147483647.0;
+        if (Probe.Type == ftSmallint) {
+            Low = -32768;
+            High = 32767;
+        } else if (Probe.Type == ftWord) {
+            Low = 0;
+            High = 65535;
+        }
+        double Number = Probe.Number;
+        if (Number > High) {
+            Result = Count - NaNCount();
+            return true;
+        }
+        if (Number < Low) {
+            Result = NullCount();
+            return true;
+        }
+        if (Number != std::floor(Number)) {
+            Number = std::ceil(Number);
+            After = false;
+        }
+        Value = Variant(static_cast<int>(Number));
+    }
+    Result = Probe.Descending ? Count - KeyPosition(Value, !After, Count) : KeyPosition(Value, After, Count);
+    return true;
+}
+
 Integer TIndexDataInterface::CountBelow(const TProbe& Probe, int Class, Integer Count)
 {
     if (Class <= 0)
         return 0;
     if (Class >= KeyClassCount)
         return Count;
+    Integer Fast = 0;
+    if (FastCountBelow(Probe, Class, Count, Fast))
+        return Fast;
     // The classes rise along an ascending key and fall along a descending
     // one: find the first position where that changes.
     Integer Lo = 1, Hi = Count + 1;

@@ -78,7 +78,8 @@ public:
 
     // An index over the key fields, filled from the rows, registered with
     // the optimiser's registry under Name.
-    void AddIndex(const std::string& Name, const std::vector<TKeySpec>& Keys)
+    // Unique: without the record-ID key field (the key values must differ).
+    void AddIndex(const std::string& Name, const std::vector<TKeySpec>& Keys, bool Unique = false)
     {
         auto Index = std::make_unique<TIndex>();
         TKeyFields* KeyFields = Index->Tree.KeyFields();
@@ -90,10 +91,12 @@ public:
             Key->SetDescending(Spec.Descending);
             Key->SetCaseInsensitive(Spec.CaseInsensitive);
         }
-        TKeyFieldItem* RecordID = KeyFields->Add();
-        RecordID->SetIndexName(Name);
-        RecordID->SetKeyIndex(RecordID->Index());
-        RecordID->SetAsRecordIDKey();
+        if (!Unique) {
+            TKeyFieldItem* RecordID = KeyFields->Add();
+            RecordID->SetIndexName(Name);
+            RecordID->SetKeyIndex(RecordID->Index());
+            RecordID->SetAsRecordIDKey();
+        }
         KeyFields->SetDataOffset(KeyFields->Count() / 8 + 1);
         Index->Tree.SetMaximumKeySize(CalculateMaximumKeySize(KeyFields) + KeyFields->DataOffset());
         Index->Tree.SetDBStringCompare(FCompare);

@@ -302,6 +302,29 @@ TEST(FilterOptimizerLists, SortedListOperations)
     EXPECT_EQ(Out.Items(1), P(2));
 }
 
+TEST(FilterOptimizerUnique, SingleFieldKeysWithoutRecordID)
+{
+    for (const bool Descending : {false, true}) {
+        TOptimTable Table({{"n", ftInteger}, {"x", ftFloat}});
+        for (int N = 1; N <= 40; ++N)
+            Table.AddRow({N == 17 ? Null() : Variant(N * 3), N == 5 ? Null() : Variant(N * 0.5)});
+        Table.AddIndex("ByN", {{"n", Descending}}, true);
+        Table.AddIndex("ByX", {{"x", Descending}}, true);
+        for (const char* Text : {"n > 10.5", "n >= 12", "n = 7", "n = 9", "n <= 20", "n < 21", "n <> 3",
+                                 "n IS NULL", "n BETWEEN 10 AND 30", "n > 4000000000", "n < -4000000000",
+                                 "x > 3", "x >= 3", "x = 2.5", "x < 0.75", "x <> 1", "x IS NOT NULL"}) {
+            for (const bool Sql : {false, true}) {
+                TFilterMode Mode;
+                Mode.ExcludeRelopNulls = Sql;
+                TFilterRun Run(Table, Text, Mode);
+                EXPECT_EQ(Run.Analyze(), olFull) << Text;
+                EXPECT_EQ(ShowSet(Run.Answer()), ShowSet(EvaluateEveryRecord(Table, Text, Mode)))
+                    << Text << (Descending ? " descending" : "") << (Sql ? " (SQL)" : "");
+            }
+        }
+    }
+}
+
 TEST(FilterOptimizerEmpty, EmptyTableAndNoCondition)
 {
     TOptimTable Table({{"Age", ftInteger}});
