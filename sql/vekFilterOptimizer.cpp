@@ -105,57 +105,43 @@ bool LikeEscape(const TVekExprNode* Node, char& Escape)
 
 // ============================================================ record lists
 
-void SortAndDeduplicateList(TCompoundList* List)
+void SortAndDeduplicate(TRecordEntries& Entries)
 {
-    const int Count = List->Count();
-    std::vector<std::pair<std::uintptr_t, void*>> Pairs;
-    Pairs.reserve(static_cast<std::size_t>(Count));
-    for (int I = 0; I < Count; ++I)
-        Pairs.emplace_back(reinterpret_cast<std::uintptr_t>(List->List1()->Get(I)), List->List2()->Get(I));
-    std::stable_sort(Pairs.begin(), Pairs.end(),
-                     [](const auto& A, const auto& B) { return A.first < B.first; });
-    List->Clear();
-    for (std::size_t I = 0; I < Pairs.size(); ++I)
-        if (I == 0 || Pairs[I].first != Pairs[I - 1].first)
-            List->Add(reinterpret_cast<void*>(Pairs[I].first), Pairs[I].second);
-    List->SortList1();
+    const auto ByAddress = [](const TRecordEntry& A, const TRecordEntry& B) { return A.Address < B.Address; };
+    if (!std::is_sorted(Entries.begin(), Entries.end(), ByAddress))
+        std::stable_sort(Entries.begin(), Entries.end(), ByAddress);
+    Entries.erase(std::unique(Entries.begin(), Entries.end(),
+                              [](const TRecordEntry& A, const TRecordEntry& B) { return A.Address == B.Address; }),
+                  Entries.end());
 }
 
-void IntersectSortedLists(const TCompoundList* A, const TCompoundList* B, TCompoundList* Target)
+void IntersectSorted(const TRecordEntries& A, const TRecordEntries& B, TRecordEntries& Target)
 {
-    const int NA = A->Count(), NB = B->Count();
-    int I = 0, J = 0;
-    while (I < NA && J < NB) {
-        const auto X = reinterpret_cast<std::uintptr_t>(A->List1()->Get(I));
-        const auto Y = reinterpret_cast<std::uintptr_t>(B->List1()->Get(J));
-        if (X < Y) {
+    std::size_t I = 0, J = 0;
+    while (I < A.size() && J < B.size()) {
+        if (A[I].Address < B[J].Address) {
             ++I;
-        } else if (Y < X) {
+        } else if (B[J].Address < A[I].Address) {
             ++J;
         } else {
-            Target->Add(A->List1()->Get(I), A->List2()->Get(I));
+            Target.push_back(A[I]);
             ++I;
             ++J;
         }
     }
 }
 
-void UnionSortedLists(const TCompoundList* A, const TCompoundList* B, TCompoundList* Target)
+void UniteSorted(const TRecordEntries& A, const TRecordEntries& B, TRecordEntries& Target)
 {
-    const int NA = A->Count(), NB = B->Count();
-    int I = 0, J = 0;
-    while (I < NA || J < NB) {
-        if (J >= NB ||
-            (I < NA && reinterpret_cast<std::uintptr_t>(A->List1()->Get(I)) <
-                           reinterpret_cast<std::uintptr_t>(B->List1()->Get(J)))) {
-            Target->Add(A->List1()->Get(I), A->List2()->Get(I));
-            ++I;
-        } else if (I >= NA || reinterpret_cast<std::uintptr_t>(B->List1()->Get(J)) <
-                                  reinterpret_cast<std::uintptr_t>(A->List1()->Get(I))) {
-            Target->Add(B->List1()->Get(J), B->List2()->Get(J));
-            ++J;
+    std::size_t I = 0, J = 0;
+    Target.reserve(A.size() + B.size());
+    while (I < A.size() || J < B.size()) {
+        if (J >= B.size() || (I < A.size() && A[I].Address < B[J].Address)) {
+            Target.push_back(A[I++]);
+        } else if (I >= A.size() || B[J].Address < A[I].Address) {
+            Target.push_back(B[J++]);
         } else {
-            Target->Add(A->List1()->Get(I), A->List2()->Get(I));
+            Target.push_back(A[I]);
             ++I;
             ++J;
         }
@@ -487,6 +473,7 @@ void TExprOptimizerMgr::PrepareRecordLists()
         return;
     for (TExprOptimizerNode* Node = FFirstNode; Node; Node = Node->Next()) {
         Node->RecordList()->Clear();
+        Node->Entries().clear();
         Node->ClearRanges();
         Node->SetListReady(false);
     }
@@ -549,9 +536,12 @@ void TExprOptimizerMgr::MaterializeRanges(TExprOptimizerNode* Node, int Depth)
     if (Node->HasRanges()) {
         if (Node->ListReady())
             return;
-        Node->RecordList()->Clear();
-        Node->RangeIndex()->ListRanges(Node->Ranges(), Node->RecordList());
-        SortAndDeduplicateList(Node->RecordList());
+        Node->Entries().clear();
+        Node->RangeIndex()->ListRanges(Node->Ranges(), Node->Entries());
+        // One index's answer at the root stays in key order; every other
+        // list is combined by address.
+        if (Node != FRoot || Node->BaseResultInverted())
+            SortAndDeduplicate(Node->Entries());
         Node->SetListReady(!Node->BaseResultInverted());
         return;
     }
@@ -595,17 +585,17 @@ void TExprOptimizerMgr::ResetInvertedLists(const TCompoundList* BaseList)
         // The node's list holds the records that fail "<>", sorted by
         // address: the answer is the rest of the base list.
         std::vector<std::uintptr_t> Failing;
-        Failing.reserve(static_cast<std::size_t>(Node->RecordList()->Count()));
-        for (int I = 0; I < Node->RecordList()->Count(); ++I)
-            Failing.push_back(reinterpret_cast<std::uintptr_t>(Node->RecordList()->List1()->Get(I)));
-        Node->RecordList()->Clear();
+        Failing.reserve(Node->Entries().size());
+        for (const TRecordEntry& Entry : Node->Entries())
+            Failing.push_back(Entry.Address);
+        Node->Entries().clear();
         const int Count = BaseList ? BaseList->Count() : 0;
         for (int I = 0; I < Count; ++I) {
-            void* Record = BaseList->List1()->Get(I);
-            if (!std::binary_search(Failing.begin(), Failing.end(), reinterpret_cast<std::uintptr_t>(Record)))
-                Node->RecordList()->Add(Record, BaseList->List2()->Get(I));
+            const auto Record = reinterpret_cast<std::uintptr_t>(BaseList->List1()->Get(I));
+            if (!std::binary_search(Failing.begin(), Failing.end(), Record))
+                Node->Entries().push_back({Record, reinterpret_cast<std::uintptr_t>(BaseList->List2()->Get(I))});
         }
-        SortAndDeduplicateList(Node->RecordList());
+        SortAndDeduplicate(Node->Entries());
         Node->SetListReady(true);
     }
 }
@@ -616,6 +606,10 @@ void TExprOptimizerMgr::CombineRecordLists()
         return;
     MaterializeRanges(FRoot, 0);
     CombineNode(FRoot, 0);
+    TCompoundList* List = FRoot->RecordList();
+    List->Clear();
+    for (const TRecordEntry& Entry : FRoot->Entries())
+        List->Add(reinterpret_cast<void*>(Entry.Address), reinterpret_cast<void*>(Entry.Companion));
 }
 
 void TExprOptimizerMgr::CombineNode(TExprOptimizerNode* Node, int Depth)
@@ -624,14 +618,14 @@ void TExprOptimizerMgr::CombineNode(TExprOptimizerNode* Node, int Depth)
         return;
     if (Node->HasRanges()) {
         // A not-equal answer that was never complemented: no base list was
-        // given, so it answers nothing here.
+        // given.
         ORVEX_ASSERT(!Node->BaseResultInverted(), "Inverted list without a base list");
         return;
     }
     TExprOptimizerNode* L = Node->Left();
     TExprOptimizerNode* R = Node->Right();
-    TCompoundList* Target = Node->RecordList();
-    Target->Clear();
+    TRecordEntries& Target = Node->Entries();
+    Target.clear();
     if (!L || !R) {
         Node->SetListReady(true);
         return;
@@ -643,22 +637,21 @@ void TExprOptimizerMgr::CombineNode(TExprOptimizerNode* Node, int Depth)
     const bool RUsed = R->OptimizationLevel() > olNone;
     if (Op == veoAND) {
         if (LUsed && RUsed)
-            IntersectSortedLists(L->RecordList(), R->RecordList(), Target);
+            IntersectSorted(L->Entries(), R->Entries(), Target);
         else
-            UnionSortedLists(LUsed ? L->RecordList() : R->RecordList(), &FEmptyList, Target);
+            Target = LUsed ? L->Entries() : R->Entries();
     } else if (Op == veoOR) {
-        UnionSortedLists(L->RecordList(), R->RecordList(), Target);
+        UniteSorted(L->Entries(), R->Entries(), Target);
     } else {
         VekDatabaseError(8581, "TExprOptimizerMgr.InternalCombineRecordLists", "Invalid operator", nullptr);
     }
-    Target->SortList1();
     Node->SetListReady(true);
 }
 
 Integer TExprOptimizerMgr::GetResultSetCount() const
 {
     ORVEX_ASSERT(FRoot != nullptr, "Optimizer root is not assigned");
-    return FRoot->RecordList()->Count();
+    return static_cast<Integer>(FRoot->Entries().size());
 }
 
 Integer TExprOptimizerMgr::GetNodeCount() const

@@ -41,6 +41,7 @@
 #include "storage/vekIndexUnitKeys.h"
 #include "storage/vekIndexUnitTree.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
@@ -49,6 +50,14 @@
 namespace orvex {
 
 enum TNodeResultType : std::uint8_t { nrNone, nrFixedFalse, nrFixedTrue, nrDynamic };
+
+// One record of an answer: its address and a companion value (its record
+// number in the index, or in the base list).
+struct TRecordEntry {
+    std::uintptr_t Address = 0;
+    std::uintptr_t Companion = 0;
+};
+using TRecordEntries = std::vector<TRecordEntry>;
 
 // A run of index positions, record numbers First .. Last (from 1).
 struct TIndexPositionRange {
@@ -86,8 +95,10 @@ public:
     // The index positions of GetRecordList's records, in key order.
     TIndexPositionRanges GetRecordRanges(TVekExprOperator Operator, const Variant& Value, bool PartialMatch,
                                          bool CaseInsensitive, char Escape = '\0');
-    // Appends the records at the positions of Ranges.
+    // Appends the records at the positions of Ranges, in key order, with
+    // their record numbers.
     void ListRanges(const TIndexPositionRanges& Ranges, TCompoundList* List);
+    void ListRanges(const TIndexPositionRanges& Ranges, TRecordEntries& Entries);
 
     // Whether the first key field can answer a comparison with Value: a
     // string key (ftString) against a string, a number or date key against
@@ -206,6 +217,10 @@ public:
     void SetNodeResultType(TNodeResultType Value) { FNodeResultType = Value; }
     TVekFilterOptimisationLevel OptimizationLevel() const { return FOptimizationLevel; }
     void SetOptimizationLevel(TVekFilterOptimisationLevel Value) { FOptimizationLevel = Value; }
+    // The node's answer as it is combined (sorted by address, except a
+    // one-index answer at the root, which stays in key order); RecordList
+    // receives the root's answer.
+    TRecordEntries& Entries() { return FEntries; }
     TCompoundList* RecordList() const { return FRecordList.get(); }
     bool BaseResultInverted() const { return FBaseResultInverted; }
     void SetBaseResultInverted(bool Value) { FBaseResultInverted = Value; }
@@ -232,6 +247,7 @@ private:
     TNodeResultType FNodeResultType = nrDynamic;
     TVekFilterOptimisationLevel FOptimizationLevel = olNone;
     std::unique_ptr<TCompoundList> FRecordList;
+    TRecordEntries FEntries;
     bool FBaseResultInverted = false;
     bool FHasRanges = false;
     bool FListReady = false;
@@ -330,7 +346,6 @@ private:
     TExprOptimizerNode* FFirstNode = nullptr;
     TVekExprNode* FExprRoot = nullptr;
     TIndexQueryMgr* FIndexQueryMgr = nullptr;
-    TCompoundList FEmptyList;
     bool FExcludeRelopNulls = false;
     std::unique_ptr<TVekOpEvaluator> FOpEvaluator;
 };
@@ -350,7 +365,9 @@ public:
     void CombineResultLists();
     // The root's level; olNone without a root (and while ForceNoIndexes).
     TVekFilterOptimisationLevel GetBaseOptimisationLevel() const;
-    // The root's list; nullptr without a root.
+    // The root's list, each record once; nullptr without a root. In key
+    // order when one index answers the whole condition, else in address
+    // order.
     TCompoundList* GetResultSetList() const;
     Integer GetResultSetCount() const;
     void AssessExprFieldLimits(TExprFieldLimits* Limits) const;
@@ -375,13 +392,12 @@ private:
     bool FForceNoIndexes = false;
 };
 
-// Record lists as sorted runs: the lead items (record addresses) ascending,
-// each once, with the companion of its first occurrence.
-void SortAndDeduplicateList(TCompoundList* List);
-// Target := the entries of A whose record is in B (A and B sorted by
-// SortAndDeduplicateList).
-void IntersectSortedLists(const TCompoundList* A, const TCompoundList* B, TCompoundList* Target);
-// Target := every entry of A and of B, each record once (A and B sorted).
-void UnionSortedLists(const TCompoundList* A, const TCompoundList* B, TCompoundList* Target);
+// Answers as sorted runs: addresses ascending, each once, with the
+// companion of its first occurrence.
+void SortAndDeduplicate(TRecordEntries& Entries);
+// Target := the entries of A whose record is in B (both sorted).
+void IntersectSorted(const TRecordEntries& A, const TRecordEntries& B, TRecordEntries& Target);
+// Target := every entry of A and of B, each record once (both sorted).
+void UniteSorted(const TRecordEntries& A, const TRecordEntries& B, TRecordEntries& Target);
 
 } // namespace orvex

@@ -463,16 +463,27 @@ TIndexPositionRanges TIndexDataInterface::GetRecordRanges(TVekExprOperator Opera
     return RangesOfClasses(Probe, Classes);
 }
 
-void TIndexDataInterface::ListRanges(const TIndexPositionRanges& Ranges, TCompoundList* List)
+void TIndexDataInterface::ListRanges(const TIndexPositionRanges& Ranges, TRecordEntries& Entries)
 {
+    std::vector<Cardinal> Addresses;
     for (const TIndexPositionRange& Range : Ranges) {
         if (Range.Empty())
             continue;
-        const Cardinal Stop = FBTree->GetAddrOfRecNo(Range.Last);
+        Addresses.clear();
         FBTree->GetAddrOfRecNo(Range.First);
-        bool Done = false;
-        FBTree->ListMatchingRecords(nullptr, 0, Stop, stGE, true, List, Done);
+        FBTree->ListAddresses(Range.Last - Range.First + 1, Addresses);
+        Integer RecNo = Range.First;
+        for (const Cardinal Address : Addresses)
+            Entries.push_back({Address, static_cast<std::uintptr_t>(RecNo++)});
     }
+}
+
+void TIndexDataInterface::ListRanges(const TIndexPositionRanges& Ranges, TCompoundList* List)
+{
+    TRecordEntries Entries;
+    ListRanges(Ranges, Entries);
+    for (const TRecordEntry& Entry : Entries)
+        List->Add(reinterpret_cast<void*>(Entry.Address), reinterpret_cast<void*>(Entry.Companion));
 }
 
 void TIndexDataInterface::GetRecordList(TVekExprOperator Operator, const Variant& Value, bool PartialMatch,

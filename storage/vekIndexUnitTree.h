@@ -326,6 +326,9 @@ public:
     void ListMatchingRecords(const Byte* Key, Integer FieldCount, Cardinal StopAddress,
                              TIndexSearchType SearchType, bool Ascending, TCompoundList* List,
                              bool& Done);
+    // Appends the record addresses of Count entries from the cursor on, in
+    // key order (fewer at the end of the leaf chain); the path stays.
+    void ListAddresses(Integer Count, std::vector<Cardinal>& Addresses);
     // Adds up to Count entries of the cursor's leaf to Buffer, in key
     // order, with their record addresses, keys and record numbers; returns
     // how many.

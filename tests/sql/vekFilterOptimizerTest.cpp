@@ -283,23 +283,22 @@ TEST_F(PeopleTest, IndexRequestsAndSearchTypes)
 
 TEST(FilterOptimizerLists, SortedListOperations)
 {
-    auto P = [](std::uintptr_t V) { return reinterpret_cast<void*>(V); };
-    TCompoundList A, B, Out;
+    TRecordEntries A, B, Out;
     for (std::uintptr_t V : {9, 3, 5, 3, 1})
-        A.Add(P(V), P(V * 10));
+        A.push_back({V, V * 10});
     for (std::uintptr_t V : {5, 2, 9})
-        B.Add(P(V), P(V * 100));
-    SortAndDeduplicateList(&A);
-    SortAndDeduplicateList(&B);
-    ASSERT_EQ(A.Count(), 4);
-    IntersectSortedLists(&A, &B, &Out);
-    ASSERT_EQ(Out.Count(), 2);
-    EXPECT_EQ(Out.Items(0), P(5));
-    EXPECT_EQ(Out.List2()->Get(0), P(50));
-    Out.Clear();
-    UnionSortedLists(&A, &B, &Out);
-    ASSERT_EQ(Out.Count(), 5);
-    EXPECT_EQ(Out.Items(1), P(2));
+        B.push_back({V, V * 100});
+    SortAndDeduplicate(A);
+    SortAndDeduplicate(B);
+    ASSERT_EQ(A.size(), 4u);
+    IntersectSorted(A, B, Out);
+    ASSERT_EQ(Out.size(), 2u);
+    EXPECT_EQ(Out[0].Address, 5u);
+    EXPECT_EQ(Out[0].Companion, 50u);
+    Out.clear();
+    UniteSorted(A, B, Out);
+    ASSERT_EQ(Out.size(), 5u);
+    EXPECT_EQ(Out[1].Address, 2u);
 }
 
 TEST(FilterOptimizerUnique, SingleFieldKeysWithoutRecordID)
