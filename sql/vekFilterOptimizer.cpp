@@ -186,6 +186,7 @@ void TExprOptimizerMgr::Clear()
     }
     FRoot = nullptr;
     FExprRoot = nullptr;
+    FRootListFilled = false;
 }
 
 // ----------------------------------------------------------- rewriting
@@ -471,8 +472,8 @@ void TExprOptimizerMgr::PrepareRecordLists()
 {
     if (!FRoot || FRoot->OptimizationLevel() == olNone)
         return;
+    FRootListFilled = false;
     for (TExprOptimizerNode* Node = FFirstNode; Node; Node = Node->Next()) {
-        Node->RecordList()->Clear();
         Node->Entries().clear();
         Node->ClearRanges();
         Node->SetListReady(false);
@@ -606,10 +607,22 @@ void TExprOptimizerMgr::CombineRecordLists()
         return;
     MaterializeRanges(FRoot, 0);
     CombineNode(FRoot, 0);
-    TCompoundList* List = FRoot->RecordList();
-    List->Clear();
-    for (const TRecordEntry& Entry : FRoot->Entries())
-        List->Add(reinterpret_cast<void*>(Entry.Address), reinterpret_cast<void*>(Entry.Companion));
+    FRootListFilled = false;
+}
+
+TCompoundList* TExprOptimizerMgr::GetResultSetList()
+{
+    if (!FRoot)
+        return nullptr;
+    // Made on demand: a caller that only counts needs no pointer list.
+    if (!FRootListFilled) {
+        TCompoundList* List = FRoot->RecordList();
+        List->Clear();
+        for (const TRecordEntry& Entry : FRoot->Entries())
+            List->Add(reinterpret_cast<void*>(Entry.Address), reinterpret_cast<void*>(Entry.Companion));
+        FRootListFilled = true;
+    }
+    return FRoot->RecordList();
 }
 
 void TExprOptimizerMgr::CombineNode(TExprOptimizerNode* Node, int Depth)
@@ -748,7 +761,7 @@ TVekFilterOptimisationLevel TFilterOptimizer::GetBaseOptimisationLevel() const
 
 TCompoundList* TFilterOptimizer::GetResultSetList() const
 {
-    return FMgr->Root() ? FMgr->Root()->RecordList() : nullptr;
+    return FMgr->GetResultSetList();
 }
 
 Integer TFilterOptimizer::GetResultSetCount() const

@@ -303,6 +303,8 @@ public:
     void ResetInvertedLists(const TCompoundList* BaseList);
     // The number of records in the root's list (an assertion without root).
     Integer GetResultSetCount() const;
+    // The root's answer as a pointer list; nullptr without a root.
+    TCompoundList* GetResultSetList();
     Integer GetNodeCount() const;
     // One line per node answered from an index (pre-order, left first):
     // the operator's name ("coEQ"), with the index interface as its object.
@@ -346,6 +348,7 @@ private:
     TExprOptimizerNode* FFirstNode = nullptr;
     TVekExprNode* FExprRoot = nullptr;
     TIndexQueryMgr* FIndexQueryMgr = nullptr;
+    bool FRootListFilled = false;
     bool FExcludeRelopNulls = false;
     std::unique_ptr<TVekOpEvaluator> FOpEvaluator;
 };
