@@ -110,6 +110,12 @@ public:
     // search only under the ANSI one.
     bool CanSearchPrefix(bool CaseInsensitive) const;
 
+    // The search key of the index from Values (one value, or a variant
+    // array in key-field order): the given key fields compare normally, the
+    // others as ComparisonValue asks (fcForceBOF: before every key sharing
+    // the given values; fcForceEOF: after them).
+    void CreateKeyBuffer(TFieldComparisonValue ComparisonValue, const Variant& Values);
+
     // The search type of a comparison on an ascending or descending first
     // key field; any other operator raises 8581 "Unexpected seek type in
     // Internal Find".

@@ -224,14 +224,25 @@ TIndexDataInterface::TKeyClass TIndexDataInterface::ClassAt(const TProbe& Probe,
     return C < 0 ? kcLess : (C == 0 ? kcEqual : kcGreater);
 }
 
+void TIndexDataInterface::CreateKeyBuffer(TFieldComparisonValue ComparisonValue, const Variant& Values)
+{
+    const int Fields = FBTree->KeyFields()->Count();
+    const int Given = VarIsArray(Values) ? Values.ArrayHighBound() - Values.ArrayLowBound() + 1 : 1;
+    const Byte Beyond = ComparisonValue == fcForceBOF   ? kcfBeforeAll
+                        : ComparisonValue == fcForceEOF ? kcfAfterAll
+                                                        : kcfNormal;
+    TKeyComparisonFlags Flags(static_cast<std::size_t>(std::max(Fields, 0)), Beyond);
+    for (int I = 0; I < Given && I < Fields; ++I)
+        Flags[static_cast<std::size_t>(I)] = kcfNormal;
+    FBTree->ConstructKeyBufFromVariants(Values, Flags);
+}
+
 Integer TIndexDataInterface::KeyPosition(const Variant& Value, bool After, Integer Count)
 {
     // A search key of Value in the first key field that sorts before (or
     // after) every key holding that value, whatever their other fields.
     const int Fields = FBTree->KeyFields()->Count();
-    TKeyComparisonFlags Flags(static_cast<std::size_t>(Fields), After ? kcfAfterAll : kcfBeforeAll);
-    Flags[0] = kcfNormal;
-    FBTree->ConstructKeyBufFromVariants(Value, Flags);
+    CreateKeyBuffer(After ? fcForceEOF : fcForceBOF, Value);
     const TIndexSearchType Type = Fields == 1 && After ? stGT : stGE;
     if (FBTree->IndexSearch(Type) != 0)
         return Count;
