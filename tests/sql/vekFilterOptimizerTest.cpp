@@ -397,7 +397,16 @@ private:
     }
     std::string Leaf()
     {
-        switch (Pick(12)) {
+        switch (Pick(13)) {
+        case 12: {
+            // Forms no index answers: they must be left to evaluation.
+            static const char* const Others[] = {
+                "UPPER(s) = 'A'", "s || 'x' = 'ax'", "i < si", "f BETWEEN i AND 3", "s LIKE s",
+                "i IN (1, si)", "(i + 1) IS NULL", "NOT NOT (i > 1)", "(i > 1) = (si > 1)",
+                "CAST(i AS VARCHAR(5)) = '3'", "s = s", "2 * 3 = 6", "1 = 0", "i > NULL + 1",
+            };
+            return Others[Pick(std::size(Others))];
+        }
         case 11:
             return Pick(2) ? "d " + Op() + " " + Date() : "d BETWEEN " + Date() + " AND " + Date();
         case 0:
