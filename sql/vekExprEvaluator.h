@@ -11,15 +11,14 @@
 
 #include "sql/vekParserUtils.h"
 #include "storage/vekCommon.h"
+#include "storage/vekIndexUnitKeys.h"
 
 #include <functional>
 
 namespace orvex {
 
-// The collation of string comparisons: < 0, 0, > 0 (see vekCommon's
-// DBANSICompareStrings for the engine's own).
-using TDBStringCompare = std::function<int(const void* Key1, const void* Key2, Integer Len1,
-                                           Integer Len2, bool CaseInsensitive, bool Partial)>;
+// String comparisons use the database's compare routine, TDBStringCompare
+// (the index unit's: DBANSICompareStrings or DBASCIICompareStrings).
 
 class TVekExprDataProvider : public TObject {
 public:
@@ -50,7 +49,7 @@ public:
 
 private:
     TInternalFields* FProviderFields;
-    TDBStringCompare FDBStringCompare;
+    TDBStringCompare FDBStringCompare = nullptr;
     bool FHasPassFilterEvent = false;
     Integer FBaseRecNo = 0;
 };
@@ -175,7 +174,7 @@ private:
     TExprEvaluatorNode* FRoot = nullptr;
     TExprEvaluatorNode* FFirstNode = nullptr;
     TVekExprDataProvider* FDataProvider = nullptr;
-    TDBStringCompare FDBStringCompare;
+    TDBStringCompare FDBStringCompare = nullptr;
     bool FExcludeRelopNulls = false;
     TVekOpEvaluator FOpEvaluator;
     // Counts the Resets: a node's result stamped with an older count reads
