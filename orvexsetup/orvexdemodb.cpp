@@ -9,7 +9,7 @@
 // "orvexdemo") with the table "Employees", the bootstrap administrator
 // ("administrator", password "walrus") and the group "staff" whose user
 // "guest" (password "guest") may only read it. Existing files are replaced;
-// each file is written under a temporary name and renamed when complete.
+// each file is written in a working folder and moved in when complete.
 
 #include "dataset/vekDatabase.h"
 #include "storage/vekCommon.h"
@@ -233,16 +233,19 @@ void WriteSecurityDemo(const std::string& path)
     db.Close();
 }
 
-// Writes the database through a temporary name, so that a build stopped
-// midway never leaves a half-made file under the final name.
+// Writes the database in a folder of its own beside the final one and moves
+// it into place when complete, so that a build stopped midway never leaves a
+// half-made file under the final name (and the header keeps the file's own
+// name).
 void WriteDatabase(const fs::path& folder, const char* name, void (*write)(const std::string&))
 {
-    const fs::path final = folder / name;
-    const fs::path temp = folder / ("~" + std::string(name));
+    const fs::path making = folder / "~making";
     std::error_code ignored;
-    fs::remove(temp, ignored);
-    write(temp.string());
-    fs::rename(temp, final);
+    fs::remove_all(making, ignored);
+    fs::create_directories(making);
+    write((making / name).string());
+    fs::rename(making / name, folder / name);
+    fs::remove_all(making);
 }
 
 } // namespace

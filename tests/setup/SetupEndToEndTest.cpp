@@ -265,6 +265,13 @@ TEST_F(SetupEndToEndTest, HelpListsEveryOptionAndTheScript)
 TEST_F(SetupEndToEndTest, TheBuiltSetupInstallsRegistersAndRemembersItsFolder)
 {
     PrepareBuildMachine();
+    // Small stand-ins for the big build outputs (the engine library and the
+    // demonstration program) keep the compression and extraction short.
+    for (const char* file : {"Delphi5/vekrun.bpl", "Sys/vekrun.bpl", "Utils/OrvexEditor.exe"}) {
+        const fs::path path = fs::path(Sources) / file;
+        fs::create_directories(path.parent_path());
+        std::ofstream(path) << "stand-in for " << file;
+    }
     ASSERT_EQ(RunProgramTo(NativePath("C:\\DEV\\orvexsetup.exe"), {"--headless", "--sources=" + Sources, "-b"}, Output), 0)
         << ReadNative(Output);
     ASSERT_TRUE(WinFileExists("C:\\BUILD\\setup.exe")) << ReadNative(Output);
@@ -305,6 +312,19 @@ TEST_F(SetupEndToEndTest, TheBuiltSetupInstallsRegistersAndRemembersItsFolder)
         ++files;
     }
     EXPECT_EQ(files, 2 + 2 + 43 + 46 + 4 + 1 + 1);
+    // The demonstration databases are the engine's: a database header with
+    // the engine's version, the second one secured.
+    for (const char* name : {"VekDemo.vek", "SecurityDemo.vek"}) {
+        const std::string database = ReadNative(NativePath(destination + "\\Demo\\" + name));
+        ASSERT_GT(database.size(), 4096u) << name;
+        EXPECT_NE(database.substr(0, 254).find(std::string("1\0.\0" "4\0" "3\0.\0" "0\0" "2\0", 14)),
+                  std::string::npos)
+            << name;
+        EXPECT_NE(database.substr(0, 64).find(std::string("D\0" "e\0" "m\0" "o\0.\0v\0e\0k\0", 16)),
+                  std::string::npos)
+            << name;
+        EXPECT_EQ(database[246], std::string(name) == "VekDemo.vek" ? 0 : 2) << name;
+    }
 
     // The product's key, its uninstall entry and Delphi 5's package keys.
     EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, "\\Software\\Vantry Software\\Orvex", "Ver", "?"), "143");
