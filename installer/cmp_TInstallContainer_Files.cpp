@@ -154,11 +154,7 @@ void TFileRelated::DownloadArchive()
                             "component has not been properly filled in",
                             {Name()});
     }
-    std::string temp = CreateTempFileName(false);
-    const auto dot = temp.rfind('.');
-    if (dot != std::string::npos && temp.find('\\', dot) == std::string::npos)
-        temp = temp.substr(0, dot);
-    temp += ".1";
+    const std::string temp = CreateTempFile(".1");
     auto savedProgress = location->OnDataReceived;
     location->OnDataReceived = [this](TObject*, const std::string& name, const char*, Integer total,
                                       Integer received, Integer block) {
@@ -176,12 +172,15 @@ void TFileRelated::DownloadArchive()
     } catch (...) {
         location->OnDataReceived = savedProgress;
         location->OnAfterDownload = savedAfter;
+        DeleteFile(NativePath(temp));
         throw;
     }
     location->OnDataReceived = savedProgress;
     location->OnAfterDownload = savedAfter;
-    if (cancelled)
+    if (cancelled) {
+        DeleteFile(NativePath(temp));
         throw EAIUserAbort();
+    }
     RememberDownloadedArchive(temp);
 }
 

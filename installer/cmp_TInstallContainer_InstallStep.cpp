@@ -337,9 +337,9 @@ void TCustomInstallFile::ReplaceExisting()
     if (MoveFileDelayUntilReboot(newPath, shortOriginal))
         return;
     // Delayed renames refused: a batch file run once at the next start.
-    const std::string batch = WinChangeFileExt(CreateTempFileName(true), ".bat");
+    const std::string batch = CreateTempFile(".bat");
     if (TCustomInstall* run = RunningInstall(); run && run->Journal())
-        run->Journal()->BeforeReplace(batch);
+        run->Journal()->Created(batch);
     // Our volumes keep no 8.3 names, so a "short" path may hold blanks: such
     // a path is quoted, or the command would split it.
     const auto arg = [](const std::string& path) {
@@ -438,6 +438,9 @@ void TCustomInstallFile::ExtractFromArchive()
         compress->OnStatus = [this](TObject*, const TDrvnCompressStatus& status) { StatusStep(status); };
         compress->FilesToProcess()->Clear();
         compress->FilesToProcess()->Add(SourcePath());
+        // A run stopped while the file is extracted leaves no partial file.
+        if (TCustomInstall* run = RunningInstall(); run && run->Journal())
+            run->Journal()->Temporary(temp);
         if (WinFileExists(temp))
             WinDeleteFile(temp);
         compress->Extract();

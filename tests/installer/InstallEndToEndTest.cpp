@@ -446,23 +446,32 @@ TEST_F(InstallEndToEndTest, KilledSetupIsUndoneByTheNextRunOrByR)
         EXPECT_EQ(ReadWin(Installed("notes.txt")), SourceFiles()[4].Data);
         EXPECT_EQ(ReadWin(Installed("app.dll")), "old app.dll");
         EXPECT_TRUE(RecordExists());
+        // The file being extracted was left half written.
+        EXPECT_TRUE(WinFileExists(Installed("big.bin.~tmp")));
         if (round == 0) {
-            // "-r" plays the journal back and cleans the record.
+            // "-r" plays the journal back and cleans the record, and says
+            // that the installation was not completed.
             std::string setupHost;
             for (const std::string& folder : TempFolders())
                 for (const auto& entry : fs::directory_iterator(folder))
                     if (entry.path().filename() == "setuphost.exe")
                         setupHost = entry.path().string();
             ASSERT_FALSE(setupHost.empty());
-            EXPECT_EQ(RunProgram(setupHost, {"-r", "-esetup.exe", "-sC:\\DIST"}), 0);
+            EXPECT_EQ(RunProgram(setupHost, {"-r", "-esetup.exe", "-sC:\\DIST"}), 4);
             ExpectOldFiles();
             EXPECT_EQ(DumpRegistry(), before);
             EXPECT_FALSE(RecordExists());
+            EXPECT_FALSE(WinFileExists(Installed("big.bin.~tmp")));
+            // Of the temporary folder only the loader's folder is left.
+            for (const std::string& folder : TempFolders())
+                EXPECT_NE(fs::path(folder).filename().string().rfind("LOADER", 0), std::string::npos) << folder;
         }
     }
     // The next run finds the killed run's record, undoes it and installs.
     ASSERT_EQ(RunSetup({}), 0);
     ExpectInstalled();
+    for (const auto& entry : fs::directory_iterator(NativePath(InstallDir)))
+        EXPECT_EQ(entry.path().extension().string().find(".~"), std::string::npos) << entry.path();
     EXPECT_EQ(ReadRegInteger(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
                              Installed("app.dll"), -1),
               1);
