@@ -559,6 +559,11 @@ public:
     virtual void CleanUp();
 };
 
+// The folder of a network location's archives below the main archive's
+// folder: the host and the directory (or the protocol and the host), each
+// made a usable file name, joined by a backslash.
+std::string NetworkFolder(TCustomNetInstallLocation* location);
+
 // ------------------------------------------------------------ install files
 
 enum TInstallFileType { iftNormal, iftJustADLL, iftApplicationSpecificDLL, iftVendorSharedDLL, iftSystemWideDLL };
@@ -664,6 +669,8 @@ private:
     void RegistrationSteps();
     void ExtractFromArchive();
     std::string ChangeDiskStep(Integer part, const std::string& directory);
+    // The archive extracting this file (while ExtractFromArchive runs).
+    TDrvnCompress* FExtracting = nullptr;
     Integer FUniqueID = -1;
     bool FActiveX = false;
 };

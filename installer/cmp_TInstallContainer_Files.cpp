@@ -529,19 +529,21 @@ std::string TFileContainer::NetArchivePath(const std::string& componentName, TCu
 {
     if (location == nullptr)
         throw IEFileRel_NoNetLocation("Could not find a net install location for %s", {Name()});
-    // The host and the directory (or the protocol and the host) as two
-    // folders, each made a usable file name.
-    TCustomLoginInformation* login = location->LoginInformation();
-    std::string netFolder;
-    if (Trim(login->Directory).empty())
-        netFolder = std::string(login->Protocol == ipFTP ? "FTP" : "HTTP") + "\\" + FileNameFilter(login->Hostname);
-    else
-        netFolder = FileNameFilter(login->Hostname) + "\\" + FileNameFilter(login->Directory);
     std::string mainArchive;
     if (TCustomInstall* install = GetInstall())
         mainArchive = install->ArchivePath();
     std::string folder = WinExtractFileDir(mainArchive);
-    return AddBackSlash(folder) + netFolder + "\\" + componentName + ".1";
+    return AddBackSlash(folder) + NetworkFolder(location) + "\\" + componentName + ".1";
+}
+
+std::string NetworkFolder(TCustomNetInstallLocation* location)
+{
+    // The host and the directory (or the protocol and the host) as two
+    // folders, each made a usable file name.
+    TCustomLoginInformation* login = location->LoginInformation();
+    if (Trim(login->Directory).empty())
+        return std::string(login->Protocol == ipFTP ? "FTP" : "HTTP") + "\\" + FileNameFilter(login->Hostname);
+    return FileNameFilter(login->Hostname) + "\\" + FileNameFilter(login->Directory);
 }
 
 void TFileContainer::CompressChild(TFileRelated* child, Integer options)

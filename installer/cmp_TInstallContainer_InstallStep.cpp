@@ -382,9 +382,23 @@ std::string TCustomInstallFile::ChangeDiskStep(Integer part, const std::string& 
     bool answered = parameter.Folder != directory;
     if (auto* container = dynamic_cast<TFileContainer*>(Container()); container && container->OnNewDisk)
         answered = true;
+    // The cancel stops the archive that asked (a file's own archive, say),
+    // which then stops the program's archive as it ends.
+    TDrvnCompress* archive = FExtracting != nullptr ? FExtracting : MainDrvnCompress();
     if (!answered && Tag == 0) {
         if (MessageDlg(Format("Please insert disk #%d", {part}), mtInformation, mbOK | mbCancel) != mrOk)
-            MainDrvnCompress()->Abort = true;
+            archive->Abort = true;
+    }
+    // The main archive is looked for where its disk now is, from here on.
+    TCustomInstall* install = GetInstall();
+    if (install != nullptr && !archive->Abort && archive == MainDrvnCompress() &&
+        StandardPathSpecList()->HasClass(&TpsMainArchiveFile::ClassInfo)) {
+        auto* main = dynamic_cast<TpsMainArchiveFile*>(
+            StandardPathSpecList()->FindByClass(&TpsMainArchiveFile::ClassInfo));
+        if (main != nullptr && !Trim(parameter.Folder).empty()) {
+            main->Folder = RemoveBackSlash(parameter.Folder);
+            archive->MoveToFolder(main->Folder);
+        }
     }
     return parameter.Folder;
 }
@@ -443,7 +457,9 @@ void TCustomInstallFile::ExtractFromArchive()
             run->Journal()->Temporary(temp);
         if (WinFileExists(temp))
             WinDeleteFile(temp);
+        FExtracting = compress;
         compress->Extract();
+        FExtracting = nullptr;
         if (compress->Abort)
             throw EAIUserAbort();
         // The complete file goes over the destination in one rename.
@@ -460,6 +476,7 @@ void TCustomInstallFile::ExtractFromArchive()
         SendEvent(this, ieInstalled, this);
         TFileRelated::InstallChildren();
     } catch (...) {
+        FExtracting = nullptr;
         const bool stopped = compress->Abort;
         compress->OnAborted = nullptr;
         compress->OnNewDisk = nullptr;

@@ -8,6 +8,7 @@
 #include "installer/cmp_TInstall.h"
 #include "installer/cmp_TInstallContainer.h"
 #include "installer/cmp_TInstallRegistry.h"
+#include "installer/cmp_TNetInstallLocation.h"
 #include "installer/cmp_TUninstallEXE.h"
 #include "installer/exceptions_Dorvane.h"
 #include "installer/routines_API.h"
@@ -565,6 +566,17 @@ TEST_F(InstallRunTest, FileListRoundTrip)
     EXPECT_EQ(a->Version, "1.2.3.4");
     EXPECT_EQ(ErrorOf([&] { Install->ApplyFileList(data.substr(0, 100), "x.lst"); }),
               "Cannot read the remote list of files: x.lst");
+
+    // A network build puts it beside the network archives, under the build
+    // folder, not beside the program.
+    auto* location = new TNetInstallLocation(Form);
+    location->LoginInformation()->Hostname = "example.com";
+    location->LoginInformation()->Directory = "pub/setup";
+    Install->SetNetLocation(location);
+    Install->WriteFileList("C:\\OUT\\files.1");
+    EXPECT_EQ(ReadWin("C:\\OUT\\example.com\\pub-setup\\filelist.lst").size(), 4u + 2 * 80);
+    EXPECT_EQ(a->Container()->Name(), "Bin");
+    EXPECT_EQ(Dir->NetArchivePath("Bin", location), "C:\\BUILD\\example.com\\pub-setup\\Bin.1");
 }
 
 } // namespace
@@ -606,6 +618,50 @@ TEST_F(InstallRunTest, InstallsFromAnArchiveSplitOverDisks)
     EXPECT_EQ(ReadWin(Dest("small.txt")), "small");
     EXPECT_FALSE(asked.empty());
     EXPECT_GE(Recorder->Count(bmNewDisk), static_cast<int>(asked.size()));
+    // The folder of the last disk is the main archive's from then on.
+    EXPECT_EQ(Install->ArchivePath(), "C:\\DISK" + std::to_string(asked.back()) + "\\files.1");
+}
+
+TEST_F(InstallRunTest, CancelAtTheDiskPromptStopsTheArchiveThatAsked)
+{
+    std::string data(300000, '\0');
+    unsigned state = 11;
+    for (char& c : data)
+        c = static_cast<char>((state = state * 1103515245u + 12345u) >> 24);
+    TInstallFile* big = AddFile("big.bin", data);
+    Build();
+    TTempWindowsRoot::MakeFolder("C:\\DISK1");
+    SetFolderCapacity(NativePath("C:\\DISK1"), 120000);
+    TDrvnCompress split(nullptr);
+    split.SetCompressedFile("C:\\BUILD\\files.1");
+    split.OnNewDisk = [](TObject*, Integer part, std::string& folder) {
+        folder = "C:\\SPARE" + std::to_string(part);
+        TTempWindowsRoot::MakeFolder(folder);
+    };
+    split.SplitToDisks("C:\\DISK1", "files.1");
+    SetFolderCapacity(NativePath("C:\\DISK1"), -1);
+    auto& backend = dynamic_cast<THeadlessBackend&>(FormsBackend());
+    // Disk 2 is not in the drive; the user cancels at the first prompt. Once
+    // through the program's archive, once through a private one (the file's
+    // archive is not the install component's).
+    for (const char* main : {"C:\\DISK1", "C:\\BUILD"}) {
+        Install->SourceDirectory = main;
+        big->SetArchiveFileType(nullptr);
+        big->SetArchiveFile("C:\\DISK1\\files.1");
+        MainDrvnCompress()->Abort = false;
+        backend.Reset();
+        backend.Answer(mrCancel);
+        EXPECT_THROW(big->SetState(ifsInstall), EAIUserAbort) << main;
+        int prompts = 0;
+        for (const THeadlessMessage& message : backend.Messages())
+            prompts += message.Text == "Please insert disk #2";
+        EXPECT_EQ(prompts, 1) << main;
+        EXPECT_FALSE(WinFileExists(Dest("big.bin"))) << main;
+        EXPECT_FALSE(WinFileExists(Dest("big.bin.~tmp"))) << main;
+        // The stop reaches the program's archive once the file's has ended.
+        EXPECT_TRUE(MainDrvnCompress()->Abort) << main;
+    }
+    backend.Reset();
 }
 
 } // namespace
