@@ -377,9 +377,14 @@ std::string TCustomInstallFile::ChangeDiskStep(Integer part, const std::string& 
     // Each request starts unanswered: the dialog that answers it marks the
     // file (every busy container on the way up relays the request again).
     Tag = 0;
+    bool answered = false;
+    if (OnNewDisk) {
+        OnNewDisk(this, part, parameter.Folder);
+        answered = true;
+    }
     InstallBroadcast(this, bmNewDisk, &list);
     SendEvent(this, ieNewDisk, &list);
-    bool answered = parameter.Folder != directory;
+    answered = answered || parameter.Folder != directory;
     if (auto* container = dynamic_cast<TFileContainer*>(Container()); container && container->OnNewDisk)
         answered = true;
     // The cancel stops the archive that asked (a file's own archive, say),

@@ -346,6 +346,22 @@ TEST_F(InstallRunTest, UninstallEntryWritesOnlyWhatIsThere)
     EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, key, "UninstallString", ""),
               "C:\\Program Files\\Orvex\\bin\\uninst.exe ");
     EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, key, "DisplayIcon", ""), Dest("app.ico"));
+
+    // Without names of its own the entry takes the machine's registered ones.
+    DeleteRegKey(HKEY_LOCAL_MACHINE, key);
+    WriteRegString(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "RegisteredOwner",
+                   "Machine Owner");
+    WriteRegString(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
+                   "RegisteredOrganization", "Machine Company");
+    WriteRegString(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "RegisteredOwner",
+                   "Windows 9x Owner");
+    uninstall->RegOwner.clear();
+    uninstall->WriteUninstallInfo(UninstallKeyPrefix);
+    EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, key, "RegOwner", ""), "Machine Owner");
+    EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, key, "RegCompany", ""), "Machine Company");
+    uninstall->RegCompany = "Given Company";
+    uninstall->WriteUninstallInfo(UninstallKeyPrefix);
+    EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, key, "RegCompany", ""), "Given Company");
     delete uninstall;
     EXPECT_FALSE(Install->BuildInfo.AddUninstallOnCreate);
 }
@@ -661,6 +677,18 @@ TEST_F(InstallRunTest, CancelAtTheDiskPromptStopsTheArchiveThatAsked)
         // The stop reaches the program's archive once the file's has ended.
         EXPECT_TRUE(MainDrvnCompress()->Abort) << main;
     }
+    // The file's own handler answers: no prompt, the disks are read where it says.
+    backend.Reset();
+    MainDrvnCompress()->Abort = false;
+    std::vector<Integer> parts;
+    big->OnNewDisk = [&parts](TObject*, Integer part, std::string& folder) {
+        parts.push_back(part);
+        folder = "C:\\SPARE" + std::to_string(part);
+    };
+    big->SetState(ifsInstall);
+    EXPECT_EQ(ReadWin(Dest("big.bin")), data);
+    EXPECT_TRUE(backend.Messages().empty());
+    EXPECT_FALSE(parts.empty());
     backend.Reset();
 }
 
