@@ -79,9 +79,14 @@ class TInstallJournal {
 public:
     using TPathCheck = std::function<bool(const std::string& winPath)>;
     ~TInstallJournal();
-    // Starts a journal for the record (its path goes into the record).
+    // A new journal name: "RUN.JNL" in a folder "DRVN" + 8 hexadecimal digits
+    // under the temporary folder.
+    static std::string NewName();
+    // Starts a journal for the record under name (a new one when empty or
+    // taken); its path goes into the record before the journal is made.
+    // Journals that runs killed after their end left are dropped first.
     // Raises IEInstall when the journal cannot be made.
-    void Start(const std::string& recordKey, TPathCheck allowed);
+    void Start(const std::string& recordKey, TPathCheck allowed, std::string name = "");
     bool Active() const { return FHandle != nullptr; }
     // A destination is about to be replaced by a new file (it may not exist):
     // an existing one moves to a backup name beside it, the first time only.
@@ -96,7 +101,8 @@ public:
     void Commit();
     void Rollback();
     // Plays back a journal a killed run left in the record, if any, and
-    // drops it; true when it undid an unfinished run.
+    // drops it; true when the record named the journal of a run that had not
+    // ended (its changes are undone now).
     static bool Recover(const std::string& recordKey, const TPathCheck& allowed);
 
 private:
@@ -117,6 +123,11 @@ private:
                          const TPathCheck& allowed);
     // Removes the journal file and its folder.
     static void Drop(const std::string& nativeFile);
+    // Drops the journals in the temporary folder whose runs had ended.
+    static void DropFinished();
+    // Whether a journal's text ends with its run's end ("C" or "E").
+    static bool Ended(const std::string& text);
+    static bool ReadJournal(const std::string& nativeFile, std::string& text);
     std::unique_ptr<TPlatformFile> FHandle;
     std::string FFile;      // native path of the journal
     std::string FRecordKey;
@@ -314,6 +325,10 @@ private:
     TNotifyEvent FFormActivate;
     bool FActivated = false;
     TInstallJournal FJournal;
+    // While a run makes its record: the journal it is about to start, and
+    // whether FindInstallRecord made a new record.
+    std::string FJournalName;
+    bool FRecordCreated = false;
 };
 
 class TInstall : public TCustomInstall {

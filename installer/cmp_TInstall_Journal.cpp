@@ -204,25 +204,36 @@ TInstallJournal::~TInstallJournal()
         SetRegistryChangeObserver(nullptr, nullptr);
 }
 
-void TInstallJournal::Start(const std::string& recordKey, TPathCheck allowed)
+std::string TInstallJournal::NewName()
+{
+    return AddBackSlash(GetTempDir()) + RandomFolderName() + "\\" + JournalFileName;
+}
+
+void TInstallJournal::Start(const std::string& recordKey, TPathCheck allowed, std::string name)
 {
     FRecordKey = recordKey;
     FAllowed = std::move(allowed);
     FKept.clear();
+    FDestinations.clear();
     FSize = 0;
     const std::string temp = GetTempDir();
     ForceDirectories(NativePath(temp));
+    DropFinished();
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string folder = AddBackSlash(temp) + RandomFolderName();
-        const std::string name = folder + "\\" + JournalFileName;
+        if (name.empty() || CheckedJournalName(name).empty())
+            name = NewName();
+        const std::string folder = RemoveBackSlash(WinExtractFileDir(name));
         const std::string nativeFolder = NativePath(folder);
         if (nativeFolder.empty())
             break;
         // The record names the journal before its folder exists: a run killed
-        // after this leaves a name the next run finds and cleans.
-        WriteRegString(HKEY_LOCAL_MACHINE, recordKey, "Journal", name);
-        if (!CreatePrivateDir(nativeFolder))
-            continue; // taken (or not creatable): another name
+        // after this leaves a name the next run finds.
+        if (CompareWinNames(ReadRegString(HKEY_LOCAL_MACHINE, recordKey, "Journal", ""), name) != 0)
+            WriteRegString(HKEY_LOCAL_MACHINE, recordKey, "Journal", name);
+        if (!CreatePrivateDir(nativeFolder)) {
+            name.clear(); // taken (or not creatable): another name
+            continue;
+        }
         FFile = nativeFolder + "/" + JournalFileName;
         FHandle = TPlatformFile::Open(FFile, TFileAccess::ReadWrite, TFileShare::DenyWrite, TFileCreate::CreateNew);
         if (!FHandle) {
@@ -236,6 +247,28 @@ void TInstallJournal::Start(const std::string& recordKey, TPathCheck allowed)
     TRegistryStore::Default()->DeleteValue(HKEY_LOCAL_MACHINE, recordKey, "Journal");
     FFile.clear();
     throw IEInstall("Cannot create the file %s", {AddBackSlash(temp) + JournalFileName});
+}
+
+void TInstallJournal::DropFinished()
+{
+    std::string temp;
+    if (!ExpandWinPath(GetTempDir(), temp))
+        return;
+    const std::string nativeTemp = NativePath(temp);
+    if (nativeTemp.empty())
+        return;
+    for (const std::string& entry : FolderEntries(nativeTemp)) {
+        const std::string name = AddBackSlash(temp) + Utf8NameToWin1252(entry) + "\\" + JournalFileName;
+        if (CheckedJournalName(name).empty())
+            continue;
+        const std::string folder = nativeTemp + "/" + entry;
+        const std::string file = folder + "/" + JournalFileName;
+        if (IsSymbolicLink(folder) || IsSymbolicLink(file) || !FileExists(file))
+            continue;
+        std::string text;
+        if (ReadJournal(file, text) && Ended(text))
+            Drop(file);
+    }
 }
 
 void TInstallJournal::Append(const std::string& line)
@@ -346,7 +379,10 @@ bool TInstallJournal::Play(const std::string& text, bool undo, const TPathCheck&
     const TPathCheck admitted = [&](const std::string& path) {
         return InsideAny(path, destinations) || (allowed && allowed(path));
     };
-    // A journal that ended well only drops what it kept aside.
+    // A journal that ended well only drops what it kept aside; one already
+    // played back has nothing left to do.
+    if (!lines.empty() && lines.back().size() == 1 && lines.back()[0] == "E")
+        return false;
     if (!lines.empty() && lines.back().size() == 1 && lines.back()[0] == "C")
         undo = false;
     auto store = TRegistryStore::Default();
@@ -430,13 +466,40 @@ void TInstallJournal::Finish(bool undo)
     std::string text(static_cast<std::size_t>(FSize), '\0');
     if (FSize > 0 && FHandle->ReadAt(0, text.data(), FSize) != FSize)
         text.clear();
-    FHandle.reset();
     Play(text, undo, FAllowed);
+    // Played: a journal left behind from here on is only dropped.
+    if (undo) {
+        try {
+            Append("E");
+        } catch (const Exception&) {
+        }
+    }
+    FHandle.reset();
+    TRegistryStore::Default()->DeleteValue(HKEY_LOCAL_MACHINE, FRecordKey, "Journal");
     Drop(FFile);
     FFile.clear();
     FKept.clear();
     FDestinations.clear();
-    TRegistryStore::Default()->DeleteValue(HKEY_LOCAL_MACHINE, FRecordKey, "Journal");
+}
+
+bool TInstallJournal::Ended(const std::string& text)
+{
+    std::size_t end = text.size();
+    while (end > 0 && text[end - 1] == '\n')
+        --end;
+    const std::size_t start = text.rfind('\n', end == 0 ? 0 : end - 1);
+    const std::string last = text.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1));
+    return last == "C" || last == "E";
+}
+
+bool TInstallJournal::ReadJournal(const std::string& native, std::string& text)
+{
+    auto file = TPlatformFile::Open(native, TFileAccess::Read, TFileShare::DenyNone, TFileCreate::OpenExisting);
+    const std::int64_t size = file ? file->Size() : -1;
+    if (size < 0 || size > MaxJournalSize)
+        return false;
+    text.assign(static_cast<std::size_t>(size), '\0');
+    return size == 0 || file->ReadAt(0, text.data(), size) == size;
 }
 
 void TInstallJournal::Drop(const std::string& nativeFile)
@@ -455,32 +518,25 @@ bool TInstallJournal::Recover(const std::string& recordKey, const TPathCheck& al
     const std::string recorded = ReadRegString(HKEY_LOCAL_MACHINE, recordKey, "Journal", "");
     if (recorded.empty())
         return false;
-    bool played = false;
+    // A record that names a journal belongs to a run that has not ended.
+    bool interrupted = false;
     const std::string name = CheckedJournalName(recorded);
     if (!name.empty()) {
+        interrupted = true;
         const std::string native = NativePath(name);
         const std::string folder = native.substr(0, native.rfind('/'));
         // Neither the folder nor the file is followed through a link.
         if (!native.empty() && !IsSymbolicLink(folder) && DirectoryExists(folder) && !IsSymbolicLink(native)) {
-            // A run that got as far as its folder was interrupted.
-            played = true;
-            if (FileExists(native)) {
-                auto file = TPlatformFile::Open(native, TFileAccess::Read, TFileShare::DenyWrite,
-                                                TFileCreate::OpenExisting);
-                const std::int64_t size = file ? file->Size() : -1;
-                if (size >= 0 && size <= MaxJournalSize) {
-                    std::string text(static_cast<std::size_t>(size), '\0');
-                    if (size == 0 || file->ReadAt(0, text.data(), size) == size) {
-                        file.reset();
-                        played = Play(text, true, allowed);
-                    }
-                }
-            }
+            std::string text;
+            if (FileExists(native) && ReadJournal(native, text))
+                interrupted = Play(text, true, allowed);
+            TRegistryStore::Default()->DeleteValue(HKEY_LOCAL_MACHINE, recordKey, "Journal");
             Drop(native);
+            return interrupted;
         }
     }
     TRegistryStore::Default()->DeleteValue(HKEY_LOCAL_MACHINE, recordKey, "Journal");
-    return played;
+    return interrupted;
 }
 
 } // namespace orvex

@@ -283,12 +283,18 @@ void TCustomInstall::Install()
         const TInstallJournal::TPathCheck check = [this](const std::string& path) { return IsRunPath(path); };
         if (!RecordKeyPath.empty())
             TInstallJournal::Recover(RecordKeyPath, check);
+        // A new record is made with the name of this run's journal in it, so
+        // that a run killed at any moment after it is known as unfinished.
+        FJournalName = TInstallJournal::NewName();
+        FRecordCreated = false;
         std::string key;
         FindInstallRecord(true, key);
+        if (!FRecordCreated && CompareWinNames(key, RecordKeyPath) != 0)
+            TInstallJournal::Recover(key, check);
         RecordKeyPath = key;
-        TInstallJournal::Recover(key, check);
+        FJournal.Start(key, check, FJournalName);
+        FJournalName.clear();
         ClearUnfinished();
-        FJournal.Start(key, check);
         if (StartedBySelfExtractor) {
             const std::string exe = AddBackSlash(SourceDirectory) + SelfExtractorName;
             MainDrvnCompress()->Offset = ReadSelfExtractTrailer(exe).MainFirst;
@@ -558,8 +564,11 @@ bool TCustomInstall::FindInstallRecord(bool create, std::string& key)
     values.push_back(TRegValue{"Size", REG_DWORD, sizeData});
     if (StartedBySelfExtractor)
         values.push_back(TRegValue{"SelfExtract", REG_SZ, AddBackSlash(OptSource) + SelfExtractorName});
+    if (!FJournalName.empty())
+        values.push_back(TRegValue{"Journal", REG_SZ, FJournalName});
     if (TRegistryStore::Default()->CreateKeyWithValues(HKEY_LOCAL_MACHINE, key, values) != TRegResult::Ok)
         throw IEInstall(UnfinishedText);
+    FRecordCreated = true;
     return true;
 }
 

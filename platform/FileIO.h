@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace orvex {
 
@@ -146,6 +147,8 @@ bool CreateDir(const std::string& path);
 bool CreatePrivateDir(const std::string& path);
 // Whether path itself is a symbolic link (not followed).
 bool IsSymbolicLink(const std::string& path);
+// The names in a folder ("." and ".." left out); empty when it cannot be read.
+std::vector<std::string> FolderEntries(const std::string& path);
 bool ForceDirectories(const std::string& path);
 bool RemoveDir(const std::string& path);
 // Read-only attribute from the mode bits (no write bit for anyone).
