@@ -501,7 +501,9 @@ bool TCustomInstall::FindInstallRecord(bool create, std::string& key)
     GetFileDateTime(ProgramPath, date);
     TdrvnRegistry registry;
     registry.SetRootKey(HKEY_LOCAL_MACHINE);
-    if (!registry.OpenKey(RecordRoot, true))
+    // Only a record to be made creates the records' key: a lookup leaves no
+    // empty key behind.
+    if (!registry.OpenKey(RecordRoot, create))
         return false;
     TStringList names;
     registry.GetKeyNames(&names);
