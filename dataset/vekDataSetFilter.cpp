@@ -4,6 +4,8 @@
 
 #include "dataset/vekDataSetFilter.h"
 
+#include "sql/vekFilterOptimizer.h"
+
 #include "storage/vekByteOrder.h"
 
 #include <algorithm>
@@ -148,6 +150,19 @@ TVekFilterEvaluator::TVekFilterEvaluator(TVekDataSet* Table)
     Item->SetTableName(Table->TableName());
     Item->SetTableFields(Table->GetInternalFields());
     SetTables(FTableList.get());
+    // The filter optimiser answers from the table's open indexes, taken
+    // afresh for every analysis (indexes come and go with restructures).
+    TVekExprDBDataProvider* Provider = FProvider.get();
+    SetIndexAnswerer(std::make_unique<TFilterOptimizerAnswerer>([Provider](TIndexQueryMgr* Registry) {
+        TIndexManager* Indexes = Provider->GetIndexMgr();
+        if (!Indexes)
+            return;
+        for (int I = 0; I < Indexes->Count(); ++I) {
+            TIndexItem* Index = Indexes->GetItems(I);
+            if (Index->IsOpen() && Index->KeyFields()->Count() > 0)
+                Registry->Add(Index->IndexName(), Index->KeyFields(), Index->Tree());
+        }
+    }));
 }
 
 TVekFilterEvaluator::~TVekFilterEvaluator() = default;
@@ -261,6 +276,7 @@ void TFilterMgr::EnsureCurrent()
         return;
     }
     FExprFilter->Provider()->Refresh();
+    FExprFilter->SetForcePerRecord(FForcePerRecord);
     if (!FExprFilter->Open()) {
         const std::string Errors = FExprFilter->GetErrors();
         CloseFilter();
