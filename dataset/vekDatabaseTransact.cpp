@@ -9,6 +9,7 @@ namespace orvex {
 namespace {
 
 constexpr Integer ErrNotConnected = 10113;
+constexpr Integer ErrInTransaction = 10122;
 
 } // namespace
 
@@ -40,6 +41,56 @@ void TVekDataBase::Rollback()
     RefreshDataSets();
 }
 
+void TVekDataBase::RunMaintenance(const char* Context, bool Memory, const std::function<void()>& Body)
+{
+    if (FMaintenanceDepth > 0 || Memory || IsMemory() || !FConnected) {
+        Body();
+        return;
+    }
+    if (InTransaction())
+        VekDatabaseError(ErrInTransaction, Context, "", this);
+    StartTransaction();
+    ++FMaintenanceDepth;
+    try {
+        Body();
+        --FMaintenanceDepth;
+        // A commit that fails has given the file back as it was.
+        Commit();
+    } catch (...) {
+        FMaintenanceDepth = 0;
+        try {
+            if (FDiskMgr && FDiskMgr->IsOpen() && FDiskMgr->IsTransactionActive())
+                FDiskMgr->DiskRollback();
+        } catch (...) {
+            // The journal stays; the next connection rolls it back.
+        }
+        FLocked = FLocked && FDiskMgr && FDiskMgr->HeaderLocked();
+        // What the datasets and the system tables read meanwhile is gone.
+        try {
+            RollbackDataSets();
+            CancelDataSets();
+            RefreshDataSets();
+            if (FSystemTables)
+                FSystemTables->AfterRollback();
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
+void TVekDataBase::RunLayoutChange(const char* Context, const std::function<void()>& Body)
+{
+    (void)Context;
+    ++FLayoutChangeDepth;
+    try {
+        Body();
+    } catch (...) {
+        --FLayoutChangeDepth;
+        throw;
+    }
+    --FLayoutChangeDepth;
+}
+
 bool TVekDataBase::InTransaction() const
 {
     return FDiskMgr && FDiskMgr->IsOpen() && FDiskMgr->IsTransactionActive();
@@ -63,9 +114,23 @@ void TVekDataBase::CloseDataSets()
 
 void TVekDataBase::RefreshDataSets()
 {
-    for (int i = 0; i < DataSetCount(); ++i)
-        if (DataSets(i)->Active())
-            DataSets(i)->Refresh();
+    // The rollback has happened whatever a dataset makes of it: a dataset
+    // that cannot show its data again goes to its first record, or stays.
+    for (int i = 0; i < DataSetCount(); ++i) {
+        TDataSet* dataSet = DataSets(i);
+        if (!dataSet->Active())
+            continue;
+        try {
+            auto* caches = dynamic_cast<IVekDataSetCaches*>(dataSet);
+            if (!caches || !caches->RefreshNearest())
+                dataSet->Refresh();
+        } catch (...) {
+            try {
+                dataSet->First();
+            } catch (...) {
+            }
+        }
+    }
 }
 
 void TVekDataBase::CancelDataSets()
