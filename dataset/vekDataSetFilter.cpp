@@ -64,6 +64,9 @@ void TVekExprDBDataProvider::Refresh()
     FFilterBuf.assign(static_cast<std::size_t>(FTable->EngineBufferSize()), 0);
     FEventBuf.assign(static_cast<std::size_t>(FTable->EngineBufferSize()), 0);
     SetHasPassFilterEvent(FTable->HasRecordEvent());
+    FBlobFields.assign(static_cast<std::size_t>(FTable->GetInternalFieldCount()), false);
+    for (std::size_t I = 0; I < FBlobFields.size(); ++I)
+        FBlobFields[I] = FTable->IsFieldBlob(static_cast<Integer>(I));
 }
 
 void TVekExprDBDataProvider::Open()
@@ -76,9 +79,15 @@ const Byte* TVekExprDBDataProvider::DataBuffer()
     return FReadDataFromRecBuf ? FTable->CurrentBuffer() : FFilterBuf.data();
 }
 
+bool TVekExprDBDataProvider::IsBlob(Integer FieldNo) const
+{
+    return FieldNo >= 0 && FieldNo < static_cast<Integer>(FBlobFields.size()) &&
+           FBlobFields[static_cast<std::size_t>(FieldNo)];
+}
+
 Variant TVekExprDBDataProvider::GetDataAsVariant(Integer FieldNo)
 {
-    if (FTable->IsFieldBlob(FieldNo)) {
+    if (IsBlob(FieldNo)) {
         if (!FTable->IsFieldTextBlob(FieldNo))
             return Variant::Null();
         TMemoryStream Stream;
@@ -93,7 +102,7 @@ Variant TVekExprDBDataProvider::GetDataAsVariant(Integer FieldNo)
 
 bool TVekExprDBDataProvider::IsFieldNull(Integer FieldNo)
 {
-    if (FTable->IsFieldBlob(FieldNo))
+    if (IsBlob(FieldNo))
         return GetDataAsVariant(FieldNo).IsNull();
     return FTable->GetIsFieldNullFromRecBuf(FieldNo, DataBuffer());
 }
