@@ -663,13 +663,18 @@ void QualifyNode(TVekExpr* Expr, TVekExprNode* Node, int Depth)
     if (!Node)
         return;
     ORVEX_ASSERT(Depth <= MaxExprTreeHeight + 1, "Expression tree too deep");
-    if (Node->Kind() == enkField && Node->TokenArgs().empty() && Node->SourceTables()->Count() > 0) {
+    if (Node->Kind() == enkField && Node->SourceTables()->Count() > 0) {
+        // The instance the parser resolved the field against, by the name
+        // that finds it first (a qualifier may have named it by its table).
         const TTableNameItem* table = Node->SourceTables()->Items(0);
         TParserToken token;
-        token.AssignToken(Node->ParserToken());
+        token.AssignToken(Node->TokenArgs().empty() ? Node->ParserToken() : Node->TokenArgs()[0]);
         token.SetToken(vstTableName);
         token.SetText(table->CorrelationName().empty() ? table->TableName() : table->CorrelationName());
-        Node->TokenArgs().push_back(Expr->AdoptToken(&token));
+        if (Node->TokenArgs().empty())
+            Node->TokenArgs().push_back(Expr->AdoptToken(&token));
+        else
+            Node->TokenArgs()[0] = Expr->AdoptToken(&token);
     }
     for (TVekExprNode* arg : Node->Args())
         QualifyNode(Expr, arg, Depth + 1);
