@@ -1,6 +1,8 @@
 #include "platform/FileIO.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -486,6 +488,20 @@ bool RenameFile(const std::string& from, const std::string& to)
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool RenameFileNoReplace(const std::string& from, const std::string& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without the flag: a hard link is made only when the name
+    // is free, then the old name goes.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return false;
+    ::unlink(from.c_str());
+    return true;
+}
+
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists)
 {
     const auto source =
@@ -523,6 +539,32 @@ bool CopyFile(const std::string& from, const std::string& to, bool failIfExists)
 bool CreateDir(const std::string& path)
 {
     return ::mkdir(path.c_str(), 0777) == 0;
+}
+
+bool CreatePrivateDir(const std::string& path)
+{
+    return ::mkdir(path.c_str(), 0700) == 0;
+}
+
+bool IsSymbolicLink(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+std::vector<std::string> FolderEntries(const std::string& path)
+{
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir)
+        return names;
+    while (dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
 }
 
 bool ForceDirectories(const std::string& path)

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace orvex {
 
@@ -130,6 +131,9 @@ bool DirectoryExists(const std::string& path);
 // open (they keep the file they have; see TPlatformFile::IsFileAt).
 bool DeleteFile(const std::string& path);
 bool RenameFile(const std::string& from, const std::string& to);
+// Renames only when nothing stands at to: false (and nothing moved) when it
+// does.
+bool RenameFileNoReplace(const std::string& from, const std::string& to);
 // Flushes the folder holding path to the disk, so that a file created or
 // removed there stays so after a crash.
 bool FlushDirectoryOf(const std::string& path);
@@ -138,6 +142,13 @@ bool FlushDirectoryOf(const std::string& path);
 // sharing violation where an open would.
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists);
 bool CreateDir(const std::string& path);
+// Creates a folder that only this user may enter; false when anything (a
+// folder, a file or a link) already stands at path.
+bool CreatePrivateDir(const std::string& path);
+// Whether path itself is a symbolic link (not followed).
+bool IsSymbolicLink(const std::string& path);
+// The names in a folder ("." and ".." left out); empty when it cannot be read.
+std::vector<std::string> FolderEntries(const std::string& path);
 bool ForceDirectories(const std::string& path);
 bool RemoveDir(const std::string& path);
 // Read-only attribute from the mode bits (no write bit for anyone).

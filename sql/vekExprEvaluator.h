@@ -41,7 +41,7 @@ public:
 
     TInternalFields* ProviderFields() const { return FProviderFields; }
     const TDBStringCompare& DBStringCompare() const { return FDBStringCompare; }
-    void SetDBStringCompare(TDBStringCompare Value) { FDBStringCompare = std::move(Value); }
+    void SetDBStringCompare(TDBStringCompare Value) { FDBStringCompare = Value; }
     bool HasPassFilterEvent() const { return FHasPassFilterEvent; }
     void SetHasPassFilterEvent(bool Value) { FHasPassFilterEvent = Value; }
     Integer BaseRecNo() const { return FBaseRecNo; }
@@ -138,7 +138,7 @@ public:
     // The value of the expression for the current record.
     Variant EvaluateValueExpr();
 
-    void SetDBStringCompare(TDBStringCompare Value) { FDBStringCompare = std::move(Value); }
+    void SetDBStringCompare(TDBStringCompare Value) { FDBStringCompare = Value; }
     void SetExcludeRelopNulls(bool Value) { FExcludeRelopNulls = Value; }
     bool ExcludeRelopNulls() const { return FExcludeRelopNulls; }
     TExprEvaluatorNode* Root() const { return FRoot; }
