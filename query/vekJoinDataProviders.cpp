@@ -4,6 +4,7 @@
 
 #include "dataset/vekDatabase.h"
 #include "host/SysUtils.h"
+#include "sql/vekFilterUnit.h"
 #include "storage/vekCommon.h"
 
 namespace orvex {
@@ -260,6 +261,15 @@ void TVekNonJoinDataProvider::PrepareSelection()
     FSelection.reset();
     if (!SelectRoot() || !IsOpen())
         return;
+    // The table's filter engine answers the selection (from its indexes
+    // where it can): the bridge then moves only over passing records.
+    TVekFilterExprDriver driver;
+    driver.SetFilterExpr(FSelectExpr.get());
+    driver.SetExcludeRelopNulls(true);
+    driver.SetOverwriteExpr(false);
+    if (FBridge->AssignFilterExpr(&driver))
+        return;
+    // Else every record is evaluated as it is read.
     FSelection = std::make_unique<TExprEvaluator>();
     FSelection->SetExcludeRelopNulls(true);
     FSelection->SetDBStringCompare(DBStringCompare());

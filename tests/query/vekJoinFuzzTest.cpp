@@ -5,7 +5,7 @@
 // its end without an assertion or another exception, under every join
 // method, and gives the reference's rows.
 //
-// ORVEX_QUERY_FUZZ_COUNT sets the number of statements (default 300) and
+// ORVEX_QUERY_FUZZ_COUNT sets the number of statements (default 150) and
 // ORVEX_QUERY_FUZZ_SEED the seed (default 7), for longer runs by hand.
 
 #include "vekQueryTestUtil.h"
@@ -149,7 +149,7 @@ private:
 
 TEST(JoinFuzz, ParsedStatementsRunToTheirEndWithTheReferencesRows)
 {
-    const long count = EnvNumber("ORVEX_QUERY_FUZZ_COUNT", 300);
+    const long count = EnvNumber("ORVEX_QUERY_FUZZ_COUNT", 150);
     std::mt19937_64 random(static_cast<std::uint64_t>(EnvNumber("ORVEX_QUERY_FUZZ_SEED", 7)));
     TQueryFixture fixture;
     for (int t = 1; t <= 4; ++t) {
