@@ -427,6 +427,55 @@ bool TPlatformFile::UnlockRange(std::uint64_t offset, std::uint64_t length)
     return true;
 }
 
+int TPlatformFile::UnlockRangesWithin(std::uint64_t offset, std::uint64_t length)
+{
+    if (length == 0)
+        return 0;
+    if (!LockableRange(offset, length)) {
+        errno = EINVAL;
+        return -1;
+    }
+    const std::uint64_t end = offset + length;
+    auto first = FLocks.lower_bound(offset);
+    // A range that starts before the window and reaches into it crosses its edge.
+    if (first != FLocks.begin() && std::prev(first)->first + std::prev(first)->second > offset) {
+        errno = EINVAL;
+        return -1;
+    }
+    auto last = first;
+    int count = 0;
+    for (; last != FLocks.end() && last->first < end; ++last, ++count)
+        if (last->first + last->second > end) {
+            errno = EINVAL;
+            return -1;
+        }
+    if (count == 0)
+        return 0;
+    // The kernel unlocks whatever part of the span this description holds, so
+    // one request from the first held byte to the last releases them all.
+    const std::uint64_t spanStart = first->first;
+    const auto back = std::prev(last);
+    const std::uint64_t spanEnd = back->first + back->second;
+    if (!OfdLock(FFd, F_UNLCK, spanStart, spanEnd - spanStart, false))
+        return -1;
+    FLocks.erase(first, last);
+    return count;
+}
+
+int TPlatformFile::LockedRangeCountWithin(std::uint64_t offset, std::uint64_t length) const
+{
+    if (length == 0)
+        return 0;
+    const std::uint64_t end = length > ~offset ? ~std::uint64_t{0} : offset + length;
+    auto it = FLocks.lower_bound(offset);
+    if (it != FLocks.begin() && std::prev(it)->first + std::prev(it)->second > offset)
+        --it;
+    int count = 0;
+    for (; it != FLocks.end() && it->first < end; ++it)
+        ++count;
+    return count;
+}
+
 bool TPlatformFile::CanLockRange(std::uint64_t offset, std::uint64_t length) const
 {
     if (length == 0)

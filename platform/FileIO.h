@@ -92,6 +92,13 @@ public:
     // Whether LockRange would succeed now, without taking the lock: no handle,
     // this one included, holds a lock overlapping the range.
     bool CanLockRange(std::uint64_t offset, std::uint64_t length) const;
+    // Gives up, with one system call, every range this handle holds that lies
+    // inside [offset, offset + length), however many there are: their number,
+    // or -1 (nothing released) when a held range crosses an edge of the window
+    // or the system refuses.
+    int UnlockRangesWithin(std::uint64_t offset, std::uint64_t length);
+    // The number of ranges this handle holds that overlap the window.
+    int LockedRangeCountWithin(std::uint64_t offset, std::uint64_t length) const;
     // The number of ranges this handle holds.
     int LockedRangeCount() const { return static_cast<int>(FLocks.size()); }
 
