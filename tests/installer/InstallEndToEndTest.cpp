@@ -784,7 +784,7 @@ protected:
 
     TTempWindowsRoot Root;
     std::string Program;
-    int Rounds = 12;
+    int Rounds = 10;
     unsigned Seed = 0;
 };
 
