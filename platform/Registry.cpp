@@ -399,6 +399,26 @@ void SetRegistryChangeObserver(TRegChangeObserver observer, void* context)
     GRegObserverContext = context;
 }
 
+// Tells the observer of the first key along path that does not exist yet:
+// creating path creates it and everything below it.
+static void TellObserverOfNewKey(TRegistryStore& store, HKEY root, const std::string& path)
+{
+    if (!GRegObserver)
+        return;
+    std::string prefix;
+    for (const std::string& part : SplitKeyPath(path)) {
+        prefix += (prefix.empty() ? "" : "\\") + part;
+        if (!store.KeyExists(root, prefix)) {
+            TRegChange change;
+            change.Kind = TRegChange::KeyCreated;
+            change.Root = root;
+            change.Path = prefix;
+            GRegObserver(change, GRegObserverContext);
+            return;
+        }
+    }
+}
+
 TRegResult TRegistryStore::CreateKey(HKEY root, const std::string& path, bool* created)
 {
     if (created)
@@ -406,20 +426,7 @@ TRegResult TRegistryStore::CreateKey(HKEY root, const std::string& path, bool* c
     const int index = RootIndex(root);
     if (index < 0)
         return TRegResult::InvalidRoot;
-    if (GRegObserver) {
-        std::string prefix;
-        for (const std::string& part : SplitKeyPath(path)) {
-            prefix += (prefix.empty() ? "" : "\\") + part;
-            if (!KeyExists(root, prefix)) {
-                TRegChange change;
-                change.Kind = TRegChange::KeyCreated;
-                change.Root = root;
-                change.Path = prefix;
-                GRegObserver(change, GRegObserverContext);
-                break;
-            }
-        }
-    }
+    TellObserverOfNewKey(*this, root, path);
     return Modify([&](bool& changed) {
         TKeyNode* node = FRoots[index].get();
         for (const std::string& part : SplitKeyPath(path)) {
@@ -444,20 +451,7 @@ TRegResult TRegistryStore::CreateKeyWithValues(HKEY root, const std::string& pat
         return TRegResult::InvalidRoot;
     if (KeyExists(root, path))
         return TRegResult::Failed;
-    if (GRegObserver) {
-        std::string prefix;
-        for (const std::string& part : SplitKeyPath(path)) {
-            prefix += (prefix.empty() ? "" : "\\") + part;
-            if (!KeyExists(root, prefix)) {
-                TRegChange change;
-                change.Kind = TRegChange::KeyCreated;
-                change.Root = root;
-                change.Path = prefix;
-                GRegObserver(change, GRegObserverContext);
-                break;
-            }
-        }
-    }
+    TellObserverOfNewKey(*this, root, path);
     return Modify([&](bool& changed) {
         TKeyNode* node = FRoots[index].get();
         bool created = false;

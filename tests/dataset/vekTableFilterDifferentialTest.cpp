@@ -10,6 +10,7 @@
 #include "vekTableTestUtil.h"
 
 #include "dataset/vekDataSetFilter.h"
+#include "host/SysUtils.h"
 #include "tests/sql/SqlTestSupport.h"
 
 #include <cstdlib>
@@ -163,7 +164,11 @@ std::vector<int> Reference(const std::vector<std::vector<Variant>>& AllRows, con
                                   "R");
     TVekPreParser pre;
     pre.SetParseAsExprOnly(true);
-    pre.SetText(Text);
+    // A case-insensitive filter compares upper-cased values with upper-cased
+    // constants; the evaluator upper-cases only the field values, so the
+    // reference is given the constants upper-cased (names and keywords do
+    // not mind).
+    pre.SetText(CaseInsensitive ? AnsiUpperCase(Text) : Text);
     pre.PreParseTokens();
     TVekExprParser parser;
     parser.SetTableList(provider.Tables());
