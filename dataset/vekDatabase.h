@@ -230,6 +230,12 @@ public:
     void SetLockRetryInterval(Integer Value); // also to the disk manager at once
     Integer LockRetryMaximum() const { return FLockRetryMaximum; }
     void SetLockRetryMaximum(Integer Value); // also to the disk manager at once
+    // The bytes of changed pages a transaction keeps in memory; past them
+    // the oldest go to the file before the commit, their original bytes
+    // kept in the rollback journal (16 MiB; 0: all stay in memory). Takes
+    // effect at the next transaction.
+    Int64 TransactionPageBudget() const { return FTransactionPageBudget; }
+    void SetTransactionPageBudget(Int64 Value);
     bool SaveTableDefinitions() const { return FSaveTableDefinitions; }
     void SetSaveTableDefinitions(bool Value) { FSaveTableDefinitions = Value; }
 
@@ -285,6 +291,25 @@ public:
     void Rollback();
     bool InTransaction() const;
     bool GetInTransaction() const { return InTransaction(); }
+    // A transaction the host started (schema changes are refused in it with
+    // 10122), as opposed to the engine's own maintenance transaction.
+    bool InHostTransaction() const { return InTransaction() && !FMaintenanceActive; }
+
+    // ------------------------------------------- maintenance transaction
+    // Runs Work, an engine operation that changes table headers, index
+    // trees, the table map or stored definitions (emptying a table,
+    // rebuilding its indexes, moving its records to a new layout, storing its
+    // new definition), as one file transaction: everything it writes reaches
+    // the file at the commit, or nothing does. When Work raises, the
+    // transaction is rolled back, the open table headers are read again, the
+    // attached datasets are brought back in line (as after Rollback), and
+    // the exception goes on. Inside a transaction of the host: 10122. A
+    // second call from inside Work runs Work in the same transaction. On
+    // "MEMORY" Work runs without a transaction. Big operations stay in
+    // bounded memory: changed pages past TransactionPageBudget go to the
+    // file early.
+    void RunMaintenanceTransaction(const std::function<void()>& Work);
+    bool InMaintenanceTransaction() const { return FMaintenanceActive && InTransaction(); }
     void SetQueryActive(bool Value) { FQueryActive = Value; }
     void ActivateQueryMode(bool Modifies);
     bool QueryActive() const { return FQueryActive; }
@@ -417,9 +442,14 @@ private:
     std::string FMasterKey;
     Integer FLockRetryInterval = 200;
     Integer FLockRetryMaximum = 10;
+    Int64 FTransactionPageBudget = DefaultSpillBudget;
     bool FSaveTableDefinitions = false;
     bool FQueryActive = false;
     bool FQueryMode = false;
+    bool FMaintenanceActive = false;
+    // Reads every open table header again (after a rollback: what they held
+    // in memory went with it).
+    void ReloadOpenTableHeaders();
     Integer FDatabasePrivileges = 0;
     Integer FTempPrivilegeStatus = 0;
     TVekDBDef FDBDef;

@@ -9,6 +9,7 @@
 #include "platform/FileIO.h"
 #include "storage/vekCommon.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace orvex {
@@ -162,6 +163,13 @@ void TVekDataBase::SetLockRetryMaximum(Integer Value)
     FLockRetryMaximum = Value;
     if (FDiskMgr)
         FDiskMgr->SetLockRetryCount(Value);
+}
+
+void TVekDataBase::SetTransactionPageBudget(Int64 Value)
+{
+    FTransactionPageBudget = std::max<Int64>(Value, 0);
+    if (FDiskMgr)
+        FDiskMgr->SetSpillBudget(FTransactionPageBudget);
 }
 
 // ----------------------------------------------------------- information
@@ -331,6 +339,7 @@ void TVekDataBase::InternalOpenDiskConnections()
                            (FExclusive ? fmShareExclusive : fmShareDenyNone));
     FDiskMgr->SetLockRetryCount(FLockRetryMaximum);
     FDiskMgr->SetLockRetryInterval(FLockRetryInterval);
+    FDiskMgr->SetSpillBudget(FTransactionPageBudget);
     try {
         FDiskMgr->Open();
         FSystemHdrDiskInterface->SetFirstEmptyValid(false);

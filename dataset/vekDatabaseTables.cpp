@@ -64,7 +64,7 @@ private:
 // The structure of file tables does not change inside a transaction.
 void CheckNoTransaction(TVekDataBase* DataBase, const char* Context)
 {
-    if (DataBase->InTransaction())
+    if (DataBase->InHostTransaction())
         VekDatabaseError(ErrInTransaction, Context, "", DataBase);
 }
 

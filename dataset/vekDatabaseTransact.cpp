@@ -4,11 +4,14 @@
 
 #include "dataset/vekDatabase.h"
 
+#include "storage/vekDataUnitTables.h"
+
 namespace orvex {
 
 namespace {
 
 constexpr Integer ErrNotConnected = 10113;
+constexpr Integer ErrInTransaction = 10122;
 
 } // namespace
 
@@ -38,6 +41,64 @@ void TVekDataBase::Rollback()
     RollbackDataSets();
     CancelDataSets();
     RefreshDataSets();
+}
+
+void TVekDataBase::RunMaintenanceTransaction(const std::function<void()>& Work)
+{
+    constexpr const char* Context = "TVekDataBase.RunMaintenanceTransaction";
+    CheckConnected(true);
+    if (IsMemory() || InMaintenanceTransaction()) {
+        Work();
+        return;
+    }
+    if (InTransaction())
+        VekDatabaseError(ErrInTransaction, Context, "", this);
+    FDiskMgr->DiskStartTransaction(false);
+    FMaintenanceActive = true;
+    try {
+        Work();
+        // A header lock the work took and still holds goes with the commit.
+        FDiskMgr->DiskCommit();
+        FLocked = FLocked && FDiskMgr->HeaderLocked();
+    } catch (...) {
+        FMaintenanceActive = false;
+        if (FDiskMgr->IsOpen() && FDiskMgr->IsTransactionActive()) {
+            try {
+                FDiskMgr->DiskRollback();
+            } catch (...) {
+                // The journal, if one stays, goes back with the next lock;
+                // the work's own failure is the one to report.
+            }
+        }
+        FLocked = FLocked && FDiskMgr->IsOpen() && FDiskMgr->HeaderLocked();
+        try {
+            ReloadOpenTableHeaders();
+            RollbackDataSets();
+            CancelDataSets();
+            RefreshDataSets();
+        } catch (...) {
+        }
+        throw;
+    }
+    FMaintenanceActive = false;
+}
+
+void TVekDataBase::ReloadOpenTableHeaders()
+{
+    for (TDiskTableDefMgr* tables : {FSystemTableMgr.get(), FUserTableMgr.get()}) {
+        TTableHeaderMgr* headers = tables ? tables->TableHeaderMgr() : nullptr;
+        if (!headers)
+            continue;
+        for (int i = 0; i < headers->Count(); ++i) {
+            auto* header = static_cast<TTableHeader*>(headers->Items(i));
+            try {
+                header->ReadHeader();
+            } catch (...) {
+                // Unreadable now: at least it is no longer written back.
+                header->SetDirty(false);
+            }
+        }
+    }
 }
 
 bool TVekDataBase::InTransaction() const
