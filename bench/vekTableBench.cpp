@@ -6,11 +6,18 @@
 //   findkey       FindKey of every key in random order, reading the string
 //   scan          every record in index order, reading both fields
 //   range         1,000-record ranges in index order, reading both fields
+//   update        a new string for every tenth key, in random order, in one
+//                 transaction (Orvex: FindKey, Edit, Post; each edited record
+//                 keeps its record lock until the commit)
+//   delete        every tenth key (others than those updated), in random
+//                 order, in one transaction
 //
 // SQLite runs with prepared statements in one transaction, synchronous FULL
 // and an index on the key. Each benchmark reports both times and
 // ratio = SQLite time / Orvex time (above 1: Orvex is faster). The number of
-// records is 1,000,000, or ORVEX_BENCH_ROWS. The reads run on the table as a
+// records is 1,000,000, or ORVEX_BENCH_ROWS (run it at 100000, 1000000 and
+// 10000000). peak_rss_mb is the process's resident high-water mark after the
+// benchmark, both sides together. The reads run on the table as a
 // program finds it later: Orvex connects again after the inserts (its page
 // cache is sized from the file at connect), and both sides read inside one
 // transaction each.
@@ -30,6 +37,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace orvex {
 namespace {
@@ -144,6 +153,34 @@ public:
         return Seconds(start);
     }
 
+    double Update(const std::vector<int>& Keys)
+    {
+        const auto start = Clock::now();
+        FDb.StartTransaction();
+        for (int key : Keys) {
+            if (!FTable.FindKey({key}))
+                throw std::runtime_error("key not found");
+            FTable.Edit();
+            FText->SetAsString(Payload(key + 1));
+            FTable.Post();
+        }
+        FDb.Commit();
+        return Seconds(start);
+    }
+
+    double Delete(const std::vector<int>& Keys)
+    {
+        const auto start = Clock::now();
+        FDb.StartTransaction();
+        for (int key : Keys) {
+            if (!FTable.FindKey({key}))
+                throw std::runtime_error("key not found");
+            FTable.Delete();
+        }
+        FDb.Commit();
+        return Seconds(start);
+    }
+
     double FindKeys(const std::vector<int>& Keys, std::size_t& Bytes)
     {
         const auto start = Clock::now();
@@ -225,6 +262,40 @@ public:
         return Seconds(start);
     }
 
+    double Update(const std::vector<int>& Keys)
+    {
+        const auto start = Clock::now();
+        sqlite3_stmt* update = Prepare("UPDATE bench SET S = ? WHERE K = ?");
+        Exec("BEGIN");
+        for (int key : Keys) {
+            const std::string text = Payload(key + 1);
+            sqlite3_bind_text(update, 1, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_int(update, 2, key);
+            if (sqlite3_step(update) != SQLITE_DONE || sqlite3_changes(FDb) != 1)
+                throw std::runtime_error("sqlite update");
+            sqlite3_reset(update);
+        }
+        Exec("COMMIT");
+        sqlite3_finalize(update);
+        return Seconds(start);
+    }
+
+    double Delete(const std::vector<int>& Keys)
+    {
+        const auto start = Clock::now();
+        sqlite3_stmt* remove = Prepare("DELETE FROM bench WHERE K = ?");
+        Exec("BEGIN");
+        for (int key : Keys) {
+            sqlite3_bind_int(remove, 1, key);
+            if (sqlite3_step(remove) != SQLITE_DONE || sqlite3_changes(FDb) != 1)
+                throw std::runtime_error("sqlite delete");
+            sqlite3_reset(remove);
+        }
+        Exec("COMMIT");
+        sqlite3_finalize(remove);
+        return Seconds(start);
+    }
+
     double FindKeys(const std::vector<int>& Keys, std::size_t& Bytes)
     {
         const auto start = Clock::now();
@@ -301,8 +372,16 @@ struct TSides {
     std::vector<int> InsertOrder = Shuffled(Rows(), 1);
     std::vector<int> FindOrder = Shuffled(Rows(), 2);
     std::vector<int> RangeStarts;
+    std::vector<int> UpdateKeys; // keys 10, 20, 30, ... in random order
+    std::vector<int> DeleteKeys; // keys 5, 15, 25, ... in random order
     TSides()
     {
+        for (int key = 10; key <= Rows(); key += 10)
+            UpdateKeys.push_back(key);
+        for (int key = 5; key <= Rows(); key += 10)
+            DeleteKeys.push_back(key);
+        std::shuffle(UpdateKeys.begin(), UpdateKeys.end(), std::mt19937(4));
+        std::shuffle(DeleteKeys.begin(), DeleteKeys.end(), std::mt19937(5));
         std::mt19937 random(3);
         for (int i = 0; i < RangeCount; ++i)
             RangeStarts.push_back(1 + static_cast<int>(random() % static_cast<unsigned>(std::max(1, Rows() - RangeSize))));
@@ -338,6 +417,9 @@ void Report(benchmark::State& State, double OrvexSeconds, double SqliteSeconds, 
     State.counters["sqlite_ms"] = SqliteSeconds * 1000;
     State.counters["ratio"] = SqliteSeconds / OrvexSeconds;
     State.counters["orvex_items_per_s"] = Items / OrvexSeconds;
+    rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    State.counters["peak_rss_mb"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
 void BM_TableInsert(benchmark::State& State)
@@ -405,11 +487,34 @@ void BM_TableRange(benchmark::State& State)
     }
 }
 
+// The writes change the loaded tables, so they run after the reads.
+void BM_TableUpdate(benchmark::State& State)
+{
+    for (auto _ : State) {
+        TSides& sides = LoadedSides();
+        const double sqlite = sides.Sqlite->Update(sides.UpdateKeys);
+        const double orvex = sides.Orvex->Update(sides.UpdateKeys);
+        Report(State, orvex, sqlite, static_cast<double>(sides.UpdateKeys.size()));
+    }
+}
+
+void BM_TableDelete(benchmark::State& State)
+{
+    for (auto _ : State) {
+        TSides& sides = LoadedSides();
+        const double sqlite = sides.Sqlite->Delete(sides.DeleteKeys);
+        const double orvex = sides.Orvex->Delete(sides.DeleteKeys);
+        Report(State, orvex, sqlite, static_cast<double>(sides.DeleteKeys.size()));
+    }
+}
+
 BENCHMARK(BM_TableInsert)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TableInsertLocked)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TableFindKey)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TableScan)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TableRange)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TableUpdate)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TableDelete)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace orvex

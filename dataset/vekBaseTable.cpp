@@ -319,7 +319,7 @@ TGetResult TVekBaseTable::GetRecord(TRecordBuffer Buffer, TGetMode GetMode, bool
         else if (pending == 3)
             ok = DataSetLast();
         else if (pending == 1)
-            ok = RecordBufferState() != rbsNone;
+            ok = RecordBufferState() != rbsNone && StayInsideFilter();
         else
             ok = RecordBufferState() != rbsNone && Find(stEQ, "", nullptr);
         break;
@@ -342,13 +342,22 @@ TGetResult TVekBaseTable::GetRecord(TRecordBuffer Buffer, TGetMode GetMode, bool
     return grOK;
 }
 
+bool TVekBaseTable::StayInsideFilter()
+{
+    if (!FilterMgr()->Active() || FilterAccepts(DatasetGetRecAddr()))
+        return true;
+    // The record no longer passes (an edit moved it out): the next one that
+    // does, else the one before.
+    return InternalMoveToFilterRecord(fspFromCurrent, 1) || InternalMoveToFilterRecord(fspFromCurrent, -1);
+}
+
 int TVekBaseTable::GetRecNo()
 {
-    if (FilterMgr()->Active())
-        return -1;
     TRecordBuffer buffer = State() == dsCalcFields ? CalcBuffer() : ActiveBuffer();
     if (!buffer || IsEmpty() || State() == dsInsert)
         return 0;
+    if (FilterMgr()->Active())
+        return FilterRecNo(buffer);
     return DataSetGetRecordNoFromBuf(buffer);
 }
 
@@ -667,8 +676,22 @@ bool TVekBaseTable::RecordProcFilter(const Byte* RecBuf)
 
 void TVekBaseTable::InternalSetFilter()
 {
-    FilterMgr()->SetActive(Filtered() && static_cast<bool>(OnFilterRecord()));
-    FilterMgr()->Reset();
+    TFilterMgr* manager = FilterMgr();
+    const bool wanted = Filtered() && (!Filter().empty() || static_cast<bool>(OnFilterRecord()));
+    if (manager->Active() &&
+        (!wanted || manager->FilterText() != Filter() || manager->FilterOptions() != FilterOptions()))
+        manager->CloseFilter();
+    if (!wanted)
+        return;
+    if (manager->Active()) {
+        manager->RefreshDataProvider();
+        return;
+    }
+    manager->SetFilterText(Filter());
+    manager->SetFilterOptions(FilterOptions());
+    manager->SetQueryActive(DataBase() && DataBase()->QueryActive());
+    if (!manager->OpenFilter())
+        VekDatabaseError(10051, "TVekBaseTable.InternalSetFilter", manager->Errors(), this);
 }
 
 void TVekBaseTable::SetFiltered(bool Value)
@@ -681,28 +704,43 @@ void TVekBaseTable::SetFiltered(bool Value)
     if (Value == Filtered())
         return;
     TDataSet::SetFiltered(Value);
-    InternalSetFilter();
+    ApplyFilterOrRestore([&] { TDataSet::SetFiltered(!Value); });
     First();
+}
+
+void TVekBaseTable::ApplyFilterOrRestore(const std::function<void()>& Restore)
+{
+    try {
+        InternalSetFilter();
+    } catch (...) {
+        // A filter that cannot be opened leaves the one before in force.
+        Restore();
+        try {
+            InternalSetFilter();
+        } catch (...) {
+        }
+        throw;
+    }
 }
 
 void TVekBaseTable::SetFilterText(const std::string& Value)
 {
-    const bool changed = Value != Filter();
+    const std::string previous = Filter();
     TDataSet::SetFilterText(Value);
-    if (Active() && Filtered() && changed) {
+    if (Active() && Filtered() && Value != previous) {
         CheckBrowseMode();
-        InternalSetFilter();
+        ApplyFilterOrRestore([&] { TDataSet::SetFilterText(previous); });
         First();
     }
 }
 
 void TVekBaseTable::SetFilterOptions(TFilterOptions Value)
 {
-    const bool changed = Value != FilterOptions();
+    const TFilterOptions previous = FilterOptions();
     TDataSet::SetFilterOptions(Value);
-    if (Active() && Filtered() && changed) {
+    if (Active() && Filtered() && Value != previous) {
         CheckBrowseMode();
-        InternalSetFilter();
+        ApplyFilterOrRestore([&] { TDataSet::SetFilterOptions(previous); });
         First();
     }
 }
@@ -852,19 +890,16 @@ bool TVekBaseTable::FindRecord(bool Restart, bool GoForward)
     DoBeforeScroll();
     SetFound(false);
     UpdateCursorPos();
-    const bool wasActive = FilterMgr()->Active();
-    FilterMgr()->SetActive(static_cast<bool>(OnFilterRecord()));
     bool found = false;
-    try {
+    if (FilterMgr()->Active()) {
+        // The open filter (with its record event) decides.
         if (GoForward)
             found = Restart ? DataSetFirst() : DataSetNext();
         else
             found = Restart ? DataSetLast() : DataSetPrior();
-    } catch (...) {
-        FilterMgr()->SetActive(wasActive);
-        throw;
+    } else {
+        found = MoveFiltered(GoForward ? 1 : -1, Restart);
     }
-    FilterMgr()->SetActive(wasActive);
     if (found) {
         FPendingMove = 1;
         Resync(rmExact | rmCenter);

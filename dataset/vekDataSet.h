@@ -45,6 +45,9 @@ namespace orvex {
 class TVekDataBase;
 class TVekBaseTable;
 class TVekDataSet;
+class TVekExprDBDataProvider;
+class TVekFilterEvaluator;
+class TVekFilterExprDriver;
 
 // The engine's 12 bytes after a record image.
 inline constexpr Integer eioRecAddr = 0;
@@ -84,24 +87,120 @@ enum TRecordBufferStatus : Byte { rbValid, rbEdited, rbInserted, rbDeleted };
 
 using TRecordFilterProc = std::function<bool(const Byte* RecBuf)>;
 
+// Where a move through the filter starts.
+enum TFilterSeekPosition { fspFromStart, fspFromCurrent, fspFromEnd };
+
 // ---------------------------------------------------------------- TFilterMgr
 
-// The record filter of a dataset: a callback over record images (the table
-// component's OnFilterRecord). While active, moves skip the records it
-// refuses.
+// The filter of a dataset: a condition on the table's records (the Filter
+// text, or a selection of the query side) evaluated once into the list of
+// the passing record addresses in the current index order, and the record
+// event (OnFilterRecord) asked for each record the cursor would visit.
+//
+// The list is re-evaluated when it is next used after Reset: the dataset's
+// own writes, a range change and another writer's change reset it. Moves
+// and counts run under the table's read lock, which the dataset takes.
 class TFilterMgr : public TObject {
 public:
+    explicit TFilterMgr(TVekDataSet* DataSet = nullptr);
+    ~TFilterMgr() override;
+
+    // A filter is open.
     bool Active() const { return FActive; }
-    void SetActive(bool Value) { FActive = Value; }
-    bool InQuery() const { return FInQuery; }
-    void SetInQuery(bool Value) { FInQuery = Value; }
-    // Forgets what the filter learnt about the table (nothing is cached yet).
-    void Reset() {}
-    void Clear() { FActive = false; }
+    bool InQuery() const { return FQueryActive; }
+    void SetInQuery(bool Value) { SetQueryActive(Value); }
+
+    const std::string& FilterText() const { return FFilterText; }
+    void SetFilterText(const std::string& Value) { FFilterText = Value; }
+    TFilterOptions FilterOptions() const { return FFilterOptions; }
+    void SetFilterOptions(TFilterOptions Value) { FFilterOptions = Value; }
+    bool Ordered() const { return FOrdered; }
+    void SetOrdered(bool Value) { FOrdered = Value; }
+    bool QueryActive() const { return FQueryActive; }
+    void SetQueryActive(bool Value) { FQueryActive = Value; }
+    bool ExcludeRelopNulls() const { return FExcludeRelopNulls; }
+    void SetExcludeRelopNulls(bool Value) { FExcludeRelopNulls = Value; }
+    // The evaluator's error text after a failed open.
+    const std::string& Errors() const { return FErrors; }
+    // Evaluate every record, whatever the indexes could answer (a test
+    // switch; takes effect at the next evaluation).
+    bool ForcePerRecord() const { return FForcePerRecord; }
+    void SetForcePerRecord(bool Value) { FForcePerRecord = Value; }
+
+    // Opens the filter on the table's text and options; false with Errors.
+    bool OpenFilter();
+    // Opens the filter on a selection of the query side.
+    bool AssignExpr(TVekFilterExprDriver* Driver);
+    void CloseFilter();
+    // The list is out of date: it is evaluated again at its next use.
+    void Reset() { FStale = true; }
+    void ResetFilter() { Reset(); }
+    void Clear() { CloseFilter(); }
+    // The data provider takes the table's record event and buffers again.
+    void RefreshDataProvider();
+    TVekExprDBDataProvider* GetDataProvider() const;
+    TVekFilterEvaluator* ExprFilter() const { return FExprFilter.get(); }
+    // Evaluates the list again when it is out of date (the caller holds the
+    // read lock).
+    void EnsureCurrent();
+
+    // The passing addresses in the current index order (no record event).
+    const std::vector<Cardinal>& GetCurrentFilter() const { return FList; }
+    // The first (last) passing address; 0 when there is none.
+    Cardinal MoveToEnd(bool First);
+    // The passing address Count places from Address (in the list), 0 when
+    // there is none or Address is not in the list.
+    Cardinal MoveBy(Cardinal Address, Integer Count);
+    // The nearest passing address after (Forwards) or before Address in the
+    // current index order; 0 when none, or Address is not a record of the
+    // index (inside its range).
+    Cardinal FindNearest(Cardinal Address, bool Forwards);
+    // stEQ, stLE, stLT, stGE, stGT and stLEG around Address.
+    Cardinal InternalFindNearestRecAddr(Cardinal Address, TIndexSearchType SearchType);
+    // Whether Address is in the master list (a record of the current index
+    // inside its range).
+    bool InMasterList(Cardinal Address);
+    // The 1-based number of Address among the passing records, 0 when it
+    // does not pass.
+    Integer GetRecNo(Cardinal Address);
+    // The passing address with number RecNo (1-based); 0 when none.
+    Cardinal GetRecordAtNo(Integer RecNo);
+    bool CheckRecordInFilter(Cardinal Address);
+    Integer GetFilterRecordCount();
 
 private:
+    bool HasRecordEvent() const;
+    bool PassesEvent(Cardinal Address);
+    // Takes the evaluator's lists after an evaluation.
+    void TakeLists();
+    // Position of Address in the list (master list), -1 when absent.
+    int ListIndexOf(Cardinal Address);
+    int MasterIndexOf(Cardinal Address);
+    // The nearest passing master entry from position Start, stepping by
+    // Step (+1 or -1), Start itself included when Inclusive.
+    Cardinal WalkMaster(int Start, int Step);
+
+    TVekDataSet* FDataSet;
     bool FActive = false;
-    bool FInQuery = false;
+    bool FStale = false;
+    bool FAssigned = false; // opened from a driver: nothing re-evaluates it
+    std::string FFilterText;
+    TFilterOptions FFilterOptions = 0;
+    bool FOrdered = false;
+    bool FQueryActive = false;
+    bool FExcludeRelopNulls = false;
+    bool FForcePerRecord = false;
+    std::string FErrors;
+    std::unique_ptr<TVekFilterEvaluator> FExprFilter;
+    std::vector<Cardinal> FList;
+    std::vector<Cardinal> FMaster;
+    // (address, position) sorted by address; built when first needed.
+    std::vector<std::pair<Cardinal, int>> FListIndex;
+    std::vector<std::pair<Cardinal, int>> FMasterIndex;
+    bool FListIndexValid = false;
+    bool FMasterIndexValid = false;
+    // The count under a record event, kept until the next evaluation.
+    Integer FEventCount = -1;
 };
 
 // --------------------------------------------------------------- TVekDataSet
@@ -360,6 +459,21 @@ public:
 
     TFilterMgr* FilterMgr() const { return FFilterMgr.get(); }
     TRecordFilterProc RecordFilter;
+    // Whether a record event (OnFilterRecord) decides with the filter.
+    bool HasRecordEvent() const;
+    // Moves to the first (fspFromStart), last (fspFromEnd) or, from the
+    // current record, the Count-th next (previous for a negative Count)
+    // record of the open filter; false when there is none.
+    bool InternalMoveToFilterRecord(TFilterSeekPosition Position, Integer Count);
+    // Opens the filter on a selection of the query side (combined by AND
+    // with the table's own filter); false with the filter manager's Errors.
+    bool AssignFilterExpr(TVekFilterExprDriver* Driver);
+    // Whether the record at Address passes the open filter.
+    bool FilterAccepts(Cardinal Address);
+    // The number of RecBuf's record among the filter's records (0: none).
+    Integer FilterRecNo(const Byte* RecBuf);
+    // Work under the table's read lock, taken for it unless one is held.
+    void UnderReadLock(const std::function<void()>& Work);
     TIndexManager* IndexManager() const { return FIndexMgr.get(); }
     TSearchModifier* SearchModifier() const { return FSearchModifier.get(); }
 
@@ -377,8 +491,6 @@ protected:
     int GetPriorRecords() override;
     void Notification(TComponent* AComponent, TOperation Operation) override;
 
-    // Whether the record passes the active filter.
-    bool RecordPassesFilter(const Byte* RecBuf);
     // Writes the engine log line (for diagnostics that are not errors).
     void LogLine(const std::string& Caller, const std::string& Text) const;
     // The table's privileges (all bits until users and groups come).
@@ -415,7 +527,11 @@ private:
     void ReadIntoCurrent(Cardinal Address, Integer RecNo);
     bool InternalFind(TIndexSearchType SearchType, const std::string& IndexName, TSearchModifier* Modifier);
     bool StepCurrentIndex(bool Forwards);
+    // Steps the unfiltered cursor to the next (previous) record that the
+    // record event accepts (the host's FindFirst, FindNext ...).
     bool MoveFiltered(Integer Direction, bool FromEnd);
+    // The nearest filter record after (before) the current buffer's record.
+    Cardinal NearestFilterRecord(bool Forwards);
     bool KeyInRange(const Byte* RecBuf);
     Integer CompareToRangeEnd(const Byte* RecBuf, TRangeMode Mode);
     void BuildRangeKeys();
@@ -497,6 +613,7 @@ private:
     Integer FBlobChainReads = 0;
 
     friend class TVekBaseTable;
+    friend class TFilterMgr;
 };
 
 // ------------------------------------------------------------- TVekBaseTable
@@ -597,6 +714,12 @@ private:
     // Maps host field numbers (1-based) to engine field numbers.
     Integer EngineFieldNo(const TField* Field) const;
     void InternalSetFilter();
+    // Whether the current record passes the open filter, else moves to the
+    // nearest that does; false when none does.
+    bool StayInsideFilter();
+    // InternalSetFilter; when it fails, Restore puts the previous settings
+    // back and their filter is opened again before the failure is raised.
+    void ApplyFilterOrRestore(const std::function<void()>& Restore);
 
     TIndexDefs* FIndexDefs;
     TRecordBufferLayout FLayout;

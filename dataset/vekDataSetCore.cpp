@@ -32,7 +32,7 @@ TVekDataSet::TVekDataSet(TComponent* AOwner)
     : TDataSet(AOwner), FTableDef(std::make_unique<TTableDef>(nullptr)),
       FRecordMgr(std::make_unique<TRecordMgr>()), FIndexMgr(std::make_unique<TIndexManager>()),
       FBlobInterface(std::make_unique<TBlobInterface>()), FReadAhead(std::make_unique<TReadAheadBuffer>()),
-      FFilterMgr(std::make_unique<TFilterMgr>()), FSearchModifier(std::make_unique<TSearchModifier>()),
+      FFilterMgr(std::make_unique<TFilterMgr>(this)), FSearchModifier(std::make_unique<TSearchModifier>()),
       FBlobCache(std::make_unique<TBlobMgr>())
 {
 }

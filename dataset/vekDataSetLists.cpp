@@ -58,6 +58,7 @@ void TVekDataSet::TransferRecord(const Byte* RecBuf, TInternalFields* SourceFiel
         FTableDef->TableHeader()->SetDirty(true);
         InvalidateReadAhead();
         FReadAhead->SetRecordCountValid(false);
+        FFilterMgr->Reset();
     } catch (...) {
         ReleaseIfTaken(taken);
         throw;

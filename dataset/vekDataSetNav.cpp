@@ -346,9 +346,11 @@ bool TVekDataSet::Find(TIndexSearchType SearchType, const std::string& IndexName
             return false;
         }
     }
-    if (FFilterMgr->Active() && !RecordPassesFilter(FCurBuf.data())) {
+    if (FFilterMgr->Active() && !FilterAccepts(DatasetGetRecAddr())) {
         const bool forwards = SearchType != stLT && SearchType != stLE;
-        if (MoveFiltered(forwards ? 1 : -1, false))
+        if (InternalMoveToFilterRecord(fspFromCurrent, forwards ? 1 : -1))
+            return true;
+        if (SearchType == stLEG && InternalMoveToFilterRecord(fspFromCurrent, -1))
             return true;
         FCurBuf = saved;
         return false;
@@ -390,30 +392,16 @@ bool TVekDataSet::InternalSearchOnly(const Byte* RecBuf, TIndexSearchType Search
 
 // ============================================================ navigation
 
-bool TVekDataSet::RecordPassesFilter(const Byte* RecBuf)
-{
-    if (!FFilterMgr->Active() || !RecordFilter)
-        return true;
-    return RecordFilter(RecBuf);
-}
-
 bool TVekDataSet::MoveFiltered(Integer Direction, bool FromEnd)
 {
     const std::vector<Byte> saved = FCurBuf;
-    FFilterMgr->SetActive(false);
     bool moved = false;
-    try {
-        if (FromEnd)
-            moved = Direction > 0 ? DataSetFirst() : DataSetLast();
-        else
-            moved = Direction > 0 ? DataSetNext() : DataSetPrior();
-        while (moved && RecordFilter && !RecordFilter(FCurBuf.data()))
-            moved = Direction > 0 ? DataSetNext() : DataSetPrior();
-    } catch (...) {
-        FFilterMgr->SetActive(true);
-        throw;
-    }
-    FFilterMgr->SetActive(true);
+    if (FromEnd)
+        moved = Direction > 0 ? DataSetFirst() : DataSetLast();
+    else
+        moved = Direction > 0 ? DataSetNext() : DataSetPrior();
+    while (moved && RecordFilter && !RecordFilter(FCurBuf.data()))
+        moved = Direction > 0 ? DataSetNext() : DataSetPrior();
     if (!moved)
         FCurBuf = saved;
     return moved;
@@ -439,7 +427,7 @@ bool TVekDataSet::DataSetMoveToEnd(bool First)
 bool TVekDataSet::DataSetFirst()
 {
     if (FFilterMgr->Active())
-        return MoveFiltered(1, true);
+        return InternalMoveToFilterRecord(fspFromStart, 0);
     if (FRangeOn) {
         if (!FRangeNotEmpty)
             return false;
@@ -456,7 +444,7 @@ bool TVekDataSet::DataSetFirst()
 bool TVekDataSet::DataSetLast()
 {
     if (FFilterMgr->Active())
-        return MoveFiltered(-1, true);
+        return InternalMoveToFilterRecord(fspFromEnd, 0);
     if (FRangeOn) {
         if (!FRangeNotEmpty)
             return false;
@@ -492,14 +480,14 @@ bool TVekDataSet::StepCurrentIndex(bool Forwards)
 bool TVekDataSet::DataSetNext()
 {
     if (FFilterMgr->Active())
-        return MoveFiltered(1, false);
+        return InternalMoveToFilterRecord(fspFromCurrent, 1);
     return StepCurrentIndex(true);
 }
 
 bool TVekDataSet::DataSetPrior()
 {
     if (FFilterMgr->Active())
-        return MoveFiltered(-1, false);
+        return InternalMoveToFilterRecord(fspFromCurrent, -1);
     return StepCurrentIndex(false);
 }
 
@@ -529,6 +517,7 @@ void TVekDataSet::DataSetClearRange()
     InitializeRangeBuffers(rmRangeStart);
     InitializeRangeBuffers(rmRangeEnd);
     ForgetRangeEnds();
+    FFilterMgr->Reset();
     InvalidateReadAhead();
     FReadAhead->SetRecordCountValid(false);
 }
@@ -791,6 +780,18 @@ Integer TVekDataSet::DataSetSetRecordNo(Integer RecNo)
 {
     if (RecNo < 1)
         return -1;
+    if (FFilterMgr->Active()) {
+        Cardinal address = 0;
+        UnderReadLock([&] {
+            FFilterMgr->EnsureCurrent();
+            address = FFilterMgr->GetRecordAtNo(RecNo);
+            if (address != 0) {
+                ReadIntoCurrent(address, 0);
+                FCursorAddr = 0;
+            }
+        });
+        return address != 0 ? RecNo : -1;
+    }
     Integer absolute = RecNo;
     Integer last = GetTotalRecordCount();
     if (FRangeOn) {
@@ -839,13 +840,11 @@ Integer TVekDataSet::GetTotalRecordCount()
 Integer TVekDataSet::GetCurrentRecordCount()
 {
     if (FFilterMgr->Active()) {
-        const std::vector<Byte> saved = FCurBuf;
         Integer count = 0;
-        for (bool ok = DataSetFirst(); ok; ok = DataSetNext())
-            ++count;
-        FCurBuf = saved;
-        // The walk moved the index cursor away from the restored record.
-        FCursorAddr = 0;
+        UnderReadLock([&] {
+            FFilterMgr->EnsureCurrent();
+            count = FFilterMgr->GetFilterRecordCount();
+        });
         return count;
     }
     if (!FRangeOn)
@@ -925,6 +924,8 @@ void TVekDataSet::InternalSetIndexName(const std::string& Name)
     FCursorAddr = 0;
     FReadAhead->Open(EngineBufferSize(), index->MaximumKeySize() + 1, ReadAheadValidPeriod);
     ForgetRangeEnds();
+    // The filter's records follow the index order.
+    FFilterMgr->Reset();
 }
 
 // ================================================================ locating
@@ -1026,6 +1027,8 @@ bool TVekDataSet::DoLocate(const std::string& IndexName, Byte* KeyBuf, const std
     Cardinal foundAddr = 0;
     std::vector<Byte> record(static_cast<std::size_t>(EngineBufferSize()), 0);
     try {
+        // The filter's list is brought up to date before the index walk.
+        FFilterMgr->EnsureCurrent();
         if (index == CurrentIndex())
             FCursorAddr = 0;
         bool ok = SearchIndex(index, search.data(), stGE, nullptr, true) == 0;
@@ -1079,7 +1082,7 @@ bool TVekDataSet::DoLocate(const std::string& IndexName, Byte* KeyBuf, const std
             if (prefixEqual) {
                 Integer at = -1;
                 if (InternalCompareRecords(record.data(), KeyBuf, &rest, caseIns, partial, at) == 0 &&
-                    RecordPassesFilter(record.data())) {
+                    (!FFilterMgr->Active() || FFilterMgr->CheckRecordInFilter(address))) {
                     found = true;
                     foundAddr = address;
                     break;

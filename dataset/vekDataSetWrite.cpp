@@ -135,6 +135,7 @@ void TVekDataSet::AddRecord(bool AssignAutoInc)
         header->SetDirty(true);
         RecordWritten(address);
         FReadAhead->SetRecordCountValid(false);
+        FFilterMgr->Reset();
     } catch (...) {
         ReleaseIfTaken(taken);
         throw;
@@ -153,6 +154,7 @@ void TVekDataSet::RecordWritten(Cardinal Address)
     WriteLE32(FCurBuf.data() + FRecordSize + eioRecNo, 0);
     WriteLE32(FCurBuf.data() + FRecordSize + eioKeyFlag, kfOrdinary);
     FCursorAddr = 0;
+    FFilterMgr->Reset();
     ValidateRecBufPostDataChange();
     InvalidateReadAhead();
     ClearBlobCache();
@@ -342,6 +344,7 @@ Integer TVekDataSet::DeleteRecord(const Byte* RecBuf)
             ForgetRangeEnds();
             InvalidateReadAhead();
             FReadAhead->SetRecordCountValid(false);
+            FFilterMgr->Reset();
             ClearBlobCache();
             // Stand on the record that now follows the deleted key, else the
             // one before it.
@@ -396,6 +399,7 @@ void TVekDataSet::DataSetEmptyTable()
         FIndexMgr->InvalidateInternalBuffers();
         InvalidateReadAhead();
         FReadAhead->SetRecordCountValid(false);
+        FFilterMgr->Reset();
         ClearBlobCache();
         ForgetRangeEnds();
         InitializeNewRecord(FCurBuf.data(), false);

@@ -313,9 +313,20 @@ std::unique_ptr<TPlatformFile> TDrvnCompress::OpenPart(int part, std::string& pa
             throw EDrvnCompress(Format("Could not open the correct disk file %d", {part}));
         std::string folder = WinExtractFileDir(partName);
         OnNewDisk(this, part, folder);
+        // The user's cancel at the prompt stops the operation at once.
+        if (Abort)
+            throw EdcAborted();
         partName = AddBackSlash(folder) + WinExtractFileName(partName);
     }
     throw EDrvnCompress(Format("Cannot open the compressed file %s", {partName}));
+}
+
+void TDrvnCompress::MoveToFolder(const std::string& folder)
+{
+    const bool recordsKept = FHeadersRead && CompareWinNames(FHeadersFile, FCompressedFile) == 0;
+    FCompressedFile = AddBackSlash(folder) + WinExtractFileName(FCompressedFile);
+    if (recordsKept)
+        FHeadersFile = FCompressedFile;
 }
 
 // ------------------------------------------------------------- reading

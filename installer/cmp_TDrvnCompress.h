@@ -155,6 +155,9 @@ public:
     void List();
     // Reads the header and all records at Offset; skipped until the file name
     // changes.
+    // The archive's disk now lies in folder: its file name moves there and
+    // the records read so far stay (they are the same archive's).
+    void MoveToFolder(const std::string& folder);
     void ReadHeaders();
     // The status filled from a record; an index outside the records raises.
     void GetFileStatus(int index, TDrvnCompressStatus& status);

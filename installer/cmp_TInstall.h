@@ -12,10 +12,13 @@
 
 #include "installer/cmp_TInstallContainer.h"
 #include "installer/cmp_TInstallInformation.h"
+#include "platform/FileIO.h"
 #include "platform/Registry.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,6 +32,7 @@ using TBeforeRunFileEvent = std::function<void(TObject* sender, TCustomInstallFi
 
 class Twin2KExtendedInformation;
 class TCustomForm;
+class TRegistry;
 
 // Build settings.
 struct TBuildInfo {
@@ -59,40 +63,81 @@ bool DecodeSelfExtractTrailer(const std::uint8_t* bytes, TSelfExtractTrailer& tr
 
 // Undoes an installation that did not end well. While a run is journalled,
 // every registry change outside the install record and every destination
-// file replaced or created is written to a journal file (named in the
-// install record as "Journal") before it happens; a replaced file is kept
-// under a backup name. A bad end plays the journal backwards; so does the
-// next run, or "-r", when a run was killed. A good or reboot end drops the
-// backups and the journal.
+// file replaced or created is written to a journal file before it happens;
+// a replaced file is kept under a backup name beside it. The journal lives in
+// a folder of its own, created exclusively under the temporary folder, and
+// is named in the install record as "Journal". A bad end plays the journal
+// backwards; so does the next run, or "-r", when a run was killed. A good or
+// reboot end drops the backups and the journal.
+//
+// Only the first state of a file in a run is kept: a file replaced twice
+// (two containers install one file) goes back to what it was before the run.
+// Playback touches only files that the run's path check admits (the run's
+// destinations and the temporary folder); anything else in a journal is
+// ignored.
 class TInstallJournal {
 public:
+    using TPathCheck = std::function<bool(const std::string& winPath)>;
     ~TInstallJournal();
-    // Starts a journal for the record (its path goes into the record).
-    void Start(const std::string& recordKey);
-    bool Active() const { return !FFile.empty(); }
+    // A new journal name: "RUN.JNL" in a folder "DRVN" + 8 hexadecimal digits
+    // under the temporary folder.
+    static std::string NewName();
+    // Starts a journal for the record under name (a new one when empty or
+    // taken); its path goes into the record before the journal is made.
+    // Journals that runs killed after their end left are dropped first.
+    // Raises IEInstall when the journal cannot be made.
+    void Start(const std::string& recordKey, TPathCheck allowed, std::string name = "");
+    bool Active() const { return FHandle != nullptr; }
     // A destination is about to be replaced by a new file (it may not exist):
-    // an existing one moves to a backup name beside it.
+    // an existing one moves to a backup name beside it, the first time only.
     void BeforeReplace(const std::string& winPath);
-    // A file that is about to be written in place (kept as a backup copy).
+    // A file that is about to be written in place (kept as a backup copy, the
+    // first time only).
     void Preserve(const std::string& winPath);
+    // A file the run has just created (exclusively) and owns.
+    void Created(const std::string& winPath);
+    // A temporary file the run is about to write: removed at either end.
+    void Temporary(const std::string& winPath);
     void Commit();
     void Rollback();
-    // Plays back a journal a killed run left in the record, if any.
-    static void Recover(const std::string& recordKey);
+    // Plays back a journal a killed run left in the record, if any, and
+    // drops it; true when the record named the journal of a run that had not
+    // ended (its changes are undone now).
+    static bool Recover(const std::string& recordKey, const TPathCheck& allowed);
 
 private:
     friend void JournalRegistryChange(const TRegChange&, void*);
+    // Writes one line and flushes it to the disk; raises when it cannot.
     void Append(const std::string& line);
-    // True, with its native path, when the journal is active and winPath
-    // names an existing file; a missing file is journalled as kind with no
-    // backup, and false returned.
-    bool ExistingFile(const char* kind, const std::string& winPath, std::string& native);
+    // Whether winPath's first state in this run is still to be journalled
+    // (and notes that it is now).
+    bool FirstTime(const std::string& winPath);
     // Stops journalling: plays the journal (backwards with undo) and drops it.
     void Finish(bool undo);
-    static void Play(const std::string& nativeJournal, bool undo);
-    static void PlayLine(const std::vector<std::string>& fields, bool undo, TRegistryStore* store);
+    // Notes a destination folder of the run (once).
+    void Destination(const std::string& folder);
+    // Plays the lines backwards; true when they were undone (a journal
+    // that ended well is only finished).
+    static bool Play(const std::string& text, bool undo, const TPathCheck& allowed);
+    static void PlayLine(const std::vector<std::string>& fields, bool undo, TRegistryStore* store,
+                         const TPathCheck& allowed);
+    // Removes the journal file and its folder.
+    static void Drop(const std::string& nativeFile);
+    // Drops the journals in the temporary folder whose runs had ended.
+    static void DropFinished();
+    // Whether a journal's text ends with its run's end ("C" or "E").
+    static bool Ended(const std::string& text);
+    static bool ReadJournal(const std::string& nativeFile, std::string& text);
+    std::unique_ptr<TPlatformFile> FHandle;
     std::string FFile;      // native path of the journal
     std::string FRecordKey;
+    TPathCheck FAllowed;
+    struct TWinNameLess {
+        bool operator()(const std::string& a, const std::string& b) const;
+    };
+    std::set<std::string, TWinNameLess> FKept;         // paths whose first state is journalled
+    std::set<std::string, TWinNameLess> FDestinations; // folders noted
+    std::int64_t FSize = 0;
 };
 
 class TCustomInstall : public TFileContainer {
@@ -215,6 +260,12 @@ public:
     // search path); raises IENoDorvanePath.
     std::string LibraryFolder();
 
+    // Whether a path read back (from the journal, the install record or the
+    // work for the next start) is one this setup may delete or rename: inside
+    // the temporary folder or a destination folder of the tree, or the
+    // Windows folder's WININIT.INI.
+    bool IsRunPath(const std::string& winPath);
+
     // The files whose self-registration is to be retried after the tree.
     std::vector<TCustomInstallFile*> RetryRegistrations;
     TInstallJournal* Journal() { return FJournal.Active() ? &FJournal : nullptr; }
@@ -255,6 +306,10 @@ public:
 
 private:
     std::string ProgramFolder() const;
+    // A record without its creation date and size, and without subkeys,
+    // whose path is empty or this program's: what a run killed while making
+    // the record left.
+    bool IsStrayRecord(TRegistry& record);
     TInstallInformation* FInformation; // owned
     Twin2KExtendedInformation* FExtendedInformation; // owned
     TStringList* FPresetupFiles; // owned
@@ -270,6 +325,10 @@ private:
     TNotifyEvent FFormActivate;
     bool FActivated = false;
     TInstallJournal FJournal;
+    // While a run makes its record: the journal it is about to start, and
+    // whether FindInstallRecord made a new record.
+    std::string FJournalName;
+    bool FRecordCreated = false;
 };
 
 class TInstall : public TCustomInstall {

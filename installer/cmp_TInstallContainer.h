@@ -559,6 +559,11 @@ public:
     virtual void CleanUp();
 };
 
+// The folder of a network location's archives below the main archive's
+// folder: the host and the directory (or the protocol and the host), each
+// made a usable file name, joined by a backslash.
+std::string NetworkFolder(TCustomNetInstallLocation* location);
+
 // ------------------------------------------------------------ install files
 
 enum TInstallFileType { iftNormal, iftJustADLL, iftApplicationSpecificDLL, iftVendorSharedDLL, iftSystemWideDLL };
@@ -625,6 +630,15 @@ public:
     TNotifyEvent OnBeforeInstall;
     TNotifyEvent OnAfterInstall;
     TNotifyEvent OnReplacing;
+    // Around the compression (build time) and the uncompressed copy; a silent
+    // abort (EAbort) from a before-event skips the file.
+    TNotifyEvent OnBeforeCompress;
+    TNotifyEvent OnAfterCompress;
+    TNotifyEvent OnBeforeCopy;
+    TNotifyEvent OnAfterCopy;
+    // Another archive disk is needed: (Sender, part number, var folder). A
+    // handler answers the request (no prompt follows).
+    TContainerNewDiskEvent OnNewDisk;
     // Progress of this file: (Sender, file percent, overall percent).
     std::function<void(TObject* sender, Integer filePercent, Integer overallPercent)> OnStatus;
     // Setting ifsCompress, ifsInstall or ifsCopying performs that operation
@@ -661,9 +675,13 @@ public:
 
 private:
     void Validate(int what, TInstallContainer* newContainer, TCustomPathSpecifier* newSpecifier);
+    // Fires a before-event; false when it raised a silent abort (skip the file).
+    bool BeforeEvent(const TNotifyEvent& event);
     void RegistrationSteps();
     void ExtractFromArchive();
     std::string ChangeDiskStep(Integer part, const std::string& directory);
+    // The archive extracting this file (while ExtractFromArchive runs).
+    TDrvnCompress* FExtracting = nullptr;
     Integer FUniqueID = -1;
     bool FActiveX = false;
 };

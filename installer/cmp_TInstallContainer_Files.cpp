@@ -154,11 +154,7 @@ void TFileRelated::DownloadArchive()
                             "component has not been properly filled in",
                             {Name()});
     }
-    std::string temp = CreateTempFileName(false);
-    const auto dot = temp.rfind('.');
-    if (dot != std::string::npos && temp.find('\\', dot) == std::string::npos)
-        temp = temp.substr(0, dot);
-    temp += ".1";
+    const std::string temp = CreateTempFile(".1");
     auto savedProgress = location->OnDataReceived;
     location->OnDataReceived = [this](TObject*, const std::string& name, const char*, Integer total,
                                       Integer received, Integer block) {
@@ -176,12 +172,15 @@ void TFileRelated::DownloadArchive()
     } catch (...) {
         location->OnDataReceived = savedProgress;
         location->OnAfterDownload = savedAfter;
+        DeleteFile(NativePath(temp));
         throw;
     }
     location->OnDataReceived = savedProgress;
     location->OnAfterDownload = savedAfter;
-    if (cancelled)
+    if (cancelled) {
+        DeleteFile(NativePath(temp));
         throw EAIUserAbort();
+    }
     RememberDownloadedArchive(temp);
 }
 
@@ -530,19 +529,21 @@ std::string TFileContainer::NetArchivePath(const std::string& componentName, TCu
 {
     if (location == nullptr)
         throw IEFileRel_NoNetLocation("Could not find a net install location for %s", {Name()});
-    // The host and the directory (or the protocol and the host) as two
-    // folders, each made a usable file name.
-    TCustomLoginInformation* login = location->LoginInformation();
-    std::string netFolder;
-    if (Trim(login->Directory).empty())
-        netFolder = std::string(login->Protocol == ipFTP ? "FTP" : "HTTP") + "\\" + FileNameFilter(login->Hostname);
-    else
-        netFolder = FileNameFilter(login->Hostname) + "\\" + FileNameFilter(login->Directory);
     std::string mainArchive;
     if (TCustomInstall* install = GetInstall())
         mainArchive = install->ArchivePath();
     std::string folder = WinExtractFileDir(mainArchive);
-    return AddBackSlash(folder) + netFolder + "\\" + componentName + ".1";
+    return AddBackSlash(folder) + NetworkFolder(location) + "\\" + componentName + ".1";
+}
+
+std::string NetworkFolder(TCustomNetInstallLocation* location)
+{
+    // The host and the directory (or the protocol and the host) as two
+    // folders, each made a usable file name.
+    TCustomLoginInformation* login = location->LoginInformation();
+    if (Trim(login->Directory).empty())
+        return std::string(login->Protocol == ipFTP ? "FTP" : "HTTP") + "\\" + FileNameFilter(login->Hostname);
+    return FileNameFilter(login->Hostname) + "\\" + FileNameFilter(login->Directory);
 }
 
 void TFileContainer::CompressChild(TFileRelated* child, Integer options)

@@ -132,10 +132,26 @@ void TCustomInstallFile::StatusStep(const TDrvnCompressStatus& status)
         Container()->DoInformationEventControl(this, code, &list);
 }
 
+bool TCustomInstallFile::BeforeEvent(const TNotifyEvent& event)
+{
+    try {
+        if (event)
+            event(this);
+    } catch (const EAbort&) {
+        return false;
+    }
+    return true;
+}
+
 void TCustomInstallFile::CompressFile()
 {
     State = ifsCompress;
     try {
+        if (!BeforeEvent(OnBeforeCompress)) {
+            State = ifsNone;
+            InstallBroadcast(this, bmEndCopy, nullptr);
+            return;
+        }
         if (Container())
             Container()->DoInformationEventControl(this, ieBeforeCompress, this);
         const std::string archive = ArchivePath();
@@ -160,6 +176,8 @@ void TCustomInstallFile::CompressFile()
             if (ArchiveState == 0)
                 ArchiveState = 2;
             ArchiveName = archive;
+            if (OnAfterCompress)
+                OnAfterCompress(this);
             if (Container())
                 Container()->DoInformationEventControl(this, ieAfterCompress, this);
         }
@@ -176,6 +194,11 @@ void TCustomInstallFile::CopyFile()
 {
     State = ifsCopying;
     try {
+        if (!BeforeEvent(OnBeforeCopy)) {
+            State = ifsNone;
+            InstallBroadcast(this, bmEndCopy, nullptr);
+            return;
+        }
         if (Container())
             Container()->DoInformationEventControl(this, ieBeforeCopy, this);
         if (Include) {
@@ -196,6 +219,8 @@ void TCustomInstallFile::CopyFile()
                 throw;
             }
             compress->OnStatus = savedStatus;
+            if (OnAfterCopy)
+                OnAfterCopy(this);
             if (Container())
                 Container()->DoInformationEventControl(this, ieAfterCopy, this);
         }

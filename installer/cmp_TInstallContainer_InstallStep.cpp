@@ -337,9 +337,9 @@ void TCustomInstallFile::ReplaceExisting()
     if (MoveFileDelayUntilReboot(newPath, shortOriginal))
         return;
     // Delayed renames refused: a batch file run once at the next start.
-    const std::string batch = WinChangeFileExt(CreateTempFileName(true), ".bat");
+    const std::string batch = CreateTempFile(".bat");
     if (TCustomInstall* run = RunningInstall(); run && run->Journal())
-        run->Journal()->BeforeReplace(batch);
+        run->Journal()->Created(batch);
     // Our volumes keep no 8.3 names, so a "short" path may hold blanks: such
     // a path is quoted, or the command would split it.
     const auto arg = [](const std::string& path) {
@@ -377,14 +377,33 @@ std::string TCustomInstallFile::ChangeDiskStep(Integer part, const std::string& 
     // Each request starts unanswered: the dialog that answers it marks the
     // file (every busy container on the way up relays the request again).
     Tag = 0;
+    bool answered = false;
+    if (OnNewDisk) {
+        OnNewDisk(this, part, parameter.Folder);
+        answered = true;
+    }
     InstallBroadcast(this, bmNewDisk, &list);
     SendEvent(this, ieNewDisk, &list);
-    bool answered = parameter.Folder != directory;
+    answered = answered || parameter.Folder != directory;
     if (auto* container = dynamic_cast<TFileContainer*>(Container()); container && container->OnNewDisk)
         answered = true;
+    // The cancel stops the archive that asked (a file's own archive, say),
+    // which then stops the program's archive as it ends.
+    TDrvnCompress* archive = FExtracting != nullptr ? FExtracting : MainDrvnCompress();
     if (!answered && Tag == 0) {
         if (MessageDlg(Format("Please insert disk #%d", {part}), mtInformation, mbOK | mbCancel) != mrOk)
-            MainDrvnCompress()->Abort = true;
+            archive->Abort = true;
+    }
+    // The main archive is looked for where its disk now is, from here on.
+    TCustomInstall* install = GetInstall();
+    if (install != nullptr && !archive->Abort && archive == MainDrvnCompress() &&
+        StandardPathSpecList()->HasClass(&TpsMainArchiveFile::ClassInfo)) {
+        auto* main = dynamic_cast<TpsMainArchiveFile*>(
+            StandardPathSpecList()->FindByClass(&TpsMainArchiveFile::ClassInfo));
+        if (main != nullptr && !Trim(parameter.Folder).empty()) {
+            main->Folder = RemoveBackSlash(parameter.Folder);
+            archive->MoveToFolder(main->Folder);
+        }
     }
     return parameter.Folder;
 }
@@ -438,9 +457,14 @@ void TCustomInstallFile::ExtractFromArchive()
         compress->OnStatus = [this](TObject*, const TDrvnCompressStatus& status) { StatusStep(status); };
         compress->FilesToProcess()->Clear();
         compress->FilesToProcess()->Add(SourcePath());
+        // A run stopped while the file is extracted leaves no partial file.
+        if (TCustomInstall* run = RunningInstall(); run && run->Journal())
+            run->Journal()->Temporary(temp);
         if (WinFileExists(temp))
             WinDeleteFile(temp);
+        FExtracting = compress;
         compress->Extract();
+        FExtracting = nullptr;
         if (compress->Abort)
             throw EAIUserAbort();
         // The complete file goes over the destination in one rename.
@@ -457,6 +481,7 @@ void TCustomInstallFile::ExtractFromArchive()
         SendEvent(this, ieInstalled, this);
         TFileRelated::InstallChildren();
     } catch (...) {
+        FExtracting = nullptr;
         const bool stopped = compress->Abort;
         compress->OnAborted = nullptr;
         compress->OnNewDisk = nullptr;

@@ -268,10 +268,11 @@ void TCustomInstall::Build(const std::string& executable, const std::string& bui
 
 void TCustomInstall::WriteFileList(const std::string& mainArchive)
 {
-    std::string netFolder;
+    // Beside the network archives: the main archive's folder followed by the
+    // network folder.
+    std::string folder = RemoveBackSlash(WinExtractFileDir(mainArchive));
     if (NetLocation() != nullptr)
-        netFolder = NetArchivePath(Name(), NetLocation());
-    const std::string folder = netFolder.empty() ? WinExtractFileDir(mainArchive) : WinExtractFileDir(netFolder);
+        folder += "\\" + NetworkFolder(NetLocation());
     ForceDirectories(NativePath(folder));
     std::vector<TCustomInstallFile*> files;
     TInstallContainerList* list = InstallContainerList();

@@ -25,7 +25,7 @@
 
 #include <cctype>
 #include <cmath>
-#include <filesystem>
+#include <cstring>
 #include <fstream>
 
 namespace orvex {
@@ -234,8 +234,13 @@ void TCustomInstall::ReadArchiveInformation()
         ReadInfoFromArchive();
         // Under network distribution the list of files comes from the server.
         if (FDistributeType != dtTraditional && NetLocation() != nullptr) {
-            const std::string local = WinChangeFileExt(CreateTempFileName(false), ".lst");
-            NetLocation()->Download("filelist.lst", local);
+            const std::string local = CreateTempFile(".lst");
+            try {
+                NetLocation()->Download("filelist.lst", local);
+            } catch (...) {
+                DeleteFile(NativePath(local));
+                throw;
+            }
             std::ifstream in(NativePath(local), std::ios::binary);
             const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
             in.close();
@@ -275,14 +280,21 @@ void TCustomInstall::Install()
         if (OptClearUnfinished && !RecordKeyPath.empty())
             ClearUnfinished();
         // What a killed run of this setup left behind is undone first.
+        const TInstallJournal::TPathCheck check = [this](const std::string& path) { return IsRunPath(path); };
         if (!RecordKeyPath.empty())
-            TInstallJournal::Recover(RecordKeyPath);
+            TInstallJournal::Recover(RecordKeyPath, check);
+        // A new record is made with the name of this run's journal in it, so
+        // that a run killed at any moment after it is known as unfinished.
+        FJournalName = TInstallJournal::NewName();
+        FRecordCreated = false;
         std::string key;
         FindInstallRecord(true, key);
+        if (!FRecordCreated && CompareWinNames(key, RecordKeyPath) != 0)
+            TInstallJournal::Recover(key, check);
         RecordKeyPath = key;
-        TInstallJournal::Recover(key);
+        FJournal.Start(key, check, FJournalName);
+        FJournalName.clear();
         ClearUnfinished();
-        FJournal.Start(key);
         if (StartedBySelfExtractor) {
             const std::string exe = AddBackSlash(SourceDirectory) + SelfExtractorName;
             MainDrvnCompress()->Offset = ReadSelfExtractTrailer(exe).MainFirst;
@@ -489,7 +501,9 @@ bool TCustomInstall::FindInstallRecord(bool create, std::string& key)
     GetFileDateTime(ProgramPath, date);
     TdrvnRegistry registry;
     registry.SetRootKey(HKEY_LOCAL_MACHINE);
-    if (!registry.OpenKey(RecordRoot, true))
+    // Only a record to be made creates the records' key: a lookup leaves no
+    // empty key behind.
+    if (!registry.OpenKey(RecordRoot, create))
         return false;
     TStringList names;
     registry.GetKeyNames(&names);
@@ -500,6 +514,13 @@ bool TCustomInstall::FindInstallRecord(bool create, std::string& key)
         reader.SetRootKey(HKEY_LOCAL_MACHINE);
         if (!reader.OpenKey(path, false))
             continue;
+        if (IsStrayRecord(reader)) {
+            // Left by a run of this program killed while it made the record.
+            reader.CloseKey();
+            DeleteRegKey(HKEY_LOCAL_MACHINE, path);
+            names.Delete(i--);
+            continue;
+        }
         try {
             reader.ReadString("Path");
             const double created = reader.ReadFloat("CreationDate");
@@ -526,15 +547,47 @@ bool TCustomInstall::FindInstallRecord(bool create, std::string& key)
             break;
     }
     key = std::string(RecordRoot) + "\\" + name;
-    if (!registry.OpenKey(key, true))
-        throw IEInstall(UnfinishedText);
-    registry.WriteString("Path", ProgramPath);
-    registry.WriteFloat("LastRunDate", Now());
-    registry.WriteFloat("CreationDate", date);
-    registry.WriteInteger("Size", static_cast<Integer>(size));
+    // The record appears whole, with all its values, or not at all.
+    const auto dateValue = [](const std::string& valueName, double value) {
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &value, sizeof bits);
+        std::string data;
+        for (int b = 0; b < 8; ++b)
+            data += static_cast<char>((bits >> (8 * b)) & 0xFF);
+        return TRegValue{valueName, REG_BINARY, data};
+    };
+    std::vector<TRegValue> values;
+    values.push_back(TRegValue{"Path", REG_SZ, ProgramPath});
+    values.push_back(dateValue("LastRunDate", Now()));
+    values.push_back(dateValue("CreationDate", date));
+    std::string sizeData;
+    for (int b = 0; b < 4; ++b)
+        sizeData += static_cast<char>((static_cast<std::uint32_t>(size) >> (8 * b)) & 0xFF);
+    values.push_back(TRegValue{"Size", REG_DWORD, sizeData});
     if (StartedBySelfExtractor)
-        registry.WriteString("SelfExtract", AddBackSlash(OptSource) + SelfExtractorName);
+        values.push_back(TRegValue{"SelfExtract", REG_SZ, AddBackSlash(OptSource) + SelfExtractorName});
+    if (!FJournalName.empty())
+        values.push_back(TRegValue{"Journal", REG_SZ, FJournalName});
+    if (TRegistryStore::Default()->CreateKeyWithValues(HKEY_LOCAL_MACHINE, key, values) != TRegResult::Ok)
+        throw IEInstall(UnfinishedText);
+    FRecordCreated = true;
     return true;
+}
+
+bool TCustomInstall::IsStrayRecord(TRegistry& record)
+{
+    if (record.ValueExists("CreationDate") && record.ValueExists("Size"))
+        return false;
+    if (record.HasSubKeys())
+        return false;
+    std::string path;
+    try {
+        if (record.ValueExists("Path"))
+            path = record.ReadString("Path");
+    } catch (const Exception&) {
+        return false;
+    }
+    return path.empty() || CompareWinNames(path, ProgramPath) == 0;
 }
 
 void TCustomInstall::DeleteInstallRecord()
@@ -549,8 +602,10 @@ void TCustomInstall::DeleteInstallRecord()
         registry.CloseKey();
         for (int i = 0; i < subkeys.Count(); ++i) {
             const std::string sub = RecordKeyPath + "\\" + subkeys.Get(i);
+            // A downloaded archive lies in the temporary folder; a value that
+            // names anything else is not followed.
             const std::string local = ReadRegString(HKEY_LOCAL_MACHINE, sub, "LocalFile", "");
-            if (!local.empty() && WinFileExists(local))
+            if (!local.empty() && IsInside(local, GetTempDir()) && WinFileExists(local))
                 DeleteFile(NativePath(local));
             registry.DeleteKeyTree(sub);
         }
@@ -617,8 +672,14 @@ void TCustomInstall::CompleteAfterReboot()
         std::string key;
         if (FindInstallRecord(false, key))
             RecordKeyPath = key;
-        if (!RecordKeyPath.empty())
-            TInstallJournal::Recover(RecordKeyPath);
+        if (!RecordKeyPath.empty() &&
+            TInstallJournal::Recover(RecordKeyPath, [this](const std::string& path) { return IsRunPath(path); })) {
+            // The run to complete was stopped before its end and is undone:
+            // there is nothing to complete, and that is what the user hears.
+            DeleteInstallRecord();
+            throw IEInstall("The installation was interrupted before it was complete. Its changes have been "
+                            "undone; please run the setup again");
+        }
         if (TTranslator* translator = MainTranslator()) {
             const Integer language = ReadRegInteger(HKEY_LOCAL_MACHINE, RecordKeyPath, "Language",
                                                     static_cast<Integer>(translator->TranslateIntoLanguage()));
@@ -631,8 +692,10 @@ void TCustomInstall::CompleteAfterReboot()
             const std::string line = work.Get(i);
             const std::string name = line.substr(0, line.rfind(';'));
             if (line.back() == '1') {
+                // Only a file of this setup's own (its batch files in the
+                // temporary folder, or one in its destinations) is deleted.
                 const std::string native = NativePath(name);
-                if (!native.empty() && FileExists(native))
+                if (IsRunPath(name) && !native.empty() && FileExists(native))
                     DeleteFile(native);
                 continue;
             }
@@ -661,19 +724,54 @@ void TCustomInstall::RemoveTempFiles()
         OnBeforeCleanup(this, cleanup);
     if (!cleanup)
         return;
-    // Only the loader's temporary folder goes: a program run from anywhere
-    // else keeps its folder.
+    // Only the loader's temporary folder is cleaned, and in it only what the
+    // loader put there: the setup program and the files packed beside it.
+    // The folder goes when nothing else is left in it.
     const std::string folder = ProgramFolder();
     if (!IsInside(folder + "\\x", GetTempDir()) || CompareWinNames(RemoveBackSlash(folder), GetTempDir()) == 0)
         return;
     const std::string native = NativePath(folder);
-    if (native.empty() || !DirectoryExists(native))
+    if (native.empty() || !DirectoryExists(native) || IsSymbolicLink(native))
         return;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(native, ec))
-        if (entry.is_regular_file(ec))
-            DeleteFile(entry.path().string());
+    std::vector<std::string> names = {WinExtractFileName(ProgramPath)};
+    for (int i = 0; i < FPresetupFiles->Count(); ++i)
+        names.push_back(WinExtractFileName(Trim(FPresetupFiles->Get(i))));
+    for (const std::string& name : names) {
+        if (name.empty())
+            continue;
+        const std::string file = NativePath(AddBackSlash(folder) + name);
+        if (!file.empty() && FileExists(file) && !IsSymbolicLink(file))
+            DeleteFile(file);
+    }
     RemoveDir(native);
+}
+
+bool TCustomInstall::IsRunPath(const std::string& winPath)
+{
+    std::string path;
+    if (!ExpandWinPath(winPath, path))
+        return false;
+    try {
+        if (IsInside(path, GetTempDir()) || CompareWinNames(path, GetWindowsDir() + "\\WININIT.INI") == 0)
+            return true;
+    } catch (const Exception&) {
+    }
+    const auto inside = [&](TFileRelated* related) {
+        try {
+            std::string dir;
+            // A drive's root is no destination to play back into.
+            return ExpandWinPath(related->DestinationDirectory(), dir) && dir.size() > 3 && IsInside(path, dir);
+        } catch (const Exception&) {
+            return false;
+        }
+    };
+    if (inside(this))
+        return true;
+    TInstallContainerList* list = InstallContainerList();
+    for (int i = 0; i < list->Count(); ++i)
+        if (auto* related = dynamic_cast<TFileRelated*>(list->Get(i)); related && inside(related))
+            return true;
+    return false;
 }
 
 } // namespace orvex

@@ -419,13 +419,14 @@ void TpsMainArchiveFile::ResolvePath(TObject* obj, std::string& path)
 {
     TInstallTreeAccess* tree = CheckedInstall(obj);
     std::string exeName;
+    const std::string folder = Folder.empty() ? tree->SourceDirectory() : RemoveBackSlash(Folder);
     if (tree->StartedBySelfExtractor(exeName)) {
         if (Trim(exeName).empty())
             throw IEInstall("You forgot to pass in the name of the self-extracting executable. Usage example: "
                             "\"-eSetup.exe\"");
-        path = tree->SourceDirectory() + "\\" + exeName;
+        path = folder + "\\" + exeName;
     } else {
-        path = tree->SourceDirectory() + "\\files.1";
+        path = folder + "\\files.1";
     }
 }
 

@@ -195,7 +195,14 @@ ORVEX_STOCK_SPECIFIER(TpsProgramMenu)
 ORVEX_STOCK_SPECIFIER(TpsStartMenu)
 ORVEX_STOCK_SPECIFIER(TpsStartupMenu)
 ORVEX_STOCK_SPECIFIER(TpsSystem)
-ORVEX_TREE_SPECIFIER(TpsMainArchiveFile)
+class TpsMainArchiveFile : public TStandardPathSpecifier {
+public:
+    void CheckObject(TObject* obj) override;
+    // The folder the user gave at a disk change: the main archive is looked
+    // for there from then on (empty: the install source folder).
+    std::string Folder;
+    ORVEX_STOCK_SPECIFIER_BODY(TpsMainArchiveFile)
+};
 ORVEX_STOCK_SPECIFIER(TpsWindow)
 
 // Defines the class information of a stock class, in its unit's source.

@@ -5,6 +5,7 @@
 #include "host/SysUtils.h"
 #include "installer/cmp_TInstall.h"
 #include "installer/exceptions_Dorvane.h"
+#include "installer/routines_API.h"
 #include "installer/routines_Registry.h"
 #include "installer/routines_Strings.h"
 #include "installer/routines_win2k.h"
@@ -23,6 +24,15 @@ bool InstalledPath(TComponent* component, std::string& path)
     const std::string name = file->OriginalDestName.empty() ? file->DestName : file->OriginalDestName;
     path = AddBackSlash(file->DestinationDirectory()) + name;
     return true;
+}
+
+// The machine's registered owner or organisation: the NT family keeps them
+// under "Windows NT", the others under "Windows".
+std::string RegisteredName(const char* value)
+{
+    const char* key = NTFamily.Contains(GetOSVersionType()) ? "\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion"
+                                                            : "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+    return ReadRegString(HKEY_LOCAL_MACHINE, key, value, "");
 }
 
 } // namespace
@@ -70,8 +80,8 @@ void TUninstallEXE::WriteUninstallInfo(const std::string& keyPath)
         write("Readme", path, true);
     write("URLInfoAbout", ext->URLInfoAbout, false);
     write("URLUpdateInfo", ext->URLUpdateInfo, false);
-    write("RegCompany", RegCompany, false);
-    write("RegOwner", RegOwner, false);
+    write("RegCompany", RegCompany.empty() ? RegisteredName("RegisteredOrganization") : RegCompany, false);
+    write("RegOwner", RegOwner.empty() ? RegisteredName("RegisteredOwner") : RegOwner, false);
 }
 
 } // namespace orvex

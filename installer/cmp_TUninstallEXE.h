@@ -14,7 +14,8 @@ public:
     // Clears the install component's BuildInfo.AddUninstallOnCreate.
     ~TUninstallEXE() override;
 
-    // The registered owner and company names.
+    // The registered owner and company names; when empty, the machine's own
+    // (RegisteredOwner and RegisteredOrganization) are written.
     std::string RegOwner;
     std::string RegCompany;
 

@@ -67,6 +67,14 @@ std::string CreateTempFileName(bool keepFile)
     return name;
 }
 
+std::string CreateTempFile(const std::string& extension)
+{
+    std::string name;
+    if (!GetTempFileName(GetTempDir(), "bat", name, extension))
+        throw EAPIRoutines("Cannot create a temporary file");
+    return name;
+}
+
 std::string GetShortPath(const std::string& path)
 {
     std::string result;

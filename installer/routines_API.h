@@ -23,6 +23,10 @@ std::string GetCurrentDrive();
 // A new unique file name in the temporary folder with the prefix "bat": the
 // file is kept when keepFile is set, else deleted at once.
 std::string CreateTempFileName(bool keepFile);
+// A new empty file in the temporary folder with the prefix "bat" and the
+// given extension (".bat", ".lst", ...), created exclusively and kept: a
+// temporary name is never deleted and taken again under another extension.
+std::string CreateTempFile(const std::string& extension);
 
 // The short (8.3) form of a path, at most 400 characters; empty when the
 // path does not exist.

@@ -1,6 +1,8 @@
 #include "platform/FileIO.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -425,6 +427,55 @@ bool TPlatformFile::UnlockRange(std::uint64_t offset, std::uint64_t length)
     return true;
 }
 
+int TPlatformFile::UnlockRangesWithin(std::uint64_t offset, std::uint64_t length)
+{
+    if (length == 0)
+        return 0;
+    if (!LockableRange(offset, length)) {
+        errno = EINVAL;
+        return -1;
+    }
+    const std::uint64_t end = offset + length;
+    auto first = FLocks.lower_bound(offset);
+    // A range that starts before the window and reaches into it crosses its edge.
+    if (first != FLocks.begin() && std::prev(first)->first + std::prev(first)->second > offset) {
+        errno = EINVAL;
+        return -1;
+    }
+    auto last = first;
+    int count = 0;
+    for (; last != FLocks.end() && last->first < end; ++last, ++count)
+        if (last->first + last->second > end) {
+            errno = EINVAL;
+            return -1;
+        }
+    if (count == 0)
+        return 0;
+    // The kernel unlocks whatever part of the span this description holds, so
+    // one request from the first held byte to the last releases them all.
+    const std::uint64_t spanStart = first->first;
+    const auto back = std::prev(last);
+    const std::uint64_t spanEnd = back->first + back->second;
+    if (!OfdLock(FFd, F_UNLCK, spanStart, spanEnd - spanStart, false))
+        return -1;
+    FLocks.erase(first, last);
+    return count;
+}
+
+int TPlatformFile::LockedRangeCountWithin(std::uint64_t offset, std::uint64_t length) const
+{
+    if (length == 0)
+        return 0;
+    const std::uint64_t end = length > ~offset ? ~std::uint64_t{0} : offset + length;
+    auto it = FLocks.lower_bound(offset);
+    if (it != FLocks.begin() && std::prev(it)->first + std::prev(it)->second > offset)
+        --it;
+    int count = 0;
+    for (; it != FLocks.end() && it->first < end; ++it)
+        ++count;
+    return count;
+}
+
 bool TPlatformFile::CanLockRange(std::uint64_t offset, std::uint64_t length) const
 {
     if (length == 0)
@@ -486,6 +537,20 @@ bool RenameFile(const std::string& from, const std::string& to)
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool RenameFileNoReplace(const std::string& from, const std::string& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without the flag: a hard link is made only when the name
+    // is free, then the old name goes.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return false;
+    ::unlink(from.c_str());
+    return true;
+}
+
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists)
 {
     const auto source =
@@ -523,6 +588,32 @@ bool CopyFile(const std::string& from, const std::string& to, bool failIfExists)
 bool CreateDir(const std::string& path)
 {
     return ::mkdir(path.c_str(), 0777) == 0;
+}
+
+bool CreatePrivateDir(const std::string& path)
+{
+    return ::mkdir(path.c_str(), 0700) == 0;
+}
+
+bool IsSymbolicLink(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+std::vector<std::string> FolderEntries(const std::string& path)
+{
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir)
+        return names;
+    while (dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
 }
 
 bool ForceDirectories(const std::string& path)

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace orvex {
 
@@ -91,6 +92,13 @@ public:
     // Whether LockRange would succeed now, without taking the lock: no handle,
     // this one included, holds a lock overlapping the range.
     bool CanLockRange(std::uint64_t offset, std::uint64_t length) const;
+    // Gives up, with one system call, every range this handle holds that lies
+    // inside [offset, offset + length), however many there are: their number,
+    // or -1 (nothing released) when a held range crosses an edge of the window
+    // or the system refuses.
+    int UnlockRangesWithin(std::uint64_t offset, std::uint64_t length);
+    // The number of ranges this handle holds that overlap the window.
+    int LockedRangeCountWithin(std::uint64_t offset, std::uint64_t length) const;
     // The number of ranges this handle holds.
     int LockedRangeCount() const { return static_cast<int>(FLocks.size()); }
 
@@ -130,6 +138,9 @@ bool DirectoryExists(const std::string& path);
 // open (they keep the file they have; see TPlatformFile::IsFileAt).
 bool DeleteFile(const std::string& path);
 bool RenameFile(const std::string& from, const std::string& to);
+// Renames only when nothing stands at to: false (and nothing moved) when it
+// does.
+bool RenameFileNoReplace(const std::string& from, const std::string& to);
 // Flushes the folder holding path to the disk, so that a file created or
 // removed there stays so after a crash.
 bool FlushDirectoryOf(const std::string& path);
@@ -138,6 +149,13 @@ bool FlushDirectoryOf(const std::string& path);
 // sharing violation where an open would.
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists);
 bool CreateDir(const std::string& path);
+// Creates a folder that only this user may enter; false when anything (a
+// folder, a file or a link) already stands at path.
+bool CreatePrivateDir(const std::string& path);
+// Whether path itself is a symbolic link (not followed).
+bool IsSymbolicLink(const std::string& path);
+// The names in a folder ("." and ".." left out); empty when it cannot be read.
+std::vector<std::string> FolderEntries(const std::string& path);
 bool ForceDirectories(const std::string& path);
 bool RemoveDir(const std::string& path);
 // Read-only attribute from the mode bits (no write bit for anyone).

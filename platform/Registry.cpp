@@ -436,6 +436,52 @@ TRegResult TRegistryStore::CreateKey(HKEY root, const std::string& path, bool* c
     });
 }
 
+TRegResult TRegistryStore::CreateKeyWithValues(HKEY root, const std::string& path,
+                                               const std::vector<TRegValue>& values)
+{
+    const int index = RootIndex(root);
+    if (index < 0 || SplitKeyPath(path).empty())
+        return TRegResult::InvalidRoot;
+    if (KeyExists(root, path))
+        return TRegResult::Failed;
+    if (GRegObserver) {
+        std::string prefix;
+        for (const std::string& part : SplitKeyPath(path)) {
+            prefix += (prefix.empty() ? "" : "\\") + part;
+            if (!KeyExists(root, prefix)) {
+                TRegChange change;
+                change.Kind = TRegChange::KeyCreated;
+                change.Root = root;
+                change.Path = prefix;
+                GRegObserver(change, GRegObserverContext);
+                break;
+            }
+        }
+    }
+    return Modify([&](bool& changed) {
+        TKeyNode* node = FRoots[index].get();
+        bool created = false;
+        for (const std::string& part : SplitKeyPath(path)) {
+            TKeyNode* next = node->Child(part);
+            if (!next) {
+                next = node->AddChild(part);
+                created = true;
+            }
+            node = next;
+        }
+        if (!created)
+            return TRegResult::Failed; // made by another writer meanwhile
+        for (const TRegValue& value : values) {
+            if (TRegValue* existing = node->Value(value.Name))
+                *existing = value;
+            else
+                node->Values.push_back(value);
+        }
+        changed = true;
+        return TRegResult::Ok;
+    });
+}
+
 // Runs read on the key at path in the latest contents.
 template <class Read>
 TRegResult TRegistryStore::Inspect(HKEY root, const std::string& path, Read read)

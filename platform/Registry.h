@@ -108,6 +108,10 @@ public:
     // Creates the key and every missing key above it; created tells whether
     // the key is new.
     TRegResult CreateKey(HKEY root, const std::string& path, bool* created = nullptr);
+    // Creates a new key with its values in one change of the file, so that no
+    // reader (nor a program killed half-way) ever sees the key without them.
+    // The key must not exist yet (Failed when it does).
+    TRegResult CreateKeyWithValues(HKEY root, const std::string& path, const std::vector<TRegValue>& values);
     TRegResult QueryValue(HKEY root, const std::string& path, const std::string& name,
                           TRegValue& value);
     // The key must exist.

@@ -256,8 +256,13 @@ bool ExpandWinPath(const std::string& winPath, std::string& result)
 bool WinPathToNative(const std::string& winPath, std::string& native)
 {
     if (!winPath.empty() && winPath[0] == '/') {
-        native = winPath;
-        return true;
+        // A native path is mapped only at the drive-folder boundary: one
+        // inside a drive's folder goes through that drive (".." never leaves
+        // it), any other names nothing of the emulated machine.
+        const std::string win = NativeToWinPath(winPath);
+        if (win.empty() || win[0] == '/')
+            return false;
+        return WinPathToNative(win, native);
     }
     std::string current;
     {
@@ -391,7 +396,8 @@ std::int64_t DriveFreeSpace(char drive)
     return folder.empty() ? -1 : FolderFreeSpace(folder);
 }
 
-bool GetTempFileName(const std::string& winFolder, const std::string& prefix, std::string& result)
+bool GetTempFileName(const std::string& winFolder, const std::string& prefix, std::string& result,
+                     const std::string& extension)
 {
     std::string folder;
     if (!ExpandWinPath(winFolder, folder) || !WinDirectoryExists(folder))
@@ -408,7 +414,7 @@ bool GetTempFileName(const std::string& winFolder, const std::string& prefix, st
             continue;
         char digits[8];
         std::snprintf(digits, sizeof digits, "%04X", unique);
-        const std::string name = folder + head + digits + ".TMP";
+        const std::string name = folder + head + digits + extension;
         std::string native;
         if (!WinPathToNative(name, native))
             return false;

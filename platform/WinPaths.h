@@ -10,8 +10,10 @@
 // do not exist yet keep their case. Names are Windows-1252 bytes in Windows
 // form and UTF-8 on disk.
 //
-// A path that begins with "/" is already native and passes through unchanged
-// (the running program's own file, for example). A path without a drive is
+// A path that begins with "/" is native: it is taken only when it lies inside
+// a drive's folder (the running program's own file on an emulated drive, for
+// example) and then mapped through that drive; any other native path names
+// nothing, so no path reaches host files outside the drives. A path without a drive is
 // taken relative to the emulated current directory ("C:\" at first), one that
 // begins with a single "\" relative to the current drive's root.
 
@@ -72,10 +74,12 @@ void SetDriveCapacity(char drive, std::int64_t capacity);
 std::int64_t DriveFreeSpace(char drive);
 
 // GetTempFileName: creates a new empty file named by up to three characters of
-// prefix, four upper-case hexadecimal digits and ".TMP" in the folder, and
-// gives its Windows-form name. False when the folder is missing or no name is
-// free.
-bool GetTempFileName(const std::string& winFolder, const std::string& prefix, std::string& result);
+// prefix, four upper-case hexadecimal digits and the extension (".TMP" unless
+// given) in the folder, and gives its Windows-form name. The file is created
+// exclusively: a name that exists (a file, a folder or a link) is never
+// taken. False when the folder is missing or no name is free.
+bool GetTempFileName(const std::string& winFolder, const std::string& prefix, std::string& result,
+                     const std::string& extension = ".TMP");
 
 // GetShortPathName: the short form of an existing path. Our file systems keep
 // no 8.3 names, so the short form is the expanded long one, as on a Windows

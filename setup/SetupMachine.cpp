@@ -85,8 +85,8 @@ std::string ProjectOutputFor(const std::string& fileName, const std::string& pro
         return existing(fs::path(buildDir) / "libvekrun.so");
     if (SameText(fileName, "OrvexEditor.exe"))
         return existing(fs::path(buildDir) / "demo" / "orvexdemo");
-    if (SameText(fileName, "readme.txt"))
-        return existing(fs::path(projectDir) / "README.md");
+    if (SameText(fileName, "VekDemo.vek") || SameText(fileName, "SecurityDemo.vek"))
+        return existing(fs::path(buildDir) / "orvexsetup" / "demodb" / fileName);
     if (SameText(fileName, "orvex.hlp"))
         return existing(fs::path(projectDir) / "docs" / "architecture.md");
     if (fileName.size() > 4 && SameText(fileName.substr(fileName.size() - 4), ".dcu")) {
@@ -106,24 +106,41 @@ std::string ProjectOutputFor(const std::string& fileName, const std::string& pro
 
 } // namespace
 
-void PrepareDistributionSources(TMainForm* form, const std::string& projectDir, const std::string& buildDir)
+TDistributionSources PrepareDistributionSources(TMainForm* form, const std::string& projectDir,
+                                                const std::string& buildDir)
 {
+    TDistributionSources counts;
     for (const TMainForm::TDefinitionFile& entry : form->DefinitionFiles()) {
         TCustomInstallFile* file = entry.File;
         const std::string target = file->SourcePath();
-        if (WinFileExists(target))
+        if (WinFileExists(target)) {
+            ++counts.Kept;
             continue;
-        const std::string output = ProjectOutputFor(file->FileName, projectDir, buildDir);
-        if (!output.empty()) {
+        }
+        // The licence and the readme are the texts the wizard shows.
+        const TStrings* text = nullptr;
+        if (SameText(file->FileName, "licence.txt"))
+            text = form->LicenseDlg->LicenseAgreement();
+        else if (SameText(file->FileName, "readme.txt"))
+            text = form->ReadmeDlg1->ReadmeText();
+        const std::string output =
+            text != nullptr ? std::string() : ProjectOutputFor(file->FileName, projectDir, buildDir);
+        if (text != nullptr) {
+            WriteWinFile(target, text->Text());
+            ++counts.FromProject;
+        } else if (!output.empty()) {
             ForceWinFolder(file->IncludeFromDir);
             const std::string native = NativePath(target);
             if (native.empty() || !CopyFile(output, native, false))
                 throw Exception("Cannot copy " + output + " to " + target);
+            ++counts.FromProject;
         } else {
             WriteWinFile(target, "Orvex Database Engine: placeholder for " + file->FileName +
                                      ", a file of the Windows distribution.\r\n");
+            ++counts.Placeholders;
         }
     }
+    return counts;
 }
 
 // ---------------------------------------------------------------- the script
@@ -155,6 +172,17 @@ TControl* FindScriptControl(TWinControl* parent, const std::string& name)
     }
     return nullptr;
 }
+
+} // namespace
+
+std::string ShownPageName(TCustomForm* form)
+{
+    std::string name;
+    ScriptTarget(form, name);
+    return name;
+}
+
+namespace {
 
 bool Reachable(const TControl* control, const TControl* top)
 {

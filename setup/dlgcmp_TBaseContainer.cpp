@@ -71,8 +71,11 @@ TBaseFormContainer::TBaseFormContainer(TComponent* owner) : TBaseDorvaneForm(own
             FirstShow();
         }
     };
-    // Only finishing and a cancel close the wizard.
-    OnCloseQuery = [this](TObject*, bool& canClose) { canClose = FFinishing || ModalResult() == mrAbort; };
+    // Only finishing and a cancel close the wizard; after the work, closing
+    // the window is finishing it.
+    OnCloseQuery = [this](TObject*, bool& canClose) {
+        canClose = FFinishing || ModalResult() == mrAbort || FollowsWork;
+    };
 }
 
 TBaseFormContainer::~TBaseFormContainer()
@@ -232,7 +235,9 @@ void TDialogManager::ShowPages()
     GCurrentManager = this;
     auto* container = new TBaseFormContainer(Application);
     FPageContainer = container;
+    container->FollowsWork = MomentFollowsWork(ManagerType);
     TModalResult result = mrNone;
+    bool anyShown = false;
     try {
         const TPoint at = DialogPlacement(Position, Width, Height, RelativeLeftOffset, RelativeTopOffset);
         container->SetBounds(at.X, at.Y, Width, Height);
@@ -273,7 +278,6 @@ void TDialogManager::ShowPages()
         container->SortPages();
         // A container whose every page skips itself has nothing to show:
         // the wizard is done at once.
-        bool anyShown = false;
         for (int i = 0; i < container->PageCount() && !anyShown; ++i)
             anyShown = !container->Pages(i)->SkipPage();
         if (anyShown)
@@ -290,7 +294,9 @@ void TDialogManager::ShowPages()
     FPageContainer = nullptr;
     GCurrentManager = nullptr;
     delete container;
-    if (result == mrAbort)
+    // Only pages finished by the user go on: a cancel, and a container closed
+    // any other way (nobody will answer it), stop the run before the work.
+    if (anyShown && result != mrOk && !MomentFollowsWork(ManagerType))
         throw EAIUserAbort();
 }
 

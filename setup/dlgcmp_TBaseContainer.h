@@ -8,7 +8,9 @@
 // container (TBaseFormContainer), sorted by Order, and shows it modally;
 // for the copy moment it opens and updates the progress windows; for a new
 // disk it shows the change-disk form. The user's cancel ends in
-// EAIUserAbort, which ends the install run.
+// EAIUserAbort, which ends the install run; so does a page container that
+// closes without being finished (nobody answered it), except for the pages
+// that follow the work, where the run's outcome is already decided.
 
 #include "setup/dlgcmp_TBaseDlg.h"
 
@@ -47,6 +49,10 @@ public:
     void Previous();
     // Whether the wizard was finished by Next.
     bool Finishing() const { return FFinishing; }
+    // The pages follow the installation's work (MomentFollowsWork): closing
+    // the window finishes them as Finish does, since nothing is left to
+    // cancel.
+    bool FollowsWork = false;
 
 private:
     void FirstShow();
@@ -79,7 +85,8 @@ public:
 
     // -- virtual operations added, in order
     // Shows the registered pages of the manager's type in a page container;
-    // a cancel raises EAIUserAbort.
+    // a container closed other than by finishing the pages (a cancel, or no
+    // answer) raises EAIUserAbort unless the moment follows the work.
     virtual void ShowPages();
     // Shows the change-disk form for a list [install file, TDiskParameter].
     virtual void ShowChangeDiskForm(TObject* parameter);

@@ -168,9 +168,19 @@ void TBaseInstallForm::Activate()
     BringToFront();
 }
 
+bool MomentFollowsWork(TManagerType type)
+{
+    return type == dmAfterGoodInstall || type == dmAfterBadInstall || type == dmReboot;
+}
+
+bool TBaseInstallForm::CancelOffered() const
+{
+    return !MomentFollowsWork(DM != nullptr ? DM->ManagerType : ManagerType());
+}
+
 void TBaseInstallForm::Cancel()
 {
-    if (ConfirmUserAbort())
+    if (CancelOffered() && ConfirmUserAbort())
         ForceCancel();
 }
 

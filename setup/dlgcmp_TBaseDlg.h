@@ -45,6 +45,12 @@ enum TManagerType {
     dmUninstall,
 };
 
+// Whether the pages of that moment follow the installation's work (a good or
+// a bad end, the reboot question): the run's outcome is decided by then, so
+// they offer no Cancel, and a container of them that is closed any other way
+// than by Finish is simply done.
+bool MomentFollowsWork(TManagerType type);
+
 // Where a container or progress window goes on the screen.
 enum TDorvaneDialogPosition {
     ddpCenterLeft,
@@ -127,8 +133,12 @@ public:
     virtual void Activate();
     virtual bool SkipPage() { return false; }
     // Asks the install component's cancel confirmation (confirmed without
-    // one); when confirmed, as ForceCancel.
+    // one); when confirmed, as ForceCancel. Nothing on a page that offers no
+    // Cancel.
     virtual void Cancel();
+    // Whether the page lets the user cancel the installation: not when its
+    // moment follows the work (its manager's type, else its own).
+    bool CancelOffered() const;
 
     // The picture of the page: its dialog's ThemeBitmap when not empty,
     // else the install component's default.

@@ -57,7 +57,12 @@ const char* const ReadmeText =
     "\r\n"
     "The engine's package, its compiled units and the design-time package are installed in the folder "
     "of each development environment chosen; the demonstration projects are in the Demo folder and the "
-    "utilities in the Utils folder.";
+    "utilities in the Utils folder.\r\n"
+    "\r\n"
+    "The demonstration databases are in the Demo folder: VekDemo.vek holds the tables Customers, Orders "
+    "and Pictures; SecurityDemo.vek is secured with the master key \"orvexdemo\": log on as "
+    "\"administrator\" with the password \"walrus\", or as \"guest\" with the password \"guest\", who "
+    "may only read the table Employees.";
 
 } // namespace
 

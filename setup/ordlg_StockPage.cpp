@@ -66,6 +66,8 @@ void TStockInstallPage::UpdateButtons()
         btnNext->SetVisible(next);
         btnFinish->SetVisible(!next);
     }
+    // After the work there is nothing left to cancel.
+    btnCancel->SetVisible(CancelOffered());
     if (btnNext->Visible())
         FocusIfPossible(btnNext);
     else if (btnFinish != nullptr && btnFinish->Visible())

@@ -23,7 +23,8 @@ public:
 
     // "< Previous" unless this is the first page; with a "Finish" button,
     // "Next >" unless this is the last page and "Finish" exactly when "Next >"
-    // is hidden; the proceed or finish button takes the focus.
+    // is hidden; "Cancel" only while the page offers it (CancelOffered); the
+    // proceed or finish button takes the focus.
     void UpdateButtons() override;
     // The theme picture, then as any page.
     void Activate() override;

@@ -128,6 +128,38 @@ bool TakeLiteral(TBaseParser* Owner, TVekRowConstructorElement* Element)
     return true;
 }
 
+// Whether the expression holds a parameter (bound or not).
+bool ExprHasParameter(const TVekExpr* Expr)
+{
+    for (const TVekExprNode* node = Expr->FirstNode(); node; node = node->Next())
+        if (node->Operator() == veoPARAMETER || node->OriginalOperator() == veoPARAMETER)
+            return true;
+    return false;
+}
+
+// CURRENT_DATE, CURRENT_TIME and CURRENT_TIMESTAMP take the date and time
+// of now.
+void BindCurrentDateTime(TVekExpr* Expr)
+{
+    for (TVekExprNode* node = Expr->FirstNode(); node; node = node->Next()) {
+        if (node->Kind() != enkConst || node->Operator() != veoFUNC2)
+            continue;
+        switch (node->ParserToken()->Token()) {
+        case vstCurrentDate:
+            node->SetData(Variant::FromDate(Date()));
+            break;
+        case vstCurrentTime:
+            node->SetData(Variant::FromDate(Time()));
+            break;
+        case vstCurrentTimestamp:
+            node->SetData(Variant::FromDate(Now()));
+            break;
+        default:
+            break;
+        }
+    }
+}
+
 } // namespace
 
 // ================================================ TVekRowConstructorElement
@@ -156,6 +188,7 @@ void TVekRowConstructorElement::Prepare(TVekExprDataProvider* DataProvider)
 {
     if (!FEvaluator)
         return;
+    BindCurrentDateTime(FExpr.get());
     FEvaluator->Prepare(DataProvider, FExpr->FirstNode());
     FEvaluator->SetExcludeRelopNulls(false);
 }
@@ -165,6 +198,7 @@ void TVekRowConstructorElement::BindExprParams(TParams* Params)
     if (!FHasParameter || !Params)
         return;
     if (FExpr) {
+        BindCurrentDateTime(FExpr.get());
         for (TVekExprNode* node = FExpr->FirstNode(); node; node = node->Next()) {
             if (node->Operator() != veoPARAMETER && node->OriginalOperator() != veoPARAMETER)
                 continue;
@@ -316,6 +350,8 @@ void TVekInsertParser::ParseRowValues()
             parser.SyncCurrToken(this);
             parser.ExecuteExternalExpr(element->GetExpr(), TVekParserOptions{vpoExtSyntax, vpoSQL, vpoParameters},
                                        FStack);
+            // A parameter anywhere in the value is bound with the others.
+            element->SetHasParameter(ExprHasParameter(element->GetExpr()));
             // A column reference is refused at the first one written, unless
             // the parser stopped at an error before it.
             const TParserToken* field = nullptr;
@@ -578,6 +614,7 @@ void TVekUpdateParser::ParseSetList()
             parser.SyncCurrToken(this);
             parser.ExecuteExternalExpr(element->GetExpr(),
                                        TVekParserOptions{vpoExtSyntax, vpoSQL, vpoParameters, vpoSubqueries}, FStack);
+            element->SetHasParameter(ExprHasParameter(element->GetExpr()));
             if (parser.HasParseError()) {
                 SetError(parser.ErrorToken(), parser.ErrorMsg());
                 return;

@@ -11,15 +11,14 @@
 
 #include "sql/vekParserUtils.h"
 #include "storage/vekCommon.h"
+#include "storage/vekIndexUnitKeys.h"
 
 #include <functional>
 
 namespace orvex {
 
-// The collation of string comparisons: < 0, 0, > 0 (see vekCommon's
-// DBANSICompareStrings for the engine's own).
-using TDBStringCompare = std::function<int(const void* Key1, const void* Key2, Integer Len1,
-                                           Integer Len2, bool CaseInsensitive, bool Partial)>;
+// String comparisons use the database's compare routine, TDBStringCompare
+// (the index unit's: DBANSICompareStrings or DBASCIICompareStrings).
 
 class TVekExprDataProvider : public TObject {
 public:
@@ -42,7 +41,7 @@ public:
 
     TInternalFields* ProviderFields() const { return FProviderFields; }
     const TDBStringCompare& DBStringCompare() const { return FDBStringCompare; }
-    void SetDBStringCompare(TDBStringCompare Value) { FDBStringCompare = std::move(Value); }
+    void SetDBStringCompare(TDBStringCompare Value) { FDBStringCompare = Value; }
     bool HasPassFilterEvent() const { return FHasPassFilterEvent; }
     void SetHasPassFilterEvent(bool Value) { FHasPassFilterEvent = Value; }
     Integer BaseRecNo() const { return FBaseRecNo; }
@@ -50,7 +49,7 @@ public:
 
 private:
     TInternalFields* FProviderFields;
-    TDBStringCompare FDBStringCompare;
+    TDBStringCompare FDBStringCompare = nullptr;
     bool FHasPassFilterEvent = false;
     Integer FBaseRecNo = 0;
 };
@@ -139,7 +138,7 @@ public:
     // The value of the expression for the current record.
     Variant EvaluateValueExpr();
 
-    void SetDBStringCompare(TDBStringCompare Value) { FDBStringCompare = std::move(Value); }
+    void SetDBStringCompare(TDBStringCompare Value) { FDBStringCompare = Value; }
     void SetExcludeRelopNulls(bool Value) { FExcludeRelopNulls = Value; }
     bool ExcludeRelopNulls() const { return FExcludeRelopNulls; }
     TExprEvaluatorNode* Root() const { return FRoot; }
@@ -175,7 +174,7 @@ private:
     TExprEvaluatorNode* FRoot = nullptr;
     TExprEvaluatorNode* FFirstNode = nullptr;
     TVekExprDataProvider* FDataProvider = nullptr;
-    TDBStringCompare FDBStringCompare;
+    TDBStringCompare FDBStringCompare = nullptr;
     bool FExcludeRelopNulls = false;
     TVekOpEvaluator FOpEvaluator;
     // Counts the Resets: a node's result stamped with an older count reads

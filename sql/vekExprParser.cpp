@@ -468,6 +468,8 @@ TVekExprNode* TVekExprParser::ParseBetween(TVekExprNode* E)
     TVekExprNode* Join = NewBinaryNode(enkLogicalOperator, Negated ? veoOR : veoAND, First, Second, AndToken);
     if (Join) {
         Join->ParserToken()->SetToken(Negated ? vstOr : vstAnd);
+        // The join keeps the BETWEEN token: the pair is one range.
+        Join->TokenArgs().push_back(FTarget->AdoptToken(Token));
         Join->SetDataType(ftBoolean);
         Join->SetScopeKind(CombineScopes(First, Second));
     }
@@ -1312,6 +1314,15 @@ Integer TVekExprParser::InternalGetFieldSizeFromList(TTableList* List, const std
         return -1;
     }
     return Item->GetFieldSize(Field);
+}
+
+bool IsBetweenNode(const TVekExprNode* Node)
+{
+    if (!Node || Node->Kind() != enkLogicalOperator || Node->TokenArgs().empty() || !Node->TokenArgs()[0])
+        return false;
+    const TVekSQLToken Token = Node->TokenArgs()[0]->Token();
+    return (Token == vstBetween && Node->Operator() == veoAND) ||
+           (Token == vstNotBetween && Node->Operator() == veoOR);
 }
 
 } // namespace orvex

@@ -140,4 +140,9 @@ private:
     int FNesting = 0;
 };
 
+// Whether Node is the pair of comparisons a [NOT] BETWEEN became: an AND
+// (for NOT BETWEEN an OR) of the two comparisons, holding the BETWEEN token
+// as its first token argument (the comparisons carry it as their own token).
+bool IsBetweenNode(const TVekExprNode* Node);
+
 } // namespace orvex

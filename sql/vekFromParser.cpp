@@ -438,6 +438,12 @@ bool TJoinPostProcessor::CreateJoinExpr(const TTableNameItem* LeftTable, const s
         TVekExprNode* node = expr->NewFieldNode(enkField, veoFIELD2, Variant(Field), nullptr, nullptr, &token,
                                                 Table->GetFieldType(Field), Table->GetFieldSize(Field));
         node->SetScopeKind(vskField);
+        // The field names its table (by its correlation name where it has
+        // one), as a qualified column of the text would.
+        TParserToken tableToken;
+        tableToken.SetToken(vstTableName);
+        tableToken.SetText(Table->CorrelationName().empty() ? Table->TableName() : Table->CorrelationName());
+        node->TokenArgs().push_back(expr->AdoptToken(&tableToken));
         TTableNameItem* source = node->SourceTables()->Add();
         source->Assign(const_cast<TTableNameItem*>(Table));
         return node;

@@ -196,10 +196,52 @@ bool TVekParserEngine::ParseSelectClause()
     return ProcessJoins();
 }
 
-// USING lists and NATURAL joins become ON conditions over the tables' fields
+namespace {
+
+// The first field node under Node (arguments included) that the table list
+// does not resolve; every field it resolves gets its type, size and table.
+const TVekExprNode* ResolveOnFields(TVekExprNode* Node, const TTableList* Tables, int Depth)
+{
+    if (!Node || Depth > MaxExprTreeHeight + 1)
+        return nullptr;
+    if (Node->Kind() == enkField && Node->SourceTables()->Count() == 0) {
+        const std::string field = VarToStr(Node->Data());
+        TTableNameItem* table = Node->TokenArgs().empty() ? Tables->FindTableForField(field)
+                                                          : Tables->FindTable(Node->TokenArgs()[0]->Text());
+        if (!table || !table->TableFields()->FindField(field))
+            return Node;
+        Node->SetDataType(table->GetFieldType(field));
+        Node->SetDataSize(table->GetFieldSize(field));
+        Node->SourceTables()->Add()->Assign(table);
+    }
+    for (TVekExprNode* arg : Node->Args())
+        if (const TVekExprNode* missing = ResolveOnFields(arg, Tables, Depth + 1))
+            return missing;
+    if (const TVekExprNode* missing = ResolveOnFields(Node->Left(), Tables, Depth + 1))
+        return missing;
+    return ResolveOnFields(Node->Right(), Tables, Depth + 1);
+}
+
+} // namespace
+
+// The columns of the ON conditions are resolved against the statement's
+// tables (an unknown one is the FROM clause's error at its position); USING
+// lists and NATURAL joins become ON conditions over the tables' fields
 // (which the owner has filled in by now).
 bool TVekParserEngine::ProcessJoins()
 {
+    for (const auto& node : FFromParser->Nodes()) {
+        if (!node->Expr() || !node->Expr()->FirstNode())
+            continue;
+        if (const TVekExprNode* missing = ResolveOnFields(node->Expr()->FirstNode(), FTableList.get(), 0)) {
+            const std::string field = VarToStr(missing->Data());
+            if (missing->TokenArgs().empty())
+                return Fail(FFromParser.get(), missing->ParserToken(), SvekFieldNotFound);
+            return Fail(FFromParser.get(), missing->ParserToken(),
+                        std::string(SvekTableOrFieldNotFound) + " (" + missing->TokenArgs()[0]->Text() + "." +
+                            field + ")");
+        }
+    }
     bool needed = false;
     for (const auto& node : FFromParser->Nodes())
         if (node->IsNaturalJoin() || node->UsingColumnList()->Count() > 0)

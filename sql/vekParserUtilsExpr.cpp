@@ -431,15 +431,22 @@ void TTableList::Assign(TPersistent* Source)
         Add()->Assign(Other->Items(I));
 }
 
+// A correlation name first, then a table without one, then any table of
+// that name: in "FROM t, t a" the name t is the first instance and a the
+// second.
 TTableNameItem* TTableList::FindTable(const std::string& Name) const
 {
     if (Name.empty())
         return Count() == 1 ? Items(0) : nullptr;
-    for (int I = Count() - 1; I >= 0; --I) {
-        TTableNameItem* Item = Items(I);
-        if (AnsiSameText(Item->CorrelationName(), Name) || AnsiSameText(Item->TableName(), Name))
-            return Item;
-    }
+    for (int I = Count() - 1; I >= 0; --I)
+        if (AnsiSameText(Items(I)->CorrelationName(), Name))
+            return Items(I);
+    for (int I = Count() - 1; I >= 0; --I)
+        if (Items(I)->CorrelationName().empty() && AnsiSameText(Items(I)->TableName(), Name))
+            return Items(I);
+    for (int I = Count() - 1; I >= 0; --I)
+        if (AnsiSameText(Items(I)->TableName(), Name))
+            return Items(I);
     return nullptr;
 }
 

@@ -519,6 +519,15 @@ Integer TBTree::CompareKeyToCurrentKeyBuf(const TKeyComparisonFlags& Flags, cons
     return CompareKeys(0, Flags, {}, Key, GetCurrentKeyBuf());
 }
 
+bool TBTree::GetCurrentKeyField(Integer FieldNo, const Byte*& Data, Integer& Size)
+{
+    const Byte* entry = GetCurrentKeyBuf();
+    if (FieldNo < 0 || FieldNo >= KeyFields()->Count())
+        VekDatabaseError(8581, "TBTree.GetCurrentKeyField", "Field number out of range: " + IntToStr(FieldNo),
+                         nullptr);
+    return LocateKeyField(entry, FieldNo, Data, Size);
+}
+
 void TBTree::CurrentKeyAsStrings(TStrings* Lines)
 {
     DecodeKeyBufAsStrings(GetCurrentKeyBuf(), nullptr, Lines);

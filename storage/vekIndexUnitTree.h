@@ -299,6 +299,10 @@ public:
     const Byte* GetCurrentKeyBuf();
     // CompareKeys of Key (with Flags) and the entry at the cursor.
     Integer CompareKeyToCurrentKeyBuf(const TKeyComparisonFlags& Flags, const Byte* Key);
+    // The value bytes of key field FieldNo of the entry at the cursor (a
+    // string's characters, Size its length); false when the field is null.
+    // 8581 "CurrentKeyCursor is invalid" before a search.
+    bool GetCurrentKeyField(Integer FieldNo, const Byte*& Data, Integer& Size);
     // One text per key field of the entry at the cursor.
     void CurrentKeyAsStrings(TStrings* Lines);
 
@@ -322,6 +326,9 @@ public:
     void ListMatchingRecords(const Byte* Key, Integer FieldCount, Cardinal StopAddress,
                              TIndexSearchType SearchType, bool Ascending, TCompoundList* List,
                              bool& Done);
+    // Appends the record addresses of Count entries from the cursor on, in
+    // key order (fewer at the end of the leaf chain); the path stays.
+    void ListAddresses(Integer Count, std::vector<Cardinal>& Addresses);
     // Adds up to Count entries of the cursor's leaf to Buffer, in key
     // order, with their record addresses, keys and record numbers; returns
     // how many.

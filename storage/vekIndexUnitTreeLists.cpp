@@ -160,6 +160,29 @@ void TBTree::ListMatchingRecords(const Byte* Key, Integer FieldCount, Cardinal S
     }
 }
 
+void TBTree::ListAddresses(Integer Count, std::vector<Cardinal>& Addresses)
+{
+    if (!IsOpen() || !FCursorValid || FPath.empty() || !Leaf()->CursorOnEntry() || Count <= 0)
+        return;
+    const Integer keySize = MaximumKeySize();
+    // The scan reads pages through the spare node, so that the path stays.
+    FSpare->ReloadNode(Leaf()->Address());
+    Integer pos = Leaf()->Cursor();
+    Cardinal steps = 0;
+    for (;;) {
+        Addresses.push_back(ReadLE32(FSpare->Keys() + pos + kioAddress));
+        if (--Count == 0)
+            break;
+        if (pos + keySize < FSpare->Size()) {
+            pos += keySize;
+            continue;
+        }
+        if (!FindLeafWithKeys(FSpare->Next(), true, steps))
+            break;
+        pos = 0;
+    }
+}
+
 Integer TBTree::ListReadAheadRecords(TReadAheadDirection Direction, Integer Count, TReadAheadBuffer* Buffer)
 {
     if (!IsOpen() || !FCursorValid || FPath.empty() || Count <= 0)

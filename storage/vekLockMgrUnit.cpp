@@ -7,6 +7,7 @@
 #include "storage/vekConsts.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -35,6 +36,12 @@ void BeepOnce()
 
 TLockCollection::TLockCollection() : TCollection(ItemClassOf<TLockItem>()) {}
 
+TLockCollection::~TLockCollection()
+{
+    // The base destructor frees the items without notifying; the index goes first.
+    FByID.clear();
+}
+
 TLockItem* TLockCollection::AddLock(Int64 RqID, Int64 LckAddr, Integer LckType, Int64 LckSize)
 {
     auto* item = static_cast<TLockItem*>(Add());
@@ -42,25 +49,52 @@ TLockItem* TLockCollection::AddLock(Int64 RqID, Int64 LckAddr, Integer LckType, 
     item->LckAddr = LckAddr;
     item->LckType = LckType;
     item->LckSize = LckSize;
+    FByID[RqID].push_back(item);
     return item;
+}
+
+TLockItem::~TLockItem()
+{
+    // While its collection is itself being destroyed it is no longer a lock
+    // collection, and its index is gone already.
+    if (auto* owner = dynamic_cast<TLockCollection*>(Collection()))
+        owner->Forget(this);
+}
+
+void TLockCollection::Forget(TLockItem* lock)
+{
+    const auto entry = FByID.find(lock->RqID);
+    if (entry == FByID.end())
+        return;
+    std::vector<TLockItem*>& locks = entry->second;
+    const auto at = std::find(locks.rbegin(), locks.rend(), lock);
+    if (at != locks.rend())
+        locks.erase(std::next(at).base());
+    if (locks.empty())
+        FByID.erase(entry);
+}
+
+const std::vector<TLockItem*>* TLockCollection::LocksOf(Int64 RqID) const
+{
+    const auto entry = FByID.find(RqID);
+    return entry == FByID.end() ? nullptr : &entry->second;
 }
 
 TLockItem* TLockCollection::FindLockInRegion(Int64 RqID, Integer LckType) const
 {
-    for (int i = 0; i < Count(); ++i) {
-        TLockItem* item = Items(i);
-        if (item->RqID == RqID && item->LckType == LckType)
-            return item;
-    }
+    if (const auto* locks = LocksOf(RqID))
+        for (TLockItem* item : *locks)
+            if (item->LckType == LckType)
+                return item;
     return nullptr;
 }
 
 Integer TLockCollection::FindLockType(Int64 RqID) const
 {
     Integer strongest = LockTypeNone;
-    for (int i = 0; i < Count(); ++i)
-        if (Items(i)->RqID == RqID)
-            strongest = std::max(strongest, Items(i)->LckType);
+    if (const auto* locks = LocksOf(RqID))
+        for (const TLockItem* item : *locks)
+            strongest = std::max(strongest, item->LckType);
     return strongest;
 }
 
@@ -173,17 +207,25 @@ void TBaseLockMgr::UpgradeReadLocks()
 
 void TBaseLockMgr::ReleaseLock(Int64 ID)
 {
-    for (int i = FLocks->Count() - 1; i >= 0; --i) {
-        const TLockItem* item = FLocks->Items(i);
-        if (item->RqID != ID)
-            continue;
-        InternalReleaseFileLock(item->LckAddr, item->LckSize);
-        FLocks->Delete(i);
+    const auto* held = FLocks->LocksOf(ID);
+    if (!held)
+        return;
+    // Newest first; each item leaves the index as it is freed.
+    const std::vector<TLockItem*> locks = *held;
+    for (auto it = locks.rbegin(); it != locks.rend(); ++it) {
+        InternalReleaseFileLock((*it)->LckAddr, (*it)->LckSize);
+        delete *it;
     }
 }
 
 void TBaseLockMgr::ReleaseAllLocks()
 {
+    if (FLocks->Count() == 0)
+        return;
+    if (InternalReleaseAllFileLocks()) {
+        FLocks->Clear();
+        return;
+    }
     for (int i = FLocks->Count() - 1; i >= 0; --i) {
         const TLockItem* item = FLocks->Items(i);
         InternalReleaseFileLock(item->LckAddr, item->LckSize);
@@ -223,12 +265,19 @@ bool TBaseLockMgr::InternalUpgradeReadLock(Int64, Int64)
     return false;
 }
 
+bool TBaseLockMgr::InternalReleaseAllFileLocks()
+{
+    return false;
+}
+
 // ---------------------------------------------------------------- TWinLockMgr
 
 TWinLockMgr::~TWinLockMgr()
 {
     // The database releases its locks before it frees the managers; this only
     // keeps a forgotten lock from outliving its manager on the shared handle.
+    if (FLocks->Count() > 0 && InternalReleaseAllFileLocks())
+        return;
     for (int i = FLocks->Count() - 1; i >= 0; --i)
         FHandle->UnlockRange(static_cast<std::uint64_t>(FLocks->Items(i)->LckAddr),
                              static_cast<std::uint64_t>(FLocks->Items(i)->LckSize));
@@ -248,6 +297,28 @@ bool TWinLockMgr::InternalLockFile(Int64 Address, Int64 Size, Integer)
         VekDatabaseError(ErrSystemFileIO, "TWinLockMgr.InternalLockFile", "File handle is invalid", this);
     return Address >= 0 &&
            FHandle->LockRange(static_cast<std::uint64_t>(Address), static_cast<std::uint64_t>(Size));
+}
+
+bool TWinLockMgr::InternalReleaseAllFileLocks()
+{
+    if (!FHandle)
+        return false;
+    Int64 low = FLocks->Items(0)->LckAddr;
+    Int64 high = low;
+    for (int i = 0; i < FLocks->Count(); ++i) {
+        const TLockItem* item = FLocks->Items(i);
+        if (item->LckAddr < 0 || item->LckSize <= 0)
+            return false;
+        low = std::min(low, item->LckAddr);
+        high = std::max(high, item->LckAddr + item->LckSize);
+    }
+    // Only when every range the handle holds in the span is one of ours: the
+    // handle is shared with the other managers and the connection's own bytes.
+    const auto start = static_cast<std::uint64_t>(low);
+    const auto length = static_cast<std::uint64_t>(high - low);
+    if (FHandle->LockedRangeCountWithin(start, length) != FLocks->Count())
+        return false;
+    return FHandle->UnlockRangesWithin(start, length) == FLocks->Count();
 }
 
 bool TWinLockMgr::InternalUpgradeReadLock(Int64 ID, Int64)

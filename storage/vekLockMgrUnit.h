@@ -24,6 +24,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace orvex {
 
@@ -142,6 +144,7 @@ private:
 class TLockItem : public TCollectionItem {
 public:
     explicit TLockItem(TCollection* Collection) : TCollectionItem(Collection) {}
+    ~TLockItem() override; // leaves its collection's index
 
     Int64 LckSize = 0;
     Integer LckType = LockTypeNone; // LockTypeRead or LockTypeWrite
@@ -149,10 +152,13 @@ public:
     Int64 RqID = 0;                 // the table, record or transaction id
 };
 
-// The locks one lock manager holds, oldest first.
+// The locks one lock manager holds, oldest first, found by id through an
+// index beside the list, so that a manager holding many locks (a transaction
+// that edits many records) answers in constant time per id.
 class TLockCollection : public TCollection {
 public:
     TLockCollection();
+    ~TLockCollection() override;
 
     TLockItem* Items(int Index) const { return static_cast<TLockItem*>(TCollection::Items(Index)); }
     TLockItem* AddLock(Int64 RqID, Int64 LckAddr, Integer LckType, Int64 LckSize);
@@ -161,7 +167,14 @@ public:
     // The strongest type recorded for the id (write over read), LockTypeNone
     // when none: after an upgrade the id reports write.
     Integer FindLockType(Int64 RqID) const;
+    // The locks of the id, oldest first (nullptr when it has none).
+    const std::vector<TLockItem*>* LocksOf(Int64 RqID) const;
     void DebugDumpStatus(TStrings* List) const;
+
+private:
+    friend class TLockItem;
+    void Forget(TLockItem* Item);
+    std::unordered_map<Int64, std::vector<TLockItem*>> FByID;
 };
 
 // --------------------------------------------------------------- managers
@@ -193,7 +206,9 @@ public:
     void UpgradeReadLocks();
     // Unlocks and forgets the id's locks, newest first.
     void ReleaseLock(Int64 ID);
-    // Unlocks and forgets every lock, newest first.
+    // Unlocks and forgets every lock. When the handle holds nothing else
+    // between the lowest and the highest of them, one file call releases
+    // them all; otherwise they go newest first.
     void ReleaseAllLocks();
     // The strongest lock type held for the id (LockTypeNone when none).
     Integer QueryLockType(Int64 ID) const;
@@ -220,6 +235,8 @@ protected:
     virtual bool InternalReleaseFileLock(Int64 Address, Int64 Size);
     virtual bool InternalLockFile(Int64 Address, Int64 Size, Integer LockType);
     virtual bool InternalUpgradeReadLock(Int64 ID, Int64 Size);
+    // Releases every held lock at once when it can (false: nothing released).
+    virtual bool InternalReleaseAllFileLocks();
     // Tries InternalLockFile up to LockRetryCount times (at least once), with
     // the address that NextAddress gives for each try; the address locked, or
     // -1 when every try failed.
@@ -249,6 +266,9 @@ protected:
     // after it (each with the retry loop, each recorded as a write lock); when
     // the second part fails the first is given back.
     bool InternalUpgradeReadLock(Int64 ID, Int64 Size) override;
+    // One unlock over the span of the held locks, when the handle holds no
+    // other range inside it.
+    bool InternalReleaseAllFileLocks() override;
 };
 
 // A lock manager on the lock file: a TWinLockMgr(LockFileHandle, BaseOffset,

@@ -82,6 +82,8 @@ TModalWait THeadlessBackend::WaitModal(TCustomForm* form)
     if (FSteps.empty() || !StepFits(FSteps.front(), form)) {
         FLog.push_back("Cancel " + FormTitle(form) +
                        (FSteps.empty() ? " (no script)" : " (the script waits for something else)"));
+        if (OnUnanswered)
+            OnUnanswered(form);
         return mwCancel;
     }
     TStep step = std::move(FSteps.front());
@@ -159,6 +161,7 @@ void THeadlessBackend::Reset()
     FForForm.clear();
     FLog.clear();
     FMessages.clear();
+    OnUnanswered = nullptr;
     Application->FTerminated = false;
 }
 

@@ -85,7 +85,9 @@ public:
     THeadlessBackend& CancelFolder();
 
     int PendingSteps() const { return static_cast<int>(FSteps.size()); }
-    // Empties the script, the log and the message record, and lets a
+    // Told of a modal form that no step answers, before it is cancelled.
+    std::function<void(TCustomForm* form)> OnUnanswered;
+    // Empties the script, the log, the message record and OnUnanswered, and lets a
     // terminated application run again (for the next test).
     void Reset();
 

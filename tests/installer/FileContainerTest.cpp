@@ -152,6 +152,45 @@ TEST_F(FileContainerTest, CopyInstallsUncompressedIntoTheDestinations)
     EXPECT_FALSE(Programs->Busy());
 }
 
+TEST_F(FileContainerTest, FileEventsAroundCompressAndCopyAndASilentAbortSkipsTheFile)
+{
+    std::vector<std::string> events;
+    for (TInstallFile* file : Files) {
+        const std::string name = file->FileName;
+        file->OnBeforeCompress = [&events, name](TObject*) {
+            events.push_back("before compress " + name);
+            if (name == "readme.txt")
+                throw EAbort("");
+        };
+        file->OnAfterCompress = [&events, name](TObject*) { events.push_back("after compress " + name); };
+        file->OnBeforeCopy = [&events, name](TObject*) {
+            events.push_back("before copy " + name);
+            if (name == "guide.txt")
+                throw EAbort("");
+        };
+        file->OnAfterCopy = [&events, name](TObject*) { events.push_back("after copy " + name); };
+    }
+    Files[0]->SetState(ifsCompress);
+    Files[1]->SetState(ifsCompress);
+    EXPECT_EQ(events, (std::vector<std::string>{"before compress app.exe", "after compress app.exe",
+                                                "before compress readme.txt"}));
+    TDrvnCompress archive(nullptr);
+    archive.SetCompressedFile(Files[0]->ArchivePath());
+    archive.ReadHeaders();
+    EXPECT_EQ(archive.FileCount(), 1);
+    EXPECT_EQ(Files[1]->ArchiveState, 0);
+
+    events.clear();
+    Files[1]->SetState(ifsCopying);
+    Files[2]->SetState(ifsCopying);
+    EXPECT_EQ(events, (std::vector<std::string>{"before copy readme.txt", "after copy readme.txt",
+                                                "before copy guide.txt"}));
+    const std::string main = Install->DestinationDirectory();
+    EXPECT_TRUE(WinFileExists(main + "\\Bin\\readme.txt"));
+    EXPECT_FALSE(WinFileExists(main + "\\Manuals\\guide.txt"));
+    EXPECT_EQ(Files[2]->State, ifsNone);
+}
+
 TEST_F(FileContainerTest, BuildOptionsAndNetworkArchives)
 {
     EXPECT_EQ(ErrorOf([&] { Install->Compress(coForceNetFilesLocal | coForceFilesNet); }),

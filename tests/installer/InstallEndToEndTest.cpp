@@ -16,7 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -78,11 +80,25 @@ const std::vector<TSourceFile>& SourceFiles()
 const char* const InstallDir = "C:\\Program Files\\OrvexTest\\bin";
 const char* const UninstallKey = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvex Test";
 
-std::string SetupDef()
+// A small installation for the kill test: every kind of work, little data.
+const std::vector<TSourceFile>& SmallFiles()
+{
+    static const std::vector<TSourceFile> files = {
+        {"app.dll", RandomBytes(30000, 11), "shared activex"},
+        {"help.hlp", RandomBytes(2000, 12), ""},
+        {"data.bin", RandomBytes(200000, 13), ""},
+        {"empty.txt", "", ""},
+        {"notes.txt", RandomBytes(5000, 14), ""},
+        {"more.txt", RandomBytes(7000, 15), ""},
+    };
+    return files;
+}
+
+std::string SetupDef(const std::vector<TSourceFile>& files = SourceFiles())
 {
     std::string def = "product Orvex Test\ncompany Orvex\nversion 1.43\nsource C:\\SRC\n"
                       "presetup C:\\DEV\\setup.def\ndir Bin \\bin\n";
-    for (const TSourceFile& file : SourceFiles())
+    for (const TSourceFile& file : files)
         def += "file Bin " + file.Name + " " + file.Flags + "\n";
     def += "uninstall Bin uninst.exe\n";
     def += "reg Keys \\SOFTWARE\\Orvex\\Test Path=%p\\data%%1 Name=Hello%%\n";
@@ -142,10 +158,17 @@ class TDistribution {
 public:
     static TDistribution& Get()
     {
-        static TDistribution distribution;
+        static TDistribution distribution(SourceFiles());
+        return distribution;
+    }
+    // The small installation's.
+    static TDistribution& Small()
+    {
+        static TDistribution distribution(SmallFiles());
         return distribution;
     }
     std::string SetupExe;   // its bytes
+    std::string Cached;     // the file that holds them
     std::string SetupHost;  // the setup program's bytes
     std::string Loader;     // the loader's bytes
     int BuildExit = -1;
@@ -155,7 +178,7 @@ private:
     // Each test runs in a process of its own under CTest: the build is kept
     // beside the programs, named by their sizes and times, and made again only
     // when they change (written under a temporary name, then renamed).
-    TDistribution()
+    explicit TDistribution(const std::vector<TSourceFile>& files)
     {
         SetupHost = ReadNative(ORVEX_SETUP_HOST);
         Loader = ReadNative(ORVEX_TEST_LOADER);
@@ -164,7 +187,8 @@ private:
                    std::to_string(fs::last_write_time(file).time_since_epoch().count());
         };
         const std::string cached = std::string(ORVEX_SETUP_HOST) + ".dist-" + stamp(ORVEX_SETUP_HOST) + "-" +
-                                   stamp(ORVEX_TEST_LOADER) + "-" + std::to_string(std::hash<std::string>()(SetupDef()));
+                                   stamp(ORVEX_TEST_LOADER) + "-" + std::to_string(std::hash<std::string>()(SetupDef(files)));
+        Cached = cached;
         if (fs::exists(cached)) {
             BuildExit = 0;
             SetupExe = ReadNative(cached);
@@ -172,18 +196,22 @@ private:
         }
         TTempWindowsRoot root;
         ::setenv("ORVEX_WINDOWS_ROOT", root.Path().c_str(), 1);
-        PrepareBuildMachine();
+        PrepareBuildMachine(files);
         BuildExit = RunProgram(NativePath("C:\\DEV\\setuphost.exe"), {"-b"});
         SetupExe = ReadWin("C:\\BUILD\\setup.exe");
         ::unsetenv("ORVEX_WINDOWS_ROOT");
         if (BuildExit == 0 && !SetupExe.empty()) {
             // Builds of earlier programs go.
             const fs::path host(ORVEX_SETUP_HOST);
-            const std::string prefix = host.filename().string() + ".dist-";
+            const std::string prefix = host.filename().string() + ".dist-" + stamp(ORVEX_SETUP_HOST) + "-" +
+                                       stamp(ORVEX_TEST_LOADER) + "-";
+            const std::string any = host.filename().string() + ".dist-";
             std::error_code ec;
-            for (const auto& entry : fs::directory_iterator(host.parent_path(), ec))
-                if (entry.path().filename().string().rfind(prefix, 0) == 0)
+            for (const auto& entry : fs::directory_iterator(host.parent_path(), ec)) {
+                const std::string name = entry.path().filename().string();
+                if (name.rfind(any, 0) == 0 && name.rfind(prefix, 0) != 0)
                     fs::remove(entry.path(), ec);
+            }
             const std::string temp = cached + "." + std::to_string(::getpid());
             std::ofstream(temp, std::ios::binary) << SetupExe;
             fs::rename(temp, cached, ec);
@@ -193,12 +221,12 @@ private:
 public:
     // Sources, the setup program with its definition and BUILD.INF, the
     // installer library's folder with the loader.
-    static void PrepareBuildMachine()
+    static void PrepareBuildMachine(const std::vector<TSourceFile>& files)
     {
-        for (const TSourceFile& file : SourceFiles())
+        for (const TSourceFile& file : files)
             TTempWindowsRoot::WriteFile("C:\\SRC\\" + file.Name, file.Data);
         TTempWindowsRoot::WriteFile("C:\\SRC\\uninst.exe", "uninstall program");
-        TTempWindowsRoot::WriteFile("C:\\DEV\\setup.def", SetupDef());
+        TTempWindowsRoot::WriteFile("C:\\DEV\\setup.def", SetupDef(files));
         TTempWindowsRoot::WriteFile("C:\\DEV\\BUILD.INF", "C:\\BUILD\r\n");
         fs::copy_file(ORVEX_SETUP_HOST, NativePath("C:\\DEV\\setuphost.exe"));
         TTempWindowsRoot::WriteFile("C:\\LIB\\K19R08.TXT", "sign");
@@ -446,23 +474,32 @@ TEST_F(InstallEndToEndTest, KilledSetupIsUndoneByTheNextRunOrByR)
         EXPECT_EQ(ReadWin(Installed("notes.txt")), SourceFiles()[4].Data);
         EXPECT_EQ(ReadWin(Installed("app.dll")), "old app.dll");
         EXPECT_TRUE(RecordExists());
+        // The file being extracted was left half written.
+        EXPECT_TRUE(WinFileExists(Installed("big.bin.~tmp")));
         if (round == 0) {
-            // "-r" plays the journal back and cleans the record.
+            // "-r" plays the journal back and cleans the record, and says
+            // that the installation was not completed.
             std::string setupHost;
             for (const std::string& folder : TempFolders())
                 for (const auto& entry : fs::directory_iterator(folder))
                     if (entry.path().filename() == "setuphost.exe")
                         setupHost = entry.path().string();
             ASSERT_FALSE(setupHost.empty());
-            EXPECT_EQ(RunProgram(setupHost, {"-r", "-esetup.exe", "-sC:\\DIST"}), 0);
+            EXPECT_EQ(RunProgram(setupHost, {"-r", "-esetup.exe", "-sC:\\DIST"}), 4);
             ExpectOldFiles();
             EXPECT_EQ(DumpRegistry(), before);
             EXPECT_FALSE(RecordExists());
+            EXPECT_FALSE(WinFileExists(Installed("big.bin.~tmp")));
+            // Of the temporary folder only the loader's folder is left.
+            for (const std::string& folder : TempFolders())
+                EXPECT_NE(fs::path(folder).filename().string().rfind("LOADER", 0), std::string::npos) << folder;
         }
     }
     // The next run finds the killed run's record, undoes it and installs.
     ASSERT_EQ(RunSetup({}), 0);
     ExpectInstalled();
+    for (const auto& entry : fs::directory_iterator(NativePath(InstallDir)))
+        EXPECT_EQ(entry.path().extension().string().find(".~"), std::string::npos) << entry.path();
     EXPECT_EQ(ReadRegInteger(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
                              Installed("app.dll"), -1),
               1);
@@ -535,6 +572,226 @@ TEST_F(InstallEndToEndTest, TransferWithoutTheLoaderIsRefused)
     fs::copy_file(ORVEX_SETUP_HOST, NativePath("C:\\DEV\\setuphost.exe"));
     fs::permissions(NativePath("C:\\DEV\\setuphost.exe"), fs::perms::owner_all);
     EXPECT_EQ(RunProgram(NativePath("C:\\DEV\\setuphost.exe"), {"-f"}), 4);
+}
+
+// ------------------------------------------------------------ the kill test
+
+// The files (relative path and contents) and the registry of a machine.
+struct TMachineState {
+    std::map<std::string, std::string> Files;
+    std::set<std::string> Registry;
+    bool operator==(const TMachineState&) const = default;
+};
+
+std::string Describe(const TMachineState& state)
+{
+    std::string text;
+    for (const auto& [path, data] : state.Files)
+        text += "  " + path + " (" + std::to_string(data.size()) + " bytes)\n";
+    text += "  " + std::to_string(state.Registry.size()) + " registry lines\n";
+    return text;
+}
+
+// Kills the setup at random moments of a fresh install and of an update,
+// then runs it again (every other round with "-r" first): the machine ends
+// as an uninterrupted run leaves it, with no install record, backup or
+// temporary file. The setup program is started as the loader starts it
+// (with "-e" and "-s"), from a folder of its own, reading the archive from
+// the self-extracting setup.
+class InstallKillTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const TDistribution& dist = TDistribution::Small();
+        ASSERT_EQ(dist.BuildExit, 0);
+        ::setenv("ORVEX_WINDOWS_ROOT", Root.Path().c_str(), 1);
+        fs::create_directories(Root.Path() + "/d/DIST");
+        if (fs::exists(dist.Cached))
+            fs::create_symlink(dist.Cached, Root.Path() + "/d/DIST/setup.exe");
+        else
+            std::ofstream(Root.Path() + "/d/DIST/setup.exe", std::ios::binary) << dist.SetupExe;
+        TTempWindowsRoot::MakeFolder("C:\\RUN");
+        Program = NativePath("C:\\RUN\\setuphost.exe");
+        fs::copy_file(ORVEX_SETUP_HOST, Program);
+        fs::permissions(Program, fs::perms::owner_all);
+        TTempWindowsRoot::WriteFile("C:\\RUN\\setup.def", SetupDef(SmallFiles()));
+        if (const char* rounds = std::getenv("ORVEX_KILL_ROUNDS"))
+            Rounds = std::max(1, std::atoi(rounds));
+        Seed = static_cast<unsigned>(std::time(nullptr));
+        if (const char* seed = std::getenv("ORVEX_KILL_SEED"))
+            Seed = static_cast<unsigned>(std::strtoul(seed, nullptr, 10));
+        Reset();
+    }
+    void TearDown() override { ::unsetenv("ORVEX_WINDOWS_ROOT"); }
+
+    // Everything but the setup program and the distribution goes.
+    void Reset()
+    {
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(Root.Path())) {
+            const std::string name = entry.path().filename().string();
+            if (name == "d" || name == "base")
+                continue;
+            if (name != "c") {
+                fs::remove_all(entry.path(), ec);
+                continue;
+            }
+            for (const auto& inner : fs::directory_iterator(entry.path()))
+                if (inner.path().filename() != "RUN")
+                    fs::remove_all(inner.path(), ec);
+        }
+        TTempWindowsRoot::MakeFolder(GetTempDir());
+    }
+    // Keeps the machine as it is (but the setup program) as the base of the
+    // rounds, and puts it back: quicker than running the setup again.
+    void SaveBase()
+    {
+        CopyTree(Root.Path(), Root.Path() + "/base", {"d", "base", "RUN"});
+    }
+    void RestoreBase() { CopyTree(Root.Path() + "/base", Root.Path(), {}); }
+    static void CopyTree(const fs::path& from, const fs::path& to, const std::set<std::string>& skip)
+    {
+        fs::create_directories(to);
+        for (const auto& entry : fs::directory_iterator(from)) {
+            const std::string name = entry.path().filename().string();
+            if (skip.count(name))
+                continue;
+            if (entry.is_directory()) {
+                CopyTree(entry.path(), to / name, skip);
+            } else if (entry.is_regular_file()) {
+                fs::copy_file(entry.path(), to / name, fs::copy_options::overwrite_existing);
+                fs::last_write_time(to / name, fs::last_write_time(entry.path()));
+            }
+        }
+    }
+    std::vector<std::string> Args(std::vector<std::string> args) const
+    {
+        args.push_back("-esetup.exe");
+        args.push_back("-sD:\\DIST");
+        return args;
+    }
+    int Run(const std::vector<std::string>& args = {}) { return RunProgram(Program, Args(args)); }
+    TMachineState Snapshot()
+    {
+        TMachineState state;
+        const fs::path c = Root.Path() + "/c";
+        for (auto it = fs::recursive_directory_iterator(c); it != fs::recursive_directory_iterator(); ++it) {
+            const std::string relative = fs::relative(it->path(), c).string();
+            if (relative == "RUN") {
+                it.disable_recursion_pending();
+                continue;
+            }
+            if (it->is_regular_file() || it->is_symlink())
+                state.Files[relative] = ReadNative(it->path().string());
+        }
+        state.Registry = DumpRegistry();
+        // The records' parent key stays once made (only "Install" below it goes).
+        state.Registry.erase(std::to_string(HKEY_LOCAL_MACHINE) + " SOFTWARE");
+        return state;
+    }
+    // Whether a record names the journal of a run that had not ended (one
+    // whose journal ends with "C" had ended well and was dropping its backups).
+    bool RunUnfinished()
+    {
+        std::vector<std::string> records;
+        TRegistryStore::Default()->SubKeyNames(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kelm\\Install", records);
+        for (const std::string& record : records) {
+            const std::string journal =
+                ReadRegString(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Kelm\\Install\\" + record, "Journal", "");
+            if (journal.empty())
+                continue;
+            const std::string text = ReadWin(journal);
+            if (text.size() < 2 || text.substr(text.size() - 2) != "C\n")
+                return true;
+        }
+        return false;
+    }
+
+    void KillRounds(int installedBefore)
+    {
+        // The machine after 0, 1, 2 and 3 uninterrupted runs.
+        std::vector<TMachineState> after;
+        std::int64_t slowest = 0;
+        Reset();
+        after.push_back(Snapshot());
+        if (installedBefore == 0)
+            SaveBase();
+        for (int run = 1; run <= installedBefore + 2; ++run) {
+            const auto start = std::chrono::steady_clock::now();
+            ASSERT_EQ(Run(), 0);
+            slowest = std::max<std::int64_t>(slowest, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                          std::chrono::steady_clock::now() - start)
+                                                          .count());
+            after.push_back(Snapshot());
+            ASSERT_FALSE(RecordExists());
+            if (run == installedBefore)
+                SaveBase();
+        }
+        ASSERT_NE(after[installedBefore + 1], after[installedBefore]);
+        std::mt19937 random(Seed + static_cast<unsigned>(installedBefore));
+        std::uniform_int_distribution<std::int64_t> moment(0, slowest + slowest / 5);
+        for (int round = 0; round < Rounds; ++round) {
+            Reset();
+            if (installedBefore > 0) {
+                RestoreBase();
+                ASSERT_EQ(Snapshot(), after[installedBefore]);
+            }
+            const std::int64_t killAt = moment(random);
+            SCOPED_TRACE("round " + std::to_string(round) + ", killed after " + std::to_string(killAt) +
+                         " ms (ORVEX_KILL_SEED=" + std::to_string(Seed) + ")");
+            std::uint32_t error = 0;
+            auto child = TChildProcess::Start({Program, Args({}), ""}, error);
+            ASSERT_TRUE(child);
+            std::this_thread::sleep_for(std::chrono::milliseconds(killAt));
+            ::kill(child->ProcessId(), SIGKILL);
+            child->WaitFor(60000);
+            const bool unfinished = RunUnfinished();
+            if (round % 2 == 1) {
+                // "-r" tells what happened: an unfinished run is undone and
+                // reported as failed; a finished one completes.
+                const int exit = Run({"-r"});
+                const TMachineState state = Snapshot();
+                EXPECT_FALSE(RecordExists());
+                if (unfinished) {
+                    EXPECT_EQ(exit, 4);
+                    EXPECT_EQ(state.Files, after[installedBefore].Files) << Describe(state);
+                    EXPECT_EQ(state.Registry, after[installedBefore].Registry);
+                } else if (exit == 0) {
+                    EXPECT_EQ(state, after[installedBefore + 1]) << Describe(state);
+                } else {
+                    EXPECT_EQ(exit, 4);
+                    EXPECT_TRUE(state.Files == after[installedBefore].Files ||
+                                state.Files == after[installedBefore + 1].Files)
+                        << Describe(state);
+                }
+            }
+            ASSERT_EQ(Run(), 0);
+            const TMachineState state = Snapshot();
+            EXPECT_FALSE(RecordExists());
+            if (unfinished)
+                EXPECT_EQ(state, after[installedBefore + 1]) << Describe(state);
+            else
+                EXPECT_TRUE(state == after[installedBefore + 1] || state == after[installedBefore + 2])
+                    << Describe(state);
+            if (HasFailure())
+                break;
+        }
+    }
+
+    TTempWindowsRoot Root;
+    std::string Program;
+    int Rounds = 12;
+    unsigned Seed = 0;
+};
+
+TEST_F(InstallKillTest, AKilledFreshInstallEndsAsAnUninterruptedOne)
+{
+    KillRounds(0);
+}
+
+TEST_F(InstallKillTest, AKilledUpdateEndsAsAnUninterruptedOne)
+{
+    KillRounds(1);
 }
 
 } // namespace

@@ -8,10 +8,12 @@
 #include "installer/cmp_TInstall.h"
 #include "installer/cmp_TInstallContainer.h"
 #include "installer/cmp_TInstallRegistry.h"
+#include "installer/cmp_TNetInstallLocation.h"
 #include "installer/cmp_TUninstallEXE.h"
 #include "installer/exceptions_Dorvane.h"
 #include "installer/routines_API.h"
 #include "installer/routines_Registry.h"
+#include "installer/routines_Strings.h"
 #include "installer/routines_win2k.h"
 #include "platform/FileIO.h"
 #include "platform/Registry.h"
@@ -20,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -343,6 +346,22 @@ TEST_F(InstallRunTest, UninstallEntryWritesOnlyWhatIsThere)
     EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, key, "UninstallString", ""),
               "C:\\Program Files\\Orvex\\bin\\uninst.exe ");
     EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, key, "DisplayIcon", ""), Dest("app.ico"));
+
+    // Without names of its own the entry takes the machine's registered ones.
+    DeleteRegKey(HKEY_LOCAL_MACHINE, key);
+    WriteRegString(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "RegisteredOwner",
+                   "Machine Owner");
+    WriteRegString(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
+                   "RegisteredOrganization", "Machine Company");
+    WriteRegString(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "RegisteredOwner",
+                   "Windows 9x Owner");
+    uninstall->RegOwner.clear();
+    uninstall->WriteUninstallInfo(UninstallKeyPrefix);
+    EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, key, "RegOwner", ""), "Machine Owner");
+    EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, key, "RegCompany", ""), "Machine Company");
+    uninstall->RegCompany = "Given Company";
+    uninstall->WriteUninstallInfo(UninstallKeyPrefix);
+    EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, key, "RegCompany", ""), "Given Company");
     delete uninstall;
     EXPECT_FALSE(Install->BuildInfo.AddUninstallOnCreate);
 }
@@ -473,6 +492,9 @@ TEST_F(InstallRunTest, CleanupRemovesOnlyTheLoadersTemporaryFolder)
     const std::string temp = GetTempDir() + "\\LOADER1";
     TTempWindowsRoot::WriteFile(temp + "\\setup.exe", "setup");
     TTempWindowsRoot::WriteFile(temp + "\\setup.def", "def");
+    TStringList presetup;
+    presetup.Add("C:\\DEV\\setup.def");
+    Install->SetPresetupFiles(&presetup);
     Install->ProgramPath = temp + "\\setup.exe";
     bool asked = false;
     Install->OnBeforeCleanup = [&asked](TObject*, bool& cleanup) { asked = true; cleanup = true; };
@@ -480,6 +502,16 @@ TEST_F(InstallRunTest, CleanupRemovesOnlyTheLoadersTemporaryFolder)
     EXPECT_TRUE(asked);
     EXPECT_FALSE(WinDirectoryExists(temp));
     EXPECT_TRUE(WinDirectoryExists(GetTempDir()));
+
+    // Only the loader's own files go: what else stands in its folder (and
+    // the folder with it) stays.
+    TTempWindowsRoot::WriteFile(temp + "\\setup.exe", "setup");
+    TTempWindowsRoot::WriteFile(temp + "\\setup.def", "def");
+    TTempWindowsRoot::WriteFile(temp + "\\report.doc", "someone's");
+    Install->RemoveTempFiles();
+    EXPECT_FALSE(WinFileExists(temp + "\\setup.exe"));
+    EXPECT_FALSE(WinFileExists(temp + "\\setup.def"));
+    EXPECT_EQ(ReadWin(temp + "\\report.doc"), "someone's");
 }
 
 TEST_F(InstallRunTest, BuildRefusalsAndTrailers)
@@ -550,6 +582,17 @@ TEST_F(InstallRunTest, FileListRoundTrip)
     EXPECT_EQ(a->Version, "1.2.3.4");
     EXPECT_EQ(ErrorOf([&] { Install->ApplyFileList(data.substr(0, 100), "x.lst"); }),
               "Cannot read the remote list of files: x.lst");
+
+    // A network build puts it beside the network archives, under the build
+    // folder, not beside the program.
+    auto* location = new TNetInstallLocation(Form);
+    location->LoginInformation()->Hostname = "example.com";
+    location->LoginInformation()->Directory = "pub/setup";
+    Install->SetNetLocation(location);
+    Install->WriteFileList("C:\\OUT\\files.1");
+    EXPECT_EQ(ReadWin("C:\\OUT\\example.com\\pub-setup\\filelist.lst").size(), 4u + 2 * 80);
+    EXPECT_EQ(a->Container()->Name(), "Bin");
+    EXPECT_EQ(Dir->NetArchivePath("Bin", location), "C:\\BUILD\\example.com\\pub-setup\\Bin.1");
 }
 
 } // namespace
@@ -591,6 +634,62 @@ TEST_F(InstallRunTest, InstallsFromAnArchiveSplitOverDisks)
     EXPECT_EQ(ReadWin(Dest("small.txt")), "small");
     EXPECT_FALSE(asked.empty());
     EXPECT_GE(Recorder->Count(bmNewDisk), static_cast<int>(asked.size()));
+    // The folder of the last disk is the main archive's from then on.
+    EXPECT_EQ(Install->ArchivePath(), "C:\\DISK" + std::to_string(asked.back()) + "\\files.1");
+}
+
+TEST_F(InstallRunTest, CancelAtTheDiskPromptStopsTheArchiveThatAsked)
+{
+    std::string data(300000, '\0');
+    unsigned state = 11;
+    for (char& c : data)
+        c = static_cast<char>((state = state * 1103515245u + 12345u) >> 24);
+    TInstallFile* big = AddFile("big.bin", data);
+    Build();
+    TTempWindowsRoot::MakeFolder("C:\\DISK1");
+    SetFolderCapacity(NativePath("C:\\DISK1"), 120000);
+    TDrvnCompress split(nullptr);
+    split.SetCompressedFile("C:\\BUILD\\files.1");
+    split.OnNewDisk = [](TObject*, Integer part, std::string& folder) {
+        folder = "C:\\SPARE" + std::to_string(part);
+        TTempWindowsRoot::MakeFolder(folder);
+    };
+    split.SplitToDisks("C:\\DISK1", "files.1");
+    SetFolderCapacity(NativePath("C:\\DISK1"), -1);
+    auto& backend = dynamic_cast<THeadlessBackend&>(FormsBackend());
+    // Disk 2 is not in the drive; the user cancels at the first prompt. Once
+    // through the program's archive, once through a private one (the file's
+    // archive is not the install component's).
+    for (const char* main : {"C:\\DISK1", "C:\\BUILD"}) {
+        Install->SourceDirectory = main;
+        big->SetArchiveFileType(nullptr);
+        big->SetArchiveFile("C:\\DISK1\\files.1");
+        MainDrvnCompress()->Abort = false;
+        backend.Reset();
+        backend.Answer(mrCancel);
+        EXPECT_THROW(big->SetState(ifsInstall), EAIUserAbort) << main;
+        int prompts = 0;
+        for (const THeadlessMessage& message : backend.Messages())
+            prompts += message.Text == "Please insert disk #2";
+        EXPECT_EQ(prompts, 1) << main;
+        EXPECT_FALSE(WinFileExists(Dest("big.bin"))) << main;
+        EXPECT_FALSE(WinFileExists(Dest("big.bin.~tmp"))) << main;
+        // The stop reaches the program's archive once the file's has ended.
+        EXPECT_TRUE(MainDrvnCompress()->Abort) << main;
+    }
+    // The file's own handler answers: no prompt, the disks are read where it says.
+    backend.Reset();
+    MainDrvnCompress()->Abort = false;
+    std::vector<Integer> parts;
+    big->OnNewDisk = [&parts](TObject*, Integer part, std::string& folder) {
+        parts.push_back(part);
+        folder = "C:\\SPARE" + std::to_string(part);
+    };
+    big->SetState(ifsInstall);
+    EXPECT_EQ(ReadWin(Dest("big.bin")), data);
+    EXPECT_TRUE(backend.Messages().empty());
+    EXPECT_FALSE(parts.empty());
+    backend.Reset();
 }
 
 } // namespace
@@ -598,6 +697,29 @@ TEST_F(InstallRunTest, InstallsFromAnArchiveSplitOverDisks)
 
 namespace orvex {
 namespace {
+
+// The journal's tests admit C:\APP as the run's destination.
+bool InApp(const std::string& path)
+{
+    std::string expanded;
+    return ExpandWinPath(path, expanded) && CompareWinNames(expanded.substr(0, 7), "C:\\APP\\") == 0;
+}
+
+std::string JournalOf(const std::string& key)
+{
+    return ReadRegString(HKEY_LOCAL_MACHINE, key, "Journal", "");
+}
+
+std::string HexField(const std::string& text)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out = "x";
+    for (unsigned char c : text) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
 
 TEST_F(InstallRunTest, AJournalLeftByAKilledRunIsPlayedBackAsFarAsItReads)
 {
@@ -607,23 +729,165 @@ TEST_F(InstallRunTest, AJournalLeftByAKilledRunIsPlayedBackAsFarAsItReads)
     WriteRegString(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Orvex", "Kept", "old");
     {
         TInstallJournal journal;
-        journal.Start(key);
+        journal.Start(key, InApp);
         WriteRegString(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Orvex\\New", "Value", "1");
         WriteRegString(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Orvex", "Kept", "new");
         journal.BeforeReplace("C:\\APP\\kept.txt");
         TTempWindowsRoot::WriteFile("C:\\APP\\kept.txt", "new");
         journal.BeforeReplace("C:\\APP\\added.txt");
         TTempWindowsRoot::WriteFile("C:\\APP\\added.txt", "new");
+        journal.Temporary("C:\\APP\\part.txt.~tmp");
+        TTempWindowsRoot::WriteFile("C:\\APP\\part.txt.~tmp", "half");
         // Killed here, in the middle of a line.
-        std::ofstream(NativePath(ReadRegString(HKEY_LOCAL_MACHINE, key, "Journal", "")), std::ios::app) << "V 21 xzz";
+        std::ofstream(NativePath(JournalOf(key)), std::ios::app) << "V 21 xzz";
     }
-    TInstallJournal::Recover(key);
+    const std::string folder = NativePath(WinExtractFileDir(JournalOf(key)));
+    EXPECT_TRUE(TInstallJournal::Recover(key, InApp));
     EXPECT_EQ(ReadWin("C:\\APP\\kept.txt"), "old");
     EXPECT_FALSE(WinFileExists("C:\\APP\\added.txt"));
     EXPECT_FALSE(WinFileExists("C:\\APP\\kept.txt.~bak"));
+    EXPECT_FALSE(WinFileExists("C:\\APP\\part.txt.~tmp"));
     EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Orvex", "Kept", ""), "old");
     EXPECT_FALSE(TRegistryStore::Default()->KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orvex\\New"));
     EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, key, "Journal", "(none)"), "(none)");
+    EXPECT_FALSE(DirectoryExists(folder));
+    // Nothing more to play back.
+    EXPECT_FALSE(TInstallJournal::Recover(key, InApp));
+}
+
+TEST_F(InstallRunTest, TheJournalKeepsTheFirstStateOfAFileReplacedTwice)
+{
+    std::string key;
+    ASSERT_TRUE(Install->FindInstallRecord(true, key));
+    TTempWindowsRoot::WriteFile("C:\\APP\\one.dll", "original");
+    TTempWindowsRoot::WriteFile("C:\\APP\\WININIT.INI", "[Rename]\r\n");
+    // A user's file that happens to carry the backup name stays as it is.
+    TTempWindowsRoot::WriteFile("C:\\APP\\one.dll.~bak", "not ours");
+    TInstallJournal journal;
+    journal.Start(key, InApp);
+    // Two containers install one file; two files in use extend WININIT.INI.
+    for (const char* content : {"first copy", "second copy"}) {
+        journal.BeforeReplace("C:\\APP\\one.dll");
+        TTempWindowsRoot::WriteFile("C:\\APP\\one.dll", content);
+        journal.Preserve("C:\\APP\\WININIT.INI");
+        std::ofstream(NativePath("C:\\APP\\WININIT.INI"), std::ios::app) << content << "\r\n";
+    }
+    journal.Rollback();
+    EXPECT_EQ(ReadWin("C:\\APP\\one.dll"), "original");
+    EXPECT_EQ(ReadWin("C:\\APP\\WININIT.INI"), "[Rename]\r\n");
+    EXPECT_EQ(ReadWin("C:\\APP\\one.dll.~bak"), "not ours");
+    EXPECT_FALSE(WinFileExists("C:\\APP\\one.dll.~bak1"));
+    EXPECT_FALSE(WinFileExists("C:\\APP\\WININIT.INI.~bak"));
+}
+
+TEST_F(InstallRunTest, TheJournalLivesInAPrivateFolderAndAGoodEndKeepsTheChanges)
+{
+    std::string key;
+    ASSERT_TRUE(Install->FindInstallRecord(true, key));
+    TTempWindowsRoot::WriteFile("C:\\APP\\one.dll", "original");
+    TInstallJournal journal;
+    journal.Start(key, InApp);
+    const std::string name = JournalOf(key);
+    // "RUN.JNL" in a folder of its own under the temporary folder, made for
+    // this run and closed to other users.
+    const std::string temp = GetTempDir() + "\\";
+    EXPECT_EQ(CompareWinNames(name.substr(0, temp.size() + 4), temp + "DRVN"), 0) << name;
+    EXPECT_EQ(name.substr(temp.size() + 12), "\\RUN.JNL");
+    const std::string folder = NativePath(RemoveBackSlash(WinExtractFileDir(name)));
+    EXPECT_EQ(std::filesystem::status(folder).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_all);
+    journal.BeforeReplace("C:\\APP\\one.dll");
+    TTempWindowsRoot::WriteFile("C:\\APP\\one.dll", "new");
+    // The end is made final before the backups go: a run killed while it
+    // drops them is finished by the next one, not undone.
+    const std::string text = ReadWin(name);
+    journal.Commit();
+    EXPECT_EQ(ReadWin("C:\\APP\\one.dll"), "new");
+    EXPECT_FALSE(WinFileExists("C:\\APP\\one.dll.~bak"));
+    EXPECT_FALSE(DirectoryExists(folder));
+    EXPECT_EQ(JournalOf(key), "");
+
+    TTempWindowsRoot::WriteFile("C:\\APP\\one.dll.~bak", "original");
+    TTempWindowsRoot::WriteFile(name, text + "C\n");
+    WriteRegString(HKEY_LOCAL_MACHINE, key, "Journal", name);
+    EXPECT_FALSE(TInstallJournal::Recover(key, InApp));
+    EXPECT_EQ(ReadWin("C:\\APP\\one.dll"), "new");
+    EXPECT_FALSE(WinFileExists("C:\\APP\\one.dll.~bak"));
+}
+
+TEST_F(InstallRunTest, PlaybackTouchesOnlyTheRunsOwnPaths)
+{
+    std::string key;
+    ASSERT_TRUE(Install->FindInstallRecord(true, key));
+    TTempWindowsRoot::WriteFile("C:\\OTHER\\victim.txt", "keep me");
+    TTempWindowsRoot::WriteFile("C:\\OTHER\\victim.txt.~bak", "a backup of something else");
+    TTempWindowsRoot::WriteFile("C:\\APP\\one.dll", "installed");
+    TTempWindowsRoot::WriteFile("C:\\APP\\two.dll.~bak", "backup");
+    const std::string host = Root.Path() + "/host.txt";
+    std::ofstream(host) << "host file";
+    {
+        TInstallJournal journal;
+        journal.Start(key, InApp);
+        std::ofstream out(NativePath(JournalOf(key)), std::ios::app);
+        // Damaged or forged lines: files outside the destinations, a native
+        // path, a "backup" that is not beside its file, relative climbs.
+        out << "F " << HexField("C:\\OTHER\\victim.txt") << " x\n";
+        out << "T " << HexField("C:\\OTHER\\victim.txt") << "\n";
+        out << "F " << HexField(host) << " x\n";
+        out << "F " << HexField("C:\\APP\\..\\OTHER\\victim.txt") << " x\n";
+        out << "F " << HexField("C:\\APP\\one.dll") << " " << HexField("C:\\OTHER\\victim.txt.~bak") << "\n";
+        out << "P " << HexField("C:\\APP\\two.dll") << " " << HexField("C:\\APP\\two.dll.~bak") << "\n";
+    }
+    TInstallJournal::Recover(key, InApp);
+    EXPECT_EQ(ReadWin("C:\\OTHER\\victim.txt"), "keep me");
+    EXPECT_EQ(ReadWin("C:\\OTHER\\victim.txt.~bak"), "a backup of something else");
+    EXPECT_EQ(ReadWin("C:\\APP\\one.dll"), "installed");
+    std::ifstream in(host);
+    EXPECT_TRUE(in.good());
+    // A line inside the destinations is played.
+    EXPECT_EQ(ReadWin("C:\\APP\\two.dll"), "backup");
+}
+
+TEST_F(InstallRunTest, AJournalNamedOutsideItsPrivateFolderIsNotRead)
+{
+    std::string key;
+    ASSERT_TRUE(Install->FindInstallRecord(true, key));
+    TTempWindowsRoot::WriteFile("C:\\APP\\one.dll", "installed");
+    const std::string line = "F " + HexField("C:\\APP\\one.dll") + " x\n";
+    // A predictable name in the shared folder, a folder of the wrong name,
+    // and a link to a journal elsewhere.
+    TTempWindowsRoot::WriteFile(GetTempDir() + "\\RUN.JNL", line);
+    TTempWindowsRoot::WriteFile(GetTempDir() + "\\OTHER\\RUN.JNL", line);
+    TTempWindowsRoot::WriteFile("C:\\ELSEWHERE\\RUN.JNL", line);
+    std::filesystem::create_directories(NativePath(GetTempDir() + "\\DRVN0000ABCD"));
+    std::filesystem::create_symlink(NativePath("C:\\ELSEWHERE\\RUN.JNL"),
+                                    NativePath(GetTempDir() + "\\DRVN0000ABCD") + "/RUN.JNL");
+    for (const std::string& name : {GetTempDir() + "\\RUN.JNL", GetTempDir() + "\\OTHER\\RUN.JNL",
+                                    std::string("C:\\ELSEWHERE\\RUN.JNL"), GetTempDir() + "\\DRVN0000ABCD\\RUN.JNL"}) {
+        WriteRegString(HKEY_LOCAL_MACHINE, key, "Journal", name);
+        TInstallJournal::Recover(key, InApp);
+        EXPECT_EQ(ReadWin("C:\\APP\\one.dll"), "installed") << name;
+        EXPECT_EQ(JournalOf(key), "") << name;
+    }
+    EXPECT_EQ(ReadWin("C:\\ELSEWHERE\\RUN.JNL"), line);
+}
+
+TEST_F(InstallRunTest, TheInstallRecordAppearsWhole)
+{
+    // A record a killed run of an earlier setup left half made: only "Path".
+    WriteRegString(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Kelm\\Install\\Install0", "Path", Install->ProgramPath);
+    // Another program's record stays.
+    WriteRegString(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Kelm\\Install\\Install1", "Path", "C:\\OTHER\\setup.exe");
+    std::string key;
+    ASSERT_TRUE(Install->FindInstallRecord(true, key));
+    EXPECT_EQ(key, "\\SOFTWARE\\Kelm\\Install\\Install0");
+    std::vector<TRegValue> values;
+    TRegistryStore::Default()->Values(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kelm\\Install\\Install0", values);
+    EXPECT_EQ(values.size(), 4u);
+    EXPECT_TRUE(TRegistryStore::Default()->KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kelm\\Install\\Install1"));
+    std::string again;
+    ASSERT_TRUE(Install->FindInstallRecord(false, again));
+    EXPECT_EQ(again, key);
 }
 
 } // namespace

@@ -96,6 +96,33 @@ TEST_F(FileLocksTest, AnUnlockMustNameExactlyAHeldRange)
     EXPECT_EQ(FFirst->LockedRangeCount(), 0);
 }
 
+TEST_F(FileLocksTest, OneCallReleasesEveryRangeInsideAWindowAndNothingElse)
+{
+    // Two thousand separate ranges of the first handle, with the other
+    // handle's lock in a gap between them and one of the first's outside.
+    for (std::uint64_t i = 0; i < 2000; ++i)
+        ASSERT_TRUE(FFirst->LockRange(0x2000000 + i * 3, i % 2 + 1));
+    ASSERT_TRUE(FSecond->LockRange(0x2000000 + 3 * 7 + 2, 1));
+    ASSERT_TRUE(FFirst->LockRange(0x1000000, 4));
+    EXPECT_EQ(FFirst->LockedRangeCountWithin(0x2000000, 6000), 2000);
+    EXPECT_EQ(FFirst->LockedRangeCountWithin(0x2000000 + 4, 1), 1); // inside the second
+
+    // A range crossing either edge of the window refuses, releasing nothing.
+    EXPECT_EQ(FFirst->UnlockRangesWithin(0x2000000 + 4, 6000), -1);
+    EXPECT_EQ(FFirst->UnlockRangesWithin(0x2000000, 3 * 1999 + 1), -1);
+    EXPECT_EQ(FFirst->LockedRangeCount(), 2001);
+    EXPECT_FALSE(FSecond->CanLockRange(0x2000000 + 3 * 1999, 1));
+
+    EXPECT_EQ(FFirst->UnlockRangesWithin(0x2000000, 6000), 2000);
+    EXPECT_EQ(FFirst->LockedRangeCount(), 1);
+    EXPECT_EQ(FFirst->UnlockRangesWithin(0x2000000, 6000), 0);
+    for (std::uint64_t i : {0, 1, 999, 1999})
+        EXPECT_TRUE(FSecond->CanLockRange(0x2000000 + i * 3, i % 2 + 1)) << i;
+    EXPECT_FALSE(FFirst->CanLockRange(0x2000000 + 3 * 7 + 2, 1)); // the other's lock stays
+    EXPECT_FALSE(FSecond->CanLockRange(0x1000000, 4));            // and ours outside
+    EXPECT_TRUE(FFirst->UnlockRange(0x1000000, 4));
+}
+
 TEST_F(FileLocksTest, ZeroLengthIsANoOpThatSucceeds)
 {
     ASSERT_TRUE(FFirst->LockRange(10, 5));

@@ -24,7 +24,13 @@ TEST(WinPathsTest, DrivesMapToFoldersUnderTheRoot)
     MapDrive('E', "");
     EXPECT_EQ(NativePath("E:\\x"), "");
     EXPECT_EQ(NativePath("\\\\server\\share\\x"), ""); // UNC paths are not mapped
-    EXPECT_EQ(NativePath("/usr/bin/env"), "/usr/bin/env"); // native paths pass through
+    // A native path is taken only inside a drive's folder, and never leaves it.
+    EXPECT_EQ(NativePath("/usr/bin/env"), "");
+    EXPECT_FALSE(WinFileExists("/etc/passwd"));
+    EXPECT_EQ(NativePath(root.Path() + "/c/a/b"), root.Path() + "/c/a/b");
+    EXPECT_EQ(NativePath(root.Path() + "/c/../../../etc/passwd"), root.Path() + "/c/etc/passwd");
+    EXPECT_EQ(NativePath(root.Path() + "/cdrom/x"), root.Path() + "/cdrom/x");
+    EXPECT_EQ(NativePath(root.Path() + "/other/x"), "");
 }
 
 TEST(WinPathsTest, ExistingNamesMatchWithoutRegardToCase)

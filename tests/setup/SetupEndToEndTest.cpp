@@ -2,13 +2,18 @@
 // with Delphi 5: orvexsetup builds its distribution with "-b" from BUILD.INF,
 // the test loader runs the self-extracting setup headless with a script of
 // the user's steps, and a second run proposes the folder the first one
-// installed into.
+// installed into. Runs without a display, with scripts that end early, and
+// the program's own options (help, the registry as text) run the program
+// over an archive compressed here, started with "-d".
 
+#include "host/forms/Headless.h"
 #include "installer/routines_API.h"
 #include "installer/routines_Registry.h"
+#include "platform/RegistryText.h"
 #include "platform/WinPaths.h"
 #include "setup/SetupMachine.h"
 #include "setup/VCLInstall.h"
+#include "setup/frmMain.h"
 #include "tests/platform/WinSystemTempRoot.h"
 
 #include <gtest/gtest.h>
@@ -105,14 +110,168 @@ protected:
         return pages;
     }
 
+    // The archive "files.1" of the distribution in C:\BUILD, compressed in
+    // this process from the project's files and placeholders, for runs
+    // started with "-d" (no self-extracting setup to build).
+    void CompressDistribution()
+    {
+        EmulateDevelopmentEnvironment(vpDelphi5);
+        Headless()->Reset();
+        RegisterWizardForms();
+        RegisterSetupPages();
+        MapDrive('S', Sources);
+        TMainForm::SetInstallCommandLine({});
+        auto* main = new TMainForm(nullptr);
+        PrepareDistributionSources(main, ORVEX_PROJECT_DIR, Root.Path() + "/no-build");
+        TTempWindowsRoot::MakeFolder("C:\\BUILD");
+        main->Install1->SetArchiveFileType(nullptr);
+        main->Install1->SetArchiveFile("C:\\BUILD\\files.1");
+        main->Install1->Compress(2 | 4 | 8 | 32);
+        delete main;
+        UnregisterWizardForms();
+        Headless()->Reset();
+        InstallLog()->Clear();
+        ASSERT_TRUE(WinFileExists("C:\\BUILD\\files.1"));
+    }
+    // Runs orvexsetup on this machine without a display; its exit code, the
+    // output in Output.
+    int RunSetupProgram(const std::vector<std::string>& args)
+    {
+        std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + Quoted(ORVEX_SETUP_PROGRAM);
+        for (const std::string& arg : args)
+            command += " " + Quoted(arg);
+        command += " >" + Quoted(Output) + " 2>&1";
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    int RunScript(const std::string& script, std::vector<std::string> args = {})
+    {
+        const std::string scriptFile = Root.Path() + "/script.txt";
+        std::ofstream(scriptFile) << script;
+        args.insert(args.begin(), {"--root=" + Root.Path(), "--script=" + scriptFile});
+        args.insert(args.end(), {"-d", "-sC:\\BUILD"});
+        return RunSetupProgram(args);
+    }
+    // The emulated registry as text.
+    static std::string Registry() { return RegistryText(*TRegistryStore::Default()); }
+
     TTempWindowsRoot Root;
     std::string Sources;
     std::string Output;
 };
 
+// The whole run the user goes through, page by page.
+const char* const CompleteScript = "click TWelcomeForm.btnNext\n"
+                                   "click TLicenseForm.btnNext\n"
+                                   "set TSelectDestinationForm.edDestination D:\\Orvex\n"
+                                   "click TSelectDestinationForm.btnNext\n"
+                                   "click TConfirmInstall.btnNext\n"
+                                   "click TReadmeForm.btnNext\n"
+                                   "click TAfterGoodInstallDlg.btnFinish\n";
+
+TEST_F(SetupEndToEndTest, WithoutADisplayTheWizardRunsOnlyFromAScript)
+{
+    EmulateDevelopmentEnvironment(vpDelphi5);
+    const std::string before = Registry();
+    // Nothing to show the wizard on and no script: refused before anything.
+    EXPECT_EQ(RunSetupProgram({"--root=" + Root.Path(), "-d", "-sC:\\BUILD"}), 2);
+    const std::string output = ReadNative(Output);
+    EXPECT_NE(output.find("no display"), std::string::npos) << output;
+    EXPECT_NE(output.find("--script=FILE"), std::string::npos) << output;
+    EXPECT_EQ(Registry(), before);
+    EXPECT_FALSE(WinDirectoryExists(WinSystemConfig().ProgramFilesDir + "\\Orvex"));
+    EXPECT_FALSE(WinFileExists(GetTempDir() + "\\instlog.txt"));
+    // A script alone chooses the headless backend: empty, it cancels.
+    CompressDistribution();
+    EXPECT_EQ(RunScript(""), 3) << ReadNative(Output);
+    EXPECT_FALSE(WinDirectoryExists(WinSystemConfig().ProgramFilesDir + "\\Orvex"));
+}
+
+// A script that ends before the files are installed cancels the run at the
+// page that waits: exit 3, the destination and the development
+// environment's keys untouched. The complete script installs, and the
+// output tells each phase and sums up.
+TEST_F(SetupEndToEndTest, AHeadlessRunAnswersOnlyFromItsScript)
+{
+    CompressDistribution();
+    TRegistryStore& store = *TRegistryStore::Default();
+    const std::string borland = RegistryText(store, HKEY_CURRENT_USER, "Software\\Borland");
+    ASSERT_NE(borland, "");
+    const struct {
+        const char* Script;
+        const char* Waiting;
+    } cases[] = {
+        {"", "TWelcomeForm"},
+        {"click TWelcomeForm.btnNext\n", "TLicenseForm"},
+        {"click TWelcomeForm.btnNext\nclick TLicenseForm.btnNext\nclick TSelectDestinationForm.btnNext\n",
+         "TConfirmInstall"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Waiting);
+        EXPECT_EQ(RunScript(c.Script), 3) << ReadNative(Output);
+        const std::string output = ReadNative(Output);
+        EXPECT_NE(output.find("setup: no step of the script answers " + std::string(c.Waiting) + ": it is cancelled"),
+                  std::string::npos)
+            << output;
+        EXPECT_NE(output.find("\nsummary: cancelled by the user"), std::string::npos) << output;
+        EXPECT_EQ(output.find("installing the files"), std::string::npos) << output;
+        EXPECT_FALSE(WinDirectoryExists(WinSystemConfig().ProgramFilesDir + "\\Orvex"));
+        EXPECT_FALSE(store.KeyExists(HKEY_LOCAL_MACHINE, "Software\\Vantry Software\\Orvex"));
+        EXPECT_EQ(RegistryText(store, HKEY_CURRENT_USER, "Software\\Borland"), borland);
+    }
+
+    ASSERT_EQ(RunScript(CompleteScript), 0) << ReadNative(Output);
+    std::vector<std::string> phases;
+    for (const std::string& line : Lines(ReadNative(Output)))
+        if (line.starts_with("setup: ") || line.starts_with("summary: "))
+            phases.push_back(line);
+    EXPECT_EQ(phases, (std::vector<std::string>{
+                          "setup: Reading file information...",
+                          "setup: the pages before installing",
+                          "setup: installing the files",
+                          "setup: Installing registry keys...",
+                          "setup: registering the package in the chosen development environments",
+                          "setup: the installation is complete",
+                          "setup: the pages after a good installation",
+                          "summary: complete, 99 files in D:\\Orvex, the package registered in Delphi 5",
+                      }));
+    EXPECT_EQ(ReadNative(NativePath("D:\\Orvex\\licence.txt")), ReadNative(NativePath("S:\\Vek\\licence.txt")));
+    EXPECT_NE(RegistryText(store, HKEY_CURRENT_USER, "Software\\Borland"), borland);
+
+    // The registry as text, as the program prints it.
+    ASSERT_EQ(RunSetupProgram({"--root=" + Root.Path(), "--dump-registry=HKLM\\Software\\Vantry Software"}), 0);
+    EXPECT_EQ(ReadNative(Output), "[HKEY_LOCAL_MACHINE\\Software\\Vantry Software]\n\n"
+                                  "[HKEY_LOCAL_MACHINE\\Software\\Vantry Software\\Orvex]\n"
+                                  "\"Ver\"=\"143\"\n"
+                                  "\"InstallPath\"=\"D:\\\\Orvex\"\n\n");
+    ASSERT_EQ(RunSetupProgram({"--root=" + Root.Path(), "--dump-registry"}), 0);
+    EXPECT_EQ(ReadNative(Output), Registry());
+    EXPECT_EQ(RunSetupProgram({"--root=" + Root.Path(), "--dump-registry=HKLM\\Software\\Nothing"}), 4);
+}
+
+TEST_F(SetupEndToEndTest, HelpListsEveryOptionAndTheScript)
+{
+    ASSERT_EQ(RunSetupProgram({"--help"}), 0);
+    const std::string help = ReadNative(Output);
+    for (const char* item : {"--root=DIR", "--qt", "--headless", "--script=FILE", "--environment=NAME",
+                             "--sources=DIR", "--dump-registry[=KEY]", "  -b ", "  -f ", "  -d ", "  -sFOLDER",
+                             "  -eFILE", "  -r ", "  -c ", "  -n ", "click [Page.]Control", "set [Page.]Control Text",
+                             "answer N", "folder Path", "cancelfolder", "Exit codes"})
+        EXPECT_NE(help.find(item), std::string::npos) << item;
+    EXPECT_EQ(RunSetupProgram({"--nonsense"}), 2);
+    EXPECT_NE(ReadNative(Output).find("--help"), std::string::npos);
+}
+
 TEST_F(SetupEndToEndTest, TheBuiltSetupInstallsRegistersAndRemembersItsFolder)
 {
     PrepareBuildMachine();
+    // Small stand-ins for the big build outputs (the engine library and the
+    // demonstration program) keep the compression and extraction short.
+    for (const char* file : {"Delphi5/vekrun.bpl", "Sys/vekrun.bpl", "Utils/OrvexEditor.exe"}) {
+        const fs::path path = fs::path(Sources) / file;
+        fs::create_directories(path.parent_path());
+        std::ofstream(path) << "stand-in for " << file;
+    }
     ASSERT_EQ(RunProgramTo(NativePath("C:\\DEV\\orvexsetup.exe"), {"--headless", "--sources=" + Sources, "-b"}, Output), 0)
         << ReadNative(Output);
     ASSERT_TRUE(WinFileExists("C:\\BUILD\\setup.exe")) << ReadNative(Output);
@@ -153,6 +312,19 @@ TEST_F(SetupEndToEndTest, TheBuiltSetupInstallsRegistersAndRemembersItsFolder)
         ++files;
     }
     EXPECT_EQ(files, 2 + 2 + 43 + 46 + 4 + 1 + 1);
+    // The demonstration databases are the engine's: a database header with
+    // the engine's version, the second one secured.
+    for (const char* name : {"VekDemo.vek", "SecurityDemo.vek"}) {
+        const std::string database = ReadNative(NativePath(destination + "\\Demo\\" + name));
+        ASSERT_GT(database.size(), 4096u) << name;
+        EXPECT_NE(database.substr(0, 254).find(std::string("1\0.\0" "4\0" "3\0.\0" "0\0" "2\0", 14)),
+                  std::string::npos)
+            << name;
+        EXPECT_NE(database.substr(0, 64).find(std::string("D\0" "e\0" "m\0" "o\0.\0v\0e\0k\0", 16)),
+                  std::string::npos)
+            << name;
+        EXPECT_EQ(database[246], std::string(name) == "VekDemo.vek" ? 0 : 2) << name;
+    }
 
     // The product's key, its uninstall entry and Delphi 5's package keys.
     EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, "\\Software\\Vantry Software\\Orvex", "Ver", "?"), "143");

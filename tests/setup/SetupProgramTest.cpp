@@ -296,6 +296,8 @@ TEST_F(SetupProgramTest, DistributionSourcesAreOutputsOrPlaceholders)
     std::ofstream(project / "README.md") << "# Orvex";
     std::ofstream(project / "storage" / "vekDisk.h") << "// the disk manager";
     std::ofstream(build / "libvekrun.so") << "ELF";
+    fs::create_directories(build / "orvexsetup" / "demodb");
+    std::ofstream(build / "orvexsetup" / "demodb" / "VekDemo.vek") << "database";
     MapDrive('S', (fs::path(Root.Path()) / "sources").string());
     CreateMain();
     PrepareDistributionSources(Main, project.string(), build.string());
@@ -305,14 +307,53 @@ TEST_F(SetupProgramTest, DistributionSourcesAreOutputsOrPlaceholders)
         text << in.rdbuf();
         return text.str();
     };
-    EXPECT_EQ(read("S:\\Vek\\readme.txt"), "# Orvex");
+    // The licence and the readme are what the wizard shows.
+    EXPECT_EQ(read("S:\\Vek\\licence.txt"), Main->LicenseDlg->LicenseAgreement()->Text());
+    EXPECT_EQ(read("S:\\Vek\\readme.txt"), Main->ReadmeDlg1->ReadmeText()->Text());
+    EXPECT_NE(read("S:\\Vek\\licence.txt").find("evaluation licence"), std::string::npos);
     EXPECT_EQ(read("S:\\Delphi5\\vekrun.bpl"), "ELF");
     EXPECT_EQ(read("S:\\Sys\\vekrun.bpl"), "ELF");
     EXPECT_EQ(read("S:\\Delphi5\\vekDisk.dcu"), "// the disk manager");
-    EXPECT_EQ(read("S:\\Demo\\VekDemo.vek"),
-              "Orvex Database Engine: placeholder for VekDemo.vek, a file of the Windows distribution.\r\n");
+    // The demonstration databases the engine wrote at build time, when there.
+    EXPECT_EQ(read("S:\\Demo\\VekDemo.vek"), "database");
+    EXPECT_EQ(read("S:\\Demo\\SecurityDemo.vek"),
+              "Orvex Database Engine: placeholder for SecurityDemo.vek, a file of the Windows distribution.\r\n");
     for (const auto& entry : Main->DefinitionFiles())
         EXPECT_TRUE(WinFileExists(entry.File->SourcePath())) << entry.File->SourcePath();
+}
+
+// Each compiled unit of the engine that is built carries its unit's header
+// (the query units arrive later and stay placeholders until then).
+TEST_F(SetupProgramTest, TheEnginesUnitFilesCarryTheirHeaders)
+{
+    namespace fs = std::filesystem;
+    MapDrive('S', (fs::path(Root.Path()) / "sources").string());
+    CreateMain();
+    PrepareDistributionSources(Main, ORVEX_PROJECT_DIR, (fs::path(Root.Path()) / "build").string());
+    const std::map<std::string, std::string> units = {
+        {"vekVerControl", "storage/vekVerControl.h"}, {"vekBaseParser", "sql/vekBaseParser.h"},
+        {"vekCommon", "storage/vekCommon.h"},         {"vekConsts", "storage/vekConsts.h"},
+        {"vekCrypt", "storage/vekCrypt.h"},           {"VekDatabase", "dataset/vekDatabase.h"},
+        {"vekDataUnit", "storage/vekDataUnit.h"},     {"vekDisk", "storage/vekDisk.h"},
+        {"vekExecParsers", "sql/vekExecParsers.h"},   {"vekExprEvaluator", "sql/vekExprEvaluator.h"},
+        {"vekExprParser", "sql/vekExprParser.h"},     {"vekFromParser", "sql/vekFromParser.h"},
+        {"vekIndexUnit", "storage/vekIndexUnit.h"},   {"VekInterfaceUnit", "storage/vekInterfaceUnit.h"},
+        {"vekLockMgrUnit", "storage/vekLockMgrUnit.h"}, {"vekMiscParsers", "sql/vekMiscParsers.h"},
+        {"vekParserEngine", "sql/vekParserEngine.h"}, {"vekParserUtils", "sql/vekParserUtils.h"},
+        {"vekpwdlg", "dataset/vekPwDlg.h"},           {"vekSelectParser", "sql/vekSelectParser.h"},
+        {"vekTableMgrUnit", "storage/vekTableMgrUnit.h"},
+    };
+    auto read = [](const std::string& native) {
+        std::ifstream in(native, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    };
+    for (const auto& [unit, header] : units) {
+        const std::string installed = read(NativePath("S:\\Delphi5\\" + unit + ".dcu"));
+        EXPECT_TRUE(installed.starts_with("#pragma once")) << unit;
+        EXPECT_EQ(installed, read(std::string(ORVEX_PROJECT_DIR) + "/" + header)) << unit;
+    }
 }
 
 TEST_F(SetupProgramTest, AScriptRefusesWhatItCannotPlay)

@@ -137,6 +137,84 @@ TEST_F(WizardRunTest, ACancelOnEachPageEndsInTheBadInstallPage)
     }
 }
 
+// A script that ends early: the page waiting is cancelled as by the user
+// before the work, and simply closed after it.
+TEST_F(WizardRunTest, AScriptThatRunsOutCancelsTheRunBeforeTheWork)
+{
+    struct TCase {
+        const char* Where;
+        int Steps; // of the complete run below
+        const char* End;
+        bool Installed;
+    };
+    const TCase cases[] = {
+        {"no step at all", 0, "bad", false},
+        {"on the licence", 1, "bad", false},
+        {"on the last page before the work", 2, "bad", false},
+        {"on the good-install page", 3, "good", true},
+        {"on the readme page", 4, "good", true},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Where);
+        Headless()->Reset();
+        Visited.clear();
+        for (TWizardTestFile* file : Files)
+            file->Processed = false;
+        std::vector<std::string> unanswered;
+        Headless()->OnUnanswered = [&](TCustomForm* form) {
+            auto* container = dynamic_cast<TBaseFormContainer*>(form);
+            unanswered.push_back(container != nullptr ? container->CurrentPage()->ClassName() : FormTitle(form));
+        };
+        const char* buttons[] = {"btnNext", "btnNext", "btnNext", "btnNext"};
+        for (int i = 0; i < c.Steps; ++i)
+            Press(buttons[i]);
+        EXPECT_EQ(RunInstall(), c.End);
+        EXPECT_EQ(Files[0]->Processed, c.Installed);
+        // The page that waited, and after a cancel the bad-install page, told.
+        ASSERT_FALSE(unanswered.empty());
+        const Strings pages = {"TWelcomePage", "TLicenseForm", "TReadyPage", "TGoodInstallForm", "TReadmeForm"};
+        EXPECT_EQ(unanswered.front(), pages[static_cast<std::size_t>(c.Steps)]);
+        EXPECT_EQ(unanswered.back(), c.Installed ? pages[static_cast<std::size_t>(c.Steps)] : "TBadInstallForm");
+    }
+}
+
+// After the work no page offers Cancel, and nothing cancels the run there:
+// neither the page's Cancel nor the window closed without Finish.
+TEST_F(WizardRunTest, PagesAfterTheWorkOfferNoCancel)
+{
+    std::vector<std::string> cancels; // page: whether "Cancel" is shown
+    auto look = [&](TBaseInstallForm* page) {
+        auto* stock = dynamic_cast<TStockInstallPage*>(page);
+        ASSERT_NE(stock, nullptr);
+        cancels.push_back(page->ClassName() + (stock->btnCancel->Visible() ? " Cancel" : " -"));
+    };
+    OnPage(look);
+    Press("btnNext");
+    OnPage(look);
+    Press("btnNext");
+    Press("btnNext");
+    OnPage(look);
+    OnPage([](TBaseInstallForm* page) { page->Cancel(); }); // ignored
+    Press("btnNext");
+    OnPage(look);
+    OnPage([](TBaseInstallForm* page) { page->ForceCancel(); }); // the window closed
+    EXPECT_EQ(RunInstall(), "good");
+    EXPECT_EQ(cancels, (Strings{"TWelcomePage Cancel", "TLicenseForm Cancel", "TGoodInstallForm -", "TReadmeForm -"}));
+
+    // The bad-install page and the reboot question as well.
+    Headless()->Reset();
+    cancels.clear();
+    Press("btnCancel");
+    OnPage(look);
+    OnPage([](TBaseInstallForm* page) { page->Cancel(); });
+    Press("btnFinish");
+    EXPECT_EQ(RunInstall(), "bad");
+    Headless()->Reset();
+    OnPage(look);
+    EXPECT_NO_THROW(RebootManager->ShowPages()); // the script ends there: closed
+    EXPECT_EQ(cancels, (Strings{"TBadInstallForm -", "TRebootForm -"}));
+}
+
 TEST_F(WizardRunTest, ACancelRefusedByOnUserAbortLeavesThePageOpen)
 {
     int asked = 0;

@@ -4,3 +4,5 @@ add_dependencies(${exe} orvexsetup orvex_test_loader)
 target_compile_definitions(${exe} PRIVATE
   ORVEX_SETUP_PROGRAM="$<TARGET_FILE:orvexsetup>"
   ORVEX_SETUP_LOADER="$<TARGET_FILE:orvex_test_loader>")
+# The project's own files stand for some files of the distribution.
+target_compile_definitions(${exe} PRIVATE ORVEX_PROJECT_DIR="${PROJECT_SOURCE_DIR}")

@@ -250,6 +250,37 @@ TEST_F(SetupQtTest, AGoodRunShowsEveryPageAndTheProgressWindow)
     EXPECT_EQ(Visited, (Strings{"TWelcomePage", "TLicenseForm", "TReadyPage", "TGoodInstallForm", "TReadmeForm"}));
 }
 
+// The window's close box through Qt: refused before the work (only Cancel
+// or Finish end the wizard there); after the work, where no page offers
+// Cancel, it finishes the pages and the run ends well.
+TEST_F(SetupQtTest, AfterTheWorkNoPageOffersCancelAndClosingFinishes)
+{
+    Strings cancels;
+    auto step = [&](const std::string& page, std::function<void(TBaseFormContainer*, TStockInstallPage*)> act) {
+        Driver->Add("TBaseFormContainer", page, [&cancels, page, act](TCustomForm* form) {
+            auto* container = static_cast<TBaseFormContainer*>(form);
+            auto* stock = dynamic_cast<TStockInstallPage*>(container->CurrentPage());
+            ASSERT_NE(stock, nullptr);
+            Application->ProcessMessages();
+            cancels.push_back(page + (QtWidgetOf(stock->btnCancel)->isVisible() ? " Cancel" : " -"));
+            act(container, stock);
+        });
+    };
+    auto closeBox = [](TBaseFormContainer* container, TStockInstallPage*) { QtWidgetOf(container)->close(); };
+    auto next = [](TBaseFormContainer*, TStockInstallPage* page) { ClickQt(page->btnNext); };
+    step("TWelcomePage", closeBox);
+    step("TWelcomePage", next); // still there
+    step("TLicenseForm", next);
+    step("TReadyPage", next);
+    step("TGoodInstallForm", next);
+    step("TReadmeForm", closeBox);
+
+    EXPECT_EQ(RunInstall(), "good");
+    EXPECT_TRUE(Driver->Empty());
+    EXPECT_EQ(cancels, (Strings{"TWelcomePage Cancel", "TWelcomePage Cancel", "TLicenseForm Cancel",
+                                "TReadyPage Cancel", "TGoodInstallForm -", "TReadmeForm -"}));
+}
+
 TEST_F(SetupQtTest, ACancelOnEachPageEndsInTheBadInstallPage)
 {
     const char* const where[] = {"TWelcomePage", "TLicenseForm", "TReadyPage", "copy", "change disk"};

@@ -487,6 +487,19 @@ TEST(ExprParser, TreeShapes)
     // The second comparison of NOT BETWEEN has its own node for a.
     Parsed Not("a NOT BETWEEN 1 AND 5", Row.Tables());
     EXPECT_NE(Not.Root()->Left()->Left(), Not.Root()->Right()->Left());
+    // The pair of comparisons is known as a BETWEEN, also in a copy; a plain
+    // AND of the same comparisons is not.
+    Parsed Range("a BETWEEN 1 AND 5", Row.Tables());
+    EXPECT_TRUE(IsBetweenNode(Range.Root()));
+    EXPECT_TRUE(IsBetweenNode(Not.Root()));
+    EXPECT_FALSE(IsBetweenNode(Range.Root()->Left()));
+    Parsed Plain("a >= 1 AND a <= 5", Row.Tables());
+    EXPECT_FALSE(IsBetweenNode(Plain.Root()));
+    Parsed Inner("a = 9 OR a BETWEEN 1 AND 5", Row.Tables());
+    ASSERT_NE(Inner.Root(), nullptr) << Inner.Error();
+    EXPECT_TRUE(IsBetweenNode(Inner.Root()->Right()));
+    TVekExpr Copy;
+    EXPECT_TRUE(IsBetweenNode(Copy.CloneFromTree(Range.Root())));
     // A date column compared with a text holds a date-time constant.
     Parsed Date("d = '2001-12-25'", Row.Tables());
     EXPECT_EQ(Date.Root()->Right()->Data().VType(), varDate);

@@ -263,7 +263,7 @@ TEST(ExecParsers, ParametersAreBoundByName)
     ASSERT_TRUE(statement.Parse("INSERT INTO t (a, b) VALUES (:p, UPPER(:Q))")) << statement.Error();
     TVekRowConstructor* row = statement.Engine()->InsertParser()->Row();
     EXPECT_TRUE(row->GetItems(0)->HasParameter());
-    EXPECT_FALSE(row->GetItems(1)->HasParameter()); // the value starts with UPPER
+    EXPECT_TRUE(row->GetItems(1)->HasParameter()); // inside UPPER
     TParams params;
     params.CreateParam(ftInteger, "P", ptInput)->SetValue(Variant(7));
     params.CreateParam(ftString, "q", ptInput)->SetValue(Variant("low"));
@@ -273,10 +273,49 @@ TEST(ExecParsers, ParametersAreBoundByName)
     EXPECT_EQ(bound->Operator(), veoCONST2);
     EXPECT_EQ(bound->DataType(), ftInteger);
     EXPECT_EQ(bound->Data().AsInteger(), 7);
+    TVekExprDataProvider provider;
+    row->GetItems(1)->Prepare(&provider);
+    EXPECT_EQ(row->GetItems(1)->GetRowData().AsString(), "LOW");
 
     TStringList names;
     statement.Engine()->GetParamList(&names);
     EXPECT_EQ(names.CommaText(), "p,Q");
+}
+
+TEST(ExecParsers, ParametersAndCurrentDateInsideExpressionsHaveTheirValues)
+{
+    TParams params;
+    params.CreateParam(ftInteger, "p", ptInput)->SetValue(Variant(41));
+    {
+        TestStatement statement(TestSchema::Standard());
+        ASSERT_TRUE(statement.Parse("INSERT INTO t (a, b, d) VALUES (1 + :p, 'x', CURRENT_DATE + 1)"))
+            << statement.Error();
+        TVekRowConstructor* row = statement.Engine()->InsertParser()->Row();
+        EXPECT_TRUE(row->GetItems(0)->HasParameter());
+        row->BindParams(&params);
+        TVekExprDataProvider provider;
+        row->Prepare(&provider);
+        EXPECT_DOUBLE_EQ(row->GetItems(0)->GetRowData().AsDouble(), 42.0);
+        EXPECT_NEAR(row->GetItems(2)->GetRowData().AsDouble(), Date() + 1, 1.0);
+        // Bound again with a new value.
+        params.ParamByName("p")->SetValue(Variant(1));
+        row->BindParams(&params);
+        row->Prepare(&provider);
+        EXPECT_DOUBLE_EQ(row->GetItems(0)->GetRowData().AsDouble(), 2.0);
+    }
+    {
+        TestStatement statement(TestSchema::Standard());
+        ASSERT_TRUE(statement.Parse("UPDATE t SET a = a + :p WHERE a > 0")) << statement.Error();
+        TVekUpdateRowConstructor* row = statement.Engine()->UpdateParser()->Row();
+        ASSERT_EQ(row->Count(), 1);
+        EXPECT_TRUE(row->GetItems(0)->HasParameter());
+        row->BindParams(&params);
+        bool named = false;
+        for (const TVekExprNode* node = row->GetItems(0)->GetExpr()->FirstNode(); node; node = node->Next())
+            if (node->Kind() == enkParam)
+                named = true;
+        EXPECT_FALSE(named) << "a parameter node is left unbound";
+    }
 }
 
 TEST(ExecParsers, TheInsertValueCountIsCheckedWithAndWithoutAColumnList)

@@ -332,6 +332,40 @@ TEST_F(LockMgrTest, RetriesAgainstAHeldLockEndIn10249AfterAboutRetriesTimesInter
               std::string::npos);
 }
 
+TEST_F(LockMgrTest, ManyRecordLocksAreHeldAgainstOthersAndReleasedTogether)
+{
+    TLockChild holder, other;
+    ASSERT_TRUE(Connect(holder, "h", 0, 0));
+    ASSERT_TRUE(Connect(other, "o", 0, 0));
+    ASSERT_EQ(holder.Send("twrite 3"), "ok 4");
+
+    // 100,000 records side by side, then 2,000 with a free record between
+    // each two; the other process holds one of those gaps.
+    ASSERT_EQ(holder.Send("rmany 1000 100000 1"), Ok(100000));
+    ASSERT_EQ(other.Send("rlock 500001"), "ok 4");
+    ASSERT_EQ(holder.Send("rmany 500000 2000 2"), Ok(102000));
+    EXPECT_EQ(holder.Send("rlock 500001").substr(0, 9), "err 10249");
+    for (const char* taken : {"1000", "50000", "100999", "500000", "503998"})
+        EXPECT_EQ(other.Send(std::string("rlock ") + taken).substr(0, 9), "err 10249") << taken;
+    EXPECT_EQ(other.Send("rlock 500003"), "ok 4"); // a gap
+
+    // The holder also asks again for locks it has: granted without a new lock.
+    EXPECT_EQ(holder.Send("rmany 1000 10 1"), Ok(102000));
+
+    EXPECT_EQ(holder.Send("rreleaseall"), Ok(0));
+    for (const char* freed : {"1000", "50000", "100999", "500000", "503998"})
+        EXPECT_EQ(other.Send(std::string("rlock ") + freed), "ok 4") << freed;
+    // What others hold, and the holder's other locks, stay held.
+    EXPECT_EQ(holder.Send("rlock 500001").substr(0, 9), "err 10249");
+    EXPECT_EQ(holder.Send("rlock 500003").substr(0, 9), "err 10249");
+    EXPECT_EQ(other.Send("tread 3").substr(0, 9), "err 10249");
+    // And the holder can lock its records again once the other lets go.
+    EXPECT_EQ(other.Send("rreleaseall"), Ok(0));
+    EXPECT_EQ(holder.Send("rmany 1000 100000 1"), Ok(100000));
+    EXPECT_EQ(holder.Send("close"), "ok");
+    EXPECT_EQ(other.Send("rmany 1000 10 7"), Ok(10));
+}
+
 TEST_F(LockMgrTest, AKilledProcessSlotIsSweptAndReused)
 {
     TLockChild alice, bob;

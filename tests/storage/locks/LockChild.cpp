@@ -9,6 +9,9 @@
 //   close                                             release all locks, disconnect
 //   tread|twrite|tupgrade|trelease <table id>         table locks; answer the lock type
 //   rlock|rrelease <record id>                        record write locks
+//   rmany <first> <count> <stride>                    record write locks on first,
+//                                                     first + stride, ...; answers the count held
+//   rreleaseall                                       every record lock; answers the count held
 //   xlock|xrelease <table id>                         transaction locks
 //   tlocks                                            the table locks held: addr:size:type ...
 //   users                                             user count and connection count
@@ -194,6 +197,17 @@ std::string Run(TConnection& c, const std::string& line)
         return "ok";
     }
     in >> id;
+    if (cmd == "rmany") {
+        Int64 count = 0, stride = 1;
+        in >> count >> stride;
+        for (Int64 i = 0; i < count; ++i)
+            c.Records->SetWriteLock(id + i * stride, 0);
+        return "ok " + std::to_string(c.Records->GetLockCount());
+    }
+    if (cmd == "rreleaseall") {
+        c.Records->ReleaseAllLocks();
+        return "ok " + std::to_string(c.Records->GetLockCount());
+    }
     if (cmd == "tread")
         return c.Tables->SetReadLock(id, 0) ? "ok " + std::to_string(c.Tables->QueryLockType(id)) : "no";
     if (cmd == "twrite")

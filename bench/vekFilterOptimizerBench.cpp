@@ -1,0 +1,311 @@
+// A filter answered from an index against SQLite in one run: a table of
+// ORVEX_BENCH_ROWS records (1,000,000 by default) with a non-unique integer
+// key K (about ten records a value) and an index on it, in a database file.
+//
+//   between    the count of the records of "K BETWEEN a AND a + 99" for 200
+//              (ORVEX_BENCH_QUERIES) random a: Orvex parses the condition, the optimiser rates it
+//              (olFull) and lists its records from the index; SQLite steps
+//              a prepared "SELECT count(*) FROM t WHERE K BETWEEN ? AND ?"
+//              over its index on K
+//   in         the same with "K IN (a, a + 7, a + 300, a + 301)"
+//
+// Orvex reads each condition as text; SQLite's time is taken twice: with
+// one prepared statement whose parameters are bound per query (ratio), and
+// with each query's text prepared (ratio_prepare_each), as a filter text is.
+// Each benchmark reports both times and ratio = SQLite time / Orvex time
+// (above 1: Orvex is faster).
+
+#include "dataset/vekDatabase.h"
+#include "sql/vekExprParser.h"
+#include "sql/vekFilterOptimizer.h"
+#include "storage/vekIndexUnitManager.h"
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace orvex {
+namespace {
+
+int Rows()
+{
+    if (const char* text = std::getenv("ORVEX_BENCH_ROWS"))
+        return std::max(1000, std::atoi(text));
+    return 1000000;
+}
+
+int KeyOf(int Row)
+{
+    return static_cast<int>((static_cast<unsigned>(Row) * 2654435761u) % static_cast<unsigned>(Rows() / 10 + 1));
+}
+
+// The number of queries of each benchmark: 200, or ORVEX_BENCH_QUERIES.
+int QueryCount()
+{
+    if (const char* text = std::getenv("ORVEX_BENCH_QUERIES"))
+        return std::max(1, std::atoi(text));
+    return 200;
+}
+
+using Clock = std::chrono::steady_clock;
+double Seconds(Clock::time_point From)
+{
+    return std::chrono::duration<double>(Clock::now() - From).count();
+}
+
+class TScratch {
+public:
+    TScratch()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "vekoptim-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("no scratch folder");
+        FPath = pattern;
+    }
+    ~TScratch()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(FPath, ignored);
+    }
+    std::string File(const std::string& Name) const { return FPath + "/" + Name; }
+
+private:
+    std::string FPath;
+};
+
+// The count of the records a filter text passes, from the indexes only.
+class TOrvexSide {
+public:
+    explicit TOrvexSide(const TScratch& Scratch)
+    {
+        TVekDataBase creator(nullptr);
+        creator.SetDataBaseName(Scratch.File("optim.vek"));
+        creator.CreateDatabase();
+        FDb.SetDataBaseName(Scratch.File("optim.vek"));
+        FDb.Open();
+        FTable.SetDataBase(&FDb);
+        FTable.SetTableName("t");
+        FTable.FieldDefs()->Add("K", ftInteger, 0, false);
+        FTable.FieldDefs()->Add("V", ftInteger, 0, false);
+        FTable.IndexDefs()->Add("ixK", "K", {});
+        FTable.CreateTable();
+        FTable.Open();
+        FDb.StartTransaction();
+        FTable.SetLocked(true);
+        TField* key = FTable.FieldByName("K");
+        TField* value = FTable.FieldByName("V");
+        for (int row = 0; row < Rows(); ++row) {
+            FTable.Append();
+            key->SetAsInteger(KeyOf(row));
+            value->SetAsInteger(row);
+            FTable.Post();
+        }
+        FTable.SetLocked(false);
+        FDb.Commit();
+        TIndexItem* index = FTable.IndexManager()->FindIndex("ixK");
+        FRegistry.Add("ixK", index->KeyFields(), index->Tree());
+        TTableNameItem* item = FTables.Add();
+        item->SetTableName("t");
+        for (const char* name : {"K", "V"}) {
+            TInternalFieldItem* field = item->TableFields()->Add();
+            field->SetFieldName(name);
+            field->SetDataType(ftInteger);
+        }
+    }
+    ~TOrvexSide()
+    {
+        FTable.Close();
+        FDb.Close();
+    }
+
+    Integer Count(const std::string& Text)
+    {
+        TVekPreParser pre;
+        pre.SetParseAsExprOnly(true);
+        pre.SetText(Text);
+        pre.PreParseTokens();
+        TVekExprParser parser;
+        parser.SetTableList(&FTables);
+        parser.Execute({vpoExtSyntax}, pre.GetSection(vstWhere));
+        TFilterOptimizer optimizer(&FRegistry);
+        optimizer.SetExprRoot(parser.Root());
+        optimizer.AnalyzeExpr();
+        if (optimizer.GetBaseOptimisationLevel() != olFull)
+            throw std::runtime_error("not answered from the index: " + Text);
+        optimizer.PrepareResultLists();
+        optimizer.CombineResultLists();
+        return optimizer.GetResultSetCount();
+    }
+
+private:
+    TVekDataBase FDb{nullptr};
+    TVekTable FTable{nullptr};
+    TIndexQueryMgr FRegistry;
+    TTableList FTables;
+};
+
+class TSqliteSide {
+public:
+    explicit TSqliteSide(const TScratch& Scratch)
+    {
+        if (sqlite3_open(Scratch.File("optim.sqlite").c_str(), &FDb) != SQLITE_OK)
+            throw std::runtime_error("sqlite open");
+        Exec("PRAGMA synchronous=FULL");
+        Exec("CREATE TABLE t (K INTEGER, V INTEGER)");
+        Exec("CREATE INDEX ixK ON t (K)");
+        sqlite3_stmt* insert = Prepare("INSERT INTO t (K, V) VALUES (?, ?)");
+        Exec("BEGIN");
+        for (int row = 0; row < Rows(); ++row) {
+            sqlite3_bind_int(insert, 1, KeyOf(row));
+            sqlite3_bind_int(insert, 2, row);
+            if (sqlite3_step(insert) != SQLITE_DONE)
+                throw std::runtime_error("sqlite insert");
+            sqlite3_reset(insert);
+        }
+        Exec("COMMIT");
+        sqlite3_finalize(insert);
+    }
+    ~TSqliteSide() { sqlite3_close(FDb); }
+
+    // The count of a statement's text, prepared for this query alone.
+    Integer CountText(const std::string& Sql)
+    {
+        sqlite3_stmt* statement = Prepare(Sql.c_str());
+        if (sqlite3_step(statement) != SQLITE_ROW)
+            throw std::runtime_error("sqlite count");
+        const Integer count = sqlite3_column_int(statement, 0);
+        sqlite3_finalize(statement);
+        return count;
+    }
+
+    // The statement prepared once, its parameters bound per query.
+    Integer Count(sqlite3_stmt* Statement, const std::vector<int>& Values)
+    {
+        for (std::size_t i = 0; i < Values.size(); ++i)
+            sqlite3_bind_int(Statement, static_cast<int>(i + 1), Values[i]);
+        if (sqlite3_step(Statement) != SQLITE_ROW)
+            throw std::runtime_error("sqlite count");
+        const Integer count = sqlite3_column_int(Statement, 0);
+        sqlite3_reset(Statement);
+        return count;
+    }
+    sqlite3_stmt* Prepare(const char* Sql)
+    {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(FDb, Sql, -1, &statement, nullptr) != SQLITE_OK)
+            throw std::runtime_error(sqlite3_errmsg(FDb));
+        return statement;
+    }
+    void Exec(const char* Sql)
+    {
+        if (sqlite3_exec(FDb, Sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+            throw std::runtime_error(sqlite3_errmsg(FDb));
+    }
+
+private:
+    sqlite3* FDb = nullptr;
+};
+
+struct TSides {
+    TScratch Scratch;
+    TOrvexSide Orvex{Scratch};
+    TSqliteSide Sqlite{Scratch};
+    std::vector<int> Starts;
+    TSides()
+    {
+        std::mt19937 random(7);
+        for (int i = 0; i < QueryCount(); ++i)
+            Starts.push_back(static_cast<int>(random() % static_cast<unsigned>(Rows() / 10)));
+    }
+};
+
+TSides& Sides()
+{
+    static TSides sides;
+    return sides;
+}
+
+void Report(benchmark::State& State, double OrvexTime, double SqliteTime, double SqliteTextTime, Integer OrvexRows,
+            Integer SqliteRows)
+{
+    if (OrvexRows != SqliteRows)
+        State.SkipWithError("the two sides count differently");
+    State.counters["sqlite_each_ms"] = SqliteTextTime * 1000;
+    State.counters["ratio_prepare_each"] = OrvexTime > 0 ? SqliteTextTime / OrvexTime : 0;
+    State.counters["orvex_ms"] = OrvexTime * 1000;
+    State.counters["sqlite_ms"] = SqliteTime * 1000;
+    State.counters["ratio"] = OrvexTime > 0 ? SqliteTime / OrvexTime : 0;
+    State.counters["rows"] = static_cast<double>(OrvexRows);
+}
+
+void BM_FilterBetween(benchmark::State& State)
+{
+    TSides& sides = Sides();
+    for (auto _ : State) {
+        Integer orvexRows = 0, sqliteRows = 0;
+        auto start = Clock::now();
+        for (int a : sides.Starts)
+            orvexRows += sides.Orvex.Count("K BETWEEN " + std::to_string(a) + " AND " + std::to_string(a + 99));
+        const double orvexTime = Seconds(start);
+        sqlite3_stmt* count = sides.Sqlite.Prepare("SELECT count(*) FROM t WHERE K BETWEEN ? AND ?");
+        start = Clock::now();
+        sides.Sqlite.Exec("BEGIN");
+        for (int a : sides.Starts)
+            sqliteRows += sides.Sqlite.Count(count, {a, a + 99});
+        sides.Sqlite.Exec("COMMIT");
+        const double sqliteTime = Seconds(start);
+        sqlite3_finalize(count);
+        start = Clock::now();
+        sides.Sqlite.Exec("BEGIN");
+        for (int a : sides.Starts)
+            sides.Sqlite.CountText("SELECT count(*) FROM t WHERE K BETWEEN " + std::to_string(a) + " AND " +
+                                   std::to_string(a + 99));
+        sides.Sqlite.Exec("COMMIT");
+        const double sqliteTextTime = Seconds(start);
+        Report(State, orvexTime, sqliteTime, sqliteTextTime, orvexRows, sqliteRows);
+    }
+}
+BENCHMARK(BM_FilterBetween)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_FilterIn(benchmark::State& State)
+{
+    TSides& sides = Sides();
+    for (auto _ : State) {
+        Integer orvexRows = 0, sqliteRows = 0;
+        auto start = Clock::now();
+        for (int a : sides.Starts)
+            orvexRows += sides.Orvex.Count("K IN (" + std::to_string(a) + ", " + std::to_string(a + 7) + ", " +
+                                           std::to_string(a + 300) + ", " + std::to_string(a + 301) + ")");
+        const double orvexTime = Seconds(start);
+        sqlite3_stmt* count = sides.Sqlite.Prepare("SELECT count(*) FROM t WHERE K IN (?, ?, ?, ?)");
+        start = Clock::now();
+        sides.Sqlite.Exec("BEGIN");
+        for (int a : sides.Starts)
+            sqliteRows += sides.Sqlite.Count(count, {a, a + 7, a + 300, a + 301});
+        sides.Sqlite.Exec("COMMIT");
+        const double sqliteTime = Seconds(start);
+        sqlite3_finalize(count);
+        start = Clock::now();
+        sides.Sqlite.Exec("BEGIN");
+        for (int a : sides.Starts)
+            sides.Sqlite.CountText("SELECT count(*) FROM t WHERE K IN (" + std::to_string(a) + ", " +
+                                   std::to_string(a + 7) + ", " + std::to_string(a + 300) + ", " +
+                                   std::to_string(a + 301) + ")");
+        sides.Sqlite.Exec("COMMIT");
+        const double sqliteTextTime = Seconds(start);
+        Report(State, orvexTime, sqliteTime, sqliteTextTime, orvexRows, sqliteRows);
+    }
+}
+BENCHMARK(BM_FilterIn)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+} // namespace
+} // namespace orvex

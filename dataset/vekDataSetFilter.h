@@ -1,0 +1,67 @@
+#pragma once
+// The dataset's side of filters by expression: the record source through
+// which the filter evaluator reads one table (TVekExprDBDataProvider) and the
+// evaluator bound to that table (TVekFilterEvaluator). TFilterMgr
+// (vekDataSet.h) owns the evaluator and moves the cursor through its result.
+
+#include "dataset/vekDataSet.h"
+#include "sql/vekFilterUnit.h"
+
+#include <vector>
+
+namespace orvex {
+
+// Reads the records of one open dataset for the expression evaluator. Field
+// numbers are the table's engine field numbers; a record is read into the
+// provider's own buffer, so that evaluating never moves the dataset's cursor.
+class TVekExprDBDataProvider : public TVekExprDataProvider {
+public:
+    // The table (fatal when missing): its fields, string compare and a
+    // filter buffer of its record-buffer size.
+    void Initialize(TVekDataSet* Table);
+
+    Variant GetDataAsVariant(Integer FieldNo) override;
+    bool IsFieldNull(Integer FieldNo) override;
+    // The table's records in the order of its current index (inside its
+    // range): (address, record number); the base record number is the first.
+    void GetDefaultRecordList(TCompoundList* List) override;
+    void Open() override;
+    void Refresh() override;
+    // Reads the record at Address (a record address) into the filter buffer.
+    bool MoveToRecord(Integer Address) override;
+    TInternalFieldItem* FindField(const TParserToken* Token, const std::string& Name) override;
+    // Whether the record at Address passes the table's record event (every
+    // record without one).
+    bool PassFilterEvent(Integer Address) override;
+
+    TIndexManager* GetIndexMgr() const { return FTable ? FTable->IndexManager() : nullptr; }
+    void CopyFilterBufFromRecBuf();
+    // Read fields from the table's current buffer instead of the filter buffer.
+    void SetReadDataFromRecBuf(bool Value) { FReadDataFromRecBuf = Value; }
+    TVekDataSet* Table() const { return FTable; }
+
+private:
+    const Byte* DataBuffer();
+
+    TVekDataSet* FTable = nullptr;
+    std::vector<Byte> FFilterBuf;
+    std::vector<Byte> FEventBuf;
+    bool FReadDataFromRecBuf = false;
+};
+
+// The filter evaluator of one table: its data provider and its table list
+// (one entry: the table's name and fields). The table's indexes are offered
+// to the index side (the evaluator's TFilterIndexAnswerer) when one is set.
+class TVekFilterEvaluator : public TVekBaseFilterEvaluator {
+public:
+    explicit TVekFilterEvaluator(TVekDataSet* Table);
+    ~TVekFilterEvaluator() override;
+
+    TVekExprDBDataProvider* Provider() const { return FProvider.get(); }
+
+private:
+    std::unique_ptr<TVekExprDBDataProvider> FProvider;
+    std::unique_ptr<TTableList> FTableList;
+};
+
+} // namespace orvex

@@ -1,0 +1,541 @@
+// Join analysis and evaluation: the method of each join and its rows.
+
+#include "query/vekJoinDataProviderUnit.h"
+
+#include "host/SysUtils.h"
+#include "storage/vekByteOrder.h"
+#include "storage/vekCommon.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace orvex {
+
+// ============================================================ key classes
+
+TJoinKeyClass JoinKeyClassOf(TFieldType DataType)
+{
+    switch (DataType) {
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftAutoInc:
+    case ftFloat:
+        return TJoinKeyClass::Number;
+    case ftLargeint:
+        return TJoinKeyClass::Largeint;
+    case ftString:
+    case ftFixedChar:
+        return TJoinKeyClass::String;
+    default:
+        return TJoinKeyClass::None;
+    }
+}
+
+namespace {
+
+void AppendBytes(std::string& Key, const void* Data, std::size_t Size)
+{
+    Key.append(static_cast<const char*>(Data), Size);
+}
+
+// Appends the canonical form of the holder's value (not null) of a field of
+// DataType: numbers as little-endian doubles (-0 as 0), Largeint as int64,
+// strings as their length and characters.
+void AppendCanonical(std::string& Key, TFieldType DataType, const TDataHolder& Holder)
+{
+    const Byte* p = Holder.Data;
+    double number = 0;
+    switch (DataType) {
+    case ftSmallint:
+        number = static_cast<std::int16_t>(ReadLE16(p));
+        break;
+    case ftWord:
+        number = ReadLE16(p);
+        break;
+    case ftInteger:
+    case ftAutoInc:
+        number = static_cast<std::int32_t>(ReadLE32(p));
+        break;
+    case ftFloat: {
+        std::uint64_t bits = ReadLE64(p);
+        std::memcpy(&number, &bits, sizeof number);
+        break;
+    }
+    case ftLargeint: {
+        const std::uint64_t bits = ReadLE64(p);
+        Byte out[8];
+        WriteLE64(out, bits);
+        AppendBytes(Key, out, 8);
+        return;
+    }
+    default: {
+        Byte size[4];
+        WriteLE32(size, static_cast<Cardinal>(Holder.Length));
+        AppendBytes(Key, size, 4);
+        AppendBytes(Key, p, static_cast<std::size_t>(Holder.Length));
+        return;
+    }
+    }
+    if (number == 0)
+        number = 0; // -0 and 0 alike
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &number, sizeof bits);
+    Byte out[8];
+    WriteLE64(out, bits);
+    AppendBytes(Key, out, 8);
+}
+
+} // namespace
+
+// ============================================================== TJoinHash
+
+std::uint64_t TJoinHash::HashOf(const std::string& Key)
+{
+    // FNV-1a, then a final mix so that the low bits pick buckets well.
+    std::uint64_t h = 1469598103934665603ULL;
+    for (unsigned char c : Key) {
+        h ^= c;
+        h *= 1099511628211ULL;
+    }
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdULL;
+    h ^= h >> 33;
+    return h;
+}
+
+void TJoinHash::Reserve(std::size_t Count)
+{
+    FEntries.reserve(Count);
+}
+
+void TJoinHash::Clear()
+{
+    FEntries.clear();
+    FBuckets.clear();
+    FKeys.clear();
+}
+
+void TJoinHash::Grow()
+{
+    std::size_t size = FBuckets.empty() ? 64 : FBuckets.size() * 2;
+    FBuckets.assign(size, -1);
+    for (std::size_t i = 0; i < FEntries.size(); ++i) {
+        const std::size_t bucket = FEntries[i].Hash & (size - 1);
+        FEntries[i].Next = FBuckets[bucket];
+        FBuckets[bucket] = static_cast<std::int32_t>(i);
+    }
+}
+
+void TJoinHash::Add(const std::string& Key, Cardinal Address)
+{
+    ORVEX_ASSERT(FEntries.size() < 0x7FFFFFFF && FKeys.size() + Key.size() < 0xFFFFFFFFULL,
+                 "Join hash is full");
+    if (FEntries.size() + 1 > FBuckets.size() / 2)
+        Grow();
+    Entry entry{HashOf(Key), static_cast<std::uint32_t>(FKeys.size()), static_cast<std::uint32_t>(Key.size()),
+                Address, -1};
+    FKeys += Key;
+    const std::size_t bucket = entry.Hash & (FBuckets.size() - 1);
+    entry.Next = FBuckets[bucket];
+    FBuckets[bucket] = static_cast<std::int32_t>(FEntries.size());
+    FEntries.push_back(entry);
+}
+
+void TJoinHash::Lookup(const std::string& Key, std::vector<Cardinal>& Out) const
+{
+    if (FBuckets.empty())
+        return;
+    const std::uint64_t hash = HashOf(Key);
+    const std::size_t first = Out.size();
+    for (std::int32_t i = FBuckets[hash & (FBuckets.size() - 1)]; i >= 0; i = FEntries[static_cast<std::size_t>(i)].Next) {
+        const Entry& entry = FEntries[static_cast<std::size_t>(i)];
+        if (entry.Hash == hash && entry.Length == Key.size() &&
+            std::memcmp(FKeys.data() + entry.Offset, Key.data(), Key.size()) == 0)
+            Out.push_back(entry.Address);
+    }
+    // The chain holds the latest entry first.
+    std::reverse(Out.begin() + static_cast<std::ptrdiff_t>(first), Out.end());
+}
+
+// ============================================================== TJoinPlan
+
+void TJoinPlan::DisplayPlan(TStrings* Lines) const
+{
+    auto boolName = [](bool Value) { return C_BooleanStr[Value ? 1 : 0]; };
+    Lines->Add("Outer : " + OuterName);
+    Lines->Add("Inner : " + InnerName);
+    Lines->Add("Indexed : " + boolName(Indexed));
+    Lines->Add("Outer range on : " + boolName(OuterRangeOn));
+    Lines->Add("Outer Expr exists : " + boolName(OuterExprExists));
+    Lines->Add(std::string("Outer Expr opt level : ") + CFilterOptLevelNames[OuterExprOptLevel]);
+    Lines->Add("Inner range on : " + boolName(InnerRangeOn));
+    Lines->Add("Inner Expr exists : " + boolName(InnerExprExists));
+    Lines->Add(std::string("Inner Expr opt level : ") + CFilterOptLevelNames[InnerExprOptLevel]);
+}
+
+// ========================================================== TJoinAnalyser
+
+void TJoinAnalyser::Prepare(TVekStdJoinDataProvider* Owner, TVekBaseJoinDataProvider* Outer,
+                            TVekBaseJoinDataProvider* Inner, TVekExprNode* JoinRoot, TVekJoinType JoinType)
+{
+    FOwner = Owner;
+    FOuter = Outer;
+    FInner = Inner;
+    FJoinType = JoinType;
+    FEqualities.clear();
+    if (JoinType != jtCrossJoin && JoinType != jtUnionJoin)
+        CollectEqualities(JoinRoot, 0);
+}
+
+// The AND terms of the condition that compare a field of each side for
+// equality with the engine's plain comparison.
+void TJoinAnalyser::CollectEqualities(TVekExprNode* Node, int Depth)
+{
+    if (!Node || Depth > MaxExprTreeHeight)
+        return;
+    if (Node->Kind() == enkLogicalOperator && Node->Operator() == veoAND) {
+        CollectEqualities(Node->Left(), Depth + 1);
+        CollectEqualities(Node->Right(), Depth + 1);
+        return;
+    }
+    if (Node->Kind() != enkRelOperator || Node->Operator() != veoEQ || !Node->Left() || !Node->Right())
+        return;
+    TVekExprNode* left = Node->Left();
+    TVekExprNode* right = Node->Right();
+    if (left->Kind() != enkField || right->Kind() != enkField || Node->CaseInsensitiveMatch() ||
+        left->CaseInsensitiveMatch() || right->CaseInsensitiveMatch() || left->PartialLength() > 0 ||
+        right->PartialLength() > 0 || left->TokenArgs().empty() || right->TokenArgs().empty())
+        return;
+    std::vector<TVekNonJoinDataProvider*> outerLeaves;
+    FOuter->CollectLeaves(outerLeaves);
+    auto resolve = [&](TVekExprNode* Field, TVekNonJoinDataProvider*& Leaf, TInternalFieldItem*& Item) {
+        auto* found = dynamic_cast<TVekNonJoinDataProvider*>(FOwner->FindJoinProvider(Field->TokenArgs()[0]->Text()));
+        Leaf = found;
+        Item = found ? found->FindField(nullptr, VarToStr(Field->Data())) : nullptr;
+        return Item != nullptr;
+    };
+    TJoinExprNode node;
+    node.ExprNode = Node;
+    TVekNonJoinDataProvider* leafA = nullptr;
+    TVekNonJoinDataProvider* leafB = nullptr;
+    TInternalFieldItem* fieldA = nullptr;
+    TInternalFieldItem* fieldB = nullptr;
+    if (!resolve(left, leafA, fieldA) || !resolve(right, leafB, fieldB))
+        return;
+    const bool aOuter = std::find(outerLeaves.begin(), outerLeaves.end(), leafA) != outerLeaves.end();
+    const bool bOuter = std::find(outerLeaves.begin(), outerLeaves.end(), leafB) != outerLeaves.end();
+    if (aOuter == bOuter)
+        return;
+    if (aOuter)
+        node.Pair = TJoinKeyPair{leafA, fieldA, leafB, fieldB};
+    else
+        node.Pair = TJoinKeyPair{leafB, fieldB, leafA, fieldA};
+    FEqualities.push_back(node);
+}
+
+// ========================================================= TJoinEvaluator
+
+TJoinEvaluator::TJoinEvaluator(TVekStdJoinDataProvider* Owner) : FOwner(Owner) {}
+TJoinEvaluator::~TJoinEvaluator() = default;
+
+void TJoinEvaluator::AnalyseAndOpenJoin(TJoinAnalyser* Analyser)
+{
+    FAnalyser = Analyser;
+    FJoinType = Analyser->JoinType();
+    // A right outer join runs as a left outer join with the sides exchanged.
+    if (FJoinType == jtRightOuterJoin) {
+        FDriving = FOwner->InnerProvider();
+        FSearched = FOwner->OuterProvider();
+    } else {
+        FDriving = FOwner->OuterProvider();
+        FSearched = FOwner->InnerProvider();
+    }
+    FCondition.reset();
+    if (FOwner->JoinRoot() && FJoinType != jtCrossJoin && FJoinType != jtUnionJoin) {
+        FCondition = std::make_unique<TExprEvaluator>();
+        FCondition->SetExcludeRelopNulls(true);
+        FCondition->SetDBStringCompare(FOwner->DBStringCompare());
+        FCondition->Prepare(FOwner, FOwner->JoinRoot());
+    }
+    ChooseMethod();
+
+    FPlan.OuterName = FOwner->OuterProvider()->ProviderName();
+    FPlan.InnerName = FOwner->InnerProvider()->ProviderName();
+    FPlan.Indexed = FMethod == TJoinMethod::IndexedRange;
+    FPlan.OuterRangeOn = false;
+    FPlan.InnerRangeOn = FPlan.Indexed;
+    FPlan.OuterExprExists = FOwner->OuterProvider()->SelectRoot() != nullptr;
+    FPlan.InnerExprExists = FOwner->InnerProvider()->SelectRoot() != nullptr;
+    FPlan.Method = FMethod;
+    FPlan.HashedName = FMethod == TJoinMethod::Hash ? FSearched->ProviderName() : std::string();
+    FOwner->Statistics().Indexed = FPlan.Indexed;
+    TStringList lines;
+    FPlan.DisplayPlan(&lines);
+    for (int i = 0; i < lines.Count(); ++i)
+        GDBLogger->LogItem("TJoinEvaluator.DisplayPlan", lines.Strings(i));
+    ResetState();
+}
+
+bool TJoinEvaluator::HashApplies() const
+{
+    if (FKeys.empty() || !FSearched->IsSingleTable())
+        return false;
+    return std::all_of(FKeys.begin(), FKeys.end(),
+                       [](const TKeyPart& Part) { return Part.KeyClass != TJoinKeyClass::None; });
+}
+
+// The key part whose searched field leads an index of the searched table
+// and has the driving field's type; -1 when none.
+int TJoinEvaluator::IndexedPart()
+{
+    if (!FSearched->IsSingleTable() || (FJoinType != jtInnerJoin && FJoinType != jtLeftOuterJoin))
+        return -1;
+    auto* leaf = static_cast<TVekNonJoinDataProvider*>(FSearched);
+    for (std::size_t i = 0; i < FKeys.size(); ++i) {
+        const TKeyPart& part = FKeys[i];
+        if (part.DrivingField->DataType() != part.SearchedField->DataType() ||
+            IsBlobFieldType(part.SearchedField->DataType()))
+            continue;
+        const std::vector<std::string> indexes = leaf->Bridge()->IndexesOnField(part.SearchedField->FieldName());
+        if (indexes.empty())
+            continue;
+        FRangeIndex = indexes.front();
+        return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void TJoinEvaluator::ChooseMethod()
+{
+    auto orient = [this]() {
+        FKeys.clear();
+        std::vector<TVekNonJoinDataProvider*> drivingLeaves;
+        FDriving->CollectLeaves(drivingLeaves);
+        for (const TJoinExprNode& node : FAnalyser->EqualityNodes()) {
+            TKeyPart part;
+            const bool outerDrives = std::find(drivingLeaves.begin(), drivingLeaves.end(), node.Pair.OuterLeaf) !=
+                                     drivingLeaves.end();
+            part.DrivingLeaf = outerDrives ? node.Pair.OuterLeaf : node.Pair.InnerLeaf;
+            part.DrivingField = outerDrives ? node.Pair.OuterField : node.Pair.InnerField;
+            part.SearchedLeaf = outerDrives ? node.Pair.InnerLeaf : node.Pair.OuterLeaf;
+            part.SearchedField = outerDrives ? node.Pair.InnerField : node.Pair.OuterField;
+            const TJoinKeyClass a = JoinKeyClassOf(part.DrivingField->DataType());
+            const TJoinKeyClass b = JoinKeyClassOf(part.SearchedField->DataType());
+            part.KeyClass = a == b ? a : TJoinKeyClass::None;
+            FKeys.push_back(part);
+        }
+    };
+    orient();
+    FMethod = TJoinMethod::NestedLoop;
+    FRangePart = -1;
+    if (FJoinType == jtCrossJoin || FJoinType == jtUnionJoin)
+        return;
+    const TJoinMethod forced = FOwner->ForcedMethod();
+    // An inner join hashes the smaller side when both sides are tables.
+    auto hashSmallerSide = [&]() {
+        if (FJoinType == jtInnerJoin && FDriving->IsSingleTable() && FSearched->IsSingleTable() &&
+            FSearched->GetRecordCount() > FDriving->GetRecordCount()) {
+            std::swap(FDriving, FSearched);
+            orient();
+        }
+    };
+    if (forced == TJoinMethod::Hash || forced == TJoinMethod::Auto) {
+        if (forced == TJoinMethod::Auto && (FRangePart = IndexedPart()) >= 0) {
+            FMethod = TJoinMethod::IndexedRange;
+            return;
+        }
+        if (HashApplies()) {
+            hashSmallerSide();
+            if (HashApplies()) {
+                FMethod = TJoinMethod::Hash;
+                return;
+            }
+        }
+        return;
+    }
+    if (forced == TJoinMethod::IndexedRange && (FRangePart = IndexedPart()) >= 0)
+        FMethod = TJoinMethod::IndexedRange;
+}
+
+void TJoinEvaluator::ResetState()
+{
+    FPass = 1;
+    FDrivingValid = false;
+    FRowStarted = false;
+    FMatchedThisRow = false;
+    FDeliveredNullRow = false;
+    FPassTwoStarted = false;
+    FMatched.clear();
+    FCandidates.clear();
+    FCandidatePos = 0;
+}
+
+bool TJoinEvaluator::RowKey(bool Driving, std::string& Key)
+{
+    Key.clear();
+    for (const TKeyPart& part : FKeys) {
+        TVekNonJoinDataProvider* leaf = Driving ? part.DrivingLeaf : part.SearchedLeaf;
+        TInternalFieldItem* field = Driving ? part.DrivingField : part.SearchedField;
+        leaf->GetRawFieldData(field->FieldNo(), FHolder);
+        if (FHolder.IsNull || FHolder.UsesStream)
+            return false;
+        AppendCanonical(Key, field->DataType(), FHolder);
+    }
+    return true;
+}
+
+void TJoinEvaluator::BuildHash()
+{
+    FHash.Clear();
+    auto* leaf = static_cast<TVekNonJoinDataProvider*>(FSearched);
+    std::string key;
+    for (bool ok = leaf->FirstProviderRecord(); ok; ok = leaf->NextProviderRecord())
+        if (RowKey(false, key))
+            FHash.Add(key, leaf->Bridge()->GetRecAddr());
+    FHashBuilt = true;
+}
+
+bool TJoinEvaluator::PairMatches()
+{
+    if (!FCondition)
+        return true;
+    FCondition->Reset();
+    return FCondition->Evaluate();
+}
+
+bool TJoinEvaluator::NextCandidate()
+{
+    auto* leaf = static_cast<TVekNonJoinDataProvider*>(FSearched);
+    while (FCandidatePos < FCandidates.size()) {
+        leaf->MoveToRecordAddress(FCandidates[FCandidatePos++], false);
+        if (PairMatches())
+            return true;
+    }
+    return false;
+}
+
+bool TJoinEvaluator::FirstMatch()
+{
+    switch (FMethod) {
+    case TJoinMethod::Hash: {
+        if (!FHashBuilt)
+            BuildHash();
+        FCandidates.clear();
+        FCandidatePos = 0;
+        std::string key;
+        if (RowKey(true, key))
+            FHash.Lookup(key, FCandidates);
+        return NextCandidate();
+    }
+    case TJoinMethod::IndexedRange: {
+        const TKeyPart& part = FKeys[static_cast<std::size_t>(FRangePart)];
+        auto* leaf = static_cast<TVekNonJoinDataProvider*>(FSearched);
+        const Variant value = part.DrivingLeaf->GetDataAsVariant(part.DrivingField->FieldNo());
+        // NULL never matches; a string longer than the searched field
+        // equals none of its values.
+        if (VarIsMissing(value) ||
+            (JoinKeyClassOf(part.SearchedField->DataType()) == TJoinKeyClass::String &&
+             static_cast<Integer>(VarToStr(value).size()) > part.SearchedField->GetWriteableFieldSize()))
+            return false;
+        leaf->SetSearchRange(FRangeIndex, value);
+        bool ok = leaf->FirstProviderRecord();
+        while (ok && !PairMatches())
+            ok = leaf->NextProviderRecord();
+        return ok;
+    }
+    default: {
+        bool ok = FSearched->FirstProviderRecord();
+        while (ok && !PairMatches())
+            ok = FSearched->NextProviderRecord();
+        return ok;
+    }
+    }
+}
+
+bool TJoinEvaluator::NextMatch()
+{
+    if (FMethod == TJoinMethod::Hash)
+        return NextCandidate();
+    bool ok = FSearched->NextProviderRecord();
+    while (ok && !PairMatches())
+        ok = FSearched->NextProviderRecord();
+    return ok;
+}
+
+bool TJoinEvaluator::Step(bool First)
+{
+    const bool preserving =
+        FJoinType == jtLeftOuterJoin || FJoinType == jtRightOuterJoin || FJoinType == jtFullOuterJoin;
+    if (First) {
+        ResetState();
+        FDriving->SetForcedNull(false);
+        FSearched->SetForcedNull(false);
+        if (FRangePart >= 0)
+            static_cast<TVekNonJoinDataProvider*>(FSearched)->ClearSearchRange();
+        if (FJoinType == jtUnionJoin)
+            FSearched->SetForcedNull(true);
+        FDrivingValid = FDriving->FirstProviderRecord();
+    }
+    for (;;) {
+        if (FPass == 1) {
+            if (!FDrivingValid) {
+                if (FJoinType != jtFullOuterJoin && FJoinType != jtUnionJoin)
+                    return false;
+                // Pass 2: the searched side's rows (a full join: those not
+                // matched in pass 1) with NULLs on the driving side; the
+                // searched side carries no range of pass 1.
+                FPass = 2;
+                FPassTwoStarted = false;
+                FDriving->SetForcedNull(true);
+                FSearched->SetForcedNull(false);
+                if (FRangePart >= 0)
+                    static_cast<TVekNonJoinDataProvider*>(FSearched)->ClearSearchRange();
+                continue;
+            }
+            if (FJoinType == jtUnionJoin) {
+                if (!FRowStarted) {
+                    FRowStarted = true;
+                    return true;
+                }
+                FRowStarted = false;
+                FDrivingValid = FDriving->NextProviderRecord();
+                continue;
+            }
+            if (!FDeliveredNullRow) {
+                const bool found = FRowStarted ? NextMatch() : FirstMatch();
+                if (!FRowStarted) {
+                    FRowStarted = true;
+                    FMatchedThisRow = false;
+                }
+                if (found) {
+                    FMatchedThisRow = true;
+                    if (FJoinType == jtFullOuterJoin)
+                        FMatched.insert(FSearched->CurrentRecordIDAsString());
+                    return true;
+                }
+                if (preserving && !FMatchedThisRow) {
+                    FDeliveredNullRow = true;
+                    FSearched->SetForcedNull(true);
+                    return true;
+                }
+            }
+            if (FDeliveredNullRow) {
+                FSearched->SetForcedNull(false);
+                FDeliveredNullRow = false;
+            }
+            FRowStarted = false;
+            FDrivingValid = FDriving->NextProviderRecord();
+            continue;
+        }
+        bool ok = FPassTwoStarted ? FSearched->NextProviderRecord() : FSearched->FirstProviderRecord();
+        FPassTwoStarted = true;
+        if (FJoinType == jtFullOuterJoin)
+            while (ok && FMatched.count(FSearched->CurrentRecordIDAsString()) != 0)
+                ok = FSearched->NextProviderRecord();
+        return ok;
+    }
+}
+
+} // namespace orvex

@@ -1,0 +1,305 @@
+// The filter evaluator: parsing, the index seam, the per-record evaluation
+// and the order of the result.
+
+#include "sql/vekFilterUnit.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <numeric>
+
+namespace orvex {
+
+namespace {
+
+Cardinal AddressOf(void* P)
+{
+    return static_cast<Cardinal>(reinterpret_cast<std::uintptr_t>(P));
+}
+
+bool IsFieldNamed(const TVekExprNode* Node, const std::string& Name)
+{
+    return Node && Node->Kind() == enkField && SameText(VarToStr(Node->Data()), Name);
+}
+
+} // namespace
+
+TFilterFieldLimits AssessRootFieldLimits(const TVekExprNode* Root, const std::string& FieldName)
+{
+    TFilterFieldLimits Limits;
+    if (!Root)
+        return Limits;
+    const bool Comparison = Root->Kind() == enkRelOperator && IsFieldNamed(Root->Left(), FieldName) &&
+                            Root->Right() && Root->Right()->Kind() == enkConst && !Root->Right()->Left() &&
+                            !Root->Right()->Right();
+    if (Comparison) {
+        const TVekExprOperator Op = Root->Operator();
+        const Variant& Value = Root->Right()->Data();
+        if (Op == veoEQ || Op == veoGT || Op == veoGE) {
+            Limits.Min = Value;
+            Limits.MinSet = true;
+        }
+        if (Op == veoEQ || Op == veoLT || Op == veoLE) {
+            Limits.Max = Value;
+            Limits.MaxSet = true;
+        }
+        Limits.Valid = true;
+    }
+    // The field anywhere else (or nowhere) leaves its limits unknown.
+    return Limits;
+}
+
+// ============================================================== lifetime
+
+TVekBaseFilterEvaluator::TVekBaseFilterEvaluator()
+    : FBaseList(std::make_unique<TCompoundList>()), FPreParser(std::make_unique<TVekPreParser>()),
+      FParser(std::make_unique<TVekExprParser>()), FOwnFilter(std::make_unique<TVekExprParser>())
+{
+}
+
+TVekBaseFilterEvaluator::~TVekBaseFilterEvaluator() = default;
+
+void TVekBaseFilterEvaluator::Close()
+{
+    FActive = false;
+    FBaseList->Clear();
+    FResult.clear();
+    FResult.shrink_to_fit();
+    FPreParser->Clear();
+    FLevel = olNone;
+    FRecordsEvaluated = 0;
+}
+
+bool TVekBaseFilterEvaluator::Open()
+{
+    Close();
+    ORVEX_ASSERT(FDataProvider != nullptr, "The Data provider is not assigned");
+    FDataProvider->Open();
+    if (!Prepare())
+        return false;
+    Evaluate();
+    FActive = true;
+    return true;
+}
+
+bool TVekBaseFilterEvaluator::Prepare()
+{
+    Close();
+    if (!Parse())
+        return false;
+    return Optimize();
+}
+
+// =============================================================== parsing
+
+void TVekBaseFilterEvaluator::SetUpParser(TVekExprParser* Parser) const
+{
+    Parser->SetCaseInsensitiveMatch((FFilterOptions & foCaseInsensitive) != 0);
+    Parser->SetPartialStringComparison((FFilterOptions & foNoPartialCompare) == 0);
+    Parser->SetTableList(FTables);
+    Parser->SetValidateFields(true);
+}
+
+bool TVekBaseFilterEvaluator::Parse()
+{
+    Close();
+    FPreParser->SetParseAsExprOnly(true);
+    FPreParser->SetText(FFilterText);
+    FPreParser->PreParseTokens();
+    FParser = std::make_unique<TVekExprParser>();
+    SetUpParser(FParser.get());
+    FParser->Execute(TVekParserOptions{vpoExtSyntax}, FPreParser->GetSection(vstWhere));
+    if (FParser->HasParseError())
+        return false;
+    // The parsed condition is the table's own filter from now on.
+    FOwnFilter = std::make_unique<TVekExprParser>();
+    SetUpParser(FOwnFilter.get());
+    FOwnFilter->CloneFromExpr(FParser->Expr(), true);
+    return true;
+}
+
+std::string TVekBaseFilterEvaluator::GetErrors() const
+{
+    return FParser->HasParseError() ? FParser->GetErrorMsgNoLine() : std::string();
+}
+
+TVekExpr* TVekBaseFilterEvaluator::GetFilterExpr(bool SetFirst)
+{
+    if (SetFirst && FParser->Root())
+        FParser->Expr()->SetAsFirstNode(FParser->Root());
+    return FParser->Expr();
+}
+
+Integer TVekBaseFilterEvaluator::GetBaseRecNo() const
+{
+    return FDataProvider ? FDataProvider->BaseRecNo() : 0;
+}
+
+// ============================================================ index seam
+
+bool TVekBaseFilterEvaluator::Optimize()
+{
+    FHasCondition = FParser->Root() != nullptr;
+    FLevel = AnalyzeIndexes();
+    return true;
+}
+
+TVekFilterOptimisationLevel TVekBaseFilterEvaluator::AnalyzeIndexes()
+{
+    if (!FHasCondition || !FAnswerer)
+        return olNone;
+    const TVekFilterOptimisationLevel Level =
+        FAnswerer->Analyze(FParser->Expr(), FParser->Root(), FExcludeRelopNulls);
+    return FForcePerRecord ? olNone : Level;
+}
+
+// ============================================================ evaluation
+
+void TVekBaseFilterEvaluator::MergeRecordLists(TCompoundList* Passing, TCompoundList* Candidates)
+{
+    FBaseList->Clear();
+    const bool SkipBase = FQueryActive && !FSortedOutput && FLevel > olNone && !FAnswerer->NeedsBaseList();
+    if (!SkipBase)
+        FDataProvider->GetDefaultRecordList(FBaseList.get());
+    if (FLevel > olNone) {
+        // A condition answered from the indexes gives their list, never the
+        // whole base list.
+        FAnswerer->Answer(FBaseList.get(), FLevel == olFull ? Passing : Candidates);
+        return;
+    }
+    const int Count = FBaseList->Count();
+    TList* L1 = FBaseList->List1();
+    TList* L2 = FBaseList->List2();
+    TCompoundList* Target = FHasCondition ? Candidates : Passing;
+    Target->List1()->SetCapacity(Count);
+    Target->List2()->SetCapacity(Count);
+    for (int I = 0; I < Count; ++I)
+        Target->Add(L1->Get(I), L2->Get(I));
+}
+
+void TVekBaseFilterEvaluator::EvaluateCandidates(TCompoundList* Candidates, TCompoundList* Passing)
+{
+    // Records are read in address order: the file is read front to back.
+    const int Count = Candidates->Count();
+    std::vector<int> Order(static_cast<std::size_t>(Count));
+    std::iota(Order.begin(), Order.end(), 0);
+    TList* L1 = Candidates->List1();
+    TList* L2 = Candidates->List2();
+    auto Less = [&](int A, int B) { return AddressOf(L1->Get(A)) < AddressOf(L1->Get(B)); };
+    if (!std::is_sorted(Order.begin(), Order.end(), Less))
+        std::stable_sort(Order.begin(), Order.end(), Less);
+
+    if (!FDataProvider->DBStringCompare())
+        VekDatabaseError(10065, "TVekBaseFilterEvaluator.Evaluate", "", nullptr);
+    TExprEvaluator Evaluator;
+    Evaluator.SetExcludeRelopNulls(FExcludeRelopNulls);
+    Evaluator.SetDBStringCompare(FDataProvider->DBStringCompare());
+    Evaluator.Prepare(FDataProvider, FParser->Root());
+    Cardinal Previous = 0;
+    for (int I : Order) {
+        const Cardinal Address = AddressOf(L1->Get(I));
+        // An address listed twice is read once.
+        if (Address == Previous && Address != 0)
+            continue;
+        Previous = Address;
+        if (!FDataProvider->MoveToRecord(static_cast<Integer>(Address)))
+            continue;
+        ++FRecordsEvaluated;
+        Evaluator.Reset();
+        if (Evaluator.Evaluate())
+            Passing->Add(L1->Get(I), L2->Get(I));
+    }
+}
+
+bool TVekBaseFilterEvaluator::Evaluate()
+{
+    ORVEX_ASSERT(FDataProvider != nullptr, "The Data provider is not assigned");
+    FResult.clear();
+    FRecordsEvaluated = 0;
+    TCompoundList Passing;
+    TCompoundList Candidates;
+    MergeRecordLists(&Passing, &Candidates);
+    if (FHasCondition && FLevel < olFull)
+        EvaluateCandidates(&Candidates, &Passing);
+
+    const int PassCount = Passing.Count();
+    std::vector<Cardinal> Sorted(static_cast<std::size_t>(PassCount));
+    for (int I = 0; I < PassCount; ++I)
+        Sorted[static_cast<std::size_t>(I)] = AddressOf(Passing.List1()->Get(I));
+    if (!std::is_sorted(Sorted.begin(), Sorted.end()))
+        std::sort(Sorted.begin(), Sorted.end());
+    // An address the index side or the provider gave twice passes once.
+    Sorted.erase(std::unique(Sorted.begin(), Sorted.end()), Sorted.end());
+
+    if (FQueryActive && !FSortedOutput) {
+        FResult = std::move(Sorted);
+        return true;
+    }
+    // The base order: the provider's records that passed.
+    const int Count = FBaseList->Count();
+    FResult.reserve(Sorted.size());
+    if (static_cast<int>(Sorted.size()) == Count) {
+        for (int I = 0; I < Count; ++I)
+            FResult.push_back(AddressOf(FBaseList->List1()->Get(I)));
+        return true;
+    }
+    for (int I = 0; I < Count; ++I) {
+        const Cardinal Address = AddressOf(FBaseList->List1()->Get(I));
+        if (std::binary_search(Sorted.begin(), Sorted.end(), Address))
+            FResult.push_back(Address);
+    }
+    return true;
+}
+
+// ============================================================ selections
+
+bool TVekBaseFilterEvaluator::AssignExpr(TVekFilterExprDriver* Driver, TVekExprOperator Operator)
+{
+    if (!Driver || !Driver->FilterExpr() || !Driver->FilterExpr()->FirstNode())
+        return false;
+    const Cardinal Started = GetMSTimeMarker();
+    Close();
+    ORVEX_ASSERT(FDataProvider != nullptr, "The Data provider is not assigned");
+    auto Parser = std::make_unique<TVekExprParser>();
+    SetUpParser(Parser.get());
+    const bool Combine = !Driver->OverwriteExpr() && FOwnFilter->Root() != nullptr;
+    if (Combine) {
+        Parser->CloneFromExpr(FOwnFilter->Expr(), true);
+        Parser->CloneFromExpr(Driver->FilterExpr(), false, Operator);
+    } else {
+        Parser->CloneFromExpr(Driver->FilterExpr(), true);
+    }
+    FParser = std::move(Parser);
+    const bool SavedExclude = FExcludeRelopNulls;
+    FExcludeRelopNulls = Driver->ExcludeRelopNulls() || FExcludeRelopNulls;
+    Optimize();
+    Driver->SetExprOptimizationLevel(FLevel);
+    if (Driver->AssessExprOnly()) {
+        AssessExpr(Driver);
+    } else {
+        FDataProvider->Open();
+        Evaluate();
+        FActive = true;
+    }
+    FExcludeRelopNulls = SavedExclude;
+    if (GDBLogger)
+        GDBLogger->NamedMonitorDelta("BaseFilterEvaluator.AssignExpr time",
+                                     static_cast<Integer>(GetMSTimeMarker() - Started));
+    return true;
+}
+
+bool TVekBaseFilterEvaluator::AssessExpr(TVekFilterExprDriver* Driver)
+{
+    const TFilterFieldLimits Limits = FAnswerer ? FAnswerer->AssessFieldLimits(Driver->LimitFieldName())
+                                                : AssessRootFieldLimits(FParser->Root(), Driver->LimitFieldName());
+    Driver->SetExprOptimizationLevel(FLevel);
+    if (Limits.Valid) {
+        Driver->SetLimitMinSet(Limits.MinSet);
+        Driver->SetLimitFieldMin(Limits.Min);
+        Driver->SetLimitMaxSet(Limits.MaxSet);
+        Driver->SetLimitFieldMax(Limits.Max);
+        Driver->SetLimitsAssessed(true);
+    }
+    return true;
+}
+
+} // namespace orvex
