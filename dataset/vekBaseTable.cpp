@@ -292,6 +292,9 @@ void TVekBaseTable::SetFieldData(TField* Field, const void* Buffer)
                 DataSetSetFieldDataToRecBuf(no, 8, false, &value, record);
                 break;
             }
+            case ftWideString:
+                DataSetSetFieldDataToRecBuf(no, item->GetWriteableFieldSize() * 2, false, Buffer, record);
+                break;
             default:
                 DataSetSetFieldDataToRecBuf(no, item->FieldSize(), false, Buffer, record);
                 break;
@@ -652,6 +655,17 @@ void TVekBaseTable::InternalRefresh()
         return;
     SetRecordBuffer(active, EngineBufferSize());
     DataSetRefresh(CurrentBuffer(), false);
+}
+
+bool TVekBaseTable::RefreshNearest()
+{
+    if (!Active() || State() != dsBrowse)
+        return false;
+    // No return to the current record's bookmark first, as Refresh does: the
+    // current key finds the nearest record that remains.
+    InternalRefresh();
+    Resync(0);
+    return true;
 }
 
 // =============================================================== filtering
@@ -1034,10 +1048,11 @@ TBlobStream::TBlobStream(TBlobField* Field, TBlobStreamMode Mode) : FField(Field
         // A read-write stream starts from the value it edits.
         FDataSet->DataSetGetFieldStreamFromRecBuf(FBuffer, no, isNull, this);
     }
-    if (Mode == bmWrite) {
+    // A write stream starts empty; it replaces the value only once it is
+    // written to (an empty write included), so one opened and dropped
+    // changes nothing.
+    if (Mode == bmWrite)
         Clear();
-        FModified = true;
-    }
     SetPosition(0);
     FOpened = true;
 }

@@ -411,6 +411,7 @@ public:
     void UpdateRecord();
     Integer DeleteRecord(const Byte* RecBuf);
     void DataSetEmptyTable();
+    void InternalEmptyTable();
     bool InternalCheckRecordFlags(const Byte* RecA, const Byte* RecB, bool CheckModification,
                                   bool CheckIdentity) const;
     bool InternalCheckRecordValid(const Byte* RecBuf) const;
@@ -445,6 +446,7 @@ public:
     Integer InternalRestructureTable(const TInternalRestructureRecord& Request);
     // Rebuilds every index of the open table from its records.
     void InternalReIndex(bool IgnoreKeyViolations);
+    void RebuildIndexes(bool IgnoreKeyViolations);
     void InitializeRebuild();
     void FinalizeRebuild();
     // Refills the (closed) table from a ".vkx" copy of the database file.
@@ -452,10 +454,15 @@ public:
     // Adds every record of this open dataset to the open dataset Dest, each
     // field of Dest taking the value of its source field; the number added.
     Integer CopyRawTableData(TVekDataSet* Dest);
+    Integer InternalCopyRawTableData(TVekDataSet* Dest);
     // Records the last CopyRawTableData could not add.
     Integer RawCopyFailures = 0;
-    // The ".vkx" backup file of this dataset's database.
-    std::string BackupFileName() const;
+    // Set on a Dest of CopyRawTableData: the records get new auto-increment
+    // values, numbered in the order the records were added to the source.
+    bool CopyAssignsAutoInc = false;
+    // Puts record addresses in the order of their record IDs (the order the
+    // records were added).
+    void SortByRecordID(std::vector<Cardinal>& Addresses);
 
     TFilterMgr* FilterMgr() const { return FFilterMgr.get(); }
     TRecordFilterProc RecordFilter;
@@ -495,6 +502,9 @@ protected:
     void LogLine(const std::string& Caller, const std::string& Text) const;
     // The table's privileges (all bits until users and groups come).
     Integer TablePrivileges() const;
+    // The privileges of one field: its own once users and groups have set
+    // them, else the table's.
+    Integer FieldPrivileges(const TInternalFieldItem* Item) const;
     void InternalOpenDataSet();
 
     std::unique_ptr<TTableDef> FTableDef;
@@ -644,6 +654,9 @@ public:
     void SetFilterOptions(TFilterOptions Value) override;
     void SetOnFilterRecord(const TFilterRecordEvent& Value) override;
 
+    // Shows the data again from the record nearest to the current one, which
+    // may no longer exist (a rolled-back insert).
+    bool RefreshNearest() override;
     // Writes a pending edit and the database's buffers to the file.
     void Flush();
     void CreateTable();

@@ -194,6 +194,11 @@ Integer TVekDataSet::TablePrivileges() const
     return FTableDef->PrivilegeFlags();
 }
 
+Integer TVekDataSet::FieldPrivileges(const TInternalFieldItem* Item) const
+{
+    return Item->PrivilegeFlags() != 0 ? Item->PrivilegeFlags() : TablePrivileges();
+}
+
 bool TVekDataSet::CheckReadOnlyPrivileges() const
 {
     if (SystemTable())
@@ -211,8 +216,7 @@ void TVekDataSet::DataSetSetFieldPrivileges()
         TInternalFieldItem* item = fields->FindField(field->FieldName());
         if (!item)
             continue;
-        // Field privileges are the table's until users and groups come.
-        const Integer privileges = item->PrivilegeFlags() != 0 ? item->PrivilegeFlags() : TablePrivileges();
+        const Integer privileges = FieldPrivileges(item);
         if (SystemTable())
             continue;
         if ((privileges & dpReadData) == 0)
@@ -550,7 +554,7 @@ Variant TVekDataSet::DataSetGetFieldDataFromRecBufAsVariant(const Byte* RecBuf, 
 
 void TVekDataSet::DataSetSetFieldData(Integer FieldNo, Integer Length, bool IsNull, const void* Buffer)
 {
-    CheckPrivilegePresent(TablePrivileges(), dpUpdateData);
+    CheckPrivilegePresent(FieldPrivileges(Field(FieldNo)), dpUpdateData);
     DataSetSetFieldDataToRecBuf(FieldNo, Length, IsNull, Buffer, FCurBuf.data());
 }
 
@@ -562,7 +566,12 @@ void TVekDataSet::DataSetSetFieldDataToRecBuf(Integer FieldNo, Integer Length, b
         VekDatabaseError(ErrInternal, "TVekDataSet.DataSetSetFieldData",
                          "Unable to use this method to access blob fields", this);
     const Integer size = item->FieldSize();
-    if (Length > size)
+    // A variable field keeps room for its terminator: a string of size n
+    // takes at most n characters (a wide string n characters of 2 bytes).
+    const Integer room = item->DataType() == ftString       ? size - 1
+                         : item->DataType() == ftWideString ? size - 2
+                                                            : size;
+    if (Length > room)
         VekDatabaseError(ErrInternal, "TVekDataSet.DataSetSetFieldData", "Field data length is out of range", this);
     Byte* data = RecBuf + item->DataOffset();
     if (IsNull || !Buffer) {

@@ -4,6 +4,8 @@
 
 #include "dataset/vekDataSetFilter.h"
 
+#include "sql/vekFilterOptimizer.h"
+
 #include "storage/vekByteOrder.h"
 
 #include <algorithm>
@@ -62,6 +64,9 @@ void TVekExprDBDataProvider::Refresh()
     FFilterBuf.assign(static_cast<std::size_t>(FTable->EngineBufferSize()), 0);
     FEventBuf.assign(static_cast<std::size_t>(FTable->EngineBufferSize()), 0);
     SetHasPassFilterEvent(FTable->HasRecordEvent());
+    FBlobFields.assign(static_cast<std::size_t>(FTable->GetInternalFieldCount()), false);
+    for (std::size_t I = 0; I < FBlobFields.size(); ++I)
+        FBlobFields[I] = FTable->IsFieldBlob(static_cast<Integer>(I));
 }
 
 void TVekExprDBDataProvider::Open()
@@ -74,9 +79,15 @@ const Byte* TVekExprDBDataProvider::DataBuffer()
     return FReadDataFromRecBuf ? FTable->CurrentBuffer() : FFilterBuf.data();
 }
 
+bool TVekExprDBDataProvider::IsBlob(Integer FieldNo) const
+{
+    return FieldNo >= 0 && FieldNo < static_cast<Integer>(FBlobFields.size()) &&
+           FBlobFields[static_cast<std::size_t>(FieldNo)];
+}
+
 Variant TVekExprDBDataProvider::GetDataAsVariant(Integer FieldNo)
 {
-    if (FTable->IsFieldBlob(FieldNo)) {
+    if (IsBlob(FieldNo)) {
         if (!FTable->IsFieldTextBlob(FieldNo))
             return Variant::Null();
         TMemoryStream Stream;
@@ -91,7 +102,7 @@ Variant TVekExprDBDataProvider::GetDataAsVariant(Integer FieldNo)
 
 bool TVekExprDBDataProvider::IsFieldNull(Integer FieldNo)
 {
-    if (FTable->IsFieldBlob(FieldNo))
+    if (IsBlob(FieldNo))
         return GetDataAsVariant(FieldNo).IsNull();
     return FTable->GetIsFieldNullFromRecBuf(FieldNo, DataBuffer());
 }
@@ -148,6 +159,19 @@ TVekFilterEvaluator::TVekFilterEvaluator(TVekDataSet* Table)
     Item->SetTableName(Table->TableName());
     Item->SetTableFields(Table->GetInternalFields());
     SetTables(FTableList.get());
+    // The filter optimiser answers from the table's open indexes, taken
+    // afresh for every analysis (indexes come and go with restructures).
+    TVekExprDBDataProvider* Provider = FProvider.get();
+    SetIndexAnswerer(std::make_unique<TFilterOptimizerAnswerer>([Provider](TIndexQueryMgr* Registry) {
+        TIndexManager* Indexes = Provider->GetIndexMgr();
+        if (!Indexes)
+            return;
+        for (int I = 0; I < Indexes->Count(); ++I) {
+            TIndexItem* Index = Indexes->GetItems(I);
+            if (Index->IsOpen() && Index->KeyFields()->Count() > 0)
+                Registry->Add(Index->IndexName(), Index->KeyFields(), Index->Tree());
+        }
+    }));
 }
 
 TVekFilterEvaluator::~TVekFilterEvaluator() = default;
@@ -261,6 +285,7 @@ void TFilterMgr::EnsureCurrent()
         return;
     }
     FExprFilter->Provider()->Refresh();
+    FExprFilter->SetForcePerRecord(FForcePerRecord);
     if (!FExprFilter->Open()) {
         const std::string Errors = FExprFilter->GetErrors();
         CloseFilter();

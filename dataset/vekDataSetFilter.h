@@ -42,11 +42,14 @@ public:
 
 private:
     const Byte* DataBuffer();
+    bool IsBlob(Integer FieldNo) const;
 
     TVekDataSet* FTable = nullptr;
     std::vector<Byte> FFilterBuf;
     std::vector<Byte> FEventBuf;
     bool FReadDataFromRecBuf = false;
+    // Per engine field number: a blob field.
+    std::vector<bool> FBlobFields;
 };
 
 // The filter evaluator of one table: its data provider and its table list

@@ -3,8 +3,9 @@
 // between two datasets that the rebuilds use.
 //
 // Every restructure and table rebuild first copies the whole database file
-// to the ".vkx" backup beside it (written through to the disk), so whatever
-// happens afterwards the table can be recovered from that copy. A record the
+// to a ".vkx" backup of its own beside it (written through to the disk; an
+// earlier backup is never overwritten), so whatever happens afterwards the
+// table can be recovered from that copy. A record the
 // copy cannot add is logged; once the copy is complete the operation raises
 // 10012 naming how many records were left out and the backup that keeps
 // them.
@@ -47,28 +48,43 @@ void Log(const std::string& Caller, const std::string& Text)
         GDBLogger->LogItem(Caller, Text);
 }
 
-// Reports round(Position * 100 / Count) whenever it changes; false when the
-// callback cancels.
+// Reports round(Position * 100 / Count) whenever it changes. The handler is
+// looked up at every report and called through a copy, so that it may
+// replace or clear itself while it runs. A cancel raises VekErrCancelled,
+// which the maintenance transaction rolls back; where nothing can be rolled
+// back (memory tables) a cancel is not offered: the operation runs to its
+// end.
 class TProgress {
 public:
-    TProgress(const TUpdateProgressProc& Proc, std::size_t Count) : FProc(Proc), FCount(Count) {}
-    bool Step(std::size_t Position)
+    TProgress(const TUpdateProgressProc& Proc, std::size_t Count, bool Cancellable, TObject* Sender,
+              const char* Context)
+        : FProc(Proc), FCount(Count), FCancellable(Cancellable), FSender(Sender), FContext(Context)
+    {
+    }
+    void Step(std::size_t Position)
     {
         if (!FProc || FCount == 0)
-            return true;
+            return;
         const Integer percent =
             static_cast<Integer>(std::lround(static_cast<double>(Position) * 100.0 / static_cast<double>(FCount)));
         if (percent == FLast)
-            return true;
+            return;
         FLast = percent;
         bool cancel = false;
-        FProc(percent, cancel);
-        return !cancel;
+        const TUpdateProgressProc handler = FProc;
+        handler(percent, cancel);
+        if (cancel && FCancellable)
+            VekDatabaseError(VekErrCancelled, FContext,
+                             Format("Cancelled by the progress handler at %d%%; nothing was changed", {percent}),
+                             FSender);
     }
 
 private:
     const TUpdateProgressProc& FProc;
     std::size_t FCount;
+    bool FCancellable;
+    TObject* FSender;
+    const char* FContext;
     Integer FLast = -1;
 };
 
@@ -97,12 +113,6 @@ bool DataMoves(TDefChangeType Status)
 
 } // namespace
 
-std::string TVekDataSet::BackupFileName() const
-{
-    if (!FDataBase)
-        return "";
-    return FDataBase->Directory() + ChangeFileExt(ExtractFileName(FDataBase->DataBaseName()), ".vkx");
-}
 
 // ============================================================= restructure
 
@@ -120,172 +130,187 @@ Integer TVekDataSet::InternalRestructureTable(const TInternalRestructureRecord& 
     if (!Request.DestFieldDefs || !Request.DestIndexDefs)
         VekDatabaseErrorFmt(ErrNotInitialised, Context, SvekValueInvalidFmt,
                             {"RestructureDetails.DestFieldDefs"}, this);
+    // With the auto-increment values renumbered the counter starts again.
+    TInternalRestructureRecord stored = Request;
+    if (Request.ResetAutoInc && !Request.ChangeAutoIncValue) {
+        stored.ChangeAutoIncValue = true;
+        stored.AutoIncValue = 0;
+    }
     FillFieldDefs(Request.NewFieldDefs, Request.DestFieldDefs);
     FillIndexDefs(Request.NewIndexDefs, Request.DestIndexDefs);
 
-    const std::string backup = BackupFileName();
-    FDataBase->CopyDatabase(backup, true);
-
-    const TDefChangeType fieldStatus = Request.NewFieldDefs->ChangeStatus();
-    const TDefChangeType indexStatus = Request.NewIndexDefs->ChangeStatus();
-
-    // The current definition: generator IDs by field name, settings.
-    TTableDef current(nullptr);
-    FDataBase->QueryTableDef(FTableName, false, &current);
-    std::map<std::string, Integer> generators;
-    for (int i = 0; i < current.InternalFields()->Count(); ++i) {
-        TInternalFieldItem* item = current.InternalFields()->GetIndex(i);
-        generators[UpperCase(item->FieldName())] = item->FieldGeneratorID();
-    }
-    auto restoreGenerators = [&](TTableDef* Def, bool BySource) {
-        for (int i = 0; i < Def->InternalFields()->Count(); ++i) {
-            TInternalFieldItem* item = Def->InternalFields()->GetIndex(i);
-            std::string name = item->FieldName();
-            if (BySource)
-                if (TRestructureFieldDef* rs = Request.NewFieldDefs->Find(name))
-                    name = rs->SourceFieldName();
-            auto found = generators.find(UpperCase(name));
-            if (found != generators.end())
-                item->SetFieldGeneratorID(found->second);
-        }
-    };
-
-    // Builds the new definition from the framework definitions and stores it
-    // over the table's entry (the storage empties what no longer fits).
-    auto storeNewDefinition = [&]() {
-        const Integer oldBlobSize = FBlobBlockSize;
-        const TSortOrder oldSort = FSortOrder;
-        const bool oldCompression = FBlobCompression;
-        const TEncryptionLevel oldEncryption = FEncryptionLevel;
-        FBlobBlockSize = Request.ChangeBlobSize ? static_cast<Integer>(Request.BlobSize) : current.DefaultBlobSize();
-        FSortOrder = Request.ChangeSortOrder ? Request.SortOrder : current.SortOrder();
-        FBlobCompression = Request.ChangeBlobCompression ? Request.BlobCompression : current.BlobCompression();
-        FEncryptionLevel = current.EncryptionLevel();
-        FTableDef = std::make_unique<TTableDef>(nullptr);
-        try {
-            SetTableDef(false, Request.DestFieldDefs, Request.DestIndexDefs);
-        } catch (...) {
-            FBlobBlockSize = oldBlobSize;
-            FSortOrder = oldSort;
-            FBlobCompression = oldCompression;
-            FEncryptionLevel = oldEncryption;
-            throw;
-        }
-        restoreGenerators(FTableDef.get(), true);
-        TTableDef temp(nullptr);
-        FDataBase->OpenTable(FTableName, &temp);
-        try {
-            temp.InternalFields()->Assign(FTableDef->InternalFields());
-            temp.SetRecordSize(FTableDef->RecordSize());
-            temp.SetUsesBlobs(FTableDef->UsesBlobs());
-            temp.InternalIndexDefs()->Assign(FTableDef->InternalIndexDefs());
-            temp.KeyFields()->Assign(FTableDef->KeyFields());
-            temp.SetDefaultBlobSize(FTableDef->DefaultBlobSize());
-            temp.SetSortOrder(FTableDef->SortOrder());
-            temp.SetBlobCompression(FTableDef->BlobCompression());
-            FDataBase->UpdateTableDef(&temp, Request);
-        } catch (...) {
-            FDataBase->CloseTable(&temp);
-            throw;
-        }
-        FDataBase->CloseTable(&temp);
-    };
-
+    const std::string backup = FDataBase->BackupDatabase();
+    // Everything after the backup is one change of the file: the definition
+    // and the records (or the indexes) move together, or not at all.
     Integer result = 0;
-    // The index path rebuilds the record layout from the new field
-    // definitions; with fields renamed or moved as well that layout differs
-    // from the stored records', so the records move too.
-    if (DataMoves(fieldStatus) || (DataMoves(indexStatus) && fieldStatus != dcNoChange)) {
-        storeNewDefinition();
-        DataSetOpen();
-        try {
-            TInternalFields* fields = GetInternalFields();
-            for (int i = 0; i < fields->Count(); ++i) {
-                TInternalFieldItem* item = fields->GetIndex(i);
-                TRestructureFieldDef* rs = Request.NewFieldDefs->Find(item->FieldName());
-                item->SetSourceField(rs ? rs->SourceFieldName() : std::string());
+    Integer notCopied = 0;
+    FDataBase->RunLayoutChange(Context, [&] {
+        const TDefChangeType fieldStatus = Request.NewFieldDefs->ChangeStatus();
+        const TDefChangeType indexStatus = Request.NewIndexDefs->ChangeStatus();
+
+        // The current definition: generator IDs by field name, settings.
+        TTableDef current(nullptr);
+        FDataBase->QueryTableDef(FTableName, false, &current);
+        std::map<std::string, Integer> generators;
+        for (int i = 0; i < current.InternalFields()->Count(); ++i) {
+            TInternalFieldItem* item = current.InternalFields()->GetIndex(i);
+            generators[UpperCase(item->FieldName())] = item->FieldGeneratorID();
+        }
+        auto restoreGenerators = [&](TTableDef* Def, bool BySource) {
+            for (int i = 0; i < Def->InternalFields()->Count(); ++i) {
+                TInternalFieldItem* item = Def->InternalFields()->GetIndex(i);
+                std::string name = item->FieldName();
+                if (BySource)
+                    if (TRestructureFieldDef* rs = Request.NewFieldDefs->Find(name))
+                        name = rs->SourceFieldName();
+                auto found = generators.find(UpperCase(name));
+                if (found != generators.end())
+                    item->SetFieldGeneratorID(found->second);
             }
-            result = FDataBase->RebuildTable(FTableName, backup, this);
-        } catch (...) {
-            DataSetClose();
-            throw;
-        }
-        DataSetClose();
-        if (RawCopyFailures > 0)
-            VekDatabaseError(ErrRestructure, Context,
-                             Format("%d records were not copied; the backup %s keeps them",
-                                    {RawCopyFailures, backup}),
-                             this);
-    } else if (DataMoves(indexStatus)) {
-        storeNewDefinition();
-        DataSetOpen();
-        try {
-            InternalReIndex(false);
-        } catch (...) {
-            DataSetClose();
-            throw;
-        }
-        DataSetClose();
-    } else if (fieldStatus == dcDefOnlyChange || indexStatus == dcDefOnlyChange) {
-        TTableDef def(nullptr);
-        FDataBase->OpenTable(FTableName, &def);
-        try {
-            TInternalFields* fields = def.InternalFields();
-            if (fields->Count() != Request.NewFieldDefs->Count())
-                VekDatabaseError(ErrInternal, Context,
-                                 "Unexpected mismatch in restructure field defs count and table defs count", this);
-            for (int i = 0; i < Request.NewFieldDefs->Count(); ++i) {
-                TRestructureFieldDef* rs = Request.NewFieldDefs->Items(i);
-                if (rs->ChangeStatus() != dcDefOnlyChange)
-                    continue;
-                TInternalFieldItem* item = nullptr;
-                for (int f = 0; f < fields->Count() && !item; ++f)
-                    if (SameText(fields->GetIndex(f)->FieldName(), rs->SourceFieldName()))
-                        item = fields->GetIndex(f);
-                if (!item)
-                    VekDatabaseError(ErrInternal, Context, "Field def not found for updating", this);
-                if (item->FieldName() != rs->Name()) {
-                    // Key fields name their field as well.
-                    for (int k = 0; k < def.KeyFields()->Count(); ++k) {
-                        TKeyFieldItem* key = def.KeyFields()->GetItems(k);
-                        if (SameText(key->FieldName(), item->FieldName()))
-                            key->SetFieldName(rs->Name());
-                    }
-                    item->SetFieldName(rs->Name());
+        };
+
+        // Builds the new definition from the framework definitions and stores it
+        // over the table's entry (the storage empties what no longer fits).
+        auto storeNewDefinition = [&]() {
+            const Integer oldBlobSize = FBlobBlockSize;
+            const TSortOrder oldSort = FSortOrder;
+            const bool oldCompression = FBlobCompression;
+            const TEncryptionLevel oldEncryption = FEncryptionLevel;
+            FBlobBlockSize = Request.ChangeBlobSize ? static_cast<Integer>(Request.BlobSize) : current.DefaultBlobSize();
+            FSortOrder = Request.ChangeSortOrder ? Request.SortOrder : current.SortOrder();
+            FBlobCompression = Request.ChangeBlobCompression ? Request.BlobCompression : current.BlobCompression();
+            FEncryptionLevel = current.EncryptionLevel();
+            FTableDef = std::make_unique<TTableDef>(nullptr);
+            try {
+                SetTableDef(false, Request.DestFieldDefs, Request.DestIndexDefs);
+            } catch (...) {
+                FBlobBlockSize = oldBlobSize;
+                FSortOrder = oldSort;
+                FBlobCompression = oldCompression;
+                FEncryptionLevel = oldEncryption;
+                throw;
+            }
+            restoreGenerators(FTableDef.get(), true);
+            TTableDef temp(nullptr);
+            FDataBase->OpenTable(FTableName, &temp);
+            try {
+                temp.InternalFields()->Assign(FTableDef->InternalFields());
+                temp.SetRecordSize(FTableDef->RecordSize());
+                temp.SetUsesBlobs(FTableDef->UsesBlobs());
+                temp.InternalIndexDefs()->Assign(FTableDef->InternalIndexDefs());
+                temp.KeyFields()->Assign(FTableDef->KeyFields());
+                temp.SetDefaultBlobSize(FTableDef->DefaultBlobSize());
+                temp.SetSortOrder(FTableDef->SortOrder());
+                temp.SetBlobCompression(FTableDef->BlobCompression());
+                FDataBase->UpdateTableDef(&temp, stored);
+            } catch (...) {
+                FDataBase->CloseTable(&temp);
+                throw;
+            }
+            FDataBase->CloseTable(&temp);
+        };
+
+        // The index path rebuilds the record layout from the new field
+        // definitions; with fields renamed or moved as well that layout differs
+        // from the stored records', so the records move too.
+        if (DataMoves(fieldStatus) || (DataMoves(indexStatus) && fieldStatus != dcNoChange)) {
+            storeNewDefinition();
+            DataSetOpen();
+            try {
+                TInternalFields* fields = GetInternalFields();
+                for (int i = 0; i < fields->Count(); ++i) {
+                    TInternalFieldItem* item = fields->GetIndex(i);
+                    TRestructureFieldDef* rs = Request.NewFieldDefs->Find(item->FieldName());
+                    item->SetSourceField(rs ? rs->SourceFieldName() : std::string());
                 }
-                if (item->FieldIndex() != i)
-                    item->SetFieldIndex(i);
-                if (item->Required() != rs->Required())
-                    item->SetRequired(rs->Required());
+                // The copied auto-increment values are kept, unless the request
+                // renumbers them or the field is new (it has no values to keep).
+                const Integer autoIncNo = fields->AutoIncFieldNo();
+                CopyAssignsAutoInc =
+                    autoIncNo >= 0 && (Request.ResetAutoInc || fields->GetIndex(autoIncNo)->SourceField().empty());
+                result = FDataBase->RebuildTable(FTableName, backup, this);
+                CopyAssignsAutoInc = false;
+            } catch (...) {
+                CopyAssignsAutoInc = false;
+                DataSetClose();
+                throw;
             }
-            if (indexStatus == dcDefOnlyChange) {
-                for (int i = 0; i < Request.NewIndexDefs->Count(); ++i) {
-                    TRestructureIndexDef* rs = Request.NewIndexDefs->Items(i);
-                    if (rs->ChangeStatus() != dcDefOnlyChange || !rs->SourceIndexDef() ||
-                        rs->SourceIndexDef()->Name() == rs->Name())
+            DataSetClose();
+            notCopied = RawCopyFailures;
+        } else if (DataMoves(indexStatus)) {
+            storeNewDefinition();
+            DataSetOpen();
+            try {
+                InternalReIndex(false);
+            } catch (...) {
+                DataSetClose();
+                throw;
+            }
+            DataSetClose();
+        } else if (fieldStatus == dcDefOnlyChange || indexStatus == dcDefOnlyChange) {
+            TTableDef def(nullptr);
+            FDataBase->OpenTable(FTableName, &def);
+            try {
+                TInternalFields* fields = def.InternalFields();
+                if (fields->Count() != Request.NewFieldDefs->Count())
+                    VekDatabaseError(ErrInternal, Context,
+                                     "Unexpected mismatch in restructure field defs count and table defs count", this);
+                for (int i = 0; i < Request.NewFieldDefs->Count(); ++i) {
+                    TRestructureFieldDef* rs = Request.NewFieldDefs->Items(i);
+                    if (rs->ChangeStatus() != dcDefOnlyChange)
                         continue;
-                    const std::string oldName = rs->SourceIndexDef()->Name();
-                    for (int x = 0; x < def.InternalIndexDefs()->Count(); ++x) {
-                        TInternalIndexDef* index = def.InternalIndexDefs()->GetItems(x);
-                        if (SameText(index->IndexName(), oldName))
-                            index->SetIndexName(rs->Name());
+                    TInternalFieldItem* item = nullptr;
+                    for (int f = 0; f < fields->Count() && !item; ++f)
+                        if (SameText(fields->GetIndex(f)->FieldName(), rs->SourceFieldName()))
+                            item = fields->GetIndex(f);
+                    if (!item)
+                        VekDatabaseError(ErrInternal, Context, "Field def not found for updating", this);
+                    if (item->FieldName() != rs->Name()) {
+                        // Key fields name their field as well.
+                        for (int k = 0; k < def.KeyFields()->Count(); ++k) {
+                            TKeyFieldItem* key = def.KeyFields()->GetItems(k);
+                            if (SameText(key->FieldName(), item->FieldName()))
+                                key->SetFieldName(rs->Name());
+                        }
+                        item->SetFieldName(rs->Name());
                     }
-                    for (int k = 0; k < def.KeyFields()->Count(); ++k) {
-                        TKeyFieldItem* key = def.KeyFields()->GetItems(k);
-                        if (SameText(key->IndexName(), oldName))
-                            key->SetIndexName(rs->Name());
+                    if (item->FieldIndex() != i)
+                        item->SetFieldIndex(i);
+                    if (item->Required() != rs->Required())
+                        item->SetRequired(rs->Required());
+                }
+                if (indexStatus == dcDefOnlyChange) {
+                    for (int i = 0; i < Request.NewIndexDefs->Count(); ++i) {
+                        TRestructureIndexDef* rs = Request.NewIndexDefs->Items(i);
+                        if (rs->ChangeStatus() != dcDefOnlyChange || !rs->SourceIndexDef() ||
+                            rs->SourceIndexDef()->Name() == rs->Name())
+                            continue;
+                        const std::string oldName = rs->SourceIndexDef()->Name();
+                        for (int x = 0; x < def.InternalIndexDefs()->Count(); ++x) {
+                            TInternalIndexDef* index = def.InternalIndexDefs()->GetItems(x);
+                            if (SameText(index->IndexName(), oldName))
+                                index->SetIndexName(rs->Name());
+                        }
+                        for (int k = 0; k < def.KeyFields()->Count(); ++k) {
+                            TKeyFieldItem* key = def.KeyFields()->GetItems(k);
+                            if (SameText(key->IndexName(), oldName))
+                                key->SetIndexName(rs->Name());
+                        }
                     }
                 }
+                restoreGenerators(&def, false);
+                TInternalRestructureRecord none;
+                FDataBase->UpdateTableDef(&def, none);
+            } catch (...) {
+                FDataBase->CloseTable(&def);
+                throw;
             }
-            restoreGenerators(&def, false);
-            TInternalRestructureRecord none;
-            FDataBase->UpdateTableDef(&def, none);
-        } catch (...) {
             FDataBase->CloseTable(&def);
-            throw;
         }
-        FDataBase->CloseTable(&def);
-    }
+    });
+    if (notCopied > 0)
+        VekDatabaseError(ErrRestructure, Context,
+                         Format("%d records were not copied; the backup %s keeps them", {notCopied, backup}), this);
     return result;
 }
 
@@ -293,8 +318,17 @@ Integer TVekDataSet::InternalRestructureTable(const TInternalRestructureRecord& 
 
 void TVekDataSet::InternalReIndex(bool IgnoreKeyViolations)
 {
-    constexpr const char* Context = "TVekDataSet.InternalReIndex";
     CheckInternalActive();
+    if (FDataBase)
+        FDataBase->RunMaintenance("TVekDataSet.InternalReIndex", FMemory,
+                                  [&] { RebuildIndexes(IgnoreKeyViolations); });
+    else
+        RebuildIndexes(IgnoreKeyViolations);
+}
+
+void TVekDataSet::RebuildIndexes(bool IgnoreKeyViolations)
+{
+    constexpr const char* Context = "TVekDataSet.InternalReIndex";
     const bool taken = InternalSetWriteLock();
     try {
         std::vector<Cardinal> addresses;
@@ -310,7 +344,8 @@ void TVekDataSet::InternalReIndex(bool IgnoreKeyViolations)
 
         std::vector<Byte> image(static_cast<std::size_t>(FRecordSize), 0);
         std::vector<bool> violated(static_cast<std::size_t>(FIndexMgr->Count()));
-        TProgress progress(OnUpdateProgress, addresses.size());
+        const bool cancellable = !FMemory && !(FDataBase && FDataBase->InLayoutChange());
+        TProgress progress(OnUpdateProgress, addresses.size(), cancellable, this, Context);
         for (std::size_t n = 0; n < addresses.size(); ++n) {
             const Cardinal address = addresses[n];
             ReadRecordBuffer(address, image.data());
@@ -341,8 +376,7 @@ void TVekDataSet::InternalReIndex(bool IgnoreKeyViolations)
                         VekDatabaseError(ErrInternal, Context, "Failed to add key to " + index->IndexName(), this);
                 }
             }
-            if (!progress.Step(n + 1))
-                break;
+            progress.Step(n + 1);
         }
         FTableDef->TableHeader()->SetDirty(true);
         FReadAhead->SetRecordCountValid(false);
@@ -391,8 +425,7 @@ void TVekDataSet::InternalRebuildTable()
     CheckConnected();
     FDataBase->QueryOpenStatus(true, true);
     CheckInternalInactive();
-    const std::string backup = BackupFileName();
-    FDataBase->CopyDatabase(backup, true);
+    const std::string backup = FDataBase->BackupDatabase();
     // The backup must open and hold the table before this one is emptied.
     {
         TVekDataBase probe(nullptr);
@@ -410,11 +443,15 @@ void TVekDataSet::InternalRebuildTable()
     }
     DataSetOpen();
     try {
-        DataSetEmptyTable();
-        TInternalFields* fields = GetInternalFields();
-        for (int i = 0; i < fields->Count(); ++i)
-            fields->GetIndex(i)->SetSourceField(fields->GetIndex(i)->FieldName());
-        FDataBase->RebuildTable(FTableName, backup, this);
+        // Emptied and refilled as one change: a failure or a cancel leaves
+        // the table as it was.
+        FDataBase->RunMaintenance(Context, false, [&] {
+            DataSetEmptyTable();
+            TInternalFields* fields = GetInternalFields();
+            for (int i = 0; i < fields->Count(); ++i)
+                fields->GetIndex(i)->SetSourceField(fields->GetIndex(i)->FieldName());
+            FDataBase->RebuildTable(FTableName, backup, this);
+        });
     } catch (...) {
         DataSetClose();
         throw;
@@ -428,6 +465,20 @@ void TVekDataSet::InternalRebuildTable()
 
 // ============================================================ record copy
 
+void TVekDataSet::SortByRecordID(std::vector<Cardinal>& Addresses)
+{
+    std::vector<std::pair<Cardinal, Cardinal>> ids;
+    ids.reserve(Addresses.size());
+    std::vector<Byte> image(static_cast<std::size_t>(EngineBufferSize()), 0);
+    for (const Cardinal address : Addresses) {
+        ReadRecordBuffer(address, image.data());
+        ids.emplace_back(ReadLE32(image.data() + rpoRecordID), address);
+    }
+    std::stable_sort(ids.begin(), ids.end(), [](const auto& A, const auto& B) { return A.first < B.first; });
+    for (std::size_t i = 0; i < ids.size(); ++i)
+        Addresses[i] = ids[i].second;
+}
+
 Integer TVekDataSet::CopyRawTableData(TVekDataSet* Dest)
 {
     constexpr const char* Context = "TVekDataSet.CopyRawTableData";
@@ -435,6 +486,20 @@ Integer TVekDataSet::CopyRawTableData(TVekDataSet* Dest)
         VekDatabaseError(ErrInternal, Context, "Dest table not assigned in CopyRawTableData", this);
     CheckInternalActive();
     Dest->CheckInternalActive();
+    // The records go into an existing table as one change. A database being
+    // rebuilt beside the old file needs no such care (the file replaces the
+    // old one only when complete): there the copy commits in steps.
+    TVekDataBase* database = Dest->DataBase();
+    if (!database || database->BuildingBeside())
+        return InternalCopyRawTableData(Dest);
+    Integer added = 0;
+    database->RunMaintenance(Context, Dest->Memory(), [&] { added = InternalCopyRawTableData(Dest); });
+    return added;
+}
+
+Integer TVekDataSet::InternalCopyRawTableData(TVekDataSet* Dest)
+{
+    constexpr const char* Context = "TVekDataSet.CopyRawTableData";
     RawCopyFailures = 0;
     Dest->RawCopyFailures = 0;
     const std::string caller = Dest->TableName();
@@ -455,6 +520,8 @@ Integer TVekDataSet::CopyRawTableData(TVekDataSet* Dest)
         }
         std::vector<Cardinal> addresses;
         FTableDef->RecordInterface()->ListBlocks(addresses);
+        if (Dest->CopyAssignsAutoInc)
+            SortByRecordID(addresses);
         Log(caller, Format("Found %d records (including unallocated and deleted records)",
                            {static_cast<Integer>(addresses.size())}));
         Log(caller, "Importing data - field mapping...");
@@ -469,7 +536,8 @@ Integer TVekDataSet::CopyRawTableData(TVekDataSet* Dest)
         }
 
         std::vector<Byte> image(static_cast<std::size_t>(EngineBufferSize()), 0);
-        TProgress progress(Dest->OnUpdateProgress, addresses.size());
+        const bool cancellable = !Dest->Memory() && !(database && database->InLayoutChange());
+        TProgress progress(Dest->OnUpdateProgress, addresses.size(), cancellable, this, Context);
         for (std::size_t n = 0; n < addresses.size(); ++n) {
             const Integer position = static_cast<Integer>(n + 1);
             ReadRecordBuffer(addresses[n], image.data());
@@ -491,8 +559,22 @@ Integer TVekDataSet::CopyRawTableData(TVekDataSet* Dest)
                             DataSetGetFieldStreamFromRecBuf(image.data(), s, isNull, &stream);
                             Dest->DataSetSetFieldStreamFromRecBuf(target, d, isNull, &stream);
                         } else {
-                            Dest->DataSetSetFieldDataToRecBufAsVariant(
-                                target, d, DataSetGetFieldDataFromRecBufAsVariant(image.data(), s));
+                            Variant value = DataSetGetFieldDataFromRecBufAsVariant(image.data(), s);
+                            TInternalFieldItem* to = destFields->GetIndex(d);
+                            // A text longer than the field is cut to its
+                            // size, the same way for every record, and the
+                            // log says so.
+                            if (to->DataType() == ftString && !value.IsNull() && !value.IsEmpty()) {
+                                const std::string text = VarToStr(value);
+                                const Integer room = to->GetWriteableFieldSize();
+                                if (static_cast<Integer>(text.size()) > room) {
+                                    value = Variant(text.substr(0, static_cast<std::size_t>(room)));
+                                    Log(caller, Format("Record %d: %s cut from %d to %d characters",
+                                                       {position, to->FieldName(),
+                                                        static_cast<Integer>(text.size()), room}));
+                                }
+                            }
+                            Dest->DataSetSetFieldDataToRecBufAsVariant(target, d, value);
                         }
                     } catch (const Exception& e) {
                         TInternalFieldItem* from = GetInternalFields()->GetIndex(s);
@@ -507,15 +589,14 @@ Integer TVekDataSet::CopyRawTableData(TVekDataSet* Dest)
                     }
                 }
                 try {
-                    Dest->AddRecord(false);
+                    Dest->AddRecord(Dest->CopyAssignsAutoInc);
                     ++added;
                 } catch (const Exception& e) {
                     ++RawCopyFailures;
                     Log(caller, Format("Record %d: Data post exception - %s", {position, e.Message()}));
                 }
             }
-            if (!progress.Step(n + 1))
-                break;
+            progress.Step(n + 1);
             if (transact && (n + 1) % 100 == 0 && database->InTransaction()) {
                 database->Commit();
                 database->StartTransaction();

@@ -23,6 +23,8 @@ constexpr Integer ErrRecordChanged = 8708;
 constexpr Integer ErrNoCurrentRecord = 8710;
 constexpr Integer ErrKeyViolation = 9729;
 constexpr Integer ErrBlobField = 10753;
+constexpr Integer ErrLimit = 9482;
+constexpr Integer MaxAutoIncValue = 0x7FFFFFFF;
 
 using TChains = std::vector<std::pair<Cardinal, Integer>>;
 
@@ -69,14 +71,21 @@ void TVekDataSet::AddRecord(bool AssignAutoInc)
         Cardinal newAutoInc = header->RecordAutoIncVal();
         if (autoIncNo >= 0) {
             TInternalFieldItem* item = Field(autoIncNo);
-            const Cardinal next = header->RecordAutoIncVal() + 1;
+            // The values are Integers: the counter stops at the largest one
+            // rather than wrapping to negative numbers.
+            const auto current = static_cast<Integer>(header->RecordAutoIncVal());
             if (AssignAutoInc) {
+                if (current >= MaxAutoIncValue)
+                    VekDatabaseError(ErrLimit, "TVekDataSet.AddRecord",
+                                     "The auto-increment value of " + FTableName + " has reached its largest value",
+                                     this);
+                const Cardinal next = static_cast<Cardinal>(std::max(current, 0) + 1);
                 WriteLE32(image + item->DataOffset(), next);
                 image[item->NullFlagOffset()] = nfValue;
                 newAutoInc = next;
             } else if (image[item->NullFlagOffset()] == nfValue) {
-                const Cardinal given = ReadLE32(image + item->DataOffset());
-                newAutoInc = std::max(given, header->RecordAutoIncVal());
+                const auto given = static_cast<Integer>(ReadLE32(image + item->DataOffset()));
+                newAutoInc = static_cast<Cardinal>(std::max(given, current));
             }
         }
 
@@ -374,6 +383,15 @@ void TVekDataSet::DataSetEmptyTable()
 {
     CheckInternalActive();
     CheckPrivilegePresent(TablePrivileges(), dpDeleteData);
+    // Records, blobs and every index go together or not at all.
+    if (FDataBase)
+        FDataBase->RunMaintenance("TVekDataSet.DataSetEmptyTable", FMemory, [&] { InternalEmptyTable(); });
+    else
+        InternalEmptyTable();
+}
+
+void TVekDataSet::InternalEmptyTable()
+{
     const bool taken = InternalSetWriteLock();
     const bool lockDb = !FMemory && FDataBase && !FDataBase->Locked();
     try {
@@ -483,8 +501,11 @@ void TVekDataSet::DataSetSetFieldStream(Integer FieldNo, bool IsNull, TStream* S
 void TVekDataSet::DataSetSetFieldStreamFromRecBuf(const Byte* RecBuf, Integer FieldNo, bool IsNull,
                                                   TStream* Stream)
 {
-    CheckPrivilegePresent(TablePrivileges(), dpInsertData);
     TInternalFieldItem* item = Field(FieldNo);
+    // A blob of a new record is part of adding it; one of a stored record
+    // (the buffer knows its address) is an update.
+    const bool stored = ReadLE32(RecBuf + FRecordSize + eioRecAddr) != 0;
+    CheckPrivilegePresent(FieldPrivileges(item), stored ? dpUpdateData : dpInsertData);
     if (!IsBlobFieldType(item->DataType()))
         VekDatabaseError(ErrBlobField, "TVekDataSet.DataSetSetFieldStream", item->FieldName(), this);
     TBlob* blob = FindFieldBlob(FieldNo);

@@ -49,6 +49,9 @@ inline constexpr Integer VekAllPrivileges = 0x7FFFFFFF;
 // Lock types of the table and record locks.
 inline constexpr Integer VekLockRead = 1;
 inline constexpr Integer VekLockWrite = 4;
+// The error of a maintenance operation that its progress handler cancelled
+// ("Update operation aborted"): nothing was changed.
+inline constexpr Integer VekErrCancelled = 13062;
 
 // Sender, then the user name, password and master key to use, which the
 // handler may change.
@@ -141,6 +144,8 @@ public:
     // disconnecting: open and close the system tables.
     virtual void Open() = 0;
     virtual void Close() = 0;
+    // After a rollback: the system tables forget what they read meanwhile.
+    virtual void AfterRollback() {}
 
     // Fills Def (flagged internal or not, as given) with the stored
     // definition of Name; 10024 with the name when there is none.
@@ -192,6 +197,10 @@ class IVekDataSetCaches {
 public:
     virtual ~IVekDataSetCaches() = default;
     virtual void DumpInternalCaches() = 0;
+    // After a rollback: shows the data again from the record nearest to the
+    // current one (that record may be gone). False when the dataset leaves
+    // this to the framework's refresh.
+    virtual bool RefreshNearest() { return false; }
 };
 
 // ------------------------------------------------------------ TVekDataBase
@@ -293,23 +302,34 @@ public:
     bool GetInTransaction() const { return InTransaction(); }
     // A transaction the host started (schema changes are refused in it with
     // 10122), as opposed to the engine's own maintenance transaction.
-    bool InHostTransaction() const { return InTransaction() && !FMaintenanceActive; }
+    bool InHostTransaction() const { return InTransaction() && FMaintenanceDepth == 0; }
 
     // ------------------------------------------- maintenance transaction
-    // Runs Work, an engine operation that changes table headers, index
-    // trees, the table map or stored definitions (emptying a table,
-    // rebuilding its indexes, moving its records to a new layout, storing its
-    // new definition), as one file transaction: everything it writes reaches
-    // the file at the commit, or nothing does. When Work raises, the
-    // transaction is rolled back, the open table headers are read again, the
-    // attached datasets are brought back in line (as after Rollback), and
-    // the exception goes on. Inside a transaction of the host: 10122. A
-    // second call from inside Work runs Work in the same transaction. On
-    // "MEMORY" Work runs without a transaction. Big operations stay in
-    // bounded memory: changed pages past TransactionPageBudget go to the
-    // file early.
-    void RunMaintenanceTransaction(const std::function<void()>& Work);
-    bool InMaintenanceTransaction() const { return FMaintenanceActive && InTransaction(); }
+    // Runs a maintenance operation on a file table (emptying it, rebuilding
+    // its indexes, moving its records to a new layout, storing its new
+    // definition) as one file transaction: table headers, index trees, the
+    // table map and stored definitions it changes reach the file at the
+    // commit, or nothing does. When Body raises (a failure, or
+    // VekErrCancelled from a progress handler), the file is rolled back, the
+    // open table headers are read again, the attached datasets and the
+    // system tables are brought back in line (as after Rollback), and the
+    // error is raised again, so that nothing of it happened. A call inside
+    // another maintenance operation runs in that one's transaction; inside a
+    // transaction of the host it raises 10122. Memory tables (Memory) and
+    // "MEMORY" run Body as it is. Big operations stay in bounded memory:
+    // changed pages past TransactionPageBudget go to the file early.
+    void RunMaintenance(const char* Context, bool Memory, const std::function<void()>& Body);
+    // A maintenance operation that changes a table's layout (its table
+    // header's size). It runs outside a file transaction: on a failure the
+    // ".vkx" backup made before it keeps the table.
+    void RunLayoutChange(const char* Context, const std::function<void()>& Body);
+    // Whether a layout change runs: its steps cannot be undone, so a
+    // progress handler cannot cancel them.
+    bool InLayoutChange() const { return FLayoutChangeDepth > 0; }
+    // Whether a maintenance operation's transaction is running.
+    bool InMaintenance() const { return FMaintenanceDepth > 0; }
+    // Whether this connection is the new file of a database rebuild.
+    bool BuildingBeside() const { return FBuildingBeside; }
     void SetQueryActive(bool Value) { FQueryActive = Value; }
     void ActivateQueryMode(bool Modifies);
     bool QueryActive() const { return FQueryActive; }
@@ -379,8 +399,21 @@ public:
     // ------------------------------------ rebuild, copy and dump (maintenance)
     // Copies the database file (Directory + DataBaseName) to Target.
     void CopyDatabase(const std::string& Target, bool Overwrite);
-    // Closed database: backs it up to ".vkx", writes a new empty file and
-    // copies every table back from the backup; ends closed.
+    // A backup name of its own for the next operation that backs the file
+    // up: the database name with the extension ".vkx" while no such file
+    // exists, else ".1.vkx", ".2.vkx" and so on. Backups are never
+    // overwritten.
+    std::string NewBackupFileName() const;
+    // The backup the last restructure, rebuild or database rebuild of this
+    // connection wrote (empty before the first).
+    const std::string& LastBackupFileName() const { return FLastBackupFileName; }
+    // Copies the database file to a backup of its own (NewBackupFileName)
+    // and returns its name.
+    std::string BackupDatabase();
+    // Closed database: backs it up (BackupDatabase), builds a new file
+    // beside it from every table of the backup and puts that in the old
+    // one's place in one step; ends closed. On any failure the database
+    // file is as it was.
     void RebuildDatabase();
     // Fills TableName from the same table of the database file SourceFile;
     // the number of records copied.
@@ -440,13 +473,16 @@ private:
     TSortOrder FDefaultSortOrder = soANSI;
     bool FLocked = false;
     std::string FMasterKey;
+    std::string FLastBackupFileName;
+    Integer FMaintenanceDepth = 0;
+    Integer FLayoutChangeDepth = 0;
+    bool FBuildingBeside = false;
     Integer FLockRetryInterval = 200;
     Integer FLockRetryMaximum = 10;
     Int64 FTransactionPageBudget = DefaultSpillBudget;
     bool FSaveTableDefinitions = false;
     bool FQueryActive = false;
     bool FQueryMode = false;
-    bool FMaintenanceActive = false;
     // Reads every open table header again (after a rollback: what they held
     // in memory went with it).
     void ReloadOpenTableHeaders();

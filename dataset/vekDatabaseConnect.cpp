@@ -8,6 +8,7 @@
 #include "host/SysUtils.h"
 #include "platform/FileIO.h"
 #include "storage/vekCommon.h"
+#include "storage/vekCrypt.h"
 
 #include <algorithm>
 #include <exception>
@@ -27,6 +28,12 @@ constexpr Integer ErrNotExclusive = 10121;
 constexpr Integer ErrKeySize = 9602;
 constexpr Integer ErrTableType = 10766;
 constexpr Integer ErrReadOnlyDatabase = 10501;
+
+// How a message names a master key: by its length only.
+std::string MasterKeyDescription(Integer Length)
+{
+    return "A master key of " + IntToStr(Length) + " characters";
+}
 constexpr Integer ErrExists = 8580;
 constexpr Integer ErrFileNotFound = 9988;
 
@@ -74,6 +81,7 @@ TVekDataBase::~TVekDataBase()
     FTableHdrDiskInterface.reset();
     FDiskMgr.reset();
     FPrivileges.reset();
+    BurnString(FMasterKey);
 }
 
 // -------------------------------------------------------------- settings
@@ -122,9 +130,11 @@ void TVekDataBase::SetMasterKey(const std::string& Value)
 {
     CheckClosedForSetting("TVekDataBase.SetMasterKey");
     const auto length = static_cast<Integer>(Value.size());
+    // The key itself never goes into a message or the log: its length does.
     if (!Value.empty() && (length < MinMasterKey || length > MaxMasterKey))
         VekDatabaseErrorFmt(ErrKeySize, "TVekDataBase.SetMasterKey", SvekStringInvalidFmt,
-                            {Value, MinMasterKey, MaxMasterKey}, this);
+                            {MasterKeyDescription(length), MinMasterKey, MaxMasterKey}, this);
+    BurnString(FMasterKey);
     FMasterKey = Value;
 }
 
@@ -447,6 +457,8 @@ void TVekDataBase::Login(bool& LoggedOn)
     std::string key = FMasterKey;
     std::string user;
     std::string password;
+    TBurnOnExit burnKey(key);
+    TBurnOnExit burnPassword(password);
     int mode = 0;
     if (NeedSecurity())
         mode = FMasterKey.empty() ? 3 : 2;
@@ -469,7 +481,7 @@ void TVekDataBase::Login(bool& LoggedOn)
             TSecurityHeader header;
             FDiskMgr->ReadSecurityHeader(header);
         } catch (...) {
-            FMasterKey.clear();
+            BurnString(FMasterKey);
             throw;
         }
     }
@@ -524,7 +536,7 @@ void TVekDataBase::DoDisconnect()
     FPrivileges->SetGroupName("");
     FDatabasePrivileges = 0;
     FTempPrivilegeStatus = 0;
-    FMasterKey.clear();
+    BurnString(FMasterKey);
     InitDBDef();
     FSecured = false;
     FEncrypted = false;
@@ -542,7 +554,9 @@ void TVekDataBase::CreateDatabase()
     if (FDataBaseName.empty() || IsMemory())
         VekDatabaseError(ErrDatabaseName, context, FDirectory + FDataBaseName, this);
     if (FUseEncryption && static_cast<Integer>(FMasterKey.size()) < MinMasterKey)
-        VekDatabaseErrorFmt(ErrLogin, context, SvekStringInvalidFmt, {FMasterKey, MinMasterKey, MaxMasterKey},
+        VekDatabaseErrorFmt(ErrLogin, context, SvekStringInvalidFmt,
+                            {MasterKeyDescription(static_cast<Integer>(FMasterKey.size())), MinMasterKey,
+                             MaxMasterKey},
                             this);
 
     const std::string fileName = FileName();
@@ -564,7 +578,8 @@ void TVekDataBase::CreateDatabase()
     FDBDef.SetVersion(VekEngineVersion);
     FDBDef.SetSecurityLevel(FEnforceSecurity ? 2 : FUseEncryption ? 1 : 0);
 
-    const std::string masterKey = FMasterKey;
+    std::string masterKey = FMasterKey;
+    TBurnOnExit burnKey(masterKey);
     if (!FSystemTables)
         FSystemTables = NewSystemTables();
     FConnected = true;

@@ -15,6 +15,7 @@
 
 #include "host/SysUtils.h"
 #include "platform/FileIO.h"
+#include "storage/vekCrypt.h"
 #include "storage/vekDisk.h"
 #include "storage/vekLockMgrUnit.h"
 
@@ -26,6 +27,7 @@ constexpr Integer ErrUnknownCode = 1;
 constexpr Integer ErrCopyFailed = 9344;
 constexpr Integer ErrFileNotFound = 9988;
 constexpr Integer ErrTableOpen = 10031;
+constexpr Integer ErrRestructure = 10012;
 
 void Log(const std::string& Caller, const std::string& Text)
 {
@@ -132,13 +134,18 @@ Integer TVekDataBase::RebuildTable(const std::string& TableName, const std::stri
             temp->SetTableName(TableName);
             temp->OnUpdateProgress = OnUpdateProgress;
             temp->DataSetOpen();
-            temp->DataSetEmptyTable();
-            TInternalFields* fields = temp->GetInternalFields();
-            for (int i = 0; i < fields->Count(); ++i)
-                fields->GetIndex(i)->SetSourceField(fields->GetIndex(i)->FieldName());
             dest = temp.get();
         }
-        result = from.CopyRawTableData(dest);
+        // Emptied and refilled as one change.
+        RunMaintenance(Context, dest->Memory(), [&] {
+            if (temp) {
+                temp->DataSetEmptyTable();
+                TInternalFields* fields = temp->GetInternalFields();
+                for (int i = 0; i < fields->Count(); ++i)
+                    fields->GetIndex(i)->SetSourceField(fields->GetIndex(i)->FieldName());
+            }
+            result = from.CopyRawTableData(dest);
+        });
     } catch (...) {
         if (temp && temp->DataSetIsOpen())
             Quietly([&] { temp->DataSetClose(); });
@@ -156,37 +163,86 @@ Integer TVekDataBase::RebuildTable(const std::string& TableName, const std::stri
 
 // ====================================================== rebuild database
 
+std::string TVekDataBase::NewBackupFileName() const
+{
+    const std::string base = FDirectory + ChangeFileExt(ExtractFileName(FDataBaseName), "");
+    std::string name = base + ".vkx";
+    for (int n = 1; FileExists(name); ++n)
+        name = base + "." + IntToStr(n) + ".vkx";
+    return name;
+}
+
+std::string TVekDataBase::BackupDatabase()
+{
+    const std::string backup = NewBackupFileName();
+    CopyDatabase(backup, false);
+    FLastBackupFileName = backup;
+    return backup;
+}
+
+namespace {
+
+// The files a connection may leave in the folder where a rebuild builds the
+// new database: the database, its lock file and its journal.
+void ClearRebuildFolder(const std::string& Folder, const std::string& Name)
+{
+    const std::string file = Folder + Name;
+    for (const std::string& leftover : {file, GetLockFileName(file), file + ".jnl"})
+        if (FileExists(leftover))
+            DeleteFile(leftover);
+    if (DirectoryExists(Folder))
+        RemoveDir(ExcludeTrailingPathDelimiter(Folder));
+}
+
+} // namespace
+
+// The new database is built in a folder of its own beside the old one
+// (Directory + DataBaseName + ".rebuild"), under the same name, and renamed
+// over the old file once every table is in it. The old file stays as it is
+// until that rename, held with writing denied so that no connection changes
+// it meanwhile: a failure or a kill at any moment leaves it whole (a killed
+// rebuild's folder is cleared by the next rebuild).
 void TVekDataBase::RebuildDatabase()
 {
     constexpr const char* Context = "TVekDataBase.RebuildDatabase";
     CheckNotConnected();
     const std::string caller = FDataBaseName;
     Log(caller, "Rebuild database start");
-    const std::string backup = FDirectory + ChangeFileExt(ExtractFileName(FDataBaseName), ".vkx");
-    CopyDatabase(backup, true);
+    const std::string backup = BackupDatabase();
     Log(caller, "Backup database created -" + backup);
 
+    const std::string original = FileName();
+    const std::string folder = FDirectory;
+    const std::string work = IncludeTrailingPathDelimiter(folder + FDataBaseName + ".rebuild");
     const Integer lineLimit = GDBLogger ? GDBLogger->MaxLogItemCount() : 0;
     if (GDBLogger)
         GDBLogger->SetMaxLogItemCount(0);
     const bool wasExclusive = FExclusive;
     const bool wasSecured = EnforceSecurity();
     const bool wasEncrypted = UseEncryption();
-    const std::string givenKey = FMasterKey;
+    std::string givenKey = FMasterKey;
     std::string key = givenKey;
+    TBurnOnExit burnGiven(givenKey);
+    TBurnOnExit burnKey(key);
+    std::unique_ptr<TPlatformFile> hold;
     auto finish = [&]() {
         if (Connected())
             Quietly([&] { Close(); });
+        FDirectory = folder;
+        FBuildingBeside = false;
         FExclusive = wasExclusive;
         Quietly([&] { SetEnforceSecurity(wasSecured); });
         Quietly([&] { SetUseEncryption(wasEncrypted); });
         // The key as the caller set it.
         if (FMasterKey != givenKey)
             Quietly([&] { SetMasterKey(givenKey); });
+        hold.reset();
         if (GDBLogger)
             GDBLogger->SetMaxLogItemCount(lineLimit);
     };
 
+    // Records the copy could not add, over every table.
+    Integer notCopied = 0;
     TVekDataBase source(nullptr);
     try {
         FExclusive = true;
@@ -207,15 +263,28 @@ void TVekDataBase::RebuildDatabase()
         SetEnforceSecurity(secured);
         if (!secured)
             SetUseEncryption(encrypted);
-        // The new, empty file takes the old one's place.
-        if (!DeleteFile(FileName()))
-            VekDatabaseError(ErrCopyFailed, Context, FileName(), this);
+        TFileError error = TFileError::None;
+        hold = TPlatformFile::Open(original, TFileAccess::Read, TFileShare::DenyWrite, TFileCreate::OpenExisting,
+                                   &error);
+        if (!hold)
+            VekDatabaseError(ErrCopyFailed, Context,
+                             error == TFileError::SharingViolation
+                                 ? "The database " + original + " is in use by another connection"
+                                 : GetOSErrorMsg(),
+                             this);
+
+        // The new, empty file, beside the old one.
+        ClearRebuildFolder(work, FDataBaseName);
+        if (!ForceDirectories(work))
+            VekDatabaseError(ErrCopyFailed, Context, work, this);
+        FDirectory = work;
+        FBuildingBeside = true;
         CreateDatabase();
         Open();
 
-        Log(caller, "Opening Backup dir " + FDirectory);
+        Log(caller, "Opening Backup dir " + ExtractFilePath(backup));
         Log(caller, "Opening Backup file " + ExtractFileName(backup));
-        source.SetDirectory(FDirectory);
+        source.SetDirectory(ExtractFilePath(backup));
         source.SetDataBaseName(ExtractFileName(backup));
         source.SetExclusive(true);
         source.SetReadOnly(true);
@@ -278,20 +347,16 @@ void TVekDataBase::RebuildDatabase()
                 try {
                     from.DataSetOpen();
                     from.CopyRawTableData(&target);
+                    notCopied += from.RawCopyFailures;
                     from.DataSetClose();
                     target.DataSetClose();
                 } catch (const Exception& e) {
+                    // A table that cannot be copied stops the rebuild: the
+                    // old file stays as it is rather than be replaced by one
+                    // without the table's records.
                     Log(caller, "Exception while copying data from source table " + name);
                     Log(caller, "Exception was " + e.Message());
-                    if (from.DataSetIsOpen())
-                        Quietly([&] { from.DataSetClose(); });
-                    Log(caller, "Attempting to empty this table");
-                    try {
-                        target.DataSetEmptyTable();
-                    } catch (const Exception& e2) {
-                        Log(caller, "Exception attempting to empty this table " + e2.Message());
-                    }
-                    Quietly([&] { target.DataSetClose(); });
+                    throw;
                 }
             } catch (const Exception& e) {
                 Log(caller, "Now closing tables causing exception of " + e.Message());
@@ -302,17 +367,33 @@ void TVekDataBase::RebuildDatabase()
                 throw;
             }
         }
+        source.Close();
+        Close();
+
+        // The new file takes the old one's place in one step.
+        FDirectory = folder;
+        FBuildingBeside = false;
+        if (!RenameFile(work + FDataBaseName, original) || !FlushDirectoryOf(original))
+            VekDatabaseError(ErrCopyFailed, Context, GetOSErrorMsg(), this);
     } catch (...) {
         Quietly([&] { source.Close(); });
+        if (Connected())
+            Quietly([&] { Close(); });
+        Log(caller, "Rebuild database failed: the database file is as it was");
+        Quietly([&] { ClearRebuildFolder(work, FDataBaseName); });
         finish();
+        if (GDBLogger)
+            Quietly([&] { GDBLogger->SaveLogToFile(folder + "dblog.txt"); });
         throw;
     }
-    source.Close();
-    Close();
     finish();
+    Quietly([&] { ClearRebuildFolder(work, FDataBaseName); });
     Log(caller, "Rebuild database complete");
     if (GDBLogger)
         Quietly([&] { GDBLogger->SaveLogToFile(FDirectory + "dblog.txt"); });
+    if (notCopied > 0)
+        VekDatabaseError(ErrRestructure, Context,
+                         Format("%d records were not copied; the backup %s keeps them", {notCopied, backup}), this);
 }
 
 // ================================================================== dump

@@ -224,6 +224,23 @@ public:
             [&] { Close(); });
     }
 
+    void AfterRollback() override
+    {
+        for (TVekTable* table : {FUserMaster.get(), FSystemMaster.get(), FObjectIDs.get(), FGenerators.get(),
+                                 FGroups.get(), FUsers.get(), FObjPrivs.get(), FSysPrivs.get()}) {
+            if (!table || !table->Active())
+                continue;
+            try {
+                if (table->State() == dsEdit || table->State() == dsInsert)
+                    table->Cancel();
+                table->DumpInternalCaches();
+                table->RefreshNearest();
+            } catch (...) {
+                // The next use reads the table again under its lock.
+            }
+        }
+    }
+
     void Close() override
     {
         FSecurity->Close();

@@ -61,7 +61,8 @@ private:
     bool FTaken;
 };
 
-// The structure of file tables does not change inside a transaction.
+// The structure of file tables does not change inside a transaction of the
+// host; the engine's own maintenance runs its schema changes in one.
 void CheckNoTransaction(TVekDataBase* DataBase, const char* Context)
 {
     if (DataBase->InHostTransaction())
@@ -155,11 +156,14 @@ void TVekDataBase::UpdateTableDef(TTableDef* Def, const TInternalRestructureReco
     CheckConnected(false);
     CheckNoTransaction(this, "TVekDataBase.UpdateTableDef");
     QueryOpenStatus(true, true);
-    THeaderLockScope lock(this);
-    GetTableDefMgr(Def)->RestructureTableDef(Def, Restructure);
-    Def->SetLastModDate(Now());
-    FSystemTables->WriteTableDef(Def->TableName(), Def, false);
-    lock.Release();
+    // The storage changes and the stored definition go together.
+    RunLayoutChange("TVekDataBase.UpdateTableDef", [&] {
+        THeaderLockScope lock(this);
+        GetTableDefMgr(Def)->RestructureTableDef(Def, Restructure);
+        Def->SetLastModDate(Now());
+        FSystemTables->WriteTableDef(Def->TableName(), Def, false);
+        lock.Release();
+    });
 }
 
 void TVekDataBase::RenameTable(const std::string& OldName, const std::string& NewName)

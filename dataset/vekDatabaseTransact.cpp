@@ -43,44 +43,46 @@ void TVekDataBase::Rollback()
     RefreshDataSets();
 }
 
-void TVekDataBase::RunMaintenanceTransaction(const std::function<void()>& Work)
+void TVekDataBase::RunMaintenance(const char* Context, bool Memory, const std::function<void()>& Body)
 {
-    constexpr const char* Context = "TVekDataBase.RunMaintenanceTransaction";
-    CheckConnected(true);
-    if (IsMemory() || InMaintenanceTransaction()) {
-        Work();
+    if (FMaintenanceDepth > 0 || Memory || IsMemory() || !FConnected) {
+        Body();
         return;
     }
     if (InTransaction())
         VekDatabaseError(ErrInTransaction, Context, "", this);
+    // The engine's own transaction, never a query's read transaction.
     FDiskMgr->DiskStartTransaction(false);
-    FMaintenanceActive = true;
+    ++FMaintenanceDepth;
     try {
-        Work();
-        // A header lock the work took and still holds goes with the commit.
-        FDiskMgr->DiskCommit();
-        FLocked = FLocked && FDiskMgr->HeaderLocked();
+        Body();
+        --FMaintenanceDepth;
+        // A header lock the work took and still holds goes with the commit;
+        // a commit that fails has given the file back as it was.
+        Commit();
     } catch (...) {
-        FMaintenanceActive = false;
-        if (FDiskMgr->IsOpen() && FDiskMgr->IsTransactionActive()) {
-            try {
+        FMaintenanceDepth = 0;
+        try {
+            if (FDiskMgr && FDiskMgr->IsOpen() && FDiskMgr->IsTransactionActive())
                 FDiskMgr->DiskRollback();
-            } catch (...) {
-                // The journal, if one stays, goes back with the next lock;
-                // the work's own failure is the one to report.
-            }
+        } catch (...) {
+            // The journal stays; the next connection rolls it back. The
+            // work's own failure is the one to report.
         }
-        FLocked = FLocked && FDiskMgr->IsOpen() && FDiskMgr->HeaderLocked();
+        FLocked = FLocked && FDiskMgr && FDiskMgr->IsOpen() && FDiskMgr->HeaderLocked();
+        // What the open tables, the datasets and the system tables read
+        // meanwhile is gone.
         try {
             ReloadOpenTableHeaders();
             RollbackDataSets();
             CancelDataSets();
             RefreshDataSets();
+            if (FSystemTables)
+                FSystemTables->AfterRollback();
         } catch (...) {
         }
         throw;
     }
-    FMaintenanceActive = false;
 }
 
 void TVekDataBase::ReloadOpenTableHeaders()
@@ -99,6 +101,19 @@ void TVekDataBase::ReloadOpenTableHeaders()
             }
         }
     }
+}
+
+void TVekDataBase::RunLayoutChange(const char* Context, const std::function<void()>& Body)
+{
+    (void)Context;
+    ++FLayoutChangeDepth;
+    try {
+        Body();
+    } catch (...) {
+        --FLayoutChangeDepth;
+        throw;
+    }
+    --FLayoutChangeDepth;
 }
 
 bool TVekDataBase::InTransaction() const
@@ -124,9 +139,23 @@ void TVekDataBase::CloseDataSets()
 
 void TVekDataBase::RefreshDataSets()
 {
-    for (int i = 0; i < DataSetCount(); ++i)
-        if (DataSets(i)->Active())
-            DataSets(i)->Refresh();
+    // The rollback has happened whatever a dataset makes of it: a dataset
+    // that cannot show its data again goes to its first record, or stays.
+    for (int i = 0; i < DataSetCount(); ++i) {
+        TDataSet* dataSet = DataSets(i);
+        if (!dataSet->Active())
+            continue;
+        try {
+            auto* caches = dynamic_cast<IVekDataSetCaches*>(dataSet);
+            if (!caches || !caches->RefreshNearest())
+                dataSet->Refresh();
+        } catch (...) {
+            try {
+                dataSet->First();
+            } catch (...) {
+            }
+        }
+    }
 }
 
 void TVekDataBase::CancelDataSets()

@@ -72,6 +72,13 @@ private:
     std::string FOld;
 };
 
+// Whether Table holds any row.
+bool HasAnyRow(TVekTable* Table)
+{
+    Table->First();
+    return !Table->Eof();
+}
+
 void LockTable(TVekTable* Table)
 {
     if (!Table->Locked())
@@ -179,7 +186,11 @@ bool TSecurityManager::Logon(const std::string& UserName, const std::string& Pas
         VekDatabaseError(ErrInternal, context, "The security tables are not open", FDataBase);
     Logoff();
     if (!FindUser(UserName)) {
-        if (UserName != VekAdministratorUser || FindGroup(VekAdministratorsGroup))
+        // The bootstrap administrator exists only for a database that has
+        // never had users: once there is a group or a user, the default
+        // password opens nothing.
+        if (UserName != VekAdministratorUser || FindGroup(VekAdministratorsGroup) || HasAnyRow(FGroups) ||
+            HasAnyRow(FUsers))
             VekDatabaseError(ErrLogon, context, "", FDataBase);
         // The bootstrap administrator: made on first use, with the default
         // password; the password given is not checked this once.
@@ -360,6 +371,10 @@ void TSecurityManager::RenameGroup(const std::string& OldName, const std::string
 {
     const char* context = "TSecurityManager.RenameGroup";
     CheckSystemPrivilege(spEditGroups, context);
+    // The administrators' group keeps its name, and no other group takes it:
+    // membership of that name bypasses every privilege check.
+    if (SameText(OldName, VekAdministratorsGroup) || SameText(NewName, VekAdministratorsGroup))
+        VekDatabaseError(ErrCannotEdit, context, VekAdministratorsGroup, FDataBase);
     TVekHeaderLockScope lock(FDataBase);
     ValidateGroupName(NewName);
     if (!SameText(OldName, NewName) && FindGroup(NewName))

@@ -93,7 +93,24 @@ Integer TVekTable::RestructureTable(const TInternalRestructureRecord& Request)
     request.NewIndexDefs = indexes.get();
     request.DestFieldDefs = FieldDefs();
     request.DestIndexDefs = IndexDefs();
-    const Integer result = InternalRestructureTable(request);
+    Integer result = 0;
+    try {
+        result = InternalRestructureTable(request);
+    } catch (...) {
+        // The definitions show the table as it is again: unchanged, or
+        // changed with records left out (10012).
+        try {
+            FieldDefs()->Clear();
+            InternalInitFieldDefs();
+            InternalOpenForDefs();
+            UpdateIndexDefs();
+            InternalCloseForDefs();
+        } catch (...) {
+        }
+        FRestructureFieldDefs.reset();
+        FRestructureIndexDefs.reset();
+        throw;
+    }
     FRestructureFieldDefs.reset();
     FRestructureIndexDefs.reset();
     InternalOpenForDefs();

@@ -313,8 +313,11 @@ void TVekTable::ImportData(TDataSet* Source)
             Cancel();
         }
         accumulator += 100;
-        if (OnUpdateProgress && step != 0 && count % step == 0)
-            OnUpdateProgress(total > 0 ? accumulator / total : 0, cancel);
+        if (OnUpdateProgress && step != 0 && count % step == 0) {
+            // Called through a copy: the handler may replace or clear itself.
+            const TUpdateProgressProc handler = OnUpdateProgress;
+            handler(total > 0 ? accumulator / total : 0, cancel);
+        }
         Source->Next();
     }
 }

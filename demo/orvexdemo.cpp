@@ -98,6 +98,15 @@ void Run(const std::string& Folder)
         Show(customers, "City;Name;CustID");
     customers.CancelRange();
 
+    std::puts("\n== A filter by expression (City <> 'Lima' AND Name LIKE '%a%'), in name order");
+    customers.SetIndexName("ixName");
+    customers.SetFilter("City <> 'Lima' AND Name LIKE '%a%'");
+    customers.SetFiltered(true);
+    for (customers.First(); !customers.Eof(); customers.Next())
+        Show(customers, "Name;City;CustID");
+    std::printf("  %d of %d customers pass\n", customers.RecordCount(), 5);
+    customers.SetFiltered(false);
+
     std::puts("\n== A master-detail pair: orders of each customer");
     TVekTable orders(nullptr);
     orders.SetDataBase(&db);

@@ -31,6 +31,15 @@ void WriteAs(void* buffer, T value)
     std::memcpy(buffer, &value, sizeof value);
 }
 
+// Writes a whole value into a blob stream. The value is written even when it
+// is empty: a blob stream stores nothing unless it was written to, so an
+// empty write is what replaces a value by an empty one.
+void WriteValue(TStream* stream, const void* data, std::int32_t count)
+{
+    if (stream->Write(data, count) != count)
+        throw EWriteError("Stream write error");
+}
+
 // Room for any fixed-size native value.
 struct NativeBuffer {
     alignas(8) Byte Data[16] = {};
@@ -879,12 +888,13 @@ std::string TBlobField::GetAsString()
 void TBlobField::SetAsStringValue(const std::string& value)
 {
     std::unique_ptr<TStream> stream(OpenBlob(bmWrite));
-    stream->WriteBuffer(value.data(), static_cast<std::int32_t>(value.size()));
+    WriteValue(stream.get(), value.data(), static_cast<std::int32_t>(value.size()));
 }
 
 void TBlobField::Clear()
 {
     std::unique_ptr<TStream> stream(OpenBlob(bmWrite));
+    WriteValue(stream.get(), nullptr, 0);
 }
 
 int TBlobField::BlobSize()
@@ -896,6 +906,7 @@ int TBlobField::BlobSize()
 void TBlobField::LoadFromStream(TStream* stream)
 {
     std::unique_ptr<TStream> blob(OpenBlob(bmWrite));
+    WriteValue(blob.get(), nullptr, 0);
     blob->CopyFrom(stream, 0);
 }
 

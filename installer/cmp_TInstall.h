@@ -96,6 +96,9 @@ public:
     void Preserve(const std::string& winPath);
     // A file the run has just created (exclusively) and owns.
     void Created(const std::string& winPath);
+    // A folder (with the missing ones above it) the run is about to make:
+    // removed again by a bad end when it is empty.
+    void BeforeCreateFolder(const std::string& winFolder);
     // A temporary file the run is about to write: removed at either end.
     void Temporary(const std::string& winPath);
     void Commit();

@@ -441,6 +441,8 @@ void TCustomInstallFile::ExtractFromArchive()
     const std::string destDir = DestinationDirectory();
     const std::string temp = AddBackSlash(destDir) + TemporaryName(DestName);
     try {
+        if (TCustomInstall* run = RunningInstall(); run && run->Journal())
+            run->Journal()->BeforeCreateFolder(destDir);
         ForceDirectories(NativePath(destDir));
         if (archive.empty())
             throw IECustomInstallFile("Cannot either compress or decompress the following file because it's archive "

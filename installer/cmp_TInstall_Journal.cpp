@@ -14,6 +14,7 @@
 //   F dest backup                        a destination replaced (backup "x": it was new)
 //   P file copy                          a file rewritten in place (copy "x": it was new)
 //   T file                               a temporary file of the run
+//   M folder outermost                   folders the run made (outermost: the first missing)
 //   C                                    the run ended well: keep its changes
 // Playback runs backwards. A journal whose last line is "C" is finished by
 // dropping the backups (the run was killed while it did so).
@@ -340,6 +341,20 @@ void TInstallJournal::Created(const std::string& winPath)
     Append("F " + Hex(winPath) + " " + Hex(""));
 }
 
+void TInstallJournal::BeforeCreateFolder(const std::string& winFolder)
+{
+    std::string folder;
+    if (!Active() || !ExpandWinPath(winFolder, folder))
+        return;
+    // The outermost folder that is missing: the run makes it and all below.
+    std::string top;
+    for (std::string p = folder; p.size() > 3 && !WinDirectoryExists(p);
+         p = RemoveBackSlash(WinExtractFileDir(p)))
+        top = p;
+    if (!top.empty())
+        Append("M " + Hex(folder) + " " + Hex(top));
+}
+
 void TInstallJournal::Temporary(const std::string& winPath)
 {
     if (!Active())
@@ -426,6 +441,23 @@ void TInstallJournal::PlayLine(const std::vector<std::string>& f, bool undo, TRe
         const std::string native = NativePath(path);
         if (allowed(path) && !native.empty() && FileExists(native))
             DeleteFile(native);
+    } else if (undo && kind == "M" && f.size() == 3) {
+        // Folders the run made go again when they are empty, from the deepest
+        // up to the outermost it made, as far as they are the run's own.
+        std::string folder, top;
+        if (!ExpandWinPath(Unhex(f[1]), folder) || !ExpandWinPath(Unhex(f[2]), top))
+            return;
+        const std::string prefix = AddBackSlash(top);
+        if (CompareWinNames(folder, top) != 0 &&
+            (folder.size() <= prefix.size() || CompareWinNames(folder.substr(0, prefix.size()), prefix) != 0))
+            return;
+        for (std::string p = folder; p.size() >= top.size(); p = RemoveBackSlash(WinExtractFileDir(p))) {
+            const std::string native = NativePath(p);
+            if (!allowed(p + "\\x") || native.empty() || IsSymbolicLink(native) || !RemoveDir(native))
+                break;
+            if (CompareWinNames(p, top) == 0)
+                break;
+        }
     } else if (undo && kind == "K" && f.size() == 3) {
         store->DeleteKey(static_cast<HKEY>(std::stoul(f[1])), Unhex(f[2]));
     } else if (undo && kind == "V" && f.size() == 7) {

@@ -592,11 +592,11 @@ bool TCustomInstall::IsStrayRecord(TRegistry& record)
 
 void TCustomInstall::DeleteInstallRecord()
 {
-    if (RecordKeyPath.empty())
-        return;
     TdrvnRegistry registry;
     registry.SetRootKey(HKEY_LOCAL_MACHINE);
-    if (registry.OpenKey(RecordKeyPath, false)) {
+    // Without a record only the empty parents go (a run killed while it
+    // deleted its record leaves them).
+    if (!RecordKeyPath.empty() && registry.OpenKey(RecordKeyPath, false)) {
         TStringList subkeys;
         registry.GetKeyNames(&subkeys);
         registry.CloseKey();
@@ -672,6 +672,10 @@ void TCustomInstall::CompleteAfterReboot()
         std::string key;
         if (FindInstallRecord(false, key))
             RecordKeyPath = key;
+        if (RecordKeyPath.empty()) {
+            DeleteInstallRecord();
+            throw IEInstall(UnfinishedText);
+        }
         if (!RecordKeyPath.empty() &&
             TInstallJournal::Recover(RecordKeyPath, [this](const std::string& path) { return IsRunPath(path); })) {
             // The run to complete was stopped before its end and is undone:

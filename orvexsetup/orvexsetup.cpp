@@ -8,6 +8,7 @@
 // check and the registration an interactive run goes through.
 
 #include "host/SysUtils.h"
+#include "host/forms/Dialogs.h"
 #include "host/forms/Forms.h"
 #include "host/forms/Headless.h"
 #include "installer/routines_API.h"
@@ -437,12 +438,15 @@ int main(int argc, char** argv)
             Application->Run();
         // Headless, the messages shown go to the error output too; build mode
         // shows nothing but its errors.
-        std::string firstMessage;
+        std::string firstMessage, firstError;
         if (THeadlessBackend* headless = Headless()) {
             for (const THeadlessMessage& message : headless->Messages()) {
                 std::fprintf(stderr, "orvexsetup: message: %s\n", Win1252ToUtf8(message.Text).c_str());
                 if (firstMessage.empty())
                     firstMessage = message.Text;
+                // An error shown (an exception) rather than a question.
+                if (firstError.empty() && (message.Flags & MB_ICONSTOP) != 0)
+                    firstError = message.Text;
             }
             if (headless->PendingSteps() > 0)
                 Say(std::to_string(headless->PendingSteps()) + " steps of the script were not used");
@@ -455,10 +459,14 @@ int main(int argc, char** argv)
                 result = 4;
             }
         } else if (HasInstallOption(options, 'f')) {
-            result = firstMessage.empty() ? 0 : 4;
-            std::printf("summary: %s\n", result == 0 ? "copied onto floppies" : "the copy onto floppies failed");
+            // The disks are asked for by questions; only an error shown fails.
+            result = firstError.empty() ? 0 : 4;
+            if (result == 0)
+                std::printf("summary: copied onto floppies\n");
+            else
+                std::printf("summary: the copy onto floppies failed: %s\n", Win1252ToUtf8(firstError).c_str());
         } else {
-            result = ReportRun(mainForm, registered, firstMessage);
+            result = ReportRun(mainForm, registered, firstError.empty() ? firstMessage : firstError);
         }
     } catch (Exception& e) {
         std::fprintf(stderr, "orvexsetup: %s\n", Win1252ToUtf8(e.Message()).c_str());

@@ -520,11 +520,11 @@ private:
     TJoinMethod FForcedMethod = TJoinMethod::Auto;
 };
 
-// Gives every field node of the tree under Root (arguments included) that
-// names no table the table it was resolved against (its correlation name,
-// else its table name), so that each field reads from its own table's
-// provider even when two tables have fields of one name. The tokens are
-// owned by Expr.
+// Makes every field node of the tree under Root (arguments included) name
+// the table instance it was resolved against (its correlation name, else its
+// table name), so that each field reads from its own table's provider even
+// when two tables have fields of one name or one table appears twice. The
+// tokens are owned by Expr.
 void QualifyFieldNodes(TVekExpr* Expr, TVekExprNode* Root);
 
 // A copy of Root in Expr, its field nodes qualified; Expr's first node.

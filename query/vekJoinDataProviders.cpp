@@ -4,6 +4,7 @@
 
 #include "dataset/vekDatabase.h"
 #include "host/SysUtils.h"
+#include "sql/vekFilterUnit.h"
 #include "storage/vekCommon.h"
 
 namespace orvex {
@@ -260,6 +261,15 @@ void TVekNonJoinDataProvider::PrepareSelection()
     FSelection.reset();
     if (!SelectRoot() || !IsOpen())
         return;
+    // The table's filter engine answers the selection (from its indexes
+    // where it can): the bridge then moves only over passing records.
+    TVekFilterExprDriver driver;
+    driver.SetFilterExpr(FSelectExpr.get());
+    driver.SetExcludeRelopNulls(true);
+    driver.SetOverwriteExpr(false);
+    if (FBridge->AssignFilterExpr(&driver))
+        return;
+    // Else every record is evaluated as it is read.
     FSelection = std::make_unique<TExprEvaluator>();
     FSelection->SetExcludeRelopNulls(true);
     FSelection->SetDBStringCompare(DBStringCompare());
@@ -663,13 +673,18 @@ void QualifyNode(TVekExpr* Expr, TVekExprNode* Node, int Depth)
     if (!Node)
         return;
     ORVEX_ASSERT(Depth <= MaxExprTreeHeight + 1, "Expression tree too deep");
-    if (Node->Kind() == enkField && Node->TokenArgs().empty() && Node->SourceTables()->Count() > 0) {
+    if (Node->Kind() == enkField && Node->SourceTables()->Count() > 0) {
+        // The instance the parser resolved the field against, by the name
+        // that finds it first (a qualifier may have named it by its table).
         const TTableNameItem* table = Node->SourceTables()->Items(0);
         TParserToken token;
-        token.AssignToken(Node->ParserToken());
+        token.AssignToken(Node->TokenArgs().empty() ? Node->ParserToken() : Node->TokenArgs()[0]);
         token.SetToken(vstTableName);
         token.SetText(table->CorrelationName().empty() ? table->TableName() : table->CorrelationName());
-        Node->TokenArgs().push_back(Expr->AdoptToken(&token));
+        if (Node->TokenArgs().empty())
+            Node->TokenArgs().push_back(Expr->AdoptToken(&token));
+        else
+            Node->TokenArgs()[0] = Expr->AdoptToken(&token);
     }
     for (TVekExprNode* arg : Node->Args())
         QualifyNode(Expr, arg, Depth + 1);

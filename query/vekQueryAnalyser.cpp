@@ -197,9 +197,10 @@ void TVekQueryAnalyser::ParseSelects(TQueryAnalyserNode* Node)
     ParseSelects(Node->Right);
     if (!Node->Left || !Node->Right)
         return;
-    const TVekExprOperator op = Node->ExprNode->Operator();
-    const bool logical = (Node->ExprNode->Kind() == enkLogicalOperator && (op == veoAND || op == veoOR));
-    if (!logical || Node->TableList->Count() <= 1)
+    // Only the terms of a conjunction can be answered table by table: the
+    // sides of an OR over several tables stay together.
+    const bool conjunction = Node->ExprNode->Kind() == enkLogicalOperator && Node->ExprNode->Operator() == veoAND;
+    if (!conjunction || Node->TableList->Count() <= 1)
         return;
     for (TQueryAnalyserNode* child : {Node->Left, Node->Right}) {
         if (child->SplitOK || child->TableList->Count() != 1)

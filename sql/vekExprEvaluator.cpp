@@ -252,6 +252,19 @@ bool TExprEvaluator::Evaluate()
     return VarIsTrue(Result);
 }
 
+bool TExprEvaluator::EvaluatePasses()
+{
+    return FRoot != nullptr && Passes(FRoot);
+}
+
+bool TExprEvaluator::Passes(TExprEvaluatorNode* Node)
+{
+    const TVekExprNode* Expr = Node->ExprNode();
+    if (Expr->Kind() == enkLogicalOperator && Expr->Operator() == veoAND && Node->Left() && Node->Right())
+        return Passes(Node->Left()) && Passes(Node->Right());
+    return EvaluateOperandTruth(Node) == TVekTruth::True;
+}
+
 Variant TExprEvaluator::EvaluateValueExpr()
 {
     if (!FRoot)

@@ -135,6 +135,10 @@ public:
     void Reset();
     // The condition for the current record: unknown counts as false.
     bool Evaluate();
+    // Evaluate's answer for a filter: the operands of an AND at the top are
+    // evaluated only while those before are true (an AND is true only when
+    // both operands are), so the nodes not reached keep no result.
+    bool EvaluatePasses();
     // The value of the expression for the current record.
     Variant EvaluateValueExpr();
 
@@ -162,6 +166,7 @@ private:
     TVekTruth EvaluateCondition(TExprEvaluatorNode* Node);
     // Node as a logical operand.
     TVekTruth EvaluateOperandTruth(TExprEvaluatorNode* Node);
+    bool Passes(TExprEvaluatorNode* Node);
     TVekTruth EvaluateRelop(TExprEvaluatorNode* Node);
     bool EvaluateLike(TExprEvaluatorNode* Node, const Variant& Left, const Variant& Right);
     Variant EvaluateSubqueryValue(TVekExprNode* Node);

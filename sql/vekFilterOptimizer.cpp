@@ -780,4 +780,52 @@ void TFilterOptimizer::Clear()
     FExprRoot = nullptr;
 }
 
+// ================================================ TFilterOptimizerAnswerer
+
+TFilterOptimizerAnswerer::TFilterOptimizerAnswerer(TFillRegistry FillRegistry)
+    : FFillRegistry(std::move(FillRegistry))
+{
+}
+
+TVekFilterOptimisationLevel TFilterOptimizerAnswerer::Analyze(TVekExpr* Expr, TVekExprNode* Root,
+                                                              bool ExcludeRelopNulls)
+{
+    static_cast<void>(Expr);
+    FOptimizer.Clear();
+    FRegistry.Clear();
+    if (FFillRegistry)
+        FFillRegistry(&FRegistry);
+    FOptimizer.SetExcludeRelopNulls(ExcludeRelopNulls);
+    FOptimizer.SetExprRoot(Root);
+    FOptimizer.AnalyzeExpr();
+    return FOptimizer.GetBaseOptimisationLevel();
+}
+
+void TFilterOptimizerAnswerer::Answer(const TCompoundList* BaseList, TCompoundList* Result)
+{
+    FOptimizer.PrepareResultLists();
+    if (FOptimizer.HasInvertedLists())
+        FOptimizer.ResetInvertedLists(BaseList);
+    FOptimizer.CombineResultLists();
+    const TRecordEntries& Entries = FOptimizer.Mgr()->Root()->Entries();
+    Result->List1()->SetCapacity(Result->Count() + static_cast<int>(Entries.size()));
+    Result->List2()->SetCapacity(Result->Count() + static_cast<int>(Entries.size()));
+    for (const TRecordEntry& Entry : Entries)
+        Result->Add(reinterpret_cast<void*>(Entry.Address), reinterpret_cast<void*>(Entry.Companion));
+}
+
+TFilterFieldLimits TFilterOptimizerAnswerer::AssessFieldLimits(const std::string& FieldName)
+{
+    TExprFieldLimits Limits;
+    Limits.SetFieldName(FieldName);
+    FOptimizer.AssessExprFieldLimits(&Limits);
+    TFilterFieldLimits Result;
+    Result.Valid = Limits.Valid();
+    Result.MinSet = Limits.MinSet();
+    Result.MaxSet = Limits.MaxSet();
+    Result.Min = Limits.Min();
+    Result.Max = Limits.Max();
+    return Result;
+}
+
 } // namespace orvex

@@ -35,6 +35,7 @@
 // O(n log n).
 
 #include "host/Classes.h"
+#include "sql/vekFilterUnit.h"
 #include "sql/vekParserUtils.h"
 #include "storage/vekCommon.h"
 #include "storage/vekConsts.h"
@@ -42,6 +43,7 @@
 #include "storage/vekIndexUnitTree.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -399,6 +401,30 @@ private:
     std::unique_ptr<TExprOptimizerMgr> FMgr;
     bool FExcludeRelopNulls = false;
     bool FForceNoIndexes = false;
+};
+
+// ---------------------------------------------- the filter evaluator's seam
+
+// The optimiser as the filter evaluator's index side: it owns the registry,
+// which FillRegistry (given by the table's side) fills afresh from the
+// table's open indexes before each analysis, and the optimiser over it.
+class TFilterOptimizerAnswerer : public TFilterIndexAnswerer {
+public:
+    using TFillRegistry = std::function<void(TIndexQueryMgr* Registry)>;
+    explicit TFilterOptimizerAnswerer(TFillRegistry FillRegistry);
+
+    TVekFilterOptimisationLevel Analyze(TVekExpr* Expr, TVekExprNode* Root, bool ExcludeRelopNulls) override;
+    bool NeedsBaseList() const override { return FOptimizer.HasInvertedLists(); }
+    void Answer(const TCompoundList* BaseList, TCompoundList* Result) override;
+    TFilterFieldLimits AssessFieldLimits(const std::string& FieldName) override;
+
+    TFilterOptimizer& Optimizer() { return FOptimizer; }
+    TIndexQueryMgr& Registry() { return FRegistry; }
+
+private:
+    TFillRegistry FFillRegistry;
+    TIndexQueryMgr FRegistry;
+    TFilterOptimizer FOptimizer{&FRegistry};
 };
 
 // Answers as sorted runs: addresses ascending, each once, with the

@@ -172,8 +172,10 @@ void TVekBaseFilterEvaluator::MergeRecordLists(TCompoundList* Passing, TCompound
     TCompoundList* Target = FHasCondition ? Candidates : Passing;
     Target->List1()->SetCapacity(Count);
     Target->List2()->SetCapacity(Count);
+    void** Items1 = L1->List();
+    void** Items2 = L2->List();
     for (int I = 0; I < Count; ++I)
-        Target->Add(L1->Get(I), L2->Get(I));
+        Target->Add(Items1[I], Items2[I]);
 }
 
 void TVekBaseFilterEvaluator::EvaluateCandidates(TCompoundList* Candidates, TCompoundList* Passing)
@@ -184,7 +186,9 @@ void TVekBaseFilterEvaluator::EvaluateCandidates(TCompoundList* Candidates, TCom
     std::iota(Order.begin(), Order.end(), 0);
     TList* L1 = Candidates->List1();
     TList* L2 = Candidates->List2();
-    auto Less = [&](int A, int B) { return AddressOf(L1->Get(A)) < AddressOf(L1->Get(B)); };
+    void** Items1 = L1->List();
+    void** Items2 = L2->List();
+    auto Less = [&](int A, int B) { return AddressOf(Items1[A]) < AddressOf(Items1[B]); };
     if (!std::is_sorted(Order.begin(), Order.end(), Less))
         std::stable_sort(Order.begin(), Order.end(), Less);
 
@@ -196,7 +200,7 @@ void TVekBaseFilterEvaluator::EvaluateCandidates(TCompoundList* Candidates, TCom
     Evaluator.Prepare(FDataProvider, FParser->Root());
     Cardinal Previous = 0;
     for (int I : Order) {
-        const Cardinal Address = AddressOf(L1->Get(I));
+        const Cardinal Address = AddressOf(Items1[I]);
         // An address listed twice is read once.
         if (Address == Previous && Address != 0)
             continue;
@@ -205,8 +209,8 @@ void TVekBaseFilterEvaluator::EvaluateCandidates(TCompoundList* Candidates, TCom
             continue;
         ++FRecordsEvaluated;
         Evaluator.Reset();
-        if (Evaluator.Evaluate())
-            Passing->Add(L1->Get(I), L2->Get(I));
+        if (Evaluator.EvaluatePasses())
+            Passing->Add(Items1[I], Items2[I]);
     }
 }
 
@@ -223,8 +227,9 @@ bool TVekBaseFilterEvaluator::Evaluate()
 
     const int PassCount = Passing.Count();
     std::vector<Cardinal> Sorted(static_cast<std::size_t>(PassCount));
+    void** Passed = Passing.List1()->List();
     for (int I = 0; I < PassCount; ++I)
-        Sorted[static_cast<std::size_t>(I)] = AddressOf(Passing.List1()->Get(I));
+        Sorted[static_cast<std::size_t>(I)] = AddressOf(Passed[I]);
     if (!std::is_sorted(Sorted.begin(), Sorted.end()))
         std::sort(Sorted.begin(), Sorted.end());
     // An address the index side or the provider gave twice passes once.
@@ -236,14 +241,15 @@ bool TVekBaseFilterEvaluator::Evaluate()
     }
     // The base order: the provider's records that passed.
     const int Count = FBaseList->Count();
+    void** Base = FBaseList->List1()->List();
     FResult.reserve(Sorted.size());
     if (static_cast<int>(Sorted.size()) == Count) {
         for (int I = 0; I < Count; ++I)
-            FResult.push_back(AddressOf(FBaseList->List1()->Get(I)));
+            FResult.push_back(AddressOf(Base[I]));
         return true;
     }
     for (int I = 0; I < Count; ++I) {
-        const Cardinal Address = AddressOf(FBaseList->List1()->Get(I));
+        const Cardinal Address = AddressOf(Base[I]);
         if (std::binary_search(Sorted.begin(), Sorted.end(), Address))
             FResult.push_back(Address);
     }

@@ -222,10 +222,25 @@ const TVekExprNode* ResolveOnFields(TVekExprNode* Node, const TTableList* Tables
     return ResolveOnFields(Node->Right(), Tables, Depth + 1);
 }
 
+// The statement's entries of the tables below Node: the tables an ON
+// condition of Node may name.
+void CollectJoinScope(const TVekTableRefNode* Node, const TTableList* Tables, TTableList* Scope, int Depth)
+{
+    if (!Node || Depth > MaxJoinChain + 1)
+        return;
+    if (Node->JoinType() == trTableName) {
+        if (TTableNameItem* item = Tables->FindTableAndCorrelationName(Node->Text(), Node->CorrelationName()))
+            Scope->Add()->Assign(item);
+        return;
+    }
+    CollectJoinScope(Node->Left(), Tables, Scope, Depth + 1);
+    CollectJoinScope(Node->Right(), Tables, Scope, Depth + 1);
+}
+
 } // namespace
 
-// The columns of the ON conditions are resolved against the statement's
-// tables (an unknown one is the FROM clause's error at its position); USING
+// The columns of the ON conditions are resolved against the tables of their
+// join (an unknown one is the FROM clause's error at its position); USING
 // lists and NATURAL joins become ON conditions over the tables' fields
 // (which the owner has filled in by now).
 bool TVekParserEngine::ProcessJoins()
@@ -233,7 +248,9 @@ bool TVekParserEngine::ProcessJoins()
     for (const auto& node : FFromParser->Nodes()) {
         if (!node->Expr() || !node->Expr()->FirstNode())
             continue;
-        if (const TVekExprNode* missing = ResolveOnFields(node->Expr()->FirstNode(), FTableList.get(), 0)) {
+        TTableList scope;
+        CollectJoinScope(node.get(), FTableList.get(), &scope, 0);
+        if (const TVekExprNode* missing = ResolveOnFields(node->Expr()->FirstNode(), &scope, 0)) {
             const std::string field = VarToStr(missing->Data());
             if (missing->TokenArgs().empty())
                 return Fail(FFromParser.get(), missing->ParserToken(), SvekFieldNotFound);

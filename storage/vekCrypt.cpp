@@ -28,6 +28,21 @@ TSha1Stream::TSha1Stream()
     Initialize();
 }
 
+void SecureZero(void* Data, std::size_t Size)
+{
+    if (Data && Size > 0)
+        explicit_bzero(Data, Size);
+}
+
+void BurnString(std::string& S)
+{
+    // Writing through data() is defined up to size(): grow to the capacity
+    // first, which never reallocates.
+    S.resize(S.capacity());
+    SecureZero(S.data(), S.size());
+    S.clear();
+}
+
 void TSha1Stream::Initialize()
 {
     FHash = Sha1InitialHash;

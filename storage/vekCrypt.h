@@ -94,6 +94,27 @@ void BlowfishDecryptCBC(TBlowfishData& Data, const void* InBuf, void* OutBuf, In
 void BlowfishEncryptCFB(TBlowfishData& Data, const void* InBuf, void* OutBuf, Integer Size);
 void BlowfishDecryptCFB(TBlowfishData& Data, const void* InBuf, void* OutBuf, Integer Size);
 
+// ------------------------------------------------------------------- secrets
+
+// Overwrites Size bytes with zeros in a way the compiler keeps even when the
+// memory is about to be released.
+void SecureZero(void* Data, std::size_t Size);
+// Overwrites every byte S owns (its whole capacity) with zeros, then empties
+// it. Keys and passwords go this way, so that released memory holds no copy.
+void BurnString(std::string& S);
+
+// Burns the string it watches when the scope ends.
+class TBurnOnExit {
+public:
+    explicit TBurnOnExit(std::string& S) : FString(S) {}
+    ~TBurnOnExit() { BurnString(FString); }
+    TBurnOnExit(const TBurnOnExit&) = delete;
+    TBurnOnExit& operator=(const TBurnOnExit&) = delete;
+
+private:
+    std::string& FString;
+};
+
 // --------------------------------------------------------------------- CRC-32
 
 // The standard reflected CRC-32 (polynomial 0xEDB88320, initial value

@@ -333,11 +333,7 @@ void BlowfishReset(TBlowfishData& Data)
 
 void BlowfishBurn(TBlowfishData& Data)
 {
-    Data.InitBlock.fill(0);
-    Data.LastBlock.fill(0);
-    for (auto& sbox : Data.SBoxM)
-        sbox.fill(0);
-    Data.PBoxM.fill(0);
+    SecureZero(&Data, sizeof Data);
 }
 
 void BlowfishEncryptECB(const TBlowfishData& Data, const void* InBlock, void* OutBlock)

@@ -32,6 +32,8 @@ TVekFile::TVekFile() : FCache(std::make_unique<TCacheMgr>()), FBlockCache(std::m
 TVekFile::~TVekFile()
 {
     CloseVekFile();
+    // The key schedule is the key in another form.
+    BlowfishBurn(FBlowfish);
 }
 
 Integer TVekFile::Handle() const

@@ -85,6 +85,7 @@ TDiskMgr::~TDiskMgr()
     } catch (...) {
         // A destructor cannot report; Close has let go of everything it could.
     }
+    BurnString(FCryptKey);
 }
 
 // ------------------------------------------------------------------ settings
@@ -115,6 +116,7 @@ void TDiskMgr::SetLockRetryInterval(Integer Value)
 
 void TDiskMgr::SetCryptKey(const std::string& Key)
 {
+    BurnString(FCryptKey);
     FCryptKey = Key.empty() ? std::string(CVekDefaultMasterKey) : Key;
     FVekFile->SetBlowKeyBuf(FCryptKey.data(), static_cast<Integer>(FCryptKey.size()));
 }

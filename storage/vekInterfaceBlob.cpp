@@ -18,22 +18,32 @@ constexpr Integer ErrInternal = 8581;       // "There was an unexpected internal
 } // namespace
 
 // Counts the blocks of a chain as it is walked: a chain with more blocks
-// than the interface holds runs in a circle (a next link pointing back into
-// the chain), which would otherwise read or free without end.
+// than the interface held when the walk began runs in a circle (a next link
+// pointing back into the chain), which would otherwise read or free without
+// end. A walk that frees blocks says so: the interface then holds fewer
+// blocks than the chain had, and the blocks freed still count.
 class TBlobInterface::ChainWalk {
 public:
     ChainWalk(TBlobInterface* Owner, const char* Context) : FOwner(Owner), FContext(Context) {}
     void Step(Cardinal Block)
     {
         // The limit is asked for only once a chain grows long.
-        if (++FSteps > 64 && FSteps > FOwner->FIOInterface->ChainLimit())
+        if (++FSteps > 64 && FSteps > Limit())
             VekDatabaseError(ErrCorruption, FContext, Format("Blob chain loops at block %u", {Block}), FOwner);
     }
+    void Released() { ++FReleased; }
 
 private:
+    Cardinal Limit() const
+    {
+        const Cardinal limit = FOwner->FIOInterface->ChainLimit();
+        return limit > 0xFFFFFFFFu - FReleased ? 0xFFFFFFFFu : limit + FReleased;
+    }
+
     TBlobInterface* FOwner;
     const char* FContext;
     Cardinal FSteps = 0;
+    Cardinal FReleased = 0;
 };
 
 TBlobInterface::~TBlobInterface()
@@ -198,6 +208,7 @@ void TBlobInterface::DeleteBlob(Cardinal Address, Integer)
         FIOInterface->ReadBlock(block, FBlobBlockSize, FBuffer.data());
         const Cardinal next = ReadLE32(FBuffer.data() + BlobNextOffset);
         FIOInterface->ReleaseBlock(block, FBlobBlockSize);
+        walk.Released();
         block = next;
     }
 }

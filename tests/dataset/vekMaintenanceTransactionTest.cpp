@@ -125,7 +125,7 @@ protected:
 TEST_P(MaintenanceTransactionTest, ARaisingOperationLeavesTheFileByteForByteAsBefore)
 {
     const std::vector<Byte> before = conntest::ReadFileBytes(Path());
-    EXPECT_THROW(FFixture.Db().RunMaintenanceTransaction([&] {
+    EXPECT_THROW(FFixture.Db().RunMaintenance("test", false, [&] {
         Case().Work(FFixture, FPeople);
         throw std::runtime_error("cancelled");
     }),
@@ -138,13 +138,13 @@ TEST_P(MaintenanceTransactionTest, ARaisingOperationLeavesTheFileByteForByteAsBe
     EXPECT_EQ(IndexNames(FPeople), (std::vector<std::string>{"ixID", "ixName", "ixScore", "ixCityAge"}));
     FPeople->Close();
     // Still usable: the same work now commits.
-    FFixture.Db().RunMaintenanceTransaction([&] { Case().Work(FFixture, FPeople); });
+    FFixture.Db().RunMaintenance("test", false, [&] { Case().Work(FFixture, FPeople); });
     Case().CheckCommitted(FFixture, FPeople);
 }
 
 TEST_P(MaintenanceTransactionTest, TheOperationCommitsWhole)
 {
-    FFixture.Db().RunMaintenanceTransaction([&] { Case().Work(FFixture, FPeople); });
+    FFixture.Db().RunMaintenance("test", false, [&] { Case().Work(FFixture, FPeople); });
     EXPECT_FALSE(FFixture.Db().InTransaction());
     Case().CheckCommitted(FFixture, FPeople);
     // And another connection sees it.
@@ -169,11 +169,11 @@ TEST(MaintenanceTransaction, TheHostsTransactionStillRefusesSchemaChanges)
     people->Open();
     fixture.Db().StartTransaction();
     EXPECT_EQ(conntest::VekErrorCode([&] { people->EmptyTable(); }), 10122);
-    EXPECT_EQ(conntest::VekErrorCode([&] { fixture.Db().RunMaintenanceTransaction([] {}); }), 10122);
+    EXPECT_EQ(conntest::VekErrorCode([&] { fixture.Db().RunMaintenance("test", false, [] {}); }), 10122);
     fixture.Db().Rollback();
     // Inside the engine's own, the same operation runs.
-    fixture.Db().RunMaintenanceTransaction([&] {
-        EXPECT_TRUE(fixture.Db().InMaintenanceTransaction());
+    fixture.Db().RunMaintenance("test", false, [&] {
+        EXPECT_TRUE(fixture.Db().InMaintenance());
         EXPECT_FALSE(fixture.Db().InHostTransaction());
         people->EmptyTable();
     });

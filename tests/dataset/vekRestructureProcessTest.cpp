@@ -109,7 +109,10 @@ TEST_P(KilledMidway, LeavesTheTableOrTheBackupWhole)
         MakePeople(path);
         const pid_t pid = Spawn({path, GetParam()});
         bool exited = false;
-        while (!std::filesystem::exists(dir.File("kill.vkx")) && !exited) {
+        // Re-indexing and emptying make no backup: the delays count from
+        // the start.
+        const bool backs = GetParam() == "restructure" || GetParam() == "rebuild";
+        while (backs && !std::filesystem::exists(dir.File("kill.vkx")) && !exited) {
             exited = ::waitpid(pid, nullptr, WNOHANG) == pid;
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
@@ -119,17 +122,23 @@ TEST_P(KilledMidway, LeavesTheTableOrTheBackupWhole)
             ::waitpid(pid, nullptr, 0);
         }
         const std::string table = Count(path, dir.File("count.txt"), 10);
-        if (table == whole)
+        // Emptying is whole when the table is as before or empty.
+        if (table == whole || (GetParam() == "empty" && table == "0 0"))
             continue;
         ++damaged;
         ASSERT_TRUE(std::filesystem::exists(dir.File("kill.vkx"))) << "delay " << delay << ": table reads " << table;
         EXPECT_EQ(Count(dir.File("kill.vkx"), dir.File("count.txt")), whole) << "delay " << delay;
     }
-    // Some of the kills landed while the table was being refilled.
-    EXPECT_GT(damaged, 0);
+    // A rebuild, a re-index and emptying run in one file transaction: a
+    // kill leaves the table as it was or as the operation left it, every
+    // index agreeing with the others. A restructure changes the table's
+    // layout outside one, so its backup is what keeps the table.
+    if (GetParam() != "restructure") {
+        EXPECT_EQ(damaged, 0);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Restructure, KilledMidway, ::testing::Values("restructure", "rebuild"));
+INSTANTIATE_TEST_SUITE_P(Restructure, KilledMidway, ::testing::Values("restructure", "rebuild", "reindex", "empty"));
 
 TEST(RestructureProcess, ChildFinishesAndAnotherProcessSeesTheNewLayout)
 {

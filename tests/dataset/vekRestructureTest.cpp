@@ -79,7 +79,7 @@ protected:
         const std::string before = ReadAll(FDir.File("rs.vek"));
         FDb.FlushBuffers();
         FTable->RestructureTable(request);
-        EXPECT_EQ(ReadAll(FDir.File("rs.vkx")), before);
+        EXPECT_EQ(ReadAll(FDb.LastBackupFileName()), before);
     }
 
     static constexpr int Count = 300;
@@ -182,8 +182,19 @@ TEST_F(Restructure, RebuildTableKeepsEveryRecordAndTheBackup)
 {
     FTable->RebuildTable();
     EXPECT_TRUE(FileExists(FDir.File("rs.vkx")));
+    EXPECT_EQ(FDb.LastBackupFileName(), FDir.File("rs.vkx"));
     FTable->Open();
     EXPECT_EQ(FTable->RecordCount(), Count);
+    // Each operation's backup has a name of its own: the first one stays.
+    const std::string first = ReadAll(FDir.File("rs.vkx"));
+    FTable->Close();
+    FTable->RebuildTable();
+    EXPECT_EQ(FDb.LastBackupFileName(), FDir.File("rs.1.vkx"));
+    EXPECT_EQ(ReadAll(FDir.File("rs.vkx")), first);
+    FDb.Close();
+    FDb.RebuildDatabase();
+    EXPECT_EQ(FDb.LastBackupFileName(), FDir.File("rs.2.vkx"));
+    EXPECT_EQ(ReadAll(FDir.File("rs.vkx")), first);
 }
 
 TEST_F(Restructure, RefusedWhileOpenOrInATransaction)
@@ -405,7 +416,7 @@ TEST(RestructureAllTypes, EveryPathKeepsTheValues)
         db.FlushBuffers();
         const std::string before = ReadAll(path);
         table.RestructureTable(request);
-        EXPECT_EQ(ReadAll(dir.File("all.vkx")), before);
+        EXPECT_EQ(ReadAll(db.LastBackupFileName()), before);
     };
     auto check = [&](TVekTable& t, const char* Step) {
         t.Open();
@@ -490,10 +501,16 @@ TEST_F(Restructure, ReIndexReportsProgressCancelsAndReusesItsPages)
         FTable->ReIndex(false);
     FDb.FlushBuffers();
     EXPECT_LE(ReadAll(FDir.File("rs.vek")).size(), size);
-    // A cancel stops the rebuild of the keys.
+    // A cancel stops the rebuild of the keys and says so; the indexes are
+    // as they were.
+    const std::string before = ReadAll(FDir.File("rs.vek"));
     FTable->OnUpdateProgress = [&](Integer Percent, bool& Cancel) { Cancel = Percent >= 10; };
-    FTable->ReIndex(false);
-    EXPECT_LT(FTable->RecordCount(), Count);
+    EXPECT_VEK_ERROR_TEXT(13062, "Cancelled by the progress handler", FTable->ReIndex(false));
+    FDb.FlushBuffers();
+    EXPECT_EQ(ReadAll(FDir.File("rs.vek")), before);
+    EXPECT_EQ(FTable->RecordCount(), Count);
+    FTable->SetIndexName("ixName");
+    EXPECT_EQ(FTable->RecordCount(), Count);
     FTable->OnUpdateProgress = nullptr;
     FTable->ReIndex(false);
     EXPECT_EQ(FTable->RecordCount(), Count);

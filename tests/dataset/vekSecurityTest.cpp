@@ -391,6 +391,169 @@ TEST_F(SecurityTest, AFailedGroupDeleteLeavesEverything)
     EXPECT_EQ(orders->RecordCount(), 1);
 }
 
+TEST_F(SecurityTest, TheAdministratorsGroupKeepsItsNameAndTheBootstrapStaysGone)
+{
+    {
+        auto db = Admin();
+        TSecurityManager* security = db->SecurityManager();
+        security->AddGroup("clerks");
+        security->AddUser("alice", "alice pw", "clerks");
+        // Renaming the group, or another group to its name in any case,
+        // is refused like deleting it.
+        for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
+                 {"administrators", "admins"},
+                 {"Administrators", "other"},
+                 {"clerks", "administrators"},
+                 {"clerks", "ADMINISTRATORS"}})
+            EXPECT_VEK_ERROR_TEXT(10123, "administrators", security->RenameGroup(from, to)) << from << " " << to;
+        EXPECT_VEK_ERROR(10124, security->DeleteGroup("administrators"));
+        EXPECT_EQ(security->GetUserGroupName("administrator"), "administrators");
+        EXPECT_EQ(security->GetUserGroupName("alice"), "clerks");
+        // Without the administrator the default password opens nothing.
+        security->DeleteUser("administrator");
+    }
+    EXPECT_VEK_ERROR(10036, Connect("administrator", "walrus"));
+    EXPECT_VEK_ERROR(10036, Connect("administrator", "anything"));
+    EXPECT_TRUE(Connect("alice", "alice pw")->Connected());
+}
+
+TEST_F(SecurityTest, TheBootstrapNeedsADatabaseWithoutUsersOrGroups)
+{
+    // A database whose administrators' group went under another name (as an
+    // older engine allowed) does not make a new administrator.
+    {
+        auto db = Admin();
+        db->SecurityManager()->AddGroup("clerks");
+        db->SecurityManager()->AddUser("alice", "alice pw", "clerks");
+        auto groups = Table(db.get(), "$SYSTBL_SECGROUPS");
+        groups->TableDef()->SetInternalTable(true);
+        groups->SetDataBase(nullptr);
+        groups->SetDataBase(db.get());
+        groups->Open();
+        groups->First();
+        while (!groups->Eof()) {
+            if (groups->FieldByName("GroupName")->AsString() == "administrators") {
+                groups->Edit();
+                groups->FieldByName("GroupName")->SetAsString("old admins");
+                groups->Post();
+            }
+            groups->Next();
+        }
+        auto users = Table(db.get(), "$SYSTBL_SECUSERS");
+        users->TableDef()->SetInternalTable(true);
+        users->SetDataBase(nullptr);
+        users->SetDataBase(db.get());
+        users->Open();
+        users->SetIndexName("ixUserName");
+        ASSERT_TRUE(users->FindKey({Variant("administrator")}));
+        users->Delete();
+    }
+    EXPECT_VEK_ERROR(10036, Connect("administrator", "walrus"));
+    auto alice = Connect("alice", "alice pw");
+    EXPECT_EQ(alice->SecurityManager()->GroupName(), "clerks");
+}
+
+TEST_F(SecurityTest, FieldsAndBlobsAreCheckedAgainstTheFieldsOwnPrivileges)
+{
+    {
+        auto db = Admin();
+        auto table = Table(db.get(), "Docs");
+        table->FieldDefs()->Add("ID", ftInteger, 0, true);
+        table->FieldDefs()->Add("Title", ftString, 20);
+        table->FieldDefs()->Add("Note", ftString, 20);
+        table->FieldDefs()->Add("Body", ftMemo);
+        table->IndexDefs()->Add("ixID", "ID", ixUnique | ixPrimary);
+        table->CreateTable();
+        table->Open();
+        table->Append();
+        table->FieldByName("ID")->SetAsInteger(1);
+        table->FieldByName("Title")->SetAsString("first");
+        table->FieldByName("Body")->SetAsString("body one");
+        table->Post();
+        TSecurityManager* security = db->SecurityManager();
+        security->AddGroup("clerks");
+        security->AddUser("alice", "alice pw", "clerks");
+        security->AddGroup("writers");
+        security->AddUser("wendy", "wendy pw", "writers");
+        // Clerks may update the table, but not its note or body; they may
+        // insert.
+        Grant(db.get(), "clerks", "Docs", opReadData);
+        Grant(db.get(), "clerks", "Docs", opUpdateData, "ID,Title");
+        Grant(db.get(), "clerks", "Docs", opInsertData);
+        // Writers may insert and update the body, nothing else.
+        Grant(db.get(), "writers", "Docs", opReadData);
+        Grant(db.get(), "writers", "Docs", opInsertData, "Body");
+    }
+    {
+        auto alice = Connect("alice", "alice pw");
+        auto docs = Table(alice.get(), "Docs");
+        docs->Open();
+        docs->Edit();
+        EXPECT_VEK_ERROR(10624, docs->DataSetSetFieldData(docs->GetFieldNo("Note"), 3, false, "new"));
+        docs->DataSetSetFieldData(docs->GetFieldNo("Title"), 3, false, "new");
+        // The body of a stored record is an update of a field the clerks
+        // may not update.
+        const Integer body = docs->GetFieldNo("Body");
+        TMemoryStream text;
+        text.WriteBuffer("changed", 7);
+        EXPECT_VEK_ERROR(10624, docs->DataSetSetFieldStream(body, false, &text));
+        docs->Cancel();
+        // A new record's body is part of inserting it.
+        docs->InitializeNewRecord(docs->CurrentBuffer(), false);
+        docs->DataSetSetFieldStream(body, false, &text);
+    }
+    auto wendy = Connect("wendy", "wendy pw");
+    auto docs = Table(wendy.get(), "Docs");
+    docs->Open();
+    ASSERT_TRUE(docs->FindKey({Variant(1)}));
+    // Insert alone does not allow changing a stored record's blob.
+    EXPECT_TRUE(docs->FieldByName("Body")->ReadOnly());
+    TMemoryStream text;
+    text.WriteBuffer("changed", 7);
+    EXPECT_VEK_ERROR(10624, docs->DataSetSetFieldStream(docs->GetFieldNo("Body"), false, &text));
+    EXPECT_EQ(docs->FieldByName("Body")->AsString(), "body one");
+}
+
+TEST_F(SecurityTest, TheMasterKeyNeverAppearsInAMessageOrTheLog)
+{
+    const std::string secret = "sesame-4711-very-long-master-key-" + std::string(80, 'k');
+    GDBLogger->Clear();
+    std::string message;
+    TVekDataBase db(nullptr);
+    try {
+        db.SetMasterKey(secret);
+    } catch (const EVekDatabaseError& e) {
+        message = e.Message();
+    }
+    EXPECT_NE(message.find("113"), std::string::npos) << message;
+    try {
+        db.SetMasterKey("zq7");
+    } catch (const EVekDatabaseError& e) {
+        message += e.Message();
+    }
+    EXPECT_NE(message.find(" 3 characters"), std::string::npos) << message;
+    // A wrong key on a secured database.
+    db.SetDataBaseName(Path());
+    db.BeforeLogin = [](TObject*, std::string& U, std::string& P, std::string& K) {
+        U = "administrator";
+        P = "walrus";
+        K = "sesame-wrong-key";
+    };
+    try {
+        db.Open();
+    } catch (const Exception& e) {
+        message += e.Message();
+    }
+    const std::string log = dir.File("dblog.txt");
+    GDBLogger->SaveLogToFile(log);
+    const std::vector<Byte> saved = conntest::ReadFileBytes(log);
+    const std::string text = message + std::string(saved.begin(), saved.end());
+    for (const std::string& line : GDBLogger->LogLines())
+        EXPECT_EQ(line.find("sesame"), std::string::npos) << line;
+    EXPECT_EQ(text.find("sesame"), std::string::npos) << text;
+    EXPECT_EQ(text.find("zq7"), std::string::npos) << text;
+}
+
 TEST_F(SecurityTest, TheFileKeepsNoPasswordOrDataInClear)
 {
     {

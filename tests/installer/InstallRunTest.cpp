@@ -227,6 +227,10 @@ TEST_F(InstallRunTest, RefusedDelayedRenameGoesThroughABatchFileRunOnce)
     TStringList work;
     Install->ReadUnfinished(&work);
     EXPECT_EQ(work.Count(), 2);
+    // The batch file is the one temporary file: no other name was taken for it.
+    std::vector<std::string> temp = FolderEntries(NativePath(GetTempDir()));
+    EXPECT_EQ(temp, std::vector<std::string>{WinExtractFileName(batch)});
+    EXPECT_EQ(UpperCase(batch.substr(batch.size() - 4)), ".BAT");
     holder.reset();
     RunNextStart();
     EXPECT_EQ(ReadWin(Dest("core.dll")), "new core");
@@ -738,6 +742,11 @@ TEST_F(InstallRunTest, AJournalLeftByAKilledRunIsPlayedBackAsFarAsItReads)
         TTempWindowsRoot::WriteFile("C:\\APP\\added.txt", "new");
         journal.Temporary("C:\\APP\\part.txt.~tmp");
         TTempWindowsRoot::WriteFile("C:\\APP\\part.txt.~tmp", "half");
+        // Folders made by the run go when empty; a folder outside its paths stays.
+        journal.BeforeCreateFolder("C:\\APP\\NEW\\DEEP");
+        TTempWindowsRoot::MakeFolder("C:\\APP\\NEW\\DEEP");
+        journal.BeforeCreateFolder("C:\\OUTSIDE\\DIR");
+        TTempWindowsRoot::MakeFolder("C:\\OUTSIDE\\DIR");
         // Killed here, in the middle of a line.
         std::ofstream(NativePath(JournalOf(key)), std::ios::app) << "V 21 xzz";
     }
@@ -747,6 +756,9 @@ TEST_F(InstallRunTest, AJournalLeftByAKilledRunIsPlayedBackAsFarAsItReads)
     EXPECT_FALSE(WinFileExists("C:\\APP\\added.txt"));
     EXPECT_FALSE(WinFileExists("C:\\APP\\kept.txt.~bak"));
     EXPECT_FALSE(WinFileExists("C:\\APP\\part.txt.~tmp"));
+    EXPECT_FALSE(WinDirectoryExists("C:\\APP\\NEW"));
+    EXPECT_TRUE(WinDirectoryExists("C:\\APP"));
+    EXPECT_TRUE(WinDirectoryExists("C:\\OUTSIDE\\DIR"));
     EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Orvex", "Kept", ""), "old");
     EXPECT_FALSE(TRegistryStore::Default()->KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orvex\\New"));
     EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, key, "Journal", "(none)"), "(none)");

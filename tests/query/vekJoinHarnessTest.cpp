@@ -5,7 +5,7 @@
 // with and without indexes. The rows must equal the reference's as
 // multisets.
 //
-// ORVEX_QUERY_JOIN_SEEDS sets the number of seeds (default 12) and
+// ORVEX_QUERY_JOIN_SEEDS sets the number of seeds (default 8) and
 // ORVEX_QUERY_JOIN_SEED the first seed (default 1), for longer runs by hand.
 
 #include "vekQueryTestUtil.h"
@@ -195,9 +195,9 @@ void RunSeed(std::uint64_t Seed, int Queries)
 TEST(JoinHarness, GeneratedJoinsEqualTheReferenceUnderEveryMethod)
 {
     const long first = EnvNumber("ORVEX_QUERY_JOIN_SEED", 1);
-    const long count = EnvNumber("ORVEX_QUERY_JOIN_SEEDS", 12);
+    const long count = EnvNumber("ORVEX_QUERY_JOIN_SEEDS", 8);
     for (long seed = first; seed < first + count; ++seed) {
-        RunSeed(static_cast<std::uint64_t>(seed), 25);
+        RunSeed(static_cast<std::uint64_t>(seed), 20);
         if (HasFatalFailure())
             return;
     }

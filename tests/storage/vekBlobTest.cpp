@@ -248,6 +248,27 @@ TEST_P(BlobChains, ReadingAppendsAtTheStreamsPosition)
     EXPECT_EQ(BytesOf(stream), expected);
 }
 
+TEST_P(BlobChains, AChainOfMostOfTheBlocksIsDeletedAndEdited)
+{
+    // One 100 KB value holds nearly every block of the interface: freeing
+    // its blocks one by one must not look like a chain that loops.
+    const auto big = Pattern(100 * 1024, 3);
+    const Cardinal address = Insert(big);
+    EXPECT_EQ(Read(address), big);
+    FBlobs.DeleteBlob(address, 0);
+    EXPECT_TRUE(AllFree());
+
+    // Shortening a long value releases most of its chain.
+    const Cardinal again = Insert(big);
+    const auto small = Pattern(600, 4);
+    EXPECT_EQ(Edit(again, small), again);
+    EXPECT_EQ(Read(again), small);
+    EXPECT_EQ(Edit(again, big), again);
+    EXPECT_EQ(Read(again), big);
+    FBlobs.DeleteBlob(again, 0);
+    EXPECT_TRUE(AllFree());
+}
+
 TEST_P(BlobChains, DeletingReleasesEveryBlock)
 {
     const Cardinal address = Insert(Pattern(2000, 1));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <numeric>
 #include <string>
@@ -302,6 +303,30 @@ TEST(VekBlowfish, BurnZeroesTheState)
     TBlowfishData zero;
     std::memset(&zero, 0, sizeof zero);
     EXPECT_EQ(std::memcmp(&data, &zero, sizeof data), 0);
+}
+
+TEST(VekSecrets, BurningAStringZeroesEveryByteItOwns)
+{
+    std::string key = "a master key long enough to live on the heap, not in the string";
+    key.reserve(200);
+    const char* data = key.data();
+    const std::size_t capacity = key.capacity();
+    BurnString(key);
+    EXPECT_TRUE(key.empty());
+    // The buffer stays the string's own: nothing was reallocated.
+    ASSERT_EQ(key.data(), data);
+    EXPECT_EQ(key.capacity(), capacity);
+    EXPECT_TRUE(std::all_of(data, data + capacity, [](char C) { return C == 0; }));
+    {
+        std::string local = "password 1234567890 password 1234567890";
+        const char* bytes = local.data();
+        const std::size_t size = local.size();
+        {
+            TBurnOnExit burn(local);
+        }
+        EXPECT_TRUE(local.empty());
+        EXPECT_TRUE(std::all_of(bytes, bytes + size, [](char C) { return C == 0; }));
+    }
 }
 
 // --------------------------------------------------------------------- CRC-32

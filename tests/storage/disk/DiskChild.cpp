@@ -42,7 +42,7 @@ int main(int argc, char** argv)
         disk.SetPageSize(pageSize);
         disk.SetOpenFlags(fmOpenReadWrite | fmShareDenyNone);
         // Generous waits: the other process may hold the header for a while.
-        disk.SetLockRetryCount(500);
+        disk.SetLockRetryCount(3000); // patient on a loaded machine
         disk.SetLockRetryInterval(10);
         disk.Open();
         disk.SetCryptKey("shared key");

@@ -1,0 +1,292 @@
+// Table maintenance that is cancelled by its progress handler, or meets a
+// failing write, changes nothing: the same records, every index agrees with
+// a full scan, unique indexes still refuse duplicates, the file is no
+// larger, and the call raises instead of returning.
+
+#include "vekTableTestUtil.h"
+
+#include "dataset/vekDatabase.h"
+#include "platform/FileIO.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace orvex::tabletests {
+namespace {
+
+constexpr int Records = 400;
+
+enum class TOp { ReIndex, EmptyTable, RebuildTable, CopyIntoTable, RebuildTableFromFile, RebuildDatabase };
+
+const char* OpName(TOp Op)
+{
+    switch (Op) {
+    case TOp::ReIndex:
+        return "ReIndex";
+    case TOp::EmptyTable:
+        return "EmptyTable";
+    case TOp::RebuildTable:
+        return "RebuildTable";
+    case TOp::CopyIntoTable:
+        return "CopyIntoTable";
+    case TOp::RebuildTableFromFile:
+        return "RebuildTableFromFile";
+    case TOp::RebuildDatabase:
+        return "RebuildDatabase";
+    }
+    return "";
+}
+
+// How the operation is stopped: a cancel at a percentage, or the n-th file
+// write (counted from the start of the operation) failing.
+struct TStop {
+    bool Cancel;
+    int At; // percent for a cancel; for a write, a fraction in thousandths of the writes of a full run
+};
+
+struct TCase {
+    TOp Op;
+    TStop Stop;
+};
+
+std::string CaseName(const ::testing::TestParamInfo<TCase>& Info)
+{
+    return std::string(OpName(Info.param.Op)) + (Info.param.Stop.Cancel ? "_CancelAt" : "_WriteFailsAt") +
+           std::to_string(Info.param.Stop.At);
+}
+
+// A database file "m.vek" holding "People" (Records records, unique ixID,
+// ixName, a memo) and "Other" (the same layout, 50 records), and "src.vek"
+// with "People" of 100 other records for the copies from another file.
+class MaintenanceFault : public ::testing::TestWithParam<TCase> {
+protected:
+    void SetUp() override
+    {
+        MakeFile(Path(), 1, Records, true);
+        MakeFile(FDir.File("src.vek"), 5001, 100, false);
+    }
+    void TearDown() override { SetFileFaultHook({}); }
+
+    std::string Path() const { return FDir.File("m.vek"); }
+
+    static void MakeFile(const std::string& File, int First, int Count, bool WithOther)
+    {
+        conntest::MakeDatabase(File);
+        TVekDataBase db(nullptr);
+        db.SetDataBaseName(File);
+        db.Open();
+        for (const char* name : {"People", "Other"}) {
+            if (!WithOther && std::string(name) == "Other")
+                continue;
+            TVekTable table(nullptr);
+            table.SetDataBase(&db);
+            table.SetTableName(name);
+            table.FieldDefs()->Add("ID", ftInteger, 0, true);
+            table.FieldDefs()->Add("Name", ftString, 30);
+            table.FieldDefs()->Add("Notes", ftMemo);
+            table.IndexDefs()->Add("ixID", "ID", ixUnique | ixPrimary);
+            table.IndexDefs()->Add("ixName", "Name", 0);
+            table.CreateTable();
+            table.Open();
+            db.StartTransaction();
+            const bool other = std::string(name) == "Other";
+            const int first = other ? First + 10000 : First;
+            const int count = other ? 50 : Count;
+            for (int i = first; i < first + count; ++i) {
+                table.Append();
+                table.FieldByName("ID")->SetAsInteger(i);
+                table.FieldByName("Name")->SetAsString("n" + std::to_string((i * 7919) % 1000));
+                table.FieldByName("Notes")->SetAsString(std::string(static_cast<std::size_t>(i % 700), 'q'));
+                table.Post();
+            }
+            db.Commit();
+            table.Close();
+        }
+        db.Close();
+    }
+
+    // Everything a check compares: per table, the records in ID order, and
+    // the IDs in the order of each index.
+    std::vector<std::string> State()
+    {
+        std::vector<std::string> state;
+        TVekDataBase db(nullptr);
+        db.SetDataBaseName(Path());
+        db.Open();
+        for (const char* name : {"People", "Other"}) {
+            TVekTable table(nullptr);
+            table.SetDataBase(&db);
+            table.SetTableName(name);
+            table.Open();
+            for (const char* index : {"ixID", "ixName"}) {
+                table.SetIndexName(index);
+                std::string line = std::string(name) + "." + index + ":";
+                int count = 0;
+                table.First();
+                while (!table.Eof()) {
+                    line += " " + table.FieldByName("ID")->AsString() + "/" + table.FieldByName("Name")->AsString() +
+                            "/" + std::to_string(table.FieldByName("Notes")->AsString().size());
+                    ++count;
+                    table.Next();
+                }
+                // The record count the index reports agrees with the scan.
+                line += " count " + std::to_string(table.RecordCount()) + "=" + std::to_string(count);
+                state.push_back(line);
+            }
+            // The unique index still refuses a key it holds.
+            table.SetIndexName("ixID");
+            table.First();
+            if (!table.Eof()) {
+                const int id = table.FieldByName("ID")->AsInteger();
+                table.Append();
+                table.FieldByName("ID")->SetAsInteger(id);
+                state.push_back("duplicate " + std::to_string(conntest::VekErrorCode([&] { table.Post(); })));
+                table.Cancel();
+            }
+            table.Close();
+        }
+        db.Close();
+        return state;
+    }
+
+    // Runs the operation on a fresh exclusive connection.
+    void Run(TOp Op, const TUpdateProgressProc& Progress)
+    {
+        TVekDataBase db(nullptr);
+        db.SetDataBaseName(Path());
+        db.SetExclusive(true);
+        db.Open();
+        TVekTable table(nullptr);
+        table.SetDataBase(&db);
+        table.SetTableName("People");
+        table.OnUpdateProgress = Progress;
+        db.OnUpdateProgress = Progress;
+        // Writes are counted and failed only inside the operation itself
+        // (not while connecting or disconnecting).
+        struct TInOp {
+            explicit TInOp(bool& Flag) : FFlag(Flag) { FFlag = true; }
+            ~TInOp() { FFlag = false; }
+            bool& FFlag;
+        };
+        if (Op == TOp::ReIndex || Op == TOp::EmptyTable || Op == TOp::CopyIntoTable)
+            table.Open();
+        TVekTable other(nullptr);
+        if (Op == TOp::CopyIntoTable) {
+            other.SetDataBase(&db);
+            other.SetTableName("Other");
+            other.Open();
+            TInternalFields* fields = table.GetInternalFields();
+            for (int i = 0; i < fields->Count(); ++i)
+                fields->GetIndex(i)->SetSourceField(fields->GetIndex(i)->FieldName());
+        }
+        if (Op == TOp::RebuildDatabase)
+            db.Close();
+        try {
+            TInOp inOp(FInOp);
+            switch (Op) {
+            case TOp::ReIndex:
+                table.ReIndex(false);
+                break;
+            case TOp::EmptyTable:
+                table.EmptyTable();
+                break;
+            case TOp::RebuildTable:
+                table.RebuildTable();
+                break;
+            case TOp::CopyIntoTable:
+                other.CopyRawTableData(&table);
+                break;
+            case TOp::RebuildTableFromFile:
+                db.RebuildTable("People", FDir.File("src.vek"), nullptr);
+                break;
+            case TOp::RebuildDatabase:
+                db.RebuildDatabase();
+                break;
+            }
+        } catch (...) {
+            table.OnUpdateProgress = nullptr;
+            db.OnUpdateProgress = nullptr;
+            throw;
+        }
+    }
+
+    conntest::TTempDir FDir;
+    bool FInOp = false;
+};
+
+TEST_P(MaintenanceFault, ChangesNothing)
+{
+    const TCase c = GetParam();
+    const std::vector<std::string> before = State();
+    const auto size = FileSizeOf(Path());
+
+    int code = 0;
+    std::string message;
+    if (c.Stop.Cancel) {
+        code = conntest::VekErrorCode(
+            [&] {
+                Run(c.Op, [&](Integer Percent, bool& Cancel) { Cancel = Cancel || Percent >= c.Stop.At; });
+            },
+            &message);
+        EXPECT_EQ(code, VekErrCancelled) << message;
+    } else {
+        // A full run in a copy of the folder counts the writes.
+        int writes = 0;
+        // The writes of database files, journals and backups; the log and
+        // the lock files of the connections are not the operation's data.
+        const auto counted = [&](TFileFaultPoint Point, const std::string& File) {
+            return FInOp && Point == TFileFaultPoint::Write && File.find("dblog.txt") == std::string::npos &&
+                   File.find(".lck") == std::string::npos;
+        };
+        SetFileFaultHook([&](TFileFaultPoint Point, const std::string& File) {
+            if (counted(Point, File))
+                ++writes;
+            return false;
+        });
+        const std::string saved = FDir.File("saved.vek");
+        ASSERT_TRUE(CopyFile(Path(), saved, false));
+        Run(c.Op, nullptr);
+        SetFileFaultHook({});
+        ASSERT_TRUE(RenameFile(saved, Path()));
+        ASSERT_GT(writes, 0);
+        const int failAt = std::max(1, writes * c.Stop.At / 1000);
+        int seen = 0;
+        SetFileFaultHook([&](TFileFaultPoint Point, const std::string& File) {
+            return counted(Point, File) && ++seen == failAt;
+        });
+        try {
+            code = conntest::VekErrorCode([&] { Run(c.Op, nullptr); }, &message);
+        } catch (const std::exception& e) {
+            code = -1;
+            message = e.what();
+        }
+        SetFileFaultHook({});
+        EXPECT_NE(code, 0) << "write " << failAt << " of " << writes << " failed, yet the call returned";
+    }
+    EXPECT_EQ(State(), before) << message;
+    EXPECT_LE(FileSizeOf(Path()), size);
+}
+
+std::vector<TCase> Cases()
+{
+    std::vector<TCase> cases;
+    for (TOp op : {TOp::ReIndex, TOp::EmptyTable, TOp::RebuildTable, TOp::CopyIntoTable, TOp::RebuildTableFromFile,
+                   TOp::RebuildDatabase}) {
+        // EmptyTable reports no progress: it is stopped by writes only.
+        if (op != TOp::EmptyTable)
+            for (int percent : {0, 40, 100})
+                cases.push_back({op, {true, percent}});
+        for (int at : {1, 500, 1000})
+            cases.push_back({op, {false, at}});
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, MaintenanceFault, ::testing::ValuesIn(Cases()), CaseName);
+
+} // namespace
+} // namespace orvex::tabletests
