@@ -979,7 +979,7 @@ void TVekBaseTable::CreateTable()
         DataBase()->Open();
     if (DataBase()->IsMemory() && !Memory())
         VekDatabaseError(ErrMemoryDatabase, "TVekBaseTable.CreateTable", TableName(), this);
-    if (!Memory() && DataBase()->InTransaction())
+    if (!Memory() && DataBase()->InHostTransaction())
         VekDatabaseError(ErrInTransaction, "TVekBaseTable.CreateTable", TableName(), this);
     if (EncryptionLevel() != encNone) {
         if (Memory())
@@ -996,7 +996,7 @@ void TVekBaseTable::EmptyTable()
 {
     CheckActive();
     CheckBrowseMode();
-    if (!Memory() && DataBase() && DataBase()->InTransaction())
+    if (!Memory() && DataBase() && DataBase()->InHostTransaction())
         VekDatabaseError(ErrInTransaction, "TVekBaseTable.EmptyTable", TableName(), this);
     DataSetEmptyTable();
     if (Filtered())

@@ -239,6 +239,12 @@ public:
     void SetLockRetryInterval(Integer Value); // also to the disk manager at once
     Integer LockRetryMaximum() const { return FLockRetryMaximum; }
     void SetLockRetryMaximum(Integer Value); // also to the disk manager at once
+    // The bytes of changed pages a transaction keeps in memory; past them
+    // the oldest go to the file before the commit, their original bytes
+    // kept in the rollback journal (16 MiB; 0: all stay in memory). Takes
+    // effect at the next transaction.
+    Int64 TransactionPageBudget() const { return FTransactionPageBudget; }
+    void SetTransactionPageBudget(Int64 Value);
     bool SaveTableDefinitions() const { return FSaveTableDefinitions; }
     void SetSaveTableDefinitions(bool Value) { FSaveTableDefinitions = Value; }
 
@@ -294,19 +300,28 @@ public:
     void Rollback();
     bool InTransaction() const;
     bool GetInTransaction() const { return InTransaction(); }
+    // A transaction the host started (schema changes are refused in it with
+    // 10122), as opposed to the engine's own maintenance transaction.
+    bool InHostTransaction() const { return InTransaction() && FMaintenanceDepth == 0; }
+
+    // ------------------------------------------- maintenance transaction
     // Runs a maintenance operation on a file table (emptying it, rebuilding
     // its indexes, moving its records to a new layout, storing its new
-    // definition) as one file transaction: it commits as a whole, or, when
-    // Body raises (a failure, or VekErrCancelled from a progress handler),
-    // the file is rolled back and the error raised again, so that nothing
-    // of it happened. A call inside another maintenance operation runs in
-    // that one's transaction; inside a transaction of the host it raises
-    // 10122. Memory tables (Memory) and "MEMORY" run Body as it is.
+    // definition) as one file transaction: table headers, index trees, the
+    // table map and stored definitions it changes reach the file at the
+    // commit, or nothing does. When Body raises (a failure, or
+    // VekErrCancelled from a progress handler), the file is rolled back, the
+    // open table headers are read again, the attached datasets and the
+    // system tables are brought back in line (as after Rollback), and the
+    // error is raised again, so that nothing of it happened. A call inside
+    // another maintenance operation runs in that one's transaction; inside a
+    // transaction of the host it raises 10122. Memory tables (Memory) and
+    // "MEMORY" run Body as it is. Big operations stay in bounded memory:
+    // changed pages past TransactionPageBudget go to the file early.
     void RunMaintenance(const char* Context, bool Memory, const std::function<void()>& Body);
     // A maintenance operation that changes a table's layout (its table
-    // header's size). The page file's transactions cannot yet hold a table
-    // header that changes size, so such a change runs outside one: on a
-    // failure the ".vkx" backup made before it keeps the table.
+    // header's size). It runs outside a file transaction: on a failure the
+    // ".vkx" backup made before it keeps the table.
     void RunLayoutChange(const char* Context, const std::function<void()>& Body);
     // Whether a layout change runs: its steps cannot be undone, so a
     // progress handler cannot cancel them.
@@ -464,9 +479,13 @@ private:
     bool FBuildingBeside = false;
     Integer FLockRetryInterval = 200;
     Integer FLockRetryMaximum = 10;
+    Int64 FTransactionPageBudget = DefaultSpillBudget;
     bool FSaveTableDefinitions = false;
     bool FQueryActive = false;
     bool FQueryMode = false;
+    // Reads every open table header again (after a rollback: what they held
+    // in memory went with it).
+    void ReloadOpenTableHeaders();
     Integer FDatabasePrivileges = 0;
     Integer FTempPrivilegeStatus = 0;
     TVekDBDef FDBDef;

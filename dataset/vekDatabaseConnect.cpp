@@ -10,6 +10,7 @@
 #include "storage/vekCommon.h"
 #include "storage/vekCrypt.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace orvex {
@@ -172,6 +173,13 @@ void TVekDataBase::SetLockRetryMaximum(Integer Value)
     FLockRetryMaximum = Value;
     if (FDiskMgr)
         FDiskMgr->SetLockRetryCount(Value);
+}
+
+void TVekDataBase::SetTransactionPageBudget(Int64 Value)
+{
+    FTransactionPageBudget = std::max<Int64>(Value, 0);
+    if (FDiskMgr)
+        FDiskMgr->SetSpillBudget(FTransactionPageBudget);
 }
 
 // ----------------------------------------------------------- information
@@ -341,6 +349,7 @@ void TVekDataBase::InternalOpenDiskConnections()
                            (FExclusive ? fmShareExclusive : fmShareDenyNone));
     FDiskMgr->SetLockRetryCount(FLockRetryMaximum);
     FDiskMgr->SetLockRetryInterval(FLockRetryInterval);
+    FDiskMgr->SetSpillBudget(FTransactionPageBudget);
     try {
         FDiskMgr->Open();
         FSystemHdrDiskInterface->SetFirstEmptyValid(false);

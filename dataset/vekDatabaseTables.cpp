@@ -61,11 +61,11 @@ private:
     bool FTaken;
 };
 
-// The structure of file tables does not change inside a transaction.
+// The structure of file tables does not change inside a transaction of the
+// host; the engine's own maintenance runs its schema changes in one.
 void CheckNoTransaction(TVekDataBase* DataBase, const char* Context)
 {
-    // The engine's own maintenance runs its schema changes in a transaction.
-    if (DataBase->InTransaction() && !DataBase->InMaintenance())
+    if (DataBase->InHostTransaction())
         VekDatabaseError(ErrInTransaction, Context, "", DataBase);
 }
 

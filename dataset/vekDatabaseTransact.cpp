@@ -4,6 +4,8 @@
 
 #include "dataset/vekDatabase.h"
 
+#include "storage/vekDataUnitTables.h"
+
 namespace orvex {
 
 namespace {
@@ -49,12 +51,14 @@ void TVekDataBase::RunMaintenance(const char* Context, bool Memory, const std::f
     }
     if (InTransaction())
         VekDatabaseError(ErrInTransaction, Context, "", this);
-    StartTransaction();
+    // The engine's own transaction, never a query's read transaction.
+    FDiskMgr->DiskStartTransaction(false);
     ++FMaintenanceDepth;
     try {
         Body();
         --FMaintenanceDepth;
-        // A commit that fails has given the file back as it was.
+        // A header lock the work took and still holds goes with the commit;
+        // a commit that fails has given the file back as it was.
         Commit();
     } catch (...) {
         FMaintenanceDepth = 0;
@@ -62,11 +66,14 @@ void TVekDataBase::RunMaintenance(const char* Context, bool Memory, const std::f
             if (FDiskMgr && FDiskMgr->IsOpen() && FDiskMgr->IsTransactionActive())
                 FDiskMgr->DiskRollback();
         } catch (...) {
-            // The journal stays; the next connection rolls it back.
+            // The journal stays; the next connection rolls it back. The
+            // work's own failure is the one to report.
         }
-        FLocked = FLocked && FDiskMgr && FDiskMgr->HeaderLocked();
-        // What the datasets and the system tables read meanwhile is gone.
+        FLocked = FLocked && FDiskMgr && FDiskMgr->IsOpen() && FDiskMgr->HeaderLocked();
+        // What the open tables, the datasets and the system tables read
+        // meanwhile is gone.
         try {
+            ReloadOpenTableHeaders();
             RollbackDataSets();
             CancelDataSets();
             RefreshDataSets();
@@ -75,6 +82,24 @@ void TVekDataBase::RunMaintenance(const char* Context, bool Memory, const std::f
         } catch (...) {
         }
         throw;
+    }
+}
+
+void TVekDataBase::ReloadOpenTableHeaders()
+{
+    for (TDiskTableDefMgr* tables : {FSystemTableMgr.get(), FUserTableMgr.get()}) {
+        TTableHeaderMgr* headers = tables ? tables->TableHeaderMgr() : nullptr;
+        if (!headers)
+            continue;
+        for (int i = 0; i < headers->Count(); ++i) {
+            auto* header = static_cast<TTableHeader*>(headers->Items(i));
+            try {
+                header->ReadHeader();
+            } catch (...) {
+                // Unreadable now: at least it is no longer written back.
+                header->SetDirty(false);
+            }
+        }
     }
 }
 

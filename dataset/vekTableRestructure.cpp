@@ -45,7 +45,7 @@ Integer TVekTable::RestructureTable(const TInternalRestructureRecord& Request)
         VekDatabaseError(ErrNoConnection, Context, "", this);
     if (!DataBase()->Connected())
         DataBase()->Open();
-    if (DataBase()->InTransaction())
+    if (DataBase()->InHostTransaction())
         VekDatabaseError(ErrInTransaction, Context, TableName(), this);
     TTableDef probe(nullptr);
     if (DataBase()->GetTableDefMgr(&probe)->CheckTableUserCount(TableName()) > 0)

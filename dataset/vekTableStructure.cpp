@@ -36,7 +36,7 @@ void TVekTable::RebuildIndexes(TInternalIndexDefs* NewDefs, TKeyFields* NewKeys,
         VekDatabaseError(ErrNoConnection, context, "There is no connection to a database engine", this);
     if (!DataBase()->Connected())
         DataBase()->Open();
-    if (!Memory() && DataBase()->InTransaction())
+    if (!Memory() && DataBase()->InHostTransaction())
         VekDatabaseError(ErrInTransaction, context, TableName(), this);
     TTableDef probe(nullptr);
     probe.SetMemory(Memory());

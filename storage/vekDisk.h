@@ -97,6 +97,12 @@ std::string GetJournalFileName(const std::string& DatabaseFileName);
 // A journal whose byte nobody holds was left by a writer that died (or gave
 // up); any connection rolls it back.
 inline constexpr Int64 JournalLockOffset = 0x0FF20000;
+// The byte a connection holds while it rolls back a journal it found (and
+// while it looks whether there is one to roll back): one at a time, and a
+// connection that finds a journal waits here while another rolls it back.
+inline constexpr Int64 JournalRecoveryLockOffset = JournalLockOffset + 1;
+// The default budget of a transaction's changed pages held in memory.
+inline constexpr Int64 DefaultSpillBudget = 16 * 1024 * 1024;
 
 // ---------------------------------------------------------- transfer procs
 
@@ -157,6 +163,10 @@ public:
     // Set by whoever borrows the page (LendCacheByRef) once it checked the
     // bytes; cleared whenever they come from the file or from a copy.
     bool Checked = false;
+    // Lent out (LendCacheByRef) and not yet given back (ReturnLentPages):
+    // the borrower changes it through a pointer, so it is neither written
+    // out early nor replaced.
+    bool Lent = false;
 
 private:
     friend class TCacheMgr;
@@ -169,9 +179,11 @@ private:
 // The page cache of one connection. Outside a transaction every write goes
 // through to the file at once (pages stay clean) and the least recently used
 // clean page is replaced; inside one, written pages stay dirty in memory until
-// Commit, and the cache grows instead of replacing anything. A page cached
-// under another table id than the one asked for counts as a miss, because
-// the enciphering depends on the table id.
+// Commit or until the file writes them out early (CollectSpillPages,
+// PageSpilled), and the cache grows up to its page count plus the
+// transaction's allowance (SetTransactionAllowance) before it replaces clean
+// pages that are not lent. A page cached under another table id than the one
+// asked for counts as a miss, because the enciphering depends on the table id.
 class TCacheMgr : public TCollection {
 public:
     TCacheMgr();
@@ -243,6 +255,20 @@ public:
     // Heard whenever a page turns dirty inside a transaction.
     void SetOnPageDirty(std::function<void(TCachePage*)> Value) { FOnPageDirty = std::move(Value); }
 
+    // The dirty pages now.
+    Integer DirtyCount() const { return FDirtyCount; }
+    // Pages a transaction may add beyond the page count before clean pages
+    // are replaced (the file keeps the dirty ones below it by spilling).
+    void SetTransactionAllowance(Integer Pages) { FTransactionAllowance = Pages; }
+    // Every lent page is given back: from now on it may be written out early
+    // or replaced like any other.
+    void ReturnLentPages();
+    // Up to Count dirty pages that are not lent, those used longest ago,
+    // in ascending address order.
+    std::vector<TCachePage*> CollectSpillPages(Integer Count);
+    // The file holds the page's bytes now: it turns clean.
+    void PageSpilled(TCachePage* Page);
+
 private:
     // The page that serves Address for TableID, read from the file unless it
     // is a hit or the caller overwrites it whole; counts the hit or miss.
@@ -261,8 +287,18 @@ private:
     void Unlink(TCachePage* Page);
     void RebuildHash(Integer Capacity);
     void LogLine(const std::string& Text);
+    // Every change of a page's state goes through here, which keeps the
+    // dirty count.
+    void SetState(TCachePage* Page, TCachePageState State);
+    // Inside a transaction: a clean page, not lent, to replace (one not used
+    // lately, found by a sweep over the pages); -1 when there is none.
+    int FindReplaceablePage();
 
     Integer FPageCount = 0;
+    Integer FDirtyCount = 0;
+    Integer FTransactionAllowance = 0;
+    int FSweepHand = 0;
+    std::vector<TCachePage*> FLentPages;
     Integer FPageSize = 0;
     Cardinal FPageMask = 0;
     std::uint64_t FNextStamp = 0;
@@ -304,6 +340,9 @@ public:
 
 // The byte-range writes of a transaction (headers, map pages, zeroed pages),
 // kept in memory until Commit writes them in the order they were first made.
+// Held blocks never overlap: a write over another extent than one held
+// block's (a header rewritten at another size, a page zeroed over headers)
+// merges with every block it overlaps into one block over their union.
 class TCacheBlockMgr : public TCollection {
 public:
     TCacheBlockMgr();
@@ -311,8 +350,8 @@ public:
     // The block starting at the address, -1 when none; 8579 when a block
     // starts before it and reaches past it.
     int FindBlock(Cardinal LowAddress, Cardinal HighAddress) const;
-    // A held block (same owner and size, else 8581 "CacheBlock invalid") or
-    // the file.
+    // A held block of that address and size, else the file's bytes with
+    // every held block over them.
     void ReadBlock(void* Buffer, Integer Owner, Cardinal AccessFlags, Cardinal LowAddress,
                    Cardinal HighAddress, Integer Size);
     void WriteBlock(const void* Buffer, Integer Owner, Cardinal AccessFlags, Cardinal LowAddress,
@@ -346,6 +385,9 @@ private:
     template <class F>
     void ForEachOverlap(Cardinal LowAddress, Cardinal HighAddress, Integer Size, F&& Visit) const;
     void FreeBlocks();
+    // A write over other extents than one held block's.
+    void MergeBlock(const void* Buffer, Integer Owner, Cardinal AccessFlags, Cardinal LowAddress,
+                    Cardinal HighAddress, Integer Size);
 
     bool FTransactionActive = false;
     Int64 FHits = 0;
@@ -381,6 +423,18 @@ private:
 // byte is rolled back (RecoverJournal) before anything reads the file: when
 // the file is opened and whenever a lock is taken. One that is incomplete or
 // damaged was never followed by a write to the file, and is only removed.
+//
+// Spilling: when the transaction's dirty pages pass the spill budget, the
+// least recently used of them are written to the file before the commit.
+// The first spill asks the owner for the locks that keep every other
+// connection away from what the transaction touched (SetOnBeforeSpill),
+// takes the journal byte and opens the journal, which from then on stays
+// open to the end of the transaction and grows record by record (an
+// open-ended journal: read up to its first incomplete record). Each spill
+// records the original bytes of pages not recorded yet, flushes the
+// journal, then writes the pages, which turn clean. The commit appends what
+// it writes to the same journal; a rollback applies it (the last record
+// first, so the first, original, bytes of a place win) and removes it.
 class TVekFile : public TObject {
 public:
     TVekFile();
@@ -444,6 +498,20 @@ public:
     // overlapped.
     void AdjustTransactionEof();
     bool GetTransactionActive() const { return CheckOpen() && FTransactionActive; }
+
+    // The bytes of changed pages a transaction keeps in memory before it
+    // spills the oldest to the file; 0 never spills.
+    void SetSpillBudget(Int64 Bytes);
+    Int64 SpillBudget() const { return FSpillBudget; }
+    // Asked before each spill; true when the locks that keep other
+    // connections from the pages are held. False postpones the spill.
+    void SetOnBeforeSpill(std::function<bool()> Value) { FOnBeforeSpill = std::move(Value); }
+    // Whether the running transaction has written pages to the file, and
+    // how many it has written so far.
+    bool Spilled() const { return FSpilled; }
+    Int64 SpilledPages() const { return FSpilledPages; }
+    // The borrower of lent pages is done with them (see TCacheMgr).
+    void ReturnLentPages();
 
     void SetXORKeyBuf(const void* Key, Integer Length);
     void SetBlowKeyBuf(const void* Key, Integer Length);
@@ -519,6 +587,23 @@ private:
     // forgets every page, since pages written before the failure were
     // marked clean.
     void UndoFailedCommit();
+    // Spills when the dirty pages pass the budget.
+    void SpillIfOverBudget()
+    {
+        if (FTransactionActive && FSpillPages > 0 && FCache->DirtyCount() > FSpillAt)
+            SpillPages();
+    }
+    void SpillPages();
+    // Opens the journal of a spilling transaction; false when another
+    // connection holds the journal byte (the spill waits).
+    bool StartSpillJournal();
+    // Appends records of the file's present bytes of the ranges (below the
+    // journal's original size) to the open journal and flushes it.
+    void AppendJournal(const std::vector<std::pair<Cardinal, Integer>>& Ranges);
+    // Closes the journal of a spilled transaction and forgets its state.
+    void EndSpill();
+    // Rolls a spilled transaction's writes back from its journal.
+    void UndoSpill();
 
     std::unique_ptr<TPlatformFile> FFile;
     std::vector<Byte> FWorkBuffer;
@@ -540,6 +625,17 @@ private:
     std::string FJournalName;
     bool FJournalLocked = false;
     Cardinal FCacheEpoch = 0;
+    // Spilling.
+    Int64 FSpillBudget = DefaultSpillBudget;
+    Integer FSpillPages = 0; // the budget in pages (0: never spill)
+    Integer FSpillAt = 0;    // the dirty count past which the next spill runs
+    std::function<bool()> FOnBeforeSpill;
+    bool FSpilled = false;
+    Int64 FSpilledPages = 0;
+    std::unique_ptr<TPlatformFile> FJournal; // open while a transaction has spilled
+    Int64 FJournalEnd = 0;                   // the end of its last flushed record
+    Int64 FJournalOriginalSize = 0;
+    std::vector<bool> FJournalled; // by page number: its original is recorded
 };
 
 // ----------------------------------------------------------- global header
@@ -812,6 +908,10 @@ public:
     void DiskCommit();
     void DiskRollback();
     bool IsTransactionActive() const;
+    // The bytes of changed pages a transaction keeps in memory before the
+    // oldest go to the file early (DefaultSpillBudget; 0: never).
+    void SetSpillBudget(Int64 Bytes) { FVekFile->SetSpillBudget(Bytes); }
+    Int64 SpillBudget() const { return FVekFile->SpillBudget(); }
 
     TVekFile* VekFile() const { return FVekFile.get(); }
     TGlobalHdr* GlobalHdr() const { return FGlobalHdr.get(); }
@@ -853,6 +953,12 @@ private:
     // transaction the end of file that others may have moved.
     void HeaderLockTaken();
     void ZeroPages(const std::vector<Cardinal>& Pages);
+    // Before a transaction writes pages early: a header read lock (nobody
+    // else allocates or moves the end of file) and a write lock on every
+    // table it holds a lock on, so no other connection reads what the file
+    // now holds of the transaction. False when another connection is in the
+    // way (the pages wait in memory).
+    bool LockForSpill();
     const Byte* ZeroPage();
 
     std::unique_ptr<TVekFile> FVekFile;

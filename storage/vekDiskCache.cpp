@@ -130,6 +130,9 @@ void TCacheMgr::Open(Integer PageCount, Integer PageSize)
 void TCacheMgr::Close()
 {
     Clear();
+    FDirtyCount = 0;
+    FLentPages.clear();
+    FSweepHand = 0;
     FLeastRecent = nullptr;
     FMostRecent = nullptr;
     FEmptyHint = 0;
@@ -238,11 +241,20 @@ void TCacheMgr::UnhashPage(int Index)
     page->IsHashed = false;
 }
 
+void TCacheMgr::SetState(TCachePage* Page, TCachePageState State)
+{
+    if (Page->State == cpDirty)
+        --FDirtyCount;
+    if (State == cpDirty)
+        ++FDirtyCount;
+    Page->State = State;
+}
+
 void TCacheMgr::ForgetPage(int Index)
 {
     UnhashPage(Index);
     TCachePage* page = Pages(Index);
-    page->State = cpEmpty;
+    SetState(page, cpEmpty);
     FEmptyHint = std::min(FEmptyHint, Index);
     page->PageOwner = 0;
     page->LowerAddress = 0;
@@ -261,11 +273,22 @@ int TCacheMgr::FindPage(Cardinal Address, Cardinal HighAddress) const
 int TCacheMgr::GetNextEmptyPage()
 {
     // The first empty page in collection order: no page before the hint is empty.
+    // A lent page stays with its borrower even when it was forgotten.
     int chosen = -1;
+    int hint = -1;
     for (int i = FEmptyHint; i < Count() && chosen < 0; ++i)
-        if (Pages(i)->State == cpEmpty)
-            chosen = i;
-    FEmptyHint = chosen >= 0 ? chosen : Count();
+        if (Pages(i)->State == cpEmpty) {
+            if (hint < 0)
+                hint = i;
+            if (!Pages(i)->Lent)
+                chosen = i;
+        }
+    FEmptyHint = hint >= 0 ? hint : Count();
+    // Inside a transaction that may spill, the cache stops growing at its
+    // allowance and replaces a clean page instead.
+    if (chosen < 0 && FTransactionActive && FTransactionAllowance > 0 &&
+        Count() >= FPageCount + FTransactionAllowance)
+        chosen = FindReplaceablePage();
     // Else, outside a transaction, the clean page used longest ago: the use
     // order lists every page by its use stamp, oldest first.
     TCachePage* oldest = nullptr;
@@ -287,6 +310,74 @@ int TCacheMgr::GetNextEmptyPage()
     return chosen;
 }
 
+int TCacheMgr::FindReplaceablePage()
+{
+    // The use order is not kept up inside a transaction: sweep from where
+    // the last sweep stopped and take the first clean page that has not been
+    // used for half a cache's worth of accesses, else the oldest clean page
+    // seen.
+    const int count = Count();
+    if (count == 0)
+        return -1;
+    const std::uint64_t recent = static_cast<std::uint64_t>(count / 2);
+    int best = -1;
+    for (int step = 0; step < count; ++step) {
+        const int i = (FSweepHand + step) % count;
+        const TCachePage* page = Pages(i);
+        if (page->State != cpClean || page->Lent)
+            continue;
+        if (page->LRUFlag + recent < FNextStamp) {
+            best = i;
+            break;
+        }
+        if (best < 0 || page->LRUFlag < Pages(best)->LRUFlag)
+            best = i;
+    }
+    if (best >= 0) {
+        FSweepHand = (best + 1) % count;
+        if (FLog)
+            LogLine("GetNextEmptyPage. Replacing a clean page in a transaction: " + IntToStr(best));
+    }
+    return best;
+}
+
+void TCacheMgr::ReturnLentPages()
+{
+    for (TCachePage* page : FLentPages) {
+        page->Lent = false;
+        if (page->State == cpEmpty)
+            FEmptyHint = std::min(FEmptyHint, page->FSlot);
+    }
+    FLentPages.clear();
+}
+
+std::vector<TCachePage*> TCacheMgr::CollectSpillPages(Integer Wanted)
+{
+    std::vector<TCachePage*> pages;
+    pages.reserve(static_cast<std::size_t>(FDirtyCount));
+    for (int i = 0; i < Count(); ++i)
+        if (Pages(i)->State == cpDirty && !Pages(i)->Lent)
+            pages.push_back(Pages(i));
+    if (Wanted <= 0) {
+        pages.clear();
+        return pages;
+    }
+    if (pages.size() > static_cast<std::size_t>(Wanted)) {
+        std::nth_element(pages.begin(), pages.begin() + Wanted, pages.end(),
+                         [](const TCachePage* A, const TCachePage* B) { return A->LRUFlag < B->LRUFlag; });
+        pages.resize(static_cast<std::size_t>(Wanted));
+    }
+    std::sort(pages.begin(), pages.end(), [](const TCachePage* A, const TCachePage* B) {
+        return PageKey(A->UpperAddress, A->LowerAddress) < PageKey(B->UpperAddress, B->LowerAddress);
+    });
+    return pages;
+}
+
+void TCacheMgr::PageSpilled(TCachePage* Page)
+{
+    SetState(Page, cpClean);
+}
+
 void TCacheMgr::RemovePage(Cardinal Address, Cardinal HighAddress)
 {
     const int index = FindPage(Address, HighAddress);
@@ -299,7 +390,7 @@ void TCacheMgr::ClearOwnedPages(Integer Owner)
     for (int i = 0; i < Count(); ++i) {
         TCachePage* page = Pages(i);
         if (page->PageOwner == Owner && page->State == cpClean) {
-            page->State = cpEmpty;
+            SetState(page, cpEmpty);
             FEmptyHint = std::min(FEmptyHint, i);
         }
     }
@@ -308,7 +399,7 @@ void TCacheMgr::ClearOwnedPages(Integer Owner)
 void TCacheMgr::ClearCache()
 {
     for (int i = 0; i < Count(); ++i)
-        Pages(i)->State = cpEmpty;
+        SetState(Pages(i), cpEmpty);
     FEmptyHint = 0;
 }
 
@@ -323,7 +414,7 @@ void TCacheMgr::ResetPageCount(Integer NewCount)
 {
     FPageCount = NewCount;
     // Only the tail goes, so the indices the hash holds stay right.
-    while (Count() > NewCount && Pages(Count() - 1)->State != cpDirty) {
+    while (Count() > NewCount && Pages(Count() - 1)->State != cpDirty && !Pages(Count() - 1)->Lent) {
         UnhashPage(Count() - 1);
         Unlink(Pages(Count() - 1));
         Delete(Count() - 1);
@@ -356,7 +447,7 @@ TCachePage* TCacheMgr::AcquirePage(Integer TableID, Cardinal AccessFlags, Cardin
             ForgetPage(index); // its bytes are no longer those of any page
             throw;
         }
-        page->State = cpClean;
+        SetState(page, cpClean);
     }
     page->PageOwner = TableID;
     page->AccessFlags = AccessFlags;
@@ -378,7 +469,7 @@ void TCacheMgr::StorePage(TCachePage* Page, const Byte* Source, Integer Offset, 
     Page->AccessFlags = AccessFlags;
     Touch(Page);
     if (FTransactionActive) {
-        Page->State = cpDirty;
+        SetState(Page, cpDirty);
         if (FOnPageDirty)
             FOnPageDirty(Page);
         return;
@@ -390,7 +481,7 @@ void TCacheMgr::StorePage(TCachePage* Page, const Byte* Source, Integer Offset, 
         RemovePage(Page->LowerAddress, Page->UpperAddress);
         throw;
     }
-    Page->State = cpClean;
+    SetState(Page, cpClean);
 }
 
 void TCacheMgr::ReadCache(void* Buffer, Integer TableID, Cardinal AccessFlags, Cardinal Address,
@@ -465,6 +556,10 @@ bool TCacheMgr::LendCacheByRef(void*& Buffer, bool*& Checked, Integer TableID, C
     StorePage(page, bytes, static_cast<Integer>(Address - base), Size, TableID, AccessFlags);
     Buffer = bytes;
     Checked = &page->Checked;
+    if (!page->Lent) {
+        page->Lent = true;
+        FLentPages.push_back(page);
+    }
     return true;
 }
 
@@ -485,9 +580,10 @@ void TCacheMgr::Commit()
             continue;
         FWriteIO(page->Data.data(), page->PageOwner, page->AccessFlags, page->LowerAddress,
                  page->UpperAddress);
-        page->State = cpClean;
+        SetState(page, cpClean);
     }
     FTransactionActive = false;
+    ReturnLentPages();
     RestoreUseOrder();
 }
 
@@ -499,6 +595,7 @@ void TCacheMgr::Rollback()
         if (Pages(i)->State == cpDirty)
             ForgetPage(i);
     FTransactionActive = false;
+    ReturnLentPages();
     RestoreUseOrder();
 }
 
@@ -574,28 +671,71 @@ int TCacheBlockMgr::FindBlock(Cardinal LowAddress, Cardinal HighAddress) const
 void TCacheBlockMgr::ReadBlock(void* Buffer, Integer Owner, Cardinal AccessFlags,
                                Cardinal LowAddress, Cardinal HighAddress, Integer Size)
 {
-    const int index = FindBlock(LowAddress, HighAddress);
-    if (index < 0) {
+    // Blocks are bytes of the file: a read of another extent than a held
+    // block's (a header's first bytes, say) gets the file's bytes with
+    // every held block over them.
+    const auto it = FIndex.find(KeyOf(LowAddress, HighAddress));
+    if (it == FIndex.end() || Blocks(it->second)->BlockSize != Size) {
         ++FMisses;
         FReadIO(Buffer, Owner, AccessFlags, LowAddress, HighAddress, Size);
+        OverlayBlocks(Buffer, LowAddress, HighAddress, Size);
         return;
     }
-    const TCacheBlock* block = Blocks(index);
-    if (block->BlockOwner != Owner || block->BlockSize != Size)
-        VekDatabaseError(diskerr::Internal, "TCacheBlockMgr.ReadBlock", "CacheBlock invalid", this);
-    std::memcpy(Buffer, block->Data.data(), static_cast<std::size_t>(Size));
+    std::memcpy(Buffer, Blocks(it->second)->Data.data(), static_cast<std::size_t>(Size));
     ++FHits;
+}
+
+void TCacheBlockMgr::MergeBlock(const void* Buffer, Integer Owner, Cardinal AccessFlags,
+                                Cardinal LowAddress, Cardinal HighAddress, Integer Size)
+{
+    // The write and every block it overlaps become one block over their
+    // union (held blocks never overlap one another): the file's bytes,
+    // the held blocks over them, then the write.
+    Int64 start = LowAddress;
+    Int64 end = Int64{LowAddress} + Size;
+    std::vector<int> merged;
+    ForEachOverlap(LowAddress, HighAddress, Size, [&](const TCacheBlock* block, Integer, Integer, Integer) {
+        start = std::min<Int64>(start, block->LowAddress);
+        end = std::max<Int64>(end, Int64{block->LowAddress} + block->BlockSize);
+        merged.push_back(block->Index());
+    });
+    const Integer size = static_cast<Integer>(end - start);
+    std::vector<Byte> data(static_cast<std::size_t>(size));
+    FReadIO(data.data(), Owner, AccessFlags, static_cast<Cardinal>(start), HighAddress, size);
+    OverlayBlocks(data.data(), static_cast<Cardinal>(start), HighAddress, size);
+    std::memcpy(data.data() + (LowAddress - start), Buffer, static_cast<std::size_t>(Size));
+    std::sort(merged.begin(), merged.end());
+    for (auto it = merged.rbegin(); it != merged.rend(); ++it)
+        Delete(*it);
+    FIndex.clear();
+    for (int i = 0; i < Count(); ++i)
+        FIndex[KeyOf(Blocks(i)->LowAddress, Blocks(i)->HighAddress)] = i;
+    auto* block = static_cast<TCacheBlock*>(Add());
+    block->Data = std::move(data);
+    block->LowAddress = static_cast<Cardinal>(start);
+    block->HighAddress = HighAddress;
+    block->BlockOwner = Owner;
+    block->BlockSize = size;
+    block->AccessFlags = AccessFlags;
+    block->State = cpDirty;
+    FIndex[KeyOf(block->LowAddress, HighAddress)] = Count() - 1;
+    FLargestBlock = std::max(FLargestBlock, size);
+    if (FLog)
+        FLog->Add(Format("Merge cache block %u size %d", {block->LowAddress, size}));
 }
 
 void TCacheBlockMgr::WriteBlock(const void* Buffer, Integer Owner, Cardinal AccessFlags,
                                 Cardinal LowAddress, Cardinal HighAddress, Integer Size)
 {
-    const int index = FindBlock(LowAddress, HighAddress);
+    // Owner and access flags do not matter to a block: its bytes are
+    // written as they are.
+    const auto it = FIndex.find(KeyOf(LowAddress, HighAddress));
     TCacheBlock* block = nullptr;
-    if (index >= 0) {
-        block = Blocks(index);
-        if (block->BlockOwner != Owner || block->BlockSize != Size)
-            VekDatabaseError(diskerr::Internal, "TCacheBlockMgr.WriteBlock", "CacheBlock invalid", this);
+    if (it != FIndex.end() && Blocks(it->second)->BlockSize == Size) {
+        block = Blocks(it->second);
+    } else if (HasBlocksIn(LowAddress, HighAddress, Size)) {
+        MergeBlock(Buffer, Owner, AccessFlags, LowAddress, HighAddress, Size);
+        return;
     } else {
         block = static_cast<TCacheBlock*>(Add());
         block->Data.assign(static_cast<std::size_t>(Size), 0);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 namespace orvex {
 
@@ -117,6 +118,15 @@ void TVekFile::ConnectCaches(Integer CachePages)
 
 void TVekFile::CloseVekFile()
 {
+    // A transaction that wrote pages early is given up: the file gets its
+    // bytes back now, or from the next connection when that fails.
+    if (FSpilled) {
+        try {
+            UndoSpill();
+        } catch (...) {
+        }
+    }
+    EndSpill();
     FCache->Close();
     if (FBlockCache->TransactionActive())
         FBlockCache->Rollback();
@@ -160,9 +170,10 @@ void TVekFile::SeekAndWriteVekFile(const void* Buffer, Cardinal Address, Integer
 {
     LogTableID(TableID);
     CheckFile("TVekFile.SeekAndWriteVekFile");
-    if (ThroughPageCache(AccessFlags))
+    if (ThroughPageCache(AccessFlags)) {
         FCache->WriteCache(Buffer, TableID, AccessFlags, Address, 0, Size);
-    else if (FTransactionActive)
+        SpillIfOverBudget();
+    } else if (FTransactionActive)
         FBlockCache->WriteBlock(Buffer, TableID, AccessFlags, Address, 0, Size);
     else
         WriteRaw(Buffer, Address, Size, "TVekFile.SeekAndWriteVekFile");
@@ -184,8 +195,10 @@ void TVekFile::SeekAndWriteVekFileByRef(const void* Buffer, Cardinal Address, In
     LogTableID(TableID);
     CheckFile("TVekFile.SeekAndWriteVekFileByRef");
     if (ThroughPageCache(AccessFlags) &&
-        FCache->WriteCacheByRef(Buffer, TableID, AccessFlags, Address, 0, Size))
+        FCache->WriteCacheByRef(Buffer, TableID, AccessFlags, Address, 0, Size)) {
+        SpillIfOverBudget();
         return;
+    }
     SeekAndWriteVekFile(Buffer, Address, Size, TableID, AccessFlags);
 }
 
@@ -193,8 +206,16 @@ bool TVekFile::LendVekFileByRef(void*& Buffer, bool*& Checked, Cardinal Address,
                                 Integer TableID, Cardinal AccessFlags)
 {
     CheckFile("TVekFile.LendVekFileByRef");
-    return FTransactionActive && (AccessFlags & VekAccessPaged) != 0 &&
-           FCache->LendCacheByRef(Buffer, Checked, TableID, AccessFlags, Address, 0, Size);
+    if (!FTransactionActive || (AccessFlags & VekAccessPaged) == 0 ||
+        !FCache->LendCacheByRef(Buffer, Checked, TableID, AccessFlags, Address, 0, Size))
+        return false;
+    SpillIfOverBudget(); // never the lent pages
+    return true;
+}
+
+void TVekFile::ReturnLentPages()
+{
+    FCache->ReturnLentPages();
 }
 
 void TVekFile::ReadThroughVekFile(void* Buffer, Cardinal Address, Integer Size)
@@ -398,9 +419,119 @@ void TVekFile::StartTransaction()
         VekDatabaseError(diskerr::TransactionActive, "TVekFile.StartTransaction", "", this);
     CheckFile("TVekFile.StartTransaction");
     FVirtualEof = RealFileSize();
+    // Spilling needs a journal: a file opened for writing, not a new one.
+    FSpillPages = 0;
+    if (FSpillBudget > 0 && !FJournalName.empty() && FOpenWrite)
+        FSpillPages = static_cast<Integer>(std::clamp<Int64>(FSpillBudget / FPageSize, 4, 0x10000000));
+    FSpillAt = FSpillPages;
+    // Room for the dirty pages below the budget and the clean ones a spill
+    // leaves before the cache replaces any.
+    FCache->SetTransactionAllowance(FSpillPages > 0 ? FSpillPages + FSpillPages / 4 + 16 : 0);
     FCache->StartTransaction();
     FBlockCache->StartTransaction();
     FTransactionActive = true;
+}
+
+void TVekFile::SetSpillBudget(Int64 Bytes)
+{
+    FSpillBudget = std::max<Int64>(Bytes, 0);
+}
+
+void TVekFile::SpillPages()
+{
+    // Down to three quarters of the budget, so that a journal flush serves
+    // a quarter budget of pages.
+    const Integer wanted = FCache->DirtyCount() - FSpillPages * 3 / 4;
+    if (wanted <= 0)
+        return;
+    const bool ready = FSpilled ? (!FOnBeforeSpill || FOnBeforeSpill()) : StartSpillJournal();
+    if (!ready) {
+        // Another connection is in the way: try again a quarter budget on.
+        FSpillAt = FCache->DirtyCount() + std::max(FSpillPages / 4, 1);
+        return;
+    }
+    FSpillAt = FSpillPages;
+    const std::vector<TCachePage*> pages = FCache->CollectSpillPages(wanted);
+    std::vector<std::pair<Cardinal, Integer>> originals;
+    for (const TCachePage* page : pages) {
+        const std::size_t number = page->LowerAddress / static_cast<Cardinal>(FPageSize);
+        if (Int64{page->LowerAddress} < FJournalOriginalSize && !FJournalled[number])
+            originals.emplace_back(page->LowerAddress, FPageSize);
+    }
+    AppendJournal(originals);
+    for (TCachePage* page : pages) {
+        InternalWritePage(page->Data.data(), page->PageOwner, page->AccessFlags, page->LowerAddress,
+                          page->UpperAddress);
+        FCache->PageSpilled(page);
+        ++FSpilledPages;
+    }
+}
+
+bool TVekFile::StartSpillJournal()
+{
+    if (FOnBeforeSpill && !FOnBeforeSpill())
+        return false;
+    // A journal a dead writer left goes first; then the byte, unless another
+    // connection holds it (its own journal is in use): no wait.
+    RecoverJournal();
+    if (!FFile->LockRange(JournalLockOffset, 1))
+        return false;
+    FJournalLocked = true;
+    try {
+        // Appends of others since the transaction began lie inside the file
+        // now; from here on the owner's locks keep the file's size ours.
+        AdjustTransactionEof();
+        FJournalOriginalSize = RealFileSize();
+        FJournal = TPlatformFile::Open(FJournalName, TFileAccess::ReadWrite, TFileShare::DenyNone,
+                                       TFileCreate::CreateAlways);
+        if (!FJournal)
+            VekDatabaseError(diskerr::DiskWrite, "TVekFile.StartSpillJournal",
+                             "The rollback journal could not be created", this);
+        FJournalEnd = 0;
+        FJournalled.assign(static_cast<std::size_t>(FJournalOriginalSize / FPageSize + 1), false);
+        FSpilled = true;
+        AppendJournal({}); // the header, flushed with the folder
+        if (!FlushDirectoryOf(FJournalName))
+            VekDatabaseError(diskerr::DiskWrite, "TVekFile.StartSpillJournal",
+                             "The rollback journal could not be flushed", this);
+    } catch (...) {
+        // Nothing was written to the file: the journal is worth nothing.
+        FJournal.reset();
+        DeleteFile(FJournalName);
+        FSpilled = false;
+        FJournalled.clear();
+        UnlockJournalByte();
+        throw;
+    }
+    return true;
+}
+
+void TVekFile::EndSpill()
+{
+    FJournal.reset();
+    FSpilled = false;
+    FSpilledPages = 0;
+    FJournalEnd = 0;
+    FJournalOriginalSize = 0;
+    FJournalled.clear();
+    FJournalled.shrink_to_fit();
+}
+
+void TVekFile::UndoSpill()
+{
+    // The journal holds the original of every place the transaction wrote;
+    // should this fail, it stays, and whoever takes a lock next applies it.
+    FJournal.reset();
+    try {
+        if (!ApplyJournal())
+            VekDatabaseError(diskerr::DiskWrite, "TVekFile.Rollback",
+                             "The rollback journal could not be read back", this);
+        RemoveJournal("TVekFile.Rollback");
+    } catch (...) {
+        UnlockJournalByte();
+        throw;
+    }
+    UnlockJournalByte();
 }
 
 void TVekFile::Commit()
@@ -418,18 +549,37 @@ void TVekFile::Commit()
         FTransactionActive = false;
         return;
     }
-    // A journal a dead writer left goes first. It holds no page of this
-    // transaction: that writer needed write locks on its tables (and on the
-    // header when it allocated) that this transaction's read locks exclude.
-    RecoverJournal();
-    LockJournalByte(false);
     bool journalled = false;
-    try {
-        journalled = WriteJournal(RealFileSize());
-    } catch (...) {
-        DeleteFile(FJournalName); // the file is untouched: the journal is worth nothing
-        UnlockJournalByte();
-        throw;
+    if (FSpilled) {
+        // The journal is open: what the commit writes is added to it. A
+        // failure here wrote nothing to the file; the transaction stays open
+        // for a rollback.
+        std::vector<std::pair<Cardinal, Integer>> ranges;
+        for (int i = 0; i < FCache->Count(); ++i) {
+            const TCachePage* page = FCache->Pages(i);
+            if (page->State == cpDirty && Int64{page->LowerAddress} < FJournalOriginalSize &&
+                !FJournalled[page->LowerAddress / static_cast<Cardinal>(FPageSize)])
+                ranges.emplace_back(page->LowerAddress, FPageSize);
+        }
+        for (int i = 0; i < FBlockCache->Count(); ++i)
+            if (FBlockCache->Blocks(i)->State == cpDirty)
+                ranges.emplace_back(FBlockCache->Blocks(i)->LowAddress, FBlockCache->Blocks(i)->BlockSize);
+        AppendJournal(ranges);
+        journalled = true;
+    } else {
+        // A journal a dead writer left goes first. It holds no page of this
+        // transaction: that writer needed write locks on its tables (and on
+        // the header when it allocated) that this transaction's read locks
+        // exclude.
+        RecoverJournal();
+        LockJournalByte(false);
+        try {
+            journalled = WriteJournal(RealFileSize());
+        } catch (...) {
+            DeleteFile(FJournalName); // the file is untouched: the journal is worth nothing
+            UnlockJournalByte();
+            throw;
+        }
     }
     try {
         if (FCache->TransactionActive())
@@ -444,6 +594,7 @@ void TVekFile::Commit()
         if (journalled)
             UndoFailedCommit();
         UnlockJournalByte();
+        EndSpill();
         // The page and block caches may have ended their transactions.
         if (!FCache->TransactionActive())
             FCache->StartTransaction();
@@ -452,6 +603,7 @@ void TVekFile::Commit()
         throw;
     }
     UnlockJournalByte();
+    EndSpill();
     FTransactionActive = false;
 }
 
@@ -459,6 +611,28 @@ void TVekFile::Rollback()
 {
     if (!FTransactionActive)
         VekDatabaseError(diskerr::NoTransaction, "TVekFile.Rollback", "", this);
+    if (FSpilled) {
+        // The file holds pages of the transaction: its journal gives the
+        // original bytes back. Every cached page may hold the transaction's
+        // bytes, so the cache forgets them all.
+        std::exception_ptr failure;
+        try {
+            UndoSpill();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        EndSpill();
+        if (FCache->TransactionActive())
+            FCache->Rollback();
+        if (FBlockCache->TransactionActive())
+            FBlockCache->Rollback();
+        FTransactionActive = false;
+        FCache->ClearCache();
+        ++FCacheEpoch;
+        if (failure)
+            std::rethrow_exception(failure);
+        return;
+    }
     // Clean pages read while the transaction ran may hold its blocks or its
     // virtual pages; those bytes go with it.
     std::vector<Cardinal> touched;

@@ -4,14 +4,23 @@
 //   0   "VEKJRNL1"
 //   8   the page size (4)
 //   12  the database file's size before the commit (8)
-//   20  the number of records (4)
+//   20  the number of records (4); 0xFFFFFFFF for an open-ended journal
 //   24  0 (4)
 //   28  CRC-32 of bytes 0 to 27 (4)
 //   32  the records, each: the address (4), the size (4), the CRC-32 of the
 //       data (4), the CRC-32 of these twelve bytes (4), then the data: the
-//       bytes the file held there before the commit.
+//       bytes the file held there before the transaction wrote to it.
 // All fields little-endian. Only bytes below the old size are journalled;
 // everything beyond it goes when the file is cut back to that size.
+//
+// A commit writes a counted journal whole before it writes the file: one
+// that is short of its count was never followed by a write, and is only
+// removed. A transaction that spills writes an open-ended journal record by
+// record, each flushed before the file is written there: it is read up to
+// its first incomplete or damaged record, and every record before that is
+// applied. A place may be recorded more than once (a page spilled, then a
+// block over it at the commit); the records are applied last first, so the
+// first record of a place, its original bytes, is what stays.
 
 #include "storage/vekDisk.h"
 
@@ -37,18 +46,24 @@ constexpr std::size_t JournalChunk = 256 * 1024;
 // holder only writes and flushes files while it holds it, never waits.
 constexpr auto JournalWaitLimit = std::chrono::seconds(120);
 
+constexpr Cardinal OpenEndedCount = 0xFFFFFFFFu;
+
+// One record of a journal read back: where its data lies in the journal.
 struct TJournalRange {
     Cardinal Address;
     Integer Size;
+    Int64 DataOffset;
 };
 
-// The journal read back: valid only when every record is whole.
+// The journal read back (its records' places, not their data, which may be
+// far larger than memory).
 struct TJournalImage {
     Int64 OriginalSize = 0;
     std::vector<TJournalRange> Ranges;
-    std::vector<Byte> Data; // the records' data, one after another
 };
 
+// False when the journal is not to be applied: its header is damaged, or a
+// counted journal is short of a whole record.
 bool ReadJournal(TPlatformFile& File, TJournalImage& Image)
 {
     const Int64 size = File.Size();
@@ -60,29 +75,42 @@ bool ReadJournal(TPlatformFile& File, TJournalImage& Image)
         return false;
     Image.OriginalSize = static_cast<Int64>(ReadLE64(header + 12));
     const Cardinal count = ReadLE32(header + 20);
+    const bool openEnded = count == OpenEndedCount;
     if (Image.OriginalSize < 0 || Image.OriginalSize > 0x100000000LL)
         return false;
     Int64 at = JournalHeaderSize;
-    for (Cardinal i = 0; i < count; ++i) {
+    std::vector<Byte> data;
+    for (Cardinal i = 0; openEnded || i < count; ++i) {
         Byte record[JournalRecordHeaderSize];
-        if (at + JournalRecordHeaderSize > size ||
-            File.ReadAt(at, record, JournalRecordHeaderSize) != JournalRecordHeaderSize ||
-            CalcCRC(record, 12) != ReadLE32(record + 12))
-            return false;
-        const Cardinal address = ReadLE32(record);
-        const Cardinal length = ReadLE32(record + 4);
-        at += JournalRecordHeaderSize;
-        if (length == 0 || Int64{address} + length > Image.OriginalSize || at + length > size)
-            return false;
-        const std::size_t offset = Image.Data.size();
-        Image.Data.resize(offset + length);
-        if (File.ReadAt(at, Image.Data.data() + offset, length) != length ||
-            CalcCRC(Image.Data.data() + offset, static_cast<Integer>(length)) != ReadLE32(record + 8))
-            return false;
-        Image.Ranges.push_back({address, static_cast<Integer>(length)});
-        at += length;
+        bool whole = at + JournalRecordHeaderSize <= size &&
+                     File.ReadAt(at, record, JournalRecordHeaderSize) == JournalRecordHeaderSize &&
+                     CalcCRC(record, 12) == ReadLE32(record + 12);
+        const Cardinal address = whole ? ReadLE32(record) : 0;
+        const Cardinal length = whole ? ReadLE32(record + 4) : 0;
+        whole = whole && length != 0 && Int64{address} + length <= Image.OriginalSize &&
+                at + JournalRecordHeaderSize + length <= size;
+        if (whole) {
+            data.resize(length);
+            whole = File.ReadAt(at + JournalRecordHeaderSize, data.data(), length) == length &&
+                    CalcCRC(data.data(), static_cast<Integer>(length)) == ReadLE32(record + 8);
+        }
+        if (!whole)
+            return openEnded; // an open-ended journal ends at its first torn record
+        Image.Ranges.push_back({address, static_cast<Integer>(length), at + JournalRecordHeaderSize});
+        at += JournalRecordHeaderSize + length;
     }
     return true;
+}
+
+// The journal's 32-byte header.
+void EncodeJournalHeader(Byte* Header, Integer PageSize, Int64 OriginalSize, Cardinal Count)
+{
+    std::memset(Header, 0, JournalHeaderSize);
+    std::memcpy(Header, JournalMagic, sizeof JournalMagic);
+    WriteLE32(Header + 8, static_cast<Cardinal>(PageSize));
+    WriteLE64(Header + 12, static_cast<std::uint64_t>(OriginalSize));
+    WriteLE32(Header + 20, Count);
+    WriteLE32(Header + 28, CalcCRC(Header, JournalHeaderSize - 4));
 }
 
 } // namespace
@@ -99,15 +127,18 @@ bool TVekFile::LockJournalByte(bool WhileJournal)
     if (FJournalLocked)
         return true;
     const auto start = std::chrono::steady_clock::now();
-    while (!FFile->LockRange(JournalLockOffset, 1)) {
+    // WhileJournal: the recovery byte, while a journal is there to recover.
+    const Int64 offset = WhileJournal ? JournalRecoveryLockOffset : JournalLockOffset;
+    while (!FFile->LockRange(offset, 1)) {
         if (WhileJournal && !FileExists(FJournalName))
-            return false; // the committing connection is done with it
+            return false; // another connection rolled it back
         if (std::chrono::steady_clock::now() - start > JournalWaitLimit)
             VekDatabaseError(diskerr::SystemFileIO, "TVekFile.LockJournalByte",
                              "The rollback journal is held by another connection", this);
         Sleep(1);
     }
-    FJournalLocked = true;
+    if (!WhileJournal)
+        FJournalLocked = true;
     return true;
 }
 
@@ -125,7 +156,7 @@ bool TVekFile::WriteJournal(Int64 OriginalSize)
     std::vector<TJournalRange> ranges;
     auto add = [&](Cardinal Address, Integer Size) {
         if (Int64{Address} < OriginalSize)
-            ranges.push_back({Address, static_cast<Integer>(std::min<Int64>(Size, OriginalSize - Address))});
+            ranges.push_back({Address, static_cast<Integer>(std::min<Int64>(Size, OriginalSize - Address)), 0});
     };
     for (int i = 0; i < FCache->Count(); ++i)
         if (FCache->Pages(i)->State == cpDirty)
@@ -159,12 +190,8 @@ bool TVekFile::WriteJournal(Int64 OriginalSize)
         written += static_cast<Int64>(chunk.size());
         chunk.clear();
     };
-    Byte header[JournalHeaderSize] = {};
-    std::memcpy(header, JournalMagic, sizeof JournalMagic);
-    WriteLE32(header + 8, static_cast<Cardinal>(FPageSize));
-    WriteLE64(header + 12, static_cast<std::uint64_t>(OriginalSize));
-    WriteLE32(header + 20, static_cast<Cardinal>(ranges.size()));
-    WriteLE32(header + 28, CalcCRC(header, JournalHeaderSize - 4));
+    Byte header[JournalHeaderSize];
+    EncodeJournalHeader(header, FPageSize, OriginalSize, static_cast<Cardinal>(ranges.size()));
     chunk.insert(chunk.end(), header, header + JournalHeaderSize);
     std::vector<Byte> original;
     for (const TJournalRange& range : ranges) {
@@ -189,15 +216,65 @@ bool TVekFile::WriteJournal(Int64 OriginalSize)
     return true;
 }
 
+void TVekFile::AppendJournal(const std::vector<std::pair<Cardinal, Integer>>& Ranges)
+{
+    constexpr const char* Context = "TVekFile.AppendJournal";
+    std::vector<Byte> chunk;
+    chunk.reserve(JournalChunk + FPageSize + JournalRecordHeaderSize);
+    if (FJournalEnd == 0) {
+        Byte header[JournalHeaderSize];
+        EncodeJournalHeader(header, FPageSize, FJournalOriginalSize, OpenEndedCount);
+        chunk.insert(chunk.end(), header, header + JournalHeaderSize);
+    }
+    Int64 end = FJournalEnd;
+    // Records past a torn one are never read: a failure leaves the end
+    // where the last whole flush left it, and the next append writes over.
+    auto flushChunk = [&] {
+        if (chunk.empty())
+            return;
+        if (FJournal->WriteAt(end, chunk.data(), static_cast<std::int64_t>(chunk.size())) !=
+            static_cast<std::int64_t>(chunk.size()))
+            VekDatabaseError(diskerr::DiskWrite, Context, "Unable to complete file write operation", this);
+        end += static_cast<Int64>(chunk.size());
+        chunk.clear();
+    };
+    std::vector<Byte> original;
+    for (const auto& [address, fullSize] : Ranges) {
+        if (Int64{address} >= FJournalOriginalSize)
+            continue;
+        const Integer size = static_cast<Integer>(std::min<Int64>(fullSize, FJournalOriginalSize - address));
+        original.resize(static_cast<std::size_t>(size));
+        if (FFile->ReadAt(address, original.data(), size) != size)
+            VekDatabaseError(diskerr::DiskRead, Context, "Unable to complete file read operation", this);
+        Byte record[JournalRecordHeaderSize];
+        WriteLE32(record, address);
+        WriteLE32(record + 4, static_cast<Cardinal>(size));
+        WriteLE32(record + 8, CalcCRC(original.data(), size));
+        WriteLE32(record + 12, CalcCRC(record, 12));
+        chunk.insert(chunk.end(), record, record + JournalRecordHeaderSize);
+        chunk.insert(chunk.end(), original.begin(), original.end());
+        if (chunk.size() >= JournalChunk)
+            flushChunk();
+    }
+    flushChunk();
+    if (end == FJournalEnd)
+        return;
+    if (!FJournal->Flush())
+        VekDatabaseError(diskerr::DiskWrite, Context, "The rollback journal could not be flushed", this);
+    FJournalEnd = end;
+    for (const auto& [address, size] : Ranges)
+        if (size == FPageSize && address % static_cast<Cardinal>(FPageSize) == 0 &&
+            Int64{address} < FJournalOriginalSize)
+            FJournalled[address / static_cast<Cardinal>(FPageSize)] = true;
+}
+
 bool TVekFile::ApplyJournal()
 {
     TJournalImage image;
-    {
-        auto journal = TPlatformFile::Open(FJournalName, TFileAccess::Read, TFileShare::DenyNone,
-                                           TFileCreate::OpenExisting);
-        if (!journal || !ReadJournal(*journal, image))
-            return false;
-    }
+    auto journal = TPlatformFile::Open(FJournalName, TFileAccess::Read, TFileShare::DenyNone,
+                                       TFileCreate::OpenExisting);
+    if (!journal || !ReadJournal(*journal, image))
+        return false;
     // A connection that only reads writes through a handle of its own.
     std::unique_ptr<TPlatformFile> own;
     TPlatformFile* target = FFile.get();
@@ -209,12 +286,16 @@ bool TVekFile::ApplyJournal()
                              "The rollback journal cannot be applied to a file that cannot be written", this);
         target = own.get();
     }
-    const Byte* data = image.Data.data();
-    for (const TJournalRange& range : image.Ranges) {
-        if (target->WriteAt(range.Address, data, range.Size) != range.Size)
+    // Last first: the first record of a place holds its original bytes.
+    std::vector<Byte> data;
+    for (auto range = image.Ranges.rbegin(); range != image.Ranges.rend(); ++range) {
+        data.resize(static_cast<std::size_t>(range->Size));
+        if (journal->ReadAt(range->DataOffset, data.data(), range->Size) != range->Size)
+            VekDatabaseError(diskerr::DiskRead, "TVekFile.ApplyJournal", "Unable to complete file read operation",
+                             this);
+        if (target->WriteAt(range->Address, data.data(), range->Size) != range->Size)
             VekDatabaseError(diskerr::DiskWrite, "TVekFile.ApplyJournal", "Unable to complete file write operation",
                              this);
-        data += range.Size;
     }
     const Int64 size = target->Size();
     if (size < 0 || (size > image.OriginalSize && !target->Truncate(image.OriginalSize)) || !target->Flush())
@@ -240,19 +321,27 @@ bool TVekFile::RecoverJournal()
     if (FileIsReadOnly(FFile->Path()))
         VekDatabaseError(diskerr::ReadOnly, "TVekFile.RecoverJournal",
                          "The rollback journal beside the file cannot be applied to a read-only file", this);
+    // One connection rolls back at a time; the others wait on the recovery
+    // byte until it is done. The journal byte held by another connection
+    // means a live writer: its journal is in use (a commit under way, or a
+    // transaction that spilled), and what it wrote lies under its write
+    // locks, out of every reader's way.
     if (!LockJournalByte(true))
         return false;
     bool changed = false;
     try {
-        if (FileExists(FJournalName)) {
+        if (FileExists(FJournalName) && FFile->LockRange(JournalLockOffset, 1)) {
+            FJournalLocked = true;
             changed = ApplyJournal();
             RemoveJournal("TVekFile.RecoverJournal");
         }
     } catch (...) {
         UnlockJournalByte();
+        FFile->UnlockRange(JournalRecoveryLockOffset, 1);
         throw;
     }
     UnlockJournalByte();
+    FFile->UnlockRange(JournalRecoveryLockOffset, 1);
     if (changed) {
         FCache->ClearCleanPages();
         ++FCacheEpoch;

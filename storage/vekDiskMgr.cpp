@@ -72,6 +72,7 @@ TDiskMgr::TDiskMgr() : FVekFile(std::make_unique<TVekFile>())
 {
     FVekFile->SetLockRetryInterval(FLockRetryInterval);
     FVekFile->SetLockRetryCount(FLockRetryCount);
+    FVekFile->SetOnBeforeSpill([this] { return LockForSpill(); });
     // Pages enciphered before a key is given use the default key, as an
     // empty key would.
     SetCryptKey("");
@@ -247,6 +248,16 @@ void TDiskMgr::Close()
         FVekFile->FileHandle()->UnlockRange(OpenMarkerOffset, OpenMarkerSize);
     FOpenMarkerLocked = false;
     if (FVekFile->CheckOpen()) {
+        // A transaction still running is given up while its locks still
+        // keep others away from what it may have written early.
+        steps.Run([this] {
+            if (FVekFile->GetTransactionActive()) {
+                // Its changes of the header go with it.
+                if (FGlobalHdr)
+                    FGlobalHdr->SetDirty(false);
+                FVekFile->Rollback();
+            }
+        });
         steps.Run([this] {
             if (FGlobalHdr && FGlobalHdr->Dirty())
                 WriteHeader();
@@ -725,6 +736,38 @@ void TDiskMgr::ReleaseAllLocks()
     FHeaderWriteLocked = false;
 }
 
+bool TDiskMgr::LockForSpill()
+{
+    if (!FTableLockMgr)
+        return true; // no other connection can share the file
+    try {
+        // The header stays readable: map pages and headers are never
+        // written early, only table pages are.
+        if (FTableLockMgr->QueryLockType(0) == LockTypeNone) {
+            if (!FNoTransactionLocks)
+                FTransactionLockMgr->SetWriteLock(0, 0);
+            FTableLockMgr->SetReadLock(0, 0);
+        }
+        struct THeld {
+            Int64 ID;
+            Int64 Size;
+        };
+        std::vector<THeld> reads;
+        const TLockCollection* locks = FTableLockMgr->Locks();
+        for (int i = 0; i < locks->Count(); ++i) {
+            const TLockItem* item = locks->Items(i);
+            if (item->RqID != 0 && locks->FindLockType(item->RqID) == LockTypeRead)
+                reads.push_back({item->RqID, item->LckSize});
+        }
+        for (const THeld& lock : reads)
+            FTableLockMgr->SetWriteLock(lock.ID, lock.Size);
+    } catch (const EVekDatabaseError&) {
+        // Others hold locks of their own: the pages wait in memory.
+        return false;
+    }
+    return true;
+}
+
 void TDiskMgr::DiskStartTransaction(bool NoTransactionLocks)
 {
     FVekFile->StartTransaction();
@@ -746,7 +789,18 @@ void TDiskMgr::DiskCommit()
 
 void TDiskMgr::DiskRollback()
 {
-    FVekFile->Rollback();
+    try {
+        FVekFile->Rollback();
+    } catch (...) {
+        // The transaction is over even so (its journal, should one stay,
+        // goes back with the next lock anyone takes).
+        FMapPageMgr->ForgetMapAddresses();
+        try {
+            ReleaseAllLocks();
+        } catch (...) {
+        }
+        throw;
+    }
     FMapPageMgr->ForgetMapAddresses();
     if (FHeaderLocked) {
         ReadHeader();

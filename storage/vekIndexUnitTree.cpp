@@ -147,6 +147,9 @@ void TBTree::ReturnLentPages()
     }
     if (lent)
         InvalidatePath();
+    // Pages lent to nodes that have since moved on are given back too.
+    if (FIOInterface != nullptr)
+        FIOInterface->ReturnLentBlocks();
 }
 
 void TBTree::InvalidateInternalBuffers()

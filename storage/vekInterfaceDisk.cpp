@@ -331,6 +331,12 @@ bool TDiskIOInterface::LendBlock(Cardinal Address, Integer Size, void*& P, bool*
            FDiskMgr->VekFile()->LendVekFileByRef(P, Checked, Address, Size, FTableID, FAccessFlags);
 }
 
+void TDiskIOInterface::ReturnLentBlocks()
+{
+    if (FDiskMgr && FDiskMgr->IsOpen())
+        FDiskMgr->VekFile()->ReturnLentPages();
+}
+
 Cardinal TDiskIOInterface::CacheEpoch() const
 {
     return FDiskMgr && FDiskMgr->VekFile() ? FDiskMgr->VekFile()->CacheEpoch() : 0;

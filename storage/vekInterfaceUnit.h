@@ -104,6 +104,9 @@ public:
     // and the borrower sets it once it checked them. False (P untouched)
     // where the store cannot lend: the caller copies the block instead.
     virtual bool LendBlock(Cardinal Address, Integer Size, void*& P, bool*& Checked) { return false; }
+    // The borrower is done with every block lent to it: the store may write
+    // them out or reuse their memory again.
+    virtual void ReturnLentBlocks() {}
     // At least the number of blocks the interface holds now (on disk: the
     // file's size in blocks; in memory: the live blocks), so that a walk
     // over a chain read from storage that takes more steps runs in a
@@ -185,6 +188,7 @@ public:
     // Inside a transaction, for paged data whose blocks lie inside pages: the
     // page cache replaces no page until the transaction ends.
     bool LendBlock(Cardinal Address, Integer Size, void*& P, bool*& Checked) override;
+    void ReturnLentBlocks() override;
     Cardinal ChainLimit() override;
 
     // Loads FirstEmpty from the global header (read again unless a header

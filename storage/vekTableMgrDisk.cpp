@@ -39,7 +39,12 @@ bool DataMoves(TDefChangeType Status)
 
 TDiskTableDefMgr::~TDiskTableDefMgr()
 {
-    TDiskTableDefMgr::Close();
+    try {
+        TDiskTableDefMgr::Close();
+    } catch (...) {
+        // A destructor cannot report: a header that could not be written
+        // stays as the file has it.
+    }
 }
 
 void TDiskTableDefMgr::InternalInitHeaderMgr()

@@ -308,15 +308,26 @@ TEST_F(BlockCacheTest, BlocksAreHeldUntilCommitAndWrittenInOrder)
     EXPECT_EQ(FBlocks.Count(), 0);
 }
 
-TEST_F(BlockCacheTest, AMismatchedOrOverlappingBlockIsRefused)
+TEST_F(BlockCacheTest, OverlappingWritesOfOtherExtentsMergeAndTheLatestBytesWin)
 {
-    const auto bytes = Pattern(254, 1);
-    FBlocks.WriteBlock(bytes.data(), 0, 0, 0, 0, 128);
-    EXPECT_VEK_ERROR_TEXT(8581, "CacheBlock invalid", FBlocks.WriteBlock(bytes.data(), 0, 0, 0, 0, 254));
-    EXPECT_VEK_ERROR_TEXT(8581, "CacheBlock invalid", FBlocks.WriteBlock(bytes.data(), 3, 0, 0, 0, 128));
-    EXPECT_VEK_ERROR(8579, FBlocks.WriteBlock(bytes.data(), 0, 0, 64, 0, 16));
-    // A block that ends where the next begins is no overlap.
-    FBlocks.WriteBlock(bytes.data(), 0, 0, 128, 0, 16);
+    const auto a = Pattern(254, 1);
+    const auto b = Pattern(16, 2);
+    const auto c = Pattern(PageSize, 3);
+    std::vector<Byte> expected = FFile.At(0, PageSize + 64);
+    auto put = [&](const std::vector<Byte>& Bytes, Cardinal At, Integer Size) {
+        FBlocks.WriteBlock(Bytes.data(), 0, 0, At, 0, Size);
+        std::copy_n(Bytes.begin(), Size, expected.begin() + At);
+    };
+    put(a, 0, 128);
+    put(a, 0, 254);   // the same start, another size
+    put(b, 64, 16);   // inside it
+    put(b, 300, 16);  // apart
+    put(c, 32, PageSize); // over all of them
+    std::vector<Byte> read(16);
+    FBlocks.ReadBlock(read.data(), 0, 0, 64, 0, 16); // another extent: file and blocks
+    EXPECT_EQ(read, std::vector<Byte>(expected.begin() + 64, expected.begin() + 80));
+    FBlocks.Commit();
+    EXPECT_EQ(FFile.At(0, PageSize + 64), expected);
 }
 
 TEST_F(BlockCacheTest, RollbackForgetsEveryBlock)

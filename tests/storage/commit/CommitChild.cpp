@@ -15,7 +15,7 @@ using namespace orvex::committest;
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::cerr << "usage: vek_commit_child serve|churn <database> [first transaction]\n";
+        std::cerr << "usage: vek_commit_child serve|churn <database> [first transaction [budget]]\n";
         return 2;
     }
     const std::string mode = argv[1];
@@ -26,9 +26,12 @@ int main(int argc, char** argv)
         return 2;
     try {
         TKVTable table(path);
+        const bool big = argc > 4;
+        if (big)
+            table.Disk().SetSpillBudget(std::strtoll(argv[4], nullptr, 10));
         std::cout << "ready" << std::endl;
         for (std::uint32_t n = static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10));; ++n) {
-            RunTransaction(n, table);
+            RunTransaction(n, table, big);
             std::cout << "done " << n << std::endl;
         }
     } catch (const std::exception& e) {

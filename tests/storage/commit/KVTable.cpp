@@ -279,18 +279,51 @@ TKVMap TKVTable::ReadAll()
     return rows;
 }
 
+TKVMap TKVTable::ScanAll()
+{
+    TParts& p = *FParts;
+    const bool alone = !InTransaction();
+    if (alone)
+        LockAndRefresh(LockTypeRead);
+    TKVMap rows;
+    try {
+        std::vector<Cardinal> addresses;
+        p.Def.RecordInterface()->ListBlocks(addresses);
+        const TInternalFieldItem* key = p.Def.InternalFields()->FindField("Key");
+        const TInternalFieldItem* value = p.Def.InternalFields()->FindField("Value");
+        std::vector<Byte> image(static_cast<std::size_t>(p.Def.RecordSize()));
+        for (Cardinal address : addresses) {
+            p.Records.ReadRecord(address, image.data(), false);
+            if (image[rpoStatus] != 1)
+                continue;
+            const int k = static_cast<int>(ReadLE32(&image[static_cast<std::size_t>(key->DataOffset())]));
+            const int v = static_cast<int>(ReadLE32(&image[static_cast<std::size_t>(value->DataOffset())]));
+            if (!rows.emplace(k, v).second)
+                throw std::runtime_error("key " + std::to_string(k) + " in two records");
+        }
+    } catch (...) {
+        if (alone)
+            Unlock();
+        throw;
+    }
+    if (alone)
+        Unlock();
+    return rows;
+}
+
 // ------------------------------------------------------ the crash test's work
 
 namespace {
 
 // The operations of transaction N: (key, value) pairs, a value of -1 erasing.
-std::vector<std::pair<int, int>> Operations(std::uint32_t N)
+std::vector<std::pair<int, int>> Operations(std::uint32_t N, bool Big)
 {
     std::mt19937 random(N * 2654435761u + 17);
     std::vector<std::pair<int, int>> ops;
-    const int count = 1 + static_cast<int>(random() % 24);
+    const int count = Big ? 40 + static_cast<int>(random() % 120) : 1 + static_cast<int>(random() % 24);
+    const int keys = Big ? 800 : 150;
     for (int i = 0; i < count; ++i) {
-        const int key = static_cast<int>(random() % 150);
+        const int key = static_cast<int>(random() % keys);
         ops.emplace_back(key, random() % 4 == 0 ? -1 : static_cast<int>(N));
     }
     return ops;
@@ -303,11 +336,11 @@ bool RolledBack(std::uint32_t N)
     return N % 5 == 0;
 }
 
-void ApplyTransaction(std::uint32_t N, TKVMap& State)
+void ApplyTransaction(std::uint32_t N, TKVMap& State, bool Big)
 {
     if (RolledBack(N))
         return;
-    for (const auto& [key, value] : Operations(N)) {
+    for (const auto& [key, value] : Operations(N, Big)) {
         if (value < 0)
             State.erase(key);
         else
@@ -315,10 +348,10 @@ void ApplyTransaction(std::uint32_t N, TKVMap& State)
     }
 }
 
-void RunTransaction(std::uint32_t N, TKVTable& Table)
+void RunTransaction(std::uint32_t N, TKVTable& Table, bool Big)
 {
     Table.Begin();
-    for (const auto& [key, value] : Operations(N)) {
+    for (const auto& [key, value] : Operations(N, Big)) {
         if (value < 0)
             Table.Erase(key);
         else

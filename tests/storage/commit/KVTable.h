@@ -10,10 +10,11 @@
 //   vek_commit_child serve <database>
 //       a connection driven by lines on standard input, one answer line
 //       each (see TKVCommandLoop);
-//   vek_commit_child churn <database> <first transaction>
+//   vek_commit_child churn <database> <first transaction> [<budget>]
 //       runs the crash test's transactions from that number on, writing
 //       "ready" once the file is open and "done N" after each commit,
-//       until it is killed.
+//       until it is killed; with a budget (bytes of changed pages kept in
+//       memory), the big transactions, which spill.
 
 #include "storage/vekDisk.h"
 #include "storage/vekIndexUnitManager.h"
@@ -52,6 +53,8 @@ public:
     void Erase(int Key);
     // Every row, under a table read lock outside a transaction.
     TKVMap ReadAll();
+    // Every row found by a scan over the record blocks rather than the index.
+    TKVMap ScanAll();
 
     TDiskMgr& Disk();
 
@@ -74,11 +77,12 @@ private:
 // The crash test's transaction N (from 1) changes the rows of the state
 // before it as Apply says; a number of transactions are rolled back instead
 // (RolledBack), leaving the state as it was.
+// Big transactions change hundreds of rows over a wider range of keys.
 bool RolledBack(std::uint32_t N);
-void ApplyTransaction(std::uint32_t N, TKVMap& State);
+void ApplyTransaction(std::uint32_t N, TKVMap& State, bool Big = false);
 // Runs transaction N on the table (as ApplyTransaction, then committed or
 // rolled back).
-void RunTransaction(std::uint32_t N, TKVTable& Table);
+void RunTransaction(std::uint32_t N, TKVTable& Table, bool Big = false);
 
 // Reads commands from In and answers on Out until "quit" or the end of In:
 //   begin | commit | rollback | put K V | erase K | dump
