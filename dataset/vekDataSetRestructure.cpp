@@ -140,11 +140,12 @@ Integer TVekDataSet::InternalRestructureTable(const TInternalRestructureRecord& 
     FillIndexDefs(Request.NewIndexDefs, Request.DestIndexDefs);
 
     const std::string backup = FDataBase->BackupDatabase();
-    // Everything after the backup is one change of the file: the definition
-    // and the records (or the indexes) move together, or not at all.
+    // Everything after the backup is one layout change: the definition and
+    // the records (or the indexes) move; on a failure the backup keeps the
+    // table.
     Integer result = 0;
     Integer notCopied = 0;
-    FDataBase->RunLayoutChange(Context, [&] {
+    FDataBase->RunLayoutChange([&] {
         const TDefChangeType fieldStatus = Request.NewFieldDefs->ChangeStatus();
         const TDefChangeType indexStatus = Request.NewIndexDefs->ChangeStatus();
 

@@ -322,7 +322,7 @@ public:
     // A maintenance operation that changes a table's layout (its table
     // header's size). It runs outside a file transaction: on a failure the
     // ".vkx" backup made before it keeps the table.
-    void RunLayoutChange(const char* Context, const std::function<void()>& Body);
+    void RunLayoutChange(const std::function<void()>& Body);
     // Whether a layout change runs: its steps cannot be undone, so a
     // progress handler cannot cancel them.
     bool InLayoutChange() const { return FLayoutChangeDepth > 0; }

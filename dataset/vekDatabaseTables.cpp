@@ -156,8 +156,8 @@ void TVekDataBase::UpdateTableDef(TTableDef* Def, const TInternalRestructureReco
     CheckConnected(false);
     CheckNoTransaction(this, "TVekDataBase.UpdateTableDef");
     QueryOpenStatus(true, true);
-    // The storage changes and the stored definition go together.
-    RunLayoutChange("TVekDataBase.UpdateTableDef", [&] {
+    // The storage changes and the stored definition, as one layout change.
+    RunLayoutChange([&] {
         THeaderLockScope lock(this);
         GetTableDefMgr(Def)->RestructureTableDef(Def, Restructure);
         Def->SetLastModDate(Now());

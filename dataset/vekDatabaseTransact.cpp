@@ -103,17 +103,14 @@ void TVekDataBase::ReloadOpenTableHeaders()
     }
 }
 
-void TVekDataBase::RunLayoutChange(const char* Context, const std::function<void()>& Body)
+void TVekDataBase::RunLayoutChange(const std::function<void()>& Body)
 {
-    (void)Context;
-    ++FLayoutChangeDepth;
-    try {
-        Body();
-    } catch (...) {
-        --FLayoutChangeDepth;
-        throw;
-    }
-    --FLayoutChangeDepth;
+    struct TDepth {
+        Integer& Count;
+        explicit TDepth(Integer& C) : Count(C) { ++Count; }
+        ~TDepth() { --Count; }
+    } depth(FLayoutChangeDepth);
+    Body();
 }
 
 bool TVekDataBase::InTransaction() const
