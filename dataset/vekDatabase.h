@@ -248,6 +248,45 @@ public:
     bool SaveTableDefinitions() const { return FSaveTableDefinitions; }
     void SetSaveTableDefinitions(bool Value) { FSaveTableDefinitions = Value; }
 
+    // ------------------------------------------- the temporary database
+    // Query results, their sort, group and DISTINCT indexes and join inputs
+    // too big for memory live in a private temporary database of the
+    // connection: a database file in TemporaryDirectory, made on first need
+    // (TemporaryDatabase), opened exclusively by this connection alone, with
+    // no lock file, no record or table locks and no transactions (so no
+    // journal). Its page cache is bounded by ResultMemoryBudget. The file is
+    // removed when the connection disconnects; a file left behind by a
+    // process that died is removed by the next connect in that folder
+    // (SweepStaleTemporaryFiles).
+    //
+    // The bytes of memory a connection's results may take: the page cache of
+    // the temporary database, and the point past which a join's searched
+    // side is copied there instead of hashed in memory (32 MiB; at least
+    // 64 KiB). Takes effect when the temporary database is next made.
+    Int64 ResultMemoryBudget() const { return FResultMemoryBudget; }
+    void SetResultMemoryBudget(Int64 Value);
+    // The folder of the temporary database; empty (the default): the
+    // system's temporary folder (platform TemporaryFolder).
+    const std::string& TemporaryDirectory() const { return FTemporaryDirectory; }
+    void SetTemporaryDirectory(const std::string& Value);
+    // The connected temporary database, made now when there is none yet
+    // (10113 while this connection is closed).
+    TVekDataBase* TemporaryDatabase();
+    // Whether the temporary database has been made (and not yet removed).
+    bool HasTemporaryDatabase() const { return FTemporaryDatabase != nullptr; }
+    // Its file name; empty while there is none.
+    std::string TemporaryFileName() const;
+    // Whether this connection is some connection's temporary database.
+    bool IsTemporaryDatabase() const { return FPrivateFile; }
+    // Removes from Folder the temporary database files whose process has
+    // ended and that no handle holds open; the number removed.
+    static Integer SweepStaleTemporaryFiles(const std::string& Folder);
+    // The name a temporary database file of a process starts with and ends
+    // with ("orvex-<process id>-<n>.vkt").
+    static constexpr const char* TemporaryFilePrefix = "orvex-";
+    static constexpr const char* TemporaryFileExt = ".vkt";
+    static constexpr Int64 DefaultResultMemoryBudget = 32 * 1024 * 1024;
+
     TBeforeLoginEvent BeforeLogin;
     TUpdateProgressProc OnUpdateProgress;
 
@@ -460,6 +499,9 @@ private:
     std::string FileName() const { return FDirectory + FDataBaseName; }
     void InternalCreateTable(TTableDef* Def);
     void ReleaseLocksQuietly();
+    // The temporary database: made, and closed with its file removed.
+    void CreateTemporaryDatabase();
+    void DropTemporaryDatabase();
 
     std::string FDataBaseName;
     std::string FDirectory;
@@ -502,6 +544,10 @@ private:
     std::unique_ptr<TDiskTableDefMgr> FUserTableMgr;
     std::unique_ptr<TVekSystemTables> FSystemTables;
     TVekDataBase* FSecurityDataBase;
+    Int64 FResultMemoryBudget = DefaultResultMemoryBudget;
+    std::string FTemporaryDirectory;
+    std::unique_ptr<TVekDataBase> FTemporaryDatabase;
+    bool FPrivateFile = false;
 };
 
 // -------------------------------------------- building table definitions

@@ -350,6 +350,8 @@ void TVekDataBase::InternalOpenDiskConnections()
     FDiskMgr->SetLockRetryCount(FLockRetryMaximum);
     FDiskMgr->SetLockRetryInterval(FLockRetryInterval);
     FDiskMgr->SetSpillBudget(FTransactionPageBudget);
+    FDiskMgr->SetPrivateFile(FPrivateFile);
+    FDiskMgr->SetCacheBudget(FPrivateFile ? FResultMemoryBudget : 0);
     try {
         FDiskMgr->Open();
         FSystemHdrDiskInterface->SetFirstEmptyValid(false);
@@ -393,6 +395,10 @@ void TVekDataBase::DoConnect()
         return;
     if (FDataBaseName.empty())
         VekDatabaseError(ErrDatabaseName, "TVekDataBase.DoConnect", FDirectory + FDataBaseName, this);
+    // Temporary databases of connections that died with their process are
+    // removed before this connection may make its own.
+    if (!FPrivateFile)
+        SweepStaleTemporaryFiles(FTemporaryDirectory);
     if (FDataBaseName == VekMemoryDatabaseName)
         ConnectMemory();
     else
@@ -524,6 +530,8 @@ void TVekDataBase::DoDisconnect()
         FLocked = false;
     });
     steps.Run([this] { CloseDataSets(); });
+    // The results the datasets held are gone with them: so is the file.
+    steps.Run([this] { DropTemporaryDatabase(); });
     if (!IsMemory() && FDiskMgr) {
         steps.Run([this] {
             if (FSystemTables)

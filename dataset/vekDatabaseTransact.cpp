@@ -45,7 +45,9 @@ void TVekDataBase::Rollback()
 
 void TVekDataBase::RunMaintenance(const char* Context, bool Memory, const std::function<void()>& Body)
 {
-    if (FMaintenanceDepth > 0 || Memory || IsMemory() || !FConnected) {
+    // A temporary database runs no transactions: nothing of it outlives its
+    // connection, so there is nothing to keep whole.
+    if (FMaintenanceDepth > 0 || Memory || IsMemory() || !FConnected || FPrivateFile) {
         Body();
         return;
     }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -614,6 +615,15 @@ std::vector<std::string> FolderEntries(const std::string& path)
     }
     ::closedir(dir);
     return names;
+}
+
+std::string TemporaryFolder()
+{
+    const char* env = std::getenv("TMPDIR");
+    std::string folder = env != nullptr && *env != '\0' && DirectoryExists(env) ? std::string(env) : "/tmp";
+    if (folder.back() != '/')
+        folder += '/';
+    return folder;
 }
 
 bool ForceDirectories(const std::string& path)

@@ -164,6 +164,9 @@ bool FileSetReadOnly(const std::string& path, bool readOnly);
 std::int64_t FileSizeOf(const std::string& path); // -1 when missing
 // The device and inode that path names; false when it names nothing.
 bool FileIdentityOf(const std::string& path, TFileIdentity& identity);
+// The folder for temporary files, with a trailing "/": $TMPDIR when it names
+// a folder, else /tmp.
+std::string TemporaryFolder();
 
 // A folder that stands for a small disk (a removable drive, say): the files
 // under it may together hold at most capacity bytes. A write through

@@ -3,6 +3,7 @@
 #include "platform/WinSystem.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -189,6 +190,19 @@ std::string ProgramFileName()
     char buffer[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+int CurrentProcessId()
+{
+    return static_cast<int>(::getpid());
+}
+
+bool ProcessExists(int pid)
+{
+    if (pid <= 0)
+        return false;
+    // Signal 0 checks only; EPERM means the process exists under another user.
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
 } // namespace orvex

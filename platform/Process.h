@@ -59,4 +59,10 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 // The native path of the running program.
 std::string ProgramFileName();
 
+// The id of the running process.
+int CurrentProcessId();
+// Whether a process of that id exists now (it may belong to another user).
+// A process that ended but was not yet reaped by its parent still counts.
+bool ProcessExists(int pid);
+
 } // namespace orvex

@@ -362,6 +362,9 @@ public:
     TJoinMethod Method = TJoinMethod::NestedLoop;
     // The name of the side whose rows were hashed (hash join).
     std::string HashedName;
+    // A hash join whose hashed side would pass the connection's result
+    // memory budget keeps its keys in the temporary database (TJoinKeyStore).
+    bool HashSpilled = false;
 
     // The nine lines "Outer : " ... "Inner Expr opt level : ".
     void DisplayPlan(TStrings* Lines) const;
@@ -400,6 +403,58 @@ private:
     std::vector<Entry> FEntries;
     std::vector<std::int32_t> FBuckets;
     std::string FKeys;
+};
+
+// The searched side of a hash join too big for memory: each row's key hash
+// (32 bits) and record address in a table of the connection's temporary
+// database, indexed on the hash. A lookup gives the addresses whose hash
+// equals the key's; a hash shared by two keys only adds candidates, which
+// the join condition rejects. The table is dropped with the store.
+class TJoinKeyStore {
+public:
+    // A new empty table in Temporary (a connected temporary database).
+    explicit TJoinKeyStore(TVekDataBase* Temporary);
+    ~TJoinKeyStore();
+    TJoinKeyStore(const TJoinKeyStore&) = delete;
+    TJoinKeyStore& operator=(const TJoinKeyStore&) = delete;
+
+    void Add(const std::string& Key, Cardinal Address);
+    // Appends the addresses whose key hash is Key's, in the order added.
+    void Lookup(const std::string& Key, std::vector<Cardinal>& Out);
+    std::size_t Count() const { return FCount; }
+    const std::string& TableName() const { return FTableName; }
+
+private:
+    void Drop();
+
+    TVekDataBase* FDataBase;
+    std::string FTableName;
+    std::unique_ptr<TVekDatasetBridge> FTable;
+    Integer FHashField = 0;
+    Integer FAddressField = 1;
+    std::size_t FCount = 0;
+};
+
+// The searched rows a full join matched in its first pass, by record
+// address: a bitmap with one bit per Granularity address units. Record
+// blocks of a file table never overlap and are at least the record size
+// apart, so address / record size tells them apart; memory-table addresses
+// are handles counted up one by one (Granularity 1). The bitmap is kept in
+// chunks of 65,536 bits made when first touched: its memory follows the
+// addresses actually matched, at most 512 MiB / Granularity.
+class TJoinMatchedSet {
+public:
+    // Granularity: the distance between two record addresses of the table
+    // (its record block size); 1 when not known.
+    void Reset(Cardinal Granularity);
+    void Insert(Cardinal Address);
+    bool Contains(Cardinal Address) const;
+    std::size_t Count() const { return FCount; }
+
+private:
+    Cardinal FGranularity = 1;
+    std::vector<std::unique_ptr<std::uint64_t[]>> FChunks;
+    std::size_t FCount = 0;
 };
 
 class TJoinEvaluator {
@@ -441,6 +496,10 @@ private:
     bool RowKey(bool Driving, std::string& Key);
     void BuildHash();
     void ResetState();
+    // The bytes an in-memory hash of the searched side would take.
+    Int64 EstimatedHashBytes();
+    // The searched side's own table (a single-table side), else nil.
+    TVekNonJoinDataProvider* SearchedLeaf() const;
 
     TVekStdJoinDataProvider* FOwner;
     TJoinAnalyser* FAnalyser = nullptr;
@@ -454,6 +513,8 @@ private:
     std::string FRangeIndex;
 
     TJoinHash FHash;
+    std::unique_ptr<TJoinKeyStore> FKeyStore;
+    bool FSpillHash = false;
     bool FHashBuilt = false;
     std::vector<Cardinal> FCandidates;
     std::size_t FCandidatePos = 0;
@@ -466,7 +527,9 @@ private:
     bool FMatchedThisRow = false;
     bool FDeliveredNullRow = false;
     bool FPassTwoStarted = false;
-    // The searched rows matched in pass 1 of a full join.
+    // The searched rows matched in pass 1 of a full join: by address when
+    // the searched side is one table, else by the row's identity text.
+    TJoinMatchedSet FMatchedAddresses;
     std::unordered_set<std::string> FMatched;
 };
 

@@ -2,6 +2,8 @@
 
 #include "query/vekJoinDataProviderUnit.h"
 
+#include "dataset/vekDatabase.h"
+
 #include "host/SysUtils.h"
 #include "storage/vekByteOrder.h"
 #include "storage/vekCommon.h"
@@ -270,6 +272,7 @@ void TJoinEvaluator::AnalyseAndOpenJoin(TJoinAnalyser* Analyser)
     FPlan.InnerExprExists = FOwner->InnerProvider()->SelectRoot() != nullptr;
     FPlan.Method = FMethod;
     FPlan.HashedName = FMethod == TJoinMethod::Hash ? FSearched->ProviderName() : std::string();
+    FPlan.HashSpilled = FMethod == TJoinMethod::Hash && FSpillHash;
     FOwner->Statistics().Indexed = FPlan.Indexed;
     TStringList lines;
     FPlan.DisplayPlan(&lines);
@@ -329,6 +332,7 @@ void TJoinEvaluator::ChooseMethod()
     };
     orient();
     FMethod = TJoinMethod::NestedLoop;
+    FSpillHash = false;
     FRangePart = -1;
     if (FJoinType == jtCrossJoin || FJoinType == jtUnionJoin)
         return;
@@ -350,6 +354,10 @@ void TJoinEvaluator::ChooseMethod()
             hashSmallerSide();
             if (HashApplies()) {
                 FMethod = TJoinMethod::Hash;
+                // Past the connection's budget the keys go to its temporary
+                // database, searched through an index there.
+                TVekDataBase* db = SearchedLeaf()->Bridge()->DataBase();
+                FSpillHash = db && EstimatedHashBytes() > db->ResultMemoryBudget();
                 return;
             }
         }
@@ -357,6 +365,21 @@ void TJoinEvaluator::ChooseMethod()
     }
     if (forced == TJoinMethod::IndexedRange && (FRangePart = IndexedPart()) >= 0)
         FMethod = TJoinMethod::IndexedRange;
+}
+
+TVekNonJoinDataProvider* TJoinEvaluator::SearchedLeaf() const
+{
+    return FSearched->IsSingleTable() ? static_cast<TVekNonJoinDataProvider*>(FSearched) : nullptr;
+}
+
+Int64 TJoinEvaluator::EstimatedHashBytes()
+{
+    // Per row: the entry (hash, key offset and length, address, chain), two
+    // bucket slots and the key's bytes.
+    Int64 perRow = static_cast<Int64>(sizeof(std::uint64_t) * 4 + sizeof(std::int32_t) * 2);
+    for (const TKeyPart& part : FKeys)
+        perRow += part.KeyClass == TJoinKeyClass::String ? 4 + part.SearchedField->FieldSize() : 8;
+    return perRow * std::max<Int64>(FSearched->GetRecordCount(), 0);
 }
 
 void TJoinEvaluator::ResetState()
@@ -368,6 +391,13 @@ void TJoinEvaluator::ResetState()
     FDeliveredNullRow = false;
     FPassTwoStarted = false;
     FMatched.clear();
+    if (TVekNonJoinDataProvider* leaf = SearchedLeaf()) {
+        TVekDatasetBridge* bridge = leaf->Bridge();
+        const bool file = !bridge->Memory() && bridge->TableDef() && bridge->TableDef()->RecordSize() > 0;
+        FMatchedAddresses.Reset(file ? static_cast<Cardinal>(bridge->TableDef()->RecordSize()) : 1);
+    } else {
+        FMatchedAddresses.Reset(1);
+    }
     FCandidates.clear();
     FCandidatePos = 0;
 }
@@ -389,11 +419,19 @@ bool TJoinEvaluator::RowKey(bool Driving, std::string& Key)
 void TJoinEvaluator::BuildHash()
 {
     FHash.Clear();
+    FKeyStore.reset();
     auto* leaf = static_cast<TVekNonJoinDataProvider*>(FSearched);
+    if (FSpillHash)
+        FKeyStore = std::make_unique<TJoinKeyStore>(leaf->Bridge()->DataBase()->TemporaryDatabase());
     std::string key;
-    for (bool ok = leaf->FirstProviderRecord(); ok; ok = leaf->NextProviderRecord())
-        if (RowKey(false, key))
+    for (bool ok = leaf->FirstProviderRecord(); ok; ok = leaf->NextProviderRecord()) {
+        if (!RowKey(false, key))
+            continue;
+        if (FKeyStore)
+            FKeyStore->Add(key, leaf->Bridge()->GetRecAddr());
+        else
             FHash.Add(key, leaf->Bridge()->GetRecAddr());
+    }
     FHashBuilt = true;
 }
 
@@ -425,8 +463,12 @@ bool TJoinEvaluator::FirstMatch()
         FCandidates.clear();
         FCandidatePos = 0;
         std::string key;
-        if (RowKey(true, key))
-            FHash.Lookup(key, FCandidates);
+        if (RowKey(true, key)) {
+            if (FKeyStore)
+                FKeyStore->Lookup(key, FCandidates);
+            else
+                FHash.Lookup(key, FCandidates);
+        }
         return NextCandidate();
     }
     case TJoinMethod::IndexedRange: {
@@ -511,8 +553,12 @@ bool TJoinEvaluator::Step(bool First)
                 }
                 if (found) {
                     FMatchedThisRow = true;
-                    if (FJoinType == jtFullOuterJoin)
-                        FMatched.insert(FSearched->CurrentRecordIDAsString());
+                    if (FJoinType == jtFullOuterJoin) {
+                        if (TVekNonJoinDataProvider* leaf = SearchedLeaf())
+                            FMatchedAddresses.Insert(leaf->Bridge()->GetRecAddr());
+                        else
+                            FMatched.insert(FSearched->CurrentRecordIDAsString());
+                    }
                     return true;
                 }
                 if (preserving && !FMatchedThisRow) {
@@ -531,9 +577,14 @@ bool TJoinEvaluator::Step(bool First)
         }
         bool ok = FPassTwoStarted ? FSearched->NextProviderRecord() : FSearched->FirstProviderRecord();
         FPassTwoStarted = true;
-        if (FJoinType == jtFullOuterJoin)
-            while (ok && FMatched.count(FSearched->CurrentRecordIDAsString()) != 0)
-                ok = FSearched->NextProviderRecord();
+        if (FJoinType == jtFullOuterJoin) {
+            if (TVekNonJoinDataProvider* leaf = SearchedLeaf())
+                while (ok && FMatchedAddresses.Contains(leaf->Bridge()->GetRecAddr()))
+                    ok = FSearched->NextProviderRecord();
+            else
+                while (ok && FMatched.count(FSearched->CurrentRecordIDAsString()) != 0)
+                    ok = FSearched->NextProviderRecord();
+        }
         return ok;
     }
 }

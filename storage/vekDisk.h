@@ -231,6 +231,9 @@ public:
     // The target page count: frees clean pages from the end down to Count
     // (stopping at a dirty one), or adds pages up to it.
     void ResetPageCount(Integer Count);
+    // The same, but pages are added only when needed: the cache grows up to
+    // Count pages as pages are read, and only then replaces the oldest.
+    void SetPageLimit(Integer Count);
 
     void StartTransaction();
     void Commit();   // writes the dirty pages in collection order; 10257 outside a transaction
@@ -834,6 +837,14 @@ public:
     void SetOpenFlags(unsigned Value);
     void SetPageSize(Integer Value) { FPageSize = Value; }
     void SetReadOnly(bool Value);
+    // (before Open) A private file: opened by one connection only, so it
+    // gets no lock file and no lock managers; every lock is granted.
+    void SetPrivateFile(bool Value) { FPrivateFile = Value; }
+    bool PrivateFile() const { return FPrivateFile; }
+    // The bytes the page cache may hold (0: chosen from the file's size at
+    // Open). With a budget the cache starts empty and grows up to it.
+    void SetCacheBudget(Int64 Bytes);
+    Int64 CacheBudget() const { return FCacheBudget; }
     void SetDebugStrings(TStrings* Value) { FDebugStrings = Value; }
     void SetLockRetryCount(Integer Value);
     void SetLockRetryInterval(Integer Value);
@@ -982,6 +993,8 @@ private:
     std::string FCryptKey;
     TStrings* FDebugStrings = nullptr;
     bool FOpenMarkerLocked = false;
+    bool FPrivateFile = false;
+    Int64 FCacheBudget = 0;
     std::vector<Byte> FZeroPage;
 };
 

@@ -292,6 +292,10 @@ int TCacheMgr::GetNextEmptyPage()
     // Else, outside a transaction, the clean page used longest ago: the use
     // order lists every page by its use stamp, oldest first.
     TCachePage* oldest = nullptr;
+    // A cache that grows on demand (SetPageLimit) adds a page while it is
+    // below its page count.
+    if (chosen < 0 && Count() < FPageCount)
+        chosen = AddPage();
     if (chosen < 0 && !FTransactionActive)
         for (oldest = FLeastRecent; oldest && oldest->State == cpDirty;)
             oldest = oldest->FMoreRecent;
@@ -408,6 +412,18 @@ void TCacheMgr::ClearCleanPages()
     for (int i = 0; i < Count(); ++i)
         if (Pages(i)->State == cpClean)
             ForgetPage(i);
+}
+
+void TCacheMgr::SetPageLimit(Integer NewCount)
+{
+    FPageCount = NewCount;
+    // Only the tail goes, so the indices the hash holds stay right.
+    while (Count() > NewCount && Pages(Count() - 1)->State != cpDirty && !Pages(Count() - 1)->Lent) {
+        UnhashPage(Count() - 1);
+        Unlink(Pages(Count() - 1));
+        Delete(Count() - 1);
+        FEmptyHint = std::min(FEmptyHint, Count());
+    }
 }
 
 void TCacheMgr::ResetPageCount(Integer NewCount)

@@ -188,7 +188,7 @@ void TDiskMgr::Open()
     CheckPageSize("TDiskMgr.Open");
     if (!FileExists(FFileName))
         VekDatabaseError(diskerr::NoSuchFile, "TDiskMgr.Open", FFileName, this);
-    FLockFileInUse = !FileIsReadOnly(FFileName);
+    FLockFileInUse = !FPrivateFile && !FileIsReadOnly(FFileName);
 
     FVekFile->SetXORKeyBuf(CVekXORPageKey, CVekXORPageKeyLen);
     FVekFile->SetPageSize(FPageSize);
@@ -200,6 +200,8 @@ void TDiskMgr::Open()
     FVekFile->SetLockRetryInterval(FLockRetryInterval);
     FVekFile->OpenVekFile(FFileName);
     try {
+        if (FCacheBudget > 0)
+            SetCacheBudget(FCacheBudget);
         // Nothing is read before a journal left by a dead writer is rolled back.
         FVekFile->RecoverJournal();
         if (FVekFile->OpenWrite() && FLockFileInUse)
@@ -293,6 +295,18 @@ Int64 TDiskMgr::GetFileSize()
     if (!IsOpen() || FVekFile->FileHandle()->Size() < 0)
         VekDatabaseError(diskerr::Internal, "TDiskMgr.GetFileSize", "Unable to get file size", this);
     return FVekFile->SeekVekEof();
+}
+
+void TDiskMgr::SetCacheBudget(Int64 Bytes)
+{
+    FCacheBudget = std::max<Int64>(Bytes, 0);
+    if (FCacheBudget > 0 && IsOpen()) {
+        // At least a handful of pages, so that a tree search and the page it
+        // reads from never push each other out.
+        constexpr Int64 MinPages = 16;
+        const Int64 pages = std::clamp<Int64>(FCacheBudget / FPageSize, MinPages, 0x7FFFFFFF);
+        FVekFile->Cache()->SetPageLimit(static_cast<Integer>(pages));
+    }
 }
 
 Int64 TDiskMgr::DiskCacheSize() const

@@ -21,9 +21,12 @@ std::string CanonicalValue(const Variant& Value)
 
 // ================================================================ fixture
 
-TQueryFixture::TQueryFixture() : FDb(std::make_unique<TVekDataBase>(nullptr))
+TQueryFixture::TQueryFixture(const std::string& DatabaseFile)
+    : FDb(std::make_unique<TVekDataBase>(nullptr)), FMemory(DatabaseFile.empty())
 {
-    FDb->SetDataBaseName("MEMORY");
+    FDb->SetDataBaseName(FMemory ? std::string("MEMORY") : DatabaseFile);
+    if (!FMemory)
+        FDb->CreateDatabase();
     FDb->Open();
 }
 
@@ -37,7 +40,7 @@ void TQueryFixture::AddTable(const TTableSpec& Spec)
     TVekTable table(nullptr);
     table.SetDataBase(FDb.get());
     table.SetTableName(Spec.Name);
-    table.SetMemory(true);
+    table.SetMemory(FMemory);
     for (const TColumnSpec& column : Spec.Columns)
         table.FieldDefs()->Add(column.Name, column.Type, column.Size);
     for (const TIndexSpec& index : Spec.Indexes) {
@@ -94,7 +97,7 @@ std::string TQueryFixture::Parse(TVekParserEngine& Engine, const std::string& Sq
         if (!stored)
             return "Table not found - " + item->TableName();
         item->SetTableFields(stored->Fields.get());
-        item->SetMemory(true);
+        item->SetMemory(FMemory);
     }
     if (!Engine.ParseSelectClause() || !Engine.ParseWhereClause())
         return Engine.GetErrorMsg();

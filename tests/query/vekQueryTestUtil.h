@@ -44,7 +44,9 @@ std::string CanonicalValue(const Variant& Value);
 
 class TQueryFixture {
 public:
-    TQueryFixture();
+    // Tables in "MEMORY"; with DatabaseFile, file tables of a new database
+    // file of that name.
+    explicit TQueryFixture(const std::string& DatabaseFile = {});
     ~TQueryFixture();
 
     void AddTable(const TTableSpec& Spec);
@@ -76,6 +78,7 @@ private:
     };
     const TStored* Find(const std::string& Name) const;
     std::unique_ptr<TVekDataBase> FDb;
+    bool FMemory = true;
     std::vector<TStored> FTables;
 };
 
