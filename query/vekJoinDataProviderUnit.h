@@ -144,6 +144,10 @@ public:
     }
     // Clears, then adds a copy of every item of Source.
     void Assign(TPersistent* Source) override;
+
+protected:
+    // For lists whose items derive from TJoinFieldItem.
+    explicit TJoinFields(TCollectionItemClass ItemClass) : TInternalFields(std::move(ItemClass)) {}
 };
 
 // ============================================================== providers
