@@ -458,8 +458,14 @@ bool TQueryExprNodeDataProvider::PrepareAndOpen()
         resultSet->First();
         return true;
     }
-    if (!FItem->CreateResultSet())
-        return false;
+    // A subquery that cannot be filled fails its statement: answering as if
+    // it had no rows would let the statement succeed with wrong rows.
+    if (!FItem->CreateResultSet()) {
+        std::string text;
+        for (int i = 0; i < FItem->Errors()->Count(); ++i)
+            text += FItem->Errors()->Strings(i) + ". ";
+        VekDatabaseError(9645, "TQueryExprNodeDataProvider", text, nullptr);
+    }
     if (!resultSet->Active())
         resultSet->Open();
     resultSet->First();
