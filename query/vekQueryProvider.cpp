@@ -227,11 +227,17 @@ TVekQueryProviderItem::TVekQueryProviderItem(TCollection* Collection)
 
 TVekQueryProviderItem::~TVekQueryProviderItem()
 {
-    try {
-        DropResultTable();
-    } catch (const Exception&) {
-        // A destructor reports nothing; the memory table goes with its
-        // database at the latest.
+    // The result table of the statement itself outlives the item: the query
+    // component shows it and drops it when it closes.
+    if (FParentQuery) {
+        try {
+            DropResultTable();
+        } catch (const Exception&) {
+            // A destructor reports nothing; the memory table goes with its
+            // database at the latest.
+        }
+    } else if (FResultSet && FResultSet->Active()) {
+        FResultSet->Close();
     }
     InternalDestroyObjects();
 }
