@@ -489,6 +489,12 @@ void TVekQueryProviderItem::ParserEngineCallback(TParserNotifyType NotifyType, T
         TTableNameItem* found = name.empty() ? nullptr : FindTable(name);
         if (!found && Node)
             found = FindTableForField(VarToStr(Node->Data()));
+        // A name of this statement's own tables (HAVING asks for every name)
+        // stays a column of this statement.
+        if (found && OwnsTable(found)) {
+            NotifyData = Variant(false);
+            return;
+        }
         if (found && Node) {
             // Every statement between this one and the one that owns the
             // table depends on that statement's current row.
