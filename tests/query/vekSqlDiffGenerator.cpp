@@ -445,8 +445,9 @@ TText TGenerator::NumExpr(const TSchema& Schema, TScope& Scope, int Depth, bool&
         return Same(literal);
     }
     if (choice == 4) {
+        // The engine's grammar has signed numbers but no unary minus.
         const TText inner = NumExpr(Schema, Scope, Depth - 1, Nullable);
-        return {"-(" + inner.O + ")", "-(" + inner.S + ")"};
+        return {"(0 - " + inner.O + ")", "(0 - " + inner.S + ")"};
     }
     // Products only by a small literal: no overflow of 32-bit integers.
     const TText left = NumExpr(Schema, Scope, Depth - 1, Nullable);
