@@ -324,7 +324,8 @@ TText TGenerator::FromClause(const TSchema& Schema, TScope& Scope)
     bool ok = false;
     const std::size_t first = Scope.Instances.size();
     TText from = instance(ok);
-    const int shape = Scope.Nesting > 0 ? Int(0, 1) : Int(0, 5);
+    // A subquery reads one table or an inner join, never a product.
+    const int shape = Scope.Nesting > 0 ? (Chance(75) ? 0 : 2) : Int(0, 5);
     if (shape == 0)
         return from;
     const int more = Int(1, Scope.Nesting > 0 ? 1 : 2);
@@ -861,9 +862,35 @@ bool TGenerator::UnionPart(const TSchema& Schema, const TSelect& First, TSelect&
         const std::string name = fits[static_cast<std::size_t>(Int(0, static_cast<int>(fits.size()) - 1))];
         Part.Items.push_back({Same(name), item.Kind, item.Size, false, name});
     }
+    JoinCommaList(scope, Part);
     if (Chance(50))
         Part.Where.push_back(Condition(Schema, scope, 1));
     return true;
+}
+
+// A comma list gets its join conditions in WHERE unless its product is
+// small.
+void TGenerator::JoinCommaList(const TScope& Scope, TSelect& Select)
+{
+    if (Select.From.O.find(',') == std::string::npos)
+        return;
+    double product = 1;
+    for (const TInstance& instance : Scope.Instances)
+        product *= std::max<std::size_t>(1, instance.Table->Rows.size());
+    if (product <= 3000 && Chance(30))
+        return;
+    for (std::size_t right = 1; right < Scope.Instances.size(); ++right) {
+        const TInstance& a = Scope.Instances[right - 1];
+        const TInstance& b = Scope.Instances[right];
+        std::vector<std::string> pairs;
+        for (const TColumn& x : a.Table->Columns)
+            for (const TColumn& y : b.Table->Columns)
+                if ((x.Kind == TColKind::Str) == (y.Kind == TColKind::Str))
+                    pairs.push_back(a.Alias + "." + x.Name + " = " + b.Alias + "." + y.Name);
+        if (pairs.empty())
+            pairs.push_back(a.Alias + "." + a.Table->Columns[0].Name + " = " + a.Alias + "." + a.Table->Columns[0].Name);
+        Select.Where.push_back(Same(pairs[static_cast<std::size_t>(Int(0, static_cast<int>(pairs.size()) - 1))]));
+    }
 }
 
 TSelect TGenerator::Select(const TSchema& Schema)
@@ -871,26 +898,7 @@ TSelect TGenerator::Select(const TSchema& Schema)
     TScope scope;
     const bool grouped = Chance(30);
     TSelect select = grouped ? Grouped(Schema, scope) : Plain(Schema, scope);
-    // A comma list gets its join condition in WHERE unless its product is small.
-    if (select.From.O.find(',') != std::string::npos) {
-        double product = 1;
-        for (const TInstance& instance : scope.Instances)
-            product *= std::max<std::size_t>(1, instance.Table->Rows.size());
-        if (product > 3000 || Chance(70)) {
-            for (std::size_t right = 1; right < scope.Instances.size(); ++right) {
-                const TInstance& a = scope.Instances[right - 1];
-                const TInstance& b = scope.Instances[right];
-                std::string condition;
-                for (const TColumn& x : a.Table->Columns)
-                    for (const TColumn& y : b.Table->Columns)
-                        if (condition.empty() && (x.Kind == TColKind::Str) == (y.Kind == TColKind::Str) && Chance(60))
-                            condition = a.Alias + "." + x.Name + " = " + b.Alias + "." + y.Name;
-                if (condition.empty())
-                    condition = a.Alias + "." + a.Table->Columns[0].Name + " IS NOT NULL";
-                select.Where.push_back(Same(condition));
-            }
-        }
-    }
+    JoinCommaList(scope, select);
     const int conditions = Int(0, 2);
     for (int i = 0; i < conditions; ++i)
         select.Where.push_back(Condition(Schema, scope, 1));

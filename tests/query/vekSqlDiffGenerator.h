@@ -154,6 +154,7 @@ private:
     TSelect Plain(const TSchema& Schema, TScope& Scope);
     TSelect Grouped(const TSchema& Schema, TScope& Scope);
     bool UnionPart(const TSchema& Schema, const TSelect& First, TSelect& Part);
+    void JoinCommaList(const TScope& Scope, TSelect& Select);
     std::mt19937_64 FRandom;
     int FAliases = 0;
 };
