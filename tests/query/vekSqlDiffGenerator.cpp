@@ -111,6 +111,11 @@ TText TSelect::Render() const
             add(paren ? "(" + items[i].O + ")" : items[i].O, paren ? "(" + items[i].S + ")" : items[i].S);
         }
     };
+    if (!Whole.O.empty()) {
+        add(Whole.O, Whole.S);
+        RenderOrderBy(text);
+        return text;
+    }
     add("SELECT ", "SELECT ");
     if (Distinct)
         add("DISTINCT ", "DISTINCT ");
@@ -134,14 +139,18 @@ TText TSelect::Render() const
         const std::string word = UnionAll ? " UNION ALL " : " UNION ";
         add(word + inner.O, word + inner.S);
     }
-    if (!OrderBy.empty()) {
-        add(" ORDER BY ", " ORDER BY ");
-        for (std::size_t i = 0; i < OrderBy.size(); ++i) {
-            const std::string dir = OrderBy[i].Descending ? " DESC" : "";
-            add((i ? ", " : "") + OrderBy[i].Text.O + dir, (i ? ", " : "") + OrderBy[i].Text.S + dir);
-        }
-    }
+    RenderOrderBy(text);
     return text;
+}
+
+void TSelect::RenderOrderBy(TText& Text) const
+{
+    for (std::size_t i = 0; i < OrderBy.size(); ++i) {
+        const std::string lead = i ? ", " : " ORDER BY ";
+        const std::string dir = OrderBy[i].Descending ? " DESC" : "";
+        Text.O += lead + OrderBy[i].Text.O + dir;
+        Text.S += lead + OrderBy[i].Text.S + dir;
+    }
 }
 
 // =============================================================== generator
@@ -845,6 +854,33 @@ TSelect TGenerator::Grouped(const TSchema& Schema, TScope& Scope)
     return select;
 }
 
+// SELECT of plain columns FROM a UNION JOIN b: for SQLite the two sides
+// null-padded under UNION ALL.
+TSelect TGenerator::UnionJoin(const TSchema& Schema)
+{
+    TSelect select;
+    const TTable& a = Schema.Tables[static_cast<std::size_t>(Int(0, static_cast<int>(Schema.Tables.size()) - 1))];
+    const TTable& b = Schema.Tables[static_cast<std::size_t>(Int(0, static_cast<int>(Schema.Tables.size()) - 1))];
+    const std::string aa = "a" + std::to_string(++FAliases), ba = "a" + std::to_string(++FAliases);
+    std::string engine, left, right;
+    const int items = Int(1, 3);
+    for (int i = 0; i < items; ++i) {
+        const bool fromA = Chance(50);
+        const TTable& table = fromA ? a : b;
+        const TColumn& column = table.Columns[static_cast<std::size_t>(Int(0, static_cast<int>(table.Columns.size()) - 1))];
+        const std::string name = (fromA ? aa : ba) + "." + column.Name;
+        const std::string sep = i ? ", " : "";
+        engine += sep + name;
+        left += sep + (fromA ? name : "NULL");
+        right += sep + (fromA ? "NULL" : name);
+        select.Items.push_back({Same(name), column.Kind, column.Size, false, {}});
+    }
+    select.Whole = {"SELECT " + engine + " FROM " + a.Name + " " + aa + " UNION JOIN " + b.Name + " " + ba,
+                    "SELECT " + left + " FROM " + a.Name + " " + aa + " UNION ALL SELECT " + right + " FROM " + b.Name +
+                        " " + ba};
+    return select;
+}
+
 // A further UNION part with the first part's column kinds (and string
 // sizes); false when the tables drawn offer none.
 bool TGenerator::UnionPart(const TSchema& Schema, const TSelect& First, TSelect& Part)
@@ -896,6 +932,14 @@ void TGenerator::JoinCommaList(const TScope& Scope, TSelect& Select)
 TSelect TGenerator::Select(const TSchema& Schema)
 {
     TScope scope;
+    if (Chance(4)) {
+        TSelect select = UnionJoin(Schema);
+        if (Chance(50))
+            select.OrderBy.push_back({0, Chance(50), Same("1")});
+        if (select.Items[0].Kind == TColKind::Str && !select.OrderBy.empty())
+            select.OrderBy[0].Text.S += " COLLATE ORVEX";
+        return select;
+    }
     const bool grouped = Chance(30);
     TSelect select = grouped ? Grouped(Schema, scope) : Plain(Schema, scope);
     JoinCommaList(scope, select);

@@ -115,7 +115,11 @@ struct TSelect {
     std::vector<TSelect> Unions; // further parts
     bool UnionAll = false;
     std::vector<TOrderKey> OrderBy;
+    // A statement the clauses above cannot express in both dialects (a
+    // UNION JOIN); the ORDER BY keys still follow it.
+    TText Whole;
     TText Render() const;
+    void RenderOrderBy(TText& Text) const;
 };
 
 enum class TDmlKind { InsertValues, InsertSelect, Update, Delete };
@@ -153,6 +157,7 @@ private:
     TText StrOrder(const TSchema& Schema, const TText& Left, const std::string& Op, const TText& Right);
     TSelect Plain(const TSchema& Schema, TScope& Scope);
     TSelect Grouped(const TSchema& Schema, TScope& Scope);
+    TSelect UnionJoin(const TSchema& Schema);
     bool UnionPart(const TSchema& Schema, const TSelect& First, TSelect& Part);
     void JoinCommaList(const TScope& Scope, TSelect& Select);
     std::mt19937_64 FRandom;
