@@ -188,6 +188,42 @@ std::string Paren(const std::string& Text)
 
 } // namespace
 
+namespace {
+
+// A column of the scope (or, now and then, of an outer one) of a kind.
+template <class TScopeT, class TPick>
+bool PickColumn(const TScopeT& Scope, TPick&& Pick, bool Outer, bool NumericKinds, TColKind Kind, TColRef& Ref)
+{
+    const TScopeT* scope = &Scope;
+    std::string qualifier;
+    if (Outer && Scope.Outer) {
+        scope = Scope.Outer;
+    }
+    std::vector<TColRef> candidates;
+    for (const auto& instance : scope->Instances)
+        for (const TColumn& column : instance.Table->Columns) {
+            const bool fits = NumericKinds ? column.Kind != TColKind::Str : column.Kind == Kind;
+            if (!fits)
+                continue;
+            TColRef ref;
+            if (!instance.Alias.empty())
+                ref.Text = instance.Alias + "." + column.Name;
+            else if (scope != &Scope)
+                ref.Text = instance.Table->Name + "." + column.Name;
+            else
+                ref.Text = column.Name;
+            ref.Column = &column;
+            ref.Nullable = !column.NotNull || instance.NullExtended;
+            candidates.push_back(ref);
+        }
+    if (candidates.empty())
+        return false;
+    Ref = candidates[static_cast<std::size_t>(Pick(static_cast<int>(candidates.size())))];
+    return true;
+}
+
+} // namespace
+
 TGenerator::TGenerator(std::uint64_t Seed) : FRandom(Seed) {}
 
 int TGenerator::Int(int Low, int High)
@@ -373,9 +409,24 @@ TText TGenerator::FromClause(const TSchema& Schema, TScope& Scope)
             on = "1 = 1"; // rare: no comparable columns
         TText onText = Same(on);
         if (!Scope.Outer && Chance(30)) {
-            const TText more = Comparison(Schema, Scope);
-            onText.O += " AND " + more.O;
-            onText.S += " AND " + more.S;
+            // Plain columns and constants only: ON is parsed before the
+            // tables' columns are known, so the engine refuses arithmetic
+            // and || there (see the findings: "ON arithmetic").
+            auto pick = [&](int n) { return Int(0, n - 1); };
+            TColRef ref;
+            const bool numeric = Chance(60);
+            if (PickColumn(Scope, pick, false, numeric, TColKind::Str, ref)) {
+                static const char* const Ops[] = {"=", "<>", "<", "<=", ">", ">="};
+                const std::string op = Ops[Int(0, 5)];
+                if (numeric) {
+                    onText.O += " AND " + ref.Text + " " + op + " " + std::to_string(Int(-20, 40));
+                    onText.S = onText.O;
+                } else {
+                    const TText more = StrOrder(Schema, Same(ref.Text), op, Same("'" + StringValue(Schema, 2) + "'"));
+                    onText.O += " AND " + more.O;
+                    onText.S += " AND " + more.S;
+                }
+            }
         }
         switch (Int(0, 4)) {
         case 0:
@@ -405,41 +456,6 @@ TText TGenerator::FromClause(const TSchema& Schema, TScope& Scope)
 
 // ------------------------------------------------------------ expressions
 
-namespace {
-
-// A column of the scope (or, now and then, of an outer one) of a kind.
-template <class TScopeT, class TPick>
-bool PickColumn(const TScopeT& Scope, TPick&& Pick, bool Outer, bool NumericKinds, TColKind Kind, TColRef& Ref)
-{
-    const TScopeT* scope = &Scope;
-    std::string qualifier;
-    if (Outer && Scope.Outer) {
-        scope = Scope.Outer;
-    }
-    std::vector<TColRef> candidates;
-    for (const auto& instance : scope->Instances)
-        for (const TColumn& column : instance.Table->Columns) {
-            const bool fits = NumericKinds ? column.Kind != TColKind::Str : column.Kind == Kind;
-            if (!fits)
-                continue;
-            TColRef ref;
-            if (!instance.Alias.empty())
-                ref.Text = instance.Alias + "." + column.Name;
-            else if (scope != &Scope)
-                ref.Text = instance.Table->Name + "." + column.Name;
-            else
-                ref.Text = column.Name;
-            ref.Column = &column;
-            ref.Nullable = !column.NotNull || instance.NullExtended;
-            candidates.push_back(ref);
-        }
-    if (candidates.empty())
-        return false;
-    Ref = candidates[static_cast<std::size_t>(Pick(static_cast<int>(candidates.size())))];
-    return true;
-}
-
-} // namespace
 
 TText TGenerator::NumExpr(const TSchema& Schema, TScope& Scope, int Depth, bool& Nullable)
 {
