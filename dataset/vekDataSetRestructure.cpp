@@ -667,7 +667,9 @@ Integer TVekDataSet::InternalCopyRawTableData(TVekDataSet* Dest)
     }
     Dest->RawCopyFailures = RawCopyFailures;
     Log(caller, "Copying record data - Done");
-    if (GDBLogger && database && !database->Directory().empty())
+    // A database rebuilt beside the old file saves its log beside the
+    // database once, at its end.
+    if (GDBLogger && database && !database->Directory().empty() && !database->BuildingBeside())
         Quietly([&] { GDBLogger->SaveLogToFile(database->Directory() + "dblog.txt"); });
     return added;
 }

@@ -337,6 +337,8 @@ TEST_F(Restructure, RebuildDatabaseOfManyTablesShrinksAfterDeletes)
     EXPECT_FALSE(FDb.Connected());
     EXPECT_TRUE(FileExists(FDir.File("rs.vkx")));
     EXPECT_TRUE(FileExists(FDir.File("dblog.txt")));
+    // The folder the new file was built in is gone, its log with it.
+    EXPECT_FALSE(DirectoryExists(FDir.File("rs.vek.rebuild")));
     EXPECT_LE(ReadAll(FDir.File("rs.vek")).size(), before);
     FDb.Open();
     TStringList names;
