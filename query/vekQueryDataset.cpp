@@ -197,11 +197,6 @@ TResultStoreFactory GDefaultResultStore;
 TResultStoreFactory* GResultStore = &GDefaultResultStore;
 } // namespace
 
-void TResultStoreFactory::PrepareResultStore(TVekQueryDataset* Table)
-{
-    Table->SetMemory(true);
-}
-
 TResultStoreFactory* TResultStoreFactory::Current()
 {
     return GResultStore;
@@ -592,7 +587,7 @@ void TVekQueryDataset::PrepareResultSet()
     FIsResultTable = true;
     SetTableName("testres");
     if (Exists())
-        DataBase()->DeleteTable(TableName(), true);
+        DataBase()->DeleteTable(TableName(), Memory());
     CreateResultSetTable();
     Open();
     for (bool more = FProviderMgr->FirstProviderRecord(); more; more = FProviderMgr->NextProviderRecord()) {

@@ -217,8 +217,16 @@ void MakeConstantNode(TVekExprNode* Node);
 class TResultStoreFactory {
 public:
     virtual ~TResultStoreFactory() = default;
-    // Makes Table ready to be created as the result table of its database.
+    // Makes Table ready to be created as the result table of its database:
+    // a memory table of it while the result is expected to fit the
+    // connection's ResultMemoryBudget (a grouped result always), else a
+    // table of the connection's temporary database
+    // (query/vekQueryDatasetStore.cpp). Table's
+    // DataBase() may change: drop the table through Table itself.
     virtual void PrepareResultStore(TVekQueryDataset* Table);
+    // The bytes Table's result is expected to take: one row per row of the
+    // statement's tables, each with a key per index.
+    static Int64 EstimatedResultBytes(TVekQueryDataset* Table);
     // The factory in use (never nullptr); SetResultStoreFactory(nullptr)
     // restores the in-memory one.
     static TResultStoreFactory* Current();

@@ -304,9 +304,11 @@ void TVekQueryProviderItem::DropResultTable()
     if (!FDefsCreated)
         return;
     FDefsCreated = false;
-    TVekDataBase* db = Provider() ? Provider()->Database() : nullptr;
-    if (db && db->Connected() && db->TableExists(FResultTableName, true))
-        db->DeleteTable(FResultTableName, true);
+    // The result table lives where the result store put it: in the
+    // statement's database or in its temporary database.
+    TVekDataBase* db = FResultSet->DataBase();
+    if (db && db->Connected() && db->TableExists(FResultTableName, FResultSet->Memory()))
+        db->DeleteTable(FResultTableName, FResultSet->Memory());
     // The next run builds its definitions again.
     FResultSet->FieldDefs()->Clear();
     FResultSet->IndexDefs()->Clear();

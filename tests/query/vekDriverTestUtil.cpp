@@ -99,7 +99,7 @@ TDriverFixture::TResult TDriverFixture::Run(const std::string& Sql, Integer MaxR
         // The statement's result table stays in the database until its
         // query drops it.
         set->Close();
-        FDb->DeleteTable(result.TableName, true);
+        set->DataBase()->DeleteTable(result.TableName, set->Memory());
     } catch (const Exception& e) {
         result.Error = e.Message();
     }
