@@ -20,6 +20,7 @@ namespace orvex {
 namespace {
 
 constexpr Integer ErrFileExists = 11043;
+constexpr Integer ErrNotConnected = 10113;
 constexpr Int64 MinResultMemoryBudget = 64 * 1024;
 // Names tried before giving up: each is taken only when no file has it.
 constexpr int MaxNameAttempts = 1000;
@@ -73,7 +74,7 @@ std::string TVekDataBase::TemporaryFileName() const
 TVekDataBase* TVekDataBase::TemporaryDatabase()
 {
     if (!FConnected)
-        VekDatabaseError(10113, "TVekDataBase.TemporaryDatabase", "", this);
+        VekDatabaseError(ErrNotConnected, "TVekDataBase.TemporaryDatabase", "", this);
     if (!FTemporaryDatabase)
         CreateTemporaryDatabase();
     return FTemporaryDatabase.get();
