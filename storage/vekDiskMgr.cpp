@@ -223,11 +223,11 @@ void TDiskMgr::CreateLockObjects()
 {
     FUserMonitor = std::make_unique<TDBUserMonitor>(FVekFile->FileHandle(), GetLockFileName(FFileName));
     FUserMonitor->Open(GetCurrentUser(), GetCurrentComputer());
-    TPlatformFile* lockFile = FUserMonitor->LockFileHandle();
-    FTableLockMgr.reset(CreateLockManager(lmkTable, lockFile, FLockRetryCount, FLockRetryInterval));
-    FRecordLockMgr.reset(CreateLockManager(lmkRecord, lockFile, FLockRetryCount, FLockRetryInterval));
+    TDBUserMonitor* monitor = FUserMonitor.get();
+    FTableLockMgr.reset(CreateLockManager(lmkTable, monitor, FLockRetryCount, FLockRetryInterval));
+    FRecordLockMgr.reset(CreateLockManager(lmkRecord, monitor, FLockRetryCount, FLockRetryInterval));
     FTransactionLockMgr.reset(
-        CreateLockManager(lmkTransaction, lockFile, FLockRetryCount, FLockRetryInterval));
+        CreateLockManager(lmkTransaction, monitor, FLockRetryCount, FLockRetryInterval));
 }
 
 void TDiskMgr::FreeLockObjects()
