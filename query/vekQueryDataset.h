@@ -20,6 +20,7 @@
 
 #include "dataset/vekDataSet.h"
 #include "query/vekJoinDataProviderUnit.h"
+#include "sql/vekExecParsers.h"
 #include "sql/vekSelectParser.h"
 
 #include <cstdint>
@@ -59,6 +60,8 @@ public:
     // The type of the values taken (the aggregate's argument).
     TFieldType DataType = ftUnknown;
     Integer DataSize = 0;
+    // How MIN and MAX order strings (byte order when nil).
+    TDBStringCompare StringCompare = nullptr;
 
     // Counts a non-null value (COUNT) or folds it into the running value;
     // for DISTINCT, keeps it when it was not taken before. Null is ignored.
@@ -74,10 +77,8 @@ private:
     void Fold(const Variant& Value);
 
     Int64 FCount = 0;
-    double FValue = 0;       // running sum (float) of AVG and SUM
-    Int64 FIntValue = 0;     // running sum of SUM over integers
-    bool FIntExact = true;   // FIntValue holds the exact sum so far
-    Variant FExtreme;        // the running MIN or MAX
+    double FValue = 0;  // the running sum of AVG and SUM (exact for integers up to 2^53)
+    Variant FExtreme;   // the running MIN or MAX, in the argument's type
     std::unique_ptr<std::unordered_set<std::string>> FSeen; // DISTINCT: the values taken (canonical form)
 };
 
@@ -121,6 +122,8 @@ public:
     // An internal assertion "FindFuncResultItem failed" when there is none.
     TFuncResultItem* FindFuncResultItem(Cardinal RecordAddress, Integer ColumnNo) const;
     int HolderCount() const { return static_cast<int>(FHolders.size()); }
+    // The group rows that have accumulators (in no particular order).
+    std::vector<Cardinal> RecordAddresses() const;
     void Clear();
 
 private:
@@ -139,6 +142,7 @@ struct TResultAggregatePart {
     TFieldType ArgType = ftUnknown;   // the argument's type
     Integer ArgSize = 0;
     Integer AccumulatorNo = -1;
+    std::unique_ptr<TVekExpr> ArgExpr; // the argument, qualified (owned)
     std::unique_ptr<TExprEvaluator> ArgEvaluator;
 };
 
@@ -154,14 +158,28 @@ public:
     std::unique_ptr<TVekTable> TempDataset;
     // The value an INSERT ... VALUES stores.
     Variant DataValue;
+    // Whether the source field's bytes are stored as they are (its type is
+    // the table field's): -1 until first asked.
+    int RawCopyState = -1;
 
     // Whether the column is computed (its evaluator is prepared).
     bool IsComputed() const { return Evaluator() && Evaluator()->IsPrepared(); }
     bool IsAggregate() const { return SelectItem && SelectItem->HasAggregateFunction(); }
     // The aggregates of an aggregate column, in the order of its expression.
     std::vector<std::unique_ptr<TResultAggregatePart>>& AggregateParts() { return FParts; }
+    // For an aggregate inside a larger expression: that expression, whose
+    // aggregate nodes are constants set to the results (else nullptr).
+    TExprEvaluator* FinalEvaluator() const { return FFinalEvaluator.get(); }
+
+    // Prepares the column's evaluation over its data provider (the root):
+    // a computed column's evaluator, or an aggregate column's parts. The
+    // expressions are qualified copies of Item's.
+    void PrepareColumnExpr(TSelectFieldItem* Item);
 
 private:
+    std::unique_ptr<TVekExpr> FExpr;
+    TVekExprNode* FFinalRoot = nullptr;
+    std::unique_ptr<TExprEvaluator> FFinalEvaluator;
     std::vector<std::unique_ptr<TResultAggregatePart>> FParts;
 };
 
@@ -183,6 +201,13 @@ public:
     // taken. When Defs is given a field definition is added for it.
     TResultSetField* AddSelectColumn(TSelectFieldItem* Item, TVekJoinDataProviderMgr* Mgr, TFieldDefs* Defs);
 };
+
+// The aggregate nodes of the tree under Node, left to right (Left, Right,
+// then the arguments), not looking inside an aggregate.
+void CollectAggregateNodes(TVekExprNode* Node, std::vector<TVekExprNode*>& Out, int Depth);
+// Turns an aggregate node into a constant (Null until its Data is set),
+// read in place by an evaluator prepared over its tree.
+void MakeConstantNode(TVekExprNode* Node);
 
 // ================================================================= the table
 
@@ -238,13 +263,15 @@ public:
     void InsertData(TResultSetFields* Fields);
     void InsertDataFromDataset(TResultSetFields* Fields, TVekBaseTable* Source, bool ResetCount, bool Distinct);
     void DeleteData(bool DeleteAll, std::vector<Cardinal>& List);
-    // Assignments: each column names its target field by name; its evaluator
-    // gives the new value against the current record.
-    void UpdateData(bool UpdateAll, std::vector<Cardinal>& List, TResultSetFields* Assignments);
-    void UpdateCurrentRecord(TResultSetFields* Assignments);
+    // Assignments: each element names its target column; its row data is
+    // the new value, read against the current record. Every right-hand side
+    // is evaluated before any is stored; UpdateAll lists the records first.
+    void UpdateData(bool UpdateAll, std::vector<Cardinal>& List, TVekUpdateRowConstructor* Assignments);
+    void UpdateCurrentRecord(TVekUpdateRowConstructor* Assignments);
 
     // ---------------------------------------------------------- field access
     // FieldNo: the engine field number (0-based).
+    using TVekBaseTable::GetFieldData;
     Variant GetFieldData(Integer FieldNo);
     void GetRawFieldData(Integer FieldNo, TDataHolder& Holder);
     void SetResultSetFieldFromVariant(Integer FieldNo, const Variant& Value);
@@ -253,23 +280,44 @@ public:
     void SetSimpleCountEnabled(bool Value) { FSimpleCountEnabled = Value; }
 
 private:
-    // Stores the current provider row's value of column Index into field
-    // Index of the current record buffer.
+    // Stores the current provider row's value of Column into field FieldNo
+    // of the current record buffer.
     void StoreColumnValue(TResultSetField* Column, Integer FieldNo);
+    // A raw value (or a Variant) into field FieldNo; strings are cut to the
+    // field's room, a value that does not convert is stored as NULL.
     void StoreRawValue(Integer FieldNo, TDataHolder& Holder);
     void StoreVariant(Integer FieldNo, const Variant& Value);
-    bool DistinctKeyExists(const std::string& IndexName);
-    void InternalSetResultSetFieldSources(TResultSetFields* Fields);
+    // The engine field number of result column Column.
+    Integer EngineFieldNo(Integer Column) const;
+    bool HasIndexDef(const std::string& Name) const;
+    // Whether the lone-COUNT(*) shortcut answers: one COUNT(*) column over
+    // one table with no condition.
+    bool IsSimpleCount(TResultSetFields* Fields) const;
+    // The values of HAVING's aggregates per group row (accumulator k is
+    // Aggregates[k]); the nodes become constants.
+    void AccumulateHavingAggregates(std::vector<TVekExprNode*>& Aggregates, TFuncResultList& Results);
     void PresentByOrderIndex();
-    void PrepareAggregateParts(TResultSetFields* Fields, int& AccumulatorCount);
-    Variant FinalAggregateValue(TResultSetField* Column, TFuncResultList& Results, Cardinal Address);
-    Variant ConvertToFieldType(Integer FieldNo, const Variant& Value);
+    // Each column's SourceFieldNo := the engine number of the target field
+    // of its name (-1 when none).
+    void InternalSetResultSetFieldSources(TResultSetFields* Fields);
+    void AddRecordAssigningAutoInc();
+    // Widens the definitions of the target fields that are narrower than
+    // the source's (strings, numbers); true when one changed.
+    bool WidenForSource(TVekDataSet* Source, const std::vector<Integer>& SourceFields,
+                        const std::vector<Integer>& TargetFields);
+    // Creates the table again from its (changed) definitions, rows kept.
+    void RebuildWithDefinitions();
 
     TVekJoinDataProviderMgr* FProviderMgr = nullptr;
     Integer FMaxRecords = 0;
     Integer FRowsAffected = 0;
     bool FCreateLiveResult = false;
     bool FSimpleCountEnabled = true;
+    // The table is a statement's result (not a base table written by DML).
+    bool FIsResultTable = false;
+    // The columns and grouping of the last grouped result (for HAVING).
+    TResultSetFields* FAggFields = nullptr;
+    bool FAggGrouped = false;
     TDataHolder FHolder;
     std::unique_ptr<TSearchModifier> FLimitedSearch;
 };

@@ -194,6 +194,7 @@ private:
     bool InternalExecuteDeleteStatement();
     bool InternalExecuteUpdateStatement();
     bool InternalExecuteSchemaStatement();
+    void WidenUnionColumns();
 
     std::unique_ptr<TStrings> FSQL;
     std::unique_ptr<TStrings> FErrors;

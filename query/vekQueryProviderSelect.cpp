@@ -8,6 +8,8 @@
 #include "query/vekQueryDataset.h"
 #include "storage/vekConsts.h"
 
+#include <algorithm>
+
 namespace orvex {
 
 namespace {
@@ -253,6 +255,50 @@ void TVekQueryProviderItem::CreateResultSetFields()
     for (int i = 0; i < selectFields->Count(); ++i)
         FResultSetFields->AddSelectColumn(selectFields->GetItems(i), FProviderMgr.get(),
                                           newDefs ? FResultSet->FieldDefs() : nullptr);
+    if (newDefs)
+        WidenUnionColumns();
+}
+
+namespace {
+
+bool IsIntegerType(TFieldType Type)
+{
+    return Type == ftSmallint || Type == ftInteger || Type == ftWord || Type == ftLargeint;
+}
+
+bool IsNumberType(TFieldType Type)
+{
+    return IsIntegerType(Type) || Type == ftFloat || Type == ftCurrency || Type == ftBCD;
+}
+
+} // namespace
+
+void TVekQueryProviderItem::WidenUnionColumns()
+{
+    // The rows of every UNION part go into this item's table: each column
+    // takes the longest string of the parts and a number type that holds
+    // the numbers of all, so that no value is cut.
+    TFieldDefs* defs = FResultSet->FieldDefs();
+    for (const TVekQueryProviderItem* part : FNestedItems) {
+        if (!part->IsUnionPart())
+            continue;
+        TSelectFields* partFields = part->SelectAnalyser()->SelectFields();
+        const int count = std::min(partFields->Count(), defs->Count());
+        for (int i = 0; i < count; ++i) {
+            TFieldDef* def = defs->Items(i);
+            const TSelectFieldItem* field = partFields->GetItems(i);
+            if (def->DataType() == ftString && field->DataType() == ftString)
+                def->SetSize(std::max(def->Size(), static_cast<int>(field->GetWriteableFieldSize())));
+            else if (IsNumberType(def->DataType()) && IsNumberType(field->DataType()) &&
+                     def->DataType() != field->DataType()) {
+                if (IsIntegerType(def->DataType()) && IsIntegerType(field->DataType()))
+                    def->SetDataType(def->DataType() == ftLargeint || field->DataType() == ftLargeint ? ftLargeint
+                                                                                                      : ftInteger);
+                else
+                    def->SetDataType(ftFloat);
+            }
+        }
+    }
 }
 
 std::string TVekQueryProviderItem::GetResultSetFieldNameFromSortKey(const std::string& Key) const
@@ -458,8 +504,14 @@ bool TQueryExprNodeDataProvider::PrepareAndOpen()
         resultSet->First();
         return true;
     }
-    if (!FItem->CreateResultSet())
-        return false;
+    // A subquery that cannot be filled fails its statement: answering as if
+    // it had no rows would let the statement succeed with wrong rows.
+    if (!FItem->CreateResultSet()) {
+        std::string text;
+        for (int i = 0; i < FItem->Errors()->Count(); ++i)
+            text += FItem->Errors()->Strings(i) + ". ";
+        VekDatabaseError(9645, "TQueryExprNodeDataProvider", text, nullptr);
+    }
     if (!resultSet->Active())
         resultSet->Open();
     resultSet->First();
