@@ -67,6 +67,8 @@ TVekQuery::TVekQuery(TComponent* AOwner)
 TVekQuery::~TVekQuery()
 {
     Destroying();
+    if (DataBase())
+        DataBase()->UnRegisterClient(&FConnectionWatch);
     try {
         if (IsCursorOpen())
             InternalClose();
@@ -80,6 +82,33 @@ TVekQuery::~TVekQuery()
     FDataLink->SetDataSource(nullptr);
     FLiveBridge.reset();
     FProvider.reset();
+}
+
+void TVekQuery::SetDataBase(TVekDataBase* Value)
+{
+    if (Value == DataBase())
+        return;
+    if (DataBase())
+        DataBase()->UnRegisterClient(&FConnectionWatch);
+    TVekBaseTable::SetDataBase(Value);
+    if (Value)
+        Value->RegisterClient(&FConnectionWatch, [this](TObject*, bool Connecting) {
+            if (!Connecting)
+                ReleaseStatement();
+        });
+}
+
+void TVekQuery::ReleaseStatement()
+{
+    if (FRunning)
+        return;
+    try {
+        if (Active())
+            Close();
+    } catch (...) {
+    }
+    UnPrepare();
+    FProvider->ClearItems();
 }
 
 // ------------------------------------------------------------------- text
@@ -268,15 +297,18 @@ void TVekQuery::ExecSQL()
     FOwnTransaction =
         !DataBase()->IsMemory() && (type == vsSQLInsert || type == vsSQLDelete || type == vsSQLUpdate);
     InternalConnect();
+    FRunning = true;
     try {
         FSuccess = FProvider->ExecSQL();
         if (!FSuccess)
             RaiseSQLError(Context, FProvider->GetErrorsAsText());
     } catch (...) {
+        FRunning = false;
         FSuccess = false;
         InternalDisconnect();
         throw;
     }
+    FRunning = false;
     InternalDisconnect();
 }
 
@@ -407,9 +439,9 @@ void TVekQuery::InternalRefresh()
 
 void TVekQuery::InternalClose()
 {
-    UnPrepare();
     TVekBaseTable::InternalClose();
     DropResultTable();
+    UnPrepare();
 }
 
 void TVekQuery::DropResultTable()

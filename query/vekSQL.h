@@ -112,6 +112,11 @@ public:
 
     TVekQueryProvider* Provider() const { return FProvider.get(); }
 
+    // Also watches the connection: before it disconnects, the query closes
+    // and lets go of its statement (whose table cursors need the
+    // connection to close).
+    void SetDataBase(TVekDataBase* Value) override;
+
 protected:
     bool GetCanModify() override;
     TDataSource* GetDataSource() override { return FDataLink->DataSource(); }
@@ -149,7 +154,12 @@ private:
     // The query's data fields copied into the bridge's current record.
     void CopyFieldsToBridge();
 
+    // Released before the connection closes.
+    void ReleaseStatement();
+
     std::unique_ptr<TVekQueryProvider> FProvider;
+    // The client through which the connection tells of its disconnection.
+    TObject FConnectionWatch;
     std::unique_ptr<TVekDatasetBridge> FLiveBridge;
     std::unique_ptr<TStringList> FSQL;
     bool FPrepared = false;
@@ -165,7 +175,9 @@ private:
     Integer FMaxRecords = 0;
     std::unique_ptr<TVekQueryDataLink> FDataLink;
     bool FRequestLive = false;
-    bool FInConnect = false;
+    // A statement of this query runs (a schema statement reconnects the
+    // database in its middle: the statement stays).
+    bool FRunning = false;
 };
 
 } // namespace orvex

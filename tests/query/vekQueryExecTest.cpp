@@ -272,6 +272,148 @@ TEST_P(QueryExec, DataDefinitionOnTables)
     EXPECT_FALSE(F.Db().TableExists("tmp", true));
 }
 
+TEST_P(QueryExec, ASelectTakesItsParametersAtEveryOpen)
+{
+    CreateT(3);
+    auto select = NewQuery("SELECT id, a, s FROM t WHERE id >= :low ORDER BY id");
+    select->ParamByName("low")->SetAsInteger(2);
+    select->Open();
+    EXPECT_EQ(RowsOf(select.get()), (Lines{"2|20|s2", "3|30|s3"}));
+    EXPECT_EQ(select->RowsAffected(), 2);
+    select->Close();
+    select->ParamByName("low")->SetAsInteger(3);
+    select->Open();
+    EXPECT_EQ(RowsOf(select.get()), (Lines{"3|30|s3"}));
+}
+
+TEST_P(QueryExec, MasterDetailRunsAgainWhenTheMasterMoves)
+{
+    Exec("CREATE TABLE m (mid INTEGER NOT NULL, PRIMARY KEY (mid))");
+    Exec("CREATE TABLE d (mid INTEGER, n VARCHAR(5))");
+    for (int i = 1; i <= 3; ++i)
+        Exec("INSERT INTO m VALUES (" + std::to_string(i) + ")");
+    Exec("INSERT INTO d VALUES (1, 'a')");
+    Exec("INSERT INTO d VALUES (1, 'b')");
+    Exec("INSERT INTO d VALUES (3, 'c')");
+    TVekTable* master = F.NewTable("m");
+    master->Open();
+    TDataSource source(nullptr);
+    source.SetDataSet(master);
+    auto detail = NewQuery("SELECT n FROM d WHERE mid = :mid ORDER BY n");
+    detail->SetDataSource(&source);
+    detail->Open();
+    EXPECT_EQ(RowsOf(detail.get()), (Lines{"a", "b"}));
+    master->Next();
+    EXPECT_EQ(RowsOf(detail.get()), Lines{});
+    master->Next();
+    EXPECT_EQ(RowsOf(detail.get()), (Lines{"c"}));
+    // A parameter the caller binds stays the caller's.
+    detail->Close();
+    detail->ParamByName("mid")->SetAsInteger(1);
+    detail->Open();
+    EXPECT_EQ(RowsOf(detail.get()), (Lines{"a", "b"}));
+    detail->SetDataSource(nullptr);
+}
+
+TEST_P(QueryExec, ALiveResultWritesBackAndRefusesAChangedRow)
+{
+    CreateT(3);
+    auto live = NewQuery("SELECT id, a, s FROM t WHERE id >= 2 ORDER BY id");
+    live->SetRequestLive(true);
+    live->Open();
+    ASSERT_TRUE(live->CanModify());
+    live->First();
+    live->Edit();
+    live->FieldByName("s")->SetAsString("edited");
+    live->Post();
+    EXPECT_EQ(Rows("SELECT s FROM t WHERE id = 2"), (Lines{"edited"}));
+    // Edited again: the stored counter follows the base record.
+    live->Edit();
+    live->FieldByName("a")->SetAsInteger(7);
+    live->Post();
+    EXPECT_EQ(Rows("SELECT a, s FROM t WHERE id = 2"), (Lines{"7|edited"}));
+
+    // Another dataset changes the base row of the next result row.
+    Exec("UPDATE t SET a = 99 WHERE id = 3");
+    live->Next();
+    live->Edit();
+    live->FieldByName("s")->SetAsString("lost");
+    EXPECT_VEK_ERROR(8708, live->Post());
+    live->Cancel();
+    EXPECT_EQ(Rows("SELECT a, s FROM t WHERE id = 3"), (Lines{"99|s3"}));
+    EXPECT_VEK_ERROR(8708, live->Delete());
+
+    live->First();
+    live->Delete();
+    live->Append();
+    live->FieldByName("id")->SetAsInteger(9);
+    live->FieldByName("a")->SetAsInteger(90);
+    live->Post();
+    EXPECT_EQ(Rows("SELECT id, a FROM t ORDER BY id"), (Lines{"1|10", "3|99", "9|90"}));
+    live->Edit();
+    live->FieldByName("a")->SetAsInteger(91);
+    live->Post();
+    EXPECT_EQ(Rows("SELECT a FROM t WHERE id = 9"), (Lines{"91"}));
+}
+
+TEST_P(QueryExec, OnlyAPlainSingleTableSelectIsLive)
+{
+    CreateT(3);
+    Exec("CREATE TABLE o (id INTEGER)");
+    const char* const notLive[] = {
+        "SELECT DISTINCT a FROM t",
+        "SELECT COUNT(*) FROM t",
+        "SELECT id FROM t WHERE id IN (SELECT id FROM o)",
+        "SELECT id FROM t UNION SELECT id FROM o",
+        "SELECT t.id FROM t, o WHERE t.id = o.id",
+    };
+    for (const char* sql : notLive) {
+        auto query = NewQuery(sql);
+        query->SetRequestLive(true);
+        query->Open();
+        EXPECT_FALSE(query->CanModify()) << sql;
+        EXPECT_ANY_THROW(query->Edit()) << sql;
+    }
+    auto plain = NewQuery("SELECT id FROM t");
+    plain->Open();
+    EXPECT_FALSE(plain->CanModify());
+}
+
+TEST_P(QueryExec, ClosingOrReopeningAfterATextChangeDropsTheResultTable)
+{
+    CreateT(2);
+    auto query = NewQuery("SELECT id FROM t");
+    query->Open();
+    const std::string first = query->TableName();
+    ASSERT_TRUE(F.Db().TableExists(first, true));
+    query->SetSQLText("SELECT a FROM t");
+    EXPECT_FALSE(F.Db().TableExists(first, true));
+    query->Open();
+    const std::string second = query->TableName();
+    EXPECT_NE(first, second);
+    EXPECT_EQ(RowsOf(query.get()), (Lines{"10", "20"}));
+    query->Close();
+    EXPECT_FALSE(F.Db().TableExists(second, true));
+    query->Open();
+    EXPECT_EQ(RowsOf(query.get()), (Lines{"10", "20"}));
+}
+
+TEST_P(QueryExec, SelectionsOverTheSameTableSeeItAsItWas)
+{
+    CreateT(6);
+    EXPECT_EQ(Exec("DELETE FROM t WHERE a IN (SELECT a FROM t WHERE b < 97)"), 3);
+    EXPECT_EQ(TableRows("t", "id"), (Lines{"1", "2", "3"}));
+
+    Exec("CREATE TABLE c (x INTEGER, y VARCHAR(5))");
+    Exec("INSERT INTO c VALUES (1, 'a')");
+    Exec("INSERT INTO c VALUES (2, 'b')");
+    EXPECT_EQ(Exec("INSERT INTO c SELECT * FROM c"), 2);
+    EXPECT_EQ(Exec("INSERT INTO c SELECT * FROM c"), 4);
+    EXPECT_EQ(TableRows("c", "x;y"), (Lines{"1|a", "1|a", "1|a", "1|a", "2|b", "2|b", "2|b", "2|b"}));
+    EXPECT_EQ(Exec("INSERT INTO t (id, a, s) SELECT x + 10, x, y FROM c WHERE y = 'a' AND x = 1 AND x < 0"), 0);
+    EXPECT_EQ(Rows("SELECT COUNT(*) FROM c"), (Lines{"8"}));
+}
+
 // ------------------------------------------------------- disk only
 
 class QueryExecDisk : public QueryExec {};
@@ -325,6 +467,15 @@ TEST_P(QueryExecDisk, TheHostsTransactionStaysTheHosts)
     EXPECT_EQ(TableRows("t", "id"), (Lines{"1", "2", "3"}));
     F.Db().Rollback();
     EXPECT_EQ(TableRows("t", "id"), (Lines{"1", "2"}));
+}
+
+TEST_P(QueryExecDisk, AFailingInsertSelectLeavesNoTrace)
+{
+    CreateT(5);
+    Exec("CREATE TABLE w (id INTEGER NOT NULL, PRIMARY KEY (id))");
+    Exec("INSERT INTO w VALUES (4)");
+    EXPECT_VEK_ERROR(9729, Exec("INSERT INTO w SELECT id FROM t"));
+    EXPECT_EQ(Rows("SELECT id FROM w"), (Lines{"4"}));
 }
 
 } // namespace
