@@ -7,6 +7,7 @@
 #include "dataset/vekDatabase.h"
 #include "host/SysUtils.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace orvex {
@@ -374,6 +375,8 @@ void TVekQueryDataset::PopulateResultSet(TResultSetFields* Fields, bool Distinct
         liveBridge = leaf->Bridge();
     }
     const bool distinct = Distinct && HasIndexDef(ResultDistinctIndexName);
+    // GROUP BY without aggregates: one row per group.
+    const bool grouped = HasIndexDef(ResultGroupByIndexName);
     const int columns = Fields->Count();
     std::vector<Integer> fieldNos;
     for (int i = 0; i < columns; ++i)
@@ -396,6 +399,8 @@ void TVekQueryDataset::PopulateResultSet(TResultSetFields* Fields, bool Distinct
                 StoreVariant(modField, Variant(static_cast<int>(liveBridge->GetRecModFlag())));
         }
         if (distinct && Find(stEQ, ResultDistinctIndexName, FLimitedSearch.get()))
+            continue;
+        if (grouped && Find(stEQ, ResultGroupByIndexName, FLimitedSearch.get()))
             continue;
         AddRecord(false);
         ++count;
@@ -433,6 +438,11 @@ void TVekQueryDataset::ProcessHavingClause(TVekExprNode* HavingRoot)
     TVekExprNode* root = having.CloneFromTree(HavingRoot);
     std::vector<TVekExprNode*> aggregates;
     CollectAggregateNodes(root, aggregates, 0);
+    // An aggregate that is a result column was bound to it (a field node);
+    // the others are accumulated here.
+    aggregates.erase(std::remove_if(aggregates.begin(), aggregates.end(),
+                                    [](TVekExprNode* Node) { return Node->Kind() == enkField; }),
+                     aggregates.end());
     TFuncResultList results;
     if (!aggregates.empty())
         AccumulateHavingAggregates(aggregates, results);
@@ -482,13 +492,25 @@ void TVekQueryDataset::AccumulateHavingAggregates(std::vector<TVekExprNode*>& Ag
         if (node->Args().empty()) {
             part->CountRows = true;
         } else {
-            TVekExprNode* arg = node->Args()[0];
+            part->ArgExpr = std::make_unique<TVekExpr>();
+            TVekExprNode* arg = part->ArgExpr->CloneFromTree(node->Args()[0]);
+            // HAVING keeps the names of source fields as written: they
+            // become fields of the statement's rows.
+            for (TVekExprNode* n = part->ArgExpr->FirstNode(); n; n = n->Next()) {
+                if (n->ParserToken()->Token() != vstFieldName || n->Kind() == enkField)
+                    continue;
+                n->SetKind(enkField);
+                n->SetOperator(veoFIELD2);
+                if (TInternalFieldItem* field = rootProvider->FindField(n->ParserToken(), VarToStr(n->Data()))) {
+                    n->SetDataType(field->DataType());
+                    n->SetDataSize(field->GetWriteableFieldSize());
+                }
+            }
             part->ArgType = arg->DataType();
             part->ArgSize = arg->DataSize();
-            part->ArgExpr = std::make_unique<TVekExpr>();
             part->ArgEvaluator = std::make_unique<TExprEvaluator>();
             part->ArgEvaluator->SetExcludeRelopNulls(true);
-            part->ArgEvaluator->Prepare(rootProvider, CloneQualified(part->ArgExpr.get(), arg));
+            part->ArgEvaluator->Prepare(rootProvider, arg);
         }
         parts.push_back(std::move(part));
     }

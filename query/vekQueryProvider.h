@@ -194,6 +194,7 @@ private:
     bool InternalExecuteDeleteStatement();
     bool InternalExecuteUpdateStatement();
     bool InternalExecuteSchemaStatement();
+    bool IsGroupedWithoutAggregates() const;
     void WidenUnionColumns();
 
     std::unique_ptr<TStrings> FSQL;

@@ -154,6 +154,14 @@ TEST_P(ResultSetTest, HavingRemovesGroups)
         // A comparison with the NULL group value is not true: that group goes.
         {"SELECT k, COUNT(*) FROM t GROUP BY k HAVING k <> 'a'", {"'b'|2"}},
         {"SELECT k, SUM(v) AS total FROM t GROUP BY k HAVING total > 35", {"~|50", "'b'|40"}},
+        // Aggregates written in HAVING, whether or not they are columns.
+        {"SELECT k, COUNT(*) FROM t WHERE id < 6 GROUP BY k HAVING COUNT(*) > 1", {"'a'|2", "'b'|2"}},
+        {"SELECT k, MAX(id) FROM t GROUP BY k HAVING COUNT(k) = 2 AND MAX(id) > 2", {"'b'|4"}},
+        {"SELECT k, MAX(id) FROM t GROUP BY k HAVING COUNT(k) = 2", {"'a'|2", "'b'|4"}},
+        {"SELECT k, MAX(id) FROM t GROUP BY k HAVING MAX(id) > 2", {"~|6", "'b'|4"}},
+        {"SELECT k, COUNT(*) FROM t GROUP BY k HAVING MIN(k) IS NULL", {"~|2"}},
+        // GROUP BY without aggregates: one row per group.
+        {"SELECT k FROM t GROUP BY k", {"~", "'a'", "'b'"}},
     });
 }
 
