@@ -7,6 +7,7 @@
 #include "dataset/vekDatabase.h"
 #include "host/SysUtils.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace orvex {
@@ -39,6 +40,8 @@ namespace {
 // The size of a string result column whose expression tells none.
 constexpr Integer DefaultComputedStringSize = 255;
 
+} // namespace
+
 // The aggregate nodes of the tree under Node, left to right (Left, Right,
 // then the arguments), not looking inside an aggregate.
 void CollectAggregateNodes(TVekExprNode* Node, std::vector<TVekExprNode*>& Out, int Depth)
@@ -55,7 +58,17 @@ void CollectAggregateNodes(TVekExprNode* Node, std::vector<TVekExprNode*>& Out, 
         CollectAggregateNodes(arg, Out, Depth + 1);
 }
 
-} // namespace
+void MakeConstantNode(TVekExprNode* Node)
+{
+    Node->Args().clear();
+    Node->SetLeft(nullptr);
+    Node->SetRight(nullptr);
+    Node->ParserToken()->SetToken(vstNumber);
+    Node->SetKind(enkConst);
+    Node->SetOperator(veoCONST2);
+    Node->SetData(Variant::Null());
+    Node->RecalcHeight();
+}
 
 TResultSetField* TResultSetFields::AddSelectColumn(TSelectFieldItem* Item, TVekJoinDataProviderMgr* Mgr,
                                                    TFieldDefs* Defs)
@@ -170,17 +183,8 @@ void TResultSetField::PrepareColumnExpr(TSelectFieldItem* Item)
     }
     // The aggregate nodes of the final expression become constants whose
     // value is set per group row; the evaluator reads them in place.
-    for (auto& part : FParts) {
-        TVekExprNode* node = part->Node;
-        node->Args().clear();
-        node->SetLeft(nullptr);
-        node->SetRight(nullptr);
-        node->ParserToken()->SetToken(vstNumber);
-        node->SetKind(enkConst);
-        node->SetOperator(veoCONST2);
-        node->SetData(Variant::Null());
-        node->RecalcHeight();
-    }
+    for (auto& part : FParts)
+        MakeConstantNode(part->Node);
     FFinalEvaluator = std::make_unique<TExprEvaluator>();
     FFinalEvaluator->SetExcludeRelopNulls(true);
     FFinalEvaluator->Prepare(DataProvider, FFinalRoot);
@@ -332,6 +336,17 @@ void TVekQueryDataset::StoreColumnValue(TResultSetField* Column, Integer FieldNo
         DataSetSetFieldData(FieldNo, 0, true, nullptr);
         return;
     }
+    if (Column->RawCopyState < 0) {
+        // Bytes are copied only between fields of one type (a UNION may
+        // have widened the table's field past its column's source).
+        TInternalFieldItem* source = Column->DataProvider->GetProviderFields()->FindField(Column->SourceField());
+        Column->RawCopyState =
+            source && source->DataType() == GetInternalFields()->GetField(FieldNo)->DataType() ? 1 : 0;
+    }
+    if (Column->RawCopyState == 0) {
+        StoreVariant(FieldNo, Column->DataProvider->GetDataAsVariant(Column->SourceFieldNo));
+        return;
+    }
     Column->DataProvider->GetRawFieldData(Column->SourceFieldNo, FHolder);
     StoreRawValue(FieldNo, FHolder);
 }
@@ -360,6 +375,8 @@ void TVekQueryDataset::PopulateResultSet(TResultSetFields* Fields, bool Distinct
         liveBridge = leaf->Bridge();
     }
     const bool distinct = Distinct && HasIndexDef(ResultDistinctIndexName);
+    // GROUP BY without aggregates: one row per group.
+    const bool grouped = HasIndexDef(ResultGroupByIndexName);
     const int columns = Fields->Count();
     std::vector<Integer> fieldNos;
     for (int i = 0; i < columns; ++i)
@@ -382,6 +399,8 @@ void TVekQueryDataset::PopulateResultSet(TResultSetFields* Fields, bool Distinct
                 StoreVariant(modField, Variant(static_cast<int>(liveBridge->GetRecModFlag())));
         }
         if (distinct && Find(stEQ, ResultDistinctIndexName, FLimitedSearch.get()))
+            continue;
+        if (grouped && Find(stEQ, ResultGroupByIndexName, FLimitedSearch.get()))
             continue;
         AddRecord(false);
         ++count;
@@ -413,6 +432,21 @@ void TVekQueryDataset::ProcessHavingClause(TVekExprNode* HavingRoot)
         return;
     if (!Active())
         Open();
+    // The condition is evaluated on a copy: its aggregates become constants
+    // that take each group's value.
+    TVekExpr having;
+    TVekExprNode* root = having.CloneFromTree(HavingRoot);
+    std::vector<TVekExprNode*> aggregates;
+    CollectAggregateNodes(root, aggregates, 0);
+    // An aggregate that is a result column was bound to it (a field node);
+    // the others are accumulated here.
+    aggregates.erase(std::remove_if(aggregates.begin(), aggregates.end(),
+                                    [](TVekExprNode* Node) { return Node->Kind() == enkField; }),
+                     aggregates.end());
+    TFuncResultList results;
+    if (!aggregates.empty())
+        AccumulateHavingAggregates(aggregates, results);
+
     TVekExprDBDataProvider provider;
     provider.Initialize(this);
     provider.SetReadDataFromRecBuf(true);
@@ -420,19 +454,111 @@ void TVekQueryDataset::ProcessHavingClause(TVekExprNode* HavingRoot)
     evaluator.SetDBStringCompare(GetDBStringCompare());
     // A comparison with a NULL group value is not true: the group goes.
     evaluator.SetExcludeRelopNulls(true);
-    evaluator.Prepare(&provider, HavingRoot);
+    evaluator.Prepare(&provider, root);
     // Addresses first: deleting never disturbs the walk.
     std::vector<Cardinal> addresses;
     for (bool more = DataSetFirst(); more; more = DataSetNext())
         addresses.push_back(DatasetGetRecAddr());
     for (Cardinal address : addresses) {
         DataSetSetToUnorderedRecord(address);
+        if (!aggregates.empty()) {
+            TFuncResultHolder* group = results.GetHolder(address);
+            for (std::size_t k = 0; k < aggregates.size(); ++k) {
+                TFuncResultItem* item = group ? group->FindFuncResultItem(static_cast<Integer>(k)) : nullptr;
+                aggregates[k]->SetData(item ? item->CalculateNumericFuncResult() : Variant::Null());
+            }
+        }
         evaluator.Reset();
         if (!evaluator.Evaluate())
             DeleteRecord(CurrentBuffer());
     }
     FRowsAffected = GetTotalRecordCount();
     First();
+}
+
+void TVekQueryDataset::AccumulateHavingAggregates(std::vector<TVekExprNode*>& Aggregates, TFuncResultList& Results)
+{
+    ORVEX_ASSERT(FProviderMgr != nullptr && FProviderMgr->RootProvider() != nullptr && FAggFields != nullptr,
+                 "FProviderMgr is not assigned");
+    TVekBaseJoinDataProvider* rootProvider = FProviderMgr->RootProvider();
+    // Each aggregate's argument, evaluated over the source rows.
+    std::vector<std::unique_ptr<TResultAggregatePart>> parts;
+    for (TVekExprNode* node : Aggregates) {
+        auto part = std::make_unique<TResultAggregatePart>();
+        part->Node = node;
+        part->AggFunc = static_cast<TVekSQLAggFunc>(node->ParserToken()->CustomOrdinal());
+        part->Distinct = node->Data().VType() == varBoolean && node->Data().AsBoolean();
+        part->AccumulatorNo = static_cast<Integer>(parts.size());
+        if (node->Args().empty()) {
+            part->CountRows = true;
+        } else {
+            part->ArgExpr = std::make_unique<TVekExpr>();
+            TVekExprNode* arg = part->ArgExpr->CloneFromTree(node->Args()[0]);
+            // HAVING keeps the names of source fields as written: they
+            // become fields of the statement's rows.
+            for (TVekExprNode* n = part->ArgExpr->FirstNode(); n; n = n->Next()) {
+                if (n->ParserToken()->Token() != vstFieldName || n->Kind() == enkField)
+                    continue;
+                n->SetKind(enkField);
+                n->SetOperator(veoFIELD2);
+                if (TInternalFieldItem* field = rootProvider->FindField(n->ParserToken(), VarToStr(n->Data()))) {
+                    n->SetDataType(field->DataType());
+                    n->SetDataSize(field->GetWriteableFieldSize());
+                }
+            }
+            part->ArgType = arg->DataType();
+            part->ArgSize = arg->DataSize();
+            part->ArgEvaluator = std::make_unique<TExprEvaluator>();
+            part->ArgEvaluator->SetExcludeRelopNulls(true);
+            part->ArgEvaluator->Prepare(rootProvider, arg);
+        }
+        parts.push_back(std::move(part));
+    }
+    // The aggregate nodes become constants set per group.
+    for (TVekExprNode* node : Aggregates)
+        MakeConstantNode(node);
+
+    // Every group row gets its accumulators; each source row finds its
+    // group through the group index (or is the one row without grouping).
+    const TDBStringCompare compare = GetDBStringCompare();
+    std::vector<Integer> groupFieldNos;
+    std::vector<TResultSetField*> groupColumns;
+    for (int i = 0; i < FAggFields->Count(); ++i)
+        if (!FAggFields->Items(i)->IsAggregate()) {
+            groupColumns.push_back(FAggFields->Items(i));
+            groupFieldNos.push_back(EngineFieldNo(i));
+        }
+    for (bool more = DataSetFirst(); more; more = DataSetNext())
+        for (auto& part : parts)
+            Results.AddNewResultItem(std::string(), DatasetGetRecAddr(), part->Distinct, part->AggFunc,
+                                     part->ArgType, part->ArgSize, part->AccumulatorNo)->StringCompare = compare;
+    const bool grouped = FAggGrouped && HasIndexDef(ResultGroupByIndexName);
+    Cardinal single = 0;
+    if (!grouped && DataSetFirst())
+        single = DatasetGetRecAddr();
+    for (bool more = FProviderMgr->FirstProviderRecord(); more; more = FProviderMgr->NextProviderRecord()) {
+        Cardinal address = single;
+        if (grouped) {
+            ClearRecord(CurrentBuffer());
+            for (std::size_t i = 0; i < groupColumns.size(); ++i)
+                StoreColumnValue(groupColumns[i], groupFieldNos[i]);
+            if (!Find(stEQ, ResultGroupByIndexName, FLimitedSearch.get()))
+                continue;
+            address = DatasetGetRecAddr();
+        }
+        TFuncResultHolder* holder = Results.GetHolder(address);
+        if (!holder)
+            continue;
+        for (auto& part : parts) {
+            TFuncResultItem* item = holder->FindFuncResultItem(part->AccumulatorNo);
+            if (part->CountRows) {
+                item->SetNewValue(Variant(1));
+            } else {
+                part->ArgEvaluator->Reset();
+                item->SetNewValue(part->ArgEvaluator->EvaluateValueExpr());
+            }
+        }
+    }
 }
 
 void TVekQueryDataset::PopulateResultSetAddrList(std::vector<Cardinal>& List)

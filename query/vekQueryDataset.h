@@ -158,6 +158,9 @@ public:
     std::unique_ptr<TVekTable> TempDataset;
     // The value an INSERT ... VALUES stores.
     Variant DataValue;
+    // Whether the source field's bytes are stored as they are (its type is
+    // the table field's): -1 until first asked.
+    int RawCopyState = -1;
 
     // Whether the column is computed (its evaluator is prepared).
     bool IsComputed() const { return Evaluator() && Evaluator()->IsPrepared(); }
@@ -199,6 +202,13 @@ public:
     TResultSetField* AddSelectColumn(TSelectFieldItem* Item, TVekJoinDataProviderMgr* Mgr, TFieldDefs* Defs);
 };
 
+// The aggregate nodes of the tree under Node, left to right (Left, Right,
+// then the arguments), not looking inside an aggregate.
+void CollectAggregateNodes(TVekExprNode* Node, std::vector<TVekExprNode*>& Out, int Depth);
+// Turns an aggregate node into a constant (Null until its Data is set),
+// read in place by an evaluator prepared over its tree.
+void MakeConstantNode(TVekExprNode* Node);
+
 // ================================================================= the table
 
 // Creates the table that holds a statement's result rows: the one place
@@ -227,6 +237,8 @@ public:
     bool CreateLiveResult() const { return FCreateLiveResult; }
     void SetCreateLiveResult(bool Value) { FCreateLiveResult = Value; }
     Integer GetRowsAffected() const { return FRowsAffected; }
+    // The count of a statement that writes through this dataset as target.
+    void SetRowsAffected(Integer Value) { FRowsAffected = Value; }
     TDBStringCompare GetDBStringCompare() const;
 
     // ------------------------------------------------------ the result table
@@ -281,6 +293,9 @@ private:
     // Whether the lone-COUNT(*) shortcut answers: one COUNT(*) column over
     // one table with no condition.
     bool IsSimpleCount(TResultSetFields* Fields) const;
+    // The values of HAVING's aggregates per group row (accumulator k is
+    // Aggregates[k]); the nodes become constants.
+    void AccumulateHavingAggregates(std::vector<TVekExprNode*>& Aggregates, TFuncResultList& Results);
     void PresentByOrderIndex();
     // Each column's SourceFieldNo := the engine number of the target field
     // of its name (-1 when none).
@@ -300,6 +315,9 @@ private:
     bool FSimpleCountEnabled = true;
     // The table is a statement's result (not a base table written by DML).
     bool FIsResultTable = false;
+    // The columns and grouping of the last grouped result (for HAVING).
+    TResultSetFields* FAggFields = nullptr;
+    bool FAggGrouped = false;
     TDataHolder FHolder;
     std::unique_ptr<TSearchModifier> FLimitedSearch;
 };

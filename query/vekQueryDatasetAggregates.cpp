@@ -231,6 +231,8 @@ void TVekQueryDataset::PopulateAggregateResultSet(TResultSetFields* Fields, bool
     if (Active())
         Close();
     Open();
+    FAggFields = Fields;
+    FAggGrouped = Grouped;
     if (IsSimpleCount(Fields)) {
         PopulateSimpleCountResultSet();
         return;
