@@ -276,10 +276,12 @@ void TVekQueryProviderItem::FitColumnName(TResultSetField* Column, TFieldDef* De
                 return true;
         return false;
     };
-    std::string fitted = name.substr(0, static_cast<std::size_t>(VekMaxObjectNameLength));
+    // Index definitions list their fields trimmed: a cut name ends in no
+    // blank.
+    std::string fitted = TrimRight(name.substr(0, static_cast<std::size_t>(VekMaxObjectNameLength)));
     for (int attempt = 1; taken(fitted); ++attempt) {
         const std::string suffix = "_" + std::to_string(attempt);
-        fitted = name.substr(0, static_cast<std::size_t>(VekMaxObjectNameLength) - suffix.size()) + suffix;
+        fitted = TrimRight(name.substr(0, static_cast<std::size_t>(VekMaxObjectNameLength) - suffix.size())) + suffix;
     }
     Column->SetFieldName(fitted);
     if (Def)
