@@ -223,9 +223,21 @@ TVekQueryDataset::TVekQueryDataset(TComponent* AOwner)
 
 TVekQueryDataset::~TVekQueryDataset() = default;
 
+TSortOrder TVekQueryDataset::SourceSortOrder() const
+{
+    // The result sorts and compares strings as the statement's first table.
+    if (FProviderMgr && !FProviderMgr->NonJoinProviders().empty()) {
+        TVekDatasetBridge* bridge = FProviderMgr->NonJoinProviders().front()->Bridge();
+        if (bridge && bridge->DataSetIsOpen() && bridge->TableDef())
+            return bridge->TableDef()->SortOrder();
+    }
+    return SortOrder();
+}
+
 TDBStringCompare TVekQueryDataset::GetDBStringCompare() const
 {
-    return SortOrder() == soASCII ? DBASCIICompareStrings : DBANSICompareStrings;
+    const TSortOrder order = DataSetIsOpen() && TableDef() ? TableDef()->SortOrder() : SourceSortOrder();
+    return order == soASCII ? DBASCIICompareStrings : DBANSICompareStrings;
 }
 
 void TVekQueryDataset::PrepareEmptyResultSet(bool ReuseDefinitions)
@@ -243,6 +255,7 @@ void TVekQueryDataset::PrepareEmptyResultSet(bool ReuseDefinitions)
     }
     if (Active())
         Close();
+    SetSortOrder(SourceSortOrder());
     // A table left by an earlier statement of this name is replaced.
     if (Exists())
         DataBase()->DeleteTable(TableName(), Memory());

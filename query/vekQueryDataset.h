@@ -237,6 +237,8 @@ public:
     bool CreateLiveResult() const { return FCreateLiveResult; }
     void SetCreateLiveResult(bool Value) { FCreateLiveResult = Value; }
     Integer GetRowsAffected() const { return FRowsAffected; }
+    // The string comparison of the result: the table's once created, else
+    // that of the statement's first table (its sort order, ANSI or ASCII).
     TDBStringCompare GetDBStringCompare() const;
 
     // ------------------------------------------------------ the result table
@@ -288,6 +290,7 @@ private:
     // The engine field number of result column Column.
     Integer EngineFieldNo(Integer Column) const;
     bool HasIndexDef(const std::string& Name) const;
+    TSortOrder SourceSortOrder() const;
     // Whether the lone-COUNT(*) shortcut answers: one COUNT(*) column over
     // one table with no condition.
     bool IsSimpleCount(TResultSetFields* Fields) const;

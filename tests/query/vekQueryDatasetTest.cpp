@@ -231,6 +231,39 @@ TEST_P(ResultSetTest, UnionWidensStringColumns)
     });
 }
 
+TEST_P(ResultSetTest, ColumnNamesAreMadeUnique)
+{
+    const auto result = Fx().Run("SELECT id, id, id, k AS id FROM t WHERE id = 1");
+    ASSERT_EQ(result.Error, "");
+    EXPECT_EQ(result.Columns, (std::vector<std::string>{"id", "id_1", "id_1_2", "id_1_2_3"}));
+    EXPECT_EQ(result.Rows, std::vector<std::string>{"1|1|1|'a'"});
+}
+
+TEST_P(ResultSetTest, ResultSortsStringsAsItsFirstTable)
+{
+    // A table in byte order: upper case before lower case.
+    TVekTable table(nullptr);
+    table.SetDataBase(&Fx().Db());
+    table.SetTableName("bytes");
+    table.SetMemory(!GetParam());
+    table.SetSortOrder(soASCII);
+    table.FieldDefs()->Add("s", ftString, 5);
+    table.CreateTable();
+    table.Open();
+    for (const char* s : {"a", "B", "c", "A"}) {
+        table.Append();
+        table.FieldByName("s")->SetAsString(s);
+        table.Post();
+    }
+    table.Close();
+    const auto bytes = Fx().Run("SELECT s FROM bytes ORDER BY s");
+    ASSERT_EQ(bytes.Error, "");
+    EXPECT_EQ(bytes.Rows, (std::vector<std::string>{"'A'", "'B'", "'a'", "'c'"}));
+    const auto ansi = Fx().Run("SELECT s FROM t WHERE s IS NOT NULL ORDER BY s");
+    ASSERT_EQ(ansi.Error, "");
+    EXPECT_EQ(ansi.Rows.front(), "'apple'");
+}
+
 INSTANTIATE_TEST_SUITE_P(MemoryAndDisk, ResultSetTest, ::testing::Values(false, true),
                          [](const auto& Info) { return Info.param ? "Disk" : "Memory"; });
 
