@@ -227,11 +227,17 @@ TVekQueryProviderItem::TVekQueryProviderItem(TCollection* Collection)
 
 TVekQueryProviderItem::~TVekQueryProviderItem()
 {
-    try {
-        DropResultTable();
-    } catch (const Exception&) {
-        // A destructor reports nothing; the memory table goes with its
-        // database at the latest.
+    // The result table of the statement itself outlives the item: the query
+    // component shows it and drops it when it closes.
+    if (FParentQuery) {
+        try {
+            DropResultTable();
+        } catch (const Exception&) {
+            // A destructor reports nothing; the memory table goes with its
+            // database at the latest.
+        }
+    } else if (FResultSet && FResultSet->Active()) {
+        FResultSet->Close();
     }
     InternalDestroyObjects();
 }
@@ -483,6 +489,12 @@ void TVekQueryProviderItem::ParserEngineCallback(TParserNotifyType NotifyType, T
         TTableNameItem* found = name.empty() ? nullptr : FindTable(name);
         if (!found && Node)
             found = FindTableForField(VarToStr(Node->Data()));
+        // A name of this statement's own tables (HAVING asks for every name)
+        // stays a column of this statement.
+        if (found && OwnsTable(found)) {
+            NotifyData = Variant(false);
+            return;
+        }
         if (found && Node) {
             // Every statement between this one and the one that owns the
             // table depends on that statement's current row.

@@ -189,6 +189,7 @@ private:
     // Parameters of the select list and HAVING, bound in place.
     void BindSelectParams();
     bool HasUnionParts() const;
+    bool IsGroupedWithoutAggregates() const;
     void WidenUnionColumns();
 
     std::unique_ptr<TStrings> FSQL;

@@ -337,7 +337,7 @@ void TVekQueryProviderItem::CreateResultSetIndexes()
             indexes->Items(indexes->Count() - 1)->SetDescFields(descFields);
     }
     TSelectFields* selectFields = FSelectAnalyser->SelectFields();
-    if (selectFields->ContainsGroupedOutput()) {
+    if (selectFields->ContainsGroupedOutput() && selectFields->ContainsAggregateColumns()) {
         std::string fields;
         for (int i = 0; i < columns; ++i)
             if (!FResultSetFields->Items(i)->IsAggregate())
@@ -345,7 +345,7 @@ void TVekQueryProviderItem::CreateResultSetIndexes()
         if (!fields.empty())
             indexes->Add(ResultGroupByIndexName, fields, ixUnique);
     }
-    if (FSelectAnalyser->IsDistinct() || IsDistinctUnionStatement()) {
+    if (FSelectAnalyser->IsDistinct() || IsDistinctUnionStatement() || IsGroupedWithoutAggregates()) {
         std::string fields;
         for (int i = 0; i < columns; ++i)
             fields += (fields.empty() ? "" : ";") + FResultSetFields->Items(i)->FieldName();
@@ -390,8 +390,10 @@ bool TVekQueryProviderItem::CreateResultSet()
     CreateResultSetIndexes();
     TSelectFields* selectFields = FSelectAnalyser->SelectFields();
     const bool aggregates = selectFields->ContainsAggregateColumns();
+    const bool grouped = selectFields->ContainsGroupedOutput();
     root = FProviderMgr->RootProvider();
-    FResultIsLive = FRequestLive && root && root->IsSingleTable() && !aggregates && !FSelectAnalyser->IsDistinct() &&
+    FResultIsLive = FRequestLive && root && root->IsSingleTable() && !aggregates && !grouped &&
+                    !FSelectAnalyser->IsDistinct() &&
                     FNestedItems.empty();
     if (FResultIsLive && !FDefsCreated) {
         FResultSet->FieldDefs()->Add(ResultRecAddrFieldName, ftInteger, 0);
@@ -406,27 +408,37 @@ bool TVekQueryProviderItem::CreateResultSet()
     if (FCreateDefsOnly)
         return true;
 
-    if (aggregates) {
-        FResultSet->PopulateAggregateResultSet(FResultSetFields.get(), selectFields->ContainsGroupedOutput());
-        TVekExprNode* having = FEngine->HavingParser()->Root();
-        FHavingExpr.reset();
-        if (having) {
-            FHavingExpr = std::make_unique<TVekExpr>();
-            FHavingExpr->CloneFromTree(having);
-            if (FIsCorrelated)
-                ResetOuterFieldRefs(FHavingExpr.get());
-            PrepareHavingExpr(FHavingExpr->FirstNode());
-        }
-        FResultSet->ProcessHavingClause(FHavingExpr ? FHavingExpr->FirstNode() : nullptr);
-    } else {
+    if (aggregates)
+        FResultSet->PopulateAggregateResultSet(FResultSetFields.get(), grouped);
+    else
         FResultSet->PopulateResultSet(FResultSetFields.get(), FSelectAnalyser->IsDistinct() ||
-                                                                  IsDistinctUnionStatement());
+                                                                  IsDistinctUnionStatement() ||
+                                                                  IsGroupedWithoutAggregates());
+    // HAVING removes groups afterwards, on a copy of its tree whose names
+    // are the result's columns (and whose outer references hold the
+    // enclosing row's values).
+    FHavingExpr.reset();
+    if (TVekExprNode* having = FEngine->HavingParser()->Root()) {
+        FHavingExpr = std::make_unique<TVekExpr>();
+        FHavingExpr->CloneFromTree(having);
+        if (FIsCorrelated)
+            ResetOuterFieldRefs(FHavingExpr.get());
+        PrepareHavingExpr(FHavingExpr->FirstNode());
+        FResultSet->ProcessHavingClause(FHavingExpr->FirstNode());
     }
     if (HasUnionParts())
         return ProcessUnionResultSets();
     if (FResultIsLive)
         FResultSet->SetReadOnlyResultFields(FResultSetFields.get());
     return true;
+}
+
+bool TVekQueryProviderItem::IsGroupedWithoutAggregates() const
+{
+    // GROUP BY without an aggregate column: one row per group is one row per
+    // distinct combination of the (grouped) columns.
+    TSelectFields* selectFields = FSelectAnalyser->SelectFields();
+    return selectFields->ContainsGroupedOutput() && !selectFields->ContainsAggregateColumns();
 }
 
 bool TVekQueryProviderItem::HasUnionParts() const

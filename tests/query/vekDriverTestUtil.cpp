@@ -96,6 +96,10 @@ TDriverFixture::TResult TDriverFixture::Run(const std::string& Sql, Integer MaxR
             result.Rows.push_back(line);
         }
         result.RowsAffected = provider.GetRowsAffected();
+        // The statement's result table stays in the database until its
+        // query drops it.
+        set->Close();
+        FDb->DeleteTable(result.TableName, true);
     } catch (const Exception& e) {
         result.Error = e.Message();
     }
