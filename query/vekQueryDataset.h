@@ -316,9 +316,10 @@ private:
     bool FSimpleCountEnabled = true;
     // The table is a statement's result (not a base table written by DML).
     bool FIsResultTable = false;
-    // The columns and grouping of the last grouped result (for HAVING).
+    // The columns of the last result and the index that finds a source
+    // row's group in it (empty: one group), for HAVING's aggregates.
     TResultSetFields* FAggFields = nullptr;
-    bool FAggGrouped = false;
+    std::string FHavingGroupIndex;
     TDataHolder FHolder;
     std::unique_ptr<TSearchModifier> FLimitedSearch;
 };
