@@ -272,6 +272,16 @@ TEST_P(QueryExec, DataDefinitionOnTables)
     EXPECT_FALSE(F.Db().TableExists("tmp", true));
 }
 
+TEST_P(QueryExec, ASubqueryInTheSetListReadsTheRowBeingUpdated)
+{
+    CreateT(3);
+    Exec("CREATE TABLE c (x INTEGER)");
+    for (int x : {1, 1, 3})
+        Exec("INSERT INTO c VALUES (" + std::to_string(x) + ")");
+    EXPECT_EQ(Exec("UPDATE t SET b = (SELECT COUNT(*) FROM c WHERE c.x = t.id)"), 3);
+    EXPECT_EQ(TableRows("t", "id;b"), (Lines{"1|2", "2|0", "3|1"}));
+}
+
 TEST_P(QueryExec, ASelectTakesItsParametersAtEveryOpen)
 {
     CreateT(3);
