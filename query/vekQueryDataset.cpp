@@ -233,8 +233,18 @@ void TResultStoreFactory::SetResultStoreFactory(TResultStoreFactory* Factory)
 
 // ================================================================ the table
 
+namespace {
+bool GSimpleCountByDefault = true;
+} // namespace
+
+void TVekQueryDataset::SetSimpleCountEnabledByDefault(bool Value)
+{
+    GSimpleCountByDefault = Value;
+}
+
 TVekQueryDataset::TVekQueryDataset(TComponent* AOwner)
-    : TVekBaseTable(AOwner), FLimitedSearch(std::make_unique<TSearchModifier>())
+    : TVekBaseTable(AOwner), FSimpleCountEnabled(GSimpleCountByDefault),
+      FLimitedSearch(std::make_unique<TSearchModifier>())
 {
     // Only the index's own key fields take part in an equality search.
     FLimitedSearch->SetLimitedSearch(true);
@@ -629,7 +639,7 @@ void TVekQueryDataset::PrepareResultSet()
     FIsResultTable = true;
     SetTableName("testres");
     if (Exists())
-        DataBase()->DeleteTable(TableName(), true);
+        DataBase()->DeleteTable(TableName(), Memory());
     CreateResultSetTable();
     Open();
     for (bool more = FProviderMgr->FirstProviderRecord(); more; more = FProviderMgr->NextProviderRecord()) {

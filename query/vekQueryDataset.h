@@ -278,8 +278,10 @@ public:
     void GetRawFieldData(Integer FieldNo, TDataHolder& Holder);
     void SetResultSetFieldFromVariant(Integer FieldNo, const Variant& Value);
 
-    // The lone-COUNT(*) shortcut may be switched off (tests).
+    // The lone-COUNT(*) shortcut may be switched off (tests): for this
+    // table, or for every table made afterwards.
     void SetSimpleCountEnabled(bool Value) { FSimpleCountEnabled = Value; }
+    static void SetSimpleCountEnabledByDefault(bool Value);
 
 private:
     // Stores the current provider row's value of Column into field FieldNo

@@ -148,6 +148,20 @@ TEST_P(ResultSetTest, GroupsAndAggregates)
     });
 }
 
+TEST_P(ResultSetTest, LoneCountWithAndWithoutTheShortcut)
+{
+    for (bool shortcut : {true, false}) {
+        SCOPED_TRACE(shortcut);
+        TVekQueryDataset::SetSimpleCountEnabledByDefault(shortcut);
+        CheckCases(Fx(), {
+            {"SELECT COUNT(*) FROM t", {"6"}},
+            {"SELECT COUNT(*) FROM t WHERE k IS NULL", {"2"}},
+            {"SELECT COUNT(*) FROM t a, t b WHERE a.id = b.id", {"6"}},
+        });
+    }
+    TVekQueryDataset::SetSimpleCountEnabledByDefault(true);
+}
+
 TEST_P(ResultSetTest, HavingRemovesGroups)
 {
     CheckCases(Fx(), {
