@@ -716,8 +716,8 @@ protected:
     void InternalSetRange(const std::vector<Variant>& StartValues, const std::vector<Variant>& EndValues);
     bool LocateRecord(const std::string& KeyFields, const Variant& KeyValues, TLocateOptions Options,
                       bool SyncCursor, std::vector<Byte>* Found);
-    void InternalOpenForDefs();
-    void InternalCloseForDefs();
+    virtual void InternalOpenForDefs();
+    virtual void InternalCloseForDefs();
     bool RecordProcFilter(const Byte* RecBuf);
     TRecordBuffer KeyBuffer() const { return FKeyBuffer; }
     bool FirstFetch() const { return FFirstFetch; }

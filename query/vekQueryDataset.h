@@ -237,6 +237,8 @@ public:
     bool CreateLiveResult() const { return FCreateLiveResult; }
     void SetCreateLiveResult(bool Value) { FCreateLiveResult = Value; }
     Integer GetRowsAffected() const { return FRowsAffected; }
+    // The count of a statement that writes through this dataset as target.
+    void SetRowsAffected(Integer Value) { FRowsAffected = Value; }
     TDBStringCompare GetDBStringCompare() const;
 
     // ------------------------------------------------------ the result table

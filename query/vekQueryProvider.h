@@ -189,6 +189,11 @@ private:
     // Parameters of the select list and HAVING, bound in place.
     void BindSelectParams();
     bool HasUnionParts() const;
+    // The statement kinds ExecSQL carries out (vekQueryProviderExec.cpp).
+    bool InternalExecuteInsertStatement();
+    bool InternalExecuteDeleteStatement();
+    bool InternalExecuteUpdateStatement();
+    bool InternalExecuteSchemaStatement();
     bool IsGroupedWithoutAggregates() const;
     void WidenUnionColumns();
 

@@ -225,6 +225,12 @@ void TVekQueryProviderItem::ResetOuterFieldRefs(TVekExpr* Expr)
 
 Variant TVekQueryProviderItem::GetFieldData(const std::string& TableName, const std::string& FieldName)
 {
+    // An UPDATE's table: the record being updated, in its target's buffer.
+    if (GetSQLStatementType() == vsSQLUpdate && FResultSet && FResultSet->DataSetIsOpen() &&
+        AnsiSameText(FEngine->UpdateParser()->TableName(), TableName)) {
+        const Integer fieldNo = FResultSet->GetFieldNo(FieldName);
+        return fieldNo < 0 ? Variant() : FResultSet->DataSetGetFieldDataAsVariant(fieldNo);
+    }
     // The instance of the table this statement reads: by correlation name,
     // else by the name of a table without one.
     for (const auto& leaf : FProviderMgr->NonJoinProviders()) {
