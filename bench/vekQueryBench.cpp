@@ -147,6 +147,13 @@ public:
         TVekSelects selects;
         TVekExprNode* where = engine.WhereParser()->Root();
         analyser.Prepare(&joins, &selects, where, engine.TableList());
+        // A statement runs with the connection in query mode, as the query
+        // component sets it.
+        FDb.SetQueryActive(true);
+        struct TQueryModeOff {
+            TVekDataBase& Db;
+            ~TQueryModeOff() { Db.SetQueryActive(false); }
+        } queryModeOff{FDb};
         TVekJoinDataProviderMgr mgr;
         mgr.SetDatabase(&FDb);
         TVekPlan plan;
