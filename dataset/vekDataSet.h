@@ -452,6 +452,10 @@ public:
     // Rebuilds every index of the open table from its records.
     void InternalReIndex(bool IgnoreKeyViolations);
     void RebuildIndexes(bool IgnoreKeyViolations);
+    // Releases one of two trees of Index and leaves the item on the other:
+    // with KeepCurrent the tree Other, else the item's current tree (Other
+    // then becomes current).
+    void SwapTree(TIndexItem* Index, const std::pair<Cardinal, Integer>& Other, bool KeepCurrent);
     void InitializeRebuild();
     void FinalizeRebuild();
     // Refills the (closed) table from a ".vkx" copy of the database file.
@@ -835,6 +839,7 @@ private:
     // Rebuilds the table with its current definition plus or minus one index.
     void RebuildIndexes(TInternalIndexDefs* NewDefs, TKeyFields* NewKeys, const std::string& Added,
                         const std::string& Dropped);
+    void ReopenAfterFailure(bool WasActive, const TBookmark& Mark);
 
     TMasterDataLink* FMasterLink;
     std::string FIndexFieldNames;

@@ -4,11 +4,11 @@
 //
 // Every restructure and table rebuild first copies the whole database file
 // to a ".vkx" backup of its own beside it (written through to the disk; an
-// earlier backup is never overwritten), so whatever happens afterwards the
-// table can be recovered from that copy. A record the
-// copy cannot add is logged; once the copy is complete the operation raises
-// 10012 naming how many records were left out and the backup that keeps
-// them.
+// earlier backup is never overwritten); the copy is the source the records
+// move from. The change itself is one maintenance transaction: a failure
+// or a cancel leaves the table as it was. A record the copy cannot add is
+// logged; once the copy is complete the operation raises 10012 naming how
+// many records were left out and the backup that keeps them.
 
 #include "dataset/vekDataSet.h"
 #include "dataset/vekSecurity.h"
@@ -51,9 +51,9 @@ void Log(const std::string& Caller, const std::string& Text)
 // Reports round(Position * 100 / Count) whenever it changes. The handler is
 // looked up at every report and called through a copy, so that it may
 // replace or clear itself while it runs. A cancel raises VekErrCancelled,
-// which the maintenance transaction rolls back; where nothing can be rolled
-// back (memory tables) a cancel is not offered: the operation runs to its
-// end.
+// which the maintenance transaction rolls back (a memory table's re-index
+// puts its old trees back); where nothing can be undone (a copy into a
+// memory table) a cancel is not offered: the operation runs to its end.
 class TProgress {
 public:
     TProgress(const TUpdateProgressProc& Proc, std::size_t Count, bool Cancellable, TObject* Sender,
@@ -140,12 +140,12 @@ Integer TVekDataSet::InternalRestructureTable(const TInternalRestructureRecord& 
     FillIndexDefs(Request.NewIndexDefs, Request.DestIndexDefs);
 
     const std::string backup = FDataBase->BackupDatabase();
-    // Everything after the backup is one layout change: the definition and
-    // the records (or the indexes) move; on a failure the backup keeps the
-    // table.
+    // Everything after the backup is one maintenance transaction: the new
+    // definition and the moved records (or the rebuilt indexes) reach the
+    // file together, and a failure or a cancel leaves the table as it was.
     Integer result = 0;
     Integer notCopied = 0;
-    FDataBase->RunLayoutChange([&] {
+    FDataBase->RunMaintenance(Context, false, [&] {
         const TDefChangeType fieldStatus = Request.NewFieldDefs->ChangeStatus();
         const TDefChangeType indexStatus = Request.NewIndexDefs->ChangeStatus();
 
@@ -331,12 +331,29 @@ void TVekDataSet::RebuildIndexes(bool IgnoreKeyViolations)
 {
     constexpr const char* Context = "TVekDataSet.InternalReIndex";
     const bool taken = InternalSetWriteLock();
+    // A file table's old trees give their pages back first: the maintenance
+    // transaction undoes everything on a failure. A memory table has no
+    // transaction: its new trees are built beside the old ones, which go
+    // only once every record has its keys; a failure or a cancel releases
+    // the new trees and puts the old ones back.
+    std::vector<std::pair<Cardinal, Integer>> oldTrees;
+    const Cardinal cursor = FCursorAddr;
     try {
         std::vector<Cardinal> addresses;
         FTableDef->RecordInterface()->ListBlocks(addresses);
-        // The old trees give their pages back, every index starts empty.
-        for (int i = 0; i < FIndexMgr->Count(); ++i)
-            FIndexMgr->EmptyIndex(FIndexMgr->GetItems(i)->IndexName());
+        if (FMemory) {
+            FIndexMgr->ReadIndexHeaders(true);
+            for (int i = 0; i < FIndexMgr->Count(); ++i) {
+                TIndexItem* index = FIndexMgr->GetItems(i);
+                oldTrees.emplace_back(index->Root(), index->Depth());
+                index->CreateIndex();
+                index->Open();
+            }
+            FIndexMgr->WriteIndexHeaders();
+        } else {
+            for (int i = 0; i < FIndexMgr->Count(); ++i)
+                FIndexMgr->EmptyIndex(FIndexMgr->GetItems(i)->IndexName());
+        }
         FTableDef->TableHeader()->SetDirty(true);
         WriteTableHeader();
         FIndexMgr->InvalidateInternalBuffers();
@@ -345,8 +362,7 @@ void TVekDataSet::RebuildIndexes(bool IgnoreKeyViolations)
 
         std::vector<Byte> image(static_cast<std::size_t>(FRecordSize), 0);
         std::vector<bool> violated(static_cast<std::size_t>(FIndexMgr->Count()));
-        const bool cancellable = !FMemory && !(FDataBase && FDataBase->InLayoutChange());
-        TProgress progress(OnUpdateProgress, addresses.size(), cancellable, this, Context);
+        TProgress progress(OnUpdateProgress, addresses.size(), true, this, Context);
         for (std::size_t n = 0; n < addresses.size(); ++n) {
             const Cardinal address = addresses[n];
             ReadRecordBuffer(address, image.data());
@@ -379,15 +395,49 @@ void TVekDataSet::RebuildIndexes(bool IgnoreKeyViolations)
             }
             progress.Step(n + 1);
         }
+        // The old trees of a memory table go now.
+        for (std::size_t i = 0; i < oldTrees.size(); ++i)
+            Quietly([&] { SwapTree(FIndexMgr->GetItems(static_cast<int>(i)), oldTrees[i], true); });
         FTableDef->TableHeader()->SetDirty(true);
         FReadAhead->SetRecordCountValid(false);
     } catch (...) {
+        // A memory table gets its old trees back.
+        for (std::size_t i = 0; i < oldTrees.size(); ++i)
+            Quietly([&] { SwapTree(FIndexMgr->GetItems(static_cast<int>(i)), oldTrees[i], false); });
+        if (!oldTrees.empty()) {
+            Quietly([&] { FIndexMgr->WriteIndexHeaders(); });
+            Quietly([&] { WriteTableHeader(); });
+            InvalidateReadAhead();
+            FReadAhead->SetRecordCountValid(false);
+            FCursorAddr = cursor;
+        }
         FIndexMgr->InvalidateInternalBuffers();
         ReleaseIfTaken(taken);
         throw;
     }
     FIndexMgr->InvalidateInternalBuffers();
     ReleaseIfTaken(taken);
+}
+
+void TVekDataSet::SwapTree(TIndexItem* Index, const std::pair<Cardinal, Integer>& Other, bool KeepCurrent)
+{
+    // The tree to release takes the item's root for as long as it is
+    // released; the item then stands on the tree it keeps.
+    Index->InvalidateInternalBuffers();
+    Index->Tree()->Close();
+    Cardinal keepRoot = Other.first;
+    Integer keepDepth = Other.second;
+    if (KeepCurrent) {
+        keepRoot = Index->Root();
+        keepDepth = Index->Depth();
+        Index->SetRoot(Other.first);
+        Index->SetDepth(Other.second);
+    }
+    if (Index->Root() != keepRoot)
+        Index->DeleteIndex();
+    Index->SetRoot(keepRoot);
+    Index->SetDepth(keepDepth);
+    Index->Open();
 }
 
 void TVekDataSet::FinalizeRebuild()
@@ -537,7 +587,7 @@ Integer TVekDataSet::InternalCopyRawTableData(TVekDataSet* Dest)
         }
 
         std::vector<Byte> image(static_cast<std::size_t>(EngineBufferSize()), 0);
-        const bool cancellable = !Dest->Memory() && !(database && database->InLayoutChange());
+        const bool cancellable = !Dest->Memory();
         TProgress progress(Dest->OnUpdateProgress, addresses.size(), cancellable, this, Context);
         for (std::size_t n = 0; n < addresses.size(); ++n) {
             const Integer position = static_cast<Integer>(n + 1);
@@ -617,7 +667,9 @@ Integer TVekDataSet::InternalCopyRawTableData(TVekDataSet* Dest)
     }
     Dest->RawCopyFailures = RawCopyFailures;
     Log(caller, "Copying record data - Done");
-    if (GDBLogger && database && !database->Directory().empty())
+    // A database rebuilt beside the old file saves its log beside the
+    // database once, at its end.
+    if (GDBLogger && database && !database->Directory().empty() && !database->BuildingBeside())
         Quietly([&] { GDBLogger->SaveLogToFile(database->Directory() + "dblog.txt"); });
     return added;
 }

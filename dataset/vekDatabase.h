@@ -319,13 +319,6 @@ public:
     // "MEMORY" run Body as it is. Big operations stay in bounded memory:
     // changed pages past TransactionPageBudget go to the file early.
     void RunMaintenance(const char* Context, bool Memory, const std::function<void()>& Body);
-    // A maintenance operation that changes a table's layout (its table
-    // header's size). It runs outside a file transaction: on a failure the
-    // ".vkx" backup made before it keeps the table.
-    void RunLayoutChange(const std::function<void()>& Body);
-    // Whether a layout change runs: its steps cannot be undone, so a
-    // progress handler cannot cancel them.
-    bool InLayoutChange() const { return FLayoutChangeDepth > 0; }
     // Whether a maintenance operation's transaction is running.
     bool InMaintenance() const { return FMaintenanceDepth > 0; }
     // Whether this connection is the new file of a database rebuild.
@@ -475,7 +468,6 @@ private:
     std::string FMasterKey;
     std::string FLastBackupFileName;
     Integer FMaintenanceDepth = 0;
-    Integer FLayoutChangeDepth = 0;
     bool FBuildingBeside = false;
     Integer FLockRetryInterval = 200;
     Integer FLockRetryMaximum = 10;

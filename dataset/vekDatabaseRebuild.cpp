@@ -183,11 +183,11 @@ std::string TVekDataBase::BackupDatabase()
 namespace {
 
 // The files a connection may leave in the folder where a rebuild builds the
-// new database: the database, its lock file and its journal.
+// new database: the database, its lock file, its journal and a log.
 void ClearRebuildFolder(const std::string& Folder, const std::string& Name)
 {
     const std::string file = Folder + Name;
-    for (const std::string& leftover : {file, GetLockFileName(file), file + ".jnl"})
+    for (const std::string& leftover : {file, GetLockFileName(file), file + ".jnl", Folder + "dblog.txt"})
         if (FileExists(leftover))
             DeleteFile(leftover);
     if (DirectoryExists(Folder))
@@ -200,8 +200,9 @@ void ClearRebuildFolder(const std::string& Folder, const std::string& Name)
 // (Directory + DataBaseName + ".rebuild"), under the same name, and renamed
 // over the old file once every table is in it. The old file stays as it is
 // until that rename, held with writing denied so that no connection changes
-// it meanwhile: a failure or a kill at any moment leaves it whole (a killed
-// rebuild's folder is cleared by the next rebuild).
+// it meanwhile: a failure or a kill at any moment leaves it whole. The
+// folder goes at the end (a killed rebuild's folder is cleared by the next
+// rebuild).
 void TVekDataBase::RebuildDatabase()
 {
     constexpr const char* Context = "TVekDataBase.RebuildDatabase";

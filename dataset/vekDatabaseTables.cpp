@@ -156,8 +156,9 @@ void TVekDataBase::UpdateTableDef(TTableDef* Def, const TInternalRestructureReco
     CheckConnected(false);
     CheckNoTransaction(this, "TVekDataBase.UpdateTableDef");
     QueryOpenStatus(true, true);
-    // The storage changes and the stored definition, as one layout change.
-    RunLayoutChange([&] {
+    // The storage changes and the stored definition reach the file together,
+    // or neither does.
+    RunMaintenance("TVekDataBase.UpdateTableDef", false, [&] {
         THeaderLockScope lock(this);
         GetTableDefMgr(Def)->RestructureTableDef(Def, Restructure);
         Def->SetLastModDate(Now());

@@ -103,16 +103,6 @@ void TVekDataBase::ReloadOpenTableHeaders()
     }
 }
 
-void TVekDataBase::RunLayoutChange(const std::function<void()>& Body)
-{
-    struct TDepth {
-        Integer& Count;
-        explicit TDepth(Integer& C) : Count(C) { ++Count; }
-        ~TDepth() { --Count; }
-    } depth(FLayoutChangeDepth);
-    Body();
-}
-
 bool TVekDataBase::InTransaction() const
 {
     return FDiskMgr && FDiskMgr->IsOpen() && FDiskMgr->IsTransactionActive();

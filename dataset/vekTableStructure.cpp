@@ -43,97 +43,117 @@ void TVekTable::RebuildIndexes(TInternalIndexDefs* NewDefs, TKeyFields* NewKeys,
     if (DataBase()->GetTableDefMgr(&probe)->CheckTableUserCount(TableName()) > 0)
         VekDatabaseError(ErrTableOpen, context, TableName(), this);
 
-    DataSetOpen();
-    try {
-        LockTable();
-        TIndexManager* indexes = IndexManager();
-        TTableDef* def = TableDef();
-        if (!Added.empty()) {
-            TInternalIndexDef* source = NewDefs->FindIndexDef(Added);
-            Integer slot = 0;
-            for (int i = 0; i < def->InternalIndexDefs()->Count(); ++i)
-                slot = std::max(slot, def->InternalIndexDefs()->GetItems(i)->IndexSequence() + 1);
-            TInternalIndexDef* added = def->InternalIndexDefs()->Add();
-            added->Assign(source);
-            added->SetIndexSequence(slot);
-            for (int k = 0; k < NewKeys->Count(); ++k)
-                if (SameText(NewKeys->GetItems(k)->IndexName(), Added))
-                    def->KeyFields()->Add()->Assign(NewKeys->GetItems(k));
-            indexes->AddIndex(added, def->KeyFields());
-            TIndexItem* index = indexes->FindIndex(Added);
-            index->Open();
-            // Fill the new tree from the records, in the order of another index.
-            TIndexItem* walk = nullptr;
-            for (int i = 0; i < indexes->Count() && !walk; ++i)
-                if (indexes->GetItems(i) != index)
-                    walk = indexes->GetItems(i);
-            std::vector<Byte> image(static_cast<std::size_t>(InternalGetRecordSize()), 0);
-            try {
-                if (walk && walk->SetRecordNo(1) != 0) {
-                    do {
-                        const Cardinal address = walk->GetRecordAddress();
-                        ReadRecordBuffer(address, image.data());
-                        index->CreateKeyBuffer(image.data(), {});
-                        if (index->FullIndexSearch(stEQ) == 0)
-                            VekDatabaseErrorFmt(ErrKeyViolation, context, SvekIndexFmt, {Added}, this);
-                        index->InsertKey(address);
-                    } while (walk->NextKey());
+    // The new or dropped tree, the table header and the stored definition
+    // change as one maintenance transaction (a memory table restores its
+    // trees itself).
+    DataBase()->RunMaintenance(context, Memory(), [&] {
+        DataSetOpen();
+        try {
+            LockTable();
+            TIndexManager* indexes = IndexManager();
+            TTableDef* def = TableDef();
+            if (!Added.empty()) {
+                TInternalIndexDef* source = NewDefs->FindIndexDef(Added);
+                Integer slot = 0;
+                for (int i = 0; i < def->InternalIndexDefs()->Count(); ++i)
+                    slot = std::max(slot, def->InternalIndexDefs()->GetItems(i)->IndexSequence() + 1);
+                TInternalIndexDef* added = def->InternalIndexDefs()->Add();
+                added->Assign(source);
+                added->SetIndexSequence(slot);
+                for (int k = 0; k < NewKeys->Count(); ++k)
+                    if (SameText(NewKeys->GetItems(k)->IndexName(), Added))
+                        def->KeyFields()->Add()->Assign(NewKeys->GetItems(k));
+                indexes->AddIndex(added, def->KeyFields());
+                TIndexItem* index = indexes->FindIndex(Added);
+                index->Open();
+                // Fill the new tree from the records, in the order of another index.
+                TIndexItem* walk = nullptr;
+                for (int i = 0; i < indexes->Count() && !walk; ++i)
+                    if (indexes->GetItems(i) != index)
+                        walk = indexes->GetItems(i);
+                std::vector<Byte> image(static_cast<std::size_t>(InternalGetRecordSize()), 0);
+                try {
+                    if (walk && walk->SetRecordNo(1) != 0) {
+                        do {
+                            const Cardinal address = walk->GetRecordAddress();
+                            ReadRecordBuffer(address, image.data());
+                            index->CreateKeyBuffer(image.data(), {});
+                            if (index->FullIndexSearch(stEQ) == 0)
+                                VekDatabaseErrorFmt(ErrKeyViolation, context, SvekIndexFmt, {Added}, this);
+                            index->InsertKey(address);
+                        } while (walk->NextKey());
+                    }
+                } catch (...) {
+                    indexes->DropIndex(Added);
+                    throw;
                 }
-            } catch (...) {
-                indexes->DropIndex(Added);
-                throw;
+            } else {
+                indexes->DropIndex(Dropped);
+                for (int i = def->KeyFields()->Count() - 1; i >= 0; --i)
+                    if (SameText(def->KeyFields()->GetItems(i)->IndexName(), Dropped))
+                        def->KeyFields()->Delete(i);
+                for (int i = def->InternalIndexDefs()->Count() - 1; i >= 0; --i)
+                    if (SameText(def->InternalIndexDefs()->GetItems(i)->IndexName(), Dropped))
+                        def->InternalIndexDefs()->Delete(i);
             }
-        } else {
-            indexes->DropIndex(Dropped);
-            for (int i = def->KeyFields()->Count() - 1; i >= 0; --i)
-                if (SameText(def->KeyFields()->GetItems(i)->IndexName(), Dropped))
-                    def->KeyFields()->Delete(i);
-            for (int i = def->InternalIndexDefs()->Count() - 1; i >= 0; --i)
-                if (SameText(def->InternalIndexDefs()->GetItems(i)->IndexName(), Dropped))
-                    def->InternalIndexDefs()->Delete(i);
-        }
-        // The definition follows the trees' slots.
-        for (int i = 0; i < def->InternalIndexDefs()->Count(); ++i) {
-            TInternalIndexDef* item = def->InternalIndexDefs()->GetItems(i);
-            if (TIndexItem* index = indexes->FindIndex(item->IndexName()))
-                item->SetIndexSequence(index->IndexSequence());
-        }
-        def->TableHeader()->SetIndexCount(static_cast<Cardinal>(std::max<Integer>(
-            static_cast<Integer>(def->TableHeader()->IndexCount()), indexes->Count())));
-        def->TableHeader()->SetDirty(true);
-        if (IndexManager()->FindIndex(CurrentIndexName()) == nullptr)
-            InternalSetIndexName(indexes->GetItems(0)->IndexName());
-        UnlockTable();
+            // The definition follows the trees' slots.
+            for (int i = 0; i < def->InternalIndexDefs()->Count(); ++i) {
+                TInternalIndexDef* item = def->InternalIndexDefs()->GetItems(i);
+                if (TIndexItem* index = indexes->FindIndex(item->IndexName()))
+                    item->SetIndexSequence(index->IndexSequence());
+            }
+            def->TableHeader()->SetIndexCount(static_cast<Cardinal>(std::max<Integer>(
+                static_cast<Integer>(def->TableHeader()->IndexCount()), indexes->Count())));
+            def->TableHeader()->SetDirty(true);
+            if (IndexManager()->FindIndex(CurrentIndexName()) == nullptr)
+                InternalSetIndexName(indexes->GetItems(0)->IndexName());
+            UnlockTable();
 
-        // The stored definition.
-        if (Memory()) {
-            TMemoryTableDefMgr* manager = DataBase()->MemoryTableMgr();
-            TTableDef* master = manager->TableDefs(manager->IndexOfTableName(TableName()));
-            master->InternalIndexDefs()->Assign(def->InternalIndexDefs());
-            master->KeyFields()->Assign(def->KeyFields());
-        } else {
-            const bool lock = !DataBase()->Locked();
-            if (lock)
-                DataBase()->SetLocked(true);
-            try {
-                DataBase()->SystemTables()->WriteTableDef(TableName(), def, false);
-            } catch (...) {
+            // The stored definition.
+            if (Memory()) {
+                TMemoryTableDefMgr* manager = DataBase()->MemoryTableMgr();
+                TTableDef* master = manager->TableDefs(manager->IndexOfTableName(TableName()));
+                master->InternalIndexDefs()->Assign(def->InternalIndexDefs());
+                master->KeyFields()->Assign(def->KeyFields());
+            } else {
+                const bool lock = !DataBase()->Locked();
+                if (lock)
+                    DataBase()->SetLocked(true);
+                try {
+                    DataBase()->SystemTables()->WriteTableDef(TableName(), def, false);
+                } catch (...) {
+                    if (lock)
+                        DataBase()->SetLocked(false);
+                    throw;
+                }
                 if (lock)
                     DataBase()->SetLocked(false);
-                throw;
             }
-            if (lock)
-                DataBase()->SetLocked(false);
-        }
-    } catch (...) {
-        try {
-            UnlockTable();
         } catch (...) {
+            try {
+                UnlockTable();
+            } catch (...) {
+            }
+            DataSetClose();
+            throw;
         }
         DataSetClose();
-        throw;
+    });
+}
+
+// A failed AddIndex or DeleteIndex has changed nothing: a table that was
+// open is opened again on the record it stood on.
+void TVekTable::ReopenAfterFailure(bool WasActive, const TBookmark& Mark)
+{
+    if (!WasActive || Active())
+        return;
+    try {
+        Open();
+        if (BookmarkValid(Mark))
+            GotoBookmark(Mark);
+    } catch (...) {
+        // The failure is the one to report.
     }
-    DataSetClose();
 }
 
 void TVekTable::AddIndex(const std::string& Name, const std::string& Fields, TIndexOptions Options,
@@ -181,6 +201,7 @@ void TVekTable::AddIndex(const std::string& Name, const std::string& Fields, TIn
             VekDatabaseError(10027, "TVekTable.AddIndex", Name, this);
         RebuildIndexes(layout.InternalIndexDefs(), layout.KeyFields(), Name, "");
     } catch (...) {
+        ReopenAfterFailure(wasActive, mark);
         EnableControls();
         throw;
     }
@@ -216,12 +237,17 @@ void TVekTable::DeleteIndex(const std::string& Name)
         if (wasActive)
             Close();
         // A table keeps at least one index: the hidden one stands in for
-        // the last index dropped.
+        // the last index dropped. Both steps are one change.
+        bool hidden = true;
         if (IndexDefs()->Count() == 1) {
-            bool hidden = false;
             InternalOpenForDefs();
             hidden = IndexManager()->FindIndex(HiddenIndexName) != nullptr;
             InternalCloseForDefs();
+        }
+        if (!hidden && !DataBase())
+            VekDatabaseError(ErrNoConnection, "TVekTable.DeleteIndex", "There is no connection to a database engine",
+                             this);
+        auto drop = [&] {
             if (!hidden) {
                 TIndexDefs none(this);
                 TVekTableDefSettings settings;
@@ -230,9 +256,14 @@ void TVekTable::DeleteIndex(const std::string& Name)
                 VekSetTableDef(&layout, Memory(), FieldDefs(), &none, settings, "TVekTable.DeleteIndex", this);
                 RebuildIndexes(layout.InternalIndexDefs(), layout.KeyFields(), HiddenIndexName, "");
             }
-        }
-        RebuildIndexes(nullptr, nullptr, "", Name);
+            RebuildIndexes(nullptr, nullptr, "", Name);
+        };
+        if (hidden)
+            drop();
+        else
+            DataBase()->RunMaintenance("TVekTable.DeleteIndex", Memory(), drop);
     } catch (...) {
+        ReopenAfterFailure(wasActive, mark);
         EnableControls();
         throw;
     }

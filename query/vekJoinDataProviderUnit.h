@@ -144,6 +144,10 @@ public:
     }
     // Clears, then adds a copy of every item of Source.
     void Assign(TPersistent* Source) override;
+
+protected:
+    // For lists whose items derive from TJoinFieldItem.
+    explicit TJoinFields(TCollectionItemClass ItemClass) : TInternalFields(std::move(ItemClass)) {}
 };
 
 // ============================================================== providers
@@ -507,6 +511,10 @@ public:
 
     // The method every join of the statement must use (tests).
     void SetForcedJoinMethod(TJoinMethod Value) { FForcedMethod = Value; }
+    // The forced method every manager created from now on starts with: a
+    // test switch for statements whose managers are built out of reach.
+    static void SetDefaultForcedJoinMethod(TJoinMethod Value);
+    static TJoinMethod DefaultForcedJoinMethod();
     // Every standard join provider, in order of creation.
     const std::vector<std::unique_ptr<TVekStdJoinDataProvider>>& StdProviders() const { return FStdProviders; }
     const std::vector<std::unique_ptr<TVekNonJoinDataProvider>>& NonJoinProviders() const { return FLeaves; }

@@ -7,6 +7,8 @@
 #include "sql/vekFilterUnit.h"
 #include "storage/vekCommon.h"
 
+#include <atomic>
+
 namespace orvex {
 
 const char* const CVekJoinTypeNames[TVekJoinTypeCount] = {
@@ -545,7 +547,24 @@ TInternalFieldItem* TVekStdJoinDataProvider::FindField(const TParserToken* Token
 
 // =============================================== TVekJoinDataProviderMgr
 
-TVekJoinDataProviderMgr::TVekJoinDataProviderMgr() : FStringCompare(DBANSICompareStrings) {}
+namespace {
+std::atomic<TJoinMethod> GDefaultForcedJoinMethod{TJoinMethod::Auto};
+} // namespace
+
+TVekJoinDataProviderMgr::TVekJoinDataProviderMgr()
+    : FStringCompare(DBANSICompareStrings), FForcedMethod(GDefaultForcedJoinMethod.load())
+{
+}
+
+void TVekJoinDataProviderMgr::SetDefaultForcedJoinMethod(TJoinMethod Value)
+{
+    GDefaultForcedJoinMethod = Value;
+}
+
+TJoinMethod TVekJoinDataProviderMgr::DefaultForcedJoinMethod()
+{
+    return GDefaultForcedJoinMethod.load();
+}
 
 TVekJoinDataProviderMgr::~TVekJoinDataProviderMgr()
 {

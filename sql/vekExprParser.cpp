@@ -828,13 +828,26 @@ TVekExprNode* TVekExprParser::ParseAggregate()
         return nullptr;
     Node->SetData(Variant(Distinct));
     Node->SetOriginalData(Variant(Distinct));
-    if (Arg) {
+    if (Arg)
         AddArg(Node, Arg);
-        Node->SetDataType(Arg->DataType());
-        Node->SetDataSize(Arg->DataSize());
-    } else {
+    // The aggregate's own type: COUNT an Integer; AVG and SUM a Float (an
+    // average has fractions, a sum of integers outgrows 32 bits); MIN and
+    // MAX the argument's type.
+    switch (static_cast<TVekSQLAggFunc>(Token->CustomOrdinal())) {
+    case vafMax:
+    case vafMin:
+        Node->SetDataType(Arg ? Arg->DataType() : ftInteger);
+        Node->SetDataSize(Arg ? Arg->DataSize() : 0);
+        break;
+    case vafAvg:
+    case vafSum:
+        Node->SetDataType(ftFloat);
+        Node->SetDataSize(0);
+        break;
+    default:
         Node->SetDataType(ftInteger);
         Node->SetDataSize(0);
+        break;
     }
     if (Options().Contains(vpoExtractAggFuncExprText)) {
         std::string Call = ParsedText().substr(CallStart);

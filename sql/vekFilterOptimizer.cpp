@@ -7,6 +7,7 @@
 #include "host/SysUtils.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 
@@ -720,9 +721,24 @@ void TExprOptimizerMgr::AssessExprFieldLimits(TExprFieldLimits* Limits) const
 
 // ======================================================== TFilterOptimizer
 
+namespace {
+std::atomic<bool> GForceNoIndexesByDefault{false};
+} // namespace
+
 TFilterOptimizer::TFilterOptimizer(TIndexQueryMgr* IndexQueryMgr)
-    : FIndexQueryMgr(IndexQueryMgr), FMgr(std::make_unique<TExprOptimizerMgr>())
+    : FIndexQueryMgr(IndexQueryMgr), FMgr(std::make_unique<TExprOptimizerMgr>()),
+      FForceNoIndexes(GForceNoIndexesByDefault.load())
 {
+}
+
+void TFilterOptimizer::SetForceNoIndexesByDefault(bool Value)
+{
+    GForceNoIndexesByDefault = Value;
+}
+
+bool TFilterOptimizer::ForceNoIndexesByDefault()
+{
+    return GForceNoIndexesByDefault.load();
 }
 
 TFilterOptimizer::~TFilterOptimizer() = default;

@@ -393,6 +393,10 @@ public:
     // rewritten), so that answers with and without indexes can be compared.
     void SetForceNoIndexes(bool Value) { FForceNoIndexes = Value; }
     bool ForceNoIndexes() const { return FForceNoIndexes; }
+    // The same switch as the default of every optimiser created from now
+    // on, for tests of statements whose optimisers are built out of reach.
+    static void SetForceNoIndexesByDefault(bool Value);
+    static bool ForceNoIndexesByDefault();
     TExprOptimizerMgr* Mgr() const { return FMgr.get(); }
 
 private:

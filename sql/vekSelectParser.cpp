@@ -472,6 +472,8 @@ void TVekSelectAnalyser::AnalyseColumn(TVekSelectNode* Node)
     if (name.empty())
         name = Trim(Node->RawColumnName());
     item->SetFieldName(name);
+    // The expression's type; an aggregate's is its function's (COUNT an
+    // Integer, AVG and SUM a Float, MIN and MAX their argument's).
     SetColumnType(item, root->DataType(), root->DataSize());
     item->SetRawColumnName(Node->RawColumnName());
 
@@ -482,7 +484,9 @@ void TVekSelectAnalyser::AnalyseColumn(TVekSelectNode* Node)
     item->SetHasAggregateFunction(hasAggregate);
     if (hasAggregate) {
         item->SetCustomQualifier(Node->Qualifier());
-        item->SetDistinctQuantifier(root->Data().VType() == varBoolean && root->Data().AsBoolean());
+        // DISTINCT is the aggregate's own, also inside a larger expression.
+        const TVekExprNode* first = FindAggregateNode(root, 0);
+        item->SetDistinctQuantifier(first->Data().VType() == varBoolean && first->Data().AsBoolean());
         const bool rootIsAggregate = root->ParserToken()->Token() == vstAggFunc;
         if (rootIsAggregate && root->Args().size() == 1) {
             item->SetExprRoot(root->Args()[0]);
@@ -503,8 +507,6 @@ void TVekSelectAnalyser::AnalyseColumn(TVekSelectNode* Node)
             item->SetAggFunc(static_cast<TVekSQLAggFunc>(aggregate->ParserToken()->CustomOrdinal()));
             item->SetAggExprRoot(root);
         }
-        if (item->AggFunc() == vafCount)
-            item->SetDataType(ftInteger);
     } else {
         item->SetExprRoot(root);
     }

@@ -1,7 +1,7 @@
 // Table maintenance that is cancelled by its progress handler, or meets a
-// failing write, changes nothing: the same records, every index agrees with
-// a full scan, unique indexes still refuse duplicates, the file is no
-// larger, and the call raises instead of returning.
+// failing write, changes nothing: the same definition and records, every
+// index agrees with a full scan, unique indexes still refuse duplicates, the
+// file is no larger, and the call raises instead of returning.
 
 #include "vekTableTestUtil.h"
 
@@ -20,7 +20,35 @@ namespace {
 
 constexpr int Records = 400;
 
-enum class TOp { ReIndex, EmptyTable, RebuildTable, CopyIntoTable, RebuildTableFromFile, RebuildDatabase };
+enum class TOp {
+    ReIndex,
+    EmptyTable,
+    RebuildTable,
+    CopyIntoTable,
+    RebuildTableFromFile,
+    RebuildDatabase,
+    RestructureAddField,
+    RestructureAddIndex,
+    RestructureRenameField,
+    AddIndex,
+    DeleteIndex,
+    UpdateTableDef
+};
+
+// The operations whose progress handler can stop them.
+bool ReportsProgress(TOp Op)
+{
+    switch (Op) {
+    case TOp::EmptyTable:
+    case TOp::RestructureRenameField:
+    case TOp::AddIndex:
+    case TOp::DeleteIndex:
+    case TOp::UpdateTableDef:
+        return false;
+    default:
+        return true;
+    }
+}
 
 const char* OpName(TOp Op)
 {
@@ -37,6 +65,18 @@ const char* OpName(TOp Op)
         return "RebuildTableFromFile";
     case TOp::RebuildDatabase:
         return "RebuildDatabase";
+    case TOp::RestructureAddField:
+        return "RestructureAddField";
+    case TOp::RestructureAddIndex:
+        return "RestructureAddIndex";
+    case TOp::RestructureRenameField:
+        return "RestructureRenameField";
+    case TOp::AddIndex:
+        return "AddIndex";
+    case TOp::DeleteIndex:
+        return "DeleteIndex";
+    case TOp::UpdateTableDef:
+        return "UpdateTableDef";
     }
     return "";
 }
@@ -109,8 +149,8 @@ protected:
         db.Close();
     }
 
-    // Everything a check compares: per table, the records in ID order, and
-    // the IDs in the order of each index.
+    // Everything a check compares: per table, its fields and indexes, and
+    // the records in the order of each index.
     std::vector<std::string> State()
     {
         std::vector<std::string> state;
@@ -122,6 +162,19 @@ protected:
             table.SetDataBase(&db);
             table.SetTableName(name);
             table.Open();
+            std::string layout = std::string(name) + " fields:";
+            for (int i = 0; i < table.FieldDefs()->Count(); ++i) {
+                TFieldDef* field = table.FieldDefs()->Items(i);
+                layout += " " + field->Name() + "/" + std::to_string(static_cast<int>(field->DataType())) + "/" +
+                          std::to_string(field->Size());
+            }
+            layout += " indexes:";
+            for (int i = 0; i < table.IndexDefs()->Count(); ++i) {
+                TIndexDef* index = table.IndexDefs()->Items(i);
+                layout += " " + index->Name() + "/" + index->Fields() + "/" +
+                          std::to_string(static_cast<int>(index->Options()));
+            }
+            state.push_back(layout);
             for (const char* index : {"ixID", "ixName"}) {
                 table.SetIndexName(index);
                 std::string line = std::string(name) + "." + index + ":";
@@ -206,12 +259,82 @@ protected:
             case TOp::RebuildDatabase:
                 db.RebuildDatabase();
                 break;
+            case TOp::RestructureAddField:
+            case TOp::RestructureAddIndex:
+            case TOp::RestructureRenameField:
+                Restructure(table, Op);
+                break;
+            case TOp::AddIndex:
+                table.AddIndex("ixNameID", "Name;ID", 0);
+                break;
+            case TOp::DeleteIndex:
+                table.DeleteIndex("ixName");
+                break;
+            case TOp::UpdateTableDef:
+                UpdateTableDef(db);
+                break;
             }
         } catch (...) {
             table.OnUpdateProgress = nullptr;
             db.OnUpdateProgress = nullptr;
             throw;
         }
+    }
+
+    static void Restructure(TVekTable& Table, TOp Op)
+    {
+        Table.Open();
+        TRestructureFieldDefs fields;
+        fields.Assign(Table.FieldDefs());
+        TRestructureIndexDefs indexes;
+        indexes.Assign(Table.IndexDefs());
+        Table.Close();
+        if (Op == TOp::RestructureAddField)
+            fields.AddAndSetFieldDef("Extra", ftInteger, 0);
+        else if (Op == TOp::RestructureAddIndex)
+            indexes.AddAndSetIndexDef("ixNameID", "Name;ID", 0);
+        else
+            fields.Find("Notes")->SetName("Remarks");
+        TInternalRestructureRecord request;
+        request.NewFieldDefs = &fields;
+        request.NewIndexDefs = &indexes;
+        Table.RestructureTable(request);
+    }
+
+    // A stored definition with one more field: the storage frees the old
+    // records (they no longer fit) and the definition is written.
+    static void UpdateTableDef(TVekDataBase& Db)
+    {
+        TVekTable table(nullptr);
+        table.SetDataBase(&Db);
+        table.SetTableName("People");
+        table.Open();
+        TFieldDefs fields(nullptr);
+        fields.Assign(table.FieldDefs());
+        fields.Add("Extra", ftInteger);
+        TIndexDefs indexes(nullptr);
+        indexes.Assign(table.IndexDefs());
+        table.Close();
+        TVekTableDefSettings settings;
+        settings.TableName = "People";
+        TTableDef layout(nullptr);
+        VekSetTableDef(&layout, false, &fields, &indexes, settings, "test", nullptr);
+        TRestructureFieldDefs changed;
+        changed.Assign(&fields);
+        changed.SetChangeStatus(dcAdded);
+        TTableDef def(nullptr);
+        Db.OpenTable("People", &def);
+        try {
+            def.InternalFields()->Assign(layout.InternalFields());
+            def.SetRecordSize(layout.RecordSize());
+            TInternalRestructureRecord request;
+            request.NewFieldDefs = &changed;
+            Db.UpdateTableDef(&def, request);
+        } catch (...) {
+            Db.CloseTable(&def);
+            throw;
+        }
+        Db.CloseTable(&def);
     }
 
     conntest::TTempDir FDir;
@@ -275,9 +398,10 @@ std::vector<TCase> Cases()
 {
     std::vector<TCase> cases;
     for (TOp op : {TOp::ReIndex, TOp::EmptyTable, TOp::RebuildTable, TOp::CopyIntoTable, TOp::RebuildTableFromFile,
-                   TOp::RebuildDatabase}) {
-        // EmptyTable reports no progress: it is stopped by writes only.
-        if (op != TOp::EmptyTable)
+                   TOp::RebuildDatabase, TOp::RestructureAddField, TOp::RestructureAddIndex,
+                   TOp::RestructureRenameField, TOp::AddIndex, TOp::DeleteIndex, TOp::UpdateTableDef}) {
+        // What reports no progress is stopped by writes only.
+        if (ReportsProgress(op))
             for (int percent : {0, 40, 100})
                 cases.push_back({op, {true, percent}});
         for (int at : {1, 500, 1000})

@@ -1,5 +1,6 @@
-// A process killed in the middle of a restructure or a table rebuild leaves
-// the table or its ".vkx" backup whole.
+// A process killed at any moment of a change to a table's layout, its
+// records or its indexes leaves the table as it was or as the change left
+// it, every index agreeing with the others.
 
 #include "vekConnTestUtil.h"
 
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -83,7 +85,8 @@ void MakePeople(const std::string& Path)
     db.Close();
 }
 
-// "count sum" of People in Path, or "" when it cannot be read in Seconds.
+// "count sum | fields | indexes" of People in Path, or "" when it cannot be
+// read in Seconds.
 std::string Count(const std::string& Path, const std::string& Out, int Seconds = 60)
 {
     std::filesystem::remove(Out);
@@ -95,23 +98,32 @@ std::string Count(const std::string& Path, const std::string& Out, int Seconds =
     return text;
 }
 
-class KilledMidway : public ::testing::TestWithParam<std::string> {};
+// For each child mode: the fields and indexes after the change, and whether
+// the change leaves the table empty.
+struct TKillCase {
+    const char* Mode;
+    const char* Layout;
+    bool Emptied = false;
+};
 
-TEST_P(KilledMidway, LeavesTheTableOrTheBackupWhole)
+const std::string Whole = std::to_string(Records) + " " + std::to_string(IdSum);
+const std::string Before = Whole + " | ID Name Notes | ixID ixName";
+
+class KilledMidway : public ::testing::TestWithParam<TKillCase> {};
+
+TEST_P(KilledMidway, LeavesTheTableAsBeforeOrAsAfter)
 {
-    const std::string whole = std::to_string(Records) + " " + std::to_string(IdSum);
-    // Killed once the backup file appears (while it is written) and at
-    // growing delays after it (the emptying and the copy back).
-    int damaged = 0;
+    const std::string mode = GetParam().Mode;
+    const std::string after = (GetParam().Emptied ? std::string("0 0") : Whole) + " | " + GetParam().Layout;
+    // The delays count from the moment the backup file appears for the
+    // changes that write one, else from the start.
+    const bool backs = mode == "restructure" || mode == "restructure-index" || mode == "rebuild";
     for (int delay : {0, 5, 20, 50, 100, 200}) {
         conntest::TTempDir dir;
         const std::string path = dir.File("kill.vek");
         MakePeople(path);
-        const pid_t pid = Spawn({path, GetParam()});
+        const pid_t pid = Spawn({path, mode});
         bool exited = false;
-        // Re-indexing and emptying make no backup: the delays count from
-        // the start.
-        const bool backs = GetParam() == "restructure" || GetParam() == "rebuild";
         while (backs && !std::filesystem::exists(dir.File("kill.vkx")) && !exited) {
             exited = ::waitpid(pid, nullptr, WNOHANG) == pid;
             std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -122,23 +134,28 @@ TEST_P(KilledMidway, LeavesTheTableOrTheBackupWhole)
             ::waitpid(pid, nullptr, 0);
         }
         const std::string table = Count(path, dir.File("count.txt"), 10);
-        // Emptying is whole when the table is as before or empty.
-        if (table == whole || (GetParam() == "empty" && table == "0 0"))
-            continue;
-        ++damaged;
-        ASSERT_TRUE(std::filesystem::exists(dir.File("kill.vkx"))) << "delay " << delay << ": table reads " << table;
-        EXPECT_EQ(Count(dir.File("kill.vkx"), dir.File("count.txt")), whole) << "delay " << delay;
-    }
-    // A rebuild, a re-index and emptying run in one file transaction: a
-    // kill leaves the table as it was or as the operation left it, every
-    // index agreeing with the others. A restructure changes the table's
-    // layout outside one, so its backup is what keeps the table.
-    if (GetParam() != "restructure") {
-        EXPECT_EQ(damaged, 0);
+        EXPECT_TRUE(table == Before || table == after) << mode << ", delay " << delay << ": table reads " << table;
+        // A table that changed has its whole backup beside it.
+        if (backs && table == after && after != Before) {
+            EXPECT_EQ(Count(dir.File("kill.vkx"), dir.File("count.txt")), Before) << "delay " << delay;
+        }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Restructure, KilledMidway, ::testing::Values("restructure", "rebuild", "reindex", "empty"));
+INSTANTIATE_TEST_SUITE_P(
+    Restructure, KilledMidway,
+    ::testing::Values(TKillCase{"restructure", "ID Name Notes Extra | ixID ixName"},
+                      TKillCase{"restructure-index", "ID Name Notes | ixID ixName ixNameID"},
+                      TKillCase{"addindex", "ID Name Notes | ixID ixName ixNameID"},
+                      TKillCase{"deleteindex", "ID Name Notes | ixID"},
+                      TKillCase{"rebuild", "ID Name Notes | ixID ixName"},
+                      TKillCase{"reindex", "ID Name Notes | ixID ixName"},
+                      TKillCase{"empty", "ID Name Notes | ixID ixName", true}),
+    [](const ::testing::TestParamInfo<TKillCase>& Info) {
+        std::string name = Info.param.Mode;
+        name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+        return name;
+    });
 
 TEST(RestructureProcess, ChildFinishesAndAnotherProcessSeesTheNewLayout)
 {
@@ -146,7 +163,7 @@ TEST(RestructureProcess, ChildFinishesAndAnotherProcessSeesTheNewLayout)
     const std::string path = dir.File("done.vek");
     MakePeople(path);
     ASSERT_EQ(RunChild({path, "restructure"}), 0);
-    EXPECT_EQ(Count(path, dir.File("count.txt")), std::to_string(Records) + " " + std::to_string(IdSum));
+    EXPECT_EQ(Count(path, dir.File("count.txt")), Whole + " | ID Name Notes Extra | ixID ixName");
     TVekDataBase db(nullptr);
     db.SetDataBaseName(path);
     db.Open();

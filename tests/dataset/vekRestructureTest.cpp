@@ -82,6 +82,33 @@ protected:
         EXPECT_EQ(ReadAll(FDb.LastBackupFileName()), before);
     }
 
+    // Stores People's definition with a unique index over Age, which
+    // repeats, and gives every index a new empty tree, as a definition
+    // change below the dataset leaves the table for a ReIndex to fill.
+    void StoreUnbuiltUniqueAgeIndex()
+    {
+        FTable->Open();
+        TIndexDefs indexes(nullptr);
+        indexes.Assign(FTable->IndexDefs());
+        indexes.Add("ixAgeU", "Age", ixUnique);
+        TVekTableDefSettings settings;
+        settings.TableName = "People";
+        TTableDef layout(nullptr);
+        VekSetTableDef(&layout, false, FTable->FieldDefs(), &indexes, settings, "test", nullptr);
+        TRestructureIndexDefs changed;
+        changed.Assign(&indexes);
+        changed.SetChangeStatus(dcAdded);
+        FTable->Close();
+        TTableDef def(nullptr);
+        FDb.OpenTable("People", &def);
+        def.InternalIndexDefs()->Assign(layout.InternalIndexDefs());
+        def.KeyFields()->Assign(layout.KeyFields());
+        TInternalRestructureRecord request;
+        request.NewIndexDefs = &changed;
+        FDb.UpdateTableDef(&def, request);
+        FDb.CloseTable(&def);
+    }
+
     static constexpr int Count = 300;
     conntest::TTempDir FDir;
     TVekDataBase FDb{nullptr};
@@ -160,22 +187,29 @@ TEST_F(Restructure, DroppingAFieldAndAddingAnIndex)
     EXPECT_EQ(FTable->FieldByName("Age")->AsInteger(), 0);
 }
 
-TEST_F(Restructure, ReIndexWithViolationsKeepsTheRecordsInTheOtherIndexes)
+TEST_F(Restructure, ANewUniqueIndexTheDataViolatesChangesNothing)
 {
-    // A unique index over Age, which repeats.
+    // A unique index over Age, which repeats: the restructure raises and
+    // the table keeps its definition, its records and its indexes.
+    const auto size = FileSizeOf(FDir.File("rs.vek"));
     EXPECT_EQ(conntest::VekErrorCode([&] {
                   Run([](TRestructureFieldDefs&, TRestructureIndexDefs& Indexes) {
                       Indexes.AddAndSetIndexDef("ixAgeU", "Age", ixUnique);
                   });
               }),
               9729);
+    EXPECT_TRUE(FileExists(FDb.LastBackupFileName()));
+    EXPECT_EQ(FTable->IndexDefs()->Count(), 2);
     FTable->Open();
-    FTable->ReIndex(true);
-    FTable->SetIndexName("ixID");
-    EXPECT_EQ(FTable->RecordCount(), Count);
-    FTable->SetIndexName("ixAgeU");
-    EXPECT_EQ(FTable->RecordCount(), 90);
+    EXPECT_EQ(FTable->IndexDefs()->Count(), 2);
+    for (const char* index : {"ixID", "ixName"}) {
+        FTable->SetIndexName(index);
+        EXPECT_EQ(FTable->RecordCount(), Count) << index;
+    }
+    EXPECT_EQ(conntest::VekErrorCode([&] { FTable->SetIndexName("ixAgeU"); }), 9997);
     FTable->Close();
+    FDb.Close();
+    EXPECT_LE(FileSizeOf(FDir.File("rs.vek")), size);
 }
 
 TEST_F(Restructure, RebuildTableKeepsEveryRecordAndTheBackup)
@@ -303,6 +337,8 @@ TEST_F(Restructure, RebuildDatabaseOfManyTablesShrinksAfterDeletes)
     EXPECT_FALSE(FDb.Connected());
     EXPECT_TRUE(FileExists(FDir.File("rs.vkx")));
     EXPECT_TRUE(FileExists(FDir.File("dblog.txt")));
+    // The folder the new file was built in is gone, its log with it.
+    EXPECT_FALSE(DirectoryExists(FDir.File("rs.vek.rebuild")));
     EXPECT_LE(ReadAll(FDir.File("rs.vek")).size(), before);
     FDb.Open();
     TStringList names;
@@ -516,15 +552,11 @@ TEST_F(Restructure, ReIndexReportsProgressCancelsAndReusesItsPages)
     EXPECT_EQ(FTable->RecordCount(), Count);
 }
 
-TEST_F(Restructure, ReIndexIgnoringViolationsNamesEveryRecordInTheLog)
+TEST_F(Restructure, ReIndexIgnoringViolationsKeepsEveryRecordAndNamesItInTheLog)
 {
-    EXPECT_EQ(conntest::VekErrorCode([&] {
-                  Run([](TRestructureFieldDefs&, TRestructureIndexDefs& Indexes) {
-                      Indexes.AddAndSetIndexDef("ixAgeU", "Age", ixUnique);
-                  });
-              }),
-              9729);
+    StoreUnbuiltUniqueAgeIndex();
     FTable->Open();
+    EXPECT_EQ(conntest::VekErrorCode([&] { FTable->ReIndex(false); }), 9729);
     GDBLogger->Clear();
     FTable->ReIndex(true);
     GDBLogger->SaveLogToFile(FDir.File("reindex.txt"));
@@ -535,9 +567,14 @@ TEST_F(Restructure, ReIndexIgnoringViolationsNamesEveryRecordInTheLog)
         ++lines;
     EXPECT_EQ(lines, Count - 90);
     EXPECT_NE(log.find("Record 91: key violation in index ixAgeU"), std::string::npos);
-    // Every record is reachable through the other indexes.
-    FTable->SetIndexName("ixName");
-    EXPECT_EQ(FTable->RecordCount(), Count);
+    // One record per age in the unique index; every record is reachable
+    // through the other indexes.
+    FTable->SetIndexName("ixAgeU");
+    EXPECT_EQ(FTable->RecordCount(), 90);
+    for (const char* index : {"ixID", "ixName"}) {
+        FTable->SetIndexName(index);
+        EXPECT_EQ(FTable->RecordCount(), Count) << index;
+    }
 }
 
 TEST_F(Restructure, OpeningDiscardsTheWorkingCopies)

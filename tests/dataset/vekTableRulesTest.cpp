@@ -338,5 +338,71 @@ TEST(MemoryTables, LargeMemosAreDeletedAndEdited)
     EXPECT_EQ(table->RecordCount(), 0);
 }
 
+// Each index of People read through: the IDs in its order and (WithCounts)
+// the count it reports.
+std::vector<std::string> IndexOrders(TVekTable* Table, bool WithCounts = true)
+{
+    std::vector<std::string> orders;
+    for (const char* index : {"ixID", "ixName", "ixScore", "ixCityAge"}) {
+        Table->SetIndexName(index);
+        std::string line = std::string(index) + ":";
+        for (const std::string& id : TTableFixture::Column(Table, "ID"))
+            line += " " + id;
+        if (WithCounts)
+            line += " count " + std::to_string(Table->RecordCount());
+        orders.push_back(line);
+    }
+    Table->SetIndexName("ixID");
+    return orders;
+}
+
+TEST(MemoryTables, AReIndexThatFailsOrIsCancelledKeepsEveryIndex)
+{
+    TTableFixture fixture(TWhere::Memory);
+    TVekTable* table = fixture.CreatePeople();
+    table->Open();
+    for (int id = 1; id <= 300; ++id)
+        TTableFixture::AddPerson(table, id, "P" + std::to_string(id % 150), id % 80, "Town" + std::to_string(id % 7),
+                                 id * 0.5);
+    const std::vector<std::string> whole = IndexOrders(table);
+
+    // Cancelled halfway: the old trees are back.
+    table->OnUpdateProgress = [](Integer Percent, bool& Cancel) { Cancel = Percent >= 50; };
+    EXPECT_EQ(conntest::VekErrorCode([&] { table->ReIndex(false); }), VekErrCancelled);
+    table->OnUpdateProgress = nullptr;
+    EXPECT_EQ(IndexOrders(table), whole);
+
+    // The unique index loses the key of record 100; record 101 then takes
+    // ID 100, so the records violate the index.
+    ASSERT_TRUE(table->FindKey({Variant(100)}));
+    TIndexItem* ixID = table->IndexManager()->FindIndex("ixID");
+    std::vector<Byte> image(static_cast<std::size_t>(table->EngineBufferSize()), 0);
+    table->ReadRecordBuffer(ixID->GetRecordAddress(), image.data());
+    ixID->CreateKeyBuffer(image.data(), {});
+    ASSERT_EQ(ixID->FullIndexSearch(stEQ), 0);
+    ASSERT_EQ(ixID->DeleteKey(), 0);
+    table->IndexManager()->WriteIndexHeaders();
+    ASSERT_TRUE(table->FindKey({Variant(101)}));
+    table->Edit();
+    table->FieldByName("ID")->SetAsInteger(100);
+    table->Post();
+    // (The counts kept in the damaged tree's pages are not compared: only
+    // a re-index makes them right again.)
+    const std::vector<std::string> violated = IndexOrders(table, false);
+    ASSERT_NE(violated[0].find(" 99 100 102 "), std::string::npos) << violated[0];
+
+    // The re-index meets the duplicate halfway and puts every old tree back.
+    EXPECT_EQ(conntest::VekErrorCode([&] { table->ReIndex(false); }), 9729);
+    EXPECT_EQ(IndexOrders(table, false), violated);
+
+    // Ignoring violations, every record is in every index but the unique
+    // one, which holds one record per ID.
+    table->ReIndex(true);
+    const std::vector<std::string> rebuilt = IndexOrders(table);
+    EXPECT_NE(rebuilt[0].find(" count 299"), std::string::npos) << rebuilt[0];
+    for (std::size_t i = 1; i < rebuilt.size(); ++i)
+        EXPECT_NE(rebuilt[i].find(" count 300"), std::string::npos) << rebuilt[i];
+}
+
 } // namespace
 } // namespace orvex::tabletests

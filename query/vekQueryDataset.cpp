@@ -1,0 +1,712 @@
+// The result table: result columns, preparing the table, plain rows,
+// HAVING, record addresses, the cross product and field access.
+
+#include "query/vekQueryDataset.h"
+
+#include "dataset/vekDataSetFilter.h"
+#include "dataset/vekDatabase.h"
+#include "host/SysUtils.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace orvex {
+
+// ============================================================ result columns
+
+TResultSetField::TResultSetField(TCollection* Collection) : TJoinFieldItem(Collection) {}
+TResultSetField::~TResultSetField() = default;
+
+TResultSetFields::TResultSetFields() : TJoinFields(ItemClassOf<TResultSetField>()) {}
+
+TResultSetField* TResultSetFields::FindResultSetField(const std::string& Name) const
+{
+    for (int i = 0; i < Count(); ++i)
+        if (AnsiSameText(Items(i)->FieldName(), Name))
+            return Items(i);
+    for (int i = 0; i < Count(); ++i) {
+        TSelectFieldItem* item = Items(i)->SelectItem;
+        if (!item)
+            continue;
+        if (AnsiSameText(item->SourceFieldName(), Name) || AnsiSameText(item->FieldName(), Name) ||
+            AnsiSameText(Trim(item->CustomQualifier()), Name))
+            return Items(i);
+    }
+    return nullptr;
+}
+
+namespace {
+
+// The size of a string result column whose expression tells none.
+constexpr Integer DefaultComputedStringSize = 255;
+
+} // namespace
+
+// The aggregate nodes of the tree under Node, left to right (Left, Right,
+// then the arguments), not looking inside an aggregate.
+void CollectAggregateNodes(TVekExprNode* Node, std::vector<TVekExprNode*>& Out, int Depth)
+{
+    if (!Node || Depth > MaxExprTreeHeight)
+        return;
+    if (Node->ParserToken()->Token() == vstAggFunc) {
+        Out.push_back(Node);
+        return;
+    }
+    CollectAggregateNodes(Node->Left(), Out, Depth + 1);
+    CollectAggregateNodes(Node->Right(), Out, Depth + 1);
+    for (TVekExprNode* arg : Node->Args())
+        CollectAggregateNodes(arg, Out, Depth + 1);
+}
+
+void MakeConstantNode(TVekExprNode* Node)
+{
+    Node->Args().clear();
+    Node->SetLeft(nullptr);
+    Node->SetRight(nullptr);
+    Node->ParserToken()->SetToken(vstNumber);
+    Node->SetKind(enkConst);
+    Node->SetOperator(veoCONST2);
+    Node->SetData(Variant::Null());
+    Node->RecalcHeight();
+}
+
+TResultSetField* TResultSetFields::AddSelectColumn(TSelectFieldItem* Item, TVekJoinDataProviderMgr* Mgr,
+                                                   TFieldDefs* Defs)
+{
+    ORVEX_ASSERT(Item != nullptr && Mgr != nullptr && Mgr->RootProvider() != nullptr,
+                 "The result set field data provider could not be found");
+    // The name: the select item's, "_" and the attempt number appended while
+    // an earlier column has it.
+    std::string name = Item->FieldName();
+    for (int attempt = 1; FindJoinField(name) != nullptr; ++attempt)
+        name += "_" + IntToStr(attempt);
+
+    TFieldType type = Item->DataType();
+    Integer size = 0;
+    if (type == ftUnknown) {
+        // A value of no declared type (a NULL constant) is kept as text.
+        type = ftString;
+        size = DefaultComputedStringSize;
+    } else if (type == ftString) {
+        size = Item->FieldSize() > 0 ? Item->FieldSize() : DefaultComputedStringSize;
+    }
+
+    TResultSetField* column = Add();
+    column->SelectItem = Item;
+    column->SetFieldName(name);
+    column->SetDataType(type);
+    if (type == ftString)
+        column->SetFieldSize(size + 1);
+    column->SetSourceField(Item->SourceFieldName().empty() ? name : Item->SourceFieldName());
+
+    if (Item->SourceTableItem() && !Item->HasAggregateFunction()) {
+        // A plain column reads its own table instance: by correlation name
+        // first, so that each instance of a self-joined table is told apart.
+        TTableNameItem* table = Item->SourceTableItem();
+        TVekBaseJoinDataProvider* provider = nullptr;
+        if (!table->CorrelationName().empty())
+            provider = Mgr->RootProvider()->FindJoinProvider(table->CorrelationName());
+        if (!provider)
+            provider = Mgr->RootProvider()->FindJoinProvider(table->TableName());
+        ORVEX_ASSERT(provider != nullptr, "The result set field data provider could not be found");
+        column->DataProvider = provider;
+        TInternalFieldItem* source = provider->GetProviderFields()->FindField(column->SourceField());
+        column->SourceFieldNo = source ? source->FieldNo() : -1;
+    } else {
+        column->DataProvider = Mgr->RootProvider();
+        column->SourceFieldNo = -1;
+        column->PrepareColumnExpr(Item);
+    }
+    if (Defs)
+        Defs->Add(name, type, type == ftString ? size : 0);
+    return column;
+}
+
+void TResultSetField::PrepareColumnExpr(TSelectFieldItem* Item)
+{
+    FParts.clear();
+    FExpr = std::make_unique<TVekExpr>();
+    if (!Item->HasAggregateFunction()) {
+        ORVEX_ASSERT(Item->ExprRoot() != nullptr, "Select field expr root is not assigned");
+        PrepareJoinExprEvaluator(CloneQualified(FExpr.get(), Item->ExprRoot()));
+        return;
+    }
+    // An aggregate column: one accumulator per aggregate of its expression.
+    // The whole expression is kept (qualified) for the final value; each
+    // aggregate node in it is turned into a constant holding its result.
+    TVekExprNode* whole = Item->AggExprRoot();
+    std::vector<TVekExprNode*> nodes;
+    if (whole) {
+        FFinalRoot = CloneQualified(FExpr.get(), whole);
+        CollectAggregateNodes(FFinalRoot, nodes, 0);
+    } else {
+        FFinalRoot = nullptr;
+    }
+    if (!whole || nodes.empty()) {
+        // The column is one aggregate: its argument is the select item's
+        // expression (the aggregate itself for COUNT(*)).
+        auto part = std::make_unique<TResultAggregatePart>();
+        part->AggFunc = Item->AggFunc();
+        part->Distinct = Item->DistinctQuantifier();
+        TVekExprNode* arg = Item->ExprRoot();
+        if (!arg || arg->ParserToken()->Token() == vstAggFunc) {
+            part->CountRows = true;
+        } else {
+            part->ArgType = arg->DataType();
+            part->ArgSize = arg->DataSize();
+            part->ArgExpr = std::make_unique<TVekExpr>();
+            part->ArgEvaluator = std::make_unique<TExprEvaluator>();
+            part->ArgEvaluator->SetExcludeRelopNulls(true);
+            part->ArgEvaluator->Prepare(DataProvider, CloneQualified(part->ArgExpr.get(), arg));
+        }
+        FParts.push_back(std::move(part));
+        FFinalRoot = nullptr;
+        return;
+    }
+    for (TVekExprNode* node : nodes) {
+        auto part = std::make_unique<TResultAggregatePart>();
+        part->Node = node;
+        part->AggFunc = static_cast<TVekSQLAggFunc>(node->ParserToken()->CustomOrdinal());
+        part->Distinct = node->Data().VType() == varBoolean && node->Data().AsBoolean();
+        if (node->Args().empty()) {
+            part->CountRows = true;
+        } else {
+            TVekExprNode* arg = node->Args()[0];
+            part->ArgType = arg->DataType();
+            part->ArgSize = arg->DataSize();
+            part->ArgExpr = std::make_unique<TVekExpr>();
+            part->ArgEvaluator = std::make_unique<TExprEvaluator>();
+            part->ArgEvaluator->SetExcludeRelopNulls(true);
+            part->ArgEvaluator->Prepare(DataProvider, CloneQualified(part->ArgExpr.get(), arg));
+        }
+        FParts.push_back(std::move(part));
+    }
+    // The aggregate nodes of the final expression become constants whose
+    // value is set per group row; the evaluator reads them in place.
+    for (auto& part : FParts)
+        MakeConstantNode(part->Node);
+    FFinalEvaluator = std::make_unique<TExprEvaluator>();
+    FFinalEvaluator->SetExcludeRelopNulls(true);
+    FFinalEvaluator->Prepare(DataProvider, FFinalRoot);
+}
+
+// ============================================================ result store
+
+namespace {
+TResultStoreFactory GDefaultResultStore;
+TResultStoreFactory* GResultStore = &GDefaultResultStore;
+} // namespace
+
+void TResultStoreFactory::PrepareResultStore(TVekQueryDataset* Table)
+{
+    Table->SetMemory(true);
+}
+
+TResultStoreFactory* TResultStoreFactory::Current()
+{
+    return GResultStore;
+}
+
+void TResultStoreFactory::SetResultStoreFactory(TResultStoreFactory* Factory)
+{
+    GResultStore = Factory ? Factory : &GDefaultResultStore;
+}
+
+// ================================================================ the table
+
+TVekQueryDataset::TVekQueryDataset(TComponent* AOwner)
+    : TVekBaseTable(AOwner), FLimitedSearch(std::make_unique<TSearchModifier>())
+{
+    // Only the index's own key fields take part in an equality search.
+    FLimitedSearch->SetLimitedSearch(true);
+}
+
+TVekQueryDataset::~TVekQueryDataset() = default;
+
+TDBStringCompare TVekQueryDataset::GetDBStringCompare() const
+{
+    return SortOrder() == soASCII ? DBASCIICompareStrings : DBANSICompareStrings;
+}
+
+void TVekQueryDataset::PrepareEmptyResultSet(bool ReuseDefinitions)
+{
+    ORVEX_ASSERT(FieldDefs()->Count() > 0, "Field defs are not prepared in TVekQueryDataset.CreateResultSet");
+    TResultStoreFactory::Current()->PrepareResultStore(this);
+    FIsResultTable = true;
+    if (TableName().empty())
+        SetTableName("testqry");
+    if (ReuseDefinitions && Exists()) {
+        if (!Active())
+            Open();
+        EmptyTable();
+        return;
+    }
+    if (Active())
+        Close();
+    // A table left by an earlier statement of this name is replaced.
+    if (Exists())
+        DataBase()->DeleteTable(TableName(), Memory());
+    CreateResultSetTable();
+}
+
+void TVekQueryDataset::CreateResultSetTable()
+{
+    SetTableDef(Memory(), FieldDefs(), IndexDefs());
+    if (FCreateLiveResult) {
+        TInternalFields* fields = TableDef()->InternalFields();
+        for (const char* hidden : {ResultRecAddrFieldName, ResultRecModFlagFieldName})
+            if (TInternalFieldItem* item = fields->FindField(hidden))
+                item->SetHidden(true);
+    }
+    InternalCreateTable();
+}
+
+Integer TVekQueryDataset::EngineFieldNo(Integer Column) const
+{
+    return GetInternalFields()->GetIndex(Column)->FieldIndex();
+}
+
+void TVekQueryDataset::StoreRawValue(Integer FieldNo, TDataHolder& Holder)
+{
+    if (IsFieldBlob(FieldNo)) {
+        TStream* stream = Holder.UsesStream ? Holder.Stream() : nullptr;
+        if (stream)
+            stream->Seek(0, soBeginning);
+        DataSetSetFieldStream(FieldNo, Holder.IsNull || !stream, stream);
+        return;
+    }
+    if (Holder.UsesStream) {
+        // A blob read into a non-blob column: its bytes as text.
+        TMemoryStream* stream = Holder.Stream();
+        std::string text(static_cast<std::size_t>(stream->Size()), '\0');
+        stream->Seek(0, soBeginning);
+        if (!text.empty())
+            stream->ReadBuffer(text.data(), static_cast<Integer>(text.size()));
+        StoreVariant(FieldNo, Holder.IsNull ? Variant::Null() : Variant(text));
+        return;
+    }
+    TInternalFieldItem* target = GetInternalFields()->GetField(FieldNo);
+    if (Holder.IsNull) {
+        DataSetSetFieldData(FieldNo, 0, true, nullptr);
+        return;
+    }
+    if (target->DataType() == ftString) {
+        // The bytes up to the terminator, cut to the column's room (a UNION
+        // part or a narrower column never overruns the field).
+        Integer length = Holder.Length;
+        if (const void* end = std::memchr(Holder.Data, 0, static_cast<std::size_t>(length)))
+            length = static_cast<Integer>(static_cast<const Byte*>(end) - Holder.Data);
+        length = std::min(length, target->GetWriteableFieldSize());
+        DataSetSetFieldData(FieldNo, length, false, Holder.Data);
+        return;
+    }
+    DataSetSetFieldData(FieldNo, std::min(Holder.Length, target->FieldSize()), false, Holder.Data);
+}
+
+void TVekQueryDataset::StoreVariant(Integer FieldNo, const Variant& Value)
+{
+    if (IsFieldBlob(FieldNo)) {
+        SetResultSetFieldFromVariant(FieldNo, Value);
+        return;
+    }
+    TInternalFieldItem* target = GetInternalFields()->GetField(FieldNo);
+    if (target->DataType() == ftString && !Value.IsNull() && !Value.IsEmpty()) {
+        std::string text = VarToStr(Value);
+        if (static_cast<Integer>(text.size()) > target->GetWriteableFieldSize())
+            text.resize(static_cast<std::size_t>(target->GetWriteableFieldSize()));
+        DataSetSetFieldData(FieldNo, static_cast<Integer>(text.size()), false, text.data());
+        return;
+    }
+    try {
+        DataSetSetFieldDataAsVariant(FieldNo, Value);
+    } catch (const EVariantError&) {
+        // A value that does not convert to the column's type is unknown.
+        DataSetSetFieldData(FieldNo, 0, true, nullptr);
+    }
+}
+
+void TVekQueryDataset::StoreColumnValue(TResultSetField* Column, Integer FieldNo)
+{
+    if (Column->IsComputed()) {
+        Column->Evaluator()->Reset();
+        StoreVariant(FieldNo, Column->Evaluator()->EvaluateValueExpr());
+        return;
+    }
+    if (Column->SourceFieldNo < 0 || !Column->DataProvider) {
+        DataSetSetFieldData(FieldNo, 0, true, nullptr);
+        return;
+    }
+    if (Column->RawCopyState < 0) {
+        // Bytes are copied only between fields of one type (a UNION may
+        // have widened the table's field past its column's source).
+        TInternalFieldItem* source = Column->DataProvider->GetProviderFields()->FindField(Column->SourceField());
+        Column->RawCopyState =
+            source && source->DataType() == GetInternalFields()->GetField(FieldNo)->DataType() ? 1 : 0;
+    }
+    if (Column->RawCopyState == 0) {
+        StoreVariant(FieldNo, Column->DataProvider->GetDataAsVariant(Column->SourceFieldNo));
+        return;
+    }
+    Column->DataProvider->GetRawFieldData(Column->SourceFieldNo, FHolder);
+    StoreRawValue(FieldNo, FHolder);
+}
+
+bool TVekQueryDataset::HasIndexDef(const std::string& Name) const
+{
+    return FindIndexDefByName(Name) != nullptr;
+}
+
+void TVekQueryDataset::PresentByOrderIndex()
+{
+    if (HasIndexDef(ResultOrderByIndexName))
+        InternalSetIndexName(ResultOrderByIndexName);
+}
+
+void TVekQueryDataset::PopulateResultSet(TResultSetFields* Fields, bool Distinct)
+{
+    ORVEX_ASSERT(FProviderMgr != nullptr, "FProviderMgr is not assigned");
+    if (Active())
+        Close();
+    Open();
+    TVekDatasetBridge* liveBridge = nullptr;
+    if (FCreateLiveResult) {
+        auto* leaf = dynamic_cast<TVekNonJoinDataProvider*>(FProviderMgr->RootProvider());
+        ORVEX_ASSERT(leaf != nullptr && leaf->Bridge() != nullptr, "CreateLiveResult request is invalid");
+        liveBridge = leaf->Bridge();
+    }
+    const bool distinct = Distinct && HasIndexDef(ResultDistinctIndexName);
+    // GROUP BY without aggregates: one row per group.
+    const bool grouped = HasIndexDef(ResultGroupByIndexName);
+    const int columns = Fields->Count();
+    std::vector<Integer> fieldNos;
+    for (int i = 0; i < columns; ++i)
+        fieldNos.push_back(EngineFieldNo(i));
+    Integer addrField = -1;
+    Integer modField = -1;
+    if (liveBridge) {
+        addrField = GetFieldNo(ResultRecAddrFieldName);
+        modField = GetFieldNo(ResultRecModFlagFieldName);
+    }
+    Integer count = 0;
+    for (bool more = FProviderMgr->FirstProviderRecord(); more; more = FProviderMgr->NextProviderRecord()) {
+        ClearRecord(CurrentBuffer());
+        for (int i = 0; i < columns; ++i)
+            StoreColumnValue(Fields->Items(i), fieldNos[static_cast<std::size_t>(i)]);
+        if (liveBridge) {
+            if (addrField >= 0)
+                StoreVariant(addrField, Variant(static_cast<int>(liveBridge->GetRecAddr())));
+            if (modField >= 0)
+                StoreVariant(modField, Variant(static_cast<int>(liveBridge->GetRecModFlag())));
+        }
+        if (distinct && Find(stEQ, ResultDistinctIndexName, FLimitedSearch.get()))
+            continue;
+        if (grouped && Find(stEQ, ResultGroupByIndexName, FLimitedSearch.get()))
+            continue;
+        AddRecord(false);
+        ++count;
+        if (FMaxRecords > 0 && count >= FMaxRecords)
+            break;
+    }
+    PresentByOrderIndex();
+    FRowsAffected = GetTotalRecordCount();
+    First();
+}
+
+void TVekQueryDataset::PopulateSimpleCountResultSet()
+{
+    auto* leaf = FProviderMgr ? dynamic_cast<TVekNonJoinDataProvider*>(FProviderMgr->RootProvider()) : nullptr;
+    ORVEX_ASSERT(leaf != nullptr, "FProviderMgr.RootProvider is incorrect data type");
+    if (!Active())
+        Open();
+    const Integer rows = leaf->GetRecordCount();
+    ClearRecord(CurrentBuffer());
+    StoreVariant(EngineFieldNo(0), Variant(static_cast<int>(rows)));
+    AddRecord(false);
+    FRowsAffected = 1;
+    First();
+}
+
+void TVekQueryDataset::ProcessHavingClause(TVekExprNode* HavingRoot)
+{
+    if (!HavingRoot)
+        return;
+    if (!Active())
+        Open();
+    // The condition is evaluated on a copy: its aggregates become constants
+    // that take each group's value.
+    TVekExpr having;
+    TVekExprNode* root = having.CloneFromTree(HavingRoot);
+    std::vector<TVekExprNode*> aggregates;
+    CollectAggregateNodes(root, aggregates, 0);
+    // An aggregate that is a result column was bound to it (a field node);
+    // the others are accumulated here.
+    aggregates.erase(std::remove_if(aggregates.begin(), aggregates.end(),
+                                    [](TVekExprNode* Node) { return Node->Kind() == enkField; }),
+                     aggregates.end());
+    TFuncResultList results;
+    if (!aggregates.empty())
+        AccumulateHavingAggregates(aggregates, results);
+
+    TVekExprDBDataProvider provider;
+    provider.Initialize(this);
+    provider.SetReadDataFromRecBuf(true);
+    TExprEvaluator evaluator;
+    evaluator.SetDBStringCompare(GetDBStringCompare());
+    // A comparison with a NULL group value is not true: the group goes.
+    evaluator.SetExcludeRelopNulls(true);
+    evaluator.Prepare(&provider, root);
+    // Addresses first: deleting never disturbs the walk.
+    std::vector<Cardinal> addresses;
+    for (bool more = DataSetFirst(); more; more = DataSetNext())
+        addresses.push_back(DatasetGetRecAddr());
+    for (Cardinal address : addresses) {
+        DataSetSetToUnorderedRecord(address);
+        if (!aggregates.empty()) {
+            TFuncResultHolder* group = results.GetHolder(address);
+            for (std::size_t k = 0; k < aggregates.size(); ++k) {
+                TFuncResultItem* item = group ? group->FindFuncResultItem(static_cast<Integer>(k)) : nullptr;
+                aggregates[k]->SetData(item ? item->CalculateNumericFuncResult() : Variant::Null());
+            }
+        }
+        evaluator.Reset();
+        if (!evaluator.Evaluate())
+            DeleteRecord(CurrentBuffer());
+    }
+    FRowsAffected = GetTotalRecordCount();
+    First();
+}
+
+void TVekQueryDataset::AccumulateHavingAggregates(std::vector<TVekExprNode*>& Aggregates, TFuncResultList& Results)
+{
+    ORVEX_ASSERT(FProviderMgr != nullptr && FProviderMgr->RootProvider() != nullptr && FAggFields != nullptr,
+                 "FProviderMgr is not assigned");
+    TVekBaseJoinDataProvider* rootProvider = FProviderMgr->RootProvider();
+    // Each aggregate's argument, evaluated over the source rows.
+    std::vector<std::unique_ptr<TResultAggregatePart>> parts;
+    for (TVekExprNode* node : Aggregates) {
+        auto part = std::make_unique<TResultAggregatePart>();
+        part->Node = node;
+        part->AggFunc = static_cast<TVekSQLAggFunc>(node->ParserToken()->CustomOrdinal());
+        part->Distinct = node->Data().VType() == varBoolean && node->Data().AsBoolean();
+        part->AccumulatorNo = static_cast<Integer>(parts.size());
+        if (node->Args().empty()) {
+            part->CountRows = true;
+        } else {
+            part->ArgExpr = std::make_unique<TVekExpr>();
+            TVekExprNode* arg = part->ArgExpr->CloneFromTree(node->Args()[0]);
+            // HAVING keeps the names of source fields as written: they
+            // become fields of the statement's rows.
+            for (TVekExprNode* n = part->ArgExpr->FirstNode(); n; n = n->Next()) {
+                if (n->ParserToken()->Token() != vstFieldName || n->Kind() == enkField)
+                    continue;
+                n->SetKind(enkField);
+                n->SetOperator(veoFIELD2);
+                if (TInternalFieldItem* field = rootProvider->FindField(n->ParserToken(), VarToStr(n->Data()))) {
+                    n->SetDataType(field->DataType());
+                    n->SetDataSize(field->GetWriteableFieldSize());
+                }
+            }
+            part->ArgType = arg->DataType();
+            part->ArgSize = arg->DataSize();
+            part->ArgEvaluator = std::make_unique<TExprEvaluator>();
+            part->ArgEvaluator->SetExcludeRelopNulls(true);
+            part->ArgEvaluator->Prepare(rootProvider, arg);
+        }
+        parts.push_back(std::move(part));
+    }
+    // The aggregate nodes become constants set per group.
+    for (TVekExprNode* node : Aggregates)
+        MakeConstantNode(node);
+
+    // Every group row gets its accumulators; each source row finds its
+    // group through the group index (or is the one row without grouping).
+    const TDBStringCompare compare = GetDBStringCompare();
+    std::vector<Integer> groupFieldNos;
+    std::vector<TResultSetField*> groupColumns;
+    for (int i = 0; i < FAggFields->Count(); ++i)
+        if (!FAggFields->Items(i)->IsAggregate()) {
+            groupColumns.push_back(FAggFields->Items(i));
+            groupFieldNos.push_back(EngineFieldNo(i));
+        }
+    for (bool more = DataSetFirst(); more; more = DataSetNext())
+        for (auto& part : parts)
+            Results.AddNewResultItem(std::string(), DatasetGetRecAddr(), part->Distinct, part->AggFunc,
+                                     part->ArgType, part->ArgSize, part->AccumulatorNo)->StringCompare = compare;
+    const bool grouped = FAggGrouped && HasIndexDef(ResultGroupByIndexName);
+    Cardinal single = 0;
+    if (!grouped && DataSetFirst())
+        single = DatasetGetRecAddr();
+    for (bool more = FProviderMgr->FirstProviderRecord(); more; more = FProviderMgr->NextProviderRecord()) {
+        Cardinal address = single;
+        if (grouped) {
+            ClearRecord(CurrentBuffer());
+            for (std::size_t i = 0; i < groupColumns.size(); ++i)
+                StoreColumnValue(groupColumns[i], groupFieldNos[i]);
+            if (!Find(stEQ, ResultGroupByIndexName, FLimitedSearch.get()))
+                continue;
+            address = DatasetGetRecAddr();
+        }
+        TFuncResultHolder* holder = Results.GetHolder(address);
+        if (!holder)
+            continue;
+        for (auto& part : parts) {
+            TFuncResultItem* item = holder->FindFuncResultItem(part->AccumulatorNo);
+            if (part->CountRows) {
+                item->SetNewValue(Variant(1));
+            } else {
+                part->ArgEvaluator->Reset();
+                item->SetNewValue(part->ArgEvaluator->EvaluateValueExpr());
+            }
+        }
+    }
+}
+
+void TVekQueryDataset::PopulateResultSetAddrList(std::vector<Cardinal>& List)
+{
+    auto* leaf = FProviderMgr ? dynamic_cast<TVekNonJoinDataProvider*>(FProviderMgr->RootProvider()) : nullptr;
+    ORVEX_ASSERT(leaf != nullptr && leaf->Bridge() != nullptr, "RootProvider type is incorrect");
+    List.clear();
+    for (bool more = FProviderMgr->FirstProviderRecord(); more; more = FProviderMgr->NextProviderRecord())
+        List.push_back(leaf->Bridge()->GetRecAddr());
+}
+
+void TVekQueryDataset::PrepareResultSet()
+{
+    ORVEX_ASSERT(FProviderMgr != nullptr && FProviderMgr->RootProvider() != nullptr,
+                 "FProviderMgr is not assigned");
+    if (Active())
+        Close();
+    TInternalFields* source = FProviderMgr->RootProvider()->GetProviderFields();
+    FieldDefs()->Clear();
+    IndexDefs()->Clear();
+    for (int i = 0; i < source->Count(); ++i) {
+        TInternalFieldItem* item = source->GetIndex(i);
+        int size = 0;
+        if (item->DataType() == ftString)
+            size = item->GetWriteableFieldSize();
+        else if (item->DataType() == ftBytes)
+            size = item->FieldSize();
+        FieldDefs()->Add(item->FieldName(), item->DataType(), size, item->Required());
+    }
+    TResultStoreFactory::Current()->PrepareResultStore(this);
+    FIsResultTable = true;
+    SetTableName("testres");
+    if (Exists())
+        DataBase()->DeleteTable(TableName(), true);
+    CreateResultSetTable();
+    Open();
+    for (bool more = FProviderMgr->FirstProviderRecord(); more; more = FProviderMgr->NextProviderRecord()) {
+        ClearRecord(CurrentBuffer());
+        for (int i = 0; i < source->Count(); ++i) {
+            FProviderMgr->RootProvider()->GetRawFieldData(source->GetIndex(i)->FieldNo(), FHolder);
+            StoreRawValue(EngineFieldNo(i), FHolder);
+        }
+        AddRecord(false);
+    }
+    FRowsAffected = GetTotalRecordCount();
+    First();
+}
+
+void TVekQueryDataset::SetReadOnlyResultFields(TResultSetFields* Fields)
+{
+    if (!Active())
+        return;
+    for (int i = 0; i < Fields->Count() && i < this->Fields()->Count(); ++i)
+        this->Fields()->Fields(i)->SetReadOnly(Fields->Items(i)->IsComputed());
+}
+
+std::string TVekQueryDataset::GetResultSetFieldNameFromSortKey(TResultSetFields* Fields, const std::string& Key) const
+{
+    if (Key.empty())
+        return {};
+    if (TJoinFieldItem* column = Fields->FindJoinField(Key))
+        return column->FieldName();
+    std::string table;
+    std::string field = Key;
+    if (const auto dot = Key.find('.'); dot != std::string::npos) {
+        table = Key.substr(0, dot);
+        field = Key.substr(dot + 1);
+    }
+    for (int i = 0; i < Fields->Count(); ++i) {
+        TResultSetField* column = Fields->Items(i);
+        if (!AnsiSameText(column->SourceField(), field))
+            continue;
+        if (table.empty())
+            return column->FieldName();
+        TVekBaseJoinDataProvider* provider = column->DataProvider;
+        if (provider && (AnsiSameText(provider->ProviderName(), table) ||
+                         AnsiSameText(provider->CorrelationName(), table)))
+            return column->FieldName();
+        // A plain column names its table instance through its select item.
+        if (column->SelectItem && column->SelectItem->SourceTableItem()) {
+            TTableNameItem* source = column->SelectItem->SourceTableItem();
+            if (AnsiSameText(source->CorrelationName(), table) ||
+                (source->CorrelationName().empty() && AnsiSameText(source->TableName(), table)))
+                return column->FieldName();
+        }
+    }
+    return {};
+}
+
+// ============================================================= field access
+
+Variant TVekQueryDataset::GetFieldData(Integer FieldNo)
+{
+    if (IsFieldBlob(FieldNo)) {
+        TMemoryStream stream;
+        bool isNull = true;
+        DataSetGetFieldStream(FieldNo, isNull, &stream);
+        if (isNull)
+            return Variant::Null();
+        std::string text(static_cast<std::size_t>(stream.Size()), '\0');
+        stream.Seek(0, soBeginning);
+        if (!text.empty())
+            stream.ReadBuffer(text.data(), static_cast<Integer>(text.size()));
+        return Variant(text);
+    }
+    return DataSetGetFieldDataAsVariant(FieldNo);
+}
+
+void TVekQueryDataset::GetRawFieldData(Integer FieldNo, TDataHolder& Holder)
+{
+    if (IsFieldBlob(FieldNo)) {
+        TMemoryStream* stream = Holder.Stream();
+        stream->Clear();
+        bool isNull = true;
+        DataSetGetFieldStream(FieldNo, isNull, stream);
+        stream->Seek(0, soBeginning);
+        Holder.IsNull = isNull;
+        Holder.Length = static_cast<Integer>(stream->Size());
+        Holder.Data = nullptr;
+        Holder.UsesStream = true;
+        return;
+    }
+    bool isNull = true;
+    Integer length = 0;
+    const Byte* data = nullptr;
+    DataSetGetFieldDataByReference(CurrentBuffer(), FieldNo, length, data, isNull);
+    Holder.IsNull = isNull;
+    Holder.Length = isNull ? 0 : length;
+    Holder.Data = data;
+    Holder.UsesStream = false;
+}
+
+void TVekQueryDataset::SetResultSetFieldFromVariant(Integer FieldNo, const Variant& Value)
+{
+    if (!IsFieldBlob(FieldNo)) {
+        DataSetSetFieldDataAsVariant(FieldNo, Value);
+        return;
+    }
+    if (Value.IsNull() || Value.IsEmpty()) {
+        DataSetSetFieldStream(FieldNo, true, nullptr);
+        return;
+    }
+    const std::string text = VarToStr(Value);
+    TMemoryStream stream;
+    if (!text.empty())
+        stream.WriteBuffer(text.data(), static_cast<Integer>(text.size()));
+    stream.Seek(0, soBeginning);
+    DataSetSetFieldStream(FieldNo, false, &stream);
+}
+
+} // namespace orvex

@@ -1,0 +1,323 @@
+#pragma once
+// The result of a statement: the result table and its columns, the
+// accumulators of aggregates, and the target operations of INSERT, UPDATE
+// and DELETE.
+//
+//   - TResultSetFields / TResultSetField: the result columns, in select-list
+//     order; each reads a field of its table instance's provider or
+//     evaluates its expression over the root provider;
+//   - TVekQueryDataset: the result table. A SELECT fills it with the rows of
+//     the provider manager (plain rows, DISTINCT through "idxdistinct",
+//     groups through "idxgroupby"); ORDER BY presents it by "idxorderby";
+//     HAVING deletes groups afterwards. Opened on a base table instead, it
+//     is the target through which INSERT, UPDATE and DELETE write;
+//   - TFuncResultList / TFuncResultHolder / TFuncResultItem: one accumulator
+//     per aggregate of a result column per group row, found by hash; the
+//     values of a DISTINCT aggregate are kept in a set of its own.
+//
+// The table is created by CreateResultStore, the one place that decides
+// where result rows live.
+
+#include "dataset/vekDataSet.h"
+#include "query/vekJoinDataProviderUnit.h"
+#include "sql/vekExecParsers.h"
+#include "sql/vekSelectParser.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace orvex {
+
+class TVekDataBase;
+class TVekTable;
+class TVekQueryDataset;
+
+// Names of the result table's indexes and live hidden fields.
+inline constexpr const char* ResultOrderByIndexName = "idxorderby";
+inline constexpr const char* ResultGroupByIndexName = "idxgroupby";
+inline constexpr const char* ResultDistinctIndexName = "idxdistinct";
+inline constexpr const char* ResultRecAddrFieldName = "__RecAddr";
+inline constexpr const char* ResultRecModFlagFieldName = "__RecModFlag";
+
+// ============================================================= accumulators
+
+// One aggregate (COUNT, AVG, SUM, MAX or MIN, optionally DISTINCT) of one
+// group row.
+class TFuncResultItem : public TCollectionItem {
+public:
+    explicit TFuncResultItem(TCollection* Collection);
+    ~TFuncResultItem() override;
+
+    // Which aggregate of the statement this is (the owner's key).
+    Integer ColumnNo = -1;
+    TVekSQLAggFunc AggFunc = vafUnknown;
+    bool Distinct = false;
+    std::string CustomQualifier;
+    // The type of the values taken (the aggregate's argument).
+    TFieldType DataType = ftUnknown;
+    Integer DataSize = 0;
+    // How MIN and MAX order strings (byte order when nil).
+    TDBStringCompare StringCompare = nullptr;
+
+    // Counts a non-null value (COUNT) or folds it into the running value;
+    // for DISTINCT, keeps it when it was not taken before. Null is ignored.
+    void SetNewValue(const Variant& Value);
+    // The aggregate's value: COUNT an Integer; AVG a Float; SUM of integers
+    // a 64-bit integer, else a Float; MIN and MAX in the argument's type.
+    // Over no values numbers give 0, strings and dates give Null.
+    Variant CalculateNumericFuncResult() const;
+    // The number of values taken (distinct ones for DISTINCT).
+    Int64 Count() const { return FCount; }
+
+private:
+    void Fold(const Variant& Value);
+
+    Int64 FCount = 0;
+    double FValue = 0;  // the running sum of AVG and SUM (exact for integers up to 2^53)
+    Variant FExtreme;   // the running MIN or MAX, in the argument's type
+    std::unique_ptr<std::unordered_set<std::string>> FSeen; // DISTINCT: the values taken (canonical form)
+};
+
+// The accumulators of one group row.
+class TFuncResultHolder : public TCollection {
+public:
+    TFuncResultHolder();
+    ~TFuncResultHolder() override;
+
+    Cardinal RecordAddress = 0;
+    std::string BaseName;
+
+    TFuncResultItem* AddNewResultItem(const std::string& Qualifier, Integer ColumnNo, bool Distinct,
+                                      TVekSQLAggFunc AggFunc, TFieldType DataType, Integer Size);
+    // The accumulator of ColumnNo; nullptr when none.
+    TFuncResultItem* FindFuncResultItem(Integer ColumnNo) const;
+    TFuncResultItem* Item(int Index) const { return static_cast<TFuncResultItem*>(Items(Index)); }
+    // The holder keeps no database of its own: DISTINCT values are kept in
+    // memory by each accumulator. Always nullptr.
+    TVekDataBase* GetHolderDatabase() const { return nullptr; }
+
+private:
+    std::unordered_map<Integer, TFuncResultItem*> FByColumn;
+};
+
+// The accumulators of every group row, by record address.
+class TFuncResultList : public TObject {
+public:
+    TFuncResultList();
+    ~TFuncResultList() override;
+
+    std::string BaseName;
+
+    TFuncResultItem* AddNewResultItem(const std::string& Qualifier, Cardinal RecordAddress, bool Distinct,
+                                      TVekSQLAggFunc AggFunc, TFieldType DataType, Integer Size,
+                                      Integer ColumnNo);
+    // The holder of RecordAddress; nullptr when none.
+    TFuncResultHolder* GetHolder(Cardinal RecordAddress) const;
+    void SetNewValue(Cardinal RecordAddress, Integer ColumnNo, const Variant& Value);
+    Variant GetFuncResult(Cardinal RecordAddress, Integer ColumnNo) const;
+    // An internal assertion "FindFuncResultItem failed" when there is none.
+    TFuncResultItem* FindFuncResultItem(Cardinal RecordAddress, Integer ColumnNo) const;
+    int HolderCount() const { return static_cast<int>(FHolders.size()); }
+    // The group rows that have accumulators (in no particular order).
+    std::vector<Cardinal> RecordAddresses() const;
+    void Clear();
+
+private:
+    std::unordered_map<Cardinal, std::unique_ptr<TFuncResultHolder>> FHolders;
+};
+
+// ============================================================ result columns
+
+// One aggregate inside a result column: its node in the select item's
+// expression, the accumulator number and the evaluator of its argument.
+struct TResultAggregatePart {
+    TVekExprNode* Node = nullptr;     // the aggregate node (not owned)
+    TVekSQLAggFunc AggFunc = vafUnknown;
+    bool Distinct = false;
+    bool CountRows = false;           // COUNT(*): every row counts
+    TFieldType ArgType = ftUnknown;   // the argument's type
+    Integer ArgSize = 0;
+    Integer AccumulatorNo = -1;
+    std::unique_ptr<TVekExpr> ArgExpr; // the argument, qualified (owned)
+    std::unique_ptr<TExprEvaluator> ArgEvaluator;
+};
+
+class TResultSetField : public TJoinFieldItem {
+public:
+    explicit TResultSetField(TCollection* Collection);
+    ~TResultSetField() override;
+
+    // The select item the column comes from (not owned); nullptr for the
+    // columns of INSERT and UPDATE.
+    TSelectFieldItem* SelectItem = nullptr;
+    // A dataset the column may own (freed with it).
+    std::unique_ptr<TVekTable> TempDataset;
+    // The value an INSERT ... VALUES stores.
+    Variant DataValue;
+    // Whether the source field's bytes are stored as they are (its type is
+    // the table field's): -1 until first asked.
+    int RawCopyState = -1;
+
+    // Whether the column is computed (its evaluator is prepared).
+    bool IsComputed() const { return Evaluator() && Evaluator()->IsPrepared(); }
+    bool IsAggregate() const { return SelectItem && SelectItem->HasAggregateFunction(); }
+    // The aggregates of an aggregate column, in the order of its expression.
+    std::vector<std::unique_ptr<TResultAggregatePart>>& AggregateParts() { return FParts; }
+    // For an aggregate inside a larger expression: that expression, whose
+    // aggregate nodes are constants set to the results (else nullptr).
+    TExprEvaluator* FinalEvaluator() const { return FFinalEvaluator.get(); }
+
+    // Prepares the column's evaluation over its data provider (the root):
+    // a computed column's evaluator, or an aggregate column's parts. The
+    // expressions are qualified copies of Item's.
+    void PrepareColumnExpr(TSelectFieldItem* Item);
+
+private:
+    std::unique_ptr<TVekExpr> FExpr;
+    TVekExprNode* FFinalRoot = nullptr;
+    std::unique_ptr<TExprEvaluator> FFinalEvaluator;
+    std::vector<std::unique_ptr<TResultAggregatePart>> FParts;
+};
+
+class TResultSetFields : public TJoinFields {
+public:
+    TResultSetFields();
+
+    TResultSetField* Add() { return static_cast<TResultSetField*>(TInternalFields::Add()); }
+    TResultSetField* Items(int Index) const { return static_cast<TResultSetField*>(TCollection::Items(Index)); }
+    // The first column whose name equals Name (without case); else the first
+    // with a select item whose source field name, name or trimmed custom
+    // qualifier equals it; nullptr when none.
+    TResultSetField* FindResultSetField(const std::string& Name) const;
+
+    // The result column of Item, read from the provider of Item's table
+    // instance (by correlation name first, so that each instance of a
+    // self-joined table has its own) or computed over the root provider.
+    // Its name is Item's, made unique with "_1", "_2", ... appended while
+    // taken. When Defs is given a field definition is added for it.
+    TResultSetField* AddSelectColumn(TSelectFieldItem* Item, TVekJoinDataProviderMgr* Mgr, TFieldDefs* Defs);
+};
+
+// The aggregate nodes of the tree under Node, left to right (Left, Right,
+// then the arguments), not looking inside an aggregate.
+void CollectAggregateNodes(TVekExprNode* Node, std::vector<TVekExprNode*>& Out, int Depth);
+// Turns an aggregate node into a constant (Null until its Data is set),
+// read in place by an evaluator prepared over its tree.
+void MakeConstantNode(TVekExprNode* Node);
+
+// ================================================================= the table
+
+// Creates the table that holds a statement's result rows: the one place
+// that decides where they live (today an in-memory table of the statement's
+// database). Replaceable as a whole.
+class TResultStoreFactory {
+public:
+    virtual ~TResultStoreFactory() = default;
+    // Makes Table ready to be created as the result table of its database.
+    virtual void PrepareResultStore(TVekQueryDataset* Table);
+    // The factory in use (never nullptr); SetResultStoreFactory(nullptr)
+    // restores the in-memory one.
+    static TResultStoreFactory* Current();
+    static void SetResultStoreFactory(TResultStoreFactory* Factory);
+};
+
+class TVekQueryDataset : public TVekBaseTable {
+public:
+    explicit TVekQueryDataset(TComponent* AOwner);
+    ~TVekQueryDataset() override;
+
+    TVekJoinDataProviderMgr* ProviderMgr() const { return FProviderMgr; }
+    void SetProviderMgr(TVekJoinDataProviderMgr* Value) { FProviderMgr = Value; }
+    Integer MaxRecords() const { return FMaxRecords; }
+    void SetMaxRecords(Integer Value) { FMaxRecords = Value; }
+    bool CreateLiveResult() const { return FCreateLiveResult; }
+    void SetCreateLiveResult(bool Value) { FCreateLiveResult = Value; }
+    Integer GetRowsAffected() const { return FRowsAffected; }
+    TDBStringCompare GetDBStringCompare() const;
+
+    // ------------------------------------------------------ the result table
+    // Makes the table ready: with Reuse an existing table is opened and
+    // emptied, else created from the field and index definitions.
+    void PrepareEmptyResultSet(bool ReuseDefinitions);
+    void CreateResultSetTable();
+
+    void PopulateResultSet(TResultSetFields* Fields, bool Distinct);
+    void PopulateAggregateResultSet(TResultSetFields* Fields, bool Grouped);
+    void PopulateSimpleCountResultSet();
+    void ProcessHavingClause(TVekExprNode* HavingRoot);
+    void PopulateResultSetAddrList(std::vector<Cardinal>& List);
+    void PrepareResultSet();
+    void SetReadOnlyResultFields(TResultSetFields* Fields);
+
+    // The result column name for an ORDER BY key ("name", "t.name"); empty
+    // when none matches.
+    std::string GetResultSetFieldNameFromSortKey(TResultSetFields* Fields, const std::string& Key) const;
+
+    // ---------------------------------------------------- target operations
+    void InsertData(TResultSetFields* Fields);
+    void InsertDataFromDataset(TResultSetFields* Fields, TVekBaseTable* Source, bool ResetCount, bool Distinct);
+    void DeleteData(bool DeleteAll, std::vector<Cardinal>& List);
+    // Assignments: each element names its target column; its row data is
+    // the new value, read against the current record. Every right-hand side
+    // is evaluated before any is stored; UpdateAll lists the records first.
+    void UpdateData(bool UpdateAll, std::vector<Cardinal>& List, TVekUpdateRowConstructor* Assignments);
+    void UpdateCurrentRecord(TVekUpdateRowConstructor* Assignments);
+
+    // ---------------------------------------------------------- field access
+    // FieldNo: the engine field number (0-based).
+    using TVekBaseTable::GetFieldData;
+    Variant GetFieldData(Integer FieldNo);
+    void GetRawFieldData(Integer FieldNo, TDataHolder& Holder);
+    void SetResultSetFieldFromVariant(Integer FieldNo, const Variant& Value);
+
+    // The lone-COUNT(*) shortcut may be switched off (tests).
+    void SetSimpleCountEnabled(bool Value) { FSimpleCountEnabled = Value; }
+
+private:
+    // Stores the current provider row's value of Column into field FieldNo
+    // of the current record buffer.
+    void StoreColumnValue(TResultSetField* Column, Integer FieldNo);
+    // A raw value (or a Variant) into field FieldNo; strings are cut to the
+    // field's room, a value that does not convert is stored as NULL.
+    void StoreRawValue(Integer FieldNo, TDataHolder& Holder);
+    void StoreVariant(Integer FieldNo, const Variant& Value);
+    // The engine field number of result column Column.
+    Integer EngineFieldNo(Integer Column) const;
+    bool HasIndexDef(const std::string& Name) const;
+    // Whether the lone-COUNT(*) shortcut answers: one COUNT(*) column over
+    // one table with no condition.
+    bool IsSimpleCount(TResultSetFields* Fields) const;
+    // The values of HAVING's aggregates per group row (accumulator k is
+    // Aggregates[k]); the nodes become constants.
+    void AccumulateHavingAggregates(std::vector<TVekExprNode*>& Aggregates, TFuncResultList& Results);
+    void PresentByOrderIndex();
+    // Each column's SourceFieldNo := the engine number of the target field
+    // of its name (-1 when none).
+    void InternalSetResultSetFieldSources(TResultSetFields* Fields);
+    void AddRecordAssigningAutoInc();
+    // Widens the definitions of the target fields that are narrower than
+    // the source's (strings, numbers); true when one changed.
+    bool WidenForSource(TVekDataSet* Source, const std::vector<Integer>& SourceFields,
+                        const std::vector<Integer>& TargetFields);
+    // Creates the table again from its (changed) definitions, rows kept.
+    void RebuildWithDefinitions();
+
+    TVekJoinDataProviderMgr* FProviderMgr = nullptr;
+    Integer FMaxRecords = 0;
+    Integer FRowsAffected = 0;
+    bool FCreateLiveResult = false;
+    bool FSimpleCountEnabled = true;
+    // The table is a statement's result (not a base table written by DML).
+    bool FIsResultTable = false;
+    // The columns and grouping of the last grouped result (for HAVING).
+    TResultSetFields* FAggFields = nullptr;
+    bool FAggGrouped = false;
+    TDataHolder FHolder;
+    std::unique_ptr<TSearchModifier> FLimitedSearch;
+};
+
+} // namespace orvex

@@ -1,0 +1,109 @@
+#include "vekDriverTestUtil.h"
+
+#include "query/vekQueryDataset.h"
+#include "query/vekQueryProvider.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace orvex::querytest {
+
+TDriverFixture::TDriverFixture(bool OnDisk) : FOnDisk(OnDisk), FDb(std::make_unique<TVekDataBase>(nullptr))
+{
+    if (OnDisk) {
+        std::string pattern = (std::filesystem::temp_directory_path() / "vekdriver-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("no scratch folder");
+        FDir = pattern;
+        FDb->SetDataBaseName(FDir + "/driver.vdb");
+        FDb->CreateDatabase();
+    } else {
+        FDb->SetDataBaseName("MEMORY");
+    }
+    FDb->Open();
+}
+
+TDriverFixture::~TDriverFixture()
+{
+    FDb->Close();
+    FDb.reset();
+    if (!FDir.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(FDir, ignored);
+    }
+}
+
+void TDriverFixture::AddTable(const TTableSpec& Spec, bool Memory)
+{
+    TVekTable table(nullptr);
+    table.SetDataBase(FDb.get());
+    table.SetTableName(Spec.Name);
+    table.SetMemory(Memory || !FOnDisk);
+    for (const TColumnSpec& column : Spec.Columns)
+        table.FieldDefs()->Add(column.Name, column.Type, column.Size);
+    for (const TIndexSpec& index : Spec.Indexes) {
+        table.IndexDefs()->Add(index.Name, index.Fields, index.Options);
+        if (!index.DescFields.empty())
+            table.IndexDefs()->Items(table.IndexDefs()->Count() - 1)->SetDescFields(index.DescFields);
+    }
+    table.CreateTable();
+    table.Open();
+    for (const auto& row : Spec.Rows) {
+        table.Append();
+        for (std::size_t c = 0; c < row.size(); ++c)
+            table.FieldByName(Spec.Columns[c].Name)->SetValue(row[c]);
+        table.Post();
+    }
+    table.Close();
+}
+
+TDriverFixture::TResult TDriverFixture::Run(const std::string& Sql, Integer MaxRecords, TParams* Params)
+{
+    TResult result;
+    TVekQueryProvider provider;
+    provider.SetDatabase(FDb.get());
+    provider.SetParams(Params);
+    provider.SetMaxRecords(MaxRecords);
+    try {
+        provider.SetSQL(Sql);
+        if (Params) {
+            // The caller's values survive the rebuilt parameter list.
+            TParams saved(nullptr);
+            saved.Assign(Params);
+            if (!provider.ValidateSQL()) {
+                result.Error = provider.GetErrorsAsText();
+                return result;
+            }
+            Params->AssignValues(&saved);
+        } else if (!provider.ValidateSQL()) {
+            result.Error = provider.GetErrorsAsText();
+            return result;
+        }
+        if (!provider.PreparePlan() || !provider.CreateResultSet()) {
+            result.Error = provider.GetErrorsAsText();
+            return result;
+        }
+        TVekQueryDataset* set = provider.GetResultSet();
+        result.TableName = set->TableName();
+        for (int i = 0; i < set->FieldCount(); ++i)
+            result.Columns.push_back(set->Fields()->Fields(i)->FieldName());
+        for (set->First(); !set->Eof(); set->Next()) {
+            std::string line;
+            for (int i = 0; i < set->FieldCount(); ++i)
+                line += (i ? "|" : "") + CanonicalValue(set->Fields()->Fields(i)->Value());
+            result.Rows.push_back(line);
+        }
+        result.RowsAffected = provider.GetRowsAffected();
+        // The statement's result table stays in the database until its
+        // query drops it.
+        set->Close();
+        FDb->DeleteTable(result.TableName, true);
+    } catch (const Exception& e) {
+        result.Error = e.Message();
+    }
+    return result;
+}
+
+} // namespace orvex::querytest

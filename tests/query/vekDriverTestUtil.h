@@ -1,0 +1,45 @@
+#pragma once
+// Statements through the driver: a database ("MEMORY" or a scratch file),
+// tables made from specs (on disk or in memory), and a SELECT text run by
+// TVekQueryProvider into its result table, read back as text lines.
+
+#include "vekQueryTestUtil.h"
+
+#include "dataset/vekDatabase.h"
+#include "host/DBParams.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace orvex::querytest {
+
+class TDriverFixture {
+public:
+    // OnDisk: a database file in a scratch folder; else "MEMORY".
+    explicit TDriverFixture(bool OnDisk);
+    ~TDriverFixture();
+
+    TVekDataBase& Db() { return *FDb; }
+    bool OnDisk() const { return FOnDisk; }
+    // A table of Spec, in memory when Memory (always on "MEMORY").
+    void AddTable(const TTableSpec& Spec, bool Memory = false);
+
+    struct TResult {
+        std::vector<std::string> Columns; // result column names
+        std::vector<std::string> Rows;    // in the result's order, values joined by "|"
+        std::string Error;                // the driver's errors, or an exception's message
+        Integer RowsAffected = 0;
+        std::string TableName;            // the result table's name
+    };
+    // Validates, prepares and fills; MaxRecords and Params as the query
+    // component would give them.
+    TResult Run(const std::string& Sql, Integer MaxRecords = 0, TParams* Params = nullptr);
+
+private:
+    bool FOnDisk;
+    std::string FDir;
+    std::unique_ptr<TVekDataBase> FDb;
+};
+
+} // namespace orvex::querytest
