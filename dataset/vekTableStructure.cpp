@@ -105,8 +105,12 @@ void TVekTable::RebuildIndexes(TInternalIndexDefs* NewDefs, TKeyFields* NewKeys,
             def->TableHeader()->SetIndexCount(static_cast<Cardinal>(std::max<Integer>(
                 static_cast<Integer>(def->TableHeader()->IndexCount()), indexes->Count())));
             def->TableHeader()->SetDirty(true);
-            if (IndexManager()->FindIndex(CurrentIndexName()) == nullptr)
+            if (IndexManager()->FindIndex(CurrentIndexName()) == nullptr) {
+                // The first index becomes current; named first, since an
+                // empty name (a nameless primary index) means the current one.
+                IndexManager()->SetCurrentIndexName(indexes->GetItems(0)->IndexName());
                 InternalSetIndexName(indexes->GetItems(0)->IndexName());
+            }
             UnlockTable();
 
             // The stored definition.

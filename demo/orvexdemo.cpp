@@ -1,13 +1,15 @@
 // Demonstration of the engine's main road: a database file is created, a
 // table with indexes and a blob field gets records, a record is found by its
-// key, a range is walked, a master-detail pair follows its master, and after
-// reconnecting the data is still there. The engine's log is printed only
+// key, a range is walked, a master-detail pair follows its master, SQL
+// statements run through a query (a join, a GROUP BY, an UPDATE, a live
+// result edited), and after reconnecting the data is still there. The engine's log is printed only
 // when something fails.
 //
 //   orvexdemo [folder]     (default: a new folder under the temporary folder)
 
 #include "dataset/vekDatabase.h"
 #include "host/DBLinks.h"
+#include "query/vekSQL.h"
 #include "storage/vekCommon.h"
 
 #include <cstdio>
@@ -42,6 +44,59 @@ void Show(TVekTable& Table, const char* Fields)
         line += Format("%-16s", {field->IsNull() ? std::string("-") : field->AsString().substr(0, 15)});
     }
     std::puts(line.c_str());
+}
+
+void ShowRows(TDataSet& Set)
+{
+    for (Set.First(); !Set.Eof(); Set.Next()) {
+        std::string line = "  ";
+        for (int i = 0; i < Set.FieldCount(); ++i) {
+            TField* field = Set.Fields()->Fields(i);
+            line += Format("%-16s", {field->IsNull() ? std::string("-") : field->AsString().substr(0, 15)});
+        }
+        std::puts(line.c_str());
+    }
+}
+
+void RunSql(TVekDataBase& Db)
+{
+    TVekQuery query(nullptr);
+    query.SetDataBase(&Db);
+
+    std::puts("\n== SQL: a join (each order with its customer), by amount");
+    query.SetSQLText("SELECT c.Name, o.Item, o.Amount FROM Customers c JOIN Orders o ON o.CustID = c.CustID "
+                     "WHERE o.Amount > 40 ORDER BY o.Amount");
+    query.Open();
+    ShowRows(query);
+
+    std::puts("\n== SQL: GROUP BY (orders and their total per city)");
+    query.SetSQLText("SELECT c.City, COUNT(*) AS Orders, SUM(o.Amount) AS Total FROM Customers c, Orders o "
+                     "WHERE o.CustID = c.CustID GROUP BY c.City ORDER BY c.City");
+    query.Open();
+    ShowRows(query);
+
+    std::puts("\n== SQL: UPDATE (a 10% discount on the orders of Rome)");
+    query.SetSQLText("UPDATE Orders SET Amount = Amount * 0.9 "
+                     "WHERE CustID IN (SELECT CustID FROM Customers WHERE City = :city)");
+    query.ParamByName("city")->SetAsString("Rome");
+    query.ExecSQL();
+    std::printf("  %d order(s) changed\n", query.RowsAffected());
+
+    std::puts("\n== SQL: a live result edited (the change goes to the Customers table)");
+    query.SetSQLText("SELECT CustID, Name, City FROM Customers WHERE City = 'Oslo' ORDER BY Name");
+    query.SetRequestLive(true);
+    query.Open();
+    ShowRows(query);
+    query.First();
+    query.Edit();
+    query.FieldByName("City")->SetAsString("Bergen");
+    query.Post();
+    query.Close();
+    query.SetRequestLive(false);
+    query.SetSQLText("SELECT CustID, Name, City FROM Customers WHERE City <> 'Rome' ORDER BY CustID");
+    query.Open();
+    ShowRows(query);
+    query.Close();
 }
 
 void Run(const std::string& Folder)
@@ -140,13 +195,17 @@ void Run(const std::string& Folder)
             Show(orders, "OrderID;Item;Amount");
     }
 
+    orders.Close();
+    customers.Close();
+    orders.SetMasterSource(nullptr);
+    RunSql(db);
+
     std::puts("\n== Reconnecting: the data persisted");
     orders.Close();
     customers.Close();
     db.Close();
     db.Open();
     customers.Open();
-    orders.SetMasterSource(nullptr);
     orders.Open();
     std::printf("  Customers: %d records, Orders: %d records\n", customers.RecordCount(), orders.RecordCount());
     customers.SetIndexName("ixName");

@@ -33,6 +33,7 @@ namespace orvex {
 class TVekDataBase;
 class TVekQueryDataset;
 class TResultSetFields;
+class TResultSetField;
 class TVekQueryProvider;
 class TVekQueryProviderItem;
 
@@ -189,8 +190,14 @@ private:
     // Parameters of the select list and HAVING, bound in place.
     void BindSelectParams();
     bool HasUnionParts() const;
+    // The statement kinds ExecSQL carries out (vekQueryProviderExec.cpp).
+    bool InternalExecuteInsertStatement();
+    bool InternalExecuteDeleteStatement();
+    bool InternalExecuteUpdateStatement();
+    bool InternalExecuteSchemaStatement();
     bool IsGroupedWithoutAggregates() const;
     void WidenUnionColumns();
+    void FitColumnName(TResultSetField* Column, TFieldDef* Def);
 
     std::unique_ptr<TStrings> FSQL;
     std::unique_ptr<TStrings> FErrors;

@@ -210,7 +210,9 @@ void TVekRowConstructorElement::BindExprParams(TParams* Params)
         }
         return;
     }
-    FData = Params->ParamByName(VarToStr(FData))->Value();
+    if (FParamName.empty())
+        FParamName = VarToStr(FData);
+    FData = Params->ParamByName(FParamName)->Value();
 }
 
 TVekUpdateRowConstructorElement::TVekUpdateRowConstructorElement(TCollection* Collection)

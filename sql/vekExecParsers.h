@@ -52,6 +52,9 @@ private:
     std::unique_ptr<TExprEvaluator> FEvaluator;
     Variant FData;
     bool FHasParameter = false;
+    // The parameter a simple element names: Data takes its value at each
+    // binding, so the name is kept for the next one.
+    std::string FParamName;
 };
 
 class TVekUpdateRowConstructorElement : public TVekRowConstructorElement {

@@ -1,10 +1,11 @@
 // A small program using the installed engine: it creates a database in the
 // folder it is given, adds a table with a primary index, writes a few
-// records, reconnects and finds one by its key.
+// records, reconnects, finds one by its key and runs an SQL query.
 //
 //   orvex_consumer <folder>
 
 #include "dataset/vekDatabase.h"
+#include "query/vekSQL.h"
 
 #include <cstdio>
 #include <exception>
@@ -60,6 +61,17 @@ int main(int argc, char** argv)
         std::printf("%d parts; part 102 is %s\n", parts.RecordCount(),
                     parts.FieldByName("Name")->AsString().c_str());
         parts.Close();
+
+        TVekQuery query(nullptr);
+        query.SetDataBase(&db);
+        query.SetSQLText("SELECT Name FROM Parts WHERE PartNo > :low ORDER BY Name");
+        query.ParamByName("low")->SetAsInteger(101);
+        query.Open();
+        std::printf("parts after 101 by name:");
+        for (query.First(); !query.Eof(); query.Next())
+            std::printf(" %s", query.FieldByName("Name")->AsString().c_str());
+        std::printf("\n");
+        query.Close();
         db.Close();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "failed: %s\n", e.what());
