@@ -126,6 +126,10 @@ public:
     // switch; takes effect at the next evaluation).
     bool ForcePerRecord() const { return FForcePerRecord; }
     void SetForcePerRecord(bool Value) { FForcePerRecord = Value; }
+    // Evaluate records with the typed steps where they apply (on by default;
+    // off: the Variant evaluator alone; a test switch, as ForcePerRecord).
+    bool TypedEvaluation() const { return FTypedEvaluation; }
+    void SetTypedEvaluation(bool Value) { FTypedEvaluation = Value; }
 
     // Opens the filter on the table's text and options; false with Errors.
     bool OpenFilter();
@@ -190,6 +194,7 @@ private:
     bool FQueryActive = false;
     bool FExcludeRelopNulls = false;
     bool FForcePerRecord = false;
+    bool FTypedEvaluation = true;
     std::string FErrors;
     std::unique_ptr<TVekFilterEvaluator> FExprFilter;
     std::vector<Cardinal> FList;

@@ -100,6 +100,28 @@ Variant TVekExprDBDataProvider::GetDataAsVariant(Integer FieldNo)
     return FTable->DataSetGetFieldDataFromRecBufAsVariant(DataBuffer(), FieldNo);
 }
 
+std::size_t TVekExprDBDataProvider::RawRecordSize() const
+{
+    return std::min(FFilterBuf.size(), static_cast<std::size_t>(std::max<Integer>(0, FTable->EngineBufferSize())));
+}
+
+bool TVekExprDBDataProvider::RawFieldLayout(Integer FieldNo, TRawFieldLayout& Layout)
+{
+    TInternalFields* Fields = FTable->GetInternalFields();
+    if (FieldNo < 0 || FieldNo >= Fields->Count() || IsBlob(FieldNo))
+        return false;
+    const TInternalFieldItem* Item = Fields->GetField(FieldNo);
+    if (IsBlobFieldType(Item->DataType()) || (Item->IsVariable() && Item->SizeMarkerOffset() <= 0))
+        return false;
+    Layout.DataType = Item->DataType();
+    Layout.NullFlagOffset = Item->NullFlagOffset();
+    Layout.ValueFlag = nfValue;
+    Layout.DataOffset = Item->DataOffset();
+    Layout.Size = Item->FieldSize();
+    Layout.SizeMarkerOffset = Item->IsVariable() ? Item->SizeMarkerOffset() : -1;
+    return true;
+}
+
 bool TVekExprDBDataProvider::IsFieldNull(Integer FieldNo)
 {
     if (IsBlob(FieldNo))
@@ -213,6 +235,7 @@ bool TFilterMgr::OpenFilter()
     Evaluator->SetExcludeRelopNulls(FExcludeRelopNulls);
     Evaluator->SetQueryActive(FQueryActive);
     Evaluator->SetForcePerRecord(FForcePerRecord);
+    Evaluator->SetTypedEvaluation(FTypedEvaluation);
     bool Opened = false;
     FDataSet->UnderReadLock([&] { Opened = Evaluator->Open(); });
     if (!Opened) {
@@ -239,6 +262,7 @@ bool TFilterMgr::AssignExpr(TVekFilterExprDriver* Driver)
     Evaluator->SetExcludeRelopNulls(FExcludeRelopNulls);
     Evaluator->SetQueryActive(FQueryActive);
     Evaluator->SetForcePerRecord(FForcePerRecord);
+    Evaluator->SetTypedEvaluation(FTypedEvaluation);
     bool Assigned = false;
     FDataSet->UnderReadLock([&] { Assigned = Evaluator->AssignExpr(Driver, veoAND); });
     if (!Assigned) {
@@ -286,6 +310,7 @@ void TFilterMgr::EnsureCurrent()
     }
     FExprFilter->Provider()->Refresh();
     FExprFilter->SetForcePerRecord(FForcePerRecord);
+    FExprFilter->SetTypedEvaluation(FTypedEvaluation);
     if (!FExprFilter->Open()) {
         const std::string Errors = FExprFilter->GetErrors();
         CloseFilter();

@@ -33,6 +33,10 @@ public:
     // Whether the record at Address passes the table's record event (every
     // record without one).
     bool PassFilterEvent(Integer Address) override;
+    const Byte* RawRecordBuffer() override { return DataBuffer(); }
+    std::size_t RawRecordSize() const override;
+    // The table's own layout of a field that is no blob.
+    bool RawFieldLayout(Integer FieldNo, TRawFieldLayout& Layout) override;
 
     TIndexManager* GetIndexMgr() const { return FTable ? FTable->IndexManager() : nullptr; }
     void CopyFilterBufFromRecBuf();

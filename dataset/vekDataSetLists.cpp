@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 namespace orvex {
 
@@ -105,8 +106,22 @@ Integer TVekDataSet::InternalPrepareMasterRecordList(TCompoundList* List)
                 index->CopyKeyBuffer(FRangeKey[rmRangeStart].data(), FRangeFlags[rmRangeStart]);
                 ok = index->FullIndexSearch(stGE) == 0;
             }
-        } else {
-            ok = index->SetRecordNo(1) != 0;
+        } else if (index->SetRecordNo(1) != 0) {
+            // No range: every entry of the index, read leaf by leaf into the
+            // lists in one pass (no cursor step per record).
+            first = index->GetRecordNo();
+            std::vector<Cardinal> addresses;
+            addresses.reserve(static_cast<std::size_t>(std::max<Integer>(0, index->GetRecordCount(false))));
+            index->Tree()->ListAddresses(std::numeric_limits<Integer>::max(), addresses);
+            const int count = static_cast<int>(addresses.size());
+            List->List1()->SetCount(count);
+            List->List2()->SetCount(count);
+            void** records = List->List1()->List();
+            void** numbers = List->List2()->List();
+            for (int i = 0; i < count; ++i) {
+                records[i] = reinterpret_cast<void*>(static_cast<std::uintptr_t>(addresses[static_cast<std::size_t>(i)]));
+                numbers[i] = reinterpret_cast<void*>(static_cast<std::intptr_t>(first + i));
+            }
         }
         if (ok)
             first = index->GetRecordNo();

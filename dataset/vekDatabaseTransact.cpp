@@ -73,6 +73,11 @@ void TVekDataBase::RunMaintenance(const char* Context, bool Memory, const std::f
         // What the open tables, the datasets and the system tables read
         // meanwhile is gone.
         try {
+            // A table created meanwhile is gone from the file: its name is
+            // free again.
+            for (TDiskTableDefMgr* tables : {FSystemTableMgr.get(), FUserTableMgr.get()})
+                if (tables)
+                    tables->ForgetUnusedTableDefs();
             ReloadOpenTableHeaders();
             RollbackDataSets();
             CancelDataSets();

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -355,6 +356,42 @@ bool TPlatformFile::Truncate(std::int64_t size)
     return ::ftruncate(FFd, size) == 0;
 }
 
+bool TPlatformFile::Reserve(std::int64_t size)
+{
+    if (FAccess == TFileAccess::Read || size < 0) {
+        errno = EBADF;
+        return false;
+    }
+    if (InjectedFault(TFileFaultPoint::Truncate, FPath))
+        return false;
+    const int error = ::posix_fallocate(FFd, 0, size);
+    if (error != 0) {
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<TFileMapping> TPlatformFile::MapShared(std::int64_t offset, std::int64_t length)
+{
+    const std::int64_t size = Size();
+    if (offset < 0 || length <= 0 || offset % 4096 != 0 || size < 0 || offset > size ||
+        length > size - offset) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    void* data = ::mmap(nullptr, static_cast<std::size_t>(length), PROT_READ | PROT_WRITE, MAP_SHARED, FFd,
+                        static_cast<off_t>(offset));
+    if (data == MAP_FAILED)
+        return nullptr;
+    return std::make_unique<TFileMapping>(data, length);
+}
+
+TFileMapping::~TFileMapping()
+{
+    ::munmap(FData, static_cast<std::size_t>(FLength));
+}
+
 bool TPlatformFile::Flush()
 {
     if (InjectedFault(TFileFaultPoint::Flush, FPath))
@@ -407,6 +444,24 @@ bool TPlatformFile::LockRange(std::uint64_t offset, std::uint64_t length)
         return false;
     }
     if (!OfdLock(FFd, F_WRLCK, offset, length, false))
+        return false;
+    FLocks.emplace(offset, length);
+    return true;
+}
+
+bool TPlatformFile::LockRangeWait(std::uint64_t offset, std::uint64_t length)
+{
+    if (length == 0)
+        return true;
+    if (!LockableRange(offset, length)) {
+        errno = EINVAL;
+        return false;
+    }
+    if (OverlapsHeld(FLocks, offset, length)) {
+        errno = EDEADLK;
+        return false;
+    }
+    if (!OfdLock(FFd, F_WRLCK, offset, length, true))
         return false;
     FLocks.emplace(offset, length);
     return true;

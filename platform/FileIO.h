@@ -89,6 +89,11 @@ public:
     // use too; on a file that cannot be written no lock is granted.
     bool LockRange(std::uint64_t offset, std::uint64_t length);
     bool UnlockRange(std::uint64_t offset, std::uint64_t length);
+    // LockRange that waits for as long as another handle holds an overlapping
+    // lock (Windows LockFileEx without "fail immediately"), for locks that are
+    // only ever held for a moment. False at once when this handle holds an
+    // overlapping lock itself.
+    bool LockRangeWait(std::uint64_t offset, std::uint64_t length);
     // Whether LockRange would succeed now, without taking the lock: no handle,
     // this one included, holds a lock overlapping the range.
     bool CanLockRange(std::uint64_t offset, std::uint64_t length) const;
@@ -101,6 +106,15 @@ public:
     int LockedRangeCountWithin(std::uint64_t offset, std::uint64_t length) const;
     // The number of ranges this handle holds.
     int LockedRangeCount() const { return static_cast<int>(FLocks.size()); }
+
+    // Makes the file at least size bytes long with its blocks allocated, so
+    // that writes through a mapping of them cannot fail for want of space.
+    bool Reserve(std::int64_t size);
+    // A shared mapping of [offset, offset + length) of the file, readable and
+    // writable (offset a multiple of 4096, the range inside the file): stores
+    // through it reach the file and every other mapping of those bytes, in
+    // this process and in others. nullptr on failure.
+    std::unique_ptr<class TFileMapping> MapShared(std::int64_t offset, std::int64_t length);
 
     // The device and inode of the open file; false when the system will not say.
     bool Identity(TFileIdentity& identity) const;
@@ -121,6 +135,22 @@ private:
     TFileAccess FAccess;
     TFileShare FShare;
     std::map<std::uint64_t, std::uint64_t> FLocks; // held ranges: offset -> length
+};
+
+// A shared mapping made by TPlatformFile::MapShared; unmapped when freed. It
+// stays valid after its handle is closed.
+class TFileMapping {
+public:
+    TFileMapping(void* data, std::int64_t length) : FData(data), FLength(length) {}
+    ~TFileMapping();
+    TFileMapping(const TFileMapping&) = delete;
+    TFileMapping& operator=(const TFileMapping&) = delete;
+    std::uint8_t* Data() const { return static_cast<std::uint8_t*>(FData); }
+    std::int64_t Length() const { return FLength; }
+
+private:
+    void* FData;
+    std::int64_t FLength;
 };
 
 // A seam for tests of failing disks: while a hook is set, every write,

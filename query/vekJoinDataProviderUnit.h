@@ -186,6 +186,9 @@ public:
     // A copy of the expression becomes the provider's selection (nil clears).
     virtual void SetJoinSelectExprRoot(TVekExprNode* ExprRoot);
     virtual Integer GetRecordCount() { return -1; }
+    // How the provider's selection is answered: the filter optimiser's
+    // assessment for a table's selection, olNone when every row is evaluated.
+    virtual TVekFilterOptimisationLevel SelectionOptLevel() const { return olNone; }
     // The identity of the current row; empty when the provider has none.
     virtual std::string CurrentRecordIDAsString() { return {}; }
     // The provider named Name (its name, else its correlation name; without
@@ -232,6 +235,7 @@ public:
     void SetSelectExpr(bool EnforceOrder, const std::string& OrderIndexName) override;
     void SetJoinSelectExprRoot(TVekExprNode* ExprRoot) override;
     Integer GetRecordCount() override;
+    TVekFilterOptimisationLevel SelectionOptLevel() const override { return FSelectionOptLevel; }
     std::string CurrentRecordIDAsString() override;
     TVekBaseJoinDataProvider* FindJoinProvider(const std::string& Name) override;
     void CollectLeaves(std::vector<TVekNonJoinDataProvider*>& Leaves) override { Leaves.push_back(this); }
@@ -262,6 +266,7 @@ private:
 
     TVekDatasetBridge* FBridge = nullptr;
     std::string FTableName;
+    TVekFilterOptimisationLevel FSelectionOptLevel = olNone;
     std::unique_ptr<TExprEvaluator> FSelection;
     bool FHasRow = false;
     bool FSearchRangeOn = false;

@@ -261,6 +261,7 @@ TInternalFields* TVekNonJoinDataProvider::GetProviderFields()
 void TVekNonJoinDataProvider::PrepareSelection()
 {
     FSelection.reset();
+    FSelectionOptLevel = olNone;
     if (!SelectRoot() || !IsOpen())
         return;
     // The table's filter engine answers the selection (from its indexes
@@ -269,8 +270,10 @@ void TVekNonJoinDataProvider::PrepareSelection()
     driver.SetFilterExpr(FSelectExpr.get());
     driver.SetExcludeRelopNulls(true);
     driver.SetOverwriteExpr(false);
-    if (FBridge->AssignFilterExpr(&driver))
+    if (FBridge->AssignFilterExpr(&driver)) {
+        FSelectionOptLevel = driver.ExprOptimizationLevel();
         return;
+    }
     // Else every record is evaluated as it is read.
     FSelection = std::make_unique<TExprEvaluator>();
     FSelection->SetExcludeRelopNulls(true);

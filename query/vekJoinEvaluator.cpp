@@ -268,6 +268,8 @@ void TJoinEvaluator::AnalyseAndOpenJoin(TJoinAnalyser* Analyser)
     FPlan.InnerRangeOn = FPlan.Indexed;
     FPlan.OuterExprExists = FOwner->OuterProvider()->SelectRoot() != nullptr;
     FPlan.InnerExprExists = FOwner->InnerProvider()->SelectRoot() != nullptr;
+    FPlan.OuterExprOptLevel = FOwner->OuterProvider()->SelectionOptLevel();
+    FPlan.InnerExprOptLevel = FOwner->InnerProvider()->SelectionOptLevel();
     FPlan.Method = FMethod;
     FPlan.HashedName = FMethod == TJoinMethod::Hash ? FSearched->ProviderName() : std::string();
     FOwner->Statistics().Indexed = FPlan.Indexed;

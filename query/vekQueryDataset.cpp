@@ -40,6 +40,20 @@ namespace {
 // The size of a string result column whose expression tells none.
 constexpr Integer DefaultComputedStringSize = 255;
 
+// The name of a result column for a select item's text: at most the
+// longest name a field may have; a ";" (which separates the fields of an
+// index definition) becomes "_"; an empty name or "ALL" (refused as a field
+// name) becomes "Column" and the column's number.
+std::string ResultColumnName(std::string Text, int Number)
+{
+    std::replace(Text.begin(), Text.end(), ';', '_');
+    if (static_cast<Integer>(Text.size()) > VekMaxObjectNameLength)
+        Text.resize(static_cast<std::size_t>(VekMaxObjectNameLength));
+    if (Trim(Text).empty() || SameText(Trim(Text), "ALL"))
+        Text = "Column" + IntToStr(Number);
+    return Text;
+}
+
 } // namespace
 
 // The aggregate nodes of the tree under Node, left to right (Left, Right,
@@ -77,9 +91,14 @@ TResultSetField* TResultSetFields::AddSelectColumn(TSelectFieldItem* Item, TVekJ
                  "The result set field data provider could not be found");
     // The name: the select item's, "_" and the attempt number appended while
     // an earlier column has it.
-    std::string name = Item->FieldName();
-    for (int attempt = 1; FindJoinField(name) != nullptr; ++attempt)
-        name += "_" + IntToStr(attempt);
+    std::string name = ResultColumnName(Item->FieldName(), Count() + 1);
+    for (int attempt = 1; FindJoinField(name) != nullptr; ++attempt) {
+        const std::string suffix = "_" + IntToStr(attempt);
+        // A long name gives up its end to keep the suffix.
+        if (static_cast<Integer>(name.size() + suffix.size()) > VekMaxObjectNameLength)
+            name.resize(static_cast<std::size_t>(VekMaxObjectNameLength) - suffix.size());
+        name += suffix;
+    }
 
     TFieldType type = Item->DataType();
     Integer size = 0;
@@ -214,8 +233,18 @@ void TResultStoreFactory::SetResultStoreFactory(TResultStoreFactory* Factory)
 
 // ================================================================ the table
 
+namespace {
+bool GSimpleCountByDefault = true;
+} // namespace
+
+void TVekQueryDataset::SetSimpleCountEnabledByDefault(bool Value)
+{
+    GSimpleCountByDefault = Value;
+}
+
 TVekQueryDataset::TVekQueryDataset(TComponent* AOwner)
-    : TVekBaseTable(AOwner), FLimitedSearch(std::make_unique<TSearchModifier>())
+    : TVekBaseTable(AOwner), FSimpleCountEnabled(GSimpleCountByDefault),
+      FLimitedSearch(std::make_unique<TSearchModifier>())
 {
     // Only the index's own key fields take part in an equality search.
     FLimitedSearch->SetLimitedSearch(true);
@@ -223,9 +252,21 @@ TVekQueryDataset::TVekQueryDataset(TComponent* AOwner)
 
 TVekQueryDataset::~TVekQueryDataset() = default;
 
+TSortOrder TVekQueryDataset::SourceSortOrder() const
+{
+    // The result sorts and compares strings as the statement's first table.
+    if (FProviderMgr && !FProviderMgr->NonJoinProviders().empty()) {
+        TVekDatasetBridge* bridge = FProviderMgr->NonJoinProviders().front()->Bridge();
+        if (bridge && bridge->DataSetIsOpen() && bridge->TableDef())
+            return bridge->TableDef()->SortOrder();
+    }
+    return SortOrder();
+}
+
 TDBStringCompare TVekQueryDataset::GetDBStringCompare() const
 {
-    return SortOrder() == soASCII ? DBASCIICompareStrings : DBANSICompareStrings;
+    const TSortOrder order = DataSetIsOpen() && TableDef() ? TableDef()->SortOrder() : SourceSortOrder();
+    return order == soASCII ? DBASCIICompareStrings : DBANSICompareStrings;
 }
 
 void TVekQueryDataset::PrepareEmptyResultSet(bool ReuseDefinitions)
@@ -243,6 +284,7 @@ void TVekQueryDataset::PrepareEmptyResultSet(bool ReuseDefinitions)
     }
     if (Active())
         Close();
+    SetSortOrder(SourceSortOrder());
     // A table left by an earlier statement of this name is replaced.
     if (Exists())
         DataBase()->DeleteTable(TableName(), Memory());
@@ -377,6 +419,11 @@ void TVekQueryDataset::PopulateResultSet(TResultSetFields* Fields, bool Distinct
     const bool distinct = Distinct && HasIndexDef(ResultDistinctIndexName);
     // GROUP BY without aggregates: one row per group.
     const bool grouped = HasIndexDef(ResultGroupByIndexName);
+    // HAVING finds a source row's group by the index that made the rows.
+    FAggFields = Fields;
+    FHavingGroupIndex = grouped    ? std::string(ResultGroupByIndexName)
+                        : distinct ? std::string(ResultDistinctIndexName)
+                                   : std::string();
     const int columns = Fields->Count();
     std::vector<Integer> fieldNos;
     for (int i = 0; i < columns; ++i)
@@ -532,7 +579,7 @@ void TVekQueryDataset::AccumulateHavingAggregates(std::vector<TVekExprNode*>& Ag
         for (auto& part : parts)
             Results.AddNewResultItem(std::string(), DatasetGetRecAddr(), part->Distinct, part->AggFunc,
                                      part->ArgType, part->ArgSize, part->AccumulatorNo)->StringCompare = compare;
-    const bool grouped = FAggGrouped && HasIndexDef(ResultGroupByIndexName);
+    const bool grouped = !FHavingGroupIndex.empty();
     Cardinal single = 0;
     if (!grouped && DataSetFirst())
         single = DatasetGetRecAddr();
@@ -542,7 +589,7 @@ void TVekQueryDataset::AccumulateHavingAggregates(std::vector<TVekExprNode*>& Ag
             ClearRecord(CurrentBuffer());
             for (std::size_t i = 0; i < groupColumns.size(); ++i)
                 StoreColumnValue(groupColumns[i], groupFieldNos[i]);
-            if (!Find(stEQ, ResultGroupByIndexName, FLimitedSearch.get()))
+            if (!Find(stEQ, FHavingGroupIndex, FLimitedSearch.get()))
                 continue;
             address = DatasetGetRecAddr();
         }
@@ -592,7 +639,7 @@ void TVekQueryDataset::PrepareResultSet()
     FIsResultTable = true;
     SetTableName("testres");
     if (Exists())
-        DataBase()->DeleteTable(TableName(), true);
+        DataBase()->DeleteTable(TableName(), Memory());
     CreateResultSetTable();
     Open();
     for (bool more = FProviderMgr->FirstProviderRecord(); more; more = FProviderMgr->NextProviderRecord()) {

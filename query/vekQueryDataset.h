@@ -239,6 +239,8 @@ public:
     Integer GetRowsAffected() const { return FRowsAffected; }
     // The count of a statement that writes through this dataset as target.
     void SetRowsAffected(Integer Value) { FRowsAffected = Value; }
+    // The string comparison of the result: the table's once created, else
+    // that of the statement's first table (its sort order, ANSI or ASCII).
     TDBStringCompare GetDBStringCompare() const;
 
     // ------------------------------------------------------ the result table
@@ -276,8 +278,10 @@ public:
     void GetRawFieldData(Integer FieldNo, TDataHolder& Holder);
     void SetResultSetFieldFromVariant(Integer FieldNo, const Variant& Value);
 
-    // The lone-COUNT(*) shortcut may be switched off (tests).
+    // The lone-COUNT(*) shortcut may be switched off (tests): for this
+    // table, or for every table made afterwards.
     void SetSimpleCountEnabled(bool Value) { FSimpleCountEnabled = Value; }
+    static void SetSimpleCountEnabledByDefault(bool Value);
 
 private:
     // Stores the current provider row's value of Column into field FieldNo
@@ -290,6 +294,7 @@ private:
     // The engine field number of result column Column.
     Integer EngineFieldNo(Integer Column) const;
     bool HasIndexDef(const std::string& Name) const;
+    TSortOrder SourceSortOrder() const;
     // Whether the lone-COUNT(*) shortcut answers: one COUNT(*) column over
     // one table with no condition.
     bool IsSimpleCount(TResultSetFields* Fields) const;
@@ -315,9 +320,10 @@ private:
     bool FSimpleCountEnabled = true;
     // The table is a statement's result (not a base table written by DML).
     bool FIsResultTable = false;
-    // The columns and grouping of the last grouped result (for HAVING).
+    // The columns of the last result and the index that finds a source
+    // row's group in it (empty: one group), for HAVING's aggregates.
     TResultSetFields* FAggFields = nullptr;
-    bool FAggGrouped = false;
+    std::string FHavingGroupIndex;
     TDataHolder FHolder;
     std::unique_ptr<TSearchModifier> FLimitedSearch;
 };

@@ -232,7 +232,7 @@ void TVekQueryDataset::PopulateAggregateResultSet(TResultSetFields* Fields, bool
         Close();
     Open();
     FAggFields = Fields;
-    FAggGrouped = Grouped;
+    FHavingGroupIndex = Grouped && HasIndexDef(ResultGroupByIndexName) ? ResultGroupByIndexName : "";
     if (IsSimpleCount(Fields)) {
         PopulateSimpleCountResultSet();
         return;

@@ -33,6 +33,7 @@ namespace orvex {
 class TVekDataBase;
 class TVekQueryDataset;
 class TResultSetFields;
+class TResultSetField;
 class TVekQueryProvider;
 class TVekQueryProviderItem;
 
@@ -196,6 +197,7 @@ private:
     bool InternalExecuteSchemaStatement();
     bool IsGroupedWithoutAggregates() const;
     void WidenUnionColumns();
+    void FitColumnName(TResultSetField* Column, TFieldDef* Def);
 
     std::unique_ptr<TStrings> FSQL;
     std::unique_ptr<TStrings> FErrors;

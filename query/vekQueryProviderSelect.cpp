@@ -258,11 +258,40 @@ void TVekQueryProviderItem::CreateResultSetFields()
         FResultSet->FieldDefs()->Clear();
     FResultSetFields->Clear();
     TSelectFields* selectFields = FSelectAnalyser->SelectFields();
-    for (int i = 0; i < selectFields->Count(); ++i)
-        FResultSetFields->AddSelectColumn(selectFields->GetItems(i), FProviderMgr.get(),
-                                          newDefs ? FResultSet->FieldDefs() : nullptr);
+    for (int i = 0; i < selectFields->Count(); ++i) {
+        TResultSetField* column = FResultSetFields->AddSelectColumn(selectFields->GetItems(i), FProviderMgr.get(),
+                                                                    newDefs ? FResultSet->FieldDefs() : nullptr);
+        FitColumnName(column, newDefs ? FResultSet->FieldDefs()->Items(FResultSet->FieldDefs()->Count() - 1)
+                                      : nullptr);
+    }
     if (newDefs)
         WidenUnionColumns();
+}
+
+void TVekQueryProviderItem::FitColumnName(TResultSetField* Column, TFieldDef* Def)
+{
+    // A computed column is named by its text, which may be longer than a
+    // field name can be: the name is cut, and kept unique with "_" and a
+    // number.
+    const std::string& name = Column->FieldName();
+    if (static_cast<Integer>(name.size()) <= VekMaxObjectNameLength)
+        return;
+    const auto taken = [&](const std::string& Candidate) {
+        for (int i = 0; i < FResultSetFields->Count(); ++i)
+            if (FResultSetFields->Items(i) != Column && SameText(FResultSetFields->Items(i)->FieldName(), Candidate))
+                return true;
+        return false;
+    };
+    // Index definitions list their fields trimmed: a cut name ends in no
+    // blank.
+    std::string fitted = TrimRight(name.substr(0, static_cast<std::size_t>(VekMaxObjectNameLength)));
+    for (int attempt = 1; taken(fitted); ++attempt) {
+        const std::string suffix = "_" + std::to_string(attempt);
+        fitted = TrimRight(name.substr(0, static_cast<std::size_t>(VekMaxObjectNameLength) - suffix.size())) + suffix;
+    }
+    Column->SetFieldName(fitted);
+    if (Def)
+        Def->SetName(fitted);
 }
 
 namespace {
@@ -294,7 +323,7 @@ void TVekQueryProviderItem::WidenUnionColumns()
             TFieldDef* def = defs->Items(i);
             const TSelectFieldItem* field = partFields->GetItems(i);
             if (def->DataType() == ftString && field->DataType() == ftString)
-                def->SetSize(std::max(def->Size(), static_cast<int>(field->GetWriteableFieldSize())));
+                def->SetSize(std::max(def->Size(), static_cast<int>(field->FieldSize())));
             else if (IsNumberType(def->DataType()) && IsNumberType(field->DataType()) &&
                      def->DataType() != field->DataType()) {
                 if (IsIntegerType(def->DataType()) && IsIntegerType(field->DataType()))

@@ -20,6 +20,19 @@ namespace orvex {
 // String comparisons use the database's compare routine, TDBStringCompare
 // (the index unit's: DBANSICompareStrings or DBASCIICompareStrings).
 
+// Where the value of one field lies in a provider's raw record buffer.
+struct TRawFieldLayout {
+    TFieldType DataType = ftUnknown;
+    // The field has a value when the byte at NullFlagOffset is ValueFlag.
+    Integer NullFlagOffset = 0;
+    Byte ValueFlag = 1;
+    Integer DataOffset = 0;
+    Integer Size = 0;
+    // A variable field's length (two bytes, little-endian); -1: the field
+    // always fills Size bytes.
+    Integer SizeMarkerOffset = -1;
+};
+
 class TVekExprDataProvider : public TObject {
 public:
     TVekExprDataProvider();
@@ -38,6 +51,13 @@ public:
     // The provider of the table Name; this one here.
     virtual TVekExprDataProvider* FindProvider(const std::string& Name) { return this; }
     virtual bool PassFilterEvent(Integer RecNo) { return false; }
+    // Typed evaluation reads fields straight from the buffer the current
+    // record was read into: that buffer (nullptr when the provider keeps
+    // none), its size, and where field FieldNo lies in it (false for a field
+    // it does not hold there, a blob say).
+    virtual const Byte* RawRecordBuffer() { return nullptr; }
+    virtual std::size_t RawRecordSize() const { return 0; }
+    virtual bool RawFieldLayout(Integer FieldNo, TRawFieldLayout& Layout) { return false; }
 
     TInternalFields* ProviderFields() const { return FProviderFields; }
     const TDBStringCompare& DBStringCompare() const { return FDBStringCompare; }
@@ -124,6 +144,8 @@ private:
 };
 
 class TExprEvaluator : public TObject {
+    friend class TTypedCondition;
+
 public:
     ~TExprEvaluator() override;
 
@@ -185,6 +207,55 @@ private:
     // Counts the Resets: a node's result stamped with an older count reads
     // as Null, so that Reset need not visit every node.
     unsigned FResetCounter = 0;
+};
+
+// A condition compiled once into typed steps for the records of one
+// provider that reads its fields from a raw record buffer: comparisons of
+// numbers (as doubles, as the evaluator compares plain numbers), of strings
+// under the database's compare routine, LIKE, IN lists of constants,
+// IS [NOT] NULL, Boolean fields and NOT/AND/OR, computed on values read
+// straight from the buffer with no Variant per node. A condition it does not
+// cover is handed to the evaluator it was compiled from; every answer is the
+// evaluator's own (EvaluatePasses).
+class TTypedCondition : public TObject {
+public:
+    TTypedCondition();
+    ~TTypedCondition() override;
+
+    // Compiles the prepared Evaluator's tree; false (and nothing compiled)
+    // when its provider keeps no raw buffer or no part of the tree could be
+    // typed.
+    bool Compile(TExprEvaluator* Evaluator);
+    bool Compiled() const { return FRoot >= 0; }
+    // Conditions left to the evaluator.
+    int FallbackCount() const { return FFallbacks; }
+    // The evaluator's EvaluatePasses for the provider's current record.
+    bool Passes();
+
+private:
+    struct TNode;
+    struct TNumber;
+    struct TText;
+    int CompileTruth(TExprEvaluatorNode* Node);
+    int CompileNumber(TExprEvaluatorNode* Node, bool& IsDouble);
+    int CompileText(TExprEvaluatorNode* Node);
+    int CompileField(TExprEvaluatorNode* Node);
+    int Fallback(TExprEvaluatorNode* Node);
+    int Add(TNode&& Node);
+    TVekTruth Truth(int Index);
+    TNumber Number(int Index);
+    TText Text(int Index);
+    bool Passes(int Index);
+
+    TExprEvaluator* FEvaluator = nullptr;
+    TVekExprDataProvider* FProvider = nullptr;
+    std::vector<TNode> FNodes;
+    int FRoot = -1;
+    int FFallbacks = 0;
+    const Byte* FBuffer = nullptr;
+    // Upper-case copies of case-insensitive field values.
+    std::string FScratch;
+    Byte FUpper[256] = {};
 };
 
 class TExprResultListGenerator : public TObject {

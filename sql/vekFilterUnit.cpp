@@ -160,37 +160,29 @@ void TVekBaseFilterEvaluator::MergeRecordLists(TCompoundList* Passing, TCompound
     const bool SkipBase = FQueryActive && !FSortedOutput && FLevel > olNone && !FAnswerer->NeedsBaseList();
     if (!SkipBase)
         FDataProvider->GetDefaultRecordList(FBaseList.get());
-    if (FLevel > olNone) {
-        // A condition answered from the indexes gives their list, never the
-        // whole base list.
+    // A condition answered from the indexes gives their list, never the
+    // whole base list; without one the base list itself is the candidates.
+    if (FLevel > olNone)
         FAnswerer->Answer(FBaseList.get(), FLevel == olFull ? Passing : Candidates);
-        return;
-    }
-    const int Count = FBaseList->Count();
-    TList* L1 = FBaseList->List1();
-    TList* L2 = FBaseList->List2();
-    TCompoundList* Target = FHasCondition ? Candidates : Passing;
-    Target->List1()->SetCapacity(Count);
-    Target->List2()->SetCapacity(Count);
-    void** Items1 = L1->List();
-    void** Items2 = L2->List();
-    for (int I = 0; I < Count; ++I)
-        Target->Add(Items1[I], Items2[I]);
 }
 
-void TVekBaseFilterEvaluator::EvaluateCandidates(TCompoundList* Candidates, TCompoundList* Passing)
+void TVekBaseFilterEvaluator::EvaluateCandidates(const TCompoundList* Candidates, std::vector<std::uint8_t>& Passed)
 {
     // Records are read in address order: the file is read front to back.
     const int Count = Candidates->Count();
-    std::vector<int> Order(static_cast<std::size_t>(Count));
-    std::iota(Order.begin(), Order.end(), 0);
-    TList* L1 = Candidates->List1();
-    TList* L2 = Candidates->List2();
-    void** Items1 = L1->List();
-    void** Items2 = L2->List();
-    auto Less = [&](int A, int B) { return AddressOf(Items1[A]) < AddressOf(Items1[B]); };
-    if (!std::is_sorted(Order.begin(), Order.end(), Less))
-        std::stable_sort(Order.begin(), Order.end(), Less);
+    Passed.assign(static_cast<std::size_t>(Count), 0);
+    void** Items1 = Candidates->List1()->List();
+    // The order of reading; none needed when the candidates are in address
+    // order already (a table written in key order).
+    std::vector<int> Order;
+    const bool InAddressOrder =
+        std::is_sorted(Items1, Items1 + Count, [](void* A, void* B) { return AddressOf(A) < AddressOf(B); });
+    if (!InAddressOrder) {
+        Order.resize(static_cast<std::size_t>(Count));
+        std::iota(Order.begin(), Order.end(), 0);
+        std::stable_sort(Order.begin(), Order.end(),
+                         [&](int A, int B) { return AddressOf(Items1[A]) < AddressOf(Items1[B]); });
+    }
 
     if (!FDataProvider->DBStringCompare())
         VekDatabaseError(10065, "TVekBaseFilterEvaluator.Evaluate", "", nullptr);
@@ -198,19 +190,33 @@ void TVekBaseFilterEvaluator::EvaluateCandidates(TCompoundList* Candidates, TCom
     Evaluator.SetExcludeRelopNulls(FExcludeRelopNulls);
     Evaluator.SetDBStringCompare(FDataProvider->DBStringCompare());
     Evaluator.Prepare(FDataProvider, FParser->Root());
+    // The condition compiled to typed steps where the provider allows it.
+    TTypedCondition Typed;
+    const bool UseTyped = FTypedEvaluation && Typed.Compile(&Evaluator);
     Cardinal Previous = 0;
-    for (int I : Order) {
+    std::uint8_t PreviousPassed = 0;
+    for (int N = 0; N < Count; ++N) {
+        const int I = InAddressOrder ? N : Order[static_cast<std::size_t>(N)];
         const Cardinal Address = AddressOf(Items1[I]);
-        // An address listed twice is read once.
-        if (Address == Previous && Address != 0)
+        // An address listed twice is read once and decided alike.
+        if (Address == Previous && Address != 0) {
+            Passed[static_cast<std::size_t>(I)] = PreviousPassed;
             continue;
+        }
         Previous = Address;
+        PreviousPassed = 0;
         if (!FDataProvider->MoveToRecord(static_cast<Integer>(Address)))
             continue;
         ++FRecordsEvaluated;
-        Evaluator.Reset();
-        if (Evaluator.EvaluatePasses())
-            Passing->Add(Items1[I], Items2[I]);
+        bool Passes;
+        if (UseTyped) {
+            Passes = Typed.Passes();
+        } else {
+            Evaluator.Reset();
+            Passes = Evaluator.EvaluatePasses();
+        }
+        PreviousPassed = Passes ? 1 : 0;
+        Passed[static_cast<std::size_t>(I)] = PreviousPassed;
     }
 }
 
@@ -222,14 +228,43 @@ bool TVekBaseFilterEvaluator::Evaluate()
     TCompoundList Passing;
     TCompoundList Candidates;
     MergeRecordLists(&Passing, &Candidates);
-    if (FHasCondition && FLevel < olFull)
-        EvaluateCandidates(&Candidates, &Passing);
 
-    const int PassCount = Passing.Count();
-    std::vector<Cardinal> Sorted(static_cast<std::size_t>(PassCount));
-    void** Passed = Passing.List1()->List();
-    for (int I = 0; I < PassCount; ++I)
-        Sorted[static_cast<std::size_t>(I)] = AddressOf(Passed[I]);
+    std::vector<Cardinal> Sorted;
+    if (FLevel == olNone) {
+        // Every record of the base list is a candidate.
+        const int Count = FBaseList->Count();
+        void** Base = FBaseList->List1()->List();
+        std::vector<std::uint8_t> Passed;
+        if (FHasCondition)
+            EvaluateCandidates(FBaseList.get(), Passed);
+        else
+            Passed.assign(static_cast<std::size_t>(Count), 1);
+        if (!FQueryActive || FSortedOutput) {
+            // The base order: the provider's records that passed.
+            for (int I = 0; I < Count; ++I)
+                if (Passed[static_cast<std::size_t>(I)])
+                    FResult.push_back(AddressOf(Base[I]));
+            return true;
+        }
+        for (int I = 0; I < Count; ++I)
+            if (Passed[static_cast<std::size_t>(I)])
+                Sorted.push_back(AddressOf(Base[I]));
+    } else {
+        if (FHasCondition && FLevel < olFull) {
+            std::vector<std::uint8_t> Passed;
+            EvaluateCandidates(&Candidates, Passed);
+            void** Items1 = Candidates.List1()->List();
+            void** Items2 = Candidates.List2()->List();
+            for (int I = 0; I < Candidates.Count(); ++I)
+                if (Passed[static_cast<std::size_t>(I)])
+                    Passing.Add(Items1[I], Items2[I]);
+        }
+        const int PassCount = Passing.Count();
+        Sorted.resize(static_cast<std::size_t>(PassCount));
+        void** Passed = Passing.List1()->List();
+        for (int I = 0; I < PassCount; ++I)
+            Sorted[static_cast<std::size_t>(I)] = AddressOf(Passed[I]);
+    }
     if (!std::is_sorted(Sorted.begin(), Sorted.end()))
         std::sort(Sorted.begin(), Sorted.end());
     // An address the index side or the provider gave twice passes once.

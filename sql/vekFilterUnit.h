@@ -24,6 +24,7 @@
 #include "storage/vekCommon.h"
 #include "storage/vekConsts.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -198,6 +199,11 @@ public:
     // switch: the answers must agree).
     bool ForcePerRecord() const { return FForcePerRecord; }
     void SetForcePerRecord(bool Value) { FForcePerRecord = Value; }
+    // Records are evaluated by the typed steps of TTypedCondition where the
+    // provider allows it (on by default; off: the Variant evaluator alone, a
+    // test switch: the answers must agree).
+    bool TypedEvaluation() const { return FTypedEvaluation; }
+    void SetTypedEvaluation(bool Value) { FTypedEvaluation = Value; }
 
 private:
     // The main parser set up from FilterOptions and Tables.
@@ -206,10 +212,12 @@ private:
     // one, without a condition, or with ForcePerRecord).
     TVekFilterOptimisationLevel AnalyzeIndexes();
     // The base list and the index answer; Passing := the records taken
-    // without evaluation (at olFull), Candidates := those to evaluate.
+    // without evaluation (at olFull), Candidates := those to evaluate (at
+    // olPartial; at olNone the base list itself is evaluated).
     void MergeRecordLists(TCompoundList* Passing, TCompoundList* Candidates);
-    // Candidates through the condition (sorted by address first).
-    void EvaluateCandidates(TCompoundList* Candidates, TCompoundList* Passing);
+    // Candidates through the condition, read in address order: Passed[i]
+    // tells whether candidate i passes.
+    void EvaluateCandidates(const TCompoundList* Candidates, std::vector<std::uint8_t>& Passed);
 
     std::unique_ptr<TCompoundList> FBaseList;
     std::unique_ptr<TVekPreParser> FPreParser;
@@ -226,6 +234,7 @@ private:
     bool FQueryActive = false;
     bool FSortedOutput = false;
     bool FForcePerRecord = false;
+    bool FTypedEvaluation = true;
     bool FHasCondition = false;
     TVekFilterOptimisationLevel FLevel = olNone;
     Integer FRecordsEvaluated = 0;

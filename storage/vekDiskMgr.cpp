@@ -223,11 +223,11 @@ void TDiskMgr::CreateLockObjects()
 {
     FUserMonitor = std::make_unique<TDBUserMonitor>(FVekFile->FileHandle(), GetLockFileName(FFileName));
     FUserMonitor->Open(GetCurrentUser(), GetCurrentComputer());
-    TPlatformFile* lockFile = FUserMonitor->LockFileHandle();
-    FTableLockMgr.reset(CreateLockManager(lmkTable, lockFile, FLockRetryCount, FLockRetryInterval));
-    FRecordLockMgr.reset(CreateLockManager(lmkRecord, lockFile, FLockRetryCount, FLockRetryInterval));
+    TDBUserMonitor* monitor = FUserMonitor.get();
+    FTableLockMgr.reset(CreateLockManager(lmkTable, monitor, FLockRetryCount, FLockRetryInterval));
+    FRecordLockMgr.reset(CreateLockManager(lmkRecord, monitor, FLockRetryCount, FLockRetryInterval));
     FTransactionLockMgr.reset(
-        CreateLockManager(lmkTransaction, lockFile, FLockRetryCount, FLockRetryInterval));
+        CreateLockManager(lmkTransaction, monitor, FLockRetryCount, FLockRetryInterval));
 }
 
 void TDiskMgr::FreeLockObjects()
@@ -290,8 +290,10 @@ void TDiskMgr::CopyCurrentFile(const std::string& DestName)
 
 Int64 TDiskMgr::GetFileSize()
 {
-    if (!IsOpen() || FVekFile->FileHandle()->Size() < 0)
+    if (!IsOpen())
         VekDatabaseError(diskerr::Internal, "TDiskMgr.GetFileSize", "Unable to get file size", this);
+    // In a transaction the size known in memory; else the file's, which
+    // raises when the system cannot tell it.
     return FVekFile->SeekVekEof();
 }
 
@@ -677,15 +679,22 @@ Integer TDiskMgr::SetTableLock(Integer TableID, Integer LockType)
     }
     // A write lock held already covers every request: the manager's locks
     // are not re-entrant, so a read byte inside it could never be had.
-    if (FTableLockMgr->QueryLockType(TableID) != LockTypeWrite) {
-        if (LockType == LockTypeWrite)
+    const Integer held = FTableLockMgr->QueryLockType(TableID);
+    bool taken = false;
+    if (held != LockTypeWrite) {
+        if (LockType == LockTypeWrite) {
             FTableLockMgr->SetWriteLock(TableID, 0);
-        else
+            taken = true;
+        } else if (held == LockTypeNone) {
             FTableLockMgr->SetReadLock(TableID, 0);
+            taken = true;
+        }
     }
-    // What is read under the lock must not come from a dead writer's half
-    // commit.
-    FVekFile->RecoverJournal();
+    // What is read under a new lock must not come from a dead writer's half
+    // commit. A lock held already was checked when it was taken: no writer
+    // has had the table (or, for the header, the map) since.
+    if (taken)
+        FVekFile->RecoverJournal();
     return FTableLockMgr->QueryLockType(TableID);
 }
 

@@ -130,6 +130,8 @@ void TDBUserMonitor::Open(const std::string& UserName, const std::string& Comput
             }
             const Int64 slot = TakeSlot();
             TakeConnectionByte(slot);
+            // Under the mutex, which also guards the table file's removal.
+            FRecordLocks = std::make_unique<TRecordLockTable>(GetRecordLockFileName(FLockFileName));
             InternalReleaseLock();
             return;
         } catch (...) {
@@ -143,6 +145,7 @@ void TDBUserMonitor::Close()
 {
     if (!FLockFile)
         return;
+    FRecordLocks.reset();
     if (FConnectionOffset != 0)
         FLockFile->UnlockRange(static_cast<std::uint64_t>(FConnectionOffset), 1);
     FConnectionOffset = 0;
@@ -163,8 +166,10 @@ void TDBUserMonitor::Close()
             // Removed while we hold the mutex: a connection that opened the
             // file meanwhile sees, once it holds the mutex, that the path no
             // longer names its file, and starts again.
-            if (FLockFile->IsFileAt(FLockFileName))
+            if (FLockFile->IsFileAt(FLockFileName)) {
+                DeleteFile(GetRecordLockFileName(FLockFileName));
                 DeleteFile(FLockFileName);
+            }
         }
     } catch (...) {
         CloseLockFile();
@@ -199,6 +204,7 @@ void TDBUserMonitor::CreateLockFile()
 
 void TDBUserMonitor::CloseLockFile()
 {
+    FRecordLocks.reset();
     FLockFile.reset(); // gives up the handle's locks, the mutex among them
     FMutexHeld = false;
     FConnectionOffset = 0;

@@ -350,6 +350,52 @@ bool TWinLockMgr::InternalUpgradeReadLock(Int64 ID, Int64)
     return true;
 }
 
+// ------------------------------------------------------------- TRecordLockMgr
+
+TRecordLockMgr::TRecordLockMgr(TPlatformFile* Handle, TRecordLockTable* Table)
+    : TBaseLockMgr(Handle, RecordLockBase, 1), FTable(Table)
+{
+    ORVEX_ASSERT(Table != nullptr, "The record-lock table is not open");
+}
+
+TRecordLockMgr::~TRecordLockMgr()
+{
+    try {
+        if (FLocks->Count() > 0)
+            InternalReleaseAllFileLocks();
+    } catch (...) {
+        // The entries of a connection that cannot reach its table any more
+        // die with its owner byte.
+    }
+}
+
+bool TRecordLockMgr::InternalReleaseFileLock(Int64 Address, Int64)
+{
+    FTable->Unlock(static_cast<Cardinal>(Address - FBaseOffset));
+    return true;
+}
+
+bool TRecordLockMgr::InternalLockFile(Int64 Address, Int64, Integer)
+{
+    const Int64 record = Address - FBaseOffset;
+    return record >= 0 && record <= 0xFFFFFFFFLL && FTable->TryLock(static_cast<Cardinal>(record));
+}
+
+bool TRecordLockMgr::InternalUpgradeReadLock(Int64, Int64)
+{
+    return true;
+}
+
+bool TRecordLockMgr::InternalReleaseAllFileLocks()
+{
+    std::vector<Cardinal> records;
+    records.reserve(static_cast<std::size_t>(FLocks->Count()));
+    for (int i = 0; i < FLocks->Count(); ++i)
+        records.push_back(static_cast<Cardinal>(FLocks->Items(i)->LckAddr - FBaseOffset));
+    FTable->UnlockAll(records);
+    return true;
+}
+
 // ------------------------------------------------------------------ factories
 
 TBaseLockMgr* GetLockManager(TPlatformFile*, TPlatformFile* LockFileHandle, Int64 BaseOffset,
@@ -358,9 +404,11 @@ TBaseLockMgr* GetLockManager(TPlatformFile*, TPlatformFile* LockFileHandle, Int6
     return new TWinLockMgr(LockFileHandle, BaseOffset, RegionSize);
 }
 
-TBaseLockMgr* CreateLockManager(TLockMgrKind Kind, TPlatformFile* LockFileHandle, Integer RetryCount,
+TBaseLockMgr* CreateLockManager(TLockMgrKind Kind, TDBUserMonitor* Monitor, Integer RetryCount,
                                 Integer RetryInterval)
 {
+    ORVEX_ASSERT(Monitor && Monitor->Active(), "The lock file is not open");
+    TPlatformFile* LockFileHandle = Monitor->LockFileHandle();
     TBaseLockMgr* manager = nullptr;
     switch (Kind) {
     case lmkTable:
@@ -371,7 +419,7 @@ TBaseLockMgr* CreateLockManager(TLockMgrKind Kind, TPlatformFile* LockFileHandle
         manager->SetWriteLockErrMsg(SvekTableWriteLockErr);
         break;
     case lmkRecord:
-        manager = GetLockManager(nullptr, LockFileHandle, RecordLockBase, 1, 0);
+        manager = new TRecordLockMgr(LockFileHandle, Monitor->RecordLocks());
         manager->SetLockRetryCount(RetryCount);
         manager->SetLockRetryInterval(RetryInterval);
         manager->SetReadLockErrMsg(SvekRecordLockErr);

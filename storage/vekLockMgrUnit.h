@@ -13,9 +13,15 @@
 //   0x400000 + S + i     connection byte i of slot S (beyond the end of file)
 //   0x800000 + T * 8192  the 8192-byte lock region of table T (0: the header)
 //   0x1FFE000 + T        the transaction byte of table T
-//   0x2000000 + R        the byte of record R (its 32-bit address)
 // Byte 8192 of the database file itself guards the lock file's creation and
 // removal (the parent lock).
+//
+// Record locks do not live in the lock file: a transaction may hold hundreds
+// of thousands of them, and the kernel checks a new byte-range lock against
+// every lock of the file, so taking n scattered locks would cost n^2. They
+// live in the record-lock table, a shared hash table in a file of its own
+// (see TRecordLockTable), where taking or giving up one costs the same
+// whatever the number held.
 
 #include "host/Classes.h"
 #include "host/System.h"
@@ -30,6 +36,8 @@
 namespace orvex {
 
 class TPlatformFile;
+class TFileMapping;
+class TRecordLockTable;
 
 // ------------------------------------------------------------------- layout
 
@@ -107,6 +115,9 @@ public:
     // The open lock file, on which the lock managers work (nullptr when closed).
     TPlatformFile* LockFileHandle() const { return FLockFile.get(); }
     const std::string& LockFileName() const { return FLockFileName; }
+    // The record-lock table the connection shares with the others (nullptr
+    // when closed).
+    TRecordLockTable* RecordLocks() const { return FRecordLocks.get(); }
     const std::string& EntryText() const { return FEntryText; }
     // The offset of this connection's connection byte; 0 when it has none
     // (all 4096 of its slot taken).
@@ -131,11 +142,81 @@ private:
     std::string FEntryText;
     std::string FLockFileName;
     std::unique_ptr<TPlatformFile> FLockFile;
+    std::unique_ptr<TRecordLockTable> FRecordLocks;
     Int64 FConnectionOffset = 0;
     std::array<char, LockFileSlotSize + 1> FBuffer{}; // a slot read into it is zero-terminated
     TPlatformFile* FDatabaseHandle;
     std::string FLockErrMsg;
     bool FMutexHeld = false;
+};
+
+// ------------------------------------------------------- TRecordLockTable
+
+// The record-lock table file of a lock file: "/data/shop.lck" ->
+// "/data/shop.lck.records.lck".
+std::string GetRecordLockFileName(const std::string& LockFileName);
+
+// The record locks of every connection to one database: an open-addressing
+// hash table of 8-byte entries (owner << 32 | record address) in a file that
+// each connection maps shared. Layout of the file:
+//   0 .. 4095   the header: a magic number, the region word (the table's
+//               offset in 4096-byte units << 8 | log2 of its slot count),
+//               the used slots (live, dead and deleted entries) and the live
+//               entries
+//   region      the slots; 0 is empty, owner 1 marks a deleted entry
+// Byte-range locks on the file (none of them on its data):
+//   0               the table's mutex, held only for one operation
+//   0x100000 + k    owner byte k: held by the connection that owns entries of
+//                   owner k + 2 for as long as it lives
+// Every reader and writer holds the mutex, so each operation sees the table
+// whole, and each change is made by one 8-byte store (a new table by a new
+// region word), so a process killed at any moment leaves a sound table. An
+// entry whose owner byte is free belongs to a connection that is gone: it is
+// taken over by the next locker and dropped when the table is rebuilt. A
+// connection that takes an owner byte first deletes the entries a dead
+// predecessor left under it.
+class TRecordLockTable {
+public:
+    // Opens the table at FileName, creating it when missing or unusable, and
+    // takes an owner byte; 8450 when the file cannot be made or mapped.
+    // Call under the lock file's mutex, which also guards the file's removal.
+    explicit TRecordLockTable(const std::string& FileName);
+    ~TRecordLockTable(); // gives up the owner byte and the mapping
+    TRecordLockTable(const TRecordLockTable&) = delete;
+    TRecordLockTable& operator=(const TRecordLockTable&) = delete;
+
+    // Locks the record for this connection: true when it holds it now (also
+    // when it held it already), false when another live connection does.
+    bool TryLock(Cardinal Record);
+    // Gives up the record's lock (nothing when this connection has none).
+    void Unlock(Cardinal Record);
+    // Gives up every listed lock in one hold of the mutex.
+    void UnlockAll(const std::vector<Cardinal>& Records);
+    // Whether a live connection other than this one holds the record.
+    bool LockedByOther(Cardinal Record);
+    // The live entries, this connection's and others' (dead owners' entries
+    // count until they are taken over or dropped).
+    Int64 LiveCount();
+    Integer Owner() const { return FOwner; }
+    const std::string& FileName() const { return FFileName; }
+
+private:
+    class THold;
+    void Sync();
+    void Reset();
+    void Rebuild(Int64 MinLive);
+    bool OwnerAlive(std::uint32_t Owner);
+    std::uint64_t* FindSlot(Cardinal Record, std::uint64_t** Deleted);
+    void DeleteOwned(Cardinal Record);
+    void PurgeOwner();
+
+    std::string FFileName;
+    std::unique_ptr<TPlatformFile> FFile;
+    std::unique_ptr<TFileMapping> FHeader;
+    std::unique_ptr<TFileMapping> FRegion;
+    std::uint64_t FRegionWord = 0; // the region word FRegion maps
+    std::uint64_t FMask = 0;       // slot count - 1
+    Integer FOwner = 0;            // this connection's owner value (owner byte + 2)
 };
 
 // ------------------------------------------------------------ lock records
@@ -271,17 +352,39 @@ protected:
     bool InternalReleaseAllFileLocks() override;
 };
 
+// The record lock manager: each record's lock is an entry of the shared
+// record-lock table instead of a byte of the lock file, exclusive whether it
+// was asked for as a read or a write lock. Its items keep the record's lock
+// file address (RecordLockBase + id) for the debug dump.
+class TRecordLockMgr : public TBaseLockMgr {
+public:
+    // Handle is the lock file (for the dump); the table is not owned.
+    TRecordLockMgr(TPlatformFile* Handle, TRecordLockTable* Table);
+    ~TRecordLockMgr() override; // releases what it still holds
+
+protected:
+    bool InternalReleaseFileLock(Int64 Address, Int64 Size) override;
+    bool InternalLockFile(Int64 Address, Int64 Size, Integer LockType) override;
+    bool InternalUpgradeReadLock(Int64 ID, Int64 Size) override; // already exclusive
+    bool InternalReleaseAllFileLocks() override;
+
+private:
+    TRecordLockTable* FTable;
+};
+
 // A lock manager on the lock file: a TWinLockMgr(LockFileHandle, BaseOffset,
 // RegionSize). DatabaseHandle and Flag are not used.
 TBaseLockMgr* GetLockManager(TPlatformFile* DatabaseHandle, TPlatformFile* LockFileHandle,
                              Int64 BaseOffset, Int64 RegionSize, Integer Flag);
 
-// The three managers of an open database, with their regions, retry rules
+// The three managers of an open connection, with their regions, retry rules
 // and error texts: table and record locks take the connection's retry count
 // and interval; transaction locks are tried TransactionLockRetries times,
-// 80 + Random(40) ms apart, drawn here once.
+// 80 + Random(40) ms apart, drawn here once. Table and transaction locks are
+// byte ranges of the monitor's lock file, record locks entries of its
+// record-lock table.
 enum TLockMgrKind { lmkTable, lmkRecord, lmkTransaction };
-TBaseLockMgr* CreateLockManager(TLockMgrKind Kind, TPlatformFile* LockFileHandle,
-                                Integer RetryCount, Integer RetryInterval);
+TBaseLockMgr* CreateLockManager(TLockMgrKind Kind, TDBUserMonitor* Monitor, Integer RetryCount,
+                                Integer RetryInterval);
 
 } // namespace orvex

@@ -154,6 +154,17 @@ Integer TDiskTableDefMgr::CloseTableDefConnection(Integer TableID)
     return 0;
 }
 
+void TDiskTableDefMgr::ForgetUnusedTableDefs()
+{
+    for (int i = TableDefCount() - 1; i >= 0; --i) {
+        TTableDef* master = TableDefs(i);
+        if (master->UserCount() > 0)
+            continue;
+        CloseMasterDef(master, FTableHeaderMgr.get());
+        FreeMasterDef(i);
+    }
+}
+
 Integer TDiskTableDefMgr::DeleteTableDef(const std::string& /*Name*/, TTableDef* Def)
 {
     constexpr const char* Context = "TDiskTableDefMgr.DeleteTableDef";

@@ -333,6 +333,11 @@ public:
     // layout (see the .cpp). 8577 for an in-memory table, 8576 for a
     // definition that is not connected. 0.
     Integer RestructureTableDef(TTableDef* Def, const TInternalRestructureRecord& Restructure) override;
+    // Closes and frees every master that no connection uses (a table just
+    // created, or one whose users have gone): after a rollback a master
+    // may name a table the file no longer has. The next connection makes
+    // its master again from the stored definition.
+    void ForgetUnusedTableDefs();
     // Close, then opens the map at BaseDefMgrAddress on HdrDiskInterface:
     // 8579 without the interface, 8576 without the address.
     void Open() override;

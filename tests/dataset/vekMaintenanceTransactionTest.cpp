@@ -180,5 +180,28 @@ TEST(MaintenanceTransaction, TheHostsTransactionStillRefusesSchemaChanges)
     EXPECT_EQ(people->RecordCount(), 0);
 }
 
+TEST(MaintenanceTransaction, ATableCreatedInARolledBackOneLeavesItsNameFree)
+{
+    TTableFixture fixture(TWhere::Disk);
+    fixture.CreatePeople();
+    EXPECT_THROW(fixture.Db().RunMaintenance("test", false, [&] {
+        fixture.CreatePeople("Ghost");
+        throw std::runtime_error("cancelled");
+    }),
+                 std::runtime_error);
+    TStringList names;
+    fixture.Db().GetTableNames(&names, false);
+    EXPECT_EQ(names.IndexOf("Ghost"), -1);
+    // The same connection creates it again and uses it.
+    TVekTable* ghost = fixture.CreatePeople("Ghost");
+    ghost->Open();
+    TTableFixture::AddPerson(ghost, 1, "G", 1, "Town");
+    EXPECT_EQ(ghost->RecordCount(), 1);
+    ghost->Close();
+    TVekTable* people = fixture.NewTable("People");
+    people->Open();
+    EXPECT_EQ(people->RecordCount(), 0);
+}
+
 } // namespace
 } // namespace orvex

@@ -10,11 +10,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace orvex {
 namespace {
@@ -81,6 +84,44 @@ TEST_F(FileLocksTest, AHandleCannotLockARangeItHoldsOrOverlaps)
     EXPECT_TRUE(FSecond->LockRange(1000, 100)); // the neighbours stayed locked
     EXPECT_FALSE(FSecond->LockRange(1100, 1));
     EXPECT_FALSE(FSecond->LockRange(999, 1));
+}
+
+TEST_F(FileLocksTest, AWaitingLockIsGrantedWhenTheOtherHandleLetsGo)
+{
+    ASSERT_TRUE(FFirst->LockRange(7, 1));
+    EXPECT_FALSE(FFirst->LockRangeWait(7, 1)); // its own lock: refused, not a deadlock
+    std::atomic<bool> granted{false};
+    std::thread waiter([&] { granted = FSecond->LockRangeWait(7, 1); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(granted);
+    EXPECT_TRUE(FFirst->UnlockRange(7, 1));
+    waiter.join();
+    EXPECT_TRUE(granted);
+    EXPECT_FALSE(FFirst->CanLockRange(7, 1));
+    EXPECT_TRUE(FSecond->UnlockRange(7, 1));
+}
+
+TEST_F(FileLocksTest, SharedMappingsOfTwoHandlesSeeEachOthersStores)
+{
+    EXPECT_EQ(FFirst->MapShared(0, 4096), nullptr); // beyond the end
+    ASSERT_TRUE(FFirst->Reserve(3 * 4096));
+    EXPECT_EQ(FFirst->Size(), 3 * 4096);
+    EXPECT_EQ(FFirst->MapShared(100, 4096), nullptr);  // not on a page
+    EXPECT_EQ(FFirst->MapShared(4096, 3 * 4096), nullptr); // past the end
+    EXPECT_EQ(FFirst->MapShared(4096, 0), nullptr);
+    auto a = FFirst->MapShared(4096, 2 * 4096);
+    auto b = FSecond->MapShared(2 * 4096, 4096);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(a->Data()[4096 + 5], 0); // reserved bytes read as zero
+    a->Data()[4096 + 5] = 42;
+    EXPECT_EQ(b->Data()[5], 42);
+    FFirst.reset(); // a mapping outlives its handle
+    b->Data()[6] = 43;
+    EXPECT_EQ(a->Data()[4096 + 6], 43);
+    char byte = 0;
+    ASSERT_EQ(FSecond->ReadAt(2 * 4096 + 6, &byte, 1), 1);
+    EXPECT_EQ(byte, 43);
 }
 
 TEST_F(FileLocksTest, AnUnlockMustNameExactlyAHeldRange)

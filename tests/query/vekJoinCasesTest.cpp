@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace orvex::querytest {
 namespace {
 
@@ -135,6 +137,40 @@ TEST_F(JoinCases, TheHashJoinHashesTheSmallerSideAndLogsItsPlan)
     const TQueryFixture::TOutcome indexed = fixture.Run("SELECT * FROM Big JOIN A ON Big.k = A.k AND A.id > 0");
     ASSERT_EQ(indexed.Plans.size(), 1u);
     EXPECT_EQ(indexed.Plans[0].Method, TJoinMethod::IndexedRange);
+}
+
+TEST_F(JoinCases, ThePlanGivesTheOptimiserLevelOfEachSidesSelection)
+{
+    struct TCase {
+        const char* Sql;
+        TVekFilterOptimisationLevel Outer, Inner;
+    };
+    const TCase cases[] = {
+        // A.k has an index: answered in full, or in part beside a condition
+        // on f; B's selection on f has none.
+        {"SELECT * FROM A JOIN B ON A.id = B.id WHERE A.k = 2 AND B.f > 0", olFull, olNone},
+        {"SELECT * FROM A JOIN B ON A.id = B.id WHERE A.k = 2 AND A.f > 0", olPartial, olNone},
+        {"SELECT * FROM B JOIN A ON A.id = B.id WHERE A.k >= 1 AND B.k = 2", olFull, olFull},
+        {"SELECT * FROM A JOIN B ON A.id = B.id", olNone, olNone},
+    };
+    for (const TCase& c : cases) {
+        GDBLogger->Clear();
+        const TQueryFixture::TOutcome outcome = fixture.Run(c.Sql);
+        ASSERT_EQ(outcome.Error, "") << c.Sql;
+        ASSERT_EQ(outcome.Plans.size(), 1u) << c.Sql;
+        EXPECT_EQ(outcome.Plans[0].OuterExprOptLevel, c.Outer) << c.Sql;
+        EXPECT_EQ(outcome.Plans[0].InnerExprOptLevel, c.Inner) << c.Sql;
+        const std::vector<std::string> lines = GDBLogger->LogLines();
+        const std::string outerLine = std::string("Outer Expr opt level : ") + CFilterOptLevelNames[c.Outer];
+        const std::string innerLine = std::string("Inner Expr opt level : ") + CFilterOptLevelNames[c.Inner];
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                                [&](const std::string& l) { return l.find(outerLine) != std::string::npos; }))
+            << c.Sql;
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                                [&](const std::string& l) { return l.find(innerLine) != std::string::npos; }))
+            << c.Sql;
+        EXPECT_EQ(outcome.Rows, fixture.Reference(c.Sql).Rows) << c.Sql;
+    }
 }
 
 TEST_F(JoinCases, KeysLongerThanTwoHundredFiftySixBytesJoin)

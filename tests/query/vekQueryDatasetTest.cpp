@@ -148,6 +148,20 @@ TEST_P(ResultSetTest, GroupsAndAggregates)
     });
 }
 
+TEST_P(ResultSetTest, LoneCountWithAndWithoutTheShortcut)
+{
+    for (bool shortcut : {true, false}) {
+        SCOPED_TRACE(shortcut);
+        TVekQueryDataset::SetSimpleCountEnabledByDefault(shortcut);
+        CheckCases(Fx(), {
+            {"SELECT COUNT(*) FROM t", {"6"}},
+            {"SELECT COUNT(*) FROM t WHERE k IS NULL", {"2"}},
+            {"SELECT COUNT(*) FROM t a, t b WHERE a.id = b.id", {"6"}},
+        });
+    }
+    TVekQueryDataset::SetSimpleCountEnabledByDefault(true);
+}
+
 TEST_P(ResultSetTest, HavingRemovesGroups)
 {
     CheckCases(Fx(), {
@@ -162,6 +176,9 @@ TEST_P(ResultSetTest, HavingRemovesGroups)
         {"SELECT k, COUNT(*) FROM t GROUP BY k HAVING MIN(k) IS NULL", {"~|2"}},
         // GROUP BY without aggregates: one row per group.
         {"SELECT k FROM t GROUP BY k", {"~", "'a'", "'b'"}},
+        {"SELECT k FROM t GROUP BY k HAVING k > 'a'", {"'b'"}},
+        {"SELECT k FROM t GROUP BY k HAVING COUNT(k) = 2", {"'a'", "'b'"}},
+        {"SELECT k, s FROM t GROUP BY k, s HAVING COUNT(*) = 1 AND k = 'a'", {"'a'|'pear'", "'a'|'apple'"}},
     });
 }
 
@@ -229,6 +246,52 @@ TEST_P(ResultSetTest, UnionWidensStringColumns)
     CheckCases(Fx(), {
         {"SELECT s, id FROM t WHERE id = 1 UNION SELECT s, x FROM wide", {"'pear'|1", "'a string longer than ten'|2.75"}},
     });
+}
+
+TEST_P(ResultSetTest, ColumnNamesAreMadeUnique)
+{
+    const auto result = Fx().Run("SELECT id, id, id, k AS id FROM t WHERE id = 1");
+    ASSERT_EQ(result.Error, "");
+    EXPECT_EQ(result.Columns, (std::vector<std::string>{"id", "id_1", "id_1_2", "id_1_2_3"}));
+    EXPECT_EQ(result.Rows, std::vector<std::string>{"1|1|1|'a'"});
+
+    // Names longer than a field name may be are cut, and stay unique.
+    const auto longNames = Fx().Run("SELECT SUM((v + v)) / COUNT((v + v)) + 1000000000, "
+                                    "SUM((v + v)) / COUNT((v + v)) + 1000000000 FROM t");
+    ASSERT_EQ(longNames.Error, "");
+    ASSERT_EQ(longNames.Columns.size(), 2u);
+    EXPECT_EQ(longNames.Columns[0].size(), 40u);
+    EXPECT_EQ(longNames.Columns[1], longNames.Columns[0].substr(0, 38) + "_1");
+    EXPECT_EQ(longNames.Rows, std::vector<std::string>{"1000000060|1000000060"});
+    const auto semicolon = Fx().Run("SELECT DISTINCT 'x;y' FROM t");
+    ASSERT_EQ(semicolon.Error, "");
+    EXPECT_EQ(semicolon.Columns, std::vector<std::string>{"'x_y'"});
+    EXPECT_EQ(semicolon.Rows, std::vector<std::string>{"'x;y'"});
+}
+
+TEST_P(ResultSetTest, ResultSortsStringsAsItsFirstTable)
+{
+    // A table in byte order: upper case before lower case.
+    TVekTable table(nullptr);
+    table.SetDataBase(&Fx().Db());
+    table.SetTableName("bytes");
+    table.SetMemory(!GetParam());
+    table.SetSortOrder(soASCII);
+    table.FieldDefs()->Add("s", ftString, 5);
+    table.CreateTable();
+    table.Open();
+    for (const char* s : {"a", "B", "c", "A"}) {
+        table.Append();
+        table.FieldByName("s")->SetAsString(s);
+        table.Post();
+    }
+    table.Close();
+    const auto bytes = Fx().Run("SELECT s FROM bytes ORDER BY s");
+    ASSERT_EQ(bytes.Error, "");
+    EXPECT_EQ(bytes.Rows, (std::vector<std::string>{"'A'", "'B'", "'a'", "'c'"}));
+    const auto ansi = Fx().Run("SELECT s FROM t WHERE s IS NOT NULL ORDER BY s");
+    ASSERT_EQ(ansi.Error, "");
+    EXPECT_EQ(ansi.Rows.front(), "'apple'");
 }
 
 INSTANTIATE_TEST_SUITE_P(MemoryAndDisk, ResultSetTest, ::testing::Values(false, true),

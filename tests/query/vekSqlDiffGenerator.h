@@ -209,7 +209,8 @@ private:
 
 // Drops clauses of Select (ORDER BY keys, HAVING and WHERE conjuncts,
 // UNION parts, DISTINCT, items not grouped on) and rows of Schema while
-// StillFails holds for the smaller case; returns the smallest found.
+// StillFails holds for the smaller case (at most 150 tries); returns the
+// smallest found.
 void Reduce(TSchema& Schema, TSelect& Select,
             const std::function<bool(const TSchema&, const TSelect&)>& StillFails);
 

@@ -4,6 +4,7 @@
 #include "host/SysUtils.h"
 #include "query/vekJoinDataProviderUnit.h"
 #include "sql/vekFilterOptimizer.h"
+#include "storage/vekConsts.h"
 #include "tests/storage/vekEngineTestUtil.h"
 
 #if __has_include("query/vekQueryProvider.h")
@@ -219,6 +220,8 @@ TResult Run(TVekDataBase* Db, const TEngineMode& Mode, const std::string& Sql, b
             }
             result.Rows.push_back(std::move(row));
         }
+    } catch (const EVekDatabaseError& e) {
+        result.Error = "engine error " + std::to_string(e.ErrorCode) + ": " + e.Message() + " " + e.TableMessage;
     } catch (const Exception& e) {
         result.Error = "exception: " + e.Message();
     } catch (const std::exception& e) {

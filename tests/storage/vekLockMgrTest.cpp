@@ -391,6 +391,110 @@ TEST_F(LockMgrTest, AKilledProcessSlotIsSweptAndReused)
     EXPECT_EQ(bob.Send("close"), "ok");
     EXPECT_EQ(dave.Send("close"), "ok");
     EXPECT_FALSE(FileExists(FLockFile));
+    EXPECT_FALSE(FileExists(GetRecordLockFileName(FLockFile)));
+}
+
+TEST_F(LockMgrTest, RecordLocksOfAKilledProcessAreFreedAndNotInheritedByTheNextConnection)
+{
+    TLockChild alice, bob;
+    ASSERT_TRUE(Connect(alice, "alice", 0, 0));
+    ASSERT_TRUE(Connect(bob, "bob", 2, 10));
+    // Scattered records, enough to make the table grow several times.
+    ASSERT_EQ(alice.Send("rmany 1000 30000 7919"), Ok(30000));
+    EXPECT_EQ(bob.Send("rlock 1000").substr(0, 9), "err 10249");
+    EXPECT_EQ(bob.Send("rlock " + std::to_string(1000 + 29999 * 7919)).substr(0, 9), "err 10249");
+    EXPECT_EQ(bob.Send("rlock 1001"), "ok 4");
+    EXPECT_EQ(alice.Send("rlock 1001").substr(0, 9), "err 10249");
+    alice.Kill();
+
+    // The next connection takes the dead one's place in the table; what the
+    // dead one held is free all the same, to it and to everyone else.
+    TLockChild carol;
+    ASSERT_TRUE(Connect(carol, "carol", 0, 0));
+    EXPECT_EQ(bob.Send("rlock 1000"), "ok 4");
+    EXPECT_EQ(carol.Send("rlock " + std::to_string(1000 + 7919)), "ok 4");
+    EXPECT_EQ(bob.Send("rlock " + std::to_string(1000 + 7919)).substr(0, 9), "err 10249");
+    // The rest of the dead one's records, beside bob's 1000 and 1001.
+    EXPECT_EQ(bob.Send("rmany " + std::to_string(1000 + 2 * 7919) + " 29998 7919"), Ok(30000));
+    EXPECT_EQ(carol.Send("rlock 1001").substr(0, 9), "err 10249");
+    EXPECT_EQ(bob.Send("rreleaseall"), Ok(0));
+    EXPECT_EQ(carol.Send("rmany 1000 30000 7919"), Ok(30000));
+}
+
+// The table file is input: a damaged header or region word leaves an empty
+// table instead of a crash or a stray mapping.
+TEST_F(LockMgrTest, ARecordLockTableWithADamagedHeaderStartsEmpty)
+{
+    auto database = OpenDatabase();
+    const std::string tableFile = GetRecordLockFileName(FLockFile);
+    const struct {
+        const char* what;
+        std::uint64_t region;
+        std::int64_t size;
+    } cases[] = {
+        {"a region beyond the end", (std::uint64_t{100} << 8) | 10, 8192},
+        {"too few slots", (std::uint64_t{1} << 8) | 3, 1 << 20},
+        {"too many slots", (std::uint64_t{1} << 8) | 60, 1 << 20},
+        {"a region over the header", (std::uint64_t{0} << 8) | 10, 1 << 20},
+        {"a short file", 0, 100},
+    };
+    for (const auto& c : cases) {
+        {
+            auto file = TPlatformFile::Open(tableFile, TFileAccess::ReadWrite, TFileShare::DenyNone,
+                                            TFileCreate::CreateAlways);
+            ASSERT_TRUE(file->Truncate(c.size));
+            const std::uint64_t header[2] = {0x314B434C52564B56ULL, c.region};
+            if (c.size >= 16) {
+                ASSERT_EQ(file->WriteAt(0, header, sizeof header), 16);
+            }
+        }
+        TDBUserMonitor first(database.get(), FLockFile);
+        first.Open("alice", "host1");
+        TDBUserMonitor second(database.get(), FLockFile);
+        second.Open("bob", "host1");
+        EXPECT_TRUE(first.RecordLocks()->TryLock(7)) << c.what;
+        EXPECT_FALSE(second.RecordLocks()->TryLock(7)) << c.what;
+        EXPECT_TRUE(second.RecordLocks()->LockedByOther(7)) << c.what;
+        first.RecordLocks()->Unlock(7);
+        EXPECT_TRUE(second.RecordLocks()->TryLock(7)) << c.what;
+        EXPECT_EQ(first.RecordLocks()->LiveCount(), 1) << c.what;
+    }
+}
+
+// Two connections of one process: the table grows, is rebuilt and shrinks
+// under one while the other keeps seeing every lock.
+TEST_F(LockMgrTest, TheRecordLockTableGrowsAndShrinksUnderEveryConnection)
+{
+    auto database = OpenDatabase();
+    TDBUserMonitor first(database.get(), FLockFile);
+    first.Open("alice", "host1");
+    TDBUserMonitor second(database.get(), FLockFile);
+    second.Open("bob", "host1");
+    TRecordLockTable& a = *first.RecordLocks();
+    TRecordLockTable& b = *second.RecordLocks();
+    std::vector<Cardinal> held;
+    for (Cardinal i = 0; i < 50000; ++i)
+        held.push_back(i * 2654435761U);
+    for (const Cardinal record : held)
+        ASSERT_TRUE(a.TryLock(record));
+    ASSERT_TRUE(b.TryLock(1));
+    EXPECT_EQ(a.LiveCount(), 50001);
+    for (std::size_t i = 0; i < held.size(); i += 997)
+        EXPECT_FALSE(b.TryLock(held[i])) << i;
+    a.UnlockAll(held); // shrinks the table
+    EXPECT_EQ(b.LiveCount(), 1);
+    EXPECT_FALSE(a.TryLock(1));
+    for (std::size_t i = 0; i < held.size(); i += 997)
+        EXPECT_TRUE(b.TryLock(held[i])) << i;
+    // Lock and unlock over and over: deleted slots are shed by rebuilds in
+    // place, and the file does not grow.
+    const auto size = FileSizeOf(GetRecordLockFileName(FLockFile));
+    for (int round = 0; round < 20000; ++round) {
+        ASSERT_TRUE(a.TryLock(static_cast<Cardinal>(round) + 7));
+        a.Unlock(static_cast<Cardinal>(round) + 7);
+    }
+    EXPECT_EQ(FileSizeOf(GetRecordLockFileName(FLockFile)), size);
+    EXPECT_EQ(a.LiveCount(), 1 + 50000 / 997 + 1);
 }
 
 // A witness log of lock holders, checked after the run.
@@ -619,9 +723,9 @@ TEST_F(LockMgrTest, ManagersMapIdsToTheirRegions)
     TDBUserMonitor monitor(database.get(), FLockFile);
     monitor.Open("alice", "host1");
     TPlatformFile* handle = monitor.LockFileHandle();
-    std::unique_ptr<TBaseLockMgr> tables(CreateLockManager(lmkTable, handle, 3, 1));
-    std::unique_ptr<TBaseLockMgr> records(CreateLockManager(lmkRecord, handle, 3, 1));
-    std::unique_ptr<TBaseLockMgr> transactions(CreateLockManager(lmkTransaction, handle, 3, 1));
+    std::unique_ptr<TBaseLockMgr> tables(CreateLockManager(lmkTable, &monitor, 3, 1));
+    std::unique_ptr<TBaseLockMgr> records(CreateLockManager(lmkRecord, &monitor, 3, 1));
+    std::unique_ptr<TBaseLockMgr> transactions(CreateLockManager(lmkTransaction, &monitor, 3, 1));
 
     EXPECT_EQ(tables->GetCalculatedLockAddr(0), 0x800000);
     EXPECT_EQ(tables->GetCalculatedLockAddr(7), Table7);
@@ -632,12 +736,17 @@ TEST_F(LockMgrTest, ManagersMapIdsToTheirRegions)
     EXPECT_GE(transactions->LockRetryInterval(), 80);
     EXPECT_LT(transactions->LockRetryInterval(), 120);
 
-    // A record id is a 32-bit address: high addresses lock bytes beyond 4 GiB.
+    // A record id is a 32-bit address; its lock is an entry of the record-lock
+    // table, which another connection sees, not a byte of the lock file.
     EXPECT_EQ(records->SetWriteLock(0xFFFFFFF0LL, 0), LockTypeWrite);
+    EXPECT_EQ(records->Locks()->Items(0)->LckAddr, 0x2000000 + 0xFFFFFFF0LL);
+    TDBUserMonitor peer(database.get(), FLockFile);
+    peer.Open("bob", "host2");
+    EXPECT_TRUE(peer.RecordLocks()->LockedByOther(0xFFFFFFF0U));
+    EXPECT_FALSE(peer.RecordLocks()->LockedByOther(0xFFFFFFF1U));
     auto other = TPlatformFile::Open(FLockFile, TFileAccess::ReadWrite, TFileShare::DenyNone,
                                      TFileCreate::OpenExisting);
-    EXPECT_FALSE(other->CanLockRange(0x2000000 + 0xFFFFFFF0ULL, 1));
-    EXPECT_TRUE(other->CanLockRange(0x2000000 + 0xFFFFFFF1ULL, 1));
+    EXPECT_TRUE(other->CanLockRange(0x2000000, 0x100000000ULL));
 
     // The whole region for a write lock of size 0; a given size from the region's start.
     EXPECT_EQ(tables->SetWriteLock(2, 0), LockTypeWrite);

@@ -61,10 +61,9 @@ struct TConnection {
             throw std::runtime_error("database file not opened");
         Monitor = std::make_unique<TDBUserMonitor>(Database.get(), GetLockFileName(DatabaseName));
         Monitor->Open(User, Computer);
-        TPlatformFile* lockFile = Monitor->LockFileHandle();
-        Tables.reset(CreateLockManager(lmkTable, lockFile, Retries, Interval));
-        Records.reset(CreateLockManager(lmkRecord, lockFile, Retries, Interval));
-        Transactions.reset(CreateLockManager(lmkTransaction, lockFile, Retries, Interval));
+        Tables.reset(CreateLockManager(lmkTable, Monitor.get(), Retries, Interval));
+        Records.reset(CreateLockManager(lmkRecord, Monitor.get(), Retries, Interval));
+        Transactions.reset(CreateLockManager(lmkTransaction, Monitor.get(), Retries, Interval));
         return Monitor->ConnectionOffset();
     }
 
