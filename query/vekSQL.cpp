@@ -67,8 +67,8 @@ TVekQuery::TVekQuery(TComponent* AOwner)
 TVekQuery::~TVekQuery()
 {
     Destroying();
-    if (DataBase())
-        DataBase()->UnRegisterClient(&FConnectionWatch);
+    if (Database())
+        Database()->UnRegisterClient(&FConnectionWatch);
     try {
         if (IsCursorOpen())
             InternalClose();
@@ -86,10 +86,11 @@ TVekQuery::~TVekQuery()
 
 void TVekQuery::SetDataBase(TVekDataBase* Value)
 {
-    if (Value == DataBase())
+    if (Value == FDatabase && Value == DataBase())
         return;
-    if (DataBase())
-        DataBase()->UnRegisterClient(&FConnectionWatch);
+    if (Database())
+        Database()->UnRegisterClient(&FConnectionWatch);
+    FDatabase = Value;
     TVekBaseTable::SetDataBase(Value);
     if (Value)
         Value->RegisterClient(&FConnectionWatch, [this](TObject*, bool Connecting) {
@@ -143,11 +144,11 @@ void TVekQuery::QueryChanged(TObject*)
     if (FPrepared)
         UnPrepare();
     if (FParamCheck || (ComponentState() & csDesigning)) {
-        if (FProvider->Database() != DataBase())
-            FProvider->SetDatabase(DataBase());
-        if (DataBase()) {
-            if (!DataBase()->Connected())
-                DataBase()->Open();
+        if (FProvider->Database() != Database())
+            FProvider->SetDatabase(Database());
+        if (Database()) {
+            if (!Database()->Connected())
+                Database()->Open();
             FProvider->SetSQL(FSQL.get());
             FProvider->ResetParams();
         }
@@ -174,12 +175,12 @@ void TVekQuery::SetDataSource(TDataSource* Value)
 
 void TVekQuery::ConnectDatabase(const char* Context)
 {
-    if (!DataBase())
+    if (!Database())
         VekDatabaseError(ErrNoConnection, Context, "", this);
-    if (!DataBase()->Connected())
-        DataBase()->Open();
-    if (FProvider->Database() != DataBase())
-        FProvider->SetDatabase(DataBase());
+    if (!Database()->Connected())
+        Database()->Open();
+    if (FProvider->Database() != Database())
+        FProvider->SetDatabase(Database());
 }
 
 void TVekQuery::RaiseSQLError(const char* Context, const std::string& Custom)
@@ -238,9 +239,9 @@ Integer TVekQuery::RowsAffected() const
 
 void TVekQuery::InternalConnect()
 {
-    if (!DataBase())
+    if (!Database())
         VekDatabaseError(ErrNoConnection, "TVekQuery.InternalConnect", "", this);
-    TVekDataBase* db = DataBase();
+    TVekDataBase* db = Database();
     FWasConnected = db->Connected();
     FWasExclusive = db->Exclusive();
     if (!FWasConnected)
@@ -258,7 +259,7 @@ void TVekQuery::InternalConnect()
 
 void TVekQuery::InternalDisconnect()
 {
-    TVekDataBase* db = DataBase();
+    TVekDataBase* db = Database();
     db->SetQueryActive(false);
     const bool started = FStartedTransaction;
     FStartedTransaction = false;
@@ -284,7 +285,7 @@ void TVekQuery::InternalDisconnect()
 void TVekQuery::ExecSQL()
 {
     constexpr const char* Context = "TVekQuery.ExecSQL";
-    if (!DataBase())
+    if (!Database())
         VekDatabaseError(ErrNoConnection, Context, "", this);
     if (Active())
         Close();
@@ -292,10 +293,10 @@ void TVekQuery::ExecSQL()
     if (!FPrepared)
         Prepare();
     const TVekSQLStatementType type = GetSQLStatementType();
-    if (type == vsSchemaManipulation && DataBase()->InTransaction())
+    if (type == vsSchemaManipulation && Database()->InTransaction())
         VekDatabaseError(ErrInTransaction, Context, "", this);
     FOwnTransaction =
-        !DataBase()->IsMemory() && (type == vsSQLInsert || type == vsSQLDelete || type == vsSQLUpdate);
+        !Database()->IsMemory() && (type == vsSQLInsert || type == vsSQLDelete || type == vsSQLUpdate);
     InternalConnect();
     FRunning = true;
     try {
@@ -322,14 +323,14 @@ void TVekQuery::InternalOpen()
 void TVekQuery::RunSelect(bool ForDefs)
 {
     SetMemory(true);
-    if (!DataBase())
+    if (!Database())
         VekDatabaseError(ErrNoConnection, "TVekQuery.ExecSQL", "", this);
     ConnectDatabase("TVekQuery.ExecSQL");
     if (!FPrepared)
         Prepare();
     if (GetSQLStatementType() != vsSQLSelect)
         RaiseSQLError("TVekQuery.InternalOpen", "SQL statement cannot be opened (execute by ExecSQL)");
-    FOwnTransaction = !DataBase()->IsMemory();
+    FOwnTransaction = !Database()->IsMemory();
     InternalConnect();
     bool live = false;
     try {
@@ -345,6 +346,11 @@ void TVekQuery::RunSelect(bool ForDefs)
         if (!TableName().empty() && !SameText(TableName(), resultName))
             DropResultTable();
         SetTableName(resultName);
+        // The cursor goes where the result table is (the statement's
+        // database, or the connection's temporary one).
+        SetMemory(result->Memory());
+        if (result->DataBase() && result->DataBase() != DataBase())
+            TVekBaseTable::SetDataBase(result->DataBase());
         live = !ForDefs && FProvider->GetIsLiveRequest();
         SetReadOnly(!live);
         if (ForDefs) {
@@ -370,6 +376,7 @@ void TVekQuery::RunSelect(bool ForDefs)
         } catch (...) {
         }
         InternalDisconnect();
+        RestoreStatementDatabase();
         throw;
     }
     InternalDisconnect();
@@ -392,7 +399,7 @@ void TVekQuery::OpenLiveBridge()
 {
     if (!FLiveBridge)
         FLiveBridge = std::make_unique<TVekDatasetBridge>(nullptr);
-    FLiveBridge->SetDataBase(DataBase());
+    FLiveBridge->SetDataBase(Database());
     FProvider->SetLiveResultBridge(FLiveBridge.get());
     if (!FLiveBridge->Active())
         FLiveBridge->Open();
@@ -442,10 +449,19 @@ void TVekQuery::InternalClose()
     TVekBaseTable::InternalClose();
     DropResultTable();
     UnPrepare();
+    RestoreStatementDatabase();
+}
+
+void TVekQuery::RestoreStatementDatabase()
+{
+    if (DataBase() != FDatabase && !DataSetIsOpen())
+        TVekBaseTable::SetDataBase(FDatabase);
 }
 
 void TVekQuery::DropResultTable()
 {
+    // The result table lives where the statement's result store put it:
+    // the dataset's own database and memory flag name it.
     TVekDataBase* db = DataBase();
     if (!db || TableName().empty() || !db->Connected())
         return;

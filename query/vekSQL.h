@@ -112,9 +112,13 @@ public:
 
     TVekQueryProvider* Provider() const { return FProvider.get(); }
 
-    // Also watches the connection: before it disconnects, the query closes
-    // and lets go of its statement (whose table cursors need the
-    // connection to close).
+    // The statement's database (the property Database). While the query
+    // is open its cursor may stand on another one, where the result store
+    // keeps the result table (DataBase() then names that one). Setting it
+    // also watches the connection: before it disconnects, the query closes
+    // and lets go of its statement (whose table cursors need the connection
+    // to close).
+    TVekDataBase* Database() const { return FDatabase; }
     void SetDataBase(TVekDataBase* Value) override;
 
 protected:
@@ -156,7 +160,10 @@ private:
 
     // Released before the connection closes.
     void ReleaseStatement();
+    // The cursor's database back to the statement's once closed.
+    void RestoreStatementDatabase();
 
+    TVekDataBase* FDatabase = nullptr;
     std::unique_ptr<TVekQueryProvider> FProvider;
     // The client through which the connection tells of its disconnection.
     TObject FConnectionWatch;
