@@ -47,8 +47,10 @@ constexpr Integer DefaultComputedStringSize = 255;
 std::string ResultColumnName(std::string Text, int Number)
 {
     std::replace(Text.begin(), Text.end(), ';', '_');
+    // Index definitions list their fields trimmed: a cut name ends in no
+    // blank.
     if (static_cast<Integer>(Text.size()) > VekMaxObjectNameLength)
-        Text.resize(static_cast<std::size_t>(VekMaxObjectNameLength));
+        Text = TrimRight(Text.substr(0, static_cast<std::size_t>(VekMaxObjectNameLength)));
     if (Trim(Text).empty() || SameText(Trim(Text), "ALL"))
         Text = "Column" + IntToStr(Number);
     return Text;
@@ -96,7 +98,7 @@ TResultSetField* TResultSetFields::AddSelectColumn(TSelectFieldItem* Item, TVekJ
         const std::string suffix = "_" + IntToStr(attempt);
         // A long name gives up its end to keep the suffix.
         if (static_cast<Integer>(name.size() + suffix.size()) > VekMaxObjectNameLength)
-            name.resize(static_cast<std::size_t>(VekMaxObjectNameLength) - suffix.size());
+            name = TrimRight(name.substr(0, static_cast<std::size_t>(VekMaxObjectNameLength) - suffix.size()));
         name += suffix;
     }
 
