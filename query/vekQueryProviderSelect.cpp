@@ -274,7 +274,7 @@ void TVekQueryProviderItem::FitColumnName(TResultSetField* Column, TFieldDef* De
     // field name can be: the name is cut, and kept unique with "_" and a
     // number.
     const std::string& name = Column->FieldName();
-    if (static_cast<Integer>(name.size()) <= VekMaxObjectNameLength)
+    if (static_cast<Integer>(name.size()) <= VekMaxObjectNameLength && name == TrimRight(name))
         return;
     const auto taken = [&](const std::string& Candidate) {
         for (int i = 0; i < FResultSetFields->Count(); ++i)
