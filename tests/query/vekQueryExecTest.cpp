@@ -272,6 +272,16 @@ TEST_P(QueryExec, DataDefinitionOnTables)
     EXPECT_FALSE(F.Db().TableExists("tmp", true));
 }
 
+TEST_P(QueryExec, AUniqueIndexTheRowsViolateChangesNothing)
+{
+    CreateT(4);
+    Exec("UPDATE t SET b = 7 WHERE id > 2");
+    EXPECT_VEK_ERROR(9729, Exec("CREATE UNIQUE INDEX ixb ON t (b)"));
+    EXPECT_EQ(TableRows("t", "id;b"), (Lines{"1|99", "2|98", "3|7", "4|7"}));
+    EXPECT_EQ(Rows("SELECT COUNT(*) FROM t WHERE b = 7"), (Lines{"2"}));
+    EXPECT_EQ(Exec("INSERT INTO t VALUES (5, 50, 7, 's5')"), 1);
+}
+
 TEST_P(QueryExec, ASubqueryInTheSetListReadsTheRowBeingUpdated)
 {
     CreateT(3);
