@@ -13,6 +13,8 @@
 
 #include "dataset/vekDatabase.h"
 
+#include "bench/vekBenchUtil.h"
+
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
@@ -31,18 +33,12 @@ namespace {
 
 int FilterRows()
 {
-    if (const char* text = std::getenv("ORVEX_BENCH_ROWS"))
-        return std::max(1000, std::atoi(text));
-    return 1000000;
+    return bench::BenchRows(1000);
 }
 
 constexpr const char* Condition = "I > 5 AND S LIKE 'H%' AND F * 2 < 100";
 
-using Clock = std::chrono::steady_clock;
-double SecondsSince(Clock::time_point From)
-{
-    return std::chrono::duration<double>(Clock::now() - From).count();
-}
+using bench::Clock;
 
 // The processor time of this thread: on a shared machine it tells the two
 // sides apart better than the wall clock.
@@ -183,7 +179,7 @@ struct TFilterSides {
         Table.SetFiltered(true);
         Count = Table.RecordCount();
         Db.Commit();
-        const double seconds = SecondsSince(start);
+        const double seconds = bench::SecondsSince(start);
         Table.SetFiltered(false);
         return seconds;
     }
@@ -199,7 +195,7 @@ struct TFilterSides {
         Count = sqlite3_step(query) == SQLITE_ROW ? sqlite3_column_int(query, 0) : -1;
         Exec("COMMIT");
         sqlite3_finalize(query);
-        return SecondsSince(start);
+        return bench::SecondsSince(start);
     }
 };
 

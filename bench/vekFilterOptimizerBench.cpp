@@ -20,6 +20,8 @@
 #include "sql/vekFilterOptimizer.h"
 #include "storage/vekIndexUnitManager.h"
 
+#include "bench/vekBenchUtil.h"
+
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
@@ -38,9 +40,7 @@ namespace {
 
 int Rows()
 {
-    if (const char* text = std::getenv("ORVEX_BENCH_ROWS"))
-        return std::max(1000, std::atoi(text));
-    return 1000000;
+    return bench::BenchRows(1000);
 }
 
 int KeyOf(int Row)
@@ -56,31 +56,9 @@ int QueryCount()
     return 200;
 }
 
-using Clock = std::chrono::steady_clock;
-double Seconds(Clock::time_point From)
-{
-    return std::chrono::duration<double>(Clock::now() - From).count();
-}
+using bench::Clock;
 
-class TScratch {
-public:
-    TScratch()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vekoptim-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("no scratch folder");
-        FPath = pattern;
-    }
-    ~TScratch()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(FPath, ignored);
-    }
-    std::string File(const std::string& Name) const { return FPath + "/" + Name; }
-
-private:
-    std::string FPath;
-};
+using bench::TScratch;
 
 // The count of the records a filter text passes, from the indexes only.
 class TOrvexSide {
@@ -216,7 +194,7 @@ private:
 };
 
 struct TSides {
-    TScratch Scratch;
+    TScratch Scratch{"vekoptim"};
     TOrvexSide Orvex{Scratch};
     TSqliteSide Sqlite{Scratch};
     std::vector<int> Starts;
@@ -255,14 +233,14 @@ void BM_FilterBetween(benchmark::State& State)
         auto start = Clock::now();
         for (int a : sides.Starts)
             orvexRows += sides.Orvex.Count("K BETWEEN " + std::to_string(a) + " AND " + std::to_string(a + 99));
-        const double orvexTime = Seconds(start);
+        const double orvexTime = bench::SecondsSince(start);
         sqlite3_stmt* count = sides.Sqlite.Prepare("SELECT count(*) FROM t WHERE K BETWEEN ? AND ?");
         start = Clock::now();
         sides.Sqlite.Exec("BEGIN");
         for (int a : sides.Starts)
             sqliteRows += sides.Sqlite.Count(count, {a, a + 99});
         sides.Sqlite.Exec("COMMIT");
-        const double sqliteTime = Seconds(start);
+        const double sqliteTime = bench::SecondsSince(start);
         sqlite3_finalize(count);
         start = Clock::now();
         sides.Sqlite.Exec("BEGIN");
@@ -270,7 +248,7 @@ void BM_FilterBetween(benchmark::State& State)
             sides.Sqlite.CountText("SELECT count(*) FROM t WHERE K BETWEEN " + std::to_string(a) + " AND " +
                                    std::to_string(a + 99));
         sides.Sqlite.Exec("COMMIT");
-        const double sqliteTextTime = Seconds(start);
+        const double sqliteTextTime = bench::SecondsSince(start);
         Report(State, orvexTime, sqliteTime, sqliteTextTime, orvexRows, sqliteRows);
     }
 }
@@ -285,14 +263,14 @@ void BM_FilterIn(benchmark::State& State)
         for (int a : sides.Starts)
             orvexRows += sides.Orvex.Count("K IN (" + std::to_string(a) + ", " + std::to_string(a + 7) + ", " +
                                            std::to_string(a + 300) + ", " + std::to_string(a + 301) + ")");
-        const double orvexTime = Seconds(start);
+        const double orvexTime = bench::SecondsSince(start);
         sqlite3_stmt* count = sides.Sqlite.Prepare("SELECT count(*) FROM t WHERE K IN (?, ?, ?, ?)");
         start = Clock::now();
         sides.Sqlite.Exec("BEGIN");
         for (int a : sides.Starts)
             sqliteRows += sides.Sqlite.Count(count, {a, a + 7, a + 300, a + 301});
         sides.Sqlite.Exec("COMMIT");
-        const double sqliteTime = Seconds(start);
+        const double sqliteTime = bench::SecondsSince(start);
         sqlite3_finalize(count);
         start = Clock::now();
         sides.Sqlite.Exec("BEGIN");
@@ -301,7 +279,7 @@ void BM_FilterIn(benchmark::State& State)
                                    std::to_string(a + 7) + ", " + std::to_string(a + 300) + ", " +
                                    std::to_string(a + 301) + ")");
         sides.Sqlite.Exec("COMMIT");
-        const double sqliteTextTime = Seconds(start);
+        const double sqliteTextTime = bench::SecondsSince(start);
         Report(State, orvexTime, sqliteTime, sqliteTextTime, orvexRows, sqliteRows);
     }
 }

@@ -18,6 +18,8 @@
 #include "query/vekQueryDataset.h"
 #include "query/vekQueryProvider.h"
 
+#include "bench/vekBenchUtil.h"
+
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
@@ -37,12 +39,7 @@ int Rows()
     return 200000;
 }
 
-using Clock = std::chrono::steady_clock;
-
-double Since(Clock::time_point From)
-{
-    return std::chrono::duration<double>(Clock::now() - From).count();
-}
+using bench::Clock;
 
 class TGroupTable {
 public:
@@ -137,10 +134,10 @@ void RunGroupBy(benchmark::State& State, int Groups, const std::string& Sql)
     for (auto _ : State) {
         Clock::time_point start = Clock::now();
         const long orvex = table.OrvexRows(Sql);
-        const double orvexSeconds = Since(start);
+        const double orvexSeconds = bench::SecondsSince(start);
         start = Clock::now();
         const long lite = table.SqliteRows(Sql);
-        const double sqliteSeconds = Since(start);
+        const double sqliteSeconds = bench::SecondsSince(start);
         if (orvex != lite)
             State.SkipWithError("the group counts differ");
         State.SetIterationTime(orvexSeconds);

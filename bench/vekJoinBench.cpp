@@ -18,6 +18,8 @@
 #include "query/vekQueryPlanner.h"
 #include "sql/vekParserEngine.h"
 
+#include "bench/vekBenchUtil.h"
+
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
@@ -34,17 +36,10 @@ namespace {
 
 int Rows()
 {
-    if (const char* text = std::getenv("ORVEX_BENCH_ROWS"))
-        return std::max(1000, std::atoi(text));
-    return 1000000;
+    return bench::BenchRows(1000);
 }
 
-using Clock = std::chrono::steady_clock;
-
-double Since(Clock::time_point From)
-{
-    return std::chrono::duration<double>(Clock::now() - From).count();
-}
+using bench::Clock;
 
 int KeyOf(int Id, int Distinct)
 {
@@ -183,10 +178,10 @@ void RunJoin(benchmark::State& State, bool Indexed)
     for (auto _ : State) {
         Clock::time_point start = Clock::now();
         const long orvex = tables.OrvexCount("SELECT * FROM T1 JOIN T2 ON T1.k = T2.k");
-        const double orvexSeconds = Since(start);
+        const double orvexSeconds = bench::SecondsSince(start);
         start = Clock::now();
         const long lite = tables.SqliteCount("SELECT COUNT(*) FROM T1 JOIN T2 ON T1.k = T2.k");
-        const double sqliteSeconds = Since(start);
+        const double sqliteSeconds = bench::SecondsSince(start);
         if (orvex != lite)
             State.SkipWithError("the row counts differ");
         State.SetIterationTime(orvexSeconds);

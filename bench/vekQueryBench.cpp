@@ -23,6 +23,8 @@
 #include "query/vekQueryPlanner.h"
 #include "sql/vekParserEngine.h"
 
+#include "bench/vekBenchUtil.h"
+
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
@@ -44,17 +46,10 @@ namespace {
 
 int FullRows()
 {
-    if (const char* text = std::getenv("ORVEX_BENCH_ROWS"))
-        return std::max(2000, std::atoi(text));
-    return 1000000;
+    return bench::BenchRows(2000);
 }
 
-using Clock = std::chrono::steady_clock;
-
-double Since(Clock::time_point From)
-{
-    return std::chrono::duration<double>(Clock::now() - From).count();
-}
+using bench::Clock;
 
 // One row of T1 or T2 (T2K holds T2's rows).
 struct TRow {
@@ -77,25 +72,7 @@ TRow MakeRow(int Id, int Distinct, std::mt19937& Random)
     return row;
 }
 
-class TScratch {
-public:
-    TScratch()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vekquery-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("no scratch folder");
-        FPath = pattern;
-    }
-    ~TScratch()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(FPath, ignored);
-    }
-    std::string File(const std::string& Name) const { return FPath + "/" + Name; }
-
-private:
-    std::string FPath;
-};
+using bench::TScratch;
 
 // Both engines holding the same T1, T2 and T2K of one size.
 class TQuerySides {
@@ -296,7 +273,7 @@ private:
         table.Close();
     }
 
-    TScratch FScratch;
+    TScratch FScratch{"vekquery"};
     int FRows;
     TVekDataBase FDb;
     sqlite3* FLite = nullptr;
@@ -329,7 +306,7 @@ TTimes Time(const std::function<double(TQuerySides&)>& Side, TQuerySides& Sides)
     const auto start = Clock::now();
     TTimes times;
     times.Result = Side(Sides);
-    times.Seconds = Since(start);
+    times.Seconds = bench::SecondsSince(start);
     return times;
 }
 

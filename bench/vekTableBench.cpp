@@ -24,6 +24,8 @@
 
 #include "dataset/vekDatabase.h"
 
+#include "bench/vekBenchUtil.h"
+
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
@@ -45,9 +47,7 @@ namespace {
 
 int Rows()
 {
-    if (const char* text = std::getenv("ORVEX_BENCH_ROWS"))
-        return std::max(1000, std::atoi(text));
-    return 1000000;
+    return bench::BenchRows(1000);
 }
 
 constexpr int RangeSize = 1000;
@@ -69,31 +69,9 @@ std::vector<int> Shuffled(int Count, unsigned Seed)
     return keys;
 }
 
-using Clock = std::chrono::steady_clock;
-double Seconds(Clock::time_point From)
-{
-    return std::chrono::duration<double>(Clock::now() - From).count();
-}
+using bench::Clock;
 
-class TScratch {
-public:
-    TScratch()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vektable-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("no scratch folder");
-        FPath = pattern;
-    }
-    ~TScratch()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(FPath, ignored);
-    }
-    std::string File(const std::string& Name) const { return FPath + "/" + Name; }
-
-private:
-    std::string FPath;
-};
+using bench::TScratch;
 
 // ------------------------------------------------------------------ Orvex
 
@@ -150,7 +128,7 @@ public:
         if (Locked)
             FTable.SetLocked(false);
         FDb.Commit();
-        return Seconds(start);
+        return bench::SecondsSince(start);
     }
 
     double Update(const std::vector<int>& Keys)
@@ -165,7 +143,7 @@ public:
             FTable.Post();
         }
         FDb.Commit();
-        return Seconds(start);
+        return bench::SecondsSince(start);
     }
 
     double Delete(const std::vector<int>& Keys)
@@ -178,7 +156,7 @@ public:
             FTable.Delete();
         }
         FDb.Commit();
-        return Seconds(start);
+        return bench::SecondsSince(start);
     }
 
     double FindKeys(const std::vector<int>& Keys, std::size_t& Bytes)
@@ -191,7 +169,7 @@ public:
             Bytes += FText->AsString().size();
         }
         FDb.Commit();
-        return Seconds(start);
+        return bench::SecondsSince(start);
     }
 
     double Scan(std::size_t& Bytes)
@@ -204,7 +182,7 @@ public:
             FTable.Next();
         }
         FDb.Commit();
-        return Seconds(start);
+        return bench::SecondsSince(start);
     }
 
     double Ranges(const std::vector<int>& Starts, std::size_t& Rows)
@@ -220,7 +198,7 @@ public:
         }
         FTable.CancelRange();
         FDb.Commit();
-        return Seconds(start);
+        return bench::SecondsSince(start);
     }
 
 private:
@@ -259,7 +237,7 @@ public:
         }
         Exec("COMMIT");
         sqlite3_finalize(insert);
-        return Seconds(start);
+        return bench::SecondsSince(start);
     }
 
     double Update(const std::vector<int>& Keys)
@@ -277,7 +255,7 @@ public:
         }
         Exec("COMMIT");
         sqlite3_finalize(update);
-        return Seconds(start);
+        return bench::SecondsSince(start);
     }
 
     double Delete(const std::vector<int>& Keys)
@@ -293,7 +271,7 @@ public:
         }
         Exec("COMMIT");
         sqlite3_finalize(remove);
-        return Seconds(start);
+        return bench::SecondsSince(start);
     }
 
     double FindKeys(const std::vector<int>& Keys, std::size_t& Bytes)
@@ -310,7 +288,7 @@ public:
         }
         Exec("COMMIT");
         sqlite3_finalize(find);
-        return Seconds(start);
+        return bench::SecondsSince(start);
     }
 
     double Scan(std::size_t& Bytes)
@@ -323,7 +301,7 @@ public:
                      std::string(reinterpret_cast<const char*>(sqlite3_column_text(scan, 1))).size();
         Exec("COMMIT");
         sqlite3_finalize(scan);
-        return Seconds(start);
+        return bench::SecondsSince(start);
     }
 
     double Ranges(const std::vector<int>& Starts, std::size_t& Rows)
@@ -341,7 +319,7 @@ public:
         }
         Exec("COMMIT");
         sqlite3_finalize(range);
-        return Seconds(start);
+        return bench::SecondsSince(start);
     }
 
 private:
@@ -366,7 +344,7 @@ private:
 // Both sides are built once and shared by the benchmarks, which run in
 // order: insert first, then the reads over what was inserted.
 struct TSides {
-    TScratch Scratch;
+    TScratch Scratch{"vektable"};
     std::unique_ptr<TOrvexSide> Orvex;
     std::unique_ptr<TSqliteSide> Sqlite;
     std::vector<int> InsertOrder = Shuffled(Rows(), 1);
@@ -439,7 +417,7 @@ void BM_TableInsertLocked(benchmark::State& State)
 {
     for (auto _ : State) {
         TSides& sides = Sides();
-        TScratch other;
+        TScratch other{"vektable"};
         TSqliteSide sqliteFresh(other);
         const double sqlite = sqliteFresh.Insert(sides.InsertOrder);
         TOrvexSide orvexSide(other, "locked");

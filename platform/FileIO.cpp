@@ -430,7 +430,7 @@ bool OverlapsHeld(const std::map<std::uint64_t, std::uint64_t>& held, std::uint6
 
 } // namespace
 
-bool TPlatformFile::LockRange(std::uint64_t offset, std::uint64_t length)
+bool TPlatformFile::TakeRangeLock(std::uint64_t offset, std::uint64_t length, bool wait)
 {
     if (length == 0)
         return true;
@@ -439,33 +439,26 @@ bool TPlatformFile::LockRange(std::uint64_t offset, std::uint64_t length)
         return false;
     }
     // The kernel would merge an overlapping request of this description into
-    // the lock it holds; Windows refuses it, and so do we.
+    // the lock it holds; Windows refuses it, and so do we (waiting for it
+    // would wait for ourselves).
     if (OverlapsHeld(FLocks, offset, length)) {
-        errno = EAGAIN;
+        errno = wait ? EDEADLK : EAGAIN;
         return false;
     }
-    if (!OfdLock(FFd, F_WRLCK, offset, length, false))
+    if (!OfdLock(FFd, F_WRLCK, offset, length, wait))
         return false;
     FLocks.emplace(offset, length);
     return true;
 }
 
+bool TPlatformFile::LockRange(std::uint64_t offset, std::uint64_t length)
+{
+    return TakeRangeLock(offset, length, false);
+}
+
 bool TPlatformFile::LockRangeWait(std::uint64_t offset, std::uint64_t length)
 {
-    if (length == 0)
-        return true;
-    if (!LockableRange(offset, length)) {
-        errno = EINVAL;
-        return false;
-    }
-    if (OverlapsHeld(FLocks, offset, length)) {
-        errno = EDEADLK;
-        return false;
-    }
-    if (!OfdLock(FFd, F_WRLCK, offset, length, true))
-        return false;
-    FLocks.emplace(offset, length);
-    return true;
+    return TakeRangeLock(offset, length, true);
 }
 
 bool TPlatformFile::UnlockRange(std::uint64_t offset, std::uint64_t length)

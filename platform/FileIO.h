@@ -130,6 +130,8 @@ public:
 
 private:
     TPlatformFile(int fd, std::string path, TFileAccess access, TFileShare share);
+    // LockRange and LockRangeWait: one write lock of this handle.
+    bool TakeRangeLock(std::uint64_t offset, std::uint64_t length, bool wait);
     int FFd;
     std::string FPath;
     TFileAccess FAccess;

@@ -64,6 +64,9 @@ public:
     bool UsesStream = false;
     // Created on first use; owned.
     TMemoryStream* Stream();
+    // Holds field FieldNo of Set's current record: a blob as a stream read
+    // from its start, any other field by reference to the record's bytes.
+    void ReadField(TVekDataSet& Set, Integer FieldNo);
 
 private:
     std::unique_ptr<TMemoryStream> FStream;

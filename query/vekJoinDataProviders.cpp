@@ -42,6 +42,30 @@ TMemoryStream* TDataHolder::Stream()
     return FStream.get();
 }
 
+void TDataHolder::ReadField(TVekDataSet& Set, Integer FieldNo)
+{
+    if (Set.IsFieldBlob(FieldNo)) {
+        TMemoryStream* stream = Stream();
+        stream->Clear();
+        bool isNull = true;
+        Set.DataSetGetFieldStream(FieldNo, isNull, stream);
+        stream->Seek(0, soBeginning);
+        IsNull = isNull;
+        Length = static_cast<Integer>(stream->Size());
+        Data = nullptr;
+        UsesStream = true;
+        return;
+    }
+    bool isNull = true;
+    Integer length = 0;
+    const Byte* data = nullptr;
+    Set.DataSetGetFieldDataByReference(Set.CurrentBuffer(), FieldNo, length, data, isNull);
+    IsNull = isNull;
+    Length = isNull ? 0 : length;
+    Data = data;
+    UsesStream = false;
+}
+
 // ====================================================== TVekDatasetBridge
 
 TVekDatasetBridge::TVekDatasetBridge(TComponent* AOwner) : TVekBaseTable(AOwner) {}
@@ -63,26 +87,7 @@ Variant TVekDatasetBridge::GetFieldDataAsVariant(Integer FieldNo)
 
 void TVekDatasetBridge::GetRawFieldData(Integer FieldNo, TDataHolder& Holder)
 {
-    if (IsFieldBlob(FieldNo)) {
-        TMemoryStream* stream = Holder.Stream();
-        stream->Clear();
-        bool isNull = true;
-        DataSetGetFieldStream(FieldNo, isNull, stream);
-        stream->Seek(0, soBeginning);
-        Holder.IsNull = isNull;
-        Holder.Length = static_cast<Integer>(stream->Size());
-        Holder.Data = nullptr;
-        Holder.UsesStream = true;
-        return;
-    }
-    bool isNull = true;
-    Integer length = 0;
-    const Byte* data = nullptr;
-    DataSetGetFieldDataByReference(CurrentBuffer(), FieldNo, length, data, isNull);
-    Holder.IsNull = isNull;
-    Holder.Length = isNull ? 0 : length;
-    Holder.Data = data;
-    Holder.UsesStream = false;
+    Holder.ReadField(*this, FieldNo);
 }
 
 Cardinal TVekDatasetBridge::GetRecAddr() const

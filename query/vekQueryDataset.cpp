@@ -713,26 +713,7 @@ Variant TVekQueryDataset::GetFieldData(Integer FieldNo)
 
 void TVekQueryDataset::GetRawFieldData(Integer FieldNo, TDataHolder& Holder)
 {
-    if (IsFieldBlob(FieldNo)) {
-        TMemoryStream* stream = Holder.Stream();
-        stream->Clear();
-        bool isNull = true;
-        DataSetGetFieldStream(FieldNo, isNull, stream);
-        stream->Seek(0, soBeginning);
-        Holder.IsNull = isNull;
-        Holder.Length = static_cast<Integer>(stream->Size());
-        Holder.Data = nullptr;
-        Holder.UsesStream = true;
-        return;
-    }
-    bool isNull = true;
-    Integer length = 0;
-    const Byte* data = nullptr;
-    DataSetGetFieldDataByReference(CurrentBuffer(), FieldNo, length, data, isNull);
-    Holder.IsNull = isNull;
-    Holder.Length = isNull ? 0 : length;
-    Holder.Data = data;
-    Holder.UsesStream = false;
+    Holder.ReadField(*this, FieldNo);
 }
 
 void TVekQueryDataset::SetResultSetFieldFromVariant(Integer FieldNo, const Variant& Value)

@@ -14,6 +14,7 @@
 #include "sql/vekExprEvaluator.h"
 
 #include "storage/vekByteOrder.h"
+#include "storage/vekCommon.h"
 
 #include <cstring>
 
@@ -120,34 +121,6 @@ bool IsPlainConstantNode(const TExprEvaluatorNode* Node)
 {
     const TVekExprNode* Expr = Node->ExprNode();
     return (Expr->Kind() == enkConst || Expr->Kind() == enkParam) && !Node->Left() && !Node->Right();
-}
-
-// MatchPatternedStrings over the Length bytes at Value, read as a
-// zero-terminated text (up to its first NUL); Pattern is zero-terminated.
-bool MatchBounded(const char* Value, std::size_t Length, const char* Pattern)
-{
-    const char* s = Value;
-    const char* const End = Value + Length;
-    const char* p = Pattern;
-    const char* afterRun = nullptr;
-    const char* runEnd = nullptr;
-    while (s < End && *s) {
-        if (*p == '%') {
-            afterRun = ++p;
-            runEnd = s;
-        } else if (*p == '_' || (*p && *p == *s)) {
-            ++s;
-            ++p;
-        } else if (afterRun) {
-            p = afterRun;
-            s = ++runEnd;
-        } else {
-            return false;
-        }
-    }
-    while (*p == '%')
-        ++p;
-    return *p == 0;
 }
 
 } // namespace
@@ -631,10 +604,10 @@ TVekTruth TTypedCondition::Truth(int Index)
             if (!B.Known)
                 return TVekTruth::False;
             if (FNodes[static_cast<std::size_t>(Node.Right)].Step == TStep::TextConst) {
-                Match = MatchBounded(A.Data ? A.Data : "", A.Length, Node.Text.c_str());
+                Match = MatchPatternedBytes(A.Data ? A.Data : "", A.Length, Node.Text.c_str());
             } else {
                 const std::string Pattern(B.Data ? B.Data : "", B.Length);
-                Match = MatchBounded(A.Data ? A.Data : "", A.Length, Pattern.c_str());
+                Match = MatchPatternedBytes(A.Data ? A.Data : "", A.Length, Pattern.c_str());
             }
         }
         return TruthOf(Node.Negated ? !Match : Match);

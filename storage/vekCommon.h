@@ -8,6 +8,7 @@
 #include "host/DB.h"
 #include "host/SyncObjs.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -307,6 +308,9 @@ int DBCompareWideStrings(const void* Key1, const void* Key2, Integer Len1, Integ
 // byte-exact. AnyRun and SingleChar are accepted and not used.
 bool MatchPatternedStrings(const std::string& Value, const std::string& Pattern,
                            char AnyRun = '%', char SingleChar = '_');
+// The same over the Length bytes at Value, read up to its first NUL; Pattern
+// is zero-terminated.
+bool MatchPatternedBytes(const char* Value, std::size_t Length, const char* Pattern);
 
 // ============================================================ small routines
 

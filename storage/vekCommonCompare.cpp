@@ -102,18 +102,17 @@ int DBCompareWideStrings(const void* Key1, const void* Key2, Integer Len1, Integ
     return CaseInsensitive ? AnsiCompareText(s1, s2) : AnsiCompareStr(s1, s2);
 }
 
-bool MatchPatternedStrings(const std::string& Value, const std::string& Pattern, char AnyRun,
-                           char SingleChar)
+bool MatchPatternedBytes(const char* Value, std::size_t Length, const char* Pattern)
 {
-    // Both are taken as zero-terminated strings. The matcher walks the value
-    // once, returning to the character after the latest "%" when a literal
-    // fails: "%" matches any run (also empty), "_" any one character, every
-    // other character itself.
-    const char* s = Value.c_str();
-    const char* p = Pattern.c_str();
+    // The matcher walks the value once, returning to the character after the
+    // latest "%" when a literal fails: "%" matches any run (also empty), "_"
+    // any one character, every other character itself.
+    const char* s = Value;
+    const char* const End = Value + Length;
+    const char* p = Pattern;
     const char* afterRun = nullptr; // pattern position after the latest "%"
     const char* runEnd = nullptr;   // value position that "%" has absorbed up to
-    while (*s) {
+    while (s < End && *s) {
         if (*p == '%') {
             afterRun = ++p;
             runEnd = s;
@@ -131,6 +130,13 @@ bool MatchPatternedStrings(const std::string& Value, const std::string& Pattern,
     while (*p == '%')
         ++p;
     return *p == 0;
+}
+
+bool MatchPatternedStrings(const std::string& Value, const std::string& Pattern, char /*AnyRun*/,
+                           char /*SingleChar*/)
+{
+    // Both are taken as zero-terminated strings.
+    return MatchPatternedBytes(Value.c_str(), Value.size(), Pattern.c_str());
 }
 
 } // namespace orvex
