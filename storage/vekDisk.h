@@ -605,6 +605,8 @@ private:
     void AppendJournal(const std::vector<std::pair<Cardinal, Integer>>& Ranges);
     // Closes the journal of a spilled transaction and forgets its state.
     void EndSpill();
+    // Whether the transaction holds a changed page or block.
+    bool HasDirtyData() const;
     // Rolls a spilled transaction's writes back from its journal.
     void UndoSpill();
 

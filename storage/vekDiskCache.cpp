@@ -590,7 +590,7 @@ void TCacheMgr::Commit()
 {
     if (!FTransactionActive)
         VekDatabaseError(diskerr::NoTransaction, "TCacheMgr.Commit", "", this);
-    for (int i = 0; i < Count(); ++i) {
+    for (int i = 0; i < Count() && FDirtyCount > 0; ++i) {
         TCachePage* page = Pages(i);
         if (page->State != cpDirty)
             continue;

@@ -549,6 +549,17 @@ void TVekFile::Commit()
         FTransactionActive = false;
         return;
     }
+    if (!FSpilled && !HasDirtyData()) {
+        // Nothing to write (a transaction that only read): no journal, no
+        // flush; the caches end their transactions.
+        if (FCache->TransactionActive())
+            FCache->Commit();
+        if (FBlockCache->TransactionActive())
+            FBlockCache->Commit();
+        EndSpill();
+        FTransactionActive = false;
+        return;
+    }
     bool journalled = false;
     if (FSpilled) {
         // The journal is open: what the commit writes is added to it. A
@@ -605,6 +616,16 @@ void TVekFile::Commit()
     UnlockJournalByte();
     EndSpill();
     FTransactionActive = false;
+}
+
+bool TVekFile::HasDirtyData() const
+{
+    if (FCache->DirtyCount() > 0)
+        return true;
+    for (int i = 0; i < FBlockCache->Count(); ++i)
+        if (FBlockCache->Blocks(i)->State == cpDirty)
+            return true;
+    return false;
 }
 
 void TVekFile::Rollback()
