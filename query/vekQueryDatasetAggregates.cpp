@@ -288,26 +288,11 @@ void TVekQueryDataset::PopulateAggregateResultSet(TResultSetFields* Fields, bool
     // bytes are one group. Values of one group whose bytes differ (-0 and 0;
     // strings a collation makes equal) miss here, find their group through
     // the index, and their bytes then lead to it too.
-    bool hashGroups = Grouped;
+    std::vector<Integer> groupFieldNos;
     for (const auto& [column, fieldNo] : groupColumns)
-        hashGroups = hashGroups && !IsFieldBlob(fieldNo);
+        groupFieldNos.push_back(fieldNo);
     std::unordered_map<std::string, std::size_t> groupByBytes;
     std::string groupKey;
-    auto groupBytes = [&]() {
-        groupKey.clear();
-        for (const auto& [column, fieldNo] : groupColumns) {
-            Integer length = 0;
-            const Byte* data = nullptr;
-            bool isNull = true;
-            DataSetGetFieldDataByReference(CurrentBuffer(), fieldNo, length, data, isNull);
-            groupKey.push_back(isNull ? '\0' : '\1');
-            if (isNull || !data || length <= 0)
-                continue;
-            const std::uint32_t size = static_cast<std::uint32_t>(length);
-            groupKey.append(reinterpret_cast<const char*>(&size), sizeof size);
-            groupKey.append(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
-        }
-    };
     Integer groups = 0;
     std::size_t group = 0;
     if (!Grouped) {
@@ -322,8 +307,8 @@ void TVekQueryDataset::PopulateAggregateResultSet(TResultSetFields* Fields, bool
             for (const auto& [column, fieldNo] : groupColumns)
                 StoreColumnValue(column, fieldNo);
             bool known = false;
+            const bool hashGroups = CurrentValueBytes(groupFieldNos, groupKey);
             if (hashGroups) {
-                groupBytes();
                 const auto found = groupByBytes.find(groupKey);
                 if (found != groupByBytes.end()) {
                     group = found->second;
