@@ -666,11 +666,6 @@ TText TGenerator::Subquery(const TSchema& Schema, TScope& Scope)
     // subquery again for every outer row, which over a join of 200-row
     // tables takes minutes under the sanitizers.
     inner.Correlate = Scope.Instances.size() == 1 && inner.Instances.size() == 1;
-    // A DML target named by its table inside a subquery over the same table
-    // under an alias resolves to the inner table in the engine (findings
-    // F-7): no correlation there.
-    if (inner.Correlate && Scope.Instances[0].Alias.empty() && inner.Instances[0].Table == Scope.Instances[0].Table)
-        inner.Correlate = false;
     if (inner.Correlate && Chance(50)) {
         TColRef innerRef, outerRef;
         const bool numeric = Chance(60);
