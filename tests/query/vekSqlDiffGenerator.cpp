@@ -617,13 +617,10 @@ TText TGenerator::Condition(const TSchema& Schema, TScope& Scope, int Depth)
     }
     case 6: {
         // NOT over one comparison, LIKE, BETWEEN or IS NULL.
-        // Not over LIKE: the engine's LIKE is false, not unknown, on a NULL
-        // operand, so NOT makes it true (findings F-5).
         TText inner;
         do {
             inner = Condition(Schema, Scope, 0);
-        } while (inner.O.find(" IN (") != std::string::npos || inner.O.rfind("NOT", 0) == 0 ||
-                 inner.O.find(" LIKE ") != std::string::npos);
+        } while (inner.O.find(" IN (") != std::string::npos || inner.O.rfind("NOT", 0) == 0);
         return {"NOT (" + inner.O + ")", "NOT (" + inner.S + ")"};
     }
     case 7: {
