@@ -454,11 +454,12 @@ TVekExprNode* TVekExprParser::ParseBetween(TVekExprNode* E)
     TVekExprNode* High = ParseExpr5();
     if (HasParseError())
         return nullptr;
-    // The second comparison gets its own copy of E's node.
-    TVekExprNode* ECopy = NewNode(enkUnknown, veoNOTDEFINED, Variant(), nullptr, nullptr, nullptr);
+    // The second comparison gets its own copy of E's whole subtree: a copy
+    // of the node alone would share E's operands and lose a function's
+    // further arguments (SUBSTRING's length), comparing another value.
+    TVekExprNode* ECopy = FTarget->CloneSubTree(E);
     if (!ECopy)
         return nullptr;
-    ECopy->AssignNode(E);
     TVekExprNode* First = NewBinaryNode(enkRelOperator, Negated ? veoLT : veoGE, E, Low, Token);
     FinishPredicate(First, E, Low);
     TVekExprNode* Second = NewBinaryNode(enkRelOperator, Negated ? veoGT : veoLE, ECopy, High, Token);
