@@ -16,7 +16,8 @@
 //       "temporary <0|1>" (whether the temporary database was made),
 //       "gone <0|1>" (its file gone after disconnecting), "peak <KiB>"
 //       (the peak resident set, getrusage), "seconds <make> <orderby>
-//       <groupby>" (wall-clock time of each step) and "done".
+//       <groupby>" (wall-clock time of each step), "peaks <make> <orderby>
+//       <groupby>" (the peak in KiB when each step ended) and "done".
 // Any failure writes "error <text>" and exits with 1.
 
 #include "dataset/vekDatabase.h"
@@ -195,6 +196,7 @@ int main(int argc, char** argv)
         auto start = std::chrono::steady_clock::now();
         MakeTable(path, rows);
         const double makeSeconds = SecondsSince(start);
+        const long makePeak = PeakResidentKiB();
         ForceDirectories(folder + "/tmp");
 
         TVekDataBase db(nullptr);
@@ -217,6 +219,7 @@ int main(int argc, char** argv)
             ++count;
         });
         const double orderSeconds = SecondsSince(start);
+        const long orderPeak = PeakResidentKiB();
         std::cout << "orderby " << count << " " << (sorted ? 1 : 0) << " " << order.Sum << std::endl;
 
         long groups = 0;
@@ -232,6 +235,7 @@ int main(int argc, char** argv)
             ++groups;
         });
         const double groupSeconds = SecondsSince(start);
+        const long groupPeak = PeakResidentKiB();
         std::cout << "groupby " << groups << " " << counted << " " << grouped.Sum << std::endl;
         const auto [expectedOrder, expectedGroup] = ExpectedDigests(rows);
         std::cout << "expected " << expectedOrder << " " << expectedGroup << std::endl;
@@ -243,6 +247,7 @@ int main(int argc, char** argv)
         std::cout << "gone " << (file.empty() || !FileExists(file) ? 1 : 0) << std::endl;
         std::cout << "peak " << PeakResidentKiB() << std::endl;
         std::cout << "seconds " << makeSeconds << " " << orderSeconds << " " << groupSeconds << std::endl;
+        std::cout << "peaks " << makePeak << " " << orderPeak << " " << groupPeak << std::endl;
         std::cout << "done" << std::endl;
         return 0;
     } catch (const std::exception& e) {
