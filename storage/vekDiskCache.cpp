@@ -296,9 +296,12 @@ int TCacheMgr::GetNextEmptyPage()
     // below its page count.
     if (chosen < 0 && Count() < FPageCount)
         chosen = AddPage();
+    // In write-back mode a dirty page is replaced too, once written out.
     if (chosen < 0 && !FTransactionActive)
-        for (oldest = FLeastRecent; oldest && oldest->State == cpDirty;)
+        for (oldest = FLeastRecent; oldest && (oldest->Lent || (oldest->State == cpDirty && !FWriteBack));)
             oldest = oldest->FMoreRecent;
+    if (oldest && oldest->State == cpDirty)
+        WritePageOut(oldest);
     if (chosen >= 0) {
         if (FLog)
             LogLine("GetNextEmptyPage. EmptyPage: " + IntToStr(chosen));
@@ -343,6 +346,35 @@ int TCacheMgr::FindReplaceablePage()
             LogLine("GetNextEmptyPage. Replacing a clean page in a transaction: " + IntToStr(best));
     }
     return best;
+}
+
+void TCacheMgr::WritePageOut(TCachePage* Page)
+{
+    FWriteIO(Page->Data.data(), Page->PageOwner, Page->AccessFlags, Page->LowerAddress, Page->UpperAddress);
+    SetState(Page, cpClean);
+}
+
+void TCacheMgr::SetWriteBack(bool Value)
+{
+    if (FWriteBack && !Value)
+        FlushDirtyPages();
+    FWriteBack = Value;
+}
+
+void TCacheMgr::FlushDirtyPages()
+{
+    if (FTransactionActive || FDirtyCount == 0)
+        return;
+    std::vector<TCachePage*> pages;
+    pages.reserve(static_cast<std::size_t>(FDirtyCount));
+    for (int i = 0; i < Count(); ++i)
+        if (Pages(i)->State == cpDirty)
+            pages.push_back(Pages(i));
+    std::sort(pages.begin(), pages.end(), [](const TCachePage* A, const TCachePage* B) {
+        return PageKey(A->UpperAddress, A->LowerAddress) < PageKey(B->UpperAddress, B->LowerAddress);
+    });
+    for (TCachePage* page : pages)
+        WritePageOut(page);
 }
 
 void TCacheMgr::ReturnLentPages()
@@ -450,6 +482,10 @@ TCachePage* TCacheMgr::AcquirePage(Integer TableID, Cardinal AccessFlags, Cardin
         ++FHits;
         return page;
     }
+    // Asked for under another table id: the file must hold the bytes held
+    // back so far before they are read again under that one.
+    if (page && page->State == cpDirty && !FTransactionActive)
+        WritePageOut(page);
     const int index = page ? page->FSlot : GetNextEmptyPage();
     page = Pages(index);
     page->Checked = false; // new bytes, from the file or the writer
@@ -488,6 +524,10 @@ void TCacheMgr::StorePage(TCachePage* Page, const Byte* Source, Integer Offset, 
         SetState(Page, cpDirty);
         if (FOnPageDirty)
             FOnPageDirty(Page);
+        return;
+    }
+    if (FWriteBack) {
+        SetState(Page, cpDirty);
         return;
     }
     try {

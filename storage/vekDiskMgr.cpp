@@ -202,6 +202,8 @@ void TDiskMgr::Open()
     try {
         if (FCacheBudget > 0)
             SetCacheBudget(FCacheBudget);
+        if (FWriteBack)
+            FVekFile->SetWriteBack(true);
         // Nothing is read before a journal left by a dead writer is rolled back.
         FVekFile->RecoverJournal();
         if (FVekFile->OpenWrite() && FLockFileInUse)
@@ -264,6 +266,7 @@ void TDiskMgr::Close()
             if (FGlobalHdr && FGlobalHdr->Dirty())
                 WriteHeader();
         });
+        steps.Run([this] { FVekFile->FlushWriteBack(); });
         steps.Run([this] { ReleaseAllLocks(); });
         steps.Run([this] { FreeLockObjects(); });
         FVekFile->CloseVekFile();
