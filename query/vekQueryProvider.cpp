@@ -567,10 +567,17 @@ bool TVekQueryProviderItem::OwnsTable(const TTableNameItem* Table) const
 
 TTableNameItem* TVekQueryProviderItem::FindTable(const std::string& Name) const
 {
-    if (TTableNameItem* item = FEngine->TableList()->FindTable(Name))
-        return item;
-    TVekQueryProviderItem* outer = EnclosingQuery();
-    return outer ? outer->FindTable(Name) : nullptr;
+    // SQL's scope first: an alias hides its table's name, so "t" under
+    // "FROM t a" names an enclosing statement's t where there is one. Only
+    // when no statement has the name in scope does an aliased table answer
+    // to its own name, the nearest first.
+    for (const TVekQueryProviderItem* item = this; item; item = item->EnclosingQuery())
+        if (TTableNameItem* found = item->FEngine->TableList()->FindVisibleTable(Name))
+            return found;
+    for (const TVekQueryProviderItem* item = this; item; item = item->EnclosingQuery())
+        if (TTableNameItem* found = item->FEngine->TableList()->FindTable(Name))
+            return found;
+    return nullptr;
 }
 
 TTableNameItem* TVekQueryProviderItem::FindTableForField(const std::string& Name) const
