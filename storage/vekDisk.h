@@ -153,7 +153,7 @@ class TCachePage : public THashCollectionItem {
 public:
     explicit TCachePage(TCollection* Collection) : THashCollectionItem(Collection) {}
 
-    std::vector<Byte> Data;
+    Byte* Data = nullptr; // PageSize bytes, held by the cache
     Cardinal LowerAddress = 0;
     Cardinal UpperAddress = 0;
     Integer PageOwner = 0; // the table id the page was read or written under
@@ -311,6 +311,15 @@ private:
     int FindReplaceablePage();
     // Writes a dirty page to the file; it turns clean. On a failure it stays dirty.
     void WritePageOut(TCachePage* Page);
+
+    // The pages' bytes, SlabPages pages to a slab: page i lives at slot i of
+    // slab i / SlabPages (pages leave only from the end, so a slab goes when
+    // the last of its pages does). One allocation for many pages spares the
+    // allocator a search per page as the cache grows.
+    static constexpr int SlabPages = 64;
+    std::vector<std::unique_ptr<Byte[]>> FSlabs;
+    // Deletes the last page and, with it gone, a slab no page uses.
+    void DeleteLastPage();
 
     Integer FPageCount = 0;
     Integer FDirtyCount = 0;
@@ -797,6 +806,8 @@ public:
     // Forgets the remembered map page addresses (after a rollback, which may
     // take back a map page added in the transaction).
     void ForgetMapAddresses();
+    // The buffered map page is read again when next used.
+    void ForgetBufferedPage();
 
     // Diagnostics over the map pages: true when the free chains, the marks of
     // the system area and the map pages, the entries beyond FileEnd and the
@@ -829,6 +840,10 @@ private:
     Integer FPageSize;
     std::vector<Byte> FBuffer;
     Cardinal FBufferAddress = 0; // the map page in the buffer (0: none)
+    // The buffer holds what a read of its page gives now (no change of it
+    // is pending or lost to a failure); while the header is kept
+    // (TDiskMgr::HeaderKept) a read of that page uses it.
+    bool FBufferCurrent = false;
     TDiskMgr* FDiskMgr;
     TGlobalHdr* FGlobalHdr;
     std::vector<Cardinal> FAddedMapPages; // map pages added and not yet marked
@@ -983,6 +998,12 @@ public:
     bool ReadOnly() const { return FReadOnly; }
     bool HeaderLocked() const { return FHeaderLocked; }
     bool HeaderWriteLocked() const { return FHeaderWriteLocked; }
+    // Inside a transaction, the header and the map were read under a header
+    // lock this connection holds ever since: nobody else changed them.
+    bool HeaderKept() const
+    {
+        return FHeaderKept && IsTransactionActive() && FHeaderEpoch == FVekFile->CacheEpoch();
+    }
     Integer LockRetryInterval() const { return FLockRetryInterval; }
     Integer LockRetryCount() const { return FLockRetryCount; }
     bool LockFileInUse() const { return FLockFileInUse; }
@@ -1008,6 +1029,9 @@ private:
     // After a header lock is newly had: the header again, and in a
     // transaction the end of file that others may have moved.
     void HeaderLockTaken();
+    // Inside a transaction, with the header's lock held (it stays to the
+    // end): nobody else can change the header, the map or the end of file.
+    bool HeaderLockKept() const;
     void ZeroPages(const std::vector<Cardinal>& Pages);
     // Before a transaction writes pages early: a header read lock (nobody
     // else allocates or moves the end of file) and a write lock on every
@@ -1027,6 +1051,10 @@ private:
     bool FReadOnly = false;
     bool FHeaderLocked = false;
     bool FHeaderWriteLocked = false;
+    // The header and the buffered map page were read under a header lock
+    // held ever since (HeaderLockKept): a new header lock reads neither again.
+    bool FHeaderKept = false;
+    Cardinal FHeaderEpoch = 0; // the file's cache epoch then
     Integer FLockRetryInterval = 200;
     Integer FLockRetryCount = 10;
     bool FLockFileInUse = false;

@@ -130,6 +130,7 @@ void TCacheMgr::Open(Integer PageCount, Integer PageSize)
 void TCacheMgr::Close()
 {
     Clear();
+    FSlabs.clear();
     FDirtyCount = 0;
     FLentPages.clear();
     FSweepHand = 0;
@@ -143,9 +144,14 @@ void TCacheMgr::Close()
 
 int TCacheMgr::AddPage()
 {
+    const int slot = Count();
+    const auto slab = static_cast<std::size_t>(slot / SlabPages);
+    if (slab >= FSlabs.size())
+        FSlabs.push_back(std::make_unique_for_overwrite<Byte[]>(static_cast<std::size_t>(SlabPages) * static_cast<std::size_t>(FPageSize)));
     auto* page = static_cast<TCachePage*>(Add());
-    page->Data.assign(static_cast<std::size_t>(FPageSize), 0);
-    page->FSlot = Count() - 1;
+    page->Data = FSlabs[slab].get() + static_cast<std::size_t>(slot % SlabPages) * static_cast<std::size_t>(FPageSize);
+    std::memset(page->Data, 0, static_cast<std::size_t>(FPageSize));
+    page->FSlot = slot;
     // Never used: the least recent of all.
     page->FMoreRecent = FLeastRecent;
     if (FLeastRecent)
@@ -156,6 +162,14 @@ int TCacheMgr::AddPage()
     FEmptyHint = std::min(FEmptyHint, Count() - 1);
     LogLine("Add cache page");
     return Count() - 1;
+}
+
+void TCacheMgr::DeleteLastPage()
+{
+    Delete(Count() - 1);
+    const auto slabs = static_cast<std::size_t>((Count() + SlabPages - 1) / SlabPages);
+    if (FSlabs.size() > slabs)
+        FSlabs.resize(slabs);
 }
 
 // ------------------------------------------------------------- use order
@@ -453,7 +467,7 @@ void TCacheMgr::SetPageLimit(Integer NewCount)
     while (Count() > NewCount && Pages(Count() - 1)->State != cpDirty && !Pages(Count() - 1)->Lent) {
         UnhashPage(Count() - 1);
         Unlink(Pages(Count() - 1));
-        Delete(Count() - 1);
+        DeleteLastPage();
         FEmptyHint = std::min(FEmptyHint, Count());
     }
 }
@@ -465,7 +479,7 @@ void TCacheMgr::ResetPageCount(Integer NewCount)
     while (Count() > NewCount && Pages(Count() - 1)->State != cpDirty && !Pages(Count() - 1)->Lent) {
         UnhashPage(Count() - 1);
         Unlink(Pages(Count() - 1));
-        Delete(Count() - 1);
+        DeleteLastPage();
         FEmptyHint = std::min(FEmptyHint, Count());
     }
     while (Count() < NewCount)
@@ -494,7 +508,7 @@ TCachePage* TCacheMgr::AcquirePage(Integer TableID, Cardinal AccessFlags, Cardin
     } else {
         ++FMisses;
         try {
-            FReadIO(page->Data.data(), TableID, AccessFlags, Base, HighAddress);
+            FReadIO(page->Data, TableID, AccessFlags, Base, HighAddress);
         } catch (...) {
             ForgetPage(index); // its bytes are no longer those of any page
             throw;
@@ -512,7 +526,7 @@ TCachePage* TCacheMgr::AcquirePage(Integer TableID, Cardinal AccessFlags, Cardin
 void TCacheMgr::StorePage(TCachePage* Page, const Byte* Source, Integer Offset, Integer Count,
                           Integer TableID, Cardinal AccessFlags)
 {
-    Byte* target = Page->Data.data() + Offset;
+    Byte* target = Page->Data + Offset;
     if (Source != target) {
         std::memmove(target, Source, static_cast<std::size_t>(Count));
         Page->Checked = false;
@@ -531,7 +545,7 @@ void TCacheMgr::StorePage(TCachePage* Page, const Byte* Source, Integer Offset, 
         return;
     }
     try {
-        FWriteIO(Page->Data.data(), TableID, AccessFlags, Page->LowerAddress, Page->UpperAddress);
+        FWriteIO(Page->Data, TableID, AccessFlags, Page->LowerAddress, Page->UpperAddress);
     } catch (...) {
         // The file does not hold these bytes: the cache must not claim it does.
         RemovePage(Page->LowerAddress, Page->UpperAddress);
@@ -549,7 +563,7 @@ void TCacheMgr::ReadCache(void* Buffer, Integer TableID, Cardinal AccessFlags, C
     while (Size > 0) {
         TCachePage* page = AcquirePage(TableID, AccessFlags, base, HighAddress, false);
         const Integer count = std::min(FPageSize - offset, Size);
-        std::memcpy(out, page->Data.data() + offset, static_cast<std::size_t>(count));
+        std::memcpy(out, page->Data + offset, static_cast<std::size_t>(count));
         Touch(page);
         out += count;
         Size -= count;
@@ -584,7 +598,7 @@ bool TCacheMgr::ReadCacheByRef(void*& Buffer, Integer TableID, Cardinal AccessFl
         return false;
     TCachePage* page = AcquirePage(TableID, AccessFlags, base, HighAddress, false);
     Touch(page);
-    Buffer = page->Data.data() + (Address - base);
+    Buffer = page->Data + (Address - base);
     return true;
 }
 
@@ -608,7 +622,7 @@ bool TCacheMgr::LendCacheByRef(void*& Buffer, bool*& Checked, Integer TableID, C
     if (!FTransactionActive || Size <= 0 || ((Address + static_cast<Cardinal>(Size) - 1) & FPageMask) != base)
         return false;
     TCachePage* page = AcquirePage(TableID, AccessFlags, base, HighAddress, false);
-    Byte* bytes = page->Data.data() + (Address - base);
+    Byte* bytes = page->Data + (Address - base);
     StorePage(page, bytes, static_cast<Integer>(Address - base), Size, TableID, AccessFlags);
     Buffer = bytes;
     Checked = &page->Checked;
@@ -634,7 +648,7 @@ void TCacheMgr::Commit()
         TCachePage* page = Pages(i);
         if (page->State != cpDirty)
             continue;
-        FWriteIO(page->Data.data(), page->PageOwner, page->AccessFlags, page->LowerAddress,
+        FWriteIO(page->Data, page->PageOwner, page->AccessFlags, page->LowerAddress,
                  page->UpperAddress);
         SetState(page, cpClean);
     }

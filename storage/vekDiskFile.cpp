@@ -409,9 +409,9 @@ void TVekFile::PatchBlocksFromPage(TCachePage* Page)
 {
     if (!FBlockCache->HasBlocksIn(Page->LowerAddress, Page->UpperAddress, FPageSize))
         return;
-    const Byte* image = Page->Data.data();
+    const Byte* image = Page->Data;
     if ((Page->AccessFlags & CipherFlags) != 0) {
-        InternalCryptBuf(true, Page->Data.data(), FWorkBuffer.data(), Page->AccessFlags,
+        InternalCryptBuf(true, Page->Data, FWorkBuffer.data(), Page->AccessFlags,
                          Page->PageOwner, FPageSize);
         image = FWorkBuffer.data();
     }
@@ -507,7 +507,7 @@ void TVekFile::SpillPages()
     }
     AppendJournal(originals);
     for (TCachePage* page : pages) {
-        InternalWritePage(page->Data.data(), page->PageOwner, page->AccessFlags, page->LowerAddress,
+        InternalWritePage(page->Data, page->PageOwner, page->AccessFlags, page->LowerAddress,
                           page->UpperAddress);
         FCache->PageSpilled(page);
         ++FSpilledPages;
