@@ -392,17 +392,31 @@ void TVekQueryProviderItem::PrepareHavingExpr(TVekExprNode* HavingRoot)
 {
     if (!HavingRoot || !FHavingExpr)
         return;
-    for (TVekExprNode* node = FHavingExpr->FirstNode(); node; node = node->Next()) {
-        if (node->Kind() != enkField)
-            continue;
-        const std::string name = VarToStr(node->Data());
+    BindHavingColumns(FHavingExpr->FirstNode(), 0);
+}
+
+// The names of HAVING become the result's columns; an aggregate that is no
+// result column keeps the source columns of its argument, which the result
+// table accumulates from the statement's rows.
+void TVekQueryProviderItem::BindHavingColumns(TVekExprNode* Node, int Depth)
+{
+    if (!Node || Depth > MaxExprTreeHeight)
+        return;
+    if (Node->ParserToken()->Token() == vstAggFunc && Node->Kind() != enkField)
+        return;
+    if (Node->Kind() == enkField) {
+        const std::string name = VarToStr(Node->Data());
         TResultSetField* column = FResultSetFields->FindResultSetField(name);
         if (!column)
             VekDatabaseErrorFmt(9645, "TVekQueryProviderItem", SvekHavingColumnNotFoundFmt, {name}, nullptr);
-        node->SetData(Variant(column->FieldName()));
-        node->SetDataType(column->DataType());
-        node->SetDataSize(column->FieldSize());
+        Node->SetData(Variant(column->FieldName()));
+        Node->SetDataType(column->DataType());
+        Node->SetDataSize(column->FieldSize());
     }
+    BindHavingColumns(Node->Left(), Depth + 1);
+    BindHavingColumns(Node->Right(), Depth + 1);
+    for (TVekExprNode* arg : Node->Args())
+        BindHavingColumns(arg, Depth + 1);
 }
 
 bool TVekQueryProviderItem::CreateResultSet()

@@ -409,23 +409,22 @@ TText TGenerator::FromClause(const TSchema& Schema, TScope& Scope)
             on = "1 = 1"; // rare: no comparable columns
         TText onText = Same(on);
         if (!Scope.Outer && Chance(30)) {
-            // Plain columns and constants only: ON is parsed before the
-            // tables' columns are known, so the engine refuses arithmetic
-            // and || there (see the findings: "ON arithmetic").
-            auto pick = [&](int n) { return Int(0, n - 1); };
-            TColRef ref;
-            const bool numeric = Chance(60);
-            if (PickColumn(Scope, pick, false, numeric, TColKind::Str, ref)) {
-                static const char* const Ops[] = {"=", "<>", "<", "<=", ">", ">="};
-                const std::string op = Ops[Int(0, 5)];
-                if (numeric) {
-                    onText.O += " AND " + ref.Text + " " + op + " " + std::to_string(Int(-20, 40));
-                    onText.S = onText.O;
-                } else {
-                    const TText more = StrOrder(Schema, Same(ref.Text), op, Same("'" + StringValue(Schema, 2) + "'"));
-                    onText.O += " AND " + more.O;
-                    onText.S += " AND " + more.S;
-                }
+            // A further condition over the joined tables' columns, with
+            // arithmetic and || now and then.
+            static const char* const Ops[] = {"=", "<>", "<", "<=", ">", ">="};
+            const std::string op = Ops[Int(0, 5)];
+            bool nullable = false;
+            if (Chance(60)) {
+                const TText left = NumExpr(Schema, Scope, 1, nullable);
+                const std::string bound = std::to_string(Int(-20, 40));
+                onText.O += " AND " + left.O + " " + op + " " + bound;
+                onText.S += " AND " + left.S + " " + op + " " + bound;
+            } else {
+                int size = 0;
+                const TText left = StrExpr(Schema, Scope, 1, nullable, size);
+                const TText more = StrOrder(Schema, left, op, Same("'" + StringValue(Schema, 2) + "'"));
+                onText.O += " AND " + more.O;
+                onText.S += " AND " + more.S;
             }
         }
         switch (Int(0, 4)) {
@@ -777,10 +776,7 @@ TSelect TGenerator::Plain(const TSchema& Schema, TScope& Scope)
         } else {
             bool nullable = false;
             item.Kind = TColKind::Str;
-            // Depth 0: a column or a constant. String functions and || in
-            // the select list stop the result table with 10038 "Invalid
-            // field name" (findings F-4), so they stay in conditions.
-            item.Expr = StrExpr(Schema, Scope, 0, nullable, item.Size);
+            item.Expr = StrExpr(Schema, Scope, Int(0, 2), nullable, item.Size);
         }
         select.Items.push_back(item);
     }
@@ -820,10 +816,8 @@ TSelect TGenerator::Grouped(const TSchema& Schema, TScope& Scope)
         TColRef ref;
         bool nullable = false;
         const bool haveNum = PickColumn(Scope, pick, false, true, TColKind::Int, ref);
-        // Aggregates of plain columns: over expressions several aggregates
-        // in one statement stop with 10038 (findings F-4).
-        (void)nullable;
-        const TText arg = !haveNum ? Same("1") : Same(ref.Text);
+        // Aggregates of a column or of an expression over columns.
+        const TText arg = !haveNum ? Same("1") : Chance(50) ? Same(ref.Text) : NumExpr(Schema, Scope, 1, nullable);
         switch (Int(0, 9)) {
         case 0:
             item.Expr = Same("COUNT(*)");
@@ -878,13 +872,11 @@ TSelect TGenerator::Grouped(const TSchema& Schema, TScope& Scope)
         }
         select.Items.push_back(item);
     }
-    // HAVING over an aggregate spelled as in the select list; the engine
-    // takes HAVING only with GROUP BY, and (findings F-3) only aggregates of
-    // plain columns there.
+    // HAVING over an aggregate column spelled as in the select list; the
+    // engine takes HAVING only with GROUP BY.
     if (!select.GroupBy.empty() && Chance(40)) {
         for (const TSelectItem& item : select.Items)
-            if (item.Aggregate && item.Kind != TColKind::Str && item.Expr.O.find('/') == std::string::npos &&
-                item.Expr.O.find("((") == std::string::npos && item.Expr.O.find(") +") == std::string::npos) {
+            if (item.Aggregate && item.Kind != TColKind::Str) {
                 const std::string bound = std::to_string(Int(-5, 20));
                 const char* op = Chance(50) ? " > " : " <= ";
                 select.Having.push_back({item.Expr.O + op + bound, item.Expr.S + op + bound});
