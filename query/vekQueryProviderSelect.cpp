@@ -9,6 +9,7 @@
 #include "storage/vekConsts.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace orvex {
 
@@ -352,6 +353,7 @@ void TVekQueryProviderItem::CreateResultSetIndexes()
     if (orderBy->Count() > 0) {
         std::string fields;
         std::string descFields;
+        std::vector<std::string> orderNames;
         for (int i = 0; i < orderBy->Count(); ++i) {
             const TOrderByItem* item = orderBy->Items(i);
             std::string name;
@@ -363,6 +365,14 @@ void TVekQueryProviderItem::CreateResultSetIndexes()
                 name = GetResultSetFieldNameFromSortKey(item->SortKey());
                 ORVEX_ASSERT(!name.empty(), "The result set field could not be found: " + item->SortKey());
             }
+            // A column named again sorts nothing further: its first key and
+            // direction decide ("ORDER BY a, 1 DESC" is ascending on a).
+            bool repeated = false;
+            for (int k = 0; k < i && !repeated; ++k)
+                repeated = SameText(orderNames[static_cast<std::size_t>(k)], name);
+            orderNames.push_back(name);
+            if (repeated)
+                continue;
             fields += (fields.empty() ? "" : ";") + name;
             if (item->Descending())
                 descFields += (descFields.empty() ? "" : ";") + name;

@@ -410,19 +410,28 @@ TText TGenerator::FromClause(const TSchema& Schema, TScope& Scope)
         TText onText = Same(on);
         if (!Scope.Outer && Chance(30)) {
             // A further condition over the joined tables' columns, with
-            // arithmetic and || now and then.
+            // arithmetic and || now and then. Never over constants alone:
+            // SQLite 3.40 loses the preserved rows of a FULL JOIN that
+            // follows an inner join whose ON holds a false constant term.
             static const char* const Ops[] = {"=", "<>", "<", "<=", ">", ">="};
             const std::string op = Ops[Int(0, 5)];
-            bool nullable = false;
-            if (Chance(60)) {
-                const TText left = NumExpr(Schema, Scope, 1, nullable);
-                const std::string bound = std::to_string(Int(-20, 40));
-                onText.O += " AND " + left.O + " " + op + " " + bound;
-                onText.S += " AND " + left.S + " " + op + " " + bound;
-            } else {
+            const bool numeric = Chance(60);
+            auto namesColumn = [&](const std::string& Text) {
+                for (const TInstance& instance : Scope.Instances)
+                    if (Text.find(instance.Alias + ".") != std::string::npos)
+                        return true;
+                return false;
+            };
+            TText left;
+            for (int attempt = 0; attempt < 8 && !namesColumn(left.O); ++attempt) {
+                bool nullable = false;
                 int size = 0;
-                const TText left = StrExpr(Schema, Scope, 1, nullable, size);
-                const TText more = StrOrder(Schema, left, op, Same("'" + StringValue(Schema, 2) + "'"));
+                left = numeric ? NumExpr(Schema, Scope, 1, nullable) : StrExpr(Schema, Scope, 1, nullable, size);
+            }
+            if (namesColumn(left.O)) {
+                const std::string bound = std::to_string(Int(-20, 40));
+                const TText more = numeric ? TText{left.O + " " + op + " " + bound, left.S + " " + op + " " + bound}
+                                           : StrOrder(Schema, left, op, Same("'" + StringValue(Schema, 2) + "'"));
                 onText.O += " AND " + more.O;
                 onText.S += " AND " + more.S;
             }
@@ -1005,13 +1014,6 @@ TSelect TGenerator::Select(const TSchema& Schema)
             key.Column = columns[static_cast<std::size_t>(k)];
             key.Descending = Chance(40);
             const TSelectItem& item = select.Items[static_cast<std::size_t>(key.Column)];
-            // One key per expression: a column named twice with opposite
-            // directions is sorted by the last direction (findings F-6).
-            bool repeated = false;
-            for (const TOrderKey& earlier : select.OrderBy)
-                repeated = repeated || select.Items[static_cast<std::size_t>(earlier.Column)].Expr.O == item.Expr.O;
-            if (repeated)
-                continue;
             if (select.Unions.empty() && !item.Column.empty() && Chance(50))
                 key.Text = Same(item.Column);
             else
