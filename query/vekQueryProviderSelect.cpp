@@ -85,6 +85,9 @@ bool TVekQueryProviderItem::PreparePlan()
     BindFromParams();
     BindSelectParams();
 
+    // A correlated subquery is planned again for every row of its
+    // container: its tables stay open from one plan to the next.
+    FProviderMgr->SetKeepTablesOpen(FIsCorrelated);
     FProviderMgr->Clear();
     FProviderMgr->SetDatabase(db);
     FPlan = std::make_unique<TVekPlan>();

@@ -455,11 +455,12 @@ TVekExprNode* TVekExprParser::ParseBetween(TVekExprNode* E)
     TVekExprNode* High = ParseExpr5();
     if (HasParseError())
         return nullptr;
-    // The second comparison gets its own copy of E's node.
-    TVekExprNode* ECopy = NewNode(enkUnknown, veoNOTDEFINED, Variant(), nullptr, nullptr, nullptr);
+    // The second comparison gets its own copy of E's whole subtree: a copy
+    // of the node alone would share E's operands and lose a function's
+    // further arguments (SUBSTRING's length), comparing another value.
+    TVekExprNode* ECopy = FTarget->CloneSubTree(E);
     if (!ECopy)
         return nullptr;
-    ECopy->AssignNode(E);
     TVekExprNode* First = NewBinaryNode(enkRelOperator, Negated ? veoLT : veoGE, E, Low, Token);
     FinishPredicate(First, E, Low);
     TVekExprNode* Second = NewBinaryNode(enkRelOperator, Negated ? veoGT : veoLE, ECopy, High, Token);
@@ -714,11 +715,18 @@ TVekExprNode* TVekExprParser::ParseField()
     if (TableToken)
         Node->TokenArgs().push_back(FTarget->AdoptToken(TableToken));
 
+    const bool CanAskOwner = FIsSubquery && OnParserNotify();
     bool Found = false;
     if (FTableList && FTableList->Count() > 0) {
         TTableNameItem* Table = TableToken ? FTableList->FindTable(TableName)
                                            : FTableList->FindTableForField(FieldName);
-        if (Table && Table->TableFields()->FindField(FieldName)) {
+        // Inside a subquery an alias hides its table's name: "t.x" under
+        // "FROM t a" is an enclosing statement's t when one has that name in
+        // scope, and only otherwise this statement's aliased t.
+        if (Table && TableToken && CanAskOwner && !FTableList->FindVisibleTable(TableName) &&
+            ResolveOuterReference(Node, TableName, FieldName))
+            Found = true;
+        else if (Table && Table->TableFields()->FindField(FieldName)) {
             Found = true;
             Node->SetDataType(Table->GetFieldType(FieldName));
             Node->SetDataSize(Table->GetFieldSize(FieldName));
@@ -731,19 +739,9 @@ TVekExprNode* TVekExprParser::ParseField()
             SetError(Token, SvekFieldNotFound);
         }
     }
-    if (!Found && FIsSubquery && OnParserNotify()) {
-        Variant NotifyData(TableName);
-        OnParserNotify()(pntFindTableRef, this, FStack, Node, NotifyData);
-        if (VarIsTrue(NotifyData)) {
-            // Resolved from an enclosing query, which filled SourceTables.
-            ClearError();
-            Found = true;
-            TTableNameItem* Outer = Node->SourceTables()->Count() > 0 ? Node->SourceTables()->Items(0) : nullptr;
-            Node->SetDataType(Outer ? Outer->GetFieldType(FieldName) : ftUnknown);
-            Node->SetDataSize(Outer ? Outer->GetFieldSize(FieldName) : -1);
-            Node->SetOperator(veoOUTERFIELD);
-            Node->SetKind(enkFunc);
-        }
+    if (!Found && CanAskOwner && ResolveOuterReference(Node, TableName, FieldName)) {
+        ClearError();
+        Found = true;
     }
     if (HasParseError()) {
         if (FTarget->ErrorMsg().empty())
@@ -756,6 +754,22 @@ TVekExprNode* TVekExprParser::ParseField()
     }
     NextToken();
     return Node;
+}
+
+bool TVekExprParser::ResolveOuterReference(TVekExprNode* Node, const std::string& TableName,
+                                           const std::string& FieldName)
+{
+    Variant NotifyData(TableName);
+    OnParserNotify()(pntFindTableRef, this, FStack, Node, NotifyData);
+    if (!VarIsTrue(NotifyData))
+        return false;
+    // Resolved from an enclosing query, which filled SourceTables.
+    TTableNameItem* Outer = Node->SourceTables()->Count() > 0 ? Node->SourceTables()->Items(0) : nullptr;
+    Node->SetDataType(Outer ? Outer->GetFieldType(FieldName) : ftUnknown);
+    Node->SetDataSize(Outer ? Outer->GetFieldSize(FieldName) : -1);
+    Node->SetOperator(veoOUTERFIELD);
+    Node->SetKind(enkFunc);
+    return true;
 }
 
 TVekExprNode* TVekExprParser::ParseParameter()

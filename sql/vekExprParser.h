@@ -125,6 +125,9 @@ private:
     TVekExprNode* ParseBetween(TVekExprNode* E);
     TVekExprNode* ParseIn(TVekExprNode* E);
     TVekExprNode* ParseField();
+    // Asks the owner (pntFindTableRef) to resolve TableName.FieldName from an
+    // enclosing query; when it does, Node becomes an outer reference.
+    bool ResolveOuterReference(TVekExprNode* Node, const std::string& TableName, const std::string& FieldName);
     TVekExprNode* ParseParameter();
     TVekExprNode* ParseSubquery(TVekSubqueryType Type);
     TVekExprNode* ParseAggregate();

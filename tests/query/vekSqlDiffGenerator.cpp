@@ -166,6 +166,10 @@ struct TGenerator::TScope {
     const TScope* Outer = nullptr;
     bool Correlate = false; // may name the outer statement's columns
     int Nesting = 0;
+    // The table an UPDATE changes: SQLite runs a correlated subquery over it
+    // again for each row, over the rows already changed (SQL, and the
+    // engine, read the table as it was), so no subquery over it correlates.
+    const TTable* UpdateTarget = nullptr;
 };
 
 namespace {
@@ -625,13 +629,10 @@ TText TGenerator::Condition(const TSchema& Schema, TScope& Scope, int Depth)
     }
     case 6: {
         // NOT over one comparison, LIKE, BETWEEN or IS NULL.
-        // Not over LIKE: the engine's LIKE is false, not unknown, on a NULL
-        // operand, so NOT makes it true (findings F-5).
         TText inner;
         do {
             inner = Condition(Schema, Scope, 0);
-        } while (inner.O.find(" IN (") != std::string::npos || inner.O.rfind("NOT", 0) == 0 ||
-                 inner.O.find(" LIKE ") != std::string::npos);
+        } while (inner.O.find(" IN (") != std::string::npos || inner.O.rfind("NOT", 0) == 0);
         return {"NOT (" + inner.O + ")", "NOT (" + inner.S + ")"};
     }
     case 7: {
@@ -662,7 +663,11 @@ TText TGenerator::Subquery(const TSchema& Schema, TScope& Scope)
     TScope inner;
     inner.Outer = &Scope;
     inner.Nesting = Scope.Nesting + 1;
+    inner.UpdateTarget = Scope.UpdateTarget;
     const TText from = FromClause(Schema, inner);
+    bool readsUpdateTarget = false;
+    for (const TInstance& instance : inner.Instances)
+        readsUpdateTarget = readsUpdateTarget || (inner.UpdateTarget && instance.Table == inner.UpdateTarget);
     std::string whereO, whereS;
     auto addWhere = [&](const TText& c) {
         whereO += (whereO.empty() ? " WHERE (" : " AND (") + c.O + ")";
@@ -673,12 +678,7 @@ TText TGenerator::Subquery(const TSchema& Schema, TScope& Scope)
     // Only under a one-table statement: the engine plans a correlated
     // subquery again for every outer row, which over a join of 200-row
     // tables takes minutes under the sanitizers.
-    inner.Correlate = Scope.Instances.size() == 1 && inner.Instances.size() == 1;
-    // A DML target named by its table inside a subquery over the same table
-    // under an alias resolves to the inner table in the engine (findings
-    // F-7): no correlation there.
-    if (inner.Correlate && Scope.Instances[0].Alias.empty() && inner.Instances[0].Table == Scope.Instances[0].Table)
-        inner.Correlate = false;
+    inner.Correlate = Scope.Instances.size() == 1 && inner.Instances.size() == 1 && !readsUpdateTarget;
     if (inner.Correlate && Chance(50)) {
         TColRef innerRef, outerRef;
         const bool numeric = Chance(60);
@@ -715,10 +715,13 @@ TText TGenerator::Subquery(const TSchema& Schema, TScope& Scope)
     case 3: {
         // ANY/SOME/ALL over NOT NULL operands; SQLite takes EXISTS and NOT
         // EXISTS of the comparison.
+        // The outer column is qualified: inside SQLite's EXISTS an
+        // unqualified name would be the inner table's column.
         TColRef innerRef, outerRef;
         const bool numeric = Chance(60);
         if (!PickColumn(inner, pick, false, numeric, TColKind::Str, innerRef) || innerRef.Nullable ||
-            !PickColumn(Scope, pick, false, numeric, TColKind::Str, outerRef) || outerRef.Nullable)
+            !PickColumn(inner, pick, true, numeric, TColKind::Str, outerRef) || outerRef.Nullable ||
+            readsUpdateTarget)
             return Same("2 > 1");
         static const char* const Ops[] = {"=", "<>", "<", "<=", ">", ">="};
         static const char* const Negated[] = {"<>", "=", ">=", ">", "<=", "<"};
@@ -1152,6 +1155,7 @@ TDml TGenerator::Dml(const TSchema& Schema)
         }
         if (sets.O.empty())
             return Dml(Schema);
+        scope.UpdateTarget = &table;
         const TText condition = where();
         dml.Text = {"UPDATE " + table.Name + " SET " + sets.O + condition.O,
                     "UPDATE " + table.Name + " SET " + sets.S + condition.S};
