@@ -578,19 +578,9 @@ void TVekQueryDataset::AccumulateHavingAggregates(std::vector<TVekExprNode*>& Ag
             part->CountRows = true;
         } else {
             part->ArgExpr = std::make_unique<TVekExpr>();
+            // The argument's columns are the statement's (an outer
+            // reference holds the enclosing row's value by now).
             TVekExprNode* arg = part->ArgExpr->CloneFromTree(node->Args()[0]);
-            // HAVING keeps the names of source fields as written: they
-            // become fields of the statement's rows.
-            for (TVekExprNode* n = part->ArgExpr->FirstNode(); n; n = n->Next()) {
-                if (n->ParserToken()->Token() != vstFieldName || n->Kind() == enkField)
-                    continue;
-                n->SetKind(enkField);
-                n->SetOperator(veoFIELD2);
-                if (TInternalFieldItem* field = rootProvider->FindField(n->ParserToken(), VarToStr(n->Data()))) {
-                    n->SetDataType(field->DataType());
-                    n->SetDataSize(field->GetWriteableFieldSize());
-                }
-            }
             part->ArgType = arg->DataType();
             part->ArgSize = arg->DataSize();
             part->ArgEvaluator = std::make_unique<TExprEvaluator>();

@@ -119,6 +119,7 @@ public:
     // Binds the HAVING field nodes to result column names (9645 for a name
     // that is not a result column).
     void PrepareHavingExpr(TVekExprNode* HavingRoot);
+    void BindHavingColumns(TVekExprNode* Node, int Depth);
     std::string GetResultSetFieldNameFromSortKey(const std::string& Key) const;
     bool ExecSQL();
     // The base-table record addresses of the rows of a DELETE or UPDATE

@@ -168,6 +168,7 @@ void TVekExprParser::BeginExpr(TVekExpr* Target)
     FTarget->SetPartialStringComparisons(FPartialStringComparison);
     FRoot = nullptr;
     FNesting = 0;
+    FAggregateDepth = 0;
 }
 
 bool TVekExprParser::IsEndOfClause() const
@@ -730,6 +731,8 @@ TVekExprNode* TVekExprParser::ParseField()
             Node->SetDataType(Table->GetFieldType(FieldName));
             Node->SetDataSize(Table->GetFieldSize(FieldName));
             Node->SourceTables()->Add()->Assign(Table);
+        } else if (FAllowResultColumnNames && FAggregateDepth == 0) {
+            // Perhaps a result column: bound (or refused) once they are known.
         } else if (TableToken) {
             SetError(Token, std::string(SvekTableOrFieldNotFound) + " (" + TableName + "." + FieldName + ")");
         } else {
@@ -837,7 +840,9 @@ TVekExprNode* TVekExprParser::ParseAggregate()
     Node->SetScopeKind(vskAgg);
     NextToken();
     bool Distinct = false;
+    ++FAggregateDepth;
     TVekExprNode* Arg = ParseSetFunctionExpr(Distinct);
+    --FAggregateDepth;
     if (HasParseError())
         return nullptr;
     Node->SetData(Variant(Distinct));
@@ -1194,6 +1199,9 @@ void TVekExprParser::TypeCheckArithOp(TVekExprNode* Node)
         R->SetDataType(L->DataType());
     const TFieldType LT = L->DataType();
     const TFieldType RT = R->DataType();
+    // Over a result column not bound yet the check waits for the binding.
+    if (FAllowResultColumnNames && (LT == ftUnknown || RT == ftUnknown))
+        return;
     const TVekExprOperator Op = Node->Operator();
     if (IsNumeric(LT) && IsNumeric(RT))
         Node->SetDataType(ftFloat);
