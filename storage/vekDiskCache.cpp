@@ -364,7 +364,7 @@ int TCacheMgr::FindReplaceablePage()
 
 void TCacheMgr::WritePageOut(TCachePage* Page)
 {
-    FWriteIO(Page->Data.data(), Page->PageOwner, Page->AccessFlags, Page->LowerAddress, Page->UpperAddress);
+    FWriteIO(Page->Data, Page->PageOwner, Page->AccessFlags, Page->LowerAddress, Page->UpperAddress);
     SetState(Page, cpClean);
 }
 
