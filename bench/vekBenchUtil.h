@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -54,5 +55,32 @@ public:
 private:
     std::string FPath;
 };
+
+// The process's resident high-water mark starts again from what it holds now
+// (Linux keeps it per process; writing 5 to clear_refs resets it), so that
+// PeakResidentMiB afterwards names the peak of what ran in between.
+inline void ResetPeakResident()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+// A field of /proc/self/status in kB ("VmHWM:", "VmRSS:") as MiB; 0 if absent.
+inline double StatusMiB(const std::string& Field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string name;
+    while (status >> name) {
+        if (name == Field) {
+            double kb = 0;
+            status >> kb;
+            return kb / 1024.0;
+        }
+        status.ignore(1 << 20, '\n');
+    }
+    return 0;
+}
+
+inline double PeakResidentMiB() { return StatusMiB("VmHWM:"); }
+inline double ResidentMiB() { return StatusMiB("VmRSS:"); }
 
 } // namespace orvex::bench

@@ -7,21 +7,24 @@
 // k (join key, T1's size distinct values), g (100 groups), v FLOAT and
 // s VARCHAR(20); T2K holds T2's rows with a secondary index on k.
 //
-// Every query of the table below runs at half and at full size. Each
-// benchmark reports orvex_ms, sqlite_ms, ratio = SQLite time / Orvex time
-// (above 1: Orvex is faster) and scaling = full-size time / half-size time
-// of the Orvex side (sqlite_scaling for SQLite); a scaling above 2.3 fails
-// the benchmark. The Orvex side runs the statement through the parser
-// engine, the analyser, the plan and the provider manager and reads every
-// row (COUNT and SUM are taken over the rows it delivers); statements that
-// need the result set or statement execution (GROUP BY, ORDER BY,
-// DISTINCT, UPDATE, DELETE, EXISTS) report SQLite's side alone until the
-// query component runs them ("orvex": "not run").
+// The engine's side runs every statement through TVekQuery as a program
+// would: Open and a walk over the result for a SELECT, ExecSQL for an
+// UPDATE or DELETE. Both sides read every result row into the same answer
+// (the row count and a digest summing the numbers and a hash of each
+// string, so that the two sides' results are compared, not only counted);
+// a statement that changes T2 answers its rows affected and puts the data
+// back afterwards, untimed.
+//
+// Every query runs at half and at full size. Each benchmark reports
+// orvex_ms, sqlite_ms, ratio = SQLite time / Orvex time (above 1: Orvex is
+// faster) and scaling = full-size time / half-size time of the Orvex side
+// (sqlite_scaling for SQLite); different answers, or a scaling above 2.3,
+// fail the benchmark.
 
 #include "dataset/vekDatabase.h"
-#include "query/vekQueryAnalyser.h"
-#include "query/vekQueryPlanner.h"
-#include "sql/vekParserEngine.h"
+#include "host/DBFields.h"
+#include "host/DBParams.h"
+#include "query/vekSQL.h"
 
 #include "bench/vekBenchUtil.h"
 
@@ -31,10 +34,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <random>
 #include <stdexcept>
@@ -74,6 +76,55 @@ TRow MakeRow(int Id, int Distinct, std::mt19937& Random)
 
 using bench::TScratch;
 
+// What a side answers for one run: the rows it read (or changed), the sum
+// of every number in them and the sum of a hash of every string. The
+// string sum is exact; the number sum is compared within rounding.
+struct TAnswer {
+    double Rows = 0;
+    double Numbers = 0;
+    std::uint64_t Strings = 0;
+};
+
+std::uint64_t StringHash(const char* Text, std::size_t Size)
+{
+    std::uint32_t hash = 2166136261u;
+    for (std::size_t i = 0; i < Size; ++i) {
+        hash ^= static_cast<unsigned char>(Text[i]);
+        hash *= 16777619u;
+    }
+    return hash;
+}
+
+// Column OrderColumn of the rows read must not decrease (-1: no order).
+class TOrderCheck {
+public:
+    explicit TOrderCheck(int Column) : FColumn(Column) {}
+    bool Checks(int Column) const { return Column == FColumn; }
+    void Next(double Value)
+    {
+        if (Value < FLast)
+            throw std::runtime_error("the rows came out of order");
+        FLast = Value;
+    }
+
+private:
+    int FColumn;
+    double FLast = -HUGE_VAL;
+};
+
+bool IsStringField(TField* Field)
+{
+    switch (Field->DataType()) {
+    case ftString:
+    case ftFixedChar:
+    case ftWideString:
+    case ftMemo:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // Both engines holding the same T1, T2 and T2K of one size.
 class TQuerySides {
 public:
@@ -104,81 +155,94 @@ public:
 
     int Rows() const { return FRows; }
 
-    // The rows of Sql through the query back end; Sum adds up column SumField
-    // of table SumTable when given.
-    long OrvexRows(const std::string& Sql, const std::string& SumTable = {}, const std::string& SumField = {},
-                   double* Sum = nullptr)
+    // ------------------------------------------------------- engine side
+
+    // Opens Sql through a query component and reads every row.
+    TAnswer OrvexSelect(const std::string& Sql, int OrderColumn = -1)
     {
-        TVekParserEngine engine;
-        engine.PreParseSQL(Sql);
-        if (!engine.ParseFromClause())
-            throw std::runtime_error(engine.GetErrorMsg());
-        for (int i = 0; i < engine.TableList()->Count(); ++i) {
-            TTableNameItem* item = engine.TableList()->Items(i);
-            item->SetTableFields(FFields.at(item->TableName()).get());
-        }
-        if (!engine.ParseSelectClause() || !engine.ParseWhereClause())
-            throw std::runtime_error(engine.GetErrorMsg());
-        TVekQueryAnalyser analyser;
-        TVekJoins joins;
-        TVekSelects selects;
-        TVekExprNode* where = engine.WhereParser()->Root();
-        analyser.Prepare(&joins, &selects, where, engine.TableList());
-        // A statement runs with the connection in query mode, as the query
-        // component sets it.
-        FDb.SetQueryActive(true);
-        struct TQueryModeOff {
-            TVekDataBase& Db;
-            ~TQueryModeOff() { Db.SetQueryActive(false); }
-        } queryModeOff{FDb};
-        TVekJoinDataProviderMgr mgr;
-        mgr.SetDatabase(&FDb);
-        TVekPlan plan;
-        plan.SetTableList(engine.TableList());
-        plan.SetJoins(&joins);
-        plan.SetSelects(&selects);
-        plan.SetProviderMgr(&mgr);
-        plan.SetFromTrees(engine.FromParser()->Trees());
-        plan.SetResidualRoot(analyser.CheckAnalysisComplete() ? nullptr : where);
-        plan.PreparePlan();
-        TVekNonJoinDataProvider* sumLeaf = nullptr;
-        if (Sum) {
-            for (const auto& leaf : mgr.NonJoinProviders())
-                if (SameText(leaf->TableName(), SumTable))
-                    sumLeaf = leaf.get();
-            if (!sumLeaf)
-                throw std::runtime_error("no table to sum");
-            *Sum = 0;
-        }
-        // The leaves open with the first row: the field is found then.
-        Integer sumField = -1;
-        long count = 0;
-        for (bool ok = mgr.FirstProviderRecord(); ok; ok = mgr.NextProviderRecord()) {
-            ++count;
-            if (!sumLeaf)
-                continue;
-            if (sumField < 0) {
-                TInternalFieldItem* item = sumLeaf->GetProviderFields()->FindField(SumField);
-                if (!item)
-                    throw std::runtime_error("no field to sum");
-                sumField = item->FieldNo();
-            }
-            const Variant value = sumLeaf->GetDataAsVariant(sumField);
-            if (!value.IsNull())
-                *Sum += value.AsDouble();
-        }
-        return count;
+        TVekQuery query(nullptr);
+        query.SetDataBase(&FDb);
+        query.SetSQLText(Sql);
+        query.Open();
+        TAnswer answer;
+        OrvexRead(query, answer, OrderColumn);
+        query.Close();
+        return answer;
     }
 
-    // The first column of the first row of Sql (or the row count when
-    // CountRows), prepared afresh.
-    double Sqlite(const std::string& Sql, bool CountRows = false)
+    // Opens one parameterised query once per set of values (parameters
+    // named in Names, values in Values), reading every row each time.
+    TAnswer OrvexRepeated(const std::string& Sql, const std::vector<std::string>& Names,
+                          const std::vector<std::vector<int>>& Values)
+    {
+        TVekQuery query(nullptr);
+        query.SetDataBase(&FDb);
+        query.SetSQLText(Sql);
+        std::vector<TParam*> params;
+        for (const std::string& name : Names)
+            params.push_back(query.ParamByName(name));
+        TAnswer answer;
+        for (const std::vector<int>& row : Values) {
+            for (std::size_t i = 0; i < params.size(); ++i)
+                params[i]->SetAsInteger(row[i]);
+            query.Open();
+            OrvexRead(query, answer, -1);
+            query.Close();
+        }
+        return answer;
+    }
+
+    // Runs a changing statement through ExecSQL, in a transaction of the
+    // program's own or on its own; answers the rows affected.
+    TAnswer OrvexExec(const std::string& Sql, bool InTransaction)
+    {
+        TVekQuery query(nullptr);
+        query.SetDataBase(&FDb);
+        query.SetSQLText(Sql);
+        if (InTransaction)
+            FDb.StartTransaction();
+        try {
+            query.ExecSQL();
+        } catch (...) {
+            if (InTransaction)
+                FDb.Rollback();
+            throw;
+        }
+        if (InTransaction)
+            FDb.Commit();
+        TAnswer answer;
+        answer.Rows = query.RowsAffected();
+        return answer;
+    }
+
+    // ------------------------------------------------------- SQLite side
+
+    TAnswer SqliteSelect(const std::string& Sql, int OrderColumn = -1)
     {
         sqlite3_stmt* stmt = Prepare(Sql);
-        const double result = Step(stmt, CountRows);
+        TAnswer answer;
+        try {
+            SqliteRead(stmt, answer, OrderColumn);
+        } catch (...) {
+            sqlite3_finalize(stmt);
+            throw;
+        }
         sqlite3_finalize(stmt);
-        return result;
+        return answer;
     }
+
+    TAnswer SqliteExec(const std::string& Sql, bool InTransaction)
+    {
+        if (InTransaction)
+            Exec("BEGIN");
+        Exec(Sql);
+        TAnswer answer;
+        answer.Rows = sqlite3_changes(FLite);
+        if (InTransaction)
+            Exec("COMMIT");
+        return answer;
+    }
+
     sqlite3_stmt* Prepare(const std::string& Sql)
     {
         sqlite3_stmt* stmt = nullptr;
@@ -186,24 +250,38 @@ public:
             throw std::runtime_error(sqlite3_errmsg(FLite));
         return stmt;
     }
-    static double Step(sqlite3_stmt* Stmt, bool CountRows)
+
+    // Steps Stmt to its end, adding its rows to Answer, and resets it.
+    static void SqliteRead(sqlite3_stmt* Stmt, TAnswer& Answer, int OrderColumn)
     {
-        double result = 0;
+        TOrderCheck order(OrderColumn);
+        const int columns = sqlite3_column_count(Stmt);
         int rc;
         while ((rc = sqlite3_step(Stmt)) == SQLITE_ROW) {
-            if (CountRows)
-                result += 1;
-            else
-                result = sqlite3_column_double(Stmt, 0);
-            if (!CountRows)
-                break;
+            Answer.Rows += 1;
+            for (int i = 0; i < columns; ++i) {
+                switch (sqlite3_column_type(Stmt, i)) {
+                case SQLITE_NULL:
+                    break;
+                case SQLITE_TEXT: {
+                    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(Stmt, i));
+                    Answer.Strings += StringHash(text, static_cast<std::size_t>(sqlite3_column_bytes(Stmt, i)));
+                    break;
+                }
+                default: {
+                    const double value = sqlite3_column_double(Stmt, i);
+                    Answer.Numbers += value;
+                    if (order.Checks(i))
+                        order.Next(value);
+                }
+                }
+            }
         }
-        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        if (rc != SQLITE_DONE)
             throw std::runtime_error("sqlite step");
         sqlite3_reset(Stmt);
-        return result;
     }
-    int Changes() const { return sqlite3_changes(FLite); }
+
     void Exec(const std::string& Sql)
     {
         char* error = nullptr;
@@ -215,6 +293,33 @@ public:
     }
 
 private:
+    static void OrvexRead(TVekQuery& Query, TAnswer& Answer, int OrderColumn)
+    {
+        TOrderCheck order(OrderColumn);
+        std::vector<TField*> fields;
+        std::vector<bool> strings;
+        for (int i = 0; i < Query.FieldCount(); ++i) {
+            fields.push_back(Query.Fields()->Fields(i));
+            strings.push_back(IsStringField(fields.back()));
+        }
+        for (Query.First(); !Query.Eof(); Query.Next()) {
+            Answer.Rows += 1;
+            for (std::size_t i = 0; i < fields.size(); ++i) {
+                if (fields[i]->IsNull())
+                    continue;
+                if (strings[i]) {
+                    const std::string text = fields[i]->AsString();
+                    Answer.Strings += StringHash(text.data(), text.size());
+                } else {
+                    const double value = fields[i]->AsFloat();
+                    Answer.Numbers += value;
+                    if (order.Checks(static_cast<int>(i)))
+                        order.Next(value);
+                }
+            }
+        }
+    }
+
     void Create(const std::string& Name, int Count, int Distinct, bool IndexOnK)
     {
         TVekTable table(nullptr);
@@ -266,10 +371,6 @@ private:
         sqlite3_finalize(insert);
         table.SetLocked(false);
         FDb.Commit();
-        auto fields = std::make_unique<TInternalFields>();
-        fields->Assign(table.GetInternalFields());
-        fields->Open();
-        FFields[Name] = std::move(fields);
         table.Close();
     }
 
@@ -277,7 +378,6 @@ private:
     int FRows;
     TVekDataBase FDb;
     sqlite3* FLite = nullptr;
-    std::map<std::string, std::unique_ptr<TInternalFields>> FFields;
 };
 
 TQuerySides& Sides(bool Half)
@@ -289,25 +389,38 @@ TQuerySides& Sides(bool Half)
     return *sides;
 }
 
-// One query: what each side runs over Sides and gives back (a count or a
-// sum, compared between the sides); no Orvex runner: not run there yet.
+// What one engine runs for a query, and what puts the data back after a
+// changing statement (untimed; empty for a reading one).
+struct TSide {
+    std::function<TAnswer(TQuerySides&)> Run;
+    std::function<void(TQuerySides&)> Restore;
+};
+
 struct TQuery {
-    std::function<double(TQuerySides&)> Sqlite;
-    std::function<double(TQuerySides&)> Orvex;
+    TSide Sqlite;
+    TSide Orvex;
 };
 
 struct TTimes {
     double Seconds = 0;
-    double Result = 0;
+    TAnswer Answer;
 };
 
-TTimes Time(const std::function<double(TQuerySides&)>& Side, TQuerySides& Sides)
+TTimes Time(const TSide& Side, TQuerySides& Sides)
 {
     const auto start = Clock::now();
     TTimes times;
-    times.Result = Side(Sides);
+    times.Answer = Side.Run(Sides);
     times.Seconds = bench::SecondsSince(start);
+    if (Side.Restore)
+        Side.Restore(Sides);
     return times;
+}
+
+bool SameAnswer(const TAnswer& A, const TAnswer& B)
+{
+    return A.Rows == B.Rows && A.Strings == B.Strings &&
+           std::abs(A.Numbers - B.Numbers) <= 1e-9 * std::max(1.0, std::abs(A.Numbers));
 }
 
 void RunQueryOnce(benchmark::State& State, const TQuery& Query);
@@ -327,20 +440,15 @@ void RunQueryOnce(benchmark::State& State, const TQuery& Query)
     TQuerySides& full = Sides(false);
     for (auto _ : State) {
         // Warm runs: each side once before it is timed.
-        Query.Sqlite(half);
-        Query.Sqlite(full);
+        Time(Query.Sqlite, half);
+        Time(Query.Sqlite, full);
         const TTimes liteHalf = Time(Query.Sqlite, half);
         const TTimes liteFull = Time(Query.Sqlite, full);
         State.counters["sqlite_ms"] = liteFull.Seconds * 1000;
         State.counters["sqlite_scaling"] = liteFull.Seconds / liteHalf.Seconds;
-        State.counters["result"] = liteFull.Result;
-        if (!Query.Orvex) {
-            State.SetIterationTime(liteFull.Seconds);
-            State.SetLabel("orvex: not run (needs the query component)");
-            continue;
-        }
-        Query.Orvex(half);
-        Query.Orvex(full);
+        State.counters["rows"] = liteFull.Answer.Rows;
+        Time(Query.Orvex, half);
+        Time(Query.Orvex, full);
         const TTimes orvexHalf = Time(Query.Orvex, half);
         const TTimes orvexFull = Time(Query.Orvex, full);
         State.SetIterationTime(orvexFull.Seconds);
@@ -348,163 +456,152 @@ void RunQueryOnce(benchmark::State& State, const TQuery& Query)
         State.counters["ratio"] = liteFull.Seconds / orvexFull.Seconds;
         const double scaling = orvexFull.Seconds / orvexHalf.Seconds;
         State.counters["scaling"] = scaling;
-        const double tolerance = 1e-6 * std::max(1.0, std::abs(liteFull.Result));
-        if (std::abs(orvexFull.Result - liteFull.Result) > tolerance ||
-            std::abs(orvexHalf.Result - liteHalf.Result) > 1e-6 * std::max(1.0, std::abs(liteHalf.Result)))
-            State.SkipWithError("the two sides answered differently");
+        // A failed check names the figures too: an error hides the counters.
+        const std::string figures = " (orvex_ms " + std::to_string(orvexFull.Seconds * 1000) + ", ratio " +
+                                    std::to_string(liteFull.Seconds / orvexFull.Seconds) + ", scaling " +
+                                    std::to_string(scaling) + ")";
+        if (!SameAnswer(orvexFull.Answer, liteFull.Answer) || !SameAnswer(orvexHalf.Answer, liteHalf.Answer))
+            State.SkipWithError(("the two sides answered differently" + figures).c_str());
         else if (scaling > 2.3)
-            State.SkipWithError("twice the data took more than 2.3 times as long");
+            State.SkipWithError(("twice the data took more than 2.3 times as long" + figures).c_str());
     }
 }
 
 // ------------------------------------------------------------- the queries
 
-// 10^4 point selects by key (random keys, the same on both sides); SQLite
-// prepares each statement (ratio) and, apart, reuses one (point_reused).
-double PointKeysSum(TQuerySides& Sides, const std::function<double(int)>& One)
+// A reading statement, the same text on both sides.
+TQuery Select(const std::string& Sql, int OrderColumn = -1)
+{
+    return {{[=](TQuerySides& S) { return S.SqliteSelect(Sql, OrderColumn); }, nullptr},
+            {[=](TQuerySides& S) { return S.OrvexSelect(Sql, OrderColumn); }, nullptr}};
+}
+
+// A changing statement and the one that puts T2 back, the same text on both
+// sides.
+TQuery Change(const std::string& Sql, const std::string& Undo, bool InTransaction)
+{
+    return {{[=](TQuerySides& S) { return S.SqliteExec(Sql, InTransaction); },
+             [=](TQuerySides& S) { S.SqliteExec(Undo, false); }},
+            {[=](TQuerySides& S) { return S.OrvexExec(Sql, InTransaction); },
+             [=](TQuerySides& S) { S.OrvexExec(Undo, false); }}};
+}
+
+// 10^4 random keys of T2 (the same on both sides).
+std::vector<std::vector<int>> PointKeys(const TQuerySides& Sides)
 {
     std::mt19937 random(5);
-    double found = 0;
+    std::vector<std::vector<int>> keys;
     for (int i = 0; i < 10000; ++i)
-        found += One(1 + static_cast<int>(random() % static_cast<unsigned>(Sides.Rows())));
-    return found;
+        keys.push_back({1 + static_cast<int>(random() % static_cast<unsigned>(Sides.Rows()))});
+    return keys;
 }
 
-const TQuery PointSelect{
-    [](TQuerySides& S) {
-        return PointKeysSum(
-            S, [&](int Key) { return S.Sqlite("SELECT * FROM T2 WHERE id = " + std::to_string(Key), true); });
-    },
-    [](TQuerySides& S) {
-        return PointKeysSum(S, [&](int Key) {
-            return static_cast<double>(S.OrvexRows("SELECT * FROM T2 WHERE id = " + std::to_string(Key)));
-        });
-    }};
-
-const TQuery PointSelectReused{
-    [](TQuerySides& S) {
-        sqlite3_stmt* stmt = S.Prepare("SELECT * FROM T2 WHERE id = ?");
-        const double found = PointKeysSum(S, [&](int Key) {
-            sqlite3_bind_int(stmt, 1, Key);
-            return TQuerySides::Step(stmt, true);
-        });
-        sqlite3_finalize(stmt);
-        return found;
-    },
-    PointSelect.Orvex};
-
-// 100 ranges of 100 keys on the secondary index.
-std::string RangeSql(int From)
-{
-    return "SELECT * FROM T2K WHERE k BETWEEN " + std::to_string(From) + " AND " + std::to_string(From + 99);
-}
-
-double Ranges(TQuerySides& Sides, const std::function<double(const std::string&)>& One)
+// 100 ranges of 100 values of k.
+std::vector<std::vector<int>> RangeBounds(const TQuerySides& Sides)
 {
     std::mt19937 random(6);
-    double rows = 0;
+    std::vector<std::vector<int>> bounds;
     const int distinct = std::max(1, Sides.Rows() / 10);
-    for (int i = 0; i < 100; ++i)
-        rows += One(RangeSql(static_cast<int>(random() % static_cast<unsigned>(distinct))));
-    return rows;
+    for (int i = 0; i < 100; ++i) {
+        const int from = static_cast<int>(random() % static_cast<unsigned>(distinct));
+        bounds.push_back({from, from + 99});
+    }
+    return bounds;
 }
 
-const TQuery RangeSelect{[](TQuerySides& S) { return Ranges(S, [&](const std::string& Sql) { return S.Sqlite(Sql, true); }); },
-                         [](TQuerySides& S) {
-                             return Ranges(S, [&](const std::string& Sql) { return static_cast<double>(S.OrvexRows(Sql)); });
-                         }};
+// SQLite preparing each statement from its text (PointSelect) or reusing
+// one prepared statement (PointSelectReused); the engine opens one
+// parameterised query per key.
+const TSide OrvexPoints{[](TQuerySides& S) {
+                            return S.OrvexRepeated("SELECT * FROM T2 WHERE id = :p", {"p"}, PointKeys(S));
+                        },
+                        nullptr};
+
+const TQuery PointSelect{{[](TQuerySides& S) {
+                              TAnswer answer;
+                              for (const auto& key : PointKeys(S)) {
+                                  const TAnswer one = S.SqliteSelect("SELECT * FROM T2 WHERE id = " + std::to_string(key[0]));
+                                  answer.Rows += one.Rows;
+                                  answer.Numbers += one.Numbers;
+                                  answer.Strings += one.Strings;
+                              }
+                              return answer;
+                          },
+                          nullptr},
+                         OrvexPoints};
+
+// SQLite binding Values into one prepared statement, row by row.
+TAnswer SqliteRepeated(TQuerySides& S, const std::string& Sql, const std::vector<std::vector<int>>& Values)
+{
+    sqlite3_stmt* stmt = S.Prepare(Sql);
+    TAnswer answer;
+    try {
+        for (const auto& row : Values) {
+            for (std::size_t i = 0; i < row.size(); ++i)
+                sqlite3_bind_int(stmt, static_cast<int>(i) + 1, row[i]);
+            TQuerySides::SqliteRead(stmt, answer, -1);
+        }
+    } catch (...) {
+        sqlite3_finalize(stmt);
+        throw;
+    }
+    sqlite3_finalize(stmt);
+    return answer;
+}
+
+const TQuery PointSelectReused{
+    {[](TQuerySides& S) { return SqliteRepeated(S, "SELECT * FROM T2 WHERE id = ?", PointKeys(S)); }, nullptr},
+    OrvexPoints};
+
+const TQuery RangeSelect{
+    {[](TQuerySides& S) { return SqliteRepeated(S, "SELECT * FROM T2K WHERE k BETWEEN ? AND ?", RangeBounds(S)); },
+     nullptr},
+    {[](TQuerySides& S) {
+         return S.OrvexRepeated("SELECT * FROM T2K WHERE k BETWEEN :a AND :b", {"a", "b"}, RangeBounds(S));
+     },
+     nullptr}};
 
 const char* const ScanWhere = " WHERE v * 2 < 100 AND s LIKE 'H%'";
 
-const TQuery ScanCount{
-    [](TQuerySides& S) { return S.Sqlite(std::string("SELECT COUNT(*) FROM T2") + ScanWhere); },
-    [](TQuerySides& S) { return static_cast<double>(S.OrvexRows(std::string("SELECT * FROM T2") + ScanWhere)); }};
-
-const TQuery ScanRows{
-    [](TQuerySides& S) { return S.Sqlite(std::string("SELECT * FROM T2") + ScanWhere, true); },
-    ScanCount.Orvex};
-
 TQuery Join(const std::string& Searched)
 {
-    const std::string from = " FROM T1 JOIN " + Searched + " ON T1.k = " + Searched + ".k";
-    return {[=](TQuerySides& S) {
-                // COUNT(*) and SUM(v): the sum is compared, the count read.
-                sqlite3_stmt* stmt = S.Prepare("SELECT SUM(" + Searched + ".v), COUNT(*)" + from);
-                const double sum = TQuerySides::Step(stmt, false);
-                sqlite3_finalize(stmt);
-                return sum;
-            },
-            [=](TQuerySides& S) {
-                double sum = 0;
-                S.OrvexRows("SELECT *" + from, Searched, "v", &sum);
-                return sum;
-            }};
+    return Select("SELECT COUNT(*), SUM(" + Searched + ".v) FROM T1 JOIN " + Searched + " ON T1.k = " + Searched +
+                  ".k");
 }
 
-const TQuery JoinHash = Join("T2");
-const TQuery JoinIndexed = Join("T2K");
-
-TQuery SqliteOnly(const std::string& Sql, bool CountRows)
-{
-    return {[=](TQuerySides& S) { return S.Sqlite(Sql, CountRows); }, nullptr};
-}
-
-// A statement that changes T2 and one that puts it back (both timed), inside
-// one transaction or each on its own (autocommit); the result is the number
-// of rows changed.
-TQuery SqliteChange(const std::string& Change, const std::string& Undo, bool InTransaction)
-{
-    return {[=](TQuerySides& S) {
-                if (InTransaction)
-                    S.Exec("BEGIN");
-                S.Exec(Change);
-                const double changed = S.Changes();
-                S.Exec(Undo);
-                if (InTransaction)
-                    S.Exec("COMMIT");
-                return changed;
-            },
-            nullptr};
-}
+const std::string UpdateSql = "UPDATE T2 SET v = v + 1 WHERE g = 7";
+const std::string UpdateUndo = "UPDATE T2 SET v = v - 1 WHERE g = 7";
+const std::string DeleteSql = "DELETE FROM T2 WHERE g = 8";
+const std::string DeleteUndo = "INSERT INTO T2 SELECT * FROM T2K WHERE g = 8";
 
 void BM_QueryPointSelect(benchmark::State& State) { RunQuery(State, PointSelect); }
 void BM_QueryPointSelectReused(benchmark::State& State) { RunQuery(State, PointSelectReused); }
 void BM_QueryRangeOnSecondaryIndex(benchmark::State& State) { RunQuery(State, RangeSelect); }
-void BM_QueryScanCount(benchmark::State& State) { RunQuery(State, ScanCount); }
-void BM_QueryScanRows(benchmark::State& State) { RunQuery(State, ScanRows); }
-void BM_QueryJoinHash(benchmark::State& State) { RunQuery(State, JoinHash); }
-void BM_QueryJoinIndexed(benchmark::State& State) { RunQuery(State, JoinIndexed); }
+void BM_QueryScanCount(benchmark::State& State)
+{
+    RunQuery(State, Select(std::string("SELECT COUNT(*) FROM T2") + ScanWhere));
+}
+void BM_QueryScanRows(benchmark::State& State) { RunQuery(State, Select(std::string("SELECT * FROM T2") + ScanWhere)); }
+void BM_QueryJoinHash(benchmark::State& State) { RunQuery(State, Join("T2")); }
+void BM_QueryJoinIndexed(benchmark::State& State) { RunQuery(State, Join("T2K")); }
 void BM_QueryGroupBy100(benchmark::State& State)
 {
-    RunQuery(State, SqliteOnly("SELECT g, COUNT(*), SUM(v), AVG(v), MIN(v), MAX(v) FROM T2 GROUP BY g", true));
+    RunQuery(State, Select("SELECT g, COUNT(*), SUM(v), AVG(v), MIN(v), MAX(v) FROM T2 GROUP BY g"));
 }
 void BM_QueryGroupByK(benchmark::State& State)
 {
-    RunQuery(State, SqliteOnly("SELECT k, COUNT(*), SUM(v) FROM T2 GROUP BY k", true));
+    RunQuery(State, Select("SELECT k, COUNT(*), SUM(v), AVG(v), MIN(v), MAX(v) FROM T2 GROUP BY k"));
 }
-void BM_QueryOrderBy(benchmark::State& State) { RunQuery(State, SqliteOnly("SELECT * FROM T2 ORDER BY v", true)); }
-void BM_QueryDistinct(benchmark::State& State) { RunQuery(State, SqliteOnly("SELECT DISTINCT s FROM T2", true)); }
-void BM_QueryUpdate(benchmark::State& State)
-{
-    RunQuery(State, SqliteChange("UPDATE T2 SET v = v + 1 WHERE g = 7", "UPDATE T2 SET v = v - 1 WHERE g = 7", false));
-}
-void BM_QueryUpdateInTransaction(benchmark::State& State)
-{
-    RunQuery(State, SqliteChange("UPDATE T2 SET v = v + 1 WHERE g = 7", "UPDATE T2 SET v = v - 1 WHERE g = 7", true));
-}
-void BM_QueryDelete(benchmark::State& State)
-{
-    RunQuery(State, SqliteChange("DELETE FROM T2 WHERE g = 8", "INSERT INTO T2 SELECT * FROM T2K WHERE g = 8", false));
-}
-void BM_QueryDeleteInTransaction(benchmark::State& State)
-{
-    RunQuery(State, SqliteChange("DELETE FROM T2 WHERE g = 8", "INSERT INTO T2 SELECT * FROM T2K WHERE g = 8", true));
-}
+void BM_QueryOrderBy(benchmark::State& State) { RunQuery(State, Select("SELECT * FROM T2 ORDER BY v", 3)); }
+void BM_QueryDistinct(benchmark::State& State) { RunQuery(State, Select("SELECT DISTINCT s FROM T2")); }
+void BM_QueryUpdate(benchmark::State& State) { RunQuery(State, Change(UpdateSql, UpdateUndo, false)); }
+void BM_QueryUpdateInTransaction(benchmark::State& State) { RunQuery(State, Change(UpdateSql, UpdateUndo, true)); }
+void BM_QueryDelete(benchmark::State& State) { RunQuery(State, Change(DeleteSql, DeleteUndo, false)); }
+void BM_QueryDeleteInTransaction(benchmark::State& State) { RunQuery(State, Change(DeleteSql, DeleteUndo, true)); }
 void BM_QueryCorrelatedExists(benchmark::State& State)
 {
-    RunQuery(State, SqliteOnly("SELECT COUNT(*) FROM T1 WHERE T1.id <= 10000 AND EXISTS "
-                               "(SELECT 1 FROM T2K WHERE T2K.k = T1.k AND T2K.g = T1.g)",
-                               false));
+    RunQuery(State, Select("SELECT COUNT(*) FROM T1 WHERE T1.id <= 10000 AND EXISTS "
+                           "(SELECT T2K.id FROM T2K WHERE T2K.k = T1.k AND T2K.g = T1.g)"));
 }
 
 #define ORVEX_QUERY_BENCH(Name) BENCHMARK(Name)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond)

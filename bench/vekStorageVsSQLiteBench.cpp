@@ -10,6 +10,8 @@
 // transaction with its journal.
 //
 // 10^4 and 10^5 keys by default; ORVEX_BENCH_LARGE=1 adds 10^6 and 4 x 10^6.
+// orvex_peak_mb and sqlite_peak_mb: the process's resident high-water mark
+// while each side ran (the workload's key lists included).
 
 #include "storage/vekByteOrder.h"
 #include "storage/vekCommon.h"
@@ -17,6 +19,8 @@
 #include "storage/vekDisk.h"
 #include "storage/vekIndexUnit.h"
 #include "storage/vekInterfaceUnit.h"
+
+#include "bench/vekBenchUtil.h"
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -344,10 +348,15 @@ void BM_StorageVsSQLite(benchmark::State& State, bool OnDisk)
 {
     const TWorkload work(static_cast<int>(State.range(0)));
     TRates orvex, sqlite;
+    double orvexPeak = 0, sqlitePeak = 0;
     for (auto _ : State) {
         const auto start = TClock::now();
+        bench::ResetPeakResident();
         orvex = RunOrvex(work, OnDisk);
+        orvexPeak = bench::PeakResidentMiB();
+        bench::ResetPeakResident();
         sqlite = RunSQLite(work, OnDisk);
+        sqlitePeak = bench::PeakResidentMiB();
         State.SetIterationTime(Seconds(start));
     }
     State.counters["ins/s"] = orvex.Insert;
@@ -356,6 +365,8 @@ void BM_StorageVsSQLite(benchmark::State& State, bool OnDisk)
     State.counters["get_ratio"] = orvex.Lookup / sqlite.Lookup;
     State.counters["scan/s"] = orvex.Scan;
     State.counters["scan_ratio"] = orvex.Scan / sqlite.Scan;
+    State.counters["orvex_peak_mb"] = orvexPeak;
+    State.counters["sqlite_peak_mb"] = sqlitePeak;
 }
 
 void Sizes(benchmark::internal::Benchmark* B)

@@ -813,8 +813,13 @@ bool TVekDataSet::RecordAddressValid(Cardinal Address)
     if (last >= disk->GetFileSize())
         return false;
     const Integer owner = FTableDef->TableID();
-    return disk->DebugCheckAddressOwnerFlags(Address, owner, IOUsageRecords) &&
-           disk->DebugCheckAddressOwnerFlags(static_cast<Cardinal>(last), owner, IOUsageRecords);
+    if (!disk->DebugCheckAddressOwnerFlags(Address, owner, IOUsageRecords))
+        return false;
+    // A record inside one page has one map entry, checked already.
+    const auto page = static_cast<Cardinal>(disk->PageSize());
+    const auto lastAddress = static_cast<Cardinal>(last);
+    return Address / page == lastAddress / page ||
+           disk->DebugCheckAddressOwnerFlags(lastAddress, owner, IOUsageRecords);
 }
 
 bool TVekDataSet::CheckBufferWritten(const Byte* RecBuf) const

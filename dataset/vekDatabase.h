@@ -161,6 +161,9 @@ public:
     // The stored user table names (System: the system table names), in
     // case-insensitive name order.
     virtual void GetTableNames(TStrings* List, bool System) = 0;
+    // Whether a user table of that name is stored (as GetTableNames lists
+    // it, compared without regard to case).
+    virtual bool TableExists(const std::string& Name);
     // The object ID of a table name; 0 when none.
     virtual Integer GetObjectIDFromName(const std::string& Name) = 0;
 

@@ -351,6 +351,9 @@ void TVekDataBase::InternalOpenDiskConnections()
     FDiskMgr->SetLockRetryInterval(FLockRetryInterval);
     FDiskMgr->SetSpillBudget(FTransactionPageBudget);
     FDiskMgr->SetPrivateFile(FPrivateFile);
+    // The temporary database is thrown away after a crash: its pages need
+    // reach the file only when the bounded cache has no room for them.
+    FDiskMgr->SetWriteBack(FPrivateFile);
     FDiskMgr->SetCacheBudget(FPrivateFile ? FResultMemoryBudget : 0);
     try {
         FDiskMgr->Open();

@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <memory>
 
 namespace orvex {
@@ -226,6 +227,7 @@ public:
 
     void AfterRollback() override
     {
+        ForgetStoredDefs();
         for (TVekTable* table : {FUserMaster.get(), FSystemMaster.get(), FObjectIDs.get(), FGenerators.get(),
                                  FGroups.get(), FUsers.get(), FObjPrivs.get(), FSysPrivs.get()}) {
             if (!table || !table->Active())
@@ -243,6 +245,7 @@ public:
 
     void Close() override
     {
+        ForgetStoredDefs();
         FSecurity->Close();
         // Closing order: identity and generators, security, then the masters.
         FObjectIDs.reset();
@@ -266,8 +269,21 @@ public:
                               DataBase()->Encrypted());
             return;
         }
-        TVekTable* master = MasterFor(Def->InternalTable());
-        if (!master || !FindName(master, Name))
+        const bool internal = Def->InternalTable();
+        TVekTable* master = MasterFor(internal);
+        if (!master)
+            VekDatabaseError(ErrNoSuchTable, context, Name, DataBase());
+        TStoredDefs& stored = FStoredDefs[internal ? 1 : 0];
+        const TStoredDefsStamp stamp = MasterStamp(master);
+        if (stored.Stamp != stamp) {
+            stored.Defs.clear();
+            stored.Stamp = stamp;
+        }
+        if (auto found = stored.Defs.find(Name); found != stored.Defs.end()) {
+            CopyStoredDef(*found->second, Def);
+            return;
+        }
+        if (!FindName(master, Name))
             VekDatabaseError(ErrNoSuchTable, context, Name, DataBase());
         std::string text;
         try {
@@ -277,7 +293,6 @@ public:
         }
         if (text.empty())
             VekDatabaseError(ErrInternal, context, UnreadableDefinition, DataBase());
-        const bool internal = Def->InternalTable();
         try {
             ReadComponentText(text, Def);
         } catch (const EVekDatabaseError&) {
@@ -293,12 +308,18 @@ public:
         if (!SameText(Def->TableName(), Name) || Def->Memory() || Def->TableID() < firstID ||
             Def->TableID() > lastID)
             VekDatabaseError(ErrInternal, context, UnreadableDefinition, DataBase());
+        // Kept while the master table stays as it was read (the stamp was
+        // taken before the row was read: a change meanwhile moves it on).
+        auto kept = std::make_unique<TTableDef>(nullptr);
+        CopyStoredDef(*Def, kept.get());
+        stored.Defs[Name] = std::move(kept);
     }
 
     void WriteTableDef(const std::string& Name, TTableDef* Def, bool New) override
     {
         const char* context = "TVekDataBase.InternalUpdateTableDef";
         TVekDataBase* db = DataBase();
+        ForgetStoredDefs();
         CheckHeaderLocked(context);
         CheckWritable(context);
         CheckName(Def->TableName(), context, db);
@@ -378,6 +399,7 @@ public:
     {
         const char* context = "TVekDataBase.DeleteTable";
         TVekDataBase* db = DataBase();
+        ForgetStoredDefs();
         CheckHeaderLocked(context);
         CheckWritable(context);
         TVekTable* master = MasterFor(Def->InternalTable());
@@ -402,6 +424,20 @@ public:
             List->Add(master->FieldByName("Name")->AsString().substr(0, VekMaxObjectNameLength));
             master->Next();
         }
+    }
+
+    bool TableExists(const std::string& Name) override
+    {
+        // The unique case-insensitive index finds the one row the name can
+        // mean; the listing's comparison decides, as it would over the list.
+        TVekTable* master = MasterFor(false);
+        if (!master)
+            return false;
+        if (auto found = FStoredDefs[0].Defs.find(Name);
+            found != FStoredDefs[0].Defs.end() && FStoredDefs[0].Stamp == MasterStamp(master))
+            return true;
+        return FindName(master, Name) &&
+               SameText(master->FieldByName("Name")->AsString().substr(0, VekMaxObjectNameLength), Name);
     }
 
     Integer GetObjectIDFromName(const std::string& Name) override
@@ -596,6 +632,52 @@ private:
 
     TVekTable* MasterFor(bool Internal) const { return Internal ? FSystemMaster.get() : FUserMaster.get(); }
 
+    // What says a master table is still as its definitions were read: its
+    // header's modification flag (every write of its rows moves it on, in
+    // this connection or another) and the file's cache epoch (a rollback or
+    // a recovered journal may bring back an older flag).
+    struct TStoredDefsStamp {
+        Cardinal ModifiedFlag = 0;
+        Cardinal Epoch = 0;
+        bool operator==(const TStoredDefsStamp&) const = default;
+    };
+
+    // The definitions read from one master table under one stamp, by the
+    // name they were asked for.
+    struct TStoredDefs {
+        TStoredDefsStamp Stamp;
+        std::map<std::string, std::unique_ptr<TTableDef>> Defs;
+    };
+
+    // The master table's stamp as the file has it now (its header read
+    // under its read lock).
+    TStoredDefsStamp MasterStamp(TVekTable* Master) const
+    {
+        TStoredDefsStamp stamp;
+        Master->UnderReadLock([&] { stamp.ModifiedFlag = Master->TableDef()->TableHeader()->ModifiedFlag(); });
+        TDiskMgr* disk = DataBase()->DiskMgr();
+        stamp.Epoch = disk && disk->VekFile() ? disk->VekFile()->CacheEpoch() : 0;
+        return stamp;
+    }
+
+    void ForgetStoredDefs()
+    {
+        for (TStoredDefs& stored : FStoredDefs) {
+            stored.Defs.clear();
+            stored.Stamp = {};
+        }
+    }
+
+    // Everything the stored text of a definition gives, From into To.
+    static void CopyStoredDef(const TTableDef& From, TTableDef* To)
+    {
+        To->Assign(const_cast<TTableDef*>(&From));
+        To->SetOwnerFlag(From.OwnerFlag());
+        To->SetLastModDate(From.LastModDate());
+        To->SetSecurityLevel(From.SecurityLevel());
+        To->SetInternalTable(From.InternalTable());
+    }
+
     // A system table component of Db, open.
     static std::unique_ptr<TVekTable> OpenSystemTable(const std::string& Name, TVekDataBase* Db)
     {
@@ -773,6 +855,10 @@ private:
     }
 
     std::unique_ptr<TSecurityManager> FSecurity;
+    // The definitions read from the user master table [0] and the system
+    // master table [1]: opening a table reads its definition from here
+    // while its master table is unchanged.
+    TStoredDefs FStoredDefs[2];
     std::unique_ptr<TVekTable> FUserMaster;
     std::unique_ptr<TVekTable> FSystemMaster;
     std::unique_ptr<TVekTable> FObjectIDs;

@@ -246,12 +246,34 @@ void TVekDataBase::GetSystemTableNames(TStrings* List)
         FSystemTables->GetTableNames(List, true);
 }
 
+bool TVekSystemTables::TableExists(const std::string& Name)
+{
+    TStringList names;
+    GetTableNames(&names, false);
+    for (int i = 0; i < names.Count(); ++i)
+        if (SameText(names.Strings(i), Name))
+            return true;
+    return false;
+}
+
 bool TVekDataBase::TableExists(const std::string& Name, bool Memory)
 {
     if (!FConnected && !HasState(csDesigning))
         return false;
     if (Memory && !FConnected)
         return false;
+    // Connected: asked of the manager or the master table by the name
+    // itself, without listing every table.
+    if (FConnected && Memory) {
+        for (int i = 0; i < FMemoryTableMgr->TableDefCount(); ++i)
+            if (SameText(FMemoryTableMgr->TableDefs(i)->TableName(), Name))
+                return true;
+        return false;
+    }
+    if (FConnected) {
+        CheckConnected(false);
+        return FSystemTables->TableExists(Name);
+    }
     TStringList names;
     GetTableNames(&names, Memory);
     for (int i = 0; i < names.Count(); ++i)

@@ -14,7 +14,9 @@
 
 namespace orvex {
 
-std::string SysUserName()
+namespace {
+
+std::string LookUpUserName()
 {
     long bufSize = sysconf(_SC_GETPW_R_SIZE_MAX);
     std::vector<char> buf(bufSize > 0 ? static_cast<std::size_t>(bufSize) : 16384);
@@ -29,6 +31,25 @@ std::string SysUserName()
             return value;
     }
     return {};
+}
+
+} // namespace
+
+std::string SysUserName()
+{
+    // The password database is read once per effective user and thread:
+    // every table the engine creates (a query's result table too) is
+    // stamped with the name.
+    thread_local uid_t cachedUid = static_cast<uid_t>(-1);
+    thread_local bool cached = false;
+    thread_local std::string cachedName;
+    const uid_t uid = geteuid();
+    if (!cached || uid != cachedUid) {
+        cachedName = LookUpUserName();
+        cachedUid = uid;
+        cached = true;
+    }
+    return cachedName;
 }
 
 std::string SysComputerName()

@@ -562,8 +562,16 @@ public:
     void SetDatabase(TVekDataBase* Value) { FDatabase = Value; }
     TVekDataBase* Database() const { return FDatabase; }
     void SetDBStringCompare(TDBStringCompare Value);
-    // Frees every provider and bridge.
+    // Frees every provider and bridge; with KeepTablesOpen the open bridges
+    // wait, open, for the next plan of the same tables instead.
     void Clear();
+    // A statement planned again and again (a correlated subquery, once per
+    // row of its container) keeps its tables open between its plans: a
+    // later plan takes an open bridge of the same table rather than opening
+    // the table afresh. The waiting bridges close with the manager or when
+    // this is switched off.
+    void SetKeepTablesOpen(bool Value);
+    bool KeepTablesOpen() const { return FKeepTablesOpen; }
     int GetJoinCount() const { return static_cast<int>(FStdProviders.size()); }
 
     void OpenProviders();
@@ -591,6 +599,10 @@ private:
     std::vector<std::unique_ptr<TVekStdJoinDataProvider>> FStdProviders;
     std::vector<std::unique_ptr<TVekNonJoinDataProvider>> FLeaves;
     std::vector<std::unique_ptr<TVekDatasetBridge>> FBridges;
+    // Open bridges of an earlier plan, no range, no selection, on the
+    // index they opened with (KeepTablesOpen).
+    std::vector<std::unique_ptr<TVekDatasetBridge>> FIdleBridges;
+    bool FKeepTablesOpen = false;
     TVekDataBase* FDatabase = nullptr;
     TVekBaseJoinDataProvider* FRoot = nullptr;
     std::unique_ptr<TExprEvaluator> FResidual;

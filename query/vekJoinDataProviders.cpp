@@ -7,6 +7,7 @@
 #include "sql/vekFilterUnit.h"
 #include "storage/vekCommon.h"
 
+#include <algorithm>
 #include <atomic>
 
 namespace orvex {
@@ -240,10 +241,12 @@ TVekNonJoinDataProvider::~TVekNonJoinDataProvider() = default;
 void TVekNonJoinDataProvider::OpenProvider()
 {
     ORVEX_ASSERT(FBridge != nullptr, "The data bridge is not assigned");
-    if (!FBridge->DataSetIsOpen()) {
+    if (!FBridge->DataSetIsOpen())
         FBridge->DataSetOpen();
+    // A bridge kept open from an earlier plan stands on the index it opened
+    // with, as a fresh one does.
+    if (FOriginalIndexName.empty())
         FOriginalIndexName = FBridge->CurrentIndexName();
-    }
     // The provider's fields: the table's, numbered by their engine field
     // numbers, so that an evaluator reads them straight from the bridge.
     TInternalFields* own = TVekExprDataProvider::GetProviderFields();
@@ -573,6 +576,7 @@ TJoinMethod TVekJoinDataProviderMgr::DefaultForcedJoinMethod()
 
 TVekJoinDataProviderMgr::~TVekJoinDataProviderMgr()
 {
+    FKeepTablesOpen = false;
     Clear();
 }
 
@@ -595,12 +599,22 @@ TVekNonJoinDataProvider* TVekJoinDataProviderMgr::GetNonJoinProvider(const std::
                                                                     const std::string& CorrelationName, bool Memory)
 {
     ORVEX_ASSERT(FDatabase != nullptr, "Database is not assigned");
-    FBridges.push_back(std::make_unique<TVekDatasetBridge>(nullptr));
+    const auto idle = std::find_if(FIdleBridges.begin(), FIdleBridges.end(), [&](const auto& Bridge) {
+        return Bridge->DataBase() == FDatabase && Bridge->Memory() == Memory && Bridge->TableName() == TableName;
+    });
+    if (idle != FIdleBridges.end()) {
+        FBridges.push_back(std::move(*idle));
+        FIdleBridges.erase(idle);
+    } else {
+        FBridges.push_back(std::make_unique<TVekDatasetBridge>(nullptr));
+    }
     TVekDatasetBridge* bridge = FBridges.back().get();
-    bridge->SetDataBase(FDatabase);
-    bridge->SetTableName(TableName);
-    bridge->SetMemory(Memory);
-    bridge->SetInQuery(true);
+    if (!bridge->DataSetIsOpen()) {
+        bridge->SetDataBase(FDatabase);
+        bridge->SetTableName(TableName);
+        bridge->SetMemory(Memory);
+        bridge->SetInQuery(true);
+    }
     FLeaves.push_back(std::make_unique<TVekNonJoinDataProvider>());
     TVekNonJoinDataProvider* leaf = FLeaves.back().get();
     leaf->SetBridge(bridge);
@@ -617,11 +631,36 @@ void TVekJoinDataProviderMgr::Clear()
     FResidualExpr.reset();
     FRoot = nullptr;
     FStdProviders.clear();
+    if (FKeepTablesOpen)
+        // Back to the index each bridge opened with, without a range.
+        for (auto& leaf : FLeaves)
+            if (leaf->Bridge() && leaf->Bridge()->DataSetIsOpen())
+                leaf->ClearSearchRange();
     FLeaves.clear();
-    for (auto& bridge : FBridges)
+    for (auto& bridge : FBridges) {
+        if (!bridge->DataSetIsOpen())
+            continue;
+        if (FKeepTablesOpen) {
+            bridge->FilterMgr()->CloseFilter();
+            FIdleBridges.push_back(std::move(bridge));
+        } else {
+            bridge->DataSetClose();
+        }
+    }
+    FBridges.clear();
+    if (!FKeepTablesOpen)
+        SetKeepTablesOpen(false);
+}
+
+void TVekJoinDataProviderMgr::SetKeepTablesOpen(bool Value)
+{
+    FKeepTablesOpen = Value;
+    if (Value)
+        return;
+    for (auto& bridge : FIdleBridges)
         if (bridge->DataSetIsOpen())
             bridge->DataSetClose();
-    FBridges.clear();
+    FIdleBridges.clear();
 }
 
 void TVekJoinDataProviderMgr::OpenProviders()

@@ -8,7 +8,9 @@
 #include "host/SysUtils.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <unordered_set>
 
 namespace orvex {
 
@@ -305,6 +307,26 @@ Integer TVekQueryDataset::EngineFieldNo(Integer Column) const
     return GetInternalFields()->GetIndex(Column)->FieldIndex();
 }
 
+bool TVekQueryDataset::CurrentValueBytes(const std::vector<Integer>& FieldNos, std::string& Key)
+{
+    Key.clear();
+    for (const Integer fieldNo : FieldNos) {
+        if (IsFieldBlob(fieldNo))
+            return false;
+        Integer length = 0;
+        const Byte* data = nullptr;
+        bool isNull = true;
+        DataSetGetFieldDataByReference(CurrentBuffer(), fieldNo, length, data, isNull);
+        Key.push_back(isNull ? '\0' : '\1');
+        if (isNull || !data || length <= 0)
+            continue;
+        const std::uint32_t size = static_cast<std::uint32_t>(length);
+        Key.append(reinterpret_cast<const char*>(&size), sizeof size);
+        Key.append(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
+    }
+    return true;
+}
+
 void TVekQueryDataset::StoreRawValue(Integer FieldNo, TDataHolder& Holder)
 {
     if (IsFieldBlob(FieldNo)) {
@@ -431,6 +453,17 @@ void TVekQueryDataset::PopulateResultSet(TResultSetFields* Fields, bool Distinct
         addrField = GetFieldNo(ResultRecAddrFieldName);
         modField = GetFieldNo(ResultRecModFlagFieldName);
     }
+    // DISTINCT and grouping know a row seen before by the bytes of its
+    // values; other bytes of an equal row (0 and -0) are found through the
+    // index, and their bytes then lead to it too.
+    // The keys take at most a quarter of the connection's result memory
+    // budget: past it, new rows are looked up in the index alone.
+    std::unordered_set<std::string> seenBytes;
+    std::size_t seenBytesSize = 0;
+    const TVekDataBase* statementDb = FProviderMgr->Database();
+    const std::size_t seenBytesLimit =
+        statementDb ? static_cast<std::size_t>(std::max<Int64>(statementDb->ResultMemoryBudget(), 0)) / 4 : 0;
+    std::string rowKey;
     Integer count = 0;
     for (bool more = FProviderMgr->FirstProviderRecord(); more; more = FProviderMgr->NextProviderRecord()) {
         ClearRecord(CurrentBuffer());
@@ -442,10 +475,18 @@ void TVekQueryDataset::PopulateResultSet(TResultSetFields* Fields, bool Distinct
             if (modField >= 0)
                 StoreVariant(modField, Variant(static_cast<int>(liveBridge->GetRecModFlag())));
         }
-        if (distinct && Find(stEQ, ResultDistinctIndexName, FLimitedSearch.get()))
-            continue;
-        if (grouped && Find(stEQ, ResultGroupByIndexName, FLimitedSearch.get()))
-            continue;
+        if (distinct || grouped) {
+            const bool byBytes = CurrentValueBytes(fieldNos, rowKey);
+            if (byBytes && seenBytes.count(rowKey) != 0)
+                continue;
+            const bool seen = (distinct && Find(stEQ, ResultDistinctIndexName, FLimitedSearch.get())) ||
+                              (grouped && Find(stEQ, ResultGroupByIndexName, FLimitedSearch.get()));
+            if (byBytes && seenBytesSize < seenBytesLimit && seenBytes.insert(rowKey).second)
+                // The key, its node and its bucket.
+                seenBytesSize += rowKey.size() + 64;
+            if (seen)
+                continue;
+        }
         AddRecord(false);
         ++count;
         if (FMaxRecords > 0 && count >= FMaxRecords)
@@ -537,19 +578,9 @@ void TVekQueryDataset::AccumulateHavingAggregates(std::vector<TVekExprNode*>& Ag
             part->CountRows = true;
         } else {
             part->ArgExpr = std::make_unique<TVekExpr>();
+            // The argument's columns are the statement's (an outer
+            // reference holds the enclosing row's value by now).
             TVekExprNode* arg = part->ArgExpr->CloneFromTree(node->Args()[0]);
-            // HAVING keeps the names of source fields as written: they
-            // become fields of the statement's rows.
-            for (TVekExprNode* n = part->ArgExpr->FirstNode(); n; n = n->Next()) {
-                if (n->ParserToken()->Token() != vstFieldName || n->Kind() == enkField)
-                    continue;
-                n->SetKind(enkField);
-                n->SetOperator(veoFIELD2);
-                if (TInternalFieldItem* field = rootProvider->FindField(n->ParserToken(), VarToStr(n->Data()))) {
-                    n->SetDataType(field->DataType());
-                    n->SetDataSize(field->GetWriteableFieldSize());
-                }
-            }
             part->ArgType = arg->DataType();
             part->ArgSize = arg->DataSize();
             part->ArgEvaluator = std::make_unique<TExprEvaluator>();

@@ -301,6 +301,11 @@ private:
     void StoreVariant(Integer FieldNo, const Variant& Value);
     // The engine field number of result column Column.
     Integer EngineFieldNo(Integer Column) const;
+    // Key := the null flag and bytes of each of FieldNos in the current
+    // record buffer. Equal keys are equal values; equal values may differ
+    // in their bytes (0 and -0), so a key that is not found is no proof of
+    // a new value. False when a field is a blob (not compared by bytes).
+    bool CurrentValueBytes(const std::vector<Integer>& FieldNos, std::string& Key);
     bool HasIndexDef(const std::string& Name) const;
     TSortOrder SourceSortOrder() const;
     // Whether the lone-COUNT(*) shortcut answers: one COUNT(*) column over

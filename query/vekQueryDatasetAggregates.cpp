@@ -4,7 +4,10 @@
 
 #include "host/SysUtils.h"
 
+#include <cstdint>
 #include <cstring>
+#include <unordered_map>
+#include <vector>
 
 namespace orvex {
 
@@ -261,24 +264,41 @@ void TVekQueryDataset::PopulateAggregateResultSet(TResultSetFields* Fields, bool
 
     TFuncResultList results;
     const TDBStringCompare compare = GetDBStringCompare();
+    // Each group's accumulators in the order of their numbers, so that a
+    // row reaches them without a search.
+    std::vector<std::vector<TFuncResultItem*>> groupItems;
+    std::unordered_map<Cardinal, std::size_t> groupByAddress;
     auto registerGroup = [&](Cardinal address) {
+        std::vector<TFuncResultItem*> items;
         for (TResultAggregatePart* part : parts) {
             TFuncResultItem* item = results.AddNewResultItem(
                 std::string(), address, part->Distinct, part->AggFunc, part->ArgType, part->ArgSize,
                 part->AccumulatorNo);
             item->StringCompare = compare;
+            items.push_back(item);
         }
-        return results.GetHolder(address);
+        groupByAddress.emplace(address, groupItems.size());
+        groupItems.push_back(std::move(items));
+        return groupItems.size() - 1;
     };
 
     const bool byGroupIndex = Grouped && HasIndexDef(ResultGroupByIndexName);
     const std::string groupIndex = byGroupIndex ? std::string(ResultGroupByIndexName) : CurrentIndexName();
+    // Rows find their group by the bytes of their group values first: equal
+    // bytes are one group. Values of one group whose bytes differ (-0 and 0;
+    // strings a collation makes equal) miss here, find their group through
+    // the index, and their bytes then lead to it too.
+    std::vector<Integer> groupFieldNos;
+    for (const auto& [column, fieldNo] : groupColumns)
+        groupFieldNos.push_back(fieldNo);
+    std::unordered_map<std::string, std::size_t> groupByBytes;
+    std::string groupKey;
     Integer groups = 0;
-    TFuncResultHolder* holder = nullptr;
+    std::size_t group = 0;
     if (!Grouped) {
         ClearRecord(CurrentBuffer());
         AddRecord(false);
-        holder = registerGroup(DatasetGetRecAddr());
+        group = registerGroup(DatasetGetRecAddr());
         groups = 1;
     }
     for (bool more = FProviderMgr->FirstProviderRecord(); more; more = FProviderMgr->NextProviderRecord()) {
@@ -286,22 +306,37 @@ void TVekQueryDataset::PopulateAggregateResultSet(TResultSetFields* Fields, bool
             ClearRecord(CurrentBuffer());
             for (const auto& [column, fieldNo] : groupColumns)
                 StoreColumnValue(column, fieldNo);
-            if (Find(stEQ, groupIndex, FLimitedSearch.get())) {
-                holder = results.GetHolder(DatasetGetRecAddr());
-            } else {
-                ++groups;
-                // Checked as each group appears: a result never holds more
-                // groups than MaxRecords.
-                if (FMaxRecords > 0 && groups > FMaxRecords)
-                    VekDatabaseErrorFmt(9645, "TVekQueryDataset", "Result set limit of %d has been exceeded",
-                                        {FMaxRecords}, this);
-                AddRecord(false);
-                holder = registerGroup(DatasetGetRecAddr());
+            bool known = false;
+            const bool hashGroups = CurrentValueBytes(groupFieldNos, groupKey);
+            if (hashGroups) {
+                const auto found = groupByBytes.find(groupKey);
+                if (found != groupByBytes.end()) {
+                    group = found->second;
+                    known = true;
+                }
             }
-            ORVEX_ASSERT(holder != nullptr, "FindFuncResultItem failed");
+            if (!known) {
+                if (Find(stEQ, groupIndex, FLimitedSearch.get())) {
+                    const auto found = groupByAddress.find(DatasetGetRecAddr());
+                    ORVEX_ASSERT(found != groupByAddress.end(), "FindFuncResultItem failed");
+                    group = found->second;
+                } else {
+                    ++groups;
+                    // Checked as each group appears: a result never holds more
+                    // groups than MaxRecords.
+                    if (FMaxRecords > 0 && groups > FMaxRecords)
+                        VekDatabaseErrorFmt(9645, "TVekQueryDataset", "Result set limit of %d has been exceeded",
+                                            {FMaxRecords}, this);
+                    AddRecord(false);
+                    group = registerGroup(DatasetGetRecAddr());
+                }
+                if (hashGroups)
+                    groupByBytes.emplace(groupKey, group);
+            }
         }
+        const std::vector<TFuncResultItem*>& items = groupItems[group];
         for (TResultAggregatePart* part : parts) {
-            TFuncResultItem* item = holder->FindFuncResultItem(part->AccumulatorNo);
+            TFuncResultItem* item = items[static_cast<std::size_t>(part->AccumulatorNo)];
             if (part->CountRows) {
                 item->SetNewValue(Variant(1));
             } else {

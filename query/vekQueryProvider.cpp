@@ -175,22 +175,18 @@ std::string TVekQueryProvider::GetErrorsAsText()
 bool TVekQueryProvider::CheckTableList(TTableList* Tables, bool ReportMissing)
 {
     ORVEX_ASSERT(FDatabase != nullptr, "The database has not been assigned");
-    TStringList diskNames;
-    TStringList memoryNames;
-    if (!FDatabase->IsMemory())
-        FDatabase->GetTableNames(&diskNames, false);
-    FDatabase->GetTableNames(&memoryNames, true);
-    // IndexOf compares without regard to case.
+    // Names compare without regard to case.
     bool all = true;
     for (int i = 0; i < Tables->Count(); ++i) {
         TTableNameItem* item = Tables->Items(i);
-        const std::string name = UpperCase(item->TableName());
+        const std::string& name = item->TableName();
         bool found = false;
-        if (!item->MemorySpecified() && !item->Memory() && diskNames.IndexOf(name) >= 0) {
+        if (!item->MemorySpecified() && !item->Memory() && !FDatabase->IsMemory() &&
+            FDatabase->TableExists(name, false)) {
             item->SetMemory(false);
             found = true;
         }
-        if (!found && memoryNames.IndexOf(name) >= 0) {
+        if (!found && FDatabase->TableExists(name, true)) {
             item->SetMemory(true);
             found = true;
         }
@@ -205,6 +201,21 @@ bool TVekQueryProvider::CheckTableList(TTableList* Tables, bool ReportMissing)
 
 void TVekQueryProvider::GetFieldsForTable(const std::string& TableName, TInternalFields* Fields, bool Memory)
 {
+    // The fields are the stored definition's, as a dataset opened on the
+    // table numbers them. Opening it is needed only where the open itself
+    // checks something: the user's right to read the table, an encrypted
+    // table's key.
+    TTableDef def(nullptr);
+    FDatabase->QueryTableDef(TableName, Memory, &def);
+    if (!FDatabase->NeedSecurity() && !def.Encrypted()) {
+        TInternalFields fields;
+        fields.Assign(def.InternalFields());
+        for (int i = 0; i < fields.Count(); ++i)
+            fields.GetIndex(i)->SetSourceField(fields.GetIndex(i)->FieldName());
+        fields.Open();
+        Fields->Assign(&fields);
+        return;
+    }
     TVekDatasetBridge bridge(nullptr);
     bridge.SetDataBase(FDatabase);
     bridge.SetTableName(TableName);
@@ -567,10 +578,17 @@ bool TVekQueryProviderItem::OwnsTable(const TTableNameItem* Table) const
 
 TTableNameItem* TVekQueryProviderItem::FindTable(const std::string& Name) const
 {
-    if (TTableNameItem* item = FEngine->TableList()->FindTable(Name))
-        return item;
-    TVekQueryProviderItem* outer = EnclosingQuery();
-    return outer ? outer->FindTable(Name) : nullptr;
+    // SQL's scope first: an alias hides its table's name, so "t" under
+    // "FROM t a" names an enclosing statement's t where there is one. Only
+    // when no statement has the name in scope does an aliased table answer
+    // to its own name, the nearest first.
+    for (const TVekQueryProviderItem* item = this; item; item = item->EnclosingQuery())
+        if (TTableNameItem* found = item->FEngine->TableList()->FindVisibleTable(Name))
+            return found;
+    for (const TVekQueryProviderItem* item = this; item; item = item->EnclosingQuery())
+        if (TTableNameItem* found = item->FEngine->TableList()->FindTable(Name))
+            return found;
+    return nullptr;
 }
 
 TTableNameItem* TVekQueryProviderItem::FindTableForField(const std::string& Name) const

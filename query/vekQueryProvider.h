@@ -88,6 +88,8 @@ public:
     bool AssignExternalParserEngine(bool WhereOnly, const std::string& TableName, TVekParserEngine* Engine);
     // The table named Name (table or correlation name) in this item's
     // table list, else in the enclosing items' lists; nullptr when none.
+    // A name in scope (an alias, or a table without one) is preferred over
+    // an aliased table's own name at every level.
     TTableNameItem* FindTable(const std::string& Name) const;
     TTableNameItem* FindTableForField(const std::string& Name) const;
     // Fills the field list of every table of Tables from its definition
@@ -117,6 +119,7 @@ public:
     // Binds the HAVING field nodes to result column names (9645 for a name
     // that is not a result column).
     void PrepareHavingExpr(TVekExprNode* HavingRoot);
+    void BindHavingColumns(TVekExprNode* Node, int Depth);
     std::string GetResultSetFieldNameFromSortKey(const std::string& Key) const;
     bool ExecSQL();
     // The base-table record addresses of the rows of a DELETE or UPDATE

@@ -9,6 +9,7 @@
 #include "storage/vekConsts.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace orvex {
 
@@ -84,6 +85,9 @@ bool TVekQueryProviderItem::PreparePlan()
     BindFromParams();
     BindSelectParams();
 
+    // A correlated subquery is planned again for every row of its
+    // container: its tables stay open from one plan to the next.
+    FProviderMgr->SetKeepTablesOpen(FIsCorrelated);
     FProviderMgr->Clear();
     FProviderMgr->SetDatabase(db);
     FPlan = std::make_unique<TVekPlan>();
@@ -352,6 +356,7 @@ void TVekQueryProviderItem::CreateResultSetIndexes()
     if (orderBy->Count() > 0) {
         std::string fields;
         std::string descFields;
+        std::vector<std::string> orderNames;
         for (int i = 0; i < orderBy->Count(); ++i) {
             const TOrderByItem* item = orderBy->Items(i);
             std::string name;
@@ -363,6 +368,14 @@ void TVekQueryProviderItem::CreateResultSetIndexes()
                 name = GetResultSetFieldNameFromSortKey(item->SortKey());
                 ORVEX_ASSERT(!name.empty(), "The result set field could not be found: " + item->SortKey());
             }
+            // A column named again sorts nothing further: its first key and
+            // direction decide ("ORDER BY a, 1 DESC" is ascending on a).
+            bool repeated = false;
+            for (int k = 0; k < i && !repeated; ++k)
+                repeated = SameText(orderNames[static_cast<std::size_t>(k)], name);
+            orderNames.push_back(name);
+            if (repeated)
+                continue;
             fields += (fields.empty() ? "" : ";") + name;
             if (item->Descending())
                 descFields += (descFields.empty() ? "" : ";") + name;
@@ -392,17 +405,31 @@ void TVekQueryProviderItem::PrepareHavingExpr(TVekExprNode* HavingRoot)
 {
     if (!HavingRoot || !FHavingExpr)
         return;
-    for (TVekExprNode* node = FHavingExpr->FirstNode(); node; node = node->Next()) {
-        if (node->Kind() != enkField)
-            continue;
-        const std::string name = VarToStr(node->Data());
+    BindHavingColumns(FHavingExpr->FirstNode(), 0);
+}
+
+// The names of HAVING become the result's columns; an aggregate that is no
+// result column keeps the source columns of its argument, which the result
+// table accumulates from the statement's rows.
+void TVekQueryProviderItem::BindHavingColumns(TVekExprNode* Node, int Depth)
+{
+    if (!Node || Depth > MaxExprTreeHeight)
+        return;
+    if (Node->ParserToken()->Token() == vstAggFunc && Node->Kind() != enkField)
+        return;
+    if (Node->Kind() == enkField) {
+        const std::string name = VarToStr(Node->Data());
         TResultSetField* column = FResultSetFields->FindResultSetField(name);
         if (!column)
             VekDatabaseErrorFmt(9645, "TVekQueryProviderItem", SvekHavingColumnNotFoundFmt, {name}, nullptr);
-        node->SetData(Variant(column->FieldName()));
-        node->SetDataType(column->DataType());
-        node->SetDataSize(column->FieldSize());
+        Node->SetData(Variant(column->FieldName()));
+        Node->SetDataType(column->DataType());
+        Node->SetDataSize(column->FieldSize());
     }
+    BindHavingColumns(Node->Left(), Depth + 1);
+    BindHavingColumns(Node->Right(), Depth + 1);
+    for (TVekExprNode* arg : Node->Args())
+        BindHavingColumns(arg, Depth + 1);
 }
 
 bool TVekQueryProviderItem::CreateResultSet()

@@ -353,20 +353,18 @@ TVekTruth TExprEvaluator::EvaluateCondition(TExprEvaluatorNode* Node)
     } else {
         const Variant& Left = Node->Left() ? EvaluateNode(Node->Left()) : Unknown;
         const Variant& Right = Node->Right() ? EvaluateNode(Node->Right()) : Unknown;
-        bool Outcome = false;
         switch (Expr->ParserToken()->Token()) {
         case vstLike:
         case vstNotLike:
-            Outcome = EvaluateLike(Node, Left, Right);
+            Result = EvaluateLike(Node, Left, Right);
             break;
         case vstIn:
-            Outcome = EvaluateInPredicate(Left, Node);
+            Result = EvaluateInPredicate(Left, Node) ? TVekTruth::True : TVekTruth::False;
             break;
         default: // vstNotIn
-            Outcome = !EvaluateInPredicate(Left, Node);
+            Result = EvaluateInPredicate(Left, Node) ? TVekTruth::False : TVekTruth::True;
             break;
         }
-        Result = Outcome ? TVekTruth::True : TVekTruth::False;
     }
     Node->SetTruthResult(Result);
     return Result;
@@ -498,11 +496,12 @@ TVekTruth TExprEvaluator::EvaluateRelop(TExprEvaluatorNode* Node)
     return FOpEvaluator.EvaluateRelopTruth(Op, Left, Right, FExcludeRelopNulls);
 }
 
-bool TExprEvaluator::EvaluateLike(TExprEvaluatorNode* Node, const Variant& Left, const Variant& Right)
+TVekTruth TExprEvaluator::EvaluateLike(TExprEvaluatorNode* Node, const Variant& Left, const Variant& Right)
 {
-    // An unknown value or pattern matches nothing, negated or not.
+    // An unknown value or pattern: unknown where NULLs are excluded (SQL),
+    // else a match of nothing, negated or not (table filters).
     if (VarIsMissing(Left) || VarIsMissing(Right))
-        return false;
+        return FExcludeRelopNulls ? TVekTruth::Unknown : TVekTruth::False;
     char Escape = '\0';
     if (!Node->Args().empty()) {
         const Variant& EscapeValue = EvaluateNode(Node->Args()[0]);
@@ -513,7 +512,7 @@ bool TExprEvaluator::EvaluateLike(TExprEvaluatorNode* Node, const Variant& Left,
     const bool Match = Escape != '\0' ? MatchLikePattern(VarToStr(Left), VarToStr(Right), Escape)
                                       : MatchPatternedStrings(VarToStr(Left), VarToStr(Right), '%', '_');
     const bool Negated = Node->ExprNode()->ParserToken()->Token() == vstNotLike;
-    return Negated ? !Match : Match;
+    return Negated != Match ? TVekTruth::True : TVekTruth::False;
 }
 
 bool TExprEvaluator::EvaluateInPredicate(const Variant& Value, TExprEvaluatorNode* Node)

@@ -200,7 +200,7 @@ private:
     TVekTruth EvaluateOperandTruth(TExprEvaluatorNode* Node);
     bool Passes(TExprEvaluatorNode* Node);
     TVekTruth EvaluateRelop(TExprEvaluatorNode* Node);
-    bool EvaluateLike(TExprEvaluatorNode* Node, const Variant& Left, const Variant& Right);
+    TVekTruth EvaluateLike(TExprEvaluatorNode* Node, const Variant& Left, const Variant& Right);
     Variant EvaluateSubqueryValue(TVekExprNode* Node);
     Variant EvaluateExists(TVekExprNode* Node);
     Variant EvaluateLeftSubquery(TVekExprOperator Op, TVekExprNode* Subquery, const Variant& Value,

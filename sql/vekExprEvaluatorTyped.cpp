@@ -591,10 +591,12 @@ TVekTruth TTypedCondition::Truth(int Index)
     }
     case TStep::Like:
     case TStep::LikePrefix: {
-        // An unknown value or pattern matches nothing, negated or not.
+        // An unknown value or pattern: unknown where NULLs are excluded (SQL),
+        // else a match of nothing, negated or not (table filters).
+        const TVekTruth Missing = ExcludeNulls ? TVekTruth::Unknown : TVekTruth::False;
         const TText A = Text(Node.Left);
         if (!A.Known)
-            return TVekTruth::False;
+            return Missing;
         bool Match;
         if (Node.Step == TStep::LikePrefix) {
             const std::size_t Length = ::strnlen(A.Data ? A.Data : "", A.Length);
@@ -602,7 +604,7 @@ TVekTruth TTypedCondition::Truth(int Index)
         } else {
             const TText B = Text(Node.Right);
             if (!B.Known)
-                return TVekTruth::False;
+                return Missing;
             if (FNodes[static_cast<std::size_t>(Node.Right)].Step == TStep::TextConst) {
                 Match = MatchPatternedBytes(A.Data ? A.Data : "", A.Length, Node.Text.c_str());
             } else {

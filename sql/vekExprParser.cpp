@@ -168,6 +168,7 @@ void TVekExprParser::BeginExpr(TVekExpr* Target)
     FTarget->SetPartialStringComparisons(FPartialStringComparison);
     FRoot = nullptr;
     FNesting = 0;
+    FAggregateDepth = 0;
 }
 
 bool TVekExprParser::IsEndOfClause() const
@@ -454,11 +455,12 @@ TVekExprNode* TVekExprParser::ParseBetween(TVekExprNode* E)
     TVekExprNode* High = ParseExpr5();
     if (HasParseError())
         return nullptr;
-    // The second comparison gets its own copy of E's node.
-    TVekExprNode* ECopy = NewNode(enkUnknown, veoNOTDEFINED, Variant(), nullptr, nullptr, nullptr);
+    // The second comparison gets its own copy of E's whole subtree: a copy
+    // of the node alone would share E's operands and lose a function's
+    // further arguments (SUBSTRING's length), comparing another value.
+    TVekExprNode* ECopy = FTarget->CloneSubTree(E);
     if (!ECopy)
         return nullptr;
-    ECopy->AssignNode(E);
     TVekExprNode* First = NewBinaryNode(enkRelOperator, Negated ? veoLT : veoGE, E, Low, Token);
     FinishPredicate(First, E, Low);
     TVekExprNode* Second = NewBinaryNode(enkRelOperator, Negated ? veoGT : veoLE, ECopy, High, Token);
@@ -713,34 +715,33 @@ TVekExprNode* TVekExprParser::ParseField()
     if (TableToken)
         Node->TokenArgs().push_back(FTarget->AdoptToken(TableToken));
 
+    const bool CanAskOwner = FIsSubquery && OnParserNotify();
     bool Found = false;
     if (FTableList && FTableList->Count() > 0) {
         TTableNameItem* Table = TableToken ? FTableList->FindTable(TableName)
                                            : FTableList->FindTableForField(FieldName);
-        if (Table && Table->TableFields()->FindField(FieldName)) {
+        // Inside a subquery an alias hides its table's name: "t.x" under
+        // "FROM t a" is an enclosing statement's t when one has that name in
+        // scope, and only otherwise this statement's aliased t.
+        if (Table && TableToken && CanAskOwner && !FTableList->FindVisibleTable(TableName) &&
+            ResolveOuterReference(Node, TableName, FieldName))
+            Found = true;
+        else if (Table && Table->TableFields()->FindField(FieldName)) {
             Found = true;
             Node->SetDataType(Table->GetFieldType(FieldName));
             Node->SetDataSize(Table->GetFieldSize(FieldName));
             Node->SourceTables()->Add()->Assign(Table);
+        } else if (FAllowResultColumnNames && FAggregateDepth == 0) {
+            // Perhaps a result column: bound (or refused) once they are known.
         } else if (TableToken) {
             SetError(Token, std::string(SvekTableOrFieldNotFound) + " (" + TableName + "." + FieldName + ")");
         } else {
             SetError(Token, SvekFieldNotFound);
         }
     }
-    if (!Found && FIsSubquery && OnParserNotify()) {
-        Variant NotifyData(TableName);
-        OnParserNotify()(pntFindTableRef, this, FStack, Node, NotifyData);
-        if (VarIsTrue(NotifyData)) {
-            // Resolved from an enclosing query, which filled SourceTables.
-            ClearError();
-            Found = true;
-            TTableNameItem* Outer = Node->SourceTables()->Count() > 0 ? Node->SourceTables()->Items(0) : nullptr;
-            Node->SetDataType(Outer ? Outer->GetFieldType(FieldName) : ftUnknown);
-            Node->SetDataSize(Outer ? Outer->GetFieldSize(FieldName) : -1);
-            Node->SetOperator(veoOUTERFIELD);
-            Node->SetKind(enkFunc);
-        }
+    if (!Found && CanAskOwner && ResolveOuterReference(Node, TableName, FieldName)) {
+        ClearError();
+        Found = true;
     }
     if (HasParseError()) {
         if (FTarget->ErrorMsg().empty())
@@ -753,6 +754,22 @@ TVekExprNode* TVekExprParser::ParseField()
     }
     NextToken();
     return Node;
+}
+
+bool TVekExprParser::ResolveOuterReference(TVekExprNode* Node, const std::string& TableName,
+                                           const std::string& FieldName)
+{
+    Variant NotifyData(TableName);
+    OnParserNotify()(pntFindTableRef, this, FStack, Node, NotifyData);
+    if (!VarIsTrue(NotifyData))
+        return false;
+    // Resolved from an enclosing query, which filled SourceTables.
+    TTableNameItem* Outer = Node->SourceTables()->Count() > 0 ? Node->SourceTables()->Items(0) : nullptr;
+    Node->SetDataType(Outer ? Outer->GetFieldType(FieldName) : ftUnknown);
+    Node->SetDataSize(Outer ? Outer->GetFieldSize(FieldName) : -1);
+    Node->SetOperator(veoOUTERFIELD);
+    Node->SetKind(enkFunc);
+    return true;
 }
 
 TVekExprNode* TVekExprParser::ParseParameter()
@@ -823,7 +840,9 @@ TVekExprNode* TVekExprParser::ParseAggregate()
     Node->SetScopeKind(vskAgg);
     NextToken();
     bool Distinct = false;
+    ++FAggregateDepth;
     TVekExprNode* Arg = ParseSetFunctionExpr(Distinct);
+    --FAggregateDepth;
     if (HasParseError())
         return nullptr;
     Node->SetData(Variant(Distinct));
@@ -1180,6 +1199,9 @@ void TVekExprParser::TypeCheckArithOp(TVekExprNode* Node)
         R->SetDataType(L->DataType());
     const TFieldType LT = L->DataType();
     const TFieldType RT = R->DataType();
+    // Over a result column not bound yet the check waits for the binding.
+    if (FAllowResultColumnNames && (LT == ftUnknown || RT == ftUnknown))
+        return;
     const TVekExprOperator Op = Node->Operator();
     if (IsNumeric(LT) && IsNumeric(RT))
         Node->SetDataType(ftFloat);

@@ -42,6 +42,11 @@ public:
     void SetPartialStringComparison(bool Value) { FPartialStringComparison = Value; }
     void SetIgnoreTypeChecks(bool Value) { FIgnoreTypeChecks = Value; }
     void SetValidateFields(bool Value) { FValidateFields = Value; }
+    // HAVING: a column that no table of the list has may name a result
+    // column. It stays untyped, and so does arithmetic over it, until the
+    // result columns bind it; inside an aggregate's argument a column must
+    // still be a table's.
+    void SetAllowResultColumnNames(bool Value) { FAllowResultColumnNames = Value; }
 
     TVekExpr* Expr() const { return FExpr.get(); }
     TVekExprNode* Root() const { return FRoot; }
@@ -120,6 +125,9 @@ private:
     TVekExprNode* ParseBetween(TVekExprNode* E);
     TVekExprNode* ParseIn(TVekExprNode* E);
     TVekExprNode* ParseField();
+    // Asks the owner (pntFindTableRef) to resolve TableName.FieldName from an
+    // enclosing query; when it does, Node becomes an outer reference.
+    bool ResolveOuterReference(TVekExprNode* Node, const std::string& TableName, const std::string& FieldName);
     TVekExprNode* ParseParameter();
     TVekExprNode* ParseSubquery(TVekSubqueryType Type);
     TVekExprNode* ParseAggregate();
@@ -137,7 +145,9 @@ private:
     bool FPartialStringComparison = false;
     bool FIgnoreTypeChecks = false;
     bool FValidateFields = false;
+    bool FAllowResultColumnNames = false;
     int FNesting = 0;
+    int FAggregateDepth = 0; // aggregates whose argument is being parsed
 };
 
 // Whether Node is the pair of comparisons a [NOT] BETWEEN became: an AND

@@ -288,12 +288,42 @@ TVekTableRefNode* TVekFromParser::ParseFrom2()
     return node;
 }
 
+namespace {
+
+// The resolved entries of the tables below Node: the tables an ON condition
+// of Node may name.
+void CollectJoinScope(const TVekTableRefNode* Node, const TTableList* Tables, TTableList* Scope, int Depth)
+{
+    if (!Node || Depth > MaxJoinChain + MaxParserNesting)
+        return;
+    if (Node->JoinType() == trTableName) {
+        if (TTableNameItem* item = Tables->FindTableAndCorrelationName(Node->Text(), Node->CorrelationName()))
+            Scope->Add()->Assign(item);
+        return;
+    }
+    CollectJoinScope(Node->Left(), Tables, Scope, Depth + 1);
+    CollectJoinScope(Node->Right(), Tables, Scope, Depth + 1);
+}
+
+} // namespace
+
 // "ON" condition: an expression parser on the same stack, ending at the next
 // clause, a comma or a join word.
 void TVekFromParser::ParseJoinCondition(TVekTableRefNode* Node)
 {
     NextToken();
     TVekExprParser parser;
+    // Once the tables are known the condition's columns are resolved against
+    // the tables of this join (an unknown one is an error at its position)
+    // and typed, so that arithmetic and || over them are checked as in WHERE.
+    // Before that, only the extent of the condition matters.
+    TTableList scope;
+    if (FResolvedTables) {
+        CollectJoinScope(Node, FResolvedTables, &scope, 0);
+        parser.SetTableList(&scope);
+    } else {
+        parser.SetIgnoreTypeChecks(true);
+    }
     TVekSQLTokens ends{vstWhere, vstGroupBy, vstHaving, vstUnion, vstOrderBy, vstEnd, vstComma, vstJoin,
                        vstInner, vstOuter, vstLeft, vstRight, vstCross, vstNatural, vstFull};
     // Inside a parenthesised join the condition ends at the closing parenthesis.

@@ -114,6 +114,12 @@ public:
     const std::vector<std::unique_ptr<TVekTableRefNode>>& Nodes() const { return FNodes; }
     // The top of each comma-separated table reference, in text order.
     const std::vector<TVekTableRefNode*>& Trees() const { return FTrees; }
+    // The statement's tables with their fields (not owned; nullptr until
+    // the tables are resolved). With them each ON condition is parsed
+    // against the tables of its join, its columns typed and its operators
+    // type-checked; without them ON is only read through, unchecked, to
+    // learn the table list.
+    void SetResolvedTables(const TTableList* Value) { FResolvedTables = Value; }
 
 private:
     void ParseFromClause();
@@ -124,6 +130,7 @@ private:
     bool AtUnionOfQueries() const;
 
     std::unique_ptr<TTableList> FTableList;
+    const TTableList* FResolvedTables = nullptr;
     std::vector<std::unique_ptr<TVekTableRefNode>> FNodes;
     std::vector<TVekTableRefNode*> FTrees;
     TVekTableRefNode* FRoot = nullptr;

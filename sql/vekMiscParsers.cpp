@@ -86,6 +86,13 @@ bool EndsOrderByItem(TVekSQLToken Kind)
 
 } // namespace
 
+bool TVekOrderByParser::AtEndOfItems() const
+{
+    // A subquery's ORDER BY ends at its closing parenthesis.
+    const TVekSQLToken Kind = CurrentTokenType();
+    return Kind == vstUnknown || Kind == vstEnd || (IsSubquery() && Kind == vstRParen);
+}
+
 bool TVekOrderByParser::ExecuteOrderBy(TOrderByItems* Items, TParserStack* Stack)
 {
     if (Items)
@@ -94,7 +101,7 @@ bool TVekOrderByParser::ExecuteOrderBy(TOrderByItems* Items, TParserStack* Stack
         return true;
     SetEndTokens({vstUnknown, vstGroupBy, vstHaving, vstOrderBy, vstEnd});
     Execute({vpoExtSyntax}, Stack);
-    while (!HasParseError() && CurrentTokenType() != vstUnknown && CurrentTokenType() != vstEnd) {
+    while (!HasParseError() && !AtEndOfItems()) {
         Integer FieldIndex = 0;
         std::string SortKey;
         if (CurrentTokenType() == vstNumber) {
@@ -104,16 +111,21 @@ bool TVekOrderByParser::ExecuteOrderBy(TOrderByItems* Items, TParserStack* Stack
                 break;
             }
             NextToken();
-        } else if (EndsOrderByItem(PeekAtTokenType(0))) {
+        } else if (EndsOrderByItem(PeekAtTokenType(0)) || (IsSubquery() && PeekAtTokenType(0) == vstRParen)) {
             SortKey = TokenName();
             NextToken();
         } else {
-            SortKey = CurrToken()->RawTokenText();
-            NextToken();
-            while (!EndsOrderByItem(CurrentTokenType())) {
+            // The raw texts up to the item's end; parentheses of the key
+            // itself (UPPER(a)) do not end it.
+            int Depth = 0;
+            do {
+                if (CurrentTokenType() == vstLParen)
+                    ++Depth;
+                else if (CurrentTokenType() == vstRParen)
+                    --Depth;
                 SortKey += CurrToken()->RawTokenText();
                 NextToken();
-            }
+            } while (!EndsOrderByItem(CurrentTokenType()) && !(Depth == 0 && AtEndOfItems()));
             SortKey = Trim(SortKey);
         }
         const bool Descending = CurrentTokenType() == vstDescending;
@@ -121,8 +133,12 @@ bool TVekOrderByParser::ExecuteOrderBy(TOrderByItems* Items, TParserStack* Stack
             NextToken();
         if (Items)
             Items->AddOrderByItem(FieldIndex, SortKey, Descending);
-        if (CurrentTokenType() == vstComma)
+        if (CurrentTokenType() == vstComma) {
             NextToken();
+            // A comma promises a further item.
+            if (AtEndOfItems())
+                SetError(CurrToken(), SvekOrderByTerminateErr);
+        }
     }
     return !HasParseError();
 }
@@ -170,7 +186,7 @@ bool TVekGroupByParser::ExecuteGroupBy(TGroupByItems* Items, TParserStack* Stack
         }
         if (CurrentTokenType() == vstComma) {
             NextToken();
-            if (CurrentTokenType() == vstComma) {
+            if (CurrentTokenType() == vstComma || AtEndToken()) {
                 SetError(CurrToken(), SvekColumnNameMissingErr);
                 break;
             }

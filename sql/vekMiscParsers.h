@@ -41,6 +41,11 @@ class TVekOrderByParser : public TBaseParser {
 public:
     // Clears Items and reads the section into it; true without error.
     bool ExecuteOrderBy(TOrderByItems* Items, TParserStack* Stack);
+
+private:
+    // The end of the section: the statement's end, or a subquery's
+    // closing parenthesis.
+    bool AtEndOfItems() const;
 };
 
 // ================================================================ GROUP BY

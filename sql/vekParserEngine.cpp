@@ -136,10 +136,11 @@ int FindSelectListEnd(const TParserStack* Stack)
 // end (a subquery's closing parenthesis, the end of the statement, WHERE...)
 // becomes the FROM parser's current token, so that it reads no table and no
 // token beyond the statement.
-void TVekParserEngine::RunFromParser(TParserStack* Stack, TParserToken* ListEnd)
+void TVekParserEngine::RunFromParser(TParserStack* Stack, TParserToken* ListEnd, const TTableList* Resolved)
 {
     FFromParser->Clear();
     FFromParser->SetIsSubquery(FIsSubquery);
+    FFromParser->SetResolvedTables(Resolved);
     if (ListEnd && ListEnd->Token() != vstFrom)
         FFromParser->SetCurrToken(ListEnd);
     FFromParser->Execute(TVekParserOptions{vpoExtSyntax}, Stack);
@@ -164,7 +165,7 @@ bool TVekParserEngine::ParseFromClause()
         endToken = stack->Items()[static_cast<std::size_t>(listEnd)];
         stack->SetCountTo(listEnd);
     }
-    RunFromParser(stack, endToken);
+    RunFromParser(stack, endToken, nullptr);
     FSelectParser->Clear();
     bool ok = Outcome(FFromParser.get());
     // The FROM parser stops in front of a subquery used as a table, which no
@@ -187,8 +188,8 @@ bool TVekParserEngine::ParseSelectClause()
     FSelectParser->Execute(TVekParserOptions{vpoExtSyntax},
                            FPreParser->GetSection(vstSelect, FIsSubquery ? &FSelectToken : nullptr));
     // Moves the first pre-parser past FROM; the FROM tree the planner reads
-    // is this one.
-    RunFromParser(FSelectParser->Stack(), FSelectParser->CurrToken());
+    // is this one, its ON conditions checked against the resolved tables.
+    RunFromParser(FSelectParser->Stack(), FSelectParser->CurrToken(), FTableList.get());
     if (!Outcome(FSelectParser.get()))
         return false;
     if (FFromParser->HasParseError())
@@ -196,69 +197,10 @@ bool TVekParserEngine::ParseSelectClause()
     return ProcessJoins();
 }
 
-namespace {
-
-// The first field node under Node (arguments included) that the table list
-// does not resolve; every field it resolves gets its type, size and table.
-const TVekExprNode* ResolveOnFields(TVekExprNode* Node, const TTableList* Tables, int Depth)
-{
-    if (!Node || Depth > MaxExprTreeHeight + 1)
-        return nullptr;
-    if (Node->Kind() == enkField && Node->SourceTables()->Count() == 0) {
-        const std::string field = VarToStr(Node->Data());
-        TTableNameItem* table = Node->TokenArgs().empty() ? Tables->FindTableForField(field)
-                                                          : Tables->FindTable(Node->TokenArgs()[0]->Text());
-        if (!table || !table->TableFields()->FindField(field))
-            return Node;
-        Node->SetDataType(table->GetFieldType(field));
-        Node->SetDataSize(table->GetFieldSize(field));
-        Node->SourceTables()->Add()->Assign(table);
-    }
-    for (TVekExprNode* arg : Node->Args())
-        if (const TVekExprNode* missing = ResolveOnFields(arg, Tables, Depth + 1))
-            return missing;
-    if (const TVekExprNode* missing = ResolveOnFields(Node->Left(), Tables, Depth + 1))
-        return missing;
-    return ResolveOnFields(Node->Right(), Tables, Depth + 1);
-}
-
-// The statement's entries of the tables below Node: the tables an ON
-// condition of Node may name.
-void CollectJoinScope(const TVekTableRefNode* Node, const TTableList* Tables, TTableList* Scope, int Depth)
-{
-    if (!Node || Depth > MaxJoinChain + 1)
-        return;
-    if (Node->JoinType() == trTableName) {
-        if (TTableNameItem* item = Tables->FindTableAndCorrelationName(Node->Text(), Node->CorrelationName()))
-            Scope->Add()->Assign(item);
-        return;
-    }
-    CollectJoinScope(Node->Left(), Tables, Scope, Depth + 1);
-    CollectJoinScope(Node->Right(), Tables, Scope, Depth + 1);
-}
-
-} // namespace
-
-// The columns of the ON conditions are resolved against the tables of their
-// join (an unknown one is the FROM clause's error at its position); USING
-// lists and NATURAL joins become ON conditions over the tables' fields
+// USING lists and NATURAL joins become ON conditions over the tables' fields
 // (which the owner has filled in by now).
 bool TVekParserEngine::ProcessJoins()
 {
-    for (const auto& node : FFromParser->Nodes()) {
-        if (!node->Expr() || !node->Expr()->FirstNode())
-            continue;
-        TTableList scope;
-        CollectJoinScope(node.get(), FTableList.get(), &scope, 0);
-        if (const TVekExprNode* missing = ResolveOnFields(node->Expr()->FirstNode(), &scope, 0)) {
-            const std::string field = VarToStr(missing->Data());
-            if (missing->TokenArgs().empty())
-                return Fail(FFromParser.get(), missing->ParserToken(), SvekFieldNotFound);
-            return Fail(FFromParser.get(), missing->ParserToken(),
-                        std::string(SvekTableOrFieldNotFound) + " (" + missing->TokenArgs()[0]->Text() + "." +
-                            field + ")");
-        }
-    }
     bool needed = false;
     for (const auto& node : FFromParser->Nodes())
         if (node->IsNaturalJoin() || node->UsingColumnList()->Count() > 0)
@@ -321,6 +263,10 @@ bool TVekParserEngine::ParseHavingClause()
     if (FGroupByItems->Count() == 0)
         return Fail(FHavingParser.get(), FWhereParser->CurrToken(), SvekNoGroupByClause);
     FHavingParser->SetIsSubquery(FIsSubquery);
+    // The statement's columns are typed as in WHERE, so that aggregates of
+    // expressions over them are checked; other names are result columns.
+    FHavingParser->SetTableList(FTableList.get());
+    FHavingParser->SetAllowResultColumnNames(true);
     // A UNION may follow the HAVING of its first part.
     FHavingParser->SetValidEndTokens(TVekSQLTokens{vstOrderBy, vstUnion, vstEnd});
     FHavingParser->Execute(TVekParserOptions{vpoExtSyntax, vpoExtractAggFuncExprText, vpoSubqueries},

@@ -120,7 +120,9 @@ private:
     bool Outcome(TBaseParser* Parser);
     bool Fail(TBaseParser* Parser, const TParserToken* Token, const std::string& Msg);
     bool ProcessJoins();
-    void RunFromParser(TParserStack* Stack, TParserToken* ListEnd);
+    // Resolved: the statement's tables with their fields, or nullptr on the
+    // first pass that learns them.
+    void RunFromParser(TParserStack* Stack, TParserToken* ListEnd, const TTableList* Resolved);
     void ParseNested(TParserNotifyType NotifyType, TBaseParser* Parser, TVekExprNode* Node, Variant& NotifyData);
     static TVekPreParser* FewerTokensLeft(TVekPreParser* First, TVekPreParser* Second);
 

@@ -409,7 +409,12 @@ public:
     // Clears, then copies every entry.
     void Assign(TPersistent* Source) override;
 
+    // The entry named Name: by correlation name first, then by the name of
+    // a table without one, and last by the name of an aliased table.
     TTableNameItem* FindTable(const std::string& Name) const;
+    // The entry that Name names in SQL's scope: its correlation name, or
+    // the name of a table that has none (an alias hides its table's name).
+    TTableNameItem* FindVisibleTable(const std::string& Name) const;
     TTableNameItem* FindTableName(const std::string& Name) const;
     TTableNameItem* FindTableAndCorrelationName(const std::string& Table,
                                                 const std::string& Correlation) const;

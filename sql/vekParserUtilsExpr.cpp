@@ -434,7 +434,7 @@ void TTableList::Assign(TPersistent* Source)
 // A correlation name first, then a table without one, then any table of
 // that name: in "FROM t, t a" the name t is the first instance and a the
 // second.
-TTableNameItem* TTableList::FindTable(const std::string& Name) const
+TTableNameItem* TTableList::FindVisibleTable(const std::string& Name) const
 {
     if (Name.empty())
         return Count() == 1 ? Items(0) : nullptr;
@@ -444,6 +444,15 @@ TTableNameItem* TTableList::FindTable(const std::string& Name) const
     for (int I = Count() - 1; I >= 0; --I)
         if (Items(I)->CorrelationName().empty() && AnsiSameText(Items(I)->TableName(), Name))
             return Items(I);
+    return nullptr;
+}
+
+TTableNameItem* TTableList::FindTable(const std::string& Name) const
+{
+    if (TTableNameItem* Item = FindVisibleTable(Name))
+        return Item;
+    if (Name.empty())
+        return nullptr;
     for (int I = Count() - 1; I >= 0; --I)
         if (AnsiSameText(Items(I)->TableName(), Name))
             return Items(I);

@@ -3,6 +3,8 @@
 #include "host/SysUtils.h"
 #include "sql/vekExprParser.h"
 
+#include <cctype>
+
 namespace orvex {
 
 namespace {
@@ -577,27 +579,69 @@ bool TVekSelectAnalyser::CheckHavingExpr(TVekExpr* Expr)
     return CheckHavingFields(Expr->FirstNode(), 0);
 }
 
+// Whether the aggregate written as Text is part of an aggregate column of
+// the select list, as in "COUNT(x) + SUM(x)": its text occurs in the column's
+// text, not directly after a name's character.
+bool TVekSelectAnalyser::IsAggregateOfSelectList(const std::string& Text) const
+{
+    if (Text.empty())
+        return false;
+    for (int i = 0; i < FSelectFields->Count(); ++i) {
+        const TSelectFieldItem* item = FSelectFields->GetItems(i);
+        if (!item->HasAggregateFunction())
+            continue;
+        const std::string& column = item->RawColumnName();
+        for (std::size_t at = column.find(Text); at != std::string::npos; at = column.find(Text, at + 1)) {
+            const char before = at > 0 ? column[at - 1] : ' ';
+            if (!std::isalnum(static_cast<unsigned char>(before)) && before != '_' && before != '.')
+                return true;
+        }
+    }
+    return false;
+}
+
 // Every field node of the tree (Left, Right and the arguments of functions)
-// must name a result column.
-bool TVekSelectAnalyser::CheckHavingFields(const TVekExprNode* Node, int Depth)
+// must name a result column, whose type it takes when it has none yet. The
+// rule holds an aggregate of the select list as a whole: such an aggregate,
+// though part of a larger column, is computed from the statement's rows, and
+// its argument may name any of the tables' columns. Arithmetic over result
+// columns is type-checked once they are typed.
+bool TVekSelectAnalyser::CheckHavingFields(TVekExprNode* Node, int Depth)
 {
     if (!Node || Depth > MaxExprTreeHeight)
+        return true;
+    if (Node->ParserToken()->Token() == vstAggFunc && Node->Kind() != enkField &&
+        IsAggregateOfSelectList(Trim(Node->ParserToken()->RawTokenText())))
         return true;
     if (Node->Kind() == enkField) {
         std::string qualifier;
         if (!Node->TokenArgs().empty() && Node->TokenArgs()[0])
             qualifier = Node->TokenArgs()[0]->Text();
         const std::string name = VarToStr(Node->Data());
-        if (!FSelectFields->FindColumn(qualifier, name)) {
+        const TSelectFieldItem* column = FSelectFields->FindColumn(qualifier, name);
+        if (!column) {
             FErrorText = std::string(SvekHavingFieldNotInResult) + ": " + name;
             return false;
+        }
+        if (Node->DataType() == ftUnknown) {
+            Node->SetDataType(column->DataType());
+            Node->SetDataSize(column->FieldSize());
         }
     }
     if (!CheckHavingFields(Node->Left(), Depth + 1) || !CheckHavingFields(Node->Right(), Depth + 1))
         return false;
-    for (const TVekExprNode* arg : Node->Args())
+    for (TVekExprNode* arg : Node->Args())
         if (!CheckHavingFields(arg, Depth + 1))
             return false;
+    if (Node->Kind() == enkArithOperator && Node->DataType() == ftUnknown) {
+        TVekExprParser checker;
+        checker.TypeCheckArithOp(Node);
+        if (checker.HasParseError()) {
+            FErrorText = checker.GetErrorMsg();
+            return false;
+        }
+        checker.GetArithResultSize(Node);
+    }
     return true;
 }
 

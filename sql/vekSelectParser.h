@@ -183,7 +183,8 @@ public:
 private:
     void AddTableFields(TTableNameItem* Table);
     void AnalyseColumn(TVekSelectNode* Node);
-    bool CheckHavingFields(const TVekExprNode* Node, int Depth);
+    bool CheckHavingFields(TVekExprNode* Node, int Depth);
+    bool IsAggregateOfSelectList(const std::string& Text) const;
 
     std::unique_ptr<TSelectFields> FSelectFields;
     TVekSelectNode* FSelectNodes = nullptr;

@@ -159,7 +159,7 @@ class TCachePage : public THashCollectionItem {
 public:
     explicit TCachePage(TCollection* Collection) : THashCollectionItem(Collection) {}
 
-    std::vector<Byte> Data;
+    Byte* Data = nullptr; // PageSize bytes, held by the cache
     Cardinal LowerAddress = 0;
     Cardinal UpperAddress = 0;
     Integer PageOwner = 0; // the table id the page was read or written under
@@ -184,7 +184,9 @@ private:
 
 // The page cache of one connection. Outside a transaction every write goes
 // through to the file at once (pages stay clean) and the least recently used
-// clean page is replaced; inside one, written pages stay dirty in memory until
+// clean page is replaced; in write-back mode (SetWriteBack) written pages stay
+// dirty instead and go to the file only when they are replaced or flushed
+// (FlushDirtyPages). Inside a transaction, written pages stay dirty in memory until
 // Commit or until the file writes them out early (CollectSpillPages,
 // PageSpilled), and the cache grows up to its page count plus the
 // transaction's allowance (SetTransactionAllowance) before it replaces clean
@@ -248,6 +250,17 @@ public:
     // The same, but pages are added only when needed: the cache grows up to
     // Count pages as pages are read, and only then replaces the oldest.
     void SetPageLimit(Integer Count);
+
+    // Write-back mode: outside a transaction a written page stays dirty in
+    // the cache, and the least recently used page, dirty or clean, is
+    // replaced (a dirty one written first). For a private file that is
+    // thrown away after a crash: nobody else reads it, and no journal keeps
+    // it whole. Turning it off flushes.
+    void SetWriteBack(bool Value);
+    bool WriteBack() const { return FWriteBack; }
+    // Outside a transaction: writes every dirty page, in ascending address
+    // order; they turn clean. A failure leaves the pages not yet written dirty.
+    void FlushDirtyPages();
 
     void StartTransaction();
     void Commit();   // writes the dirty pages in collection order; 10257 outside a transaction
@@ -317,6 +330,17 @@ private:
     // Inside a transaction: a clean page, not lent, to replace (one not used
     // lately, found by a sweep over the pages); -1 when there is none.
     int FindReplaceablePage();
+    // Writes a dirty page to the file; it turns clean. On a failure it stays dirty.
+    void WritePageOut(TCachePage* Page);
+
+    // The pages' bytes, SlabPages pages to a slab: page i lives at slot i of
+    // slab i / SlabPages (pages leave only from the end, so a slab goes when
+    // the last of its pages does). One allocation for many pages spares the
+    // allocator a search per page as the cache grows.
+    static constexpr int SlabPages = 64;
+    std::vector<std::unique_ptr<Byte[]>> FSlabs;
+    // Deletes the last page and, with it gone, a slab no page uses.
+    void DeleteLastPage();
 
     Integer FPageCount = 0;
     Integer FDirtyCount = 0;
@@ -327,6 +351,7 @@ private:
     Cardinal FPageMask = 0;
     std::uint64_t FNextStamp = 0;
     bool FTransactionActive = false;
+    bool FWriteBack = false;
     TStrings* FLog = nullptr;
     Int64 FHits = 0;
     Int64 FMisses = 0;
@@ -506,7 +531,9 @@ public:
     void ReleasePage(Cardinal Address, const void* ZeroPage);
 
     Int64 SeekVekBof() const { return 0; }
-    Int64 SeekVekEof() const; // the virtual end in a transaction, else the file's
+    // The virtual end in a transaction; else the file's, or in write-back
+    // mode the end of the pages appended so far, whichever lies further.
+    Int64 SeekVekEof() const;
     Int64 SeekVekPosition(Int64 Offset) const { return Offset; }
     Int64 RealFileSize() const;
     void FlushBuffers();
@@ -563,6 +590,19 @@ public:
     void InternalWrite(void* Buffer, Integer TableID, Cardinal AccessFlags, Cardinal LowAddress,
                        Cardinal HighAddress, Integer Size);
 
+    // (after opening) Written pages stay in the page cache until it
+    // replaces them (TCacheMgr::SetWriteBack): for a private file nobody
+    // else reads and nothing needs after a crash. Outside a transaction the
+    // unenciphered byte ranges (headers, map pages) are cached as pages too.
+    // Pages appended meanwhile count towards the end of file before they
+    // reach it. A transaction starts by writing the pages held back and
+    // forgetting the cached byte ranges, so it holds only its own pages and
+    // its block cache reads the file's bytes.
+    void SetWriteBack(bool Value);
+    bool WriteBack() const { return FCache->WriteBack(); }
+    // Outside a transaction: the pages held back go to the file.
+    void FlushWriteBack();
+
     void SetPageSize(Integer Value) { FPageSize = Value; }
     void SetCacheActive(bool Value) { FCacheActive = Value; }
     void SetOpenRead(bool Value) { FOpenRead = Value; }
@@ -590,9 +630,13 @@ public:
     TCacheBlockMgr* BlockCache() const { return FBlockCache.get(); }
 
 private:
+    // Write-back mode outside a transaction: every transfer, paged or not
+    // (headers, map pages), goes through the page cache, so that none
+    // reaches the file before the cache replaces its page.
+    bool HeldBack() const { return FCacheActive && !FTransactionActive && FCache->WriteBack(); }
     bool ThroughPageCache(Cardinal AccessFlags) const
     {
-        return (AccessFlags & VekAccessPaged) != 0 && (FCacheActive || FTransactionActive);
+        return ((AccessFlags & VekAccessPaged) != 0 && (FCacheActive || FTransactionActive)) || HeldBack();
     }
     void LogTableID(Integer TableID) const;
     void CheckFile(const char* Context) const; // 8449 when closed
@@ -635,6 +679,8 @@ private:
     void AppendJournal(const std::vector<std::pair<Cardinal, Integer>>& Ranges);
     // Closes the journal of a spilled transaction and forgets its state.
     void EndSpill();
+    // Whether the transaction holds a changed page or block.
+    bool HasDirtyData() const;
     // Rolls a spilled transaction's writes back from its journal.
     void UndoSpill();
 
@@ -642,6 +688,9 @@ private:
     std::vector<Byte> FWorkBuffer;
     std::string FXORKey;
     Int64 FVirtualEof = 0;
+    // Write-back mode: the end of the pages appended so far, which may lie
+    // beyond the file's end while they are held in the cache.
+    Int64 FWriteBackEof = 0;
     std::unique_ptr<TCacheMgr> FCache;
     std::unique_ptr<TCacheBlockMgr> FBlockCache;
     bool FOpenWrite = false;
@@ -787,6 +836,8 @@ public:
     // Forgets the remembered map page addresses (after a rollback, which may
     // take back a map page added in the transaction).
     void ForgetMapAddresses();
+    // The buffered map page is read again when next used.
+    void ForgetBufferedPage();
 
     // Diagnostics over the map pages: true when the free chains, the marks of
     // the system area and the map pages, the entries beyond FileEnd and the
@@ -819,6 +870,10 @@ private:
     Integer FPageSize;
     std::vector<Byte> FBuffer;
     Cardinal FBufferAddress = 0; // the map page in the buffer (0: none)
+    // The buffer holds what a read of its page gives now (no change of it
+    // is pending or lost to a failure); while the header is kept
+    // (TDiskMgr::HeaderKept) a read of that page uses it.
+    bool FBufferCurrent = false;
     TDiskMgr* FDiskMgr;
     TGlobalHdr* FGlobalHdr;
     std::vector<Cardinal> FAddedMapPages; // map pages added and not yet marked
@@ -871,6 +926,11 @@ public:
     // gets no lock file and no lock managers; every lock is granted.
     void SetPrivateFile(bool Value) { FPrivateFile = Value; }
     bool PrivateFile() const { return FPrivateFile; }
+    // (before Open) Written pages stay in the page cache until it replaces
+    // them (TVekFile::SetWriteBack): for a private file that is thrown away
+    // after a crash. Close writes the held pages.
+    void SetWriteBack(bool Value) { FWriteBack = Value; }
+    bool WriteBack() const { return FWriteBack; }
     // The bytes the page cache may hold (0: chosen from the file's size at
     // Open). With a budget the cache starts empty and grows up to it.
     void SetCacheBudget(Int64 Bytes);
@@ -972,6 +1032,12 @@ public:
     bool ReadOnly() const { return FReadOnly; }
     bool HeaderLocked() const { return FHeaderLocked; }
     bool HeaderWriteLocked() const { return FHeaderWriteLocked; }
+    // Inside a transaction, the header and the map were read under a header
+    // lock this connection holds ever since: nobody else changed them.
+    bool HeaderKept() const
+    {
+        return FHeaderKept && IsTransactionActive() && FHeaderEpoch == FVekFile->CacheEpoch();
+    }
     Integer LockRetryInterval() const { return FLockRetryInterval; }
     Integer LockRetryCount() const { return FLockRetryCount; }
     bool LockFileInUse() const { return FLockFileInUse; }
@@ -997,6 +1063,9 @@ private:
     // After a header lock is newly had: the header again, and in a
     // transaction the end of file that others may have moved.
     void HeaderLockTaken();
+    // Inside a transaction, with the header's lock held (it stays to the
+    // end): nobody else can change the header, the map or the end of file.
+    bool HeaderLockKept() const;
     void ZeroPages(const std::vector<Cardinal>& Pages);
     // Before a transaction writes pages early: a header read lock (nobody
     // else allocates or moves the end of file) and a write lock on every
@@ -1016,6 +1085,10 @@ private:
     bool FReadOnly = false;
     bool FHeaderLocked = false;
     bool FHeaderWriteLocked = false;
+    // The header and the buffered map page were read under a header lock
+    // held ever since (HeaderLockKept): a new header lock reads neither again.
+    bool FHeaderKept = false;
+    Cardinal FHeaderEpoch = 0; // the file's cache epoch then
     Integer FLockRetryInterval = 200;
     Integer FLockRetryCount = 10;
     bool FLockFileInUse = false;
@@ -1028,6 +1101,7 @@ private:
     TStrings* FDebugStrings = nullptr;
     bool FOpenMarkerLocked = false;
     bool FPrivateFile = false;
+    bool FWriteBack = false;
     Int64 FCacheBudget = 0;
     std::vector<Byte> FZeroPage;
 };

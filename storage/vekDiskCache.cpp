@@ -130,6 +130,7 @@ void TCacheMgr::Open(Integer PageCount, Integer PageSize)
 void TCacheMgr::Close()
 {
     Clear();
+    FSlabs.clear();
     FDirtyCount = 0;
     FLentPages.clear();
     FSweepHand = 0;
@@ -143,9 +144,14 @@ void TCacheMgr::Close()
 
 int TCacheMgr::AddPage()
 {
+    const int slot = Count();
+    const auto slab = static_cast<std::size_t>(slot / SlabPages);
+    if (slab >= FSlabs.size())
+        FSlabs.push_back(std::make_unique_for_overwrite<Byte[]>(static_cast<std::size_t>(SlabPages) * static_cast<std::size_t>(FPageSize)));
     auto* page = static_cast<TCachePage*>(Add());
-    page->Data.assign(static_cast<std::size_t>(FPageSize), 0);
-    page->FSlot = Count() - 1;
+    page->Data = FSlabs[slab].get() + static_cast<std::size_t>(slot % SlabPages) * static_cast<std::size_t>(FPageSize);
+    std::memset(page->Data, 0, static_cast<std::size_t>(FPageSize));
+    page->FSlot = slot;
     // Never used: the least recent of all.
     page->FMoreRecent = FLeastRecent;
     if (FLeastRecent)
@@ -156,6 +162,14 @@ int TCacheMgr::AddPage()
     FEmptyHint = std::min(FEmptyHint, Count() - 1);
     LogLine("Add cache page");
     return Count() - 1;
+}
+
+void TCacheMgr::DeleteLastPage()
+{
+    Delete(Count() - 1);
+    const auto slabs = static_cast<std::size_t>((Count() + SlabPages - 1) / SlabPages);
+    if (FSlabs.size() > slabs)
+        FSlabs.resize(slabs);
 }
 
 // ------------------------------------------------------------- use order
@@ -296,9 +310,12 @@ int TCacheMgr::GetNextEmptyPage()
     // below its page count.
     if (chosen < 0 && Count() < FPageCount)
         chosen = AddPage();
+    // In write-back mode a dirty page is replaced too, once written out.
     if (chosen < 0 && !FTransactionActive)
-        for (oldest = FLeastRecent; oldest && oldest->State == cpDirty;)
+        for (oldest = FLeastRecent; oldest && (oldest->Lent || (oldest->State == cpDirty && !FWriteBack));)
             oldest = oldest->FMoreRecent;
+    if (oldest && oldest->State == cpDirty)
+        WritePageOut(oldest);
     if (chosen >= 0) {
         if (FLog)
             LogLine("GetNextEmptyPage. EmptyPage: " + IntToStr(chosen));
@@ -343,6 +360,35 @@ int TCacheMgr::FindReplaceablePage()
             LogLine("GetNextEmptyPage. Replacing a clean page in a transaction: " + IntToStr(best));
     }
     return best;
+}
+
+void TCacheMgr::WritePageOut(TCachePage* Page)
+{
+    FWriteIO(Page->Data.data(), Page->PageOwner, Page->AccessFlags, Page->LowerAddress, Page->UpperAddress);
+    SetState(Page, cpClean);
+}
+
+void TCacheMgr::SetWriteBack(bool Value)
+{
+    if (FWriteBack && !Value)
+        FlushDirtyPages();
+    FWriteBack = Value;
+}
+
+void TCacheMgr::FlushDirtyPages()
+{
+    if (FTransactionActive || FDirtyCount == 0)
+        return;
+    std::vector<TCachePage*> pages;
+    pages.reserve(static_cast<std::size_t>(FDirtyCount));
+    for (int i = 0; i < Count(); ++i)
+        if (Pages(i)->State == cpDirty)
+            pages.push_back(Pages(i));
+    std::sort(pages.begin(), pages.end(), [](const TCachePage* A, const TCachePage* B) {
+        return PageKey(A->UpperAddress, A->LowerAddress) < PageKey(B->UpperAddress, B->LowerAddress);
+    });
+    for (TCachePage* page : pages)
+        WritePageOut(page);
 }
 
 void TCacheMgr::ReturnLentPages()
@@ -421,7 +467,7 @@ void TCacheMgr::SetPageLimit(Integer NewCount)
     while (Count() > NewCount && Pages(Count() - 1)->State != cpDirty && !Pages(Count() - 1)->Lent) {
         UnhashPage(Count() - 1);
         Unlink(Pages(Count() - 1));
-        Delete(Count() - 1);
+        DeleteLastPage();
         FEmptyHint = std::min(FEmptyHint, Count());
     }
 }
@@ -433,7 +479,7 @@ void TCacheMgr::ResetPageCount(Integer NewCount)
     while (Count() > NewCount && Pages(Count() - 1)->State != cpDirty && !Pages(Count() - 1)->Lent) {
         UnhashPage(Count() - 1);
         Unlink(Pages(Count() - 1));
-        Delete(Count() - 1);
+        DeleteLastPage();
         FEmptyHint = std::min(FEmptyHint, Count());
     }
     while (Count() < NewCount)
@@ -450,6 +496,10 @@ TCachePage* TCacheMgr::AcquirePage(Integer TableID, Cardinal AccessFlags, Cardin
         ++FHits;
         return page;
     }
+    // Asked for under another table id: the file must hold the bytes held
+    // back so far before they are read again under that one.
+    if (page && page->State == cpDirty && !FTransactionActive)
+        WritePageOut(page);
     const int index = page ? page->FSlot : GetNextEmptyPage();
     page = Pages(index);
     page->Checked = false; // new bytes, from the file or the writer
@@ -458,7 +508,7 @@ TCachePage* TCacheMgr::AcquirePage(Integer TableID, Cardinal AccessFlags, Cardin
     } else {
         ++FMisses;
         try {
-            FReadIO(page->Data.data(), TableID, AccessFlags, Base, HighAddress);
+            FReadIO(page->Data, TableID, AccessFlags, Base, HighAddress);
         } catch (...) {
             ForgetPage(index); // its bytes are no longer those of any page
             throw;
@@ -476,7 +526,7 @@ TCachePage* TCacheMgr::AcquirePage(Integer TableID, Cardinal AccessFlags, Cardin
 void TCacheMgr::StorePage(TCachePage* Page, const Byte* Source, Integer Offset, Integer Count,
                           Integer TableID, Cardinal AccessFlags)
 {
-    Byte* target = Page->Data.data() + Offset;
+    Byte* target = Page->Data + Offset;
     if (Source != target) {
         std::memmove(target, Source, static_cast<std::size_t>(Count));
         Page->Checked = false;
@@ -490,8 +540,12 @@ void TCacheMgr::StorePage(TCachePage* Page, const Byte* Source, Integer Offset, 
             FOnPageDirty(Page);
         return;
     }
+    if (FWriteBack) {
+        SetState(Page, cpDirty);
+        return;
+    }
     try {
-        FWriteIO(Page->Data.data(), TableID, AccessFlags, Page->LowerAddress, Page->UpperAddress);
+        FWriteIO(Page->Data, TableID, AccessFlags, Page->LowerAddress, Page->UpperAddress);
     } catch (...) {
         // The file does not hold these bytes: the cache must not claim it does.
         RemovePage(Page->LowerAddress, Page->UpperAddress);
@@ -509,7 +563,7 @@ void TCacheMgr::ReadCache(void* Buffer, Integer TableID, Cardinal AccessFlags, C
     while (Size > 0) {
         TCachePage* page = AcquirePage(TableID, AccessFlags, base, HighAddress, false);
         const Integer count = std::min(FPageSize - offset, Size);
-        std::memcpy(out, page->Data.data() + offset, static_cast<std::size_t>(count));
+        std::memcpy(out, page->Data + offset, static_cast<std::size_t>(count));
         Touch(page);
         out += count;
         Size -= count;
@@ -544,7 +598,7 @@ bool TCacheMgr::ReadCacheByRef(void*& Buffer, Integer TableID, Cardinal AccessFl
         return false;
     TCachePage* page = AcquirePage(TableID, AccessFlags, base, HighAddress, false);
     Touch(page);
-    Buffer = page->Data.data() + (Address - base);
+    Buffer = page->Data + (Address - base);
     return true;
 }
 
@@ -653,7 +707,7 @@ bool TCacheMgr::LendCacheByRef(void*& Buffer, bool*& Checked, Integer TableID, C
     if (!FTransactionActive || Size <= 0 || ((Address + static_cast<Cardinal>(Size) - 1) & FPageMask) != base)
         return false;
     TCachePage* page = AcquirePage(TableID, AccessFlags, base, HighAddress, false);
-    Byte* bytes = page->Data.data() + (Address - base);
+    Byte* bytes = page->Data + (Address - base);
     StorePage(page, bytes, static_cast<Integer>(Address - base), Size, TableID, AccessFlags);
     Buffer = bytes;
     Checked = &page->Checked;
@@ -675,11 +729,11 @@ void TCacheMgr::Commit()
 {
     if (!FTransactionActive)
         VekDatabaseError(diskerr::NoTransaction, "TCacheMgr.Commit", "", this);
-    for (int i = 0; i < Count(); ++i) {
+    for (int i = 0; i < Count() && FDirtyCount > 0; ++i) {
         TCachePage* page = Pages(i);
         if (page->State != cpDirty)
             continue;
-        FWriteIO(page->Data.data(), page->PageOwner, page->AccessFlags, page->LowerAddress,
+        FWriteIO(page->Data, page->PageOwner, page->AccessFlags, page->LowerAddress,
                  page->UpperAddress);
         SetState(page, cpClean);
     }

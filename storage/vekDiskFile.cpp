@@ -99,6 +99,8 @@ void TVekFile::ConnectCaches(Integer CachePages)
 {
     FWorkBuffer.assign(static_cast<std::size_t>(FPageSize), 0);
     FVirtualEof = 0;
+    FWriteBackEof = 0;
+    FCache->SetWriteBack(false);
     FTransactionActive = false;
     FCache->SetReadIO([this](void* Buffer, Integer TableID, Cardinal AccessFlags, Cardinal Low,
                              Cardinal High) { InternalReadPage(Buffer, TableID, AccessFlags, Low, High); });
@@ -131,11 +133,15 @@ void TVekFile::CloseVekFile()
         }
     }
     EndSpill();
+    // Pages a write-back cache still holds are not written: whoever wants
+    // them in the file flushes before closing (TDiskMgr::Close does).
     FCache->Close();
+    FCache->SetWriteBack(false);
     if (FBlockCache->TransactionActive())
         FBlockCache->Rollback();
     FTransactionActive = false;
     FVirtualEof = 0;
+    FWriteBackEof = 0;
     UnlockJournalByte();
     FFile.reset();
     FJournalName.clear();
@@ -241,7 +247,9 @@ void TVekFile::ReturnLentPages()
 void TVekFile::ReadThroughVekFile(void* Buffer, Cardinal Address, Integer Size)
 {
     CheckFile("TVekFile.ReadThroughVekFile");
-    if (FTransactionActive)
+    if (HeldBack())
+        FCache->ReadCache(Buffer, 0, 0, Address, 0, Size);
+    else if (FTransactionActive)
         FBlockCache->ReadBlock(Buffer, 0, 0, Address, 0, Size);
     else
         InternalRead(Buffer, 0, 0, Address, 0, Size);
@@ -250,7 +258,9 @@ void TVekFile::ReadThroughVekFile(void* Buffer, Cardinal Address, Integer Size)
 void TVekFile::WriteThroughVekFile(const void* Buffer, Cardinal Address, Integer Size)
 {
     CheckFile("TVekFile.WriteThroughVekFile");
-    if (FTransactionActive)
+    if (HeldBack())
+        FCache->WriteCache(Buffer, 0, 0, Address, 0, Size);
+    else if (FTransactionActive)
         FBlockCache->WriteBlock(Buffer, 0, 0, Address, 0, Size);
     else
         WriteRaw(Buffer, Address, Size, "TVekFile.WriteThroughVekFile");
@@ -267,6 +277,8 @@ Cardinal TVekFile::SeekAndAppendVekFile(const void* Buffer, Integer Size, Intege
     const Cardinal address = static_cast<Cardinal>(eof);
     if (FTransactionActive)
         FVirtualEof = eof + Size; // before the write: a page there lies inside the transaction's file
+    else if (FCache->WriteBack())
+        FWriteBackEof = eof + Size; // the pages may stay in the cache for a while
     SeekAndWriteVekFile(Buffer, address, Size, TableID, AccessFlags);
     return address;
 }
@@ -297,7 +309,25 @@ Int64 TVekFile::RealFileSize() const
 
 Int64 TVekFile::SeekVekEof() const
 {
-    return FTransactionActive ? FVirtualEof : RealFileSize();
+    if (FTransactionActive)
+        return FVirtualEof;
+    const Int64 size = RealFileSize();
+    return FCache->WriteBack() ? std::max(size, FWriteBackEof) : size;
+}
+
+void TVekFile::SetWriteBack(bool Value)
+{
+    CheckFile("TVekFile.SetWriteBack");
+    if (FTransactionActive)
+        VekDatabaseError(diskerr::TransactionActive, "TVekFile.SetWriteBack", "", this);
+    FCache->SetWriteBack(Value);
+    FWriteBackEof = Value ? RealFileSize() : 0;
+}
+
+void TVekFile::FlushWriteBack()
+{
+    if (FFile && !FTransactionActive)
+        FCache->FlushDirtyPages();
 }
 
 void TVekFile::AdjustTransactionEof()
@@ -308,6 +338,7 @@ void TVekFile::AdjustTransactionEof()
 
 void TVekFile::FlushBuffers()
 {
+    FlushWriteBack();
     if (!FFile || !FFile->Flush())
         VekDatabaseError(diskerr::SystemFileIO, "TVekFile.FlushBuffers", "The file buffers could not be flushed",
                          this);
@@ -316,6 +347,7 @@ void TVekFile::FlushBuffers()
 void TVekFile::CopyVekFile(const std::string& DestName)
 {
     CheckFile("TVekFile.CopyVekFile");
+    FlushWriteBack();
     TFileStream dest(DestName, fmCreate);
     std::vector<Byte> chunk(CopyChunkSize);
     Int64 copied = 0;
@@ -339,9 +371,11 @@ void TVekFile::ReadRaw(void* Buffer, Cardinal Address, Integer Size, const char*
     CheckFile(Context);
     Int64 count = FFile->ReadAt(Address, Buffer, Size);
     if (count != Size) {
-        // Inside a transaction the file reaches to its virtual end: bytes
-        // there that no write has reached yet read as zeros.
-        if (!FTransactionActive || count < 0 || Int64{Address} + Size > FVirtualEof)
+        // Inside a transaction the file reaches to its virtual end, in
+        // write-back mode to the end of the pages appended: bytes there that
+        // no write has reached yet read as zeros.
+        const Int64 end = FTransactionActive ? FVirtualEof : FCache->WriteBack() ? FWriteBackEof : 0;
+        if (count < 0 || Int64{Address} + Size > end)
             VekDatabaseError(diskerr::DiskRead, Context, "Unable to complete file read operation", this);
         std::memset(static_cast<Byte*>(Buffer) + count, 0, static_cast<std::size_t>(Size - count));
     }
@@ -409,9 +443,9 @@ void TVekFile::PatchBlocksFromPage(TCachePage* Page)
 {
     if (!FBlockCache->HasBlocksIn(Page->LowerAddress, Page->UpperAddress, FPageSize))
         return;
-    const Byte* image = Page->Data.data();
+    const Byte* image = Page->Data;
     if ((Page->AccessFlags & CipherFlags) != 0) {
-        InternalCryptBuf(true, Page->Data.data(), FWorkBuffer.data(), Page->AccessFlags,
+        InternalCryptBuf(true, Page->Data, FWorkBuffer.data(), Page->AccessFlags,
                          Page->PageOwner, FPageSize);
         image = FWorkBuffer.data();
     }
@@ -452,7 +486,20 @@ void TVekFile::StartTransaction()
     if (FTransactionActive)
         VekDatabaseError(diskerr::TransactionActive, "TVekFile.StartTransaction", "", this);
     CheckFile("TVekFile.StartTransaction");
-    FVirtualEof = RealFileSize();
+    // Pages held back by a write-back cache are not the transaction's: they
+    // go to the file first, so that a rollback cannot take them along. The
+    // headers and map pages cached meanwhile are forgotten: in the
+    // transaction they are byte ranges of the block cache, which a cached
+    // copy would not follow.
+    if (FCache->WriteBack()) {
+        FlushWriteBack();
+        for (int i = 0; i < FCache->Count(); ++i) {
+            const TCachePage* page = FCache->Pages(i);
+            if (page->State != cpEmpty && (page->AccessFlags & VekAccessPaged) == 0)
+                FCache->RemovePage(page->LowerAddress, page->UpperAddress);
+        }
+    }
+    FVirtualEof = SeekVekEof();
     // Spilling needs a journal: a file opened for writing, not a new one.
     FSpillPages = 0;
     if (FSpillBudget > 0 && !FJournalName.empty() && FOpenWrite)
@@ -494,7 +541,7 @@ void TVekFile::SpillPages()
     }
     AppendJournal(originals);
     for (TCachePage* page : pages) {
-        InternalWritePage(page->Data.data(), page->PageOwner, page->AccessFlags, page->LowerAddress,
+        InternalWritePage(page->Data, page->PageOwner, page->AccessFlags, page->LowerAddress,
                           page->UpperAddress);
         FCache->PageSpilled(page);
         ++FSpilledPages;
@@ -583,6 +630,17 @@ void TVekFile::Commit()
         FTransactionActive = false;
         return;
     }
+    if (!FSpilled && !HasDirtyData()) {
+        // Nothing to write (a transaction that only read): no journal, no
+        // flush; the caches end their transactions.
+        if (FCache->TransactionActive())
+            FCache->Commit();
+        if (FBlockCache->TransactionActive())
+            FBlockCache->Commit();
+        EndSpill();
+        FTransactionActive = false;
+        return;
+    }
     bool journalled = false;
     if (FSpilled) {
         // The journal is open: what the commit writes is added to it. A
@@ -639,6 +697,16 @@ void TVekFile::Commit()
     UnlockJournalByte();
     EndSpill();
     FTransactionActive = false;
+}
+
+bool TVekFile::HasDirtyData() const
+{
+    if (FCache->DirtyCount() > 0)
+        return true;
+    for (int i = 0; i < FBlockCache->Count(); ++i)
+        if (FBlockCache->Blocks(i)->State == cpDirty)
+            return true;
+    return false;
 }
 
 void TVekFile::Rollback()

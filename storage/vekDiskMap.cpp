@@ -78,8 +78,14 @@ TMapPageMgr::TMapPageMgr(TDiskMgr* DiskMgr, TGlobalHdr* GlobalHdr, Integer PageS
 
 void TMapPageMgr::ReadMapPage(Cardinal Address)
 {
+    // The buffer still holds the page as a read would give it, and nobody
+    // else can have changed it since.
+    if (FBufferCurrent && FBufferAddress == Address && FDiskMgr->HeaderKept())
+        return;
+    FBufferCurrent = false;
     FDiskMgr->ReadCustomSize(Address, FPageSize, 0, 0, FBuffer.data());
     FBufferAddress = Address;
+    FBufferCurrent = true;
     const Integer id = CurrentMapPageID();
     if (id >= 0 && id < static_cast<Integer>(FGlobalHdr->MapPageCount())) {
         if (static_cast<std::size_t>(id) >= FMapAddresses.size())
@@ -90,7 +96,14 @@ void TMapPageMgr::ReadMapPage(Cardinal Address)
 
 void TMapPageMgr::WriteMapPage()
 {
+    FBufferCurrent = false;
     FDiskMgr->WriteCustomSize(FBufferAddress, FPageSize, 0, 0, FBuffer.data());
+    FBufferCurrent = true;
+}
+
+void TMapPageMgr::ForgetBufferedPage()
+{
+    FBufferCurrent = false;
 }
 
 Word TMapPageMgr::Entry(Integer Index) const
@@ -100,6 +113,7 @@ Word TMapPageMgr::Entry(Integer Index) const
 
 void TMapPageMgr::SetEntry(Integer Index, Word Value)
 {
+    FBufferCurrent = false;
     WriteLE16(FBuffer.data() + MapPageHeaderSize + 2 * Index, Value);
 }
 
@@ -122,6 +136,7 @@ void TMapPageMgr::ForgetMapAddresses()
 {
     FMapAddresses.clear();
     FBufferAddress = 0;
+    FBufferCurrent = false;
 }
 
 // ----------------------------------------------------------- the map chain
@@ -194,6 +209,7 @@ Cardinal TMapPageMgr::AddNewMapPage()
     // unused page at the end of the file, never a link to nothing.
     const Cardinal address = FDiskMgr->AppendNewPages(page.data(), 1, 0, 0);
     SearchMapsForMapPage(static_cast<Integer>(id) - 1);
+    FBufferCurrent = false;
     WriteLE32(FBuffer.data() + MapPageNextOffset, address);
     WriteMapPage();
     FGlobalHdr->SetMapPageCount(id + 1);
@@ -236,6 +252,7 @@ Integer TMapPageMgr::FindEmptyPagesInMap(Integer Count)
         }
         const Word next = value & static_cast<Word>(~MapEntryFree);
         if (runLength == Count) {
+            FBufferCurrent = false;
             if (runLink == MapPageFirstFreeOffset)
                 WriteLE16(FBuffer.data() + runLink, next);
             else
@@ -251,6 +268,7 @@ Integer TMapPageMgr::FindEmptyPagesInMap(Integer Count)
 
 void TMapPageMgr::OrderEmptySegments()
 {
+    FBufferCurrent = false;
     WriteLE16(FBuffer.data() + MapPageFirstFreeOffset, 0);
     Integer last = -1;
     for (Integer i = 0; i < FEntriesPerMap; ++i) {

@@ -202,6 +202,8 @@ void TDiskMgr::Open()
     try {
         if (FCacheBudget > 0)
             SetCacheBudget(FCacheBudget);
+        if (FWriteBack)
+            FVekFile->SetWriteBack(true);
         // Nothing is read before a journal left by a dead writer is rolled back.
         FVekFile->RecoverJournal();
         if (FVekFile->OpenWrite() && FLockFileInUse)
@@ -264,6 +266,7 @@ void TDiskMgr::Close()
             if (FGlobalHdr && FGlobalHdr->Dirty())
                 WriteHeader();
         });
+        steps.Run([this] { FVekFile->FlushWriteBack(); });
         steps.Run([this] { ReleaseAllLocks(); });
         steps.Run([this] { FreeLockObjects(); });
         FVekFile->CloseVekFile();
@@ -275,6 +278,7 @@ void TDiskMgr::Close()
     FUserMonitor.reset();
     FHeaderLocked = false;
     FHeaderWriteLocked = false;
+    FHeaderKept = false;
     FreeHeaderObjects();
     ORVEX_ASSERT(!FTableLockMgr, "TableLockMgr is not nil");
     ORVEX_ASSERT(!FRecordLockMgr, "RecordLockMgr is not nil");
@@ -622,8 +626,28 @@ void TDiskMgr::WriteHeader()
 
 void TDiskMgr::HeaderLockTaken()
 {
+    // Inside a transaction the header's lock, once had, stays until the
+    // transaction ends, so no other connection can change the header, the
+    // map or the end of file meanwhile: what was read under it still holds.
+    // A failed commit or a recovery (which move the cache epoch on) changed
+    // the file under it, though.
+    if (FHeaderKept && HeaderLockKept() && FHeaderEpoch == FVekFile->CacheEpoch())
+        return;
+    FHeaderKept = false;
+    FMapPageMgr->ForgetBufferedPage();
     FVekFile->AdjustTransactionEof();
     ReadHeader();
+    FHeaderKept = HeaderLockKept();
+    FHeaderEpoch = FVekFile->CacheEpoch();
+}
+
+bool TDiskMgr::HeaderLockKept() const
+{
+    if (!IsTransactionActive())
+        return false;
+    if (!FTableLockMgr)
+        return FPrivateFile; // nobody else opens a private file
+    return FTableLockMgr->QueryLockType(0) != LockTypeNone;
 }
 
 void TDiskMgr::SetHeaderReadLock()
@@ -731,7 +755,11 @@ Integer TDiskMgr::SetRecordLock(Cardinal RecordID, Integer TableID)
     if (IsTransactionActive() && !FNoTransactionLocks)
         FTransactionLockMgr->SetWriteLock(TableID, 0);
     FRecordLockMgr->SetWriteLock(RecordID, 0);
-    FVekFile->RecoverJournal();
+    // While this connection holds a lock on the record's table, no writer
+    // has had the table since the lock was taken, and a dead writer's
+    // journal was looked for then.
+    if (FTableLockMgr->QueryLockType(TableID) == LockTypeNone)
+        FVekFile->RecoverJournal();
     return FRecordLockMgr->QueryLockType(RecordID);
 }
 
@@ -758,6 +786,8 @@ void TDiskMgr::ReleaseAllLocks()
     // The header goes out while its lock is still held.
     if (FHeaderLocked && FGlobalHdr && FGlobalHdr->Dirty())
         WriteHeader();
+    FHeaderKept = false;
+    FMapPageMgr->ForgetBufferedPage();
     FTableLockMgr->ReleaseAllLocks();
     FRecordLockMgr->ReleaseAllLocks();
     FTransactionLockMgr->ReleaseAllLocks();
@@ -799,6 +829,7 @@ bool TDiskMgr::LockForSpill()
 
 void TDiskMgr::DiskStartTransaction(bool NoTransactionLocks)
 {
+    FHeaderKept = false;
     FVekFile->StartTransaction();
     FNoTransactionLocks = NoTransactionLocks;
 }
@@ -818,6 +849,8 @@ void TDiskMgr::DiskCommit()
 
 void TDiskMgr::DiskRollback()
 {
+    // The transaction's header and map pages go with it.
+    FHeaderKept = false;
     try {
         FVekFile->Rollback();
     } catch (...) {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <thread>
@@ -357,6 +358,137 @@ TEST_F(SystemTablesTest, AnotherConnectionSeesNewTablesAndSharesGenerators)
     for (int i = 1; i <= 6; i += 2) {
         EXPECT_EQ(db.GetGeneratorValue("G", false), i);
         EXPECT_EQ(other.GetGeneratorValue("G", false), i + 1);
+    }
+}
+
+// A connection keeps the definitions it read; after every kind of layout
+// change it makes, an open shows what a fresh connection reads from the file.
+TEST_F(SystemTablesTest, AnOpenShowsTheStoredDefinitionAfterEachLayoutChange)
+{
+    db.SetExclusive(true);
+    db.Open();
+    CreateTable("T");
+    {
+        auto table = NewTable("T");
+        table->Open();
+        for (int i = 1; i <= 3; ++i) {
+            table->Append();
+            table->FieldByName("ID")->SetAsInteger(i);
+            table->Post();
+        }
+    }
+    // Adds the integer field Field to the table Name by a restructure.
+    const auto restructure = [&](const std::string& Name, const std::string& Field,
+                                 const std::function<void(TVekTable*)>& Prepare) {
+        auto table = NewTable(Name);
+        table->Open();
+        TRestructureFieldDefs fields;
+        fields.Assign(table->FieldDefs());
+        TRestructureIndexDefs indexes;
+        indexes.Assign(table->IndexDefs());
+        table->Close();
+        fields.AddAndSetFieldDef(Field, ftInteger, 0);
+        TInternalRestructureRecord request;
+        request.NewFieldDefs = &fields;
+        request.NewIndexDefs = &indexes;
+        Prepare(table.get());
+        table->RestructureTable(request);
+    };
+    struct TStep {
+        const char* What;
+        const char* Before;   // the table read before the change
+        const char* After;    // the table described after it
+        std::function<void()> Change;
+        const char* Shows;    // a line the description holds, or empty
+        const char* NotShows; // a line it no longer holds, or empty
+    };
+    const std::vector<TStep> steps = {
+        {"an index added", "T", "T", [&] { NewTable("T")->AddIndex("ixName", "Name", 0); }, "index ixName", ""},
+        {"a field added by a restructure", "T", "T", [&] { restructure("T", "Added", [](TVekTable*) {}); }, "field Added",
+         ""},
+        {"an index deleted", "T", "T", [&] { NewTable("T")->DeleteIndex("ixName"); }, "", "index ixName"},
+        {"a restructure its progress handler cancels", "T", "T",
+         [&] {
+             EXPECT_VEK_ERROR(VekErrCancelled, restructure("T", "Cancelled", [](TVekTable* Table) {
+                                  Table->OnUpdateProgress = [](Integer, bool& Cancel) { Cancel = true; };
+                              }));
+         },
+         "field Added", "field Cancelled"},
+        {"the table emptied", "T", "T",
+         [&] {
+             auto table = NewTable("T");
+             table->Open();
+             table->EmptyTable();
+             EXPECT_EQ(table->RecordCount(), 0);
+         },
+         "field Added", ""},
+        {"the table renamed", "T", "U", [&] { db.RenameTable("T", "U"); }, "table U", ""},
+        {"the table dropped and made again with other fields", "U", "U",
+         [&] {
+             db.DeleteTable("U", false);
+             auto table = NewTable("U");
+             table->FieldDefs()->Add("Other", ftString, 5);
+             table->IndexDefs()->Add("ixOther", "Other", ixPrimary | ixUnique);
+             table->CreateTable();
+         },
+         "field Other", "field Added"},
+    };
+    for (const TStep& step : steps) {
+        SCOPED_TRACE(step.What);
+        // Read (and keep) the definition as it is before the change.
+        systbltest::DescribeTable(db, step.Before);
+        step.Change();
+        const std::string shown = systbltest::DescribeTable(db, step.After);
+        db.Close();
+        db.Open();
+        EXPECT_EQ(shown, systbltest::DescribeTable(db, step.After));
+        if (*step.Shows) {
+            EXPECT_NE(shown.find(step.Shows), std::string::npos) << shown;
+        }
+        if (*step.NotShows) {
+            EXPECT_EQ(shown.find(step.NotShows), std::string::npos) << shown;
+        }
+    }
+    EXPECT_VEK_ERROR(10024, NewTable("T")->Open());
+}
+
+// Another connection of this process and another process change the layout
+// of a table this connection has read: its next open reads it again.
+TEST_F(SystemTablesTest, AnOpenShowsTheLayoutAnotherConnectionOrProcessChanged)
+{
+    db.Open();
+    CreateTable("T");
+    TVekDataBase other(nullptr);
+    other.SetDataBaseName(Path());
+    other.Open();
+    const std::string out = dir.File("described.txt");
+    struct TStep {
+        const char* What;
+        std::function<void()> Change;
+        bool HasIndex;
+    };
+    const std::vector<TStep> steps = {
+        {"another connection adds an index",
+         [&] {
+             TVekTable table(nullptr);
+             table.SetDataBase(&other);
+             table.SetTableName("T");
+             table.AddIndex("ixName", "Name", 0);
+         },
+         true},
+        {"another process deletes it", [&] { ASSERT_EQ(TChild({"dropindex", Path(), "T", "ixName"}).Wait(), 0); },
+         false},
+        {"another process adds it again",
+         [&] { ASSERT_EQ(TChild({"addindex", Path(), "T", "ixName", "Name"}).Wait(), 0); }, true},
+    };
+    for (const TStep& step : steps) {
+        SCOPED_TRACE(step.What);
+        systbltest::DescribeTable(db, "T");
+        step.Change();
+        const std::string shown = systbltest::DescribeTable(db, "T");
+        EXPECT_EQ(shown.find("index ixName") != std::string::npos, step.HasIndex) << shown;
+        ASSERT_EQ(TChild({"describe", Path(), out}).Wait(), 0);
+        EXPECT_EQ(shown, ReadText(out));
     }
 }
 

@@ -148,6 +148,26 @@ TEST_P(ResultSetTest, GroupsAndAggregates)
     });
 }
 
+// Rows find their group (and DISTINCT its duplicates) by the bytes of their
+// values first: values that are equal with other bytes (0 and -0) still
+// form one group, in any order of arrival.
+TEST_P(ResultSetTest, EqualValuesOfOtherBytesFormOneGroup)
+{
+    TTableSpec zeros;
+    zeros.Name = "z";
+    zeros.Columns = {{"id", ftInteger}, {"k", ftString, 5}, {"f", ftFloat}};
+    zeros.Indexes = {{"pkz", "id", ixPrimary, ""}};
+    zeros.Rows = {Row({1, "a", 0.0}), Row({2, "a", -0.0}), Row({3, "b", 1.5}), Row({4, "a", -0.0}),
+                  Row({5, "b", 0.0}), Row({6, "a", N}),    Row({7, "a", 0.0})};
+    Fx().AddTable(zeros);
+    CheckCases(Fx(), {
+        {"SELECT f, COUNT(*), SUM(id) FROM z GROUP BY f", {"0|5|19", "1.5|1|3", "~|1|6"}},
+        {"SELECT k, f, COUNT(*) FROM z GROUP BY k, f", {"'a'|0|4", "'b'|0|1", "'b'|1.5|1", "'a'|~|1"}},
+        {"SELECT k, f FROM z GROUP BY k, f", {"'a'|0", "'b'|0", "'b'|1.5", "'a'|~"}},
+        {"SELECT DISTINCT f FROM z", {"0", "1.5", "~"}},
+    });
+}
+
 TEST_P(ResultSetTest, LoneCountWithAndWithoutTheShortcut)
 {
     for (bool shortcut : {true, false}) {

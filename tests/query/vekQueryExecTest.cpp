@@ -292,6 +292,34 @@ TEST_P(QueryExec, ASubqueryInTheSetListReadsTheRowBeingUpdated)
     EXPECT_EQ(TableRows("t", "id;b"), (Lines{"1|2", "2|0", "3|1"}));
 }
 
+TEST_P(QueryExec, TheTargetsNameInsideASubqueryOverItsOwnTableIsTheRowBeingChanged)
+{
+    // Inside the subquery the alias x hides the name t, so t.a is the row
+    // being deleted or updated, not the subquery's own row.
+    struct Case {
+        const char* Sql;
+        Integer Affected;
+        Lines Rows; // id|a|b
+    };
+    const Case cases[] = {
+        {"DELETE FROM t WHERE NOT EXISTS (SELECT * FROM t x WHERE x.a > t.a)", 1,
+         {"1|10|99", "2|20|98", "3|30|97"}},
+        {"DELETE FROM t WHERE t.b > ALL (SELECT b FROM t x WHERE x.id < t.id)", 1,
+         {"2|20|98", "3|30|97", "4|40|96"}},
+        {"UPDATE t SET a = 0 WHERE EXISTS (SELECT * FROM t x WHERE x.b > t.b)", 3,
+         {"1|10|99", "2|0|98", "3|0|97", "4|0|96"}},
+        {"UPDATE t SET b = (SELECT COUNT(*) FROM t x WHERE x.a < t.a)", 4,
+         {"1|10|0", "2|20|1", "3|30|2", "4|40|3"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Sql);
+        CreateT(4);
+        EXPECT_EQ(Exec(c.Sql), c.Affected);
+        EXPECT_EQ(TableRows("t", "id;a;b"), c.Rows);
+        Exec("DROP TABLE t");
+    }
+}
+
 TEST_P(QueryExec, ASelectTakesItsParametersAtEveryOpen)
 {
     CreateT(3);

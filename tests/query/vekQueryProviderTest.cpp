@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 namespace orvex::querytest {
@@ -178,6 +179,59 @@ TEST_P(QueryProvider, ParametersOfSubqueriesAreBound)
     EXPECT_EQ(rows(1, 20), (std::vector<std::string>{"2"}));
     EXPECT_EQ(rows(0, 10), (std::vector<std::string>{"1"}));
     EXPECT_EQ(rows(2, 20), (std::vector<std::string>{}));
+}
+
+// A correlated subquery is planned again for each row of its container and
+// keeps its tables open from one plan to the next: each row's selections,
+// index ranges and joins start afresh, whatever the previous row left.
+TEST_P(QueryProvider, CorrelatedSubqueriesAnswerEachRowOfTheirContainerAfresh)
+{
+    TTableSpec staff;
+    staff.Name = "staff";
+    staff.Columns = {{"id", ftInteger, 0}, {"name", ftString, 10}, {"dept", ftInteger, 0}};
+    staff.Indexes = {{"ixStaffId", "id", ixPrimary | ixUnique, ""}, {"ixStaffDept", "dept", 0, ""}};
+    staff.Rows = {{Variant(1), Variant(std::string("Ann")), Variant(10)},
+                  {Variant(2), Variant(std::string("Bob")), Variant(20)},
+                  {Variant(3), Variant(std::string("Cid")), Variant::Null()},
+                  {Variant(4), Variant(std::string("Dan")), Variant(10)}};
+    Fixture.AddTable(staff);
+    TTableSpec task;
+    task.Name = "task";
+    task.Columns = {{"tid", ftInteger, 0}, {"who", ftInteger, 0}, {"hours", ftInteger, 0}};
+    task.Indexes = {{"ixTaskId", "tid", ixPrimary | ixUnique, ""}, {"ixTaskWho", "who", 0, ""}};
+    task.Rows = {{Variant(1), Variant(1), Variant(5)},       {Variant(2), Variant(1), Variant(7)},
+                 {Variant(3), Variant(2), Variant(3)},       {Variant(4), Variant::Null(), Variant(9)},
+                 {Variant(5), Variant(3), Variant(1)}};
+    Fixture.AddTable(task);
+
+    struct TCase {
+        const char* Sql;
+        std::vector<std::string> Names;
+    };
+    const TCase cases[] = {
+        // An indexed selection on the outer value, and a constant one.
+        {"SELECT name FROM staff e WHERE EXISTS (SELECT tid FROM task t WHERE t.who = e.id AND t.hours > 4)",
+         {"'Ann'"}},
+        {"SELECT name FROM staff e WHERE NOT EXISTS (SELECT tid FROM task t WHERE t.who = e.id)", {"'Dan'"}},
+        // A join inside the subquery, searched through the index on who.
+        {"SELECT name FROM staff e WHERE EXISTS (SELECT t.tid FROM staff f JOIN task t ON t.who = f.id "
+         "WHERE f.dept = e.dept AND t.hours > 2)",
+         {"'Ann'", "'Bob'", "'Dan'"}},
+        // A table of the subquery without a selection of its own.
+        {"SELECT name FROM staff e WHERE EXISTS (SELECT t.tid FROM task t, staff f WHERE t.who = f.id "
+         "AND f.id = e.id)",
+         {"'Ann'", "'Bob'", "'Cid'"}},
+        // The container's own table under another name.
+        {"SELECT name FROM staff e WHERE EXISTS (SELECT id FROM staff f WHERE f.dept = e.dept AND f.id <> e.id)",
+         {"'Ann'", "'Dan'"}},
+        {"SELECT name FROM staff e WHERE (SELECT COUNT(*) FROM task t WHERE t.who = e.id) = 1", {"'Bob'", "'Cid'"}},
+    };
+    for (const TCase& c : cases) {
+        TDriverFixture::TResult result = Fixture.Run(c.Sql);
+        ASSERT_EQ(result.Error, "") << c.Sql;
+        std::sort(result.Rows.begin(), result.Rows.end());
+        EXPECT_EQ(result.Rows, c.Names) << c.Sql;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, QueryProvider, ::testing::Values(false, true),

@@ -166,6 +166,10 @@ struct TGenerator::TScope {
     const TScope* Outer = nullptr;
     bool Correlate = false; // may name the outer statement's columns
     int Nesting = 0;
+    // The table an UPDATE changes: SQLite runs a correlated subquery over it
+    // again for each row, over the rows already changed (SQL, and the
+    // engine, read the table as it was), so no subquery over it correlates.
+    const TTable* UpdateTarget = nullptr;
 };
 
 namespace {
@@ -409,23 +413,31 @@ TText TGenerator::FromClause(const TSchema& Schema, TScope& Scope)
             on = "1 = 1"; // rare: no comparable columns
         TText onText = Same(on);
         if (!Scope.Outer && Chance(30)) {
-            // Plain columns and constants only: ON is parsed before the
-            // tables' columns are known, so the engine refuses arithmetic
-            // and || there (see the findings: "ON arithmetic").
-            auto pick = [&](int n) { return Int(0, n - 1); };
-            TColRef ref;
+            // A further condition over the joined tables' columns, with
+            // arithmetic and || now and then. Never over constants alone:
+            // SQLite 3.40 loses the preserved rows of a FULL JOIN that
+            // follows an inner join whose ON holds a false constant term.
+            static const char* const Ops[] = {"=", "<>", "<", "<=", ">", ">="};
+            const std::string op = Ops[Int(0, 5)];
             const bool numeric = Chance(60);
-            if (PickColumn(Scope, pick, false, numeric, TColKind::Str, ref)) {
-                static const char* const Ops[] = {"=", "<>", "<", "<=", ">", ">="};
-                const std::string op = Ops[Int(0, 5)];
-                if (numeric) {
-                    onText.O += " AND " + ref.Text + " " + op + " " + std::to_string(Int(-20, 40));
-                    onText.S = onText.O;
-                } else {
-                    const TText more = StrOrder(Schema, Same(ref.Text), op, Same("'" + StringValue(Schema, 2) + "'"));
-                    onText.O += " AND " + more.O;
-                    onText.S += " AND " + more.S;
-                }
+            auto namesColumn = [&](const std::string& Text) {
+                for (const TInstance& instance : Scope.Instances)
+                    if (Text.find(instance.Alias + ".") != std::string::npos)
+                        return true;
+                return false;
+            };
+            TText left;
+            for (int attempt = 0; attempt < 8 && !namesColumn(left.O); ++attempt) {
+                bool nullable = false;
+                int size = 0;
+                left = numeric ? NumExpr(Schema, Scope, 1, nullable) : StrExpr(Schema, Scope, 1, nullable, size);
+            }
+            if (namesColumn(left.O)) {
+                const std::string bound = std::to_string(Int(-20, 40));
+                const TText more = numeric ? TText{left.O + " " + op + " " + bound, left.S + " " + op + " " + bound}
+                                           : StrOrder(Schema, left, op, Same("'" + StringValue(Schema, 2) + "'"));
+                onText.O += " AND " + more.O;
+                onText.S += " AND " + more.S;
             }
         }
         switch (Int(0, 4)) {
@@ -617,13 +629,10 @@ TText TGenerator::Condition(const TSchema& Schema, TScope& Scope, int Depth)
     }
     case 6: {
         // NOT over one comparison, LIKE, BETWEEN or IS NULL.
-        // Not over LIKE: the engine's LIKE is false, not unknown, on a NULL
-        // operand, so NOT makes it true (findings F-5).
         TText inner;
         do {
             inner = Condition(Schema, Scope, 0);
-        } while (inner.O.find(" IN (") != std::string::npos || inner.O.rfind("NOT", 0) == 0 ||
-                 inner.O.find(" LIKE ") != std::string::npos);
+        } while (inner.O.find(" IN (") != std::string::npos || inner.O.rfind("NOT", 0) == 0);
         return {"NOT (" + inner.O + ")", "NOT (" + inner.S + ")"};
     }
     case 7: {
@@ -654,7 +663,11 @@ TText TGenerator::Subquery(const TSchema& Schema, TScope& Scope)
     TScope inner;
     inner.Outer = &Scope;
     inner.Nesting = Scope.Nesting + 1;
+    inner.UpdateTarget = Scope.UpdateTarget;
     const TText from = FromClause(Schema, inner);
+    bool readsUpdateTarget = false;
+    for (const TInstance& instance : inner.Instances)
+        readsUpdateTarget = readsUpdateTarget || (inner.UpdateTarget && instance.Table == inner.UpdateTarget);
     std::string whereO, whereS;
     auto addWhere = [&](const TText& c) {
         whereO += (whereO.empty() ? " WHERE (" : " AND (") + c.O + ")";
@@ -665,12 +678,7 @@ TText TGenerator::Subquery(const TSchema& Schema, TScope& Scope)
     // Only under a one-table statement: the engine plans a correlated
     // subquery again for every outer row, which over a join of 200-row
     // tables takes minutes under the sanitizers.
-    inner.Correlate = Scope.Instances.size() == 1 && inner.Instances.size() == 1;
-    // A DML target named by its table inside a subquery over the same table
-    // under an alias resolves to the inner table in the engine (findings
-    // F-7): no correlation there.
-    if (inner.Correlate && Scope.Instances[0].Alias.empty() && inner.Instances[0].Table == Scope.Instances[0].Table)
-        inner.Correlate = false;
+    inner.Correlate = Scope.Instances.size() == 1 && inner.Instances.size() == 1 && !readsUpdateTarget;
     if (inner.Correlate && Chance(50)) {
         TColRef innerRef, outerRef;
         const bool numeric = Chance(60);
@@ -707,10 +715,13 @@ TText TGenerator::Subquery(const TSchema& Schema, TScope& Scope)
     case 3: {
         // ANY/SOME/ALL over NOT NULL operands; SQLite takes EXISTS and NOT
         // EXISTS of the comparison.
+        // The outer column is qualified: inside SQLite's EXISTS an
+        // unqualified name would be the inner table's column.
         TColRef innerRef, outerRef;
         const bool numeric = Chance(60);
         if (!PickColumn(inner, pick, false, numeric, TColKind::Str, innerRef) || innerRef.Nullable ||
-            !PickColumn(Scope, pick, false, numeric, TColKind::Str, outerRef) || outerRef.Nullable)
+            !PickColumn(inner, pick, true, numeric, TColKind::Str, outerRef) || outerRef.Nullable ||
+            readsUpdateTarget)
             return Same("2 > 1");
         static const char* const Ops[] = {"=", "<>", "<", "<=", ">", ">="};
         static const char* const Negated[] = {"<>", "=", ">=", ">", "<=", "<"};
@@ -777,10 +788,7 @@ TSelect TGenerator::Plain(const TSchema& Schema, TScope& Scope)
         } else {
             bool nullable = false;
             item.Kind = TColKind::Str;
-            // Depth 0: a column or a constant. String functions and || in
-            // the select list stop the result table with 10038 "Invalid
-            // field name" (findings F-4), so they stay in conditions.
-            item.Expr = StrExpr(Schema, Scope, 0, nullable, item.Size);
+            item.Expr = StrExpr(Schema, Scope, Int(0, 2), nullable, item.Size);
         }
         select.Items.push_back(item);
     }
@@ -820,10 +828,8 @@ TSelect TGenerator::Grouped(const TSchema& Schema, TScope& Scope)
         TColRef ref;
         bool nullable = false;
         const bool haveNum = PickColumn(Scope, pick, false, true, TColKind::Int, ref);
-        // Aggregates of plain columns: over expressions several aggregates
-        // in one statement stop with 10038 (findings F-4).
-        (void)nullable;
-        const TText arg = !haveNum ? Same("1") : Same(ref.Text);
+        // Aggregates of a column or of an expression over columns.
+        const TText arg = !haveNum ? Same("1") : Chance(50) ? Same(ref.Text) : NumExpr(Schema, Scope, 1, nullable);
         switch (Int(0, 9)) {
         case 0:
             item.Expr = Same("COUNT(*)");
@@ -878,13 +884,11 @@ TSelect TGenerator::Grouped(const TSchema& Schema, TScope& Scope)
         }
         select.Items.push_back(item);
     }
-    // HAVING over an aggregate spelled as in the select list; the engine
-    // takes HAVING only with GROUP BY, and (findings F-3) only aggregates of
-    // plain columns there.
+    // HAVING over an aggregate column spelled as in the select list; the
+    // engine takes HAVING only with GROUP BY.
     if (!select.GroupBy.empty() && Chance(40)) {
         for (const TSelectItem& item : select.Items)
-            if (item.Aggregate && item.Kind != TColKind::Str && item.Expr.O.find('/') == std::string::npos &&
-                item.Expr.O.find("((") == std::string::npos && item.Expr.O.find(") +") == std::string::npos) {
+            if (item.Aggregate && item.Kind != TColKind::Str) {
                 const std::string bound = std::to_string(Int(-5, 20));
                 const char* op = Chance(50) ? " > " : " <= ";
                 select.Having.push_back({item.Expr.O + op + bound, item.Expr.S + op + bound});
@@ -1013,13 +1017,6 @@ TSelect TGenerator::Select(const TSchema& Schema)
             key.Column = columns[static_cast<std::size_t>(k)];
             key.Descending = Chance(40);
             const TSelectItem& item = select.Items[static_cast<std::size_t>(key.Column)];
-            // One key per expression: a column named twice with opposite
-            // directions is sorted by the last direction (findings F-6).
-            bool repeated = false;
-            for (const TOrderKey& earlier : select.OrderBy)
-                repeated = repeated || select.Items[static_cast<std::size_t>(earlier.Column)].Expr.O == item.Expr.O;
-            if (repeated)
-                continue;
             if (select.Unions.empty() && !item.Column.empty() && Chance(50))
                 key.Text = Same(item.Column);
             else
@@ -1158,6 +1155,7 @@ TDml TGenerator::Dml(const TSchema& Schema)
         }
         if (sets.O.empty())
             return Dml(Schema);
+        scope.UpdateTarget = &table;
         const TText condition = where();
         dml.Text = {"UPDATE " + table.Name + " SET " + sets.O + condition.O,
                     "UPDATE " + table.Name + " SET " + sets.S + condition.S};

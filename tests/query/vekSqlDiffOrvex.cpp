@@ -35,11 +35,17 @@ public:
     {
         TFilterOptimizer::SetForceNoIndexesByDefault(Mode.ForceNoIndexes);
         TVekJoinDataProviderMgr::SetDefaultForcedJoinMethod(static_cast<TJoinMethod>(Mode.JoinMethod));
+#if ORVEX_SQL_DIFF_ENGINE
+        TVekQueryDataset::SetSimpleCountEnabledByDefault(!Mode.NoCountShortcut);
+#endif
     }
     ~TModeScope()
     {
         TFilterOptimizer::SetForceNoIndexesByDefault(false);
         TVekJoinDataProviderMgr::SetDefaultForcedJoinMethod(TJoinMethod::Auto);
+#if ORVEX_SQL_DIFF_ENGINE
+        TVekQueryDataset::SetSimpleCountEnabledByDefault(true);
+#endif
     }
     TModeScope(const TModeScope&) = delete;
     TModeScope& operator=(const TModeScope&) = delete;

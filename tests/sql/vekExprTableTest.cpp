@@ -217,6 +217,9 @@ const ExprCase CCases[] = {
     {"n BETWEEN 1 AND 10", "false"},
     {"n NOT BETWEEN 1 AND 10", "true"},
     {"i + 1 BETWEEN 8 AND 9", "true"},
+    // Both bounds compare the same value: the function keeps its arguments.
+    {"SUBSTRING(s FROM 1 FOR 2) BETWEEN 'He' AND 'He'", "true"},
+    {"SUBSTRING(s FROM 1 FOR 2) NOT BETWEEN 'Ha' AND 'He'", "false"},
     {"i BETWEEN 1 10", "error: missing AND operator in between predicate"},
     // IN lists.
     {"i IN (1, 7, 9)", "true"},

@@ -128,6 +128,13 @@ TEST_F(PeopleTest, IndexAnswersMatchEvaluation)
         // The LIKE prefix is bounded by the collation, not character 255.
         {"Name LIKE 'SM%'", {1, 2, 5, 7}, {1, 2, 5, 7}},
         {"Name LIKE 'SM\\%%' ESCAPE '\\'", {7}, {7}},
+        // LIKE over a NULL value or pattern matches nothing in a filter, so
+        // NOT makes it true there; in SQL it is unknown, and so is its NOT.
+        {"NOT (Name LIKE 'SM%')", {3, 4, 6, 8}, {3, 4, 8}},
+        {"Name NOT LIKE 'SM%'", {3, 4, 8}, {3, 4, 8}},
+        {"NOT (Name NOT LIKE 'SM%')", {1, 2, 5, 6, 7}, {1, 2, 5, 7}},
+        {"NOT (UPPER(Name) LIKE 'SM%')", {4, 6, 8}, {4, 8}},
+        {"NOT (Name LIKE City)", {1, 2, 3, 4, 5, 6, 7, 8}, {1, 2, 3, 5, 7, 8}},
         // The field on the right.
         {"30 > Age", {2, 3, 4, 5, 8}, {2, 4, 5, 8}},
         {"30 = Age", {1, 6}, {1, 6}},

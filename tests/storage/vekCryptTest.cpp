@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <numeric>
 #include <string>
@@ -345,6 +346,31 @@ TEST(VekCRC, MatchesTheStandardCheckValues)
     for (const auto& c : cases)
         EXPECT_EQ(CalcCRC(c.Data.data(), static_cast<Integer>(c.Data.size())), c.Crc) << c.Data;
     EXPECT_EQ(CalcCRC("abc", -1), 0u);
+}
+
+// Eight bytes are folded at a time: every length and start agrees with the
+// byte-at-a-time definition.
+TEST(VekCRC, EveryLengthAndStartAgreesWithTheBytewiseDefinition)
+{
+    const auto bytewise = [](const Byte* Data, std::size_t Size) {
+        LongWord crc = 0xFFFFFFFF;
+        for (std::size_t i = 0; i < Size; ++i) {
+            crc ^= Data[i];
+            for (int k = 0; k < 8; ++k)
+                crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+        }
+        return ~crc;
+    };
+    std::vector<Byte> data(300);
+    std::uint32_t state = 12345;
+    for (Byte& b : data) {
+        state = state * 1103515245u + 12345u;
+        b = static_cast<Byte>(state >> 16);
+    }
+    for (std::size_t start = 0; start < 9; ++start)
+        for (std::size_t size = 0; size + start <= data.size(); size += 7)
+            ASSERT_EQ(CalcCRC(data.data() + start, static_cast<Integer>(size)), bytewise(data.data() + start, size))
+                << start << " " << size;
 }
 
 // ----------------------------------------------------------- XOR scramble

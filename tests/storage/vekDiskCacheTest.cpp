@@ -317,6 +317,59 @@ TEST_F(CacheTest, AFailedWriteThroughLeavesNoCopyClaimingTheBytes)
     EXPECT_EQ(Read(2 * PageSize, 4), FFile.At(2 * PageSize, 4));
 }
 
+TEST_F(CacheTest, InWriteBackModeAWrittenPageReachesTheFileOnlyWhenReplacedOrFlushed)
+{
+    FCache.SetWriteBack(true);
+    for (Cardinal page = 0; page < 50; ++page) {
+        const auto bytes = Pattern(PageSize, page);
+        FCache.WriteCache(bytes.data(), 1, VekAccessPaged, page * PageSize, 0, PageSize);
+    }
+    EXPECT_EQ(FFile.PageWrites, 0);
+    EXPECT_EQ(FCache.DirtyCount(), 50);
+    EXPECT_EQ(Read(3 * PageSize, PageSize), Pattern(PageSize, 3));
+    EXPECT_NE(FFile.At(3 * PageSize, PageSize), Pattern(PageSize, 3));
+
+    // The cache is full: the least recently used page (0; 3 was read since)
+    // goes to the file before its place is reused.
+    Read(60 * PageSize, 4);
+    EXPECT_EQ(FFile.WriteOrder, std::vector<Cardinal>{0});
+    EXPECT_EQ(FFile.At(0, PageSize), Pattern(PageSize, 0));
+
+    // A write-out that fails fails the access that needed the room; the
+    // page keeps its bytes and stays dirty.
+    FFile.FailWrites = true;
+    EXPECT_THROW(Read(61 * PageSize, 4), std::runtime_error);
+    FFile.FailWrites = false;
+    EXPECT_EQ(Read(PageSize, PageSize), Pattern(PageSize, 1));
+    EXPECT_EQ(FCache.Pages(FCache.FindPage(PageSize, 0))->State, cpDirty);
+
+    // Asked for under another table id, a dirty page goes to the file first.
+    FFile.WriteOrder.clear();
+    EXPECT_EQ(Read(7 * PageSize, PageSize, 2), Pattern(PageSize, 7));
+    EXPECT_EQ(FFile.WriteOrder, std::vector<Cardinal>{7 * PageSize});
+
+    // A flush writes the rest once each, in address order.
+    FFile.WriteOrder.clear();
+    FCache.FlushDirtyPages();
+    std::vector<Cardinal> expected;
+    for (Cardinal page = 1; page < 50; ++page)
+        if (page != 7)
+            expected.push_back(page * PageSize);
+    EXPECT_EQ(FFile.WriteOrder, expected);
+    EXPECT_EQ(FCache.DirtyCount(), 0);
+    for (Cardinal page = 0; page < 50; ++page)
+        EXPECT_EQ(FFile.At(page * PageSize, PageSize), Pattern(PageSize, page)) << "page " << page;
+
+    // Turning the mode off writes what it holds; writes go through again.
+    const auto part = Pattern(10, 99);
+    FCache.WriteCache(part.data(), 1, VekAccessPaged, 9 * PageSize + 5, 0, 10);
+    EXPECT_NE(FFile.At(9 * PageSize + 5, 10), part);
+    FCache.SetWriteBack(false);
+    EXPECT_EQ(FFile.At(9 * PageSize + 5, 10), part);
+    FCache.WriteCache(part.data(), 1, VekAccessPaged, 11 * PageSize + 5, 0, 10);
+    EXPECT_EQ(FFile.At(11 * PageSize + 5, 10), part);
+}
+
 TEST_F(CacheTest, ClearOwnedPagesKeepsDirtyPagesAndForgetsCleanOnes)
 {
     Read(0, 4, 7);

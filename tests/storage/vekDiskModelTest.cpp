@@ -1,7 +1,9 @@
 // A randomized run of allocations, releases, rewrites, deletions, commits,
 // rollbacks and reopenings against a simple model of the map and the pages:
 // after every step the map pages, the header and (now and then) every page's
-// bytes must be what the model says.
+// bytes must be what the model says. Each cipher runs once as a shared file
+// and once as a private file with a write-back cache of a few pages, which
+// holds written pages, headers and map pages back until it replaces them.
 
 #include "vekDiskTestUtil.h"
 
@@ -9,6 +11,7 @@
 
 #include <map>
 #include <random>
+#include <tuple>
 
 namespace orvex {
 namespace {
@@ -94,9 +97,14 @@ struct TModel {
     }
 };
 
-class DiskModelTest : public ::testing::TestWithParam<Cardinal> {
+// The page access flags, and whether the file is private with a write-back cache.
+using TModelParam = std::tuple<Cardinal, bool>;
+
+class DiskModelTest : public ::testing::TestWithParam<TModelParam> {
 protected:
-    DiskModelTest() : FPath(FDir.File("model.vek")), FRandom(20240611u + GetParam())
+    DiskModelTest()
+        : FPath(FDir.File("model.vek")), FFlags(std::get<0>(GetParam())), FWriteBack(std::get<1>(GetParam())),
+          FRandom(20240611u + FFlags + (FWriteBack ? 100 : 0))
     {
         disktest::CreateDatabase(FPath, PageSize);
         Reopen();
@@ -104,7 +112,18 @@ protected:
 
     void Reopen()
     {
-        FDisk = disktest::OpenDatabase(FPath, PageSize);
+        if (FDisk)
+            FDisk->Close(); // writes what a write-back cache holds
+        FDisk = std::make_unique<TDiskMgr>();
+        FDisk->SetFileName(FPath);
+        FDisk->SetPageSize(PageSize);
+        FDisk->SetOpenFlags(fmOpenReadWrite | (FWriteBack ? fmShareExclusive : fmShareDenyNone));
+        if (FWriteBack) {
+            FDisk->SetPrivateFile(true);
+            FDisk->SetWriteBack(true);
+            FDisk->SetCacheBudget(16 * PageSize); // the smallest cache: pages are replaced all the time
+        }
+        FDisk->Open();
         FDisk->SetCryptKey("model key");
     }
     int Roll(int Below) { return std::uniform_int_distribution<int>(0, Below - 1)(FRandom); }
@@ -143,7 +162,7 @@ protected:
             const Cardinal seed = static_cast<Cardinal>(Number) * 1000;
             const Cardinal expected = FModel.Allocate(count, static_cast<Word>(table * 16 + 9), seed);
             const Cardinal address =
-                FDisk->WriteNewPages(table, GetParam(), 9, count, PagesFor(seed, count).data());
+                FDisk->WriteNewPages(table, FFlags, 9, count, PagesFor(seed, count).data());
             ASSERT_EQ(address, expected * PageSize) << "allocation of " << count << " at step " << Number;
         } else if (choice < 65) {
             Cardinal start;
@@ -160,15 +179,15 @@ protected:
                 const Cardinal seed = 7000000 + static_cast<Cardinal>(Number);
                 const auto bytes = Pattern(PageSize, seed);
                 if (Roll(2) == 0) {
-                    FDisk->WritePages(start * PageSize, 1, table, GetParam(), bytes.data());
+                    FDisk->WritePages(start * PageSize, 1, table, FFlags, bytes.data());
                     FModel.Seeds[start] = seed;
                 } else {
                     // A partial write: the model keeps whole pages, so read,
                     // patch and remember the page as its own pattern.
                     std::vector<Byte> page(PageSize);
-                    FDisk->ReadPages(start * PageSize, 1, table, GetParam(), page.data());
+                    FDisk->ReadPages(start * PageSize, 1, table, FFlags, page.data());
                     ASSERT_EQ(page, Expected(start)) << "page " << start << " at step " << Number;
-                    FDisk->WriteCustomSize(start * PageSize + 40, 100, table, GetParam(), bytes.data() + 40);
+                    FDisk->WriteCustomSize(start * PageSize + 40, 100, table, FFlags, bytes.data() + 40);
                     std::copy(bytes.begin() + 40, bytes.begin() + 140, page.begin() + 40);
                     FPatched[start] = page;
                     FModel.Seeds[start] = PatchedSeed;
@@ -182,6 +201,9 @@ protected:
             if (!inTransaction) {
                 FSnapshot = FModel;
                 FPatchedSnapshot = FPatched;
+                // The transaction starts by writing what the cache holds back.
+                if (FWriteBack)
+                    FDisk->VekFile()->FlushWriteBack();
                 FFileBefore = ReadFileBytes(FPath);
                 FDisk->DiskStartTransaction(Roll(2) == 0);
             }
@@ -235,7 +257,7 @@ protected:
         for (const auto& [number, seed] : FModel.Seeds) {
             (void)seed;
             const Integer table = FModel.Entries[number] >> 4;
-            FDisk->ReadPages(number * PageSize, 1, table, GetParam(), page.data());
+            FDisk->ReadPages(number * PageSize, 1, table, FFlags, page.data());
             ASSERT_EQ(page, Expected(number)) << "page " << number << " at step " << Number;
         }
         const std::vector<Byte> zeros(PageSize);
@@ -258,6 +280,8 @@ protected:
 
     disktest::TTempDir FDir;
     std::string FPath;
+    Cardinal FFlags;
+    bool FWriteBack;
     std::mt19937 FRandom;
     std::unique_ptr<TDiskMgr> FDisk;
     TModel FModel;
@@ -285,7 +309,11 @@ TEST_P(DiskModelTest, TheMapAndThePagesFollowTheModel)
     EXPECT_GT(FModel.MapPages.size(), 3u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Pages, DiskModelTest, disktest::PageAccessFlags(), disktest::PageAccessName);
+INSTANTIATE_TEST_SUITE_P(Pages, DiskModelTest, ::testing::Combine(disktest::PageAccessFlags(), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<TModelParam>& Info) {
+                             return disktest::PageAccessName({std::get<0>(Info.param), Info.index}) +
+                                    (std::get<1>(Info.param) ? "WriteBack" : "");
+                         });
 
 } // namespace
 } // namespace orvex

@@ -6,6 +6,9 @@
 //                                             one per line
 //   describe <database> <out>                 the field and index definitions
 //                                             of every table
+//   addindex <database> <table> <index> <fields>
+//                                             adds a non-unique index
+//   dropindex <database> <table> <index>      deletes an index
 // Exit code 0 on success, 1 on an error (its message on standard error).
 
 #include "SysTblDescribe.h"
@@ -42,6 +45,14 @@ int main(int argc, char** argv)
         } else if (mode == "describe" && argc == 4) {
             std::ofstream out(argv[3]);
             out << systbltest::DescribeDatabase(db);
+        } else if ((mode == "addindex" && argc == 6) || (mode == "dropindex" && argc == 5)) {
+            TVekTable table(nullptr);
+            table.SetDataBase(&db);
+            table.SetTableName(argv[3]);
+            if (mode == "addindex")
+                table.AddIndex(argv[4], argv[5], 0);
+            else
+                table.DeleteIndex(argv[4]);
         } else {
             return 2;
         }
