@@ -287,6 +287,11 @@ public:
     void SetRecordBuffer(const Byte* Source, Integer Size);
     void GetRecordBuffer(Byte* Dest) const;
     void ReadRecordBuffer(Cardinal Address, Byte* RecBuf);
+    // ReadRecordBuffer of each of Addresses (best ascending) in turn, calling
+    // Visit(I) while record I is in RecBuf; each page is read once for its
+    // records.
+    void ReadRecordBuffers(const Cardinal* Addresses, std::size_t Count, Byte* RecBuf,
+                           const std::function<void(std::size_t)>& Visit);
     void InitializeNewRecord(Byte* RecBuf, bool KeyFieldsLow);
     void SetKeyFlagsToBOF(Byte* RecBuf);
     void SetKeyFlagsToEOF(Byte* RecBuf);
@@ -402,6 +407,9 @@ public:
     // (record address, record number) of every record of the current index,
     // inside the range when one is on; the first record number.
     Integer InternalPrepareMasterRecordList(TCompoundList* List);
+    // The addresses of InternalPrepareMasterRecordList alone (the record
+    // numbers run from the number it returns on).
+    Integer InternalPrepareMasterAddressList(std::vector<Cardinal>& Addresses);
     // The record addresses in the order of the current index.
     void LoadCompleteListOfRecords(TList* List);
     // Enters the non-null values of the hash's field (Hash->SourceFieldName)

@@ -720,6 +720,12 @@ void TVekDataSet::ReadRecordBuffer(Cardinal Address, Byte* RecBuf)
     FRecordMgr->ReadRecord(Address, RecBuf, false);
 }
 
+void TVekDataSet::ReadRecordBuffers(const Cardinal* Addresses, std::size_t Count, Byte* RecBuf,
+                                    const std::function<void(std::size_t)>& Visit)
+{
+    FRecordMgr->ReadRecords(Addresses, Count, RecBuf, Visit);
+}
+
 void TVekDataSet::InitializeNewRecord(Byte* RecBuf, bool KeyFieldsLow)
 {
     std::memset(RecBuf, 0, static_cast<std::size_t>(EngineBufferSize()));

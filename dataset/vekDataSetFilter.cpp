@@ -18,11 +18,6 @@ namespace {
 
 constexpr Integer ErrInternal = 8581;
 
-Cardinal AddressOf(void* P)
-{
-    return static_cast<Cardinal>(reinterpret_cast<std::uintptr_t>(P));
-}
-
 // The (address, position) pairs of List, sorted by address.
 void BuildIndex(const std::vector<Cardinal>& List, std::vector<std::pair<Cardinal, int>>& Index)
 {
@@ -134,17 +129,36 @@ void TVekExprDBDataProvider::GetDefaultRecordList(TCompoundList* List)
     SetBaseRecNo(FTable->InternalPrepareMasterRecordList(List));
 }
 
+void TVekExprDBDataProvider::GetDefaultAddressList(std::vector<Cardinal>& Addresses)
+{
+    SetBaseRecNo(FTable->InternalPrepareMasterAddressList(Addresses));
+}
+
 bool TVekExprDBDataProvider::MoveToRecord(Integer Address)
 {
     const Cardinal At = static_cast<Cardinal>(Address);
     FTable->ReadRecordBuffer(At, FFilterBuf.data());
+    return TakeRecordRead(At);
+}
+
+bool TVekExprDBDataProvider::TakeRecordRead(Cardinal Address)
+{
     if (FFilterBuf[rpoStatus] == 0)
         return false;
     Byte* Extra = FFilterBuf.data() + FTable->InternalGetRecordSize();
-    WriteLE32(Extra + eioRecAddr, At);
+    WriteLE32(Extra + eioRecAddr, Address);
     WriteLE32(Extra + eioRecNo, 0);
     WriteLE32(Extra + eioKeyFlag, kfOrdinary);
     return true;
+}
+
+void TVekExprDBDataProvider::ScanRecords(const Cardinal* Addresses, std::size_t Count,
+                                         const std::function<void(std::size_t)>& Visit)
+{
+    FTable->ReadRecordBuffers(Addresses, Count, FFilterBuf.data(), [&](std::size_t I) {
+        if (TakeRecordRead(Addresses[I]))
+            Visit(I);
+    });
 }
 
 TInternalFieldItem* TVekExprDBDataProvider::FindField(const TParserToken*, const std::string& Name)
@@ -236,6 +250,8 @@ bool TFilterMgr::OpenFilter()
     Evaluator->SetQueryActive(FQueryActive);
     Evaluator->SetForcePerRecord(FForcePerRecord);
     Evaluator->SetTypedEvaluation(FTypedEvaluation);
+    // The lists of the filter before fill again.
+    Evaluator->SwapLists(FList, FMaster);
     bool Opened = false;
     FDataSet->UnderReadLock([&] { Opened = Evaluator->Open(); });
     if (!Opened) {
@@ -287,12 +303,9 @@ void TFilterMgr::RefreshDataProvider()
 
 void TFilterMgr::TakeLists()
 {
-    FList = FExprFilter->ResultList();
-    FMaster.clear();
-    const TCompoundList* Base = FExprFilter->BaseList();
-    FMaster.reserve(static_cast<std::size_t>(Base->Count()));
-    for (int I = 0; I < Base->Count(); ++I)
-        FMaster.push_back(AddressOf(Base->List1()->Get(I)));
+    // The evaluator's lists become the manager's; the manager's old ones go
+    // to the evaluator, whose next evaluation fills them again.
+    FExprFilter->SwapLists(FList, FMaster);
     FListIndexValid = FMasterIndexValid = false;
     FEventCount = -1;
     FStale = false;

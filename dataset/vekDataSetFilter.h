@@ -25,10 +25,14 @@ public:
     // The table's records in the order of its current index (inside its
     // range): (address, record number); the base record number is the first.
     void GetDefaultRecordList(TCompoundList* List) override;
+    void GetDefaultAddressList(std::vector<Cardinal>& Addresses) override;
     void Open() override;
     void Refresh() override;
     // Reads the record at Address (a record address) into the filter buffer.
     bool MoveToRecord(Integer Address) override;
+    // The records read page by page (TVekDataSet::ReadRecordBuffers).
+    void ScanRecords(const Cardinal* Addresses, std::size_t Count,
+                     const std::function<void(std::size_t)>& Visit) override;
     TInternalFieldItem* FindField(const TParserToken* Token, const std::string& Name) override;
     // Whether the record at Address passes the table's record event (every
     // record without one).
@@ -45,6 +49,9 @@ public:
     TVekDataSet* Table() const { return FTable; }
 
 private:
+    // The record just read into the filter buffer: its extra information set;
+    // false when the slot holds no record.
+    bool TakeRecordRead(Cardinal Address);
     const Byte* DataBuffer();
     bool IsBlob(Integer FieldNo) const;
 

@@ -92,56 +92,56 @@ void TVekDataSet::GetIndexFieldNamesList(TStrings* Strings)
             Strings->Add(GetIndexFieldsFromKeyFields(FIndexMgr->GetItems(i)->IndexName()));
 }
 
-Integer TVekDataSet::InternalPrepareMasterRecordList(TCompoundList* List)
+Integer TVekDataSet::InternalPrepareMasterAddressList(std::vector<Cardinal>& Addresses)
 {
-    List->Clear();
+    Addresses.clear();
     TIndexItem* index = CurrentIndex();
     const bool taken = InternalSetReadLock();
     Integer first = 1;
     try {
         FCursorAddr = 0;
-        bool ok = false;
-        if (FRangeOn) {
-            if (FRangeNotEmpty) {
-                index->CopyKeyBuffer(FRangeKey[rmRangeStart].data(), FRangeFlags[rmRangeStart]);
-                ok = index->FullIndexSearch(stGE) == 0;
+        if (!FRangeOn) {
+            // No range: every entry of the index, read leaf by leaf in one
+            // pass (no cursor step per record).
+            if (index->SetRecordNo(1) != 0) {
+                first = index->GetRecordNo();
+                Addresses.reserve(static_cast<std::size_t>(std::max<Integer>(0, index->GetRecordCount(false))));
+                index->Tree()->ListAddresses(std::numeric_limits<Integer>::max(), Addresses);
             }
-        } else if (index->SetRecordNo(1) != 0) {
-            // No range: every entry of the index, read leaf by leaf into the
-            // lists in one pass (no cursor step per record).
-            first = index->GetRecordNo();
-            std::vector<Cardinal> addresses;
-            addresses.reserve(static_cast<std::size_t>(std::max<Integer>(0, index->GetRecordCount(false))));
-            index->Tree()->ListAddresses(std::numeric_limits<Integer>::max(), addresses);
-            const int count = static_cast<int>(addresses.size());
-            List->List1()->SetCount(count);
-            List->List2()->SetCount(count);
-            void** records = List->List1()->List();
-            void** numbers = List->List2()->List();
-            for (int i = 0; i < count; ++i) {
-                records[i] = reinterpret_cast<void*>(static_cast<std::uintptr_t>(addresses[static_cast<std::size_t>(i)]));
-                numbers[i] = reinterpret_cast<void*>(static_cast<std::intptr_t>(first + i));
-            }
-        }
-        if (ok)
-            first = index->GetRecordNo();
-        Integer recNo = first;
-        std::vector<Byte> key(static_cast<std::size_t>(index->MaximumKeySize() + 1), 0);
-        while (ok) {
-            if (FRangeOn) {
+        } else if (FRangeNotEmpty) {
+            index->CopyKeyBuffer(FRangeKey[rmRangeStart].data(), FRangeFlags[rmRangeStart]);
+            bool ok = index->FullIndexSearch(stGE) == 0;
+            if (ok)
+                first = index->GetRecordNo();
+            std::vector<Byte> key(static_cast<std::size_t>(index->MaximumKeySize() + 1), 0);
+            while (ok) {
                 std::memcpy(key.data(), index->GetCurrentKeyBuf(), static_cast<std::size_t>(index->MaximumKeySize()));
                 if (index->CompareKeyBuffers(FRangeKey[rmRangeEnd].data(), key.data(), FRangeFlags[rmRangeEnd], {}) < 0)
                     break;
+                Addresses.push_back(index->GetRecordAddress());
+                ok = index->NextKey();
             }
-            List->Add(reinterpret_cast<void*>(static_cast<std::uintptr_t>(index->GetRecordAddress())),
-                      reinterpret_cast<void*>(static_cast<std::intptr_t>(recNo++)));
-            ok = index->NextKey();
         }
     } catch (...) {
         ReleaseIfTaken(taken);
         throw;
     }
     ReleaseIfTaken(taken);
+    return first;
+}
+
+Integer TVekDataSet::InternalPrepareMasterRecordList(TCompoundList* List)
+{
+    List->Clear();
+    std::vector<Cardinal> addresses;
+    const Integer first = InternalPrepareMasterAddressList(addresses);
+    // The companions are the record numbers, one after the other.
+    const int count = static_cast<int>(addresses.size());
+    List->List1()->SetCapacity(count);
+    List->List2()->SetCapacity(count);
+    for (int i = 0; i < count; ++i)
+        List->Add(reinterpret_cast<void*>(static_cast<std::uintptr_t>(addresses[static_cast<std::size_t>(i)])),
+                  reinterpret_cast<void*>(static_cast<std::intptr_t>(first + i)));
     return first;
 }
 

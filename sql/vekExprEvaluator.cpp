@@ -7,6 +7,7 @@
 #include "host/DBFields.h"
 
 #include <cmath>
+#include <cstdint>
 
 namespace orvex {
 
@@ -137,6 +138,29 @@ Variant TVekExprDataProvider::GetDataAsVariant(Integer)
 bool TVekExprDataProvider::IsFieldNull(Integer FieldNo)
 {
     return GetDataAsVariant(FieldNo).IsNull();
+}
+
+void TVekExprDataProvider::GetDefaultAddressList(std::vector<Cardinal>& Addresses)
+{
+    TCompoundList Records;
+    GetDefaultRecordList(&Records);
+    Addresses.clear();
+    Addresses.reserve(static_cast<std::size_t>(Records.Count()));
+    for (int I = 0; I < Records.Count(); ++I)
+        Addresses.push_back(static_cast<Cardinal>(reinterpret_cast<std::uintptr_t>(Records.Items(I))));
+}
+
+void TVekExprDataProvider::ScanRecords(const Cardinal* Addresses, std::size_t Count,
+                                       const std::function<void(std::size_t)>& Visit)
+{
+    // An address listed twice in a row is read once.
+    bool Found = false;
+    for (std::size_t I = 0; I < Count; ++I) {
+        if (I == 0 || Addresses[I] != Addresses[I - 1])
+            Found = MoveToRecord(static_cast<Integer>(Addresses[I]));
+        if (Found)
+            Visit(I);
+    }
 }
 
 TInternalFieldItem* TVekExprDataProvider::FindField(const TParserToken*, const std::string& Name)

@@ -43,9 +43,19 @@ public:
     virtual Variant GetDataAsVariant(Integer FieldNo);
     virtual bool IsFieldNull(Integer FieldNo);
     virtual void GetDefaultRecordList(TCompoundList* List) {}
+    // The addresses of GetDefaultRecordList alone, into Addresses (emptied
+    // first); their record numbers run from BaseRecNo on. Here taken from
+    // GetDefaultRecordList.
+    virtual void GetDefaultAddressList(std::vector<Cardinal>& Addresses);
     virtual void Open() {}
     virtual void Refresh() {}
     virtual bool MoveToRecord(Integer RecNo) { return false; }
+    // MoveToRecord for each of Addresses (best in ascending order) in turn,
+    // calling Visit(I) while the record at Addresses[I] is the current one;
+    // a record MoveToRecord finds no more is skipped. Here one MoveToRecord
+    // after the other (an address listed twice in a row read once).
+    virtual void ScanRecords(const Cardinal* Addresses, std::size_t Count,
+                             const std::function<void(std::size_t)>& Visit);
     // The field Name (Token: the qualifying table token, or nullptr).
     virtual TInternalFieldItem* FindField(const TParserToken* Token, const std::string& Name);
     // The provider of the table Name; this one here.

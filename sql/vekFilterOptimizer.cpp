@@ -576,7 +576,8 @@ bool TExprOptimizerMgr::HasInvertedLists() const
     return false;
 }
 
-void TExprOptimizerMgr::ResetInvertedLists(const TCompoundList* BaseList)
+template <class TBaseEntry>
+void TExprOptimizerMgr::ComplementInvertedLists(std::size_t Count, TBaseEntry BaseEntry)
 {
     if (!HasInvertedLists())
         return;
@@ -591,15 +592,30 @@ void TExprOptimizerMgr::ResetInvertedLists(const TCompoundList* BaseList)
         for (const TRecordEntry& Entry : Node->Entries())
             Failing.push_back(Entry.Address);
         Node->Entries().clear();
-        const int Count = BaseList ? BaseList->Count() : 0;
-        for (int I = 0; I < Count; ++I) {
-            const auto Record = reinterpret_cast<std::uintptr_t>(BaseList->List1()->Get(I));
-            if (!std::binary_search(Failing.begin(), Failing.end(), Record))
-                Node->Entries().push_back({Record, reinterpret_cast<std::uintptr_t>(BaseList->List2()->Get(I))});
+        for (std::size_t I = 0; I < Count; ++I) {
+            const TRecordEntry Entry = BaseEntry(I);
+            if (!std::binary_search(Failing.begin(), Failing.end(), Entry.Address))
+                Node->Entries().push_back(Entry);
         }
         SortAndDeduplicate(Node->Entries());
         Node->SetListReady(true);
     }
+}
+
+void TExprOptimizerMgr::ResetInvertedLists(const TCompoundList* BaseList)
+{
+    ComplementInvertedLists(BaseList ? static_cast<std::size_t>(BaseList->Count()) : 0, [BaseList](std::size_t I) {
+        const int At = static_cast<int>(I);
+        return TRecordEntry{reinterpret_cast<std::uintptr_t>(BaseList->List1()->Get(At)),
+                            reinterpret_cast<std::uintptr_t>(BaseList->List2()->Get(At))};
+    });
+}
+
+void TExprOptimizerMgr::ResetInvertedLists(const std::vector<Cardinal>& BaseList, Integer FirstRecNo)
+{
+    ComplementInvertedLists(BaseList.size(), [&BaseList, FirstRecNo](std::size_t I) {
+        return TRecordEntry{BaseList[I], static_cast<std::uintptr_t>(FirstRecNo + static_cast<Integer>(I))};
+    });
 }
 
 void TExprOptimizerMgr::CombineRecordLists()
@@ -817,17 +833,17 @@ TVekFilterOptimisationLevel TFilterOptimizerAnswerer::Analyze(TVekExpr* Expr, TV
     return FOptimizer.GetBaseOptimisationLevel();
 }
 
-void TFilterOptimizerAnswerer::Answer(const TCompoundList* BaseList, TCompoundList* Result)
+void TFilterOptimizerAnswerer::Answer(const std::vector<Cardinal>& BaseList, Integer BaseRecNo,
+                                      std::vector<Cardinal>& Result)
 {
     FOptimizer.PrepareResultLists();
     if (FOptimizer.HasInvertedLists())
-        FOptimizer.ResetInvertedLists(BaseList);
+        FOptimizer.ResetInvertedLists(BaseList, BaseRecNo);
     FOptimizer.CombineResultLists();
     const TRecordEntries& Entries = FOptimizer.Mgr()->Root()->Entries();
-    Result->List1()->SetCapacity(Result->Count() + static_cast<int>(Entries.size()));
-    Result->List2()->SetCapacity(Result->Count() + static_cast<int>(Entries.size()));
+    Result.reserve(Result.size() + Entries.size());
     for (const TRecordEntry& Entry : Entries)
-        Result->Add(reinterpret_cast<void*>(Entry.Address), reinterpret_cast<void*>(Entry.Companion));
+        Result.push_back(static_cast<Cardinal>(Entry.Address));
 }
 
 TFilterFieldLimits TFilterOptimizerAnswerer::AssessFieldLimits(const std::string& FieldName)

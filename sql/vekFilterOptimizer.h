@@ -309,6 +309,9 @@ public:
     // Each such list becomes the entries of BaseList whose record is not in
     // it, in BaseList's order.
     void ResetInvertedLists(const TCompoundList* BaseList);
+    // The same with the base list's addresses, whose companions are the
+    // record numbers from FirstRecNo on.
+    void ResetInvertedLists(const std::vector<Cardinal>& BaseList, Integer FirstRecNo);
     // The number of records in the root's list (an assertion without root).
     Integer GetResultSetCount() const;
     // The root's answer as a pointer list; nullptr without a root.
@@ -332,6 +335,10 @@ public:
     void SetExprRoot(TVekExprNode* Value) { FExprRoot = Value; }
 
 private:
+    // ResetInvertedLists over a base list of Count entries, BaseEntry(I)
+    // giving entry I.
+    template <class TBaseEntry>
+    void ComplementInvertedLists(std::size_t Count, TBaseEntry BaseEntry);
     void OptimizeNode(TVekExprNode* Node, int Depth);
     void FoldConstants(TVekExprNode* Node);
     void PrepareConstant(TVekExprNode* Node);
@@ -384,6 +391,10 @@ public:
     void AssessExprFieldLimits(TExprFieldLimits* Limits) const;
     bool HasInvertedLists() const { return FMgr->HasInvertedLists(); }
     void ResetInvertedLists(const TCompoundList* BaseList) { FMgr->ResetInvertedLists(BaseList); }
+    void ResetInvertedLists(const std::vector<Cardinal>& BaseList, Integer FirstRecNo)
+    {
+        FMgr->ResetInvertedLists(BaseList, FirstRecNo);
+    }
     void Clear();
 
     // The NULL rule in use (given to the manager and the index interfaces).
@@ -419,7 +430,7 @@ public:
 
     TVekFilterOptimisationLevel Analyze(TVekExpr* Expr, TVekExprNode* Root, bool ExcludeRelopNulls) override;
     bool NeedsBaseList() const override { return FOptimizer.HasInvertedLists(); }
-    void Answer(const TCompoundList* BaseList, TCompoundList* Result) override;
+    void Answer(const std::vector<Cardinal>& BaseList, Integer BaseRecNo, std::vector<Cardinal>& Result) override;
     TFilterFieldLimits AssessFieldLimits(const std::string& FieldName) override;
 
     TFilterOptimizer& Optimizer() { return FOptimizer; }

@@ -11,11 +11,6 @@ namespace orvex {
 
 namespace {
 
-Cardinal AddressOf(void* P)
-{
-    return static_cast<Cardinal>(reinterpret_cast<std::uintptr_t>(P));
-}
-
 bool IsFieldNamed(const TVekExprNode* Node, const std::string& Name)
 {
     return Node && Node->Kind() == enkField && SameText(VarToStr(Node->Data()), Name);
@@ -51,7 +46,7 @@ TFilterFieldLimits AssessRootFieldLimits(const TVekExprNode* Root, const std::st
 // ============================================================== lifetime
 
 TVekBaseFilterEvaluator::TVekBaseFilterEvaluator()
-    : FBaseList(std::make_unique<TCompoundList>()), FPreParser(std::make_unique<TVekPreParser>()),
+    : FPreParser(std::make_unique<TVekPreParser>()),
       FParser(std::make_unique<TVekExprParser>()), FOwnFilter(std::make_unique<TVekExprParser>())
 {
 }
@@ -61,9 +56,8 @@ TVekBaseFilterEvaluator::~TVekBaseFilterEvaluator() = default;
 void TVekBaseFilterEvaluator::Close()
 {
     FActive = false;
-    FBaseList->Clear();
+    FBaseList.clear();
     FResult.clear();
-    FResult.shrink_to_fit();
     FPreParser->Clear();
     FLevel = olNone;
     FRecordsEvaluated = 0;
@@ -154,34 +148,37 @@ TVekFilterOptimisationLevel TVekBaseFilterEvaluator::AnalyzeIndexes()
 
 // ============================================================ evaluation
 
-void TVekBaseFilterEvaluator::MergeRecordLists(TCompoundList* Passing, TCompoundList* Candidates)
+void TVekBaseFilterEvaluator::MergeRecordLists()
 {
-    FBaseList->Clear();
+    FBaseList.clear();
+    FAnswer.clear();
     const bool SkipBase = FQueryActive && !FSortedOutput && FLevel > olNone && !FAnswerer->NeedsBaseList();
     if (!SkipBase)
-        FDataProvider->GetDefaultRecordList(FBaseList.get());
+        FDataProvider->GetDefaultAddressList(FBaseList);
     // A condition answered from the indexes gives their list, never the
     // whole base list; without one the base list itself is the candidates.
     if (FLevel > olNone)
-        FAnswerer->Answer(FBaseList.get(), FLevel == olFull ? Passing : Candidates);
+        FAnswerer->Answer(FBaseList, FDataProvider->BaseRecNo(), FAnswer);
 }
 
-void TVekBaseFilterEvaluator::EvaluateCandidates(const TCompoundList* Candidates, std::vector<std::uint8_t>& Passed)
+void TVekBaseFilterEvaluator::EvaluateCandidates(const std::vector<Cardinal>& Candidates)
 {
     // Records are read in address order: the file is read front to back.
-    const int Count = Candidates->Count();
-    Passed.assign(static_cast<std::size_t>(Count), 0);
-    void** Items1 = Candidates->List1()->List();
+    const std::size_t Count = Candidates.size();
+    FPassed.assign(Count, 0);
     // The order of reading; none needed when the candidates are in address
     // order already (a table written in key order).
-    std::vector<int> Order;
-    const bool InAddressOrder =
-        std::is_sorted(Items1, Items1 + Count, [](void* A, void* B) { return AddressOf(A) < AddressOf(B); });
+    const bool InAddressOrder = std::is_sorted(Candidates.begin(), Candidates.end());
+    const Cardinal* ScanOrder = Candidates.data();
     if (!InAddressOrder) {
-        Order.resize(static_cast<std::size_t>(Count));
-        std::iota(Order.begin(), Order.end(), 0);
-        std::stable_sort(Order.begin(), Order.end(),
-                         [&](int A, int B) { return AddressOf(Items1[A]) < AddressOf(Items1[B]); });
+        FScanPositions.resize(Count);
+        std::iota(FScanPositions.begin(), FScanPositions.end(), 0);
+        std::stable_sort(FScanPositions.begin(), FScanPositions.end(),
+                         [&](int A, int B) { return Candidates[static_cast<std::size_t>(A)] < Candidates[static_cast<std::size_t>(B)]; });
+        FScanOrder.resize(Count);
+        for (std::size_t N = 0; N < Count; ++N)
+            FScanOrder[N] = Candidates[static_cast<std::size_t>(FScanPositions[N])];
+        ScanOrder = FScanOrder.data();
     }
 
     if (!FDataProvider->DBStringCompare())
@@ -193,20 +190,18 @@ void TVekBaseFilterEvaluator::EvaluateCandidates(const TCompoundList* Candidates
     // The condition compiled to typed steps where the provider allows it.
     TTypedCondition Typed;
     const bool UseTyped = FTypedEvaluation && Typed.Compile(&Evaluator);
+    // An address listed twice is read once and decided alike: its copies
+    // follow one another in the order of reading.
     Cardinal Previous = 0;
     std::uint8_t PreviousPassed = 0;
-    for (int N = 0; N < Count; ++N) {
-        const int I = InAddressOrder ? N : Order[static_cast<std::size_t>(N)];
-        const Cardinal Address = AddressOf(Items1[I]);
-        // An address listed twice is read once and decided alike.
+    FDataProvider->ScanRecords(ScanOrder, Count, [&](std::size_t N) {
+        const std::size_t I = InAddressOrder ? N : static_cast<std::size_t>(FScanPositions[N]);
+        const Cardinal Address = ScanOrder[N];
         if (Address == Previous && Address != 0) {
-            Passed[static_cast<std::size_t>(I)] = PreviousPassed;
-            continue;
+            FPassed[I] = PreviousPassed;
+            return;
         }
         Previous = Address;
-        PreviousPassed = 0;
-        if (!FDataProvider->MoveToRecord(static_cast<Integer>(Address)))
-            continue;
         ++FRecordsEvaluated;
         bool Passes;
         if (UseTyped) {
@@ -216,8 +211,21 @@ void TVekBaseFilterEvaluator::EvaluateCandidates(const TCompoundList* Candidates
             Passes = Evaluator.EvaluatePasses();
         }
         PreviousPassed = Passes ? 1 : 0;
-        Passed[static_cast<std::size_t>(I)] = PreviousPassed;
+        FPassed[I] = PreviousPassed;
+    });
+}
+
+void TVekBaseFilterEvaluator::TakeInBaseOrder(const std::vector<Cardinal>& Passing)
+{
+    FResult.clear();
+    FResult.reserve(Passing.size());
+    if (Passing.size() == FBaseList.size()) {
+        FResult.assign(FBaseList.begin(), FBaseList.end());
+        return;
     }
+    for (Cardinal Address : FBaseList)
+        if (std::binary_search(Passing.begin(), Passing.end(), Address))
+            FResult.push_back(Address);
 }
 
 bool TVekBaseFilterEvaluator::Evaluate()
@@ -225,70 +233,53 @@ bool TVekBaseFilterEvaluator::Evaluate()
     ORVEX_ASSERT(FDataProvider != nullptr, "The Data provider is not assigned");
     FResult.clear();
     FRecordsEvaluated = 0;
-    TCompoundList Passing;
-    TCompoundList Candidates;
-    MergeRecordLists(&Passing, &Candidates);
+    MergeRecordLists();
+    const bool BaseOrder = !FQueryActive || FSortedOutput;
 
-    std::vector<Cardinal> Sorted;
     if (FLevel == olNone) {
         // Every record of the base list is a candidate.
-        const int Count = FBaseList->Count();
-        void** Base = FBaseList->List1()->List();
-        std::vector<std::uint8_t> Passed;
         if (FHasCondition)
-            EvaluateCandidates(FBaseList.get(), Passed);
+            EvaluateCandidates(FBaseList);
         else
-            Passed.assign(static_cast<std::size_t>(Count), 1);
-        if (!FQueryActive || FSortedOutput) {
-            // The base order: the provider's records that passed.
-            for (int I = 0; I < Count; ++I)
-                if (Passed[static_cast<std::size_t>(I)])
-                    FResult.push_back(AddressOf(Base[I]));
+            FPassed.assign(FBaseList.size(), 1);
+        FResult.reserve(FBaseList.size());
+        for (std::size_t I = 0; I < FBaseList.size(); ++I)
+            if (FPassed[I])
+                FResult.push_back(FBaseList[I]);
+        if (BaseOrder)
             return true;
-        }
-        for (int I = 0; I < Count; ++I)
-            if (Passed[static_cast<std::size_t>(I)])
-                Sorted.push_back(AddressOf(Base[I]));
-    } else {
-        if (FHasCondition && FLevel < olFull) {
-            std::vector<std::uint8_t> Passed;
-            EvaluateCandidates(&Candidates, Passed);
-            void** Items1 = Candidates.List1()->List();
-            void** Items2 = Candidates.List2()->List();
-            for (int I = 0; I < Candidates.Count(); ++I)
-                if (Passed[static_cast<std::size_t>(I)])
-                    Passing.Add(Items1[I], Items2[I]);
-        }
-        const int PassCount = Passing.Count();
-        Sorted.resize(static_cast<std::size_t>(PassCount));
-        void** Passed = Passing.List1()->List();
-        for (int I = 0; I < PassCount; ++I)
-            Sorted[static_cast<std::size_t>(I)] = AddressOf(Passed[I]);
+        // Address order, each address once.
+        if (!std::is_sorted(FResult.begin(), FResult.end()))
+            std::sort(FResult.begin(), FResult.end());
+        FResult.erase(std::unique(FResult.begin(), FResult.end()), FResult.end());
+        return true;
     }
-    if (!std::is_sorted(Sorted.begin(), Sorted.end()))
-        std::sort(Sorted.begin(), Sorted.end());
-    // An address the index side or the provider gave twice passes once.
-    Sorted.erase(std::unique(Sorted.begin(), Sorted.end()), Sorted.end());
 
-    if (FQueryActive && !FSortedOutput) {
-        FResult = std::move(Sorted);
-        return true;
+    if (FHasCondition && FLevel < olFull) {
+        EvaluateCandidates(FAnswer);
+        std::size_t Kept = 0;
+        for (std::size_t I = 0; I < FAnswer.size(); ++I)
+            if (FPassed[I])
+                FAnswer[Kept++] = FAnswer[I];
+        FAnswer.resize(Kept);
     }
-    // The base order: the provider's records that passed.
-    const int Count = FBaseList->Count();
-    void** Base = FBaseList->List1()->List();
-    FResult.reserve(Sorted.size());
-    if (static_cast<int>(Sorted.size()) == Count) {
-        for (int I = 0; I < Count; ++I)
-            FResult.push_back(AddressOf(Base[I]));
-        return true;
-    }
-    for (int I = 0; I < Count; ++I) {
-        const Cardinal Address = AddressOf(Base[I]);
-        if (std::binary_search(Sorted.begin(), Sorted.end(), Address))
-            FResult.push_back(Address);
-    }
+    if (!std::is_sorted(FAnswer.begin(), FAnswer.end()))
+        std::sort(FAnswer.begin(), FAnswer.end());
+    // An address the index side or the provider gave twice passes once.
+    FAnswer.erase(std::unique(FAnswer.begin(), FAnswer.end()), FAnswer.end());
+    if (BaseOrder)
+        TakeInBaseOrder(FAnswer);
+    else
+        FResult.swap(FAnswer);
     return true;
+}
+
+void TVekBaseFilterEvaluator::SwapLists(std::vector<Cardinal>& Result, std::vector<Cardinal>& Base)
+{
+    FResult.swap(Result);
+    FBaseList.swap(Base);
+    FResult.clear();
+    FBaseList.clear();
 }
 
 // ============================================================ selections

@@ -113,11 +113,12 @@ public:
     // not-equal answer, say). The evaluator fills it anyway unless it may
     // skip it.
     virtual bool NeedsBaseList() const { return true; }
-    // The addresses (with their companion values) that the indexes give for
-    // the analysed condition, into Result: exactly the passing records at
-    // olFull, a superset of them at olPartial. BaseList holds the provider's
-    // records in its order (empty when it was not needed).
-    virtual void Answer(const TCompoundList* BaseList, TCompoundList* Result) = 0;
+    // The addresses that the indexes give for the analysed condition, into
+    // Result: exactly the passing records at olFull, a superset of them at
+    // olPartial. BaseList holds the addresses of the provider's records in
+    // its order (empty when it was not needed); the first of them has record
+    // number BaseRecNo, the next BaseRecNo + 1 and so on.
+    virtual void Answer(const std::vector<Cardinal>& BaseList, Integer BaseRecNo, std::vector<Cardinal>& Result) = 0;
     // The limits of FieldName set by the analysed condition's root.
     virtual TFilterFieldLimits AssessFieldLimits(const std::string& FieldName) = 0;
 };
@@ -165,9 +166,12 @@ public:
     // its current index), or in address order when QueryActive is set and
     // SortedOutput is clear.
     const std::vector<Cardinal>& ResultList() const { return FResult; }
-    // The provider's records, in its order, with their companion values (the
-    // record numbers of a table); empty when the evaluation did not need it.
-    const TCompoundList* BaseList() const { return FBaseList.get(); }
+    // The addresses of the provider's records, in its order (the first has
+    // the provider's BaseRecNo); empty when the evaluation did not need it.
+    const std::vector<Cardinal>& BaseList() const { return FBaseList; }
+    // Hands the result and the base list over by exchanging them with Result
+    // and Base (whose memory the next evaluation reuses).
+    void SwapLists(std::vector<Cardinal>& Result, std::vector<Cardinal>& Base);
     // The level of the last evaluation.
     TVekFilterOptimisationLevel OptimisationLevel() const { return FLevel; }
     // Records evaluated one by one in the last evaluation.
@@ -211,15 +215,24 @@ private:
     // The level the index side gives the main parser's root (olNone without
     // one, without a condition, or with ForcePerRecord).
     TVekFilterOptimisationLevel AnalyzeIndexes();
-    // The base list and the index answer; Passing := the records taken
-    // without evaluation (at olFull), Candidates := those to evaluate (at
-    // olPartial; at olNone the base list itself is evaluated).
-    void MergeRecordLists(TCompoundList* Passing, TCompoundList* Candidates);
-    // Candidates through the condition, read in address order: Passed[i]
+    // The base list and, at olPartial and olFull, the index answer (into
+    // FAnswer): the records taken without evaluation at olFull, those to
+    // evaluate at olPartial (at olNone the base list itself is evaluated).
+    void MergeRecordLists();
+    // Candidates through the condition, read in address order: FPassed[i]
     // tells whether candidate i passes.
-    void EvaluateCandidates(const TCompoundList* Candidates, std::vector<std::uint8_t>& Passed);
+    void EvaluateCandidates(const std::vector<Cardinal>& Candidates);
+    // The sorted addresses in Passing (each once) into FResult in the base
+    // list's order.
+    void TakeInBaseOrder(const std::vector<Cardinal>& Passing);
 
-    std::unique_ptr<TCompoundList> FBaseList;
+    // Kept between evaluations, so that a filter evaluated again reuses
+    // their memory.
+    std::vector<Cardinal> FBaseList;
+    std::vector<Cardinal> FAnswer;
+    std::vector<std::uint8_t> FPassed;
+    std::vector<Cardinal> FScanOrder;
+    std::vector<int> FScanPositions;
     std::unique_ptr<TVekPreParser> FPreParser;
     std::unique_ptr<TVekExprParser> FParser;
     // The table's own filter, kept from the last parsed text.

@@ -25,6 +25,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -339,6 +340,11 @@ public:
     // Reads the record at Address into Buffer; KeepCopy also keeps it as the
     // internal copy and invalidates the blob states.
     void ReadRecord(Cardinal Address, Byte* Buffer, bool KeepCopy);
+    // Reads the records at Addresses (best ascending) one after the other
+    // into Buffer, calling Visit(I) while record I is there; a store in
+    // pages reads each page once for its records. No copy is kept.
+    void ReadRecords(const Cardinal* Addresses, std::size_t Count, Byte* Buffer,
+                     const std::function<void(std::size_t)>& Visit);
     // Points P at the record without copying it.
     void ReadRecordByRef(Cardinal Address, void*& P);
     // Writes Buffer over the record at Address and keeps a copy. Byte 1 of

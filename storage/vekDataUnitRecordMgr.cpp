@@ -78,6 +78,12 @@ void TRecordMgr::ReadRecord(Cardinal Address, Byte* Buffer, bool KeepCopy)
     }
 }
 
+void TRecordMgr::ReadRecords(const Cardinal* Addresses, std::size_t Count, Byte* Buffer,
+                             const std::function<void(std::size_t)>& Visit)
+{
+    CheckedInterface("TRecordMgr.ReadRecords")->ReadBlocks(Addresses, Count, FRecordSize, Buffer, Visit);
+}
+
 void TRecordMgr::ReadRecordByRef(Cardinal Address, void*& P)
 {
     CheckedInterface("TRecordMgr.ReadRecordByRef")->ReadBlockByRef(Address, FRecordSize, P);

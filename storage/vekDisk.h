@@ -114,6 +114,12 @@ using TIOTransferPageProc = std::function<void(void* Buffer, Integer TableID, Ca
 using TIOTransferBlockProc =
     std::function<void(void* Buffer, Integer TableID, Cardinal AccessFlags, Cardinal LowAddress,
                        Cardinal HighAddress, Integer Size)>;
+// Reads PageCount pages one after the other from LowAddress on, into Buffer
+// (PageCount times the page size), as a page transfer reads each.
+using TIOTransferPageRunProc = std::function<void(void* Buffer, Integer TableID, Cardinal AccessFlags,
+                                                  Cardinal LowAddress, Cardinal HighAddress, Integer PageCount)>;
+// Told the position of each block a scan has read into the caller's buffer.
+using TBlockVisitProc = std::function<void(std::size_t Index)>;
 
 // -------------------------------------------------------------- page cache
 
@@ -206,6 +212,14 @@ public:
     // False when the range crosses a page.
     bool ReadCacheByRef(void*& Buffer, Integer TableID, Cardinal AccessFlags, Cardinal Address,
                         Cardinal HighAddress, Integer Size);
+    // ReadCache of Size bytes at each of Addresses in turn into Buffer,
+    // calling Visit(I) once block I is there. Each page is acquired once for
+    // all the blocks in it that follow one another in Addresses (so best
+    // ascending), and with a page-run reader (SetReadRunIO) the pages the
+    // next blocks need that are not cached are read ahead, several in one
+    // read. Visit may use the cache.
+    void ReadCacheBlocks(const Cardinal* Addresses, std::size_t Count, Integer Size, Integer TableID,
+                         Cardinal AccessFlags, Cardinal HighAddress, void* Buffer, const TBlockVisitProc& Visit);
     bool WriteCacheByRef(const void* Buffer, Integer TableID, Cardinal AccessFlags,
                          Cardinal Address, Cardinal HighAddress, Integer Size);
     // Inside a transaction: a pointer into the cached page for a range inside
@@ -268,6 +282,7 @@ public:
     void SetLog(TStrings* Value) { FLog = Value; }
     void SetReadIO(TIOTransferPageProc Value) { FReadIO = std::move(Value); }
     void SetWriteIO(TIOTransferPageProc Value) { FWriteIO = std::move(Value); }
+    void SetReadRunIO(TIOTransferPageRunProc Value) { FReadRunIO = std::move(Value); }
     // Heard whenever a page turns dirty inside a transaction.
     void SetOnPageDirty(std::function<void(TCachePage*)> Value) { FOnPageDirty = std::move(Value); }
 
@@ -290,6 +305,12 @@ private:
     // is a hit or the caller overwrites it whole; counts the hit or miss.
     TCachePage* AcquirePage(Integer TableID, Cardinal AccessFlags, Cardinal Base,
                             Cardinal HighAddress, bool WholePage);
+    // Addresses[0] lies in a page the cache does not hold: that page and the
+    // following ones the next addresses need, up to the first page the cache
+    // holds and within a small fraction of the cache, are read with one
+    // page-run read and cached as clean pages.
+    void ReadAhead(Integer TableID, Cardinal AccessFlags, Cardinal HighAddress, const Cardinal* Addresses,
+                   std::size_t Count);
     void StorePage(TCachePage* Page, const Byte* Source, Integer Offset, Integer Count,
                    Integer TableID, Cardinal AccessFlags);
     void HashPage(int Index);
@@ -336,6 +357,8 @@ private:
     Int64 FMisses = 0;
     TIOTransferPageProc FReadIO;
     TIOTransferPageProc FWriteIO;
+    TIOTransferPageRunProc FReadRunIO;
+    std::vector<Byte> FRunBuffer; // the pages of one read-ahead
     std::function<void(TCachePage*)> FOnPageDirty;
     TCachePageIndex FIndex; // page key -> page
     // The page cached for the address, nullptr when none.
@@ -480,6 +503,11 @@ public:
                             Cardinal AccessFlags);
     void SeekAndWriteVekFile(const void* Buffer, Cardinal Address, Integer Size, Integer TableID,
                              Cardinal AccessFlags);
+    // SeekAndReadVekFile of Size bytes at each of Addresses in turn into
+    // Buffer, calling Visit(I) once block I is there; through the page cache
+    // a page is acquired once for its blocks (TCacheMgr::ReadCacheBlocks).
+    void SeekAndReadVekFileBlocks(const Cardinal* Addresses, std::size_t Count, Integer Size, Integer TableID,
+                                  Cardinal AccessFlags, void* Buffer, const TBlockVisitProc& Visit);
     // The same routes by pointer into the page cache; a read the page cache
     // cannot serve fails an assertion.
     void SeekAndReadVekFileByRef(void*& Buffer, Cardinal Address, Integer Size, Integer TableID,
@@ -553,6 +581,8 @@ public:
     // The page and byte-range transfers the caches are connected to.
     void InternalReadPage(void* Buffer, Integer TableID, Cardinal AccessFlags, Cardinal LowAddress,
                           Cardinal HighAddress);
+    void InternalReadPageRun(void* Buffer, Integer TableID, Cardinal AccessFlags, Cardinal LowAddress,
+                             Integer PageCount);
     void InternalWritePage(void* Buffer, Integer TableID, Cardinal AccessFlags,
                            Cardinal LowAddress, Cardinal HighAddress);
     void InternalRead(void* Buffer, Integer TableID, Cardinal AccessFlags, Cardinal LowAddress,
@@ -931,6 +961,10 @@ public:
                          const void* Buffer);
     void ReadCustomSizeByRef(Cardinal Address, Integer Size, Integer TableID,
                              Cardinal AccessFlags, void*& Buffer);
+    // ReadCustomSize of each of Addresses in turn, Visit(I) after block I
+    // (TVekFile::SeekAndReadVekFileBlocks).
+    void ReadCustomSizeBlocks(const Cardinal* Addresses, std::size_t Count, Integer Size, Integer TableID,
+                              Cardinal AccessFlags, void* Buffer, const TBlockVisitProc& Visit);
     void WriteCustomSizeByRef(Cardinal Address, Integer Size, Integer TableID,
                               Cardinal AccessFlags, const void* Buffer);
 

@@ -602,6 +602,91 @@ bool TCacheMgr::ReadCacheByRef(void*& Buffer, Integer TableID, Cardinal AccessFl
     return true;
 }
 
+void TCacheMgr::ReadCacheBlocks(const Cardinal* Addresses, std::size_t Count, Integer Size, Integer TableID,
+                                Cardinal AccessFlags, Cardinal HighAddress, void* Buffer, const TBlockVisitProc& Visit)
+{
+    Byte* out = static_cast<Byte*>(Buffer);
+    // A copy of the page being served: Visit may use the cache, which may
+    // replace the page.
+    std::vector<Byte> copy(static_cast<std::size_t>(FPageSize));
+    const auto inside = [this, Size](Cardinal Address, Cardinal Base) {
+        return Size > 0 && Int64{Address} - Base + Size <= FPageSize;
+    };
+    std::size_t i = 0;
+    while (i < Count) {
+        const Cardinal base = Addresses[i] & FPageMask;
+        if (!inside(Addresses[i], base)) {
+            // A block over a page boundary goes the ordinary way.
+            ReadCache(out, TableID, AccessFlags, Addresses[i], HighAddress, Size);
+            Visit(i++);
+            continue;
+        }
+        if (FReadRunIO && !FindCachedPage(base, HighAddress))
+            ReadAhead(TableID, AccessFlags, HighAddress, Addresses + i, Count - i);
+        TCachePage* page = AcquirePage(TableID, AccessFlags, base, HighAddress, false);
+        Touch(page);
+        std::memcpy(copy.data(), page->Data.data(), copy.size());
+        do {
+            std::memcpy(out, copy.data() + (Addresses[i] - base), static_cast<std::size_t>(Size));
+            Visit(i++);
+        } while (i < Count && (Addresses[i] & FPageMask) == base && inside(Addresses[i], base));
+    }
+}
+
+void TCacheMgr::ReadAhead(Integer TableID, Cardinal AccessFlags, Cardinal HighAddress, const Cardinal* Addresses,
+                          std::size_t Count)
+{
+    // At most 32 pages, and never so many that the run could push its own
+    // first pages out of the cache.
+    const Int64 limit = std::min<Int64>(32, std::max<Int64>(1, FPageCount / 4));
+    const Int64 first = Addresses[0] & FPageMask;
+    // The pages of the run that the blocks need (a page between two of them
+    // is read along, one read costing less than two, but not cached: it may
+    // be another table's).
+    bool wanted[32] = {true};
+    Int64 last = first;
+    for (std::size_t i = 1; i < Count; ++i) {
+        const Int64 base = Addresses[i] & FPageMask;
+        if (base == last)
+            continue;
+        if (base < last || (base - first) / FPageSize >= limit)
+            break;
+        // The run reaches this page while the cache holds none of the pages
+        // up to it.
+        Int64 next = last + FPageSize;
+        while (next <= base && !FindCachedPage(static_cast<Cardinal>(next), HighAddress))
+            next += FPageSize;
+        if (next <= base)
+            break;
+        last = base;
+        wanted[(last - first) / FPageSize] = true;
+    }
+    const Integer pages = static_cast<Integer>((last - first) / FPageSize + 1);
+    if (pages < 2)
+        return; // AcquirePage reads a single page itself
+    FRunBuffer.resize(static_cast<std::size_t>(pages) * static_cast<std::size_t>(FPageSize));
+    FReadRunIO(FRunBuffer.data(), TableID, AccessFlags, static_cast<Cardinal>(first), HighAddress, pages);
+    for (Integer k = 0; k < pages; ++k) {
+        if (!wanted[k])
+            continue;
+        const Cardinal base = static_cast<Cardinal>(first + Int64{k} * FPageSize);
+        const int index = GetNextEmptyPage();
+        TCachePage* page = Pages(index);
+        page->Checked = false;
+        std::memcpy(page->Data.data(), FRunBuffer.data() + static_cast<std::size_t>(k) * FPageSize,
+                    static_cast<std::size_t>(FPageSize));
+        SetState(page, cpClean);
+        page->PageOwner = TableID;
+        page->AccessFlags = AccessFlags;
+        page->LowerAddress = base;
+        page->UpperAddress = HighAddress;
+        HashPage(index);
+        // Used from now on: a later page of the run never replaces it.
+        Touch(page);
+        ++FMisses;
+    }
+}
+
 bool TCacheMgr::WriteCacheByRef(const void* Buffer, Integer TableID, Cardinal AccessFlags,
                                 Cardinal Address, Cardinal HighAddress, Integer Size)
 {

@@ -106,6 +106,10 @@ void TVekFile::ConnectCaches(Integer CachePages)
                              Cardinal High) { InternalReadPage(Buffer, TableID, AccessFlags, Low, High); });
     FCache->SetWriteIO([this](void* Buffer, Integer TableID, Cardinal AccessFlags, Cardinal Low,
                               Cardinal High) { InternalWritePage(Buffer, TableID, AccessFlags, Low, High); });
+    FCache->SetReadRunIO([this](void* Buffer, Integer TableID, Cardinal AccessFlags, Cardinal Low, Cardinal,
+                                Integer PageCount) {
+        InternalReadPageRun(Buffer, TableID, AccessFlags, Low, PageCount);
+    });
     FCache->SetOnPageDirty([this](TCachePage* Page) { PatchBlocksFromPage(Page); });
     FBlockCache->SetReadIO([this](void* Buffer, Integer TableID, Cardinal AccessFlags, Cardinal Low,
                                   Cardinal High, Integer Size) {
@@ -169,6 +173,22 @@ void TVekFile::SeekAndReadVekFile(void* Buffer, Cardinal Address, Integer Size, 
         FBlockCache->ReadBlock(Buffer, TableID, AccessFlags, Address, 0, Size);
     else
         InternalRead(Buffer, TableID, AccessFlags, Address, 0, Size);
+}
+
+void TVekFile::SeekAndReadVekFileBlocks(const Cardinal* Addresses, std::size_t Count, Integer Size,
+                                        Integer TableID, Cardinal AccessFlags, void* Buffer,
+                                        const TBlockVisitProc& Visit)
+{
+    LogTableID(TableID);
+    CheckFile("TVekFile.SeekAndReadVekFileBlocks");
+    if (ThroughPageCache(AccessFlags)) {
+        FCache->ReadCacheBlocks(Addresses, Count, Size, TableID, AccessFlags, 0, Buffer, Visit);
+        return;
+    }
+    for (std::size_t I = 0; I < Count; ++I) {
+        SeekAndReadVekFile(Buffer, Addresses[I], Size, TableID, AccessFlags);
+        Visit(I);
+    }
 }
 
 void TVekFile::SeekAndWriteVekFile(const void* Buffer, Cardinal Address, Integer Size,
@@ -380,6 +400,20 @@ void TVekFile::InternalReadPage(void* Buffer, Integer TableID, Cardinal AccessFl
     }
     ReadRaw(FWorkBuffer.data(), LowAddress, FPageSize, "TVekFile.InternalReadPage");
     InternalCryptBuf(false, FWorkBuffer.data(), Buffer, AccessFlags, TableID, FPageSize);
+}
+
+void TVekFile::InternalReadPageRun(void* Buffer, Integer TableID, Cardinal AccessFlags, Cardinal LowAddress,
+                                   Integer PageCount)
+{
+    Byte* pages = static_cast<Byte*>(Buffer);
+    ReadRaw(pages, LowAddress, PageCount * FPageSize, "TVekFile.InternalReadPageRun");
+    if ((AccessFlags & CipherFlags) == 0)
+        return;
+    for (Integer i = 0; i < PageCount; ++i) {
+        Byte* page = pages + static_cast<std::size_t>(i) * static_cast<std::size_t>(FPageSize);
+        std::memcpy(FWorkBuffer.data(), page, static_cast<std::size_t>(FPageSize));
+        InternalCryptBuf(false, FWorkBuffer.data(), page, AccessFlags, TableID, FPageSize);
+    }
 }
 
 void TVekFile::InternalWritePage(void* Buffer, Integer TableID, Cardinal AccessFlags,

@@ -354,6 +354,12 @@ void TDiskMgr::ReadCustomSize(Cardinal Address, Integer Size, Integer TableID, C
     FVekFile->SeekAndReadVekFile(Buffer, Address, Size, TableID, AccessFlags);
 }
 
+void TDiskMgr::ReadCustomSizeBlocks(const Cardinal* Addresses, std::size_t Count, Integer Size, Integer TableID,
+                                    Cardinal AccessFlags, void* Buffer, const TBlockVisitProc& Visit)
+{
+    FVekFile->SeekAndReadVekFileBlocks(Addresses, Count, Size, TableID, AccessFlags, Buffer, Visit);
+}
+
 void TDiskMgr::WriteCustomSize(Cardinal Address, Integer Size, Integer TableID,
                                Cardinal AccessFlags, const void* Buffer)
 {

@@ -304,6 +304,13 @@ void TDiskIOInterface::ReadBlockByRef(Cardinal Address, Integer Size, void*& P)
     FDiskMgr->ReadCustomSizeByRef(Address, Size, FTableID, FAccessFlags, P);
 }
 
+void TDiskIOInterface::ReadBlocks(const Cardinal* Addresses, std::size_t Count, Integer Size, void* Buffer,
+                                  const std::function<void(std::size_t)>& Visit)
+{
+    RequireDiskMgr("TDiskIOInterface.ReadBlocks");
+    FDiskMgr->ReadCustomSizeBlocks(Addresses, Count, Size, FTableID, FAccessFlags, Buffer, Visit);
+}
+
 void TDiskIOInterface::WriteBlockHeader(Cardinal Address, Integer Size, const void* Buffer)
 {
     WriteBlock(Address, Size, Buffer);

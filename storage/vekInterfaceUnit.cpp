@@ -54,6 +54,15 @@ void TBaseIOInterface::ReadBlock(Cardinal, Integer, void*)
     Unsupported("ReadBlock");
 }
 
+void TBaseIOInterface::ReadBlocks(const Cardinal* Addresses, std::size_t Count, Integer Size, void* Buffer,
+                                  const std::function<void(std::size_t)>& Visit)
+{
+    for (std::size_t I = 0; I < Count; ++I) {
+        ReadBlock(Addresses[I], Size, Buffer);
+        Visit(I);
+    }
+}
+
 void TBaseIOInterface::ReadBlockByRef(Cardinal, Integer, void*&)
 {
     Unsupported("ReadBlockByRef");

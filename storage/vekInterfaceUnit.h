@@ -29,6 +29,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -78,6 +79,12 @@ public:
     // P points at the block's bytes where they are kept (the page cache on
     // disk, the allocation in memory), valid until the next call.
     virtual void ReadBlockByRef(Cardinal Address, Integer Size, void*& P);
+    // ReadBlock of Size bytes at each of Addresses in turn into Buffer,
+    // calling Visit(I) once block I is there; best with the addresses
+    // ascending, so that a store in pages reads each page once. Here one
+    // ReadBlock after the other.
+    virtual void ReadBlocks(const Cardinal* Addresses, std::size_t Count, Integer Size, void* Buffer,
+                            const std::function<void(std::size_t)>& Visit);
     virtual void WriteBlockHeader(Cardinal Address, Integer Size, const void* Buffer);
     virtual void ReadBlockHeader(Cardinal Address, Integer Size, void* Buffer);
     virtual void ShowBlocks(TStrings* List);
@@ -180,6 +187,9 @@ public:
     void WriteBlockByRef(Cardinal Address, Integer Size, const void* Buffer) override;
     void ReadBlock(Cardinal Address, Integer Size, void* Buffer) override;
     void ReadBlockByRef(Cardinal Address, Integer Size, void*& P) override;
+    // Through the page cache each page once for its blocks.
+    void ReadBlocks(const Cardinal* Addresses, std::size_t Count, Integer Size, void* Buffer,
+                    const std::function<void(std::size_t)>& Visit) override;
     void WriteBlockHeader(Cardinal Address, Integer Size, const void* Buffer) override;
     void ReadBlockHeader(Cardinal Address, Integer Size, void* Buffer) override;
     void ListBlocks(std::vector<Cardinal>& List) override;

@@ -265,6 +265,56 @@ TEST_P(TableFilter, ForcedPerRecordEvaluationGivesTheSameRecords)
     EXPECT_EQ(t->FilterMgr()->ExprFilter()->OptimisationLevel(), olNone);
 }
 
+TEST_P(TableFilter, AFilterOverMoreRecordsThanTheCacheHoldsSeesTheTransactionsChanges)
+{
+    // 3000 people added in a scrambled order (more pages than the cache of a
+    // new database holds); a transaction changes the age of some and deletes
+    // others: the filter passes the records a walk through the table finds,
+    // before and after the commit.
+    TVekTable* t = fx.CreatePeople();
+    t->Open();
+    t->SetIndexName("ixID");
+    for (int i = 0; i < 3000; ++i) {
+        const int id = i * 7919 % 3000 + 1;
+        TTableFixture::AddPerson(t, id, "p" + std::to_string(id), id % 13 == 0 ? Variant::Null() : Variant(id % 50),
+                                 id % 2 ? "Rome" : "Oslo");
+    }
+    const auto walk = [t] {
+        V ids;
+        for (t->First(); !t->Eof(); t->Next())
+            if (!t->FieldByName("Age")->IsNull() && t->FieldByName("Age")->AsInteger() > 30 &&
+                t->FieldByName("City")->AsString() == "Rome")
+                ids.push_back(t->FieldByName("ID")->AsString());
+        return ids;
+    };
+    const auto filtered = [t] {
+        t->SetFilter("Age > 30 AND City = 'Rome'");
+        t->SetFiltered(true);
+        const V ids = TTableFixture::Column(t, "ID");
+        t->SetFiltered(false);
+        return ids;
+    };
+    // (A memory database has no transactions: there the changes stand alone.)
+    if (fx.OnDisk())
+        fx.Db().StartTransaction();
+    for (int id = 7; id <= 3000; id += 7) {
+        ASSERT_TRUE(t->FindKey({Variant(id)}));
+        if (id % 11 == 0) {
+            t->Delete();
+            continue;
+        }
+        t->Edit();
+        t->FieldByName("Age")->SetValue(id % 3 ? Variant(45) : Variant::Null());
+        t->Post();
+    }
+    const V expected = walk();
+    ASSERT_GT(expected.size(), 100u);
+    EXPECT_EQ(filtered(), expected);
+    if (fx.OnDisk())
+        fx.Db().Commit();
+    EXPECT_EQ(filtered(), expected);
+}
+
 TEST_P(TableFilter, DetailTableFiltersInsideItsMasterRecord)
 {
     TVekTable* people = People();

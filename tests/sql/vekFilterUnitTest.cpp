@@ -79,10 +79,9 @@ public:
     {
     }
     TVekFilterOptimisationLevel Analyze(TVekExpr*, TVekExprNode*, bool) override { return FLevel; }
-    void Answer(const TCompoundList*, TCompoundList* Result) override
+    void Answer(const std::vector<Cardinal>&, Integer, std::vector<Cardinal>& Result) override
     {
-        for (Cardinal A : FAddresses)
-            Result->Add(reinterpret_cast<void*>(static_cast<std::uintptr_t>(A)), nullptr);
+        Result.insert(Result.end(), FAddresses.begin(), FAddresses.end());
     }
     TFilterFieldLimits AssessFieldLimits(const std::string&) override { return {}; }
 

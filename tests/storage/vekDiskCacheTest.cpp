@@ -42,6 +42,16 @@ struct TFakeFile {
             std::memcpy(Bytes.data() + Low, Buffer, PageSize);
         });
     }
+    // Also the reader of page runs.
+    void ConnectRuns(TCacheMgr& Cache)
+    {
+        Connect(Cache);
+        Cache.SetReadRunIO([this](void* Buffer, Integer, Cardinal, Cardinal Low, Cardinal, Integer Pages) {
+            ++RunReads;
+            std::memcpy(Buffer, Bytes.data() + Low, static_cast<std::size_t>(Pages) * PageSize);
+        });
+    }
+    int RunReads = 0;
     void Connect(TCacheBlockMgr& Blocks)
     {
         Blocks.SetReadIO([this](void* Buffer, Integer, Cardinal, Cardinal Low, Cardinal, Integer Size) {
@@ -180,6 +190,78 @@ TEST_F(CacheTest, ATransactionGrowsTheCacheAndRollbackLeavesTheFileAlone)
     EXPECT_EQ(FCache.Count(), 60); // it keeps its grown size
     EXPECT_EQ(FFile.Bytes, before);
     EXPECT_EQ(Read(17 * PageSize, PageSize), FFile.At(17 * PageSize, PageSize));
+}
+
+TEST(CacheBlocks, BlocksReadPageByPageAreTheBytesReadOneByOne)
+{
+    // Blocks of 24 bytes; Visit reads a far page when Busy, which in a cache
+    // of 8 pages pushes others out between the blocks.
+    struct Case {
+        const char* Name;
+        std::vector<Cardinal> Addresses;
+        Integer CachePages;
+        bool Busy;
+    };
+    std::vector<Cardinal> ascending, descending, spread;
+    for (Cardinal at = 0; at + 24 <= 40 * PageSize; at += 30)
+        ascending.push_back(at);
+    descending.assign(ascending.rbegin(), ascending.rend());
+    for (Cardinal page = 0; page < 40; page += 3)
+        spread.push_back(page * PageSize + 100);
+    const Case Cases[] = {
+        {"ascending, several blocks a page, some over a page boundary", ascending, 50, false},
+        {"descending", descending, 50, false},
+        {"one block in every third page", spread, 50, false},
+        {"the same block twice, a block at the very end", {512, 512, 600, 100 * PageSize - 24}, 50, false},
+        {"a small cache used by the visitor", ascending, 8, true},
+    };
+    for (const Case& c : Cases) {
+        SCOPED_TRACE(c.Name);
+        TFakeFile file(100);
+        TCacheMgr cache;
+        file.ConnectRuns(cache);
+        cache.Open(c.CachePages, PageSize);
+        std::vector<Byte> block(24), other(8);
+        std::vector<std::size_t> visited;
+        cache.ReadCacheBlocks(c.Addresses.data(), c.Addresses.size(), 24, 1, VekAccessPaged, 0, block.data(),
+                              [&](std::size_t I) {
+                                  visited.push_back(I);
+                                  EXPECT_EQ(block, file.At(c.Addresses[I], 24)) << c.Addresses[I];
+                                  if (c.Busy)
+                                      cache.ReadCache(other.data(), 1, VekAccessPaged, (60 + I % 30) * PageSize, 0, 8);
+                              });
+        std::vector<std::size_t> expected(c.Addresses.size());
+        for (std::size_t i = 0; i < expected.size(); ++i)
+            expected[i] = i;
+        EXPECT_EQ(visited, expected);
+    }
+}
+
+TEST_F(CacheTest, ReadAheadTakesOnlyPagesNotCachedAndCachesOnlyThoseAsked)
+{
+    FFile.ConnectRuns(FCache);
+    // A transaction changed page 3; blocks lie in pages 0, 1, 3, 4 and 6.
+    FCache.StartTransaction();
+    const auto written = Pattern(PageSize, 9);
+    FCache.WriteCache(written.data(), 1, VekAccessPaged, 3 * PageSize, 0, PageSize);
+    const std::vector<Cardinal> addresses = {8, PageSize + 8, 3 * PageSize + 8, 4 * PageSize + 8, 6 * PageSize + 8};
+    std::vector<std::vector<Byte>> blocks;
+    std::vector<Byte> block(16);
+    FCache.ReadCacheBlocks(addresses.data(), addresses.size(), 16, 1, VekAccessPaged, 0, block.data(),
+                           [&](std::size_t) { blocks.push_back(block); });
+    ASSERT_EQ(blocks.size(), 5u);
+    EXPECT_EQ(blocks[2], std::vector<Byte>(written.begin() + 8, written.begin() + 24)); // the changed page
+    for (std::size_t i : {0u, 1u, 3u, 4u})
+        EXPECT_EQ(blocks[i], FFile.At(addresses[i], 16));
+    // Pages 0-1 and 4-6 came in one read each; page 5 was read along but is
+    // not cached (it may be another table's), nor is page 2, never read.
+    EXPECT_EQ(FFile.RunReads, 2);
+    EXPECT_EQ(FFile.PageReads, 0);
+    EXPECT_LT(FCache.FindPage(5 * PageSize, 0), 0);
+    EXPECT_LT(FCache.FindPage(2 * PageSize, 0), 0);
+    EXPECT_GE(FCache.FindPage(6 * PageSize, 0), 0);
+    EXPECT_EQ(FCache.Pages(FCache.FindPage(3 * PageSize, 0))->State, cpDirty);
+    FCache.Rollback();
 }
 
 TEST_F(CacheTest, PagesStayFoundWhileTheIndexGrowsPastItsFirstSize)

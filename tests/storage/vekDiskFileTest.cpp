@@ -6,6 +6,7 @@
 #include "platform/FileIO.h"
 #include "storage/vekCommon.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace orvex {
@@ -219,6 +220,58 @@ TEST_F(VekFileTest, RollbackLeavesTheFileAndTheCacheAsTheyWere)
     EXPECT_EQ(Read(2 * PageSize, PageSize), cached);
     EXPECT_EQ(Read(PageSize, PageSize), OnDisk(PageSize, PageSize));
     EXPECT_VEK_ERROR(9217, Read(4 * PageSize, PageSize));
+}
+
+TEST_F(VekFileTest, BlocksScannedPageByPageReadAsTheyWereWrittenUnderEveryCipher)
+{
+    // Forty pages of plain bytes Pattern(page + 100) written under each
+    // cipher; a reader with an empty cache scans blocks over them (two pages
+    // without blocks, one block over a page boundary, one twice), inside a
+    // transaction that changed page 10: every block is its plain bytes, page
+    // 10's the changed ones.
+    const Cardinal Ciphers[] = {VekAccessPaged, VekAccessPaged | VekAccessXOR, VekAccessPaged | VekAccessBlowfish};
+    constexpr int Pages = 40;
+    constexpr Integer Size = 48;
+    std::vector<Cardinal> addresses;
+    for (Cardinal at = 0; at + Size <= Pages * PageSize; at += 100) {
+        const Cardinal page = at / PageSize;
+        if (page != 7 && page != 20)
+            addresses.push_back(at);
+        if (at == 2000)
+            addresses.push_back(at);
+    }
+    addresses.push_back(5 * PageSize - 10);
+    for (Cardinal flags : Ciphers) {
+        SCOPED_TRACE(flags);
+        std::vector<Byte> plain;
+        for (int page = 0; page < Pages; ++page) {
+            const auto p = Pattern(PageSize, static_cast<Cardinal>(page + 100));
+            plain.insert(plain.end(), p.begin(), p.end());
+        }
+        OpenWithPages(Pages);
+        for (int page = 0; page < Pages; ++page)
+            FFile.SeekAndWriteVekFile(plain.data() + page * PageSize, static_cast<Cardinal>(page * PageSize), PageSize, 3,
+                                      flags);
+        FFile.CloseVekFile();
+        Open();
+        FFile.StartTransaction();
+        const auto changed = Pattern(PageSize, 999);
+        FFile.SeekAndWriteVekFile(changed.data(), 10 * PageSize, PageSize, 3, flags);
+        std::copy(changed.begin(), changed.end(), plain.begin() + 10 * PageSize);
+
+        std::vector<Byte> block(Size);
+        std::vector<std::size_t> visited;
+        FFile.SeekAndReadVekFileBlocks(addresses.data(), addresses.size(), Size, 3, flags, block.data(),
+                                       [&](std::size_t I) {
+                                           visited.push_back(I);
+                                           const auto from = plain.begin() + addresses[I];
+                                           EXPECT_EQ(block, std::vector<Byte>(from, from + Size)) << addresses[I];
+                                       });
+        EXPECT_EQ(visited.size(), addresses.size());
+        EXPECT_TRUE(std::is_sorted(visited.begin(), visited.end()));
+        FFile.Rollback();
+        FFile.CloseVekFile();
+    }
 }
 
 TEST_F(VekFileTest, CopyVekFileCopiesTheWholeFile)
