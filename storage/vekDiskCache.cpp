@@ -364,7 +364,7 @@ int TCacheMgr::FindReplaceablePage()
 
 void TCacheMgr::WritePageOut(TCachePage* Page)
 {
-    FWriteIO(Page->Data.data(), Page->PageOwner, Page->AccessFlags, Page->LowerAddress, Page->UpperAddress);
+    FWriteIO(Page->Data, Page->PageOwner, Page->AccessFlags, Page->LowerAddress, Page->UpperAddress);
     SetState(Page, cpClean);
 }
 
@@ -625,7 +625,7 @@ void TCacheMgr::ReadCacheBlocks(const Cardinal* Addresses, std::size_t Count, In
             ReadAhead(TableID, AccessFlags, HighAddress, Addresses + i, Count - i);
         TCachePage* page = AcquirePage(TableID, AccessFlags, base, HighAddress, false);
         Touch(page);
-        std::memcpy(copy.data(), page->Data.data(), copy.size());
+        std::memcpy(copy.data(), page->Data, copy.size());
         do {
             std::memcpy(out, copy.data() + (Addresses[i] - base), static_cast<std::size_t>(Size));
             Visit(i++);
@@ -673,7 +673,7 @@ void TCacheMgr::ReadAhead(Integer TableID, Cardinal AccessFlags, Cardinal HighAd
         const int index = GetNextEmptyPage();
         TCachePage* page = Pages(index);
         page->Checked = false;
-        std::memcpy(page->Data.data(), FRunBuffer.data() + static_cast<std::size_t>(k) * FPageSize,
+        std::memcpy(page->Data, FRunBuffer.data() + static_cast<std::size_t>(k) * FPageSize,
                     static_cast<std::size_t>(FPageSize));
         SetState(page, cpClean);
         page->PageOwner = TableID;
