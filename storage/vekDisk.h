@@ -314,6 +314,9 @@ private:
     void StorePage(TCachePage* Page, const Byte* Source, Integer Offset, Integer Count,
                    Integer TableID, Cardinal AccessFlags);
     void HashPage(int Index);
+    // Gives an empty page the identity of the file page it now holds and hashes it.
+    void NamePage(int Index, Integer TableID, Cardinal AccessFlags, Cardinal LowerAddress,
+                  Cardinal UpperAddress);
     void UnhashPage(int Index);
     void ForgetPage(int Index); // empty and out of the hash
     // Stamps the page as used now and moves it to the end of the use order

@@ -246,6 +246,17 @@ void TCacheMgr::HashPage(int Index)
     FIndex.Insert(PageKey(page->UpperAddress, page->LowerAddress), page);
 }
 
+void TCacheMgr::NamePage(int Index, Integer TableID, Cardinal AccessFlags, Cardinal LowerAddress,
+                         Cardinal UpperAddress)
+{
+    TCachePage* page = Pages(Index);
+    page->PageOwner = TableID;
+    page->AccessFlags = AccessFlags;
+    page->LowerAddress = LowerAddress;
+    page->UpperAddress = UpperAddress;
+    HashPage(Index);
+}
+
 void TCacheMgr::UnhashPage(int Index)
 {
     TCachePage* page = Pages(Index);
@@ -515,11 +526,7 @@ TCachePage* TCacheMgr::AcquirePage(Integer TableID, Cardinal AccessFlags, Cardin
         }
         SetState(page, cpClean);
     }
-    page->PageOwner = TableID;
-    page->AccessFlags = AccessFlags;
-    page->LowerAddress = Base;
-    page->UpperAddress = HighAddress;
-    HashPage(index);
+    NamePage(index, TableID, AccessFlags, Base, HighAddress);
     return page;
 }
 
@@ -676,11 +683,7 @@ void TCacheMgr::ReadAhead(Integer TableID, Cardinal AccessFlags, Cardinal HighAd
         std::memcpy(page->Data, FRunBuffer.data() + static_cast<std::size_t>(k) * FPageSize,
                     static_cast<std::size_t>(FPageSize));
         SetState(page, cpClean);
-        page->PageOwner = TableID;
-        page->AccessFlags = AccessFlags;
-        page->LowerAddress = base;
-        page->UpperAddress = HighAddress;
-        HashPage(index);
+        NamePage(index, TableID, AccessFlags, base, HighAddress);
         // Used from now on: a later page of the run never replaces it.
         Touch(page);
         ++FMisses;
