@@ -1,7 +1,8 @@
 #pragma once
 
 // Set-up shared by the benchmarks that compare the engine with SQLite: the
-// table size, a wall-clock timer and a scratch folder removed afterwards.
+// table size, a wall-clock timer, a scratch folder removed afterwards and
+// SQLite statements run for their effect.
 
 #include <algorithm>
 #include <chrono>
@@ -12,11 +13,23 @@
 #include <string>
 #include <system_error>
 
+#include <sqlite3.h>
 #include <stdlib.h>
 
 namespace orvex::bench {
 
 using Clock = std::chrono::steady_clock;
+
+// Runs SQL on SQLite for its effect; an error is thrown with SQLite's text.
+inline void SqliteExec(sqlite3* Db, const std::string& Sql)
+{
+    char* error = nullptr;
+    if (sqlite3_exec(Db, Sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+        const std::string text = error ? error : "sqlite error";
+        sqlite3_free(error);
+        throw std::runtime_error(text);
+    }
+}
 
 inline double SecondsSince(Clock::time_point From)
 {

@@ -114,15 +114,7 @@ public:
     }
 
 private:
-    void Exec(const std::string& Sql)
-    {
-        char* error = nullptr;
-        if (sqlite3_exec(FLite, Sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-            const std::string text = error ? error : "sqlite error";
-            sqlite3_free(error);
-            throw std::runtime_error(text);
-        }
-    }
+    void Exec(const std::string& Sql) { bench::SqliteExec(FLite, Sql); }
 
     TVekDataBase FDb;
     sqlite3* FLite = nullptr;

@@ -145,15 +145,7 @@ private:
         FFields[Name] = std::move(fields);
         table.Close();
     }
-    void Exec(const std::string& Sql)
-    {
-        char* error = nullptr;
-        if (sqlite3_exec(FLite, Sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-            const std::string text = error ? error : "sqlite error";
-            sqlite3_free(error);
-            throw std::runtime_error(text);
-        }
-    }
+    void Exec(const std::string& Sql) { bench::SqliteExec(FLite, Sql); }
     void Fill(const std::string& Name, int Count, int Distinct)
     {
         sqlite3_stmt* stmt = nullptr;

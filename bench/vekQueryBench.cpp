@@ -282,15 +282,7 @@ public:
         sqlite3_reset(Stmt);
     }
 
-    void Exec(const std::string& Sql)
-    {
-        char* error = nullptr;
-        if (sqlite3_exec(FLite, Sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-            const std::string text = error ? error : "sqlite error";
-            sqlite3_free(error);
-            throw std::runtime_error(text);
-        }
-    }
+    void Exec(const std::string& Sql) { bench::SqliteExec(FLite, Sql); }
 
 private:
     static void OrvexRead(TVekQuery& Query, TAnswer& Answer, int OrderColumn)

@@ -400,6 +400,9 @@ public:
     void Lookup(const std::string& Key, std::vector<Cardinal>& Out) const;
     std::size_t Count() const { return FEntries.size(); }
     void Clear();
+    // FNV-1a with a final mix, so that the low bits pick buckets well; the
+    // spilled key store folds the same hash to 32 bits.
+    static std::uint64_t HashOf(const std::string& Key);
 
 private:
     struct Entry {
@@ -409,7 +412,6 @@ private:
         Cardinal Address;
         std::int32_t Next;
     };
-    static std::uint64_t HashOf(const std::string& Key);
     void Grow();
 
     std::vector<Entry> FEntries;

@@ -95,7 +95,6 @@ void AppendCanonical(std::string& Key, TFieldType DataType, const TDataHolder& H
 
 std::uint64_t TJoinHash::HashOf(const std::string& Key)
 {
-    // FNV-1a, then a final mix so that the low bits pick buckets well.
     std::uint64_t h = 1469598103934665603ULL;
     for (unsigned char c : Key) {
         h ^= c;

@@ -20,18 +20,11 @@ constexpr const char* HashFieldName = "H";
 constexpr const char* AddressFieldName = "A";
 constexpr const char* HashIndexName = "ixH";
 
-// FNV-1a with a final mix, as the in-memory join hash, folded to 32 bits
-// (an Integer field): two keys of one hash only add a candidate.
+// The in-memory join hash folded to 32 bits (an Integer field): two keys
+// of one hash only add a candidate.
 std::int32_t KeyHash(const std::string& Key)
 {
-    std::uint64_t h = 1469598103934665603ULL;
-    for (unsigned char c : Key) {
-        h ^= c;
-        h *= 1099511628211ULL;
-    }
-    h ^= h >> 33;
-    h *= 0xff51afd7ed558ccdULL;
-    h ^= h >> 33;
+    const std::uint64_t h = TJoinHash::HashOf(Key);
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(h ^ (h >> 32)));
 }
 

@@ -485,14 +485,7 @@ void TCacheMgr::SetPageLimit(Integer NewCount)
 
 void TCacheMgr::ResetPageCount(Integer NewCount)
 {
-    FPageCount = NewCount;
-    // Only the tail goes, so the indices the hash holds stay right.
-    while (Count() > NewCount && Pages(Count() - 1)->State != cpDirty && !Pages(Count() - 1)->Lent) {
-        UnhashPage(Count() - 1);
-        Unlink(Pages(Count() - 1));
-        DeleteLastPage();
-        FEmptyHint = std::min(FEmptyHint, Count());
-    }
+    SetPageLimit(NewCount);
     while (Count() < NewCount)
         AddPage();
 }

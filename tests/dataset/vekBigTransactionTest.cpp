@@ -15,6 +15,7 @@
 
 #include "dataset/vekDatabase.h"
 #include "platform/FileIO.h"
+#include "tests/vekTestEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -25,12 +26,6 @@
 
 namespace orvex {
 namespace {
-
-long EnvNumber(const char* Name, long Default)
-{
-    const char* value = std::getenv(Name);
-    return value ? std::strtol(value, nullptr, 10) : Default;
-}
 
 struct TChildRun {
     long StartKiB = -1;

@@ -9,6 +9,7 @@
 // ORVEX_QUERY_FUZZ_SEED the seed (default 7), for longer runs by hand.
 
 #include "vekQueryTestUtil.h"
+#include "tests/vekTestEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -17,14 +18,6 @@
 
 namespace orvex::querytest {
 namespace {
-
-long EnvNumber(const char* Name, long Default)
-{
-    const char* value = std::getenv(Name);
-    if (!value || !*value)
-        return Default;
-    return std::strtol(value, nullptr, 10);
-}
 
 class TStatementGenerator {
 public:

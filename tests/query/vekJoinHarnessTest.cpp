@@ -9,6 +9,7 @@
 // ORVEX_QUERY_JOIN_SEED the first seed (default 1), for longer runs by hand.
 
 #include "vekQueryTestUtil.h"
+#include "tests/vekTestEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -18,14 +19,6 @@
 
 namespace orvex::querytest {
 namespace {
-
-long EnvNumber(const char* Name, long Default)
-{
-    const char* value = std::getenv(Name);
-    if (!value || !*value)
-        return Default;
-    return std::strtol(value, nullptr, 10);
-}
 
 // Tables T1 .. T4, each with k INTEGER, s SMALLINT, f FLOAT and v
 // VARCHAR(4): small value ranges so that joins match and keys repeat.

@@ -14,6 +14,7 @@
 
 #include "../storage/vekEngineTestUtil.h"
 #include "platform/FileIO.h"
+#include "tests/vekTestEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -26,12 +27,6 @@
 
 namespace orvex {
 namespace {
-
-long EnvNumber(const char* Name, long Default)
-{
-    const char* value = std::getenv(Name);
-    return value ? std::strtol(value, nullptr, 10) : Default;
-}
 
 // The child's output lines by their first word.
 struct TChildRun {

@@ -12,6 +12,7 @@
 
 #include "vekSqlDiffGenerator.h"
 #include "vekSqlDiffOrvex.h"
+#include "tests/vekTestEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -23,14 +24,6 @@
 
 namespace orvex::sqldiff {
 namespace {
-
-long EnvNumber(const char* Name, long Default)
-{
-    const char* value = std::getenv(Name);
-    if (!value || !*value)
-        return Default;
-    return std::strtol(value, nullptr, 10);
-}
 
 std::vector<std::uint64_t> Seeds(std::uint64_t First, long Count)
 {

@@ -8,6 +8,7 @@
 
 #include "SqlTestSupport.h"
 #include "sql/vekMiscParsers.h"
+#include "tests/vekTestEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -20,14 +21,6 @@ namespace orvex {
 namespace {
 
 using namespace sqltest;
-
-long EnvNumber(const char* Name, long Default)
-{
-    const char* Value = std::getenv(Name);
-    if (!Value || !*Value)
-        return Default;
-    return std::strtol(Value, nullptr, 10);
-}
 
 // Valid conditions and values from a small grammar.
 class Grammar {

@@ -8,6 +8,7 @@
 // ORVEX_SQL_STMT_FUZZ_SEED the seed (default 20), for longer runs by hand.
 
 #include "SqlStatementHarness.h"
+#include "tests/vekTestEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -18,14 +19,6 @@
 
 namespace orvex::sqltest {
 namespace {
-
-long EnvNumber(const char* Name, long Default)
-{
-    const char* value = std::getenv(Name);
-    if (!value || !*value)
-        return Default;
-    return std::strtol(value, nullptr, 10);
-}
 
 // Valid statements over the standard test tables.
 class StatementGrammar {
