@@ -570,6 +570,7 @@ bool TQueryExprNodeDataProvider::PrepareAndOpen()
         return false;
     TVekQueryDataset* resultSet = FItem->ResultSet();
     if (FItem->IsCorrelated() || !resultSet->Active()) {
+        DiscardValueSet();
         resultSet->Close();
         // The enclosing row's current values go into the outer references.
         FItem->PreparePlan();
@@ -578,6 +579,7 @@ bool TQueryExprNodeDataProvider::PrepareAndOpen()
         resultSet->First();
         return true;
     }
+    DiscardValueSet();
     // A subquery that cannot be filled fails its statement: answering as if
     // it had no rows would let the statement succeed with wrong rows.
     if (!FItem->CreateResultSet()) {
@@ -590,6 +592,11 @@ bool TQueryExprNodeDataProvider::PrepareAndOpen()
         resultSet->Open();
     resultSet->First();
     return true;
+}
+
+bool TQueryExprNodeDataProvider::RowsAreReused() const
+{
+    return FItem && !FItem->IsCorrelated();
 }
 
 } // namespace orvex
