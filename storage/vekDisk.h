@@ -114,8 +114,9 @@ using TIOTransferPageProc = std::function<void(void* Buffer, Integer TableID, Ca
 using TIOTransferBlockProc =
     std::function<void(void* Buffer, Integer TableID, Cardinal AccessFlags, Cardinal LowAddress,
                        Cardinal HighAddress, Integer Size)>;
-// Reads PageCount pages one after the other from LowAddress on, into Buffer
-// (PageCount times the page size), as a page transfer reads each.
+// Reads (or writes) PageCount pages one after the other from LowAddress on,
+// into (from) Buffer (PageCount times the page size), as a page transfer
+// reads (writes) each.
 using TIOTransferPageRunProc = std::function<void(void* Buffer, Integer TableID, Cardinal AccessFlags,
                                                   Cardinal LowAddress, Cardinal HighAddress, Integer PageCount)>;
 // Told the position of each block a scan has read into the caller's buffer.
@@ -283,6 +284,9 @@ public:
     void SetReadIO(TIOTransferPageProc Value) { FReadIO = std::move(Value); }
     void SetWriteIO(TIOTransferPageProc Value) { FWriteIO = std::move(Value); }
     void SetReadRunIO(TIOTransferPageRunProc Value) { FReadRunIO = std::move(Value); }
+    // With a page-run writer the commit writes dirty pages that follow one
+    // another in the file (of one owner and access) with one write.
+    void SetWriteRunIO(TIOTransferPageRunProc Value) { FWriteRunIO = std::move(Value); }
     // Heard whenever a page turns dirty inside a transaction.
     void SetOnPageDirty(std::function<void(TCachePage*)> Value) { FOnPageDirty = std::move(Value); }
 
@@ -361,7 +365,8 @@ private:
     TIOTransferPageProc FReadIO;
     TIOTransferPageProc FWriteIO;
     TIOTransferPageRunProc FReadRunIO;
-    std::vector<Byte> FRunBuffer; // the pages of one read-ahead
+    TIOTransferPageRunProc FWriteRunIO;
+    std::vector<Byte> FRunBuffer; // the pages of one read-ahead or one run written
     std::function<void(TCachePage*)> FOnPageDirty;
     TCachePageIndex FIndex; // page key -> page
     // The page cached for the address, nullptr when none.
@@ -586,6 +591,8 @@ public:
                           Cardinal HighAddress);
     void InternalReadPageRun(void* Buffer, Integer TableID, Cardinal AccessFlags, Cardinal LowAddress,
                              Integer PageCount);
+    void InternalWritePageRun(void* Buffer, Integer TableID, Cardinal AccessFlags, Cardinal LowAddress,
+                              Integer PageCount);
     void InternalWritePage(void* Buffer, Integer TableID, Cardinal AccessFlags,
                            Cardinal LowAddress, Cardinal HighAddress);
     void InternalRead(void* Buffer, Integer TableID, Cardinal AccessFlags, Cardinal LowAddress,

@@ -16,6 +16,8 @@ namespace orvex {
 namespace {
 
 constexpr Integer MinIndexCapacity = 1000;
+// The most pages a commit writes with one write.
+constexpr std::size_t MaxWriteRunPages = 64;
 
 std::uint64_t PageKey(Cardinal Upper, Cardinal Lower)
 {
@@ -725,13 +727,41 @@ void TCacheMgr::Commit()
 {
     if (!FTransactionActive)
         VekDatabaseError(diskerr::NoTransaction, "TCacheMgr.Commit", "", this);
-    for (int i = 0; i < Count() && FDirtyCount > 0; ++i) {
-        TCachePage* page = Pages(i);
-        if (page->State != cpDirty)
-            continue;
-        FWriteIO(page->Data, page->PageOwner, page->AccessFlags, page->LowerAddress,
-                 page->UpperAddress);
-        SetState(page, cpClean);
+    // In address order; each page turns clean once the file holds it.
+    std::vector<TCachePage*> dirty;
+    dirty.reserve(static_cast<std::size_t>(FDirtyCount));
+    for (int i = 0; i < Count() && static_cast<Integer>(dirty.size()) < FDirtyCount; ++i)
+        if (Pages(i)->State == cpDirty)
+            dirty.push_back(Pages(i));
+    std::sort(dirty.begin(), dirty.end(), [](const TCachePage* A, const TCachePage* B) {
+        return A->UpperAddress != B->UpperAddress ? A->UpperAddress < B->UpperAddress
+                                                  : A->LowerAddress < B->LowerAddress;
+    });
+    const auto pageSize = static_cast<std::size_t>(FPageSize);
+    for (std::size_t first = 0; first < dirty.size();) {
+        const TCachePage* head = dirty[first];
+        std::size_t last = first + 1;
+        while (FWriteRunIO && last < dirty.size() && last - first < MaxWriteRunPages) {
+            const TCachePage* next = dirty[last];
+            const TCachePage* prior = dirty[last - 1];
+            if (next->UpperAddress != head->UpperAddress || next->PageOwner != head->PageOwner ||
+                next->AccessFlags != head->AccessFlags ||
+                Int64{next->LowerAddress} != Int64{prior->LowerAddress} + FPageSize)
+                break;
+            ++last;
+        }
+        if (last - first == 1) {
+            FWriteIO(head->Data, head->PageOwner, head->AccessFlags, head->LowerAddress, head->UpperAddress);
+        } else {
+            FRunBuffer.resize((last - first) * pageSize);
+            for (std::size_t k = first; k < last; ++k)
+                std::memcpy(FRunBuffer.data() + (k - first) * pageSize, dirty[k]->Data, pageSize);
+            FWriteRunIO(FRunBuffer.data(), head->PageOwner, head->AccessFlags, head->LowerAddress,
+                        head->UpperAddress, static_cast<Integer>(last - first));
+        }
+        for (std::size_t k = first; k < last; ++k)
+            SetState(dirty[k], cpClean);
+        first = last;
     }
     FTransactionActive = false;
     ReturnLentPages();

@@ -110,6 +110,10 @@ void TVekFile::ConnectCaches(Integer CachePages)
                                 Integer PageCount) {
         InternalReadPageRun(Buffer, TableID, AccessFlags, Low, PageCount);
     });
+    FCache->SetWriteRunIO([this](void* Buffer, Integer TableID, Cardinal AccessFlags, Cardinal Low, Cardinal,
+                                 Integer PageCount) {
+        InternalWritePageRun(Buffer, TableID, AccessFlags, Low, PageCount);
+    });
     FCache->SetOnPageDirty([this](TCachePage* Page) { PatchBlocksFromPage(Page); });
     FBlockCache->SetReadIO([this](void* Buffer, Integer TableID, Cardinal AccessFlags, Cardinal Low,
                                   Cardinal High, Integer Size) {
@@ -425,6 +429,21 @@ void TVekFile::InternalWritePage(void* Buffer, Integer TableID, Cardinal AccessF
     }
     InternalCryptBuf(true, Buffer, FWorkBuffer.data(), AccessFlags, TableID, FPageSize);
     WriteRaw(FWorkBuffer.data(), LowAddress, FPageSize, "TVekFile.InternalWritePage");
+}
+
+void TVekFile::InternalWritePageRun(void* Buffer, Integer TableID, Cardinal AccessFlags, Cardinal LowAddress,
+                                    Integer PageCount)
+{
+    // Buffer is the cache's copy of the pages: ciphered in place.
+    Byte* pages = static_cast<Byte*>(Buffer);
+    if ((AccessFlags & CipherFlags) != 0) {
+        for (Integer i = 0; i < PageCount; ++i) {
+            Byte* page = pages + static_cast<std::size_t>(i) * static_cast<std::size_t>(FPageSize);
+            InternalCryptBuf(true, page, FWorkBuffer.data(), AccessFlags, TableID, FPageSize);
+            std::memcpy(page, FWorkBuffer.data(), static_cast<std::size_t>(FPageSize));
+        }
+    }
+    WriteRaw(pages, LowAddress, PageCount * FPageSize, "TVekFile.InternalWritePageRun");
 }
 
 void TVekFile::InternalRead(void* Buffer, Integer, Cardinal, Cardinal LowAddress, Cardinal,

@@ -307,6 +307,65 @@ TEST_F(CacheTest, CommitWritesTheDirtyPagesOnce)
     EXPECT_VEK_ERROR(10257, FCache.Rollback());
 }
 
+TEST_F(CacheTest, WithARunWriterTheCommitWritesPagesThatFollowOneAnotherInOneWrite)
+{
+    // Runs written: where, how many pages, whose. A run of one page goes
+    // through the page writer.
+    struct TRun {
+        Cardinal Low;
+        Integer Pages;
+        Integer Owner;
+        bool operator==(const TRun&) const = default;
+    };
+    std::vector<TRun> runs;
+    bool failRuns = false;
+    FCache.SetWriteRunIO([&](void* Buffer, Integer Owner, Cardinal, Cardinal Low, Cardinal, Integer Pages) {
+        if (failRuns)
+            throw std::runtime_error("disk gone");
+        runs.push_back({Low, Pages, Owner});
+        std::memcpy(FFile.Bytes.data() + Low, Buffer, static_cast<std::size_t>(Pages) * PageSize);
+    });
+    auto dirty = [&](Cardinal Page, Integer Owner) {
+        const auto bytes = Pattern(PageSize, 500 + Page);
+        FCache.WriteCache(bytes.data(), Owner, VekAccessPaged, Page * PageSize, 0, PageSize);
+    };
+
+    // Pages 3-5 of table 1 (dirtied out of order), 6 of table 2, 8 and 9 of
+    // table 1, 11 alone.
+    FCache.StartTransaction();
+    for (auto [page, owner] : {std::pair{5u, 1}, {3u, 1}, {9u, 1}, {6u, 2}, {4u, 1}, {11u, 1}, {8u, 1}})
+        dirty(page, owner);
+    FCache.Commit();
+    const std::vector<TRun> expected = {{3 * PageSize, 3, 1}, {8 * PageSize, 2, 1}};
+    EXPECT_EQ(runs, expected);
+    EXPECT_EQ(FFile.WriteOrder, (std::vector<Cardinal>{6 * PageSize, 11 * PageSize}));
+    for (Cardinal page : {3u, 4u, 5u, 6u, 8u, 9u, 11u})
+        EXPECT_EQ(FFile.At(page * PageSize, PageSize), Pattern(PageSize, 500 + page)) << page;
+    EXPECT_EQ(FCache.DirtyCount(), 0);
+
+    // A run that fails stays dirty for the rollback; the runs before it are
+    // in the file and clean.
+    runs.clear();
+    FCache.StartTransaction();
+    for (Cardinal page : {20u, 21u, 30u, 31u})
+        dirty(page, 1);
+    FCache.SetWriteRunIO([&](void* Buffer, Integer Owner, Cardinal, Cardinal Low, Cardinal, Integer Pages) {
+        if (Low == 30 * PageSize)
+            failRuns = true;
+        if (failRuns)
+            throw std::runtime_error("disk gone");
+        runs.push_back({Low, Pages, Owner});
+        std::memcpy(FFile.Bytes.data() + Low, Buffer, static_cast<std::size_t>(Pages) * PageSize);
+    });
+    EXPECT_THROW(FCache.Commit(), std::runtime_error);
+    EXPECT_EQ(runs, (std::vector<TRun>{{20 * PageSize, 2, 1}}));
+    EXPECT_EQ(FCache.Pages(FCache.FindPage(21 * PageSize, 0))->State, cpClean);
+    EXPECT_EQ(FCache.Pages(FCache.FindPage(30 * PageSize, 0))->State, cpDirty);
+    EXPECT_EQ(FCache.Pages(FCache.FindPage(31 * PageSize, 0))->State, cpDirty);
+    FCache.Rollback();
+    EXPECT_EQ(Read(30 * PageSize, PageSize), FFile.At(30 * PageSize, PageSize));
+}
+
 TEST_F(CacheTest, AFailedWriteThroughLeavesNoCopyClaimingTheBytes)
 {
     Read(2 * PageSize, 4);

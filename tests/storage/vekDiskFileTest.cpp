@@ -274,6 +274,43 @@ TEST_F(VekFileTest, BlocksScannedPageByPageReadAsTheyWereWrittenUnderEveryCipher
     }
 }
 
+TEST_F(VekFileTest, ACommitWritesRunsOfPagesAsEachPageIsWrittenUnderEveryCipher)
+{
+    // A transaction changes pages 2-6 (6 of another table) and 9; after the
+    // commit the file holds each page as a write outside a transaction puts
+    // it there, and a reader with an empty cache reads the plain bytes.
+    const Cardinal Ciphers[] = {VekAccessPaged, VekAccessPaged | VekAccessXOR, VekAccessPaged | VekAccessBlowfish,
+                                VekAccessPaged | VekAccessXOR | VekAccessBlowfish};
+    const std::pair<Cardinal, Integer> Changed[] = {{4, 3}, {2, 3}, {6, 5}, {3, 3}, {9, 3}, {5, 3}};
+    for (Cardinal flags : Ciphers) {
+        SCOPED_TRACE(flags);
+        // What each page looks like on disk, written page by page.
+        OpenWithPages(12);
+        for (auto [page, table] : Changed) {
+            const auto plain = Pattern(PageSize, 300 + page);
+            FFile.SeekAndWriteVekFile(plain.data(), page * PageSize, PageSize, table, flags);
+        }
+        FFile.CloseVekFile();
+        const auto expected = ReadFileBytes(FPath);
+
+        OpenWithPages(12);
+        FFile.StartTransaction();
+        for (auto [page, table] : Changed) {
+            const auto plain = Pattern(PageSize, 300 + page);
+            FFile.SeekAndWriteVekFile(plain.data(), page * PageSize, PageSize, table, flags);
+        }
+        FFile.Commit();
+        FFile.CloseVekFile();
+        EXPECT_TRUE(ReadFileBytes(FPath) == expected);
+        EXPECT_FALSE(FileExists(GetJournalFileName(FPath)));
+
+        Open(false);
+        for (auto [page, table] : Changed)
+            EXPECT_EQ(Read(page * PageSize, PageSize, table, flags), Pattern(PageSize, 300 + page)) << page;
+        FFile.CloseVekFile();
+    }
+}
+
 TEST_F(VekFileTest, CopyVekFileCopiesTheWholeFile)
 {
     EXPECT_VEK_ERROR(8449, FFile.CopyVekFile(FDir.File("copy.dat")));
