@@ -575,6 +575,7 @@ bool TQueryExprNodeDataProvider::PrepareAndOpen()
         return false;
     TVekQueryDataset* resultSet = FItem->ResultSet();
     if (FItem->IsCorrelated() || !resultSet->Active()) {
+        DiscardValueSet();
         resultSet->Close();
         // The enclosing row's current values go into the outer references.
         FItem->PreparePlan();
@@ -583,6 +584,7 @@ bool TQueryExprNodeDataProvider::PrepareAndOpen()
         resultSet->First();
         return true;
     }
+    DiscardValueSet();
     // A subquery that cannot be filled fails its statement: answering as if
     // it had no rows would let the statement succeed with wrong rows.
     if (!FItem->CreateResultSet()) {
@@ -595,6 +597,11 @@ bool TQueryExprNodeDataProvider::PrepareAndOpen()
         resultSet->Open();
     resultSet->First();
     return true;
+}
+
+bool TQueryExprNodeDataProvider::RowsAreReused() const
+{
+    return FItem && !FItem->IsCorrelated();
 }
 
 } // namespace orvex

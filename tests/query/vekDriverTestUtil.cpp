@@ -68,6 +68,8 @@ TDriverFixture::TResult TDriverFixture::Run(const std::string& Sql, Integer MaxR
         }
         TVekQueryDataset* set = provider.GetResultSet();
         result.TableName = set->TableName();
+        result.Temporary = set->DataBase() && set->DataBase()->IsTemporaryDatabase();
+        result.SpilledGroups = set->SpilledGroups();
         for (int i = 0; i < set->FieldCount(); ++i)
             result.Columns.push_back(set->Fields()->Fields(i)->FieldName());
         for (set->First(); !set->Eof(); set->Next()) {

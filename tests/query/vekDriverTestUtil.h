@@ -33,6 +33,8 @@ public:
         std::string Error;                // the driver's errors, or an exception's message
         Integer RowsAffected = 0;
         std::string TableName;            // the result table's name
+        bool Temporary = false;           // the result was in the temporary database
+        Integer SpilledGroups = 0;        // groups whose accumulators were kept there
     };
     // Validates, prepares and fills; MaxRecords and Params as the query
     // component would give them.
