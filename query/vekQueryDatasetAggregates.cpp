@@ -306,8 +306,16 @@ public:
             break;
         case vafMax:
         case vafMin:
-            if (state.Count == 0 || Better(part.AggFunc, Value, Extreme(index)))
+            if (state.Count == 0) {
                 SetExtreme(index, Value);
+            } else if (Value.VType() == varDouble && state.Type == varDouble) {
+                // Two floats (the common case): compared in place.
+                const double a = Value.AsDouble();
+                if (part.AggFunc == vafMax ? a > state.Value : a < state.Value)
+                    state.Value = a;
+            } else if (Better(part.AggFunc, Value, Extreme(index))) {
+                SetExtreme(index, Value);
+            }
             break;
         default:
             break;
@@ -426,8 +434,9 @@ private:
 
     Variant Extreme(std::size_t Index) const
     {
-        if (const auto boxed = FBoxed.find(Index); boxed != FBoxed.end())
-            return boxed->second;
+        if (!FBoxed.empty())
+            if (const auto boxed = FBoxed.find(Index); boxed != FBoxed.end())
+                return boxed->second;
         const TAggState& state = FStates[Index];
         Int64 bits = 0;
         std::memcpy(&bits, &state.Value, 8);
@@ -479,7 +488,8 @@ private:
             state.Type = Value.VType();
             return;
         }
-        FBoxed.erase(Index);
+        if (!FBoxed.empty())
+            FBoxed.erase(Index);
         std::memcpy(&state.Value, &bits, 8);
         state.Type = Value.VType();
     }
