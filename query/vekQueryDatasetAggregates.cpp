@@ -502,6 +502,108 @@ private:
     std::vector<std::unique_ptr<std::unordered_set<std::string>>> FSeen;
 };
 
+// The groups by the bytes of their group values: open addressing over one
+// array of entries, keys of up to 16 bytes held in the entry itself and
+// longer ones in one arena, so that a lookup touches one entry.
+class TGroupKeyHash {
+public:
+    // The group of Key; -1 when none.
+    std::int64_t Find(const std::string& Key) const
+    {
+        if (FEntries.empty())
+            return -1;
+        const std::uint64_t hash = HashOf(Key);
+        for (std::size_t at = hash & FMask;; at = (at + 1) & FMask) {
+            const TEntry& entry = FEntries[at];
+            if (entry.Length == Empty)
+                return -1;
+            if (entry.Hash == hash && entry.Length == Key.size() && std::memcmp(KeyOf(entry), Key.data(), Key.size()) == 0)
+                return entry.Group;
+        }
+    }
+
+    // Key leads to Group (Key not yet in).
+    void Add(const std::string& Key, std::uint32_t Group)
+    {
+        if ((FCount + 1) * 2 > FEntries.size())
+            Grow();
+        Place(HashOf(Key), Key.data(), static_cast<std::uint32_t>(Key.size()), Group);
+        ++FCount;
+    }
+
+    // The memory one more key of Size bytes takes (the entry at half load,
+    // and the arena's bytes for a long key).
+    static std::size_t EntryBytes(std::size_t Size) { return 2 * sizeof(TEntry) + (Size > InlineBytes ? Size : 0); }
+
+private:
+    static constexpr std::size_t InlineBytes = 16;
+    static constexpr std::uint32_t Empty = 0xFFFFFFFFu;
+    struct TEntry {
+        std::uint64_t Hash = 0;
+        std::uint32_t Group = 0;
+        std::uint32_t Length = Empty;
+        // The key's bytes, or the offset of its bytes in the arena.
+        char Inline[InlineBytes] = {};
+    };
+
+    static std::uint64_t HashOf(const std::string& Key)
+    {
+        std::uint64_t h = 1469598103934665603ULL;
+        for (unsigned char c : Key) {
+            h ^= c;
+            h *= 1099511628211ULL;
+        }
+        return h ^ (h >> 29);
+    }
+
+    const char* KeyOf(const TEntry& Entry) const
+    {
+        if (Entry.Length <= InlineBytes)
+            return Entry.Inline;
+        std::uint64_t offset = 0;
+        std::memcpy(&offset, Entry.Inline, sizeof offset);
+        return FArena.data() + offset;
+    }
+
+    void Place(std::uint64_t Hash, const char* Key, std::uint32_t Length, std::uint32_t Group)
+    {
+        std::size_t at = Hash & FMask;
+        while (FEntries[at].Length != Empty)
+            at = (at + 1) & FMask;
+        TEntry& entry = FEntries[at];
+        entry.Hash = Hash;
+        entry.Group = Group;
+        entry.Length = Length;
+        if (Length <= InlineBytes) {
+            std::memcpy(entry.Inline, Key, Length);
+        } else {
+            const std::uint64_t offset = FArena.size();
+            FArena.append(Key, Length);
+            std::memcpy(entry.Inline, &offset, sizeof offset);
+        }
+    }
+
+    void Grow()
+    {
+        std::vector<TEntry> old = std::move(FEntries);
+        FEntries.assign(old.empty() ? 64 : old.size() * 2, TEntry{});
+        FMask = FEntries.size() - 1;
+        for (const TEntry& entry : old) {
+            if (entry.Length == Empty)
+                continue;
+            std::size_t at = entry.Hash & FMask;
+            while (FEntries[at].Length != Empty)
+                at = (at + 1) & FMask;
+            FEntries[at] = entry;
+        }
+    }
+
+    std::vector<TEntry> FEntries;
+    std::size_t FMask = 0;
+    std::size_t FCount = 0;
+    std::string FArena;
+};
+
 // The accumulator states of the groups that did not fit the result memory
 // budget: one record per group row (its address and its states as bytes)
 // in a table of the connection's temporary database, indexed on the
@@ -700,7 +802,7 @@ void TVekQueryDataset::PopulateAggregateResultSet(TResultSetFields* Fields, bool
     std::vector<Integer> groupFieldNos;
     for (const auto& [column, fieldNo] : groupColumns)
         groupFieldNos.push_back(fieldNo);
-    std::unordered_map<std::string, std::uint32_t> groupByBytes;
+    TGroupKeyHash groupByBytes;
     // The group rows whose accumulators are in memory, by address.
     std::unordered_map<Cardinal, std::uint32_t> groupByAddress;
 
@@ -749,9 +851,9 @@ void TVekQueryDataset::PopulateAggregateResultSet(TResultSetFields* Fields, bool
             bool known = false;
             const bool hashGroups = CurrentValueBytes(groupFieldNos, groupKey);
             if (hashGroups) {
-                const auto found = groupByBytes.find(groupKey);
-                if (found != groupByBytes.end()) {
-                    group = found->second;
+                const std::int64_t found = groupByBytes.Find(groupKey);
+                if (found >= 0) {
+                    group = static_cast<std::size_t>(found);
                     known = true;
                 }
             }
@@ -787,8 +889,8 @@ void TVekQueryDataset::PopulateAggregateResultSet(TResultSetFields* Fields, bool
                     }
                 }
                 if (hashGroups && spilledAddress == 0 && memoryUsed < memoryLimit) {
-                    groupByBytes.emplace(groupKey, static_cast<std::uint32_t>(group));
-                    memoryUsed += groupKey.size() + EntryBytes;
+                    groupByBytes.Add(groupKey, static_cast<std::uint32_t>(group));
+                    memoryUsed += TGroupKeyHash::EntryBytes(groupKey.size());
                 }
             }
             if (spilledAddress != 0) {
