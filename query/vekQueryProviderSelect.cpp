@@ -470,23 +470,28 @@ bool TVekQueryProviderItem::CreateResultSet()
     if (FCreateDefsOnly)
         return true;
 
-    if (aggregates)
-        FResultSet->PopulateAggregateResultSet(FResultSetFields.get(), grouped);
-    else
-        FResultSet->PopulateResultSet(FResultSetFields.get(), FSelectAnalyser->IsDistinct() ||
-                                                                  IsDistinctUnionStatement() ||
-                                                                  IsGroupedWithoutAggregates());
-    // HAVING removes groups afterwards, on a copy of its tree whose names
-    // are the result's columns (and whose outer references hold the
-    // enclosing row's values).
-    FHavingExpr.reset();
-    if (TVekExprNode* having = FEngine->HavingParser()->Root()) {
-        FHavingExpr = std::make_unique<TVekExpr>();
-        FHavingExpr->CloneFromTree(having);
-        if (FIsCorrelated)
-            ResetOuterFieldRefs(FHavingExpr.get());
-        PrepareHavingExpr(FHavingExpr->FirstNode());
-        FResultSet->ProcessHavingClause(FHavingExpr->FirstNode());
+    {
+        // The source tables stay read-locked while their rows are read
+        // (HAVING's aggregates read them again).
+        TVekProviderScan scan(FProviderMgr.get());
+        if (aggregates)
+            FResultSet->PopulateAggregateResultSet(FResultSetFields.get(), grouped);
+        else
+            FResultSet->PopulateResultSet(FResultSetFields.get(), FSelectAnalyser->IsDistinct() ||
+                                                                      IsDistinctUnionStatement() ||
+                                                                      IsGroupedWithoutAggregates());
+        // HAVING removes groups afterwards, on a copy of its tree whose names
+        // are the result's columns (and whose outer references hold the
+        // enclosing row's values).
+        FHavingExpr.reset();
+        if (TVekExprNode* having = FEngine->HavingParser()->Root()) {
+            FHavingExpr = std::make_unique<TVekExpr>();
+            FHavingExpr->CloneFromTree(having);
+            if (FIsCorrelated)
+                ResetOuterFieldRefs(FHavingExpr.get());
+            PrepareHavingExpr(FHavingExpr->FirstNode());
+            FResultSet->ProcessHavingClause(FHavingExpr->FirstNode());
+        }
     }
     if (HasUnionParts())
         return ProcessUnionResultSets();

@@ -22,6 +22,8 @@ public:
 
     TVekDataBase& Db() { return *FDb; }
     bool OnDisk() const { return FOnDisk; }
+    // The database file (on disk), for another connection to it.
+    std::string FilePath() const { return FDir + "/driver.vdb"; }
     // A table of Spec, in memory when Memory (always on "MEMORY").
     void AddTable(const TTableSpec& Spec, bool Memory = false);
 
