@@ -329,6 +329,11 @@ public:
     // Appends the record addresses of Count entries from the cursor on, in
     // key order (fewer at the end of the leaf chain); the path stays.
     void ListAddresses(Integer Count, std::vector<Cardinal>& Addresses);
+    // The number of entries from the cursor on, inside the cursor's leaf,
+    // that sort before the search key over all key fields (with OrEqual:
+    // before or equal to it), the search key's flags applied; -1 when the
+    // leaf ends before such an entry is passed, or without a valid cursor.
+    Integer CountLeafKeysBelowSearchKey(bool OrEqual);
     // Adds up to Count entries of the cursor's leaf to Buffer, in key
     // order, with their record addresses, keys and record numbers; returns
     // how many.
