@@ -263,6 +263,33 @@ Integer TNode::FindKeyByPosition(TKeySearchType SearchType, Integer Pos) const
     const Integer size = Size();
     if (Pos < 0 || Pos > size)
         return -1;
+    if (FTree != nullptr && FMaxKeySize > 0 && size % FMaxKeySize == 0) {
+        // Every entry of a tree's node is MaximumKeySize long: the entry
+        // that holds Pos starts at the multiple of that size below it, found
+        // without stepping over the entries before it. The entry answered
+        // has its length word checked as a step over it would check it.
+        const Integer start = Pos / FMaxKeySize * FMaxKeySize;
+        Integer found = -1;
+        switch (SearchType) {
+        case ksEQ:
+            if (start != Pos || Pos >= size)
+                return -1;
+            found = Pos;
+            break;
+        case ksGE:
+            found = start == Pos ? Pos : start + FMaxKeySize;
+            if (found >= size)
+                return size;
+            break;
+        case ksLE:
+            found = Pos < size ? start : size - FMaxKeySize;
+            if (found < 0)
+                return -1;
+            break;
+        }
+        EntryLength(found, "TNode.FindKeyByPosition");
+        return found;
+    }
     Integer last = -1;
     Integer p = 0;
     while (p < size) {
@@ -433,11 +460,12 @@ Integer TNode::GetRecordCount(Integer Pos) const
     Int64 records = 0;
     // A whole page of fixed-size entries: a leaf holds one record per entry,
     // an inner page the sum of its entries' counts, read at a fixed stride.
-    if ((Pos < 0 || Pos >= size) && FMaxKeySize > 0 && size % FMaxKeySize == 0 &&
-        (size == 0 || ReadLE16(Keys()) == FMaxKeySize)) {
+    // Up to Pos, the same stride: the entries starting at or before Pos.
+    if (FMaxKeySize > 0 && size % FMaxKeySize == 0 && (size == 0 || ReadLE16(Keys()) == FMaxKeySize)) {
+        const Integer end = Pos < 0 || Pos >= size ? size : (Pos / FMaxKeySize + 1) * FMaxKeySize;
         if (leaf)
-            return size / FMaxKeySize;
-        for (const Byte* entry = Keys(); entry < Keys() + size; entry += FMaxKeySize)
+            return end / FMaxKeySize;
+        for (const Byte* entry = Keys(); entry < Keys() + end; entry += FMaxKeySize)
             records += static_cast<Int64>(ReadLE32(entry + kioCount));
         if (records > std::numeric_limits<Integer>::max())
             Corrupt("TNode.GetRecordCount", "Record count overflow: " + IntToStr(records));
