@@ -329,7 +329,9 @@ private:
     // Stamps the page as used now and moves it to the end of the use order
     // (inside a transaction only the stamp: see RestoreUseOrder).
     void Touch(TCachePage* Page);
-    // Sorts the use order by the stamps again when a transaction left it stale.
+    // Puts the use order right again when a transaction left it stale: the
+    // pages the transaction used move, in the order of their stamps, to the
+    // recent end; the others keep their order.
     void RestoreUseOrder();
     void Unlink(TCachePage* Page);
     void RebuildHash(Integer Capacity);
@@ -399,6 +401,18 @@ private:
     TCachePage* FMostRecent = nullptr;
     int FEmptyHint = 0; // no page before this index is empty
     bool FUseOrderStale = false;
+    // The stamp given last before the running transaction began, and the
+    // slots of the pages it used, each once: its first use finds the page's
+    // stamp at or below the mark. Slots, not pages: a page leaves the cache
+    // only from its end, and a slot past the end is simply skipped.
+    std::uint64_t FTransactionStamp = 0;
+    std::vector<int> FTransactionUsed;
+    // Each slot's page owner, side by side, so that a search by owner
+    // (ClearOwnedPages, at every fresh read of a table header) reads one
+    // small array instead of every page. Every owner change goes through
+    // SetOwner.
+    std::vector<Integer> FSlotOwners;
+    void SetOwner(TCachePage* Page, Integer Owner);
 };
 
 // ------------------------------------------------------------- block cache

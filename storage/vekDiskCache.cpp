@@ -149,6 +149,8 @@ void TCacheMgr::Close()
     RebuildHash(MinIndexCapacity);
     FTransactionActive = false;
     FUseOrderStale = false;
+    FTransactionUsed.clear();
+    FSlotOwners.clear();
 }
 
 TCacheMgr::TSlab::TSlab(std::size_t Size, int PageCount)
@@ -204,6 +206,7 @@ int TCacheMgr::AddPage()
     page->Data = data;
     std::memset(page->Data, 0, static_cast<std::size_t>(FPageSize));
     page->FSlot = slot;
+    FSlotOwners.push_back(page->PageOwner);
     // Never used: the least recent of all.
     page->FMoreRecent = FLeastRecent;
     if (FLeastRecent)
@@ -219,6 +222,7 @@ int TCacheMgr::AddPage()
 void TCacheMgr::DeleteLastPage()
 {
     Delete(Count() - 1);
+    FSlotOwners.resize(static_cast<std::size_t>(Count()));
     while (!FSlabs.empty() && FSlabbedPages - FSlabs.back().Pages >= Count()) {
         FSlabbedPages -= FSlabs.back().Pages;
         FSlabs.pop_back();
@@ -237,14 +241,17 @@ void TCacheMgr::Unlink(TCachePage* Page)
 
 void TCacheMgr::Touch(TCachePage* Page)
 {
-    Page->LRUFlag = ++FNextStamp;
     // Inside a transaction no page is replaced, so the use order is put
     // right from the stamps when it ends (RestoreUseOrder), sparing every
     // access a relink that touches two far-off pages.
     if (FTransactionActive) {
+        if (Page->LRUFlag <= FTransactionStamp)
+            FTransactionUsed.push_back(Page->FSlot);
+        Page->LRUFlag = ++FNextStamp;
         FUseOrderStale = true;
         return;
     }
+    Page->LRUFlag = ++FNextStamp;
     if (Page == FMostRecent)
         return;
     Unlink(Page);
@@ -258,25 +265,33 @@ void TCacheMgr::Touch(TCachePage* Page)
 
 void TCacheMgr::RestoreUseOrder()
 {
+    // Outside a transaction the order follows the stamps; the pages used
+    // in it hold the newest stamps, so only they move. The work is that of
+    // the pages the transaction used, not of the whole cache.
+    std::vector<TCachePage*> used;
+    used.reserve(FTransactionUsed.size());
+    for (int slot : FTransactionUsed)
+        if (slot < Count() && Pages(slot)->LRUFlag > FTransactionStamp)
+            used.push_back(Pages(slot));
+    FTransactionUsed.clear();
     if (!FUseOrderStale)
         return;
     FUseOrderStale = false;
-    std::vector<TCachePage*> pages;
-    pages.reserve(static_cast<std::size_t>(Count()));
-    for (int i = 0; i < Count(); ++i)
-        pages.push_back(Pages(i));
-    std::stable_sort(pages.begin(), pages.end(),
-                     [](const TCachePage* A, const TCachePage* B) { return A->LRUFlag < B->LRUFlag; });
-    TCachePage* previous = nullptr;
-    for (TCachePage* page : pages) {
-        page->FLessRecent = previous;
-        page->FMoreRecent = nullptr;
-        if (previous)
-            previous->FMoreRecent = page;
-        previous = page;
+    std::sort(used.begin(), used.end(),
+              [](const TCachePage* A, const TCachePage* B) { return A->LRUFlag < B->LRUFlag; });
+    // A slot emptied and filled again in the transaction is listed twice.
+    used.erase(std::unique(used.begin(), used.end()), used.end());
+    for (TCachePage* page : used) {
+        if (page == FMostRecent)
+            continue;
+        Unlink(page);
+        page->FLessRecent = FMostRecent;
+        if (FMostRecent)
+            FMostRecent->FMoreRecent = page;
+        else
+            FLeastRecent = page;
+        FMostRecent = page;
     }
-    FLeastRecent = pages.empty() ? nullptr : pages.front();
-    FMostRecent = previous;
 }
 
 // ------------------------------------------------------------- the page index
@@ -303,7 +318,7 @@ void TCacheMgr::NamePage(int Index, Integer TableID, Cardinal AccessFlags, Cardi
                          Cardinal UpperAddress)
 {
     TCachePage* page = Pages(Index);
-    page->PageOwner = TableID;
+    SetOwner(page, TableID);
     page->AccessFlags = AccessFlags;
     page->LowerAddress = LowerAddress;
     page->UpperAddress = UpperAddress;
@@ -336,7 +351,7 @@ void TCacheMgr::ForgetPage(int Index)
         ++FLendEpoch;
     SetState(page, cpEmpty);
     FEmptyHint = std::min(FEmptyHint, Index);
-    page->PageOwner = 0;
+    SetOwner(page, 0);
     page->LowerAddress = 0;
     page->UpperAddress = 0;
 }
@@ -503,11 +518,20 @@ void TCacheMgr::RemovePage(Cardinal Address, Cardinal HighAddress)
         ForgetPage(index);
 }
 
+void TCacheMgr::SetOwner(TCachePage* Page, Integer Owner)
+{
+    Page->PageOwner = Owner;
+    FSlotOwners[static_cast<std::size_t>(Page->FSlot)] = Owner;
+}
+
 void TCacheMgr::ClearOwnedPages(Integer Owner)
 {
-    for (int i = 0; i < Count(); ++i) {
+    const int count = Count();
+    for (int i = 0; i < count; ++i) {
+        if (FSlotOwners[static_cast<std::size_t>(i)] != Owner)
+            continue;
         TCachePage* page = Pages(i);
-        if (page->PageOwner == Owner && page->State == cpClean) {
+        if (page->State == cpClean) {
             SetState(page, cpEmpty);
             FEmptyHint = std::min(FEmptyHint, i);
         }
@@ -590,7 +614,7 @@ void TCacheMgr::StorePage(TCachePage* Page, const Byte* Source, Integer Offset, 
         std::memmove(target, Source, static_cast<std::size_t>(Count));
         Page->Checked = false;
     }
-    Page->PageOwner = TableID;
+    SetOwner(Page, TableID);
     Page->AccessFlags = AccessFlags;
     Touch(Page);
     if (FTransactionActive) {
@@ -778,6 +802,8 @@ bool TCacheMgr::LendCacheByRef(void*& Buffer, bool*& Checked, Integer TableID, C
 void TCacheMgr::StartTransaction()
 {
     FTransactionActive = true;
+    FTransactionStamp = FNextStamp;
+    FTransactionUsed.clear();
 }
 
 void TCacheMgr::Commit()

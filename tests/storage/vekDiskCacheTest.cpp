@@ -143,19 +143,26 @@ TEST_F(CacheTest, TheLeastRecentlyUsedPageIsReplacedWhenFull)
     EXPECT_EQ(FCache.Count(), 50);
 }
 
-TEST_F(CacheTest, ReplacementTakesTheFirstEmptyElseTheLeastRecentCleanPage)
+// A random walk of reads, removals, resizes and (with Transactions) reading
+// transactions that end in a commit or a rollback; outside a transaction
+// the page chosen for replacement is checked against the rule read plainly:
+// a scan over the pages in collection order.
+void CheckReplacementOrder(TCacheMgr& Cache, bool Transactions)
 {
-    // The rule read plainly: a scan over the pages in collection order.
-    auto reference = [this] {
+    auto reference = [&] {
         int oldest = -1;
-        for (int i = 0; i < FCache.Count(); ++i) {
-            const TCachePage* page = FCache.Pages(i);
+        for (int i = 0; i < Cache.Count(); ++i) {
+            const TCachePage* page = Cache.Pages(i);
             if (page->State == cpEmpty)
                 return i;
-            if (page->State != cpDirty && (oldest < 0 || page->LRUFlag < FCache.Pages(oldest)->LRUFlag))
+            if (page->State != cpDirty && (oldest < 0 || page->LRUFlag < Cache.Pages(oldest)->LRUFlag))
                 oldest = i;
         }
         return oldest;
+    };
+    auto read = [&](Cardinal Address, Integer TableID) {
+        Byte out[1];
+        Cache.ReadCache(out, TableID, VekAccessPaged, Address, 0, 1);
     };
     std::mt19937 random(7);
     auto roll = [&](int below) { return std::uniform_int_distribution<int>(0, below - 1)(random); };
@@ -163,16 +170,36 @@ TEST_F(CacheTest, ReplacementTakesTheFirstEmptyElseTheLeastRecentCleanPage)
         const int choice = roll(100);
         const Cardinal address = static_cast<Cardinal>(roll(100)) * PageSize;
         if (choice < 70)
-            Read(address + static_cast<Cardinal>(roll(PageSize)), 1, 1 + roll(2));
+            read(address + static_cast<Cardinal>(roll(PageSize)), 1 + roll(2));
         else if (choice < 80)
-            FCache.RemovePage(address, 0);
+            Cache.RemovePage(address, 0);
         else if (choice < 83)
-            FCache.ClearOwnedPages(1 + roll(2));
+            Cache.ClearOwnedPages(1 + roll(2));
         else if (choice < 85)
-            FCache.ResetPageCount(40 + roll(20));
-        else
-            ASSERT_EQ(FCache.GetNextEmptyPage(), reference()) << "step " << step;
+            Cache.ResetPageCount(40 + roll(20));
+        else if (Transactions && choice < 90) {
+            if (!Cache.TransactionActive())
+                Cache.StartTransaction();
+            else if (choice < 88)
+                Cache.Commit();
+            else
+                Cache.Rollback();
+        } else if (!Cache.TransactionActive()) {
+            ASSERT_EQ(Cache.GetNextEmptyPage(), reference()) << "step " << step;
+        }
     }
+}
+
+TEST_F(CacheTest, ReplacementTakesTheFirstEmptyElseTheLeastRecentCleanPage)
+{
+    CheckReplacementOrder(FCache, false);
+}
+
+TEST_F(CacheTest, AfterReadingTransactionsReplacementStillTakesTheLeastRecentCleanPage)
+{
+    // Inside a transaction only the pages' stamps move; its end puts the
+    // pages it used behind all others, in the order of their use.
+    CheckReplacementOrder(FCache, true);
 }
 
 TEST_F(CacheTest, ATransactionGrowsTheCacheAndRollbackLeavesTheFileAlone)
