@@ -96,13 +96,21 @@ void TVekDataSet::AddRecord(bool AssignAutoInc)
         WriteLE32(image + rpoRecordID, recordID);
         WriteLE32(image + rpoModCounter, 0);
 
-        // Every key must be new before anything is written.
-        for (int i = 0; i < FIndexMgr->Count(); ++i) {
-            TIndexItem* index = FIndexMgr->GetItems(i);
-            index->CreateKeyBuffer(image, {});
-            if (index->FullIndexSearch(stEQ) == 0)
-                VekDatabaseErrorFmt(ErrKeyViolation, "TVekDataSet.AddRecord", SvekIndexFmt, {index->IndexName()},
-                                    this);
+        // Every key must be new before anything is written. The checks may
+        // leave their paths on lent pages for the inserts below; when no
+        // insert follows, every tree gives its pages back.
+        try {
+            for (int i = 0; i < FIndexMgr->Count(); ++i) {
+                TIndexItem* index = FIndexMgr->GetItems(i);
+                index->CreateKeyBuffer(image, {});
+                if (index->InsertCheckSearch() == 0)
+                    VekDatabaseErrorFmt(ErrKeyViolation, "TVekDataSet.AddRecord", SvekIndexFmt,
+                                        {index->IndexName()}, this);
+            }
+        } catch (...) {
+            for (int i = 0; i < FIndexMgr->Count(); ++i)
+                FIndexMgr->GetItems(i)->ForgetLentPath();
+            throw;
         }
         FCursorAddr = 0;
 

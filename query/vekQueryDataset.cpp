@@ -458,7 +458,7 @@ void TVekQueryDataset::PopulateResultSet(TResultSetFields* Fields, bool Distinct
     // index, and their bytes then lead to it too.
     // The keys take at most a quarter of the connection's result memory
     // budget: past it, new rows are looked up in the index alone.
-    std::unordered_set<std::string> seenBytes;
+    TGroupKeyHash seenBytes;
     std::size_t seenBytesSize = 0;
     const TVekDataBase* statementDb = FProviderMgr->Database();
     const std::size_t seenBytesLimit =
@@ -477,13 +477,14 @@ void TVekQueryDataset::PopulateResultSet(TResultSetFields* Fields, bool Distinct
         }
         if (distinct || grouped) {
             const bool byBytes = CurrentValueBytes(fieldNos, rowKey);
-            if (byBytes && seenBytes.count(rowKey) != 0)
+            if (byBytes && seenBytes.Find(rowKey) >= 0)
                 continue;
             const bool seen = (distinct && Find(stEQ, ResultDistinctIndexName, FLimitedSearch.get())) ||
                               (grouped && Find(stEQ, ResultGroupByIndexName, FLimitedSearch.get()));
-            if (byBytes && seenBytesSize < seenBytesLimit && seenBytes.insert(rowKey).second)
-                // The key, its node and its bucket.
-                seenBytesSize += rowKey.size() + 64;
+            if (byBytes && seenBytesSize < seenBytesLimit) {
+                seenBytes.Add(rowKey, 0);
+                seenBytesSize += TGroupKeyHash::EntryBytes(rowKey.size());
+            }
             if (seen)
                 continue;
         }

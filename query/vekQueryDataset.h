@@ -29,6 +29,7 @@
 #include "sql/vekSelectParser.h"
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -213,6 +214,109 @@ void CollectAggregateNodes(TVekExprNode* Node, std::vector<TVekExprNode*>& Out, 
 // Turns an aggregate node into a constant (Null until its Data is set),
 // read in place by an evaluator prepared over its tree.
 void MakeConstantNode(TVekExprNode* Node);
+
+// Rows' value bytes (CurrentValueBytes) to a number, for grouping and
+// DISTINCT: open addressing over one array of entries, keys of up to 16
+// bytes held in the entry itself and longer ones in one arena, so that a
+// lookup touches one entry.
+class TGroupKeyHash {
+public:
+    // The group of Key; -1 when none.
+    std::int64_t Find(const std::string& Key) const
+    {
+        if (FEntries.empty())
+            return -1;
+        const std::uint64_t hash = HashOf(Key);
+        for (std::size_t at = hash & FMask;; at = (at + 1) & FMask) {
+            const TEntry& entry = FEntries[at];
+            if (entry.Length == Empty)
+                return -1;
+            if (entry.Hash == hash && entry.Length == Key.size() && std::memcmp(KeyOf(entry), Key.data(), Key.size()) == 0)
+                return entry.Group;
+        }
+    }
+
+    // Key leads to Group (Key not yet in).
+    void Add(const std::string& Key, std::uint32_t Group)
+    {
+        if ((FCount + 1) * 2 > FEntries.size())
+            Grow();
+        Place(HashOf(Key), Key.data(), static_cast<std::uint32_t>(Key.size()), Group);
+        ++FCount;
+    }
+
+    // The memory one more key of Size bytes takes (the entry at half load,
+    // and the arena's bytes for a long key).
+    static std::size_t EntryBytes(std::size_t Size) { return 2 * sizeof(TEntry) + (Size > InlineBytes ? Size : 0); }
+
+private:
+    static constexpr std::size_t InlineBytes = 16;
+    static constexpr std::uint32_t Empty = 0xFFFFFFFFu;
+    struct TEntry {
+        std::uint64_t Hash = 0;
+        std::uint32_t Group = 0;
+        std::uint32_t Length = Empty;
+        // The key's bytes, or the offset of its bytes in the arena.
+        char Inline[InlineBytes] = {};
+    };
+
+    static std::uint64_t HashOf(const std::string& Key)
+    {
+        std::uint64_t h = 1469598103934665603ULL;
+        for (unsigned char c : Key) {
+            h ^= c;
+            h *= 1099511628211ULL;
+        }
+        return h ^ (h >> 29);
+    }
+
+    const char* KeyOf(const TEntry& Entry) const
+    {
+        if (Entry.Length <= InlineBytes)
+            return Entry.Inline;
+        std::uint64_t offset = 0;
+        std::memcpy(&offset, Entry.Inline, sizeof offset);
+        return FArena.data() + offset;
+    }
+
+    void Place(std::uint64_t Hash, const char* Key, std::uint32_t Length, std::uint32_t Group)
+    {
+        std::size_t at = Hash & FMask;
+        while (FEntries[at].Length != Empty)
+            at = (at + 1) & FMask;
+        TEntry& entry = FEntries[at];
+        entry.Hash = Hash;
+        entry.Group = Group;
+        entry.Length = Length;
+        if (Length <= InlineBytes) {
+            std::memcpy(entry.Inline, Key, Length);
+        } else {
+            const std::uint64_t offset = FArena.size();
+            FArena.append(Key, Length);
+            std::memcpy(entry.Inline, &offset, sizeof offset);
+        }
+    }
+
+    void Grow()
+    {
+        std::vector<TEntry> old = std::move(FEntries);
+        FEntries.assign(old.empty() ? 64 : old.size() * 2, TEntry{});
+        FMask = FEntries.size() - 1;
+        for (const TEntry& entry : old) {
+            if (entry.Length == Empty)
+                continue;
+            std::size_t at = entry.Hash & FMask;
+            while (FEntries[at].Length != Empty)
+                at = (at + 1) & FMask;
+            FEntries[at] = entry;
+        }
+    }
+
+    std::vector<TEntry> FEntries;
+    std::size_t FMask = 0;
+    std::size_t FCount = 0;
+    std::string FArena;
+};
 
 // ================================================================= the table
 

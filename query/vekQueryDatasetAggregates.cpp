@@ -306,8 +306,16 @@ public:
             break;
         case vafMax:
         case vafMin:
-            if (state.Count == 0 || Better(part.AggFunc, Value, Extreme(index)))
+            if (state.Count == 0) {
                 SetExtreme(index, Value);
+            } else if (Value.VType() == varDouble && state.Type == varDouble) {
+                // Two floats (the common case): compared in place.
+                const double a = Value.AsDouble();
+                if (part.AggFunc == vafMax ? a > state.Value : a < state.Value)
+                    state.Value = a;
+            } else if (Better(part.AggFunc, Value, Extreme(index))) {
+                SetExtreme(index, Value);
+            }
             break;
         default:
             break;
@@ -426,8 +434,9 @@ private:
 
     Variant Extreme(std::size_t Index) const
     {
-        if (const auto boxed = FBoxed.find(Index); boxed != FBoxed.end())
-            return boxed->second;
+        if (!FBoxed.empty())
+            if (const auto boxed = FBoxed.find(Index); boxed != FBoxed.end())
+                return boxed->second;
         const TAggState& state = FStates[Index];
         Int64 bits = 0;
         std::memcpy(&bits, &state.Value, 8);
@@ -479,7 +488,8 @@ private:
             state.Type = Value.VType();
             return;
         }
-        FBoxed.erase(Index);
+        if (!FBoxed.empty())
+            FBoxed.erase(Index);
         std::memcpy(&state.Value, &bits, 8);
         state.Type = Value.VType();
     }
@@ -690,7 +700,7 @@ void TVekQueryDataset::PopulateAggregateResultSet(TResultSetFields* Fields, bool
     std::vector<Integer> groupFieldNos;
     for (const auto& [column, fieldNo] : groupColumns)
         groupFieldNos.push_back(fieldNo);
-    std::unordered_map<std::string, std::uint32_t> groupByBytes;
+    TGroupKeyHash groupByBytes;
     // The group rows whose accumulators are in memory, by address.
     std::unordered_map<Cardinal, std::uint32_t> groupByAddress;
 
@@ -739,9 +749,9 @@ void TVekQueryDataset::PopulateAggregateResultSet(TResultSetFields* Fields, bool
             bool known = false;
             const bool hashGroups = CurrentValueBytes(groupFieldNos, groupKey);
             if (hashGroups) {
-                const auto found = groupByBytes.find(groupKey);
-                if (found != groupByBytes.end()) {
-                    group = found->second;
+                const std::int64_t found = groupByBytes.Find(groupKey);
+                if (found >= 0) {
+                    group = static_cast<std::size_t>(found);
                     known = true;
                 }
             }
@@ -777,8 +787,8 @@ void TVekQueryDataset::PopulateAggregateResultSet(TResultSetFields* Fields, bool
                     }
                 }
                 if (hashGroups && spilledAddress == 0 && memoryUsed < memoryLimit) {
-                    groupByBytes.emplace(groupKey, static_cast<std::uint32_t>(group));
-                    memoryUsed += groupKey.size() + EntryBytes;
+                    groupByBytes.Add(groupKey, static_cast<std::uint32_t>(group));
+                    memoryUsed += TGroupKeyHash::EntryBytes(groupKey.size());
                 }
             }
             if (spilledAddress != 0) {

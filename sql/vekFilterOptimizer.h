@@ -163,6 +163,12 @@ private:
     TBTree* FBTree;
     Integer FItemIndex = 0;
     bool FExcludeRelopNulls = false;
+    // The last KeyPosition before a value, while the tree's cursor still
+    // stands there: the position after the same value is then counted in
+    // that leaf, without a second search.
+    bool FBeforeKnown = false;
+    Variant FBeforeValue;
+    Integer FBeforePosition = 0;
 };
 
 // ------------------------------------------------------ TIndexQueryMgr

@@ -191,6 +191,7 @@ std::string TIndexDataInterface::ConvertStringForPartialMatch(TVekExprOperator O
 
 TIndexDataInterface::TKeyClass TIndexDataInterface::ClassAt(const TProbe& Probe, Integer RecNo)
 {
+    FBeforeKnown = false; // the cursor moves
     FBTree->GetAddrOfRecNo(RecNo);
     const Byte* Data = nullptr;
     Integer Size = 0;
@@ -237,16 +238,52 @@ void TIndexDataInterface::CreateKeyBuffer(TFieldComparisonValue ComparisonValue,
     FBTree->ConstructKeyBufFromVariants(Values, Flags);
 }
 
+namespace {
+
+// The same value of the same type (a NaN is never the same).
+bool SameKeyValue(const Variant& A, const Variant& B)
+{
+    if (A.VType() != B.VType())
+        return false;
+    switch (A.VType()) {
+    case varEmpty:
+    case varNull:
+        return true;
+    case varString:
+        return A.AsString() == B.AsString();
+    default:
+        return A.AsDouble() == B.AsDouble();
+    }
+}
+
+} // namespace
+
 Integer TIndexDataInterface::KeyPosition(const Variant& Value, bool After, Integer Count)
 {
     // A search key of Value in the first key field that sorts before (or
     // after) every key holding that value, whatever their other fields.
     const int Fields = FBTree->KeyFields()->Count();
+    const bool BeforeKnown = FBeforeKnown && After && SameKeyValue(FBeforeValue, Value);
+    FBeforeKnown = false;
     CreateKeyBuffer(After ? fcForceEOF : fcForceBOF, Value);
+    if (BeforeKnown) {
+        // Nothing sorts at or after the value's first key: nothing after it.
+        if (FBeforePosition >= Count)
+            return Count;
+        // The keys holding the value usually end in the leaf where they
+        // begin: counted there, the second search is saved.
+        const Integer Within = FBTree->CountLeafKeysBelowSearchKey(Fields == 1);
+        if (Within >= 0)
+            return FBeforePosition + Within;
+    }
     const TIndexSearchType Type = Fields == 1 && After ? stGT : stGE;
-    if (FBTree->IndexSearch(Type) != 0)
-        return Count;
-    return FBTree->GetRecordNo() - 1;
+    const Integer Position = FBTree->IndexSearch(Type) != 0 ? Count : FBTree->GetRecordNo() - 1;
+    if (!After) {
+        FBeforeKnown = true;
+        FBeforeValue = Value;
+        FBeforePosition = Position;
+    }
+    return Position;
 }
 
 bool TIndexDataInterface::FastCountBelow(const TProbe& Probe, int Class, Integer Count, Integer& Result)
@@ -341,6 +378,7 @@ TIndexPositionRanges TIndexDataInterface::RangesOfClasses(const TProbe& Probe, T
     TIndexPositionRanges Result;
     if (Classes == 0)
         return Result;
+    FBeforeKnown = false;
     const Integer Count = FBTree->GetRecordCount(true);
     if (Count <= 0)
         return Result;
@@ -476,6 +514,7 @@ TIndexPositionRanges TIndexDataInterface::GetRecordRanges(TVekExprOperator Opera
 
 void TIndexDataInterface::ListRanges(const TIndexPositionRanges& Ranges, TRecordEntries& Entries)
 {
+    FBeforeKnown = false; // the cursor moves
     std::vector<Cardinal> Addresses;
     for (const TIndexPositionRange& Range : Ranges) {
         if (Range.Empty())

@@ -294,6 +294,9 @@ public:
     // Every lent page is given back: from now on it may be written out early
     // or replaced like any other.
     void ReturnLentPages();
+    // Moves on whenever a lent page is given back or dropped: a pointer lent
+    // before may then no longer be used.
+    Cardinal LendEpoch() const { return FLendEpoch; }
     // Up to Count dirty pages that are not lent, those used longest ago,
     // in ascending address order.
     std::vector<TCachePage*> CollectSpillPages(Integer Count);
@@ -336,12 +339,28 @@ private:
     // Writes a dirty page to the file; it turns clean. On a failure it stays dirty.
     void WritePageOut(TCachePage* Page);
 
-    // The pages' bytes, SlabPages pages to a slab: page i lives at slot i of
-    // slab i / SlabPages (pages leave only from the end, so a slab goes when
-    // the last of its pages does). One allocation for many pages spares the
-    // allocator a search per page as the cache grows.
-    static constexpr int SlabPages = 64;
-    std::vector<std::unique_ptr<Byte[]>> FSlabs;
+    // The pages' bytes, many pages to a slab, the pages in slab order (pages
+    // leave only from the end, so a slab goes when the last of its pages
+    // does). A slab is as large as the cache before it, from MinSlabPages up
+    // to a large page of memory (SysLargePageBytes): a growing cache takes
+    // its memory in few, large, already resident blocks, since faulting in
+    // fresh memory page by page costs more than anything else it does with
+    // a new page, and a small cache stays small.
+    static constexpr int MinSlabPages = 64;
+    struct TSlab {
+        Byte* Data = nullptr;
+        std::size_t Bytes = 0;
+        int Pages = 0;
+        TSlab(std::size_t Size, int PageCount);
+        TSlab(TSlab&& Other) noexcept;
+        TSlab& operator=(TSlab&&) = delete;
+        ~TSlab();
+    };
+    std::vector<TSlab> FSlabs;
+    int FSlabbedPages = 0; // the pages the slabs hold room for
+    // The bytes of page slot Slot, a new slab taken when the slabs are full
+    // (of at least Wanted pages, when more pages are about to follow).
+    Byte* SlabRoom(int Slot, int Wanted = 0);
     // Deletes the last page and, with it gone, a slab no page uses.
     void DeleteLastPage();
 
@@ -350,6 +369,7 @@ private:
     Integer FTransactionAllowance = 0;
     int FSweepHand = 0;
     std::vector<TCachePage*> FLentPages;
+    Cardinal FLendEpoch = 0;
     Integer FPageSize = 0;
     Cardinal FPageMask = 0;
     std::uint64_t FNextStamp = 0;

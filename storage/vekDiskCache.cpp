@@ -7,9 +7,12 @@
 #include "storage/vekCommon.h"
 #include "storage/vekDiskErrors.h"
 
+#include "platform/PageMemory.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <new>
 
 namespace orvex {
 
@@ -121,6 +124,8 @@ void TCacheMgr::Open(Integer PageCount, Integer PageSize)
     FPageMask = ~static_cast<Cardinal>(PageSize - 1);
     FPageCount = PageCount;
     RebuildHash(std::max(MinIndexCapacity, PageCount));
+    if (PageCount > 0)
+        SlabRoom(0, PageCount);
     for (Integer i = 0; i < PageCount; ++i)
         AddPage();
     FHits = 0;
@@ -129,8 +134,10 @@ void TCacheMgr::Open(Integer PageCount, Integer PageSize)
 
 void TCacheMgr::Close()
 {
+    ++FLendEpoch;
     Clear();
     FSlabs.clear();
+    FSlabbedPages = 0;
     FDirtyCount = 0;
     FLentPages.clear();
     FSweepHand = 0;
@@ -142,14 +149,57 @@ void TCacheMgr::Close()
     FUseOrderStale = false;
 }
 
+TCacheMgr::TSlab::TSlab(std::size_t Size, int PageCount)
+    : Data(static_cast<Byte*>(SysAllocPageMemory(Size))), Bytes(Size), Pages(PageCount)
+{
+    if (!Data)
+        throw std::bad_alloc();
+}
+
+TCacheMgr::TSlab::TSlab(TSlab&& Other) noexcept : Data(Other.Data), Bytes(Other.Bytes), Pages(Other.Pages)
+{
+    Other.Data = nullptr;
+    Other.Bytes = 0;
+}
+
+TCacheMgr::TSlab::~TSlab()
+{
+    SysFreePageMemory(Data, Bytes);
+}
+
+Byte* TCacheMgr::SlabRoom(int Slot, int Wanted)
+{
+    if (Slot >= FSlabbedPages) {
+        const auto pageSize = static_cast<std::size_t>(FPageSize);
+        const int largest = std::max(MinSlabPages, static_cast<int>(SysLargePageBytes() / pageSize));
+        int pages = std::clamp(FSlabbedPages, MinSlabPages, largest);
+        // Many pages at once (a cache opened at its size) in one slab of
+        // whole large pages, or of MinSlabPages steps below that.
+        if (Wanted > pages) {
+            const int step = Wanted >= largest ? largest : MinSlabPages;
+            pages = static_cast<int>((static_cast<Int64>(Wanted) + step - 1) / step * step);
+        }
+        FSlabs.emplace_back(static_cast<std::size_t>(pages) * pageSize, pages);
+        FSlabbedPages += pages;
+    }
+    // The slot lies in the last slab or close before it: pages are added
+    // and removed at the end only.
+    int first = FSlabbedPages;
+    for (auto slab = FSlabs.rbegin(); slab != FSlabs.rend(); ++slab) {
+        first -= slab->Pages;
+        if (Slot >= first)
+            return slab->Data + static_cast<std::size_t>(Slot - first) * static_cast<std::size_t>(FPageSize);
+    }
+    ORVEX_ASSERT(false, "Cache slot outside the slabs");
+    return nullptr;
+}
+
 int TCacheMgr::AddPage()
 {
     const int slot = Count();
-    const auto slab = static_cast<std::size_t>(slot / SlabPages);
-    if (slab >= FSlabs.size())
-        FSlabs.push_back(std::make_unique_for_overwrite<Byte[]>(static_cast<std::size_t>(SlabPages) * static_cast<std::size_t>(FPageSize)));
+    Byte* data = SlabRoom(slot);
     auto* page = static_cast<TCachePage*>(Add());
-    page->Data = FSlabs[slab].get() + static_cast<std::size_t>(slot % SlabPages) * static_cast<std::size_t>(FPageSize);
+    page->Data = data;
     std::memset(page->Data, 0, static_cast<std::size_t>(FPageSize));
     page->FSlot = slot;
     // Never used: the least recent of all.
@@ -167,9 +217,10 @@ int TCacheMgr::AddPage()
 void TCacheMgr::DeleteLastPage()
 {
     Delete(Count() - 1);
-    const auto slabs = static_cast<std::size_t>((Count() + SlabPages - 1) / SlabPages);
-    if (FSlabs.size() > slabs)
-        FSlabs.resize(slabs);
+    while (!FSlabs.empty() && FSlabbedPages - FSlabs.back().Pages >= Count()) {
+        FSlabbedPages -= FSlabs.back().Pages;
+        FSlabs.pop_back();
+    }
 }
 
 // ------------------------------------------------------------- use order
@@ -279,6 +330,8 @@ void TCacheMgr::ForgetPage(int Index)
 {
     UnhashPage(Index);
     TCachePage* page = Pages(Index);
+    if (page->Lent)
+        ++FLendEpoch;
     SetState(page, cpEmpty);
     FEmptyHint = std::min(FEmptyHint, Index);
     page->PageOwner = 0;
@@ -404,6 +457,8 @@ void TCacheMgr::FlushDirtyPages()
 
 void TCacheMgr::ReturnLentPages()
 {
+    if (!FLentPages.empty())
+        ++FLendEpoch;
     for (TCachePage* page : FLentPages) {
         page->Lent = false;
         if (page->State == cpEmpty)
@@ -459,6 +514,8 @@ void TCacheMgr::ClearOwnedPages(Integer Owner)
 
 void TCacheMgr::ClearCache()
 {
+    if (!FLentPages.empty())
+        ++FLendEpoch;
     for (int i = 0; i < Count(); ++i)
         SetState(Pages(i), cpEmpty);
     FEmptyHint = 0;

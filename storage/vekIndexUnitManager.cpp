@@ -140,6 +140,16 @@ Integer TIndexItem::PartialIndexSearch(TIndexSearchType SearchType, const TSearc
     return FTree->IndexSearch(SearchType, Modifier);
 }
 
+Integer TIndexItem::InsertCheckSearch()
+{
+    return FTree->InsertCheckSearch();
+}
+
+void TIndexItem::ForgetLentPath()
+{
+    FTree->ForgetLentPath();
+}
+
 Integer TIndexItem::InsertKey(Cardinal RecordAddress)
 {
     FTree->SetKeyBufAddr(RecordAddress);

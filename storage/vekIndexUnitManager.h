@@ -167,6 +167,9 @@ public:
     // Stores RecordAddress in the search key's Address word and inserts the
     // key at the path of the last search; -1 when an equal key exists.
     Integer InsertKey(Cardinal RecordAddress);
+    // FullIndexSearch(stEQ) made just before InsertKey (TBTree::InsertCheckSearch).
+    Integer InsertCheckSearch();
+    void ForgetLentPath(); // TBTree::ForgetLentPath
     // Deletes the key at the path of the last search; -1 when it is missing.
     Integer DeleteKey();
     bool NextKey();

@@ -460,11 +460,12 @@ Integer TNode::GetRecordCount(Integer Pos) const
     Int64 records = 0;
     // A whole page of fixed-size entries: a leaf holds one record per entry,
     // an inner page the sum of its entries' counts, read at a fixed stride.
-    if ((Pos < 0 || Pos >= size) && FMaxKeySize > 0 && size % FMaxKeySize == 0 &&
-        (size == 0 || ReadLE16(Keys()) == FMaxKeySize)) {
+    // Up to Pos, the same stride: the entries starting at or before Pos.
+    if (FMaxKeySize > 0 && size % FMaxKeySize == 0 && (size == 0 || ReadLE16(Keys()) == FMaxKeySize)) {
+        const Integer end = Pos < 0 || Pos >= size ? size : (Pos / FMaxKeySize + 1) * FMaxKeySize;
         if (leaf)
-            return size / FMaxKeySize;
-        for (const Byte* entry = Keys(); entry < Keys() + size; entry += FMaxKeySize)
+            return end / FMaxKeySize;
+        for (const Byte* entry = Keys(); entry < Keys() + end; entry += FMaxKeySize)
             records += static_cast<Int64>(ReadLE32(entry + kioCount));
         if (records > std::numeric_limits<Integer>::max())
             Corrupt("TNode.GetRecordCount", "Record count overflow: " + IntToStr(records));

@@ -154,11 +154,27 @@ void TBTree::ReturnLentPages()
 
 void TBTree::InvalidateInternalBuffers()
 {
+    const bool lent = PathLent();
     for (auto& node : FPath)
         node->Invalidate();
     if (FSpare)
         FSpare->Invalidate();
     InvalidatePath();
+    // Pages a key check left lent go back with the path.
+    if (lent && FIOInterface != nullptr)
+        FIOInterface->ReturnLentBlocks();
+}
+
+void TBTree::ForgetLentPath()
+{
+    if (PathLent())
+        InvalidateInternalBuffers();
+}
+
+bool TBTree::PathLent() const
+{
+    return std::any_of(FPath.begin(), FPath.end(), [](const auto& Node) { return Node->Lent(); }) ||
+           (FSpare && FSpare->Lent());
 }
 
 TNode* TBTree::Leaf() const
@@ -354,14 +370,51 @@ Integer TBTree::InternalSearch(Integer FieldCount, bool ForceCursor)
     return result;
 }
 
+bool TBTree::DropStaleLentPath()
+{
+    // A path left on lent pages that the store has taken back since points
+    // at bytes that may belong to other pages now: it is forgotten unread.
+    if (!PathLent() || FIOInterface->LendEpoch() == FPathLendEpoch)
+        return false;
+    for (auto& node : FPath)
+        if (node->Lent())
+            node->Invalidate();
+    if (FSpare && FSpare->Lent())
+        FSpare->Invalidate();
+    InvalidatePath();
+    return true;
+}
+
 bool TBTree::PathFitsSearchKey()
 {
+    if (DropStaleLentPath())
+        return false;
     if (!FPathPrepared || !FCursorValid || !FFullSearchPath)
         return false;
     const std::size_t from = KeyInfoSize;
     return std::all_of(KeyFlags().begin(), KeyFlags().end(), [](Byte f) { return f == kcfNormal; }) &&
            std::memcmp(FSearchedKey.data() + from, KeyBuf() + from,
                        FSearchedKey.size() - from) == 0;
+}
+
+Integer TBTree::InsertCheckSearch()
+{
+    CheckOpen("TBTree.IndexSearch");
+    DropStaleLentPath();
+    FBorrowing = true;
+    Integer result = 0;
+    try {
+        result = InternalSearch(0, true);
+    } catch (...) {
+        ReturnLentPages();
+        throw;
+    }
+    FBorrowing = false;
+    if (result == 0)
+        ReturnLentPages(); // no insert follows
+    else
+        FPathLendEpoch = FIOInterface->LendEpoch();
+    return result;
 }
 
 Integer TBTree::IndexSearch(TIndexSearchType SearchType, const TSearchModifier* Modifier)

@@ -280,6 +280,17 @@ public:
     // search key (over the modifier's leading key fields when it limits the
     // search), else non-zero.
     Integer IndexSearch(TIndexSearchType SearchType, const TSearchModifier* Modifier = nullptr);
+    // The check that the search key is new, made just before it is inserted:
+    // IndexSearch(stEQ), but where the store lends its pages (inside a file
+    // transaction) the path is built on them and kept lent, so that the
+    // InsertKey that follows changes them in place and copies no page (it
+    // changes every page of the path anyway). Should the store take its
+    // pages back in between (LendEpoch), the insert searches again. A key
+    // found, or a failure, gives the pages back at once.
+    Integer InsertCheckSearch();
+    // Where the path stands on lent pages (a key check whose insert does not
+    // follow), the path is forgotten and the pages go back.
+    void ForgetLentPath();
     // The descent over FieldCount key fields (0: all): the comparison of the
     // search key with the entry at the leaf cursor (0 equal, negative when
     // the search key is smaller, positive when it is greater than every key
@@ -329,6 +340,11 @@ public:
     // Appends the record addresses of Count entries from the cursor on, in
     // key order (fewer at the end of the leaf chain); the path stays.
     void ListAddresses(Integer Count, std::vector<Cardinal>& Addresses);
+    // The number of entries from the cursor on, inside the cursor's leaf,
+    // that sort before the search key over all key fields (with OrEqual:
+    // before or equal to it), the search key's flags applied; -1 when the
+    // leaf ends before such an entry is passed, or without a valid cursor.
+    Integer CountLeafKeysBelowSearchKey(bool OrEqual);
     // Adds up to Count entries of the cursor's leaf to Buffer, in key
     // order, with their record addresses, keys and record numbers; returns
     // how many.
@@ -387,8 +403,15 @@ private:
     // The stored depth; 0 without a root. A depth beyond any tree raises
     // 8451 naming Context.
     Integer CheckedDepth(const char* Context) const;
-    // Whether the path was built by a full search of the current search key.
+    // Whether the path was built by a full search of the current search key
+    // (and, when it stands on lent pages, they are still lent).
     bool PathFitsSearchKey();
+    // The store's lend epoch when the path was left on lent pages.
+    Cardinal FPathLendEpoch = 0;
+    bool PathLent() const;
+    // Forgets a path left on lent pages the store has taken back since;
+    // true when it did.
+    bool DropStaleLentPath();
     void InsertRecord();
     void DeleteRecord();
     void SplitRoot();

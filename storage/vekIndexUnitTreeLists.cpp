@@ -160,27 +160,157 @@ void TBTree::ListMatchingRecords(const Byte* Key, Integer FieldCount, Cardinal S
     }
 }
 
+namespace {
+
+// The leaves after the path's leaf, in key order, as the inner pages above
+// them list them: copies of the path's inner pages with their cursors, the
+// pages below a finished one read as the walk comes to them. The walk ends
+// (false) at the tree's end or at an inner page that does not look like
+// one; the leaf chain then decides.
+class TLeafAddressWalk {
+public:
+    TLeafAddressWalk(TBaseIOInterface* IO, Integer PageSize, Integer KeySize) :
+        FIO(IO), FPageSize(PageSize), FKeySize(KeySize)
+    {
+    }
+    // One inner level of the path, root first.
+    void AddLevel(const Byte* Page, Integer Cursor)
+    {
+        FPages.emplace_back(Page, Page + FPageSize);
+        FCursors.push_back(Cursor);
+    }
+    // The next leaf's address and the number of records its parent gives it.
+    bool Next(Cardinal& Address, Cardinal& Records)
+    {
+        int level = static_cast<int>(FPages.size()) - 1;
+        while (level >= 0 && FCursors[level] + FKeySize >= Size(level))
+            --level;
+        if (level < 0)
+            return false;
+        FCursors[level] += FKeySize;
+        for (; level + 1 < static_cast<int>(FPages.size()); ++level) {
+            FIO->ReadBlock(ChildAt(level), FPageSize, FPages[level + 1].data());
+            const Cardinal size = ReadLE32(FPages[level + 1].data() + nhoSize);
+            if (ReadLE32(FPages[level + 1].data() + nhoLeaf) != 0 || size == 0 ||
+                size > static_cast<Cardinal>(FPageSize - NodeHeaderSize) || size % static_cast<Cardinal>(FKeySize) != 0) {
+                FPages.clear(); // the walk is over for good
+                FCursors.clear();
+                return false;
+            }
+            FCursors[level + 1] = 0;
+        }
+        Address = ChildAt(level);
+        Records = ReadLE32(FPages[level].data() + NodeHeaderSize + FCursors[level] + kioCount);
+        return true;
+    }
+
+private:
+    Integer Size(int Level) const
+    {
+        return static_cast<Integer>(std::min<Cardinal>(ReadLE32(FPages[Level].data() + nhoSize),
+                                                       static_cast<Cardinal>(FPageSize - NodeHeaderSize)));
+    }
+    Cardinal ChildAt(int Level) const
+    {
+        return ReadLE32(FPages[Level].data() + NodeHeaderSize + FCursors[Level] + kioAddress);
+    }
+
+    TBaseIOInterface* FIO;
+    Integer FPageSize;
+    Integer FKeySize;
+    std::vector<std::vector<Byte>> FPages;
+    std::vector<Integer> FCursors;
+};
+
+} // namespace
+
 void TBTree::ListAddresses(Integer Count, std::vector<Cardinal>& Addresses)
 {
     if (!IsOpen() || !FCursorValid || FPath.empty() || !Leaf()->CursorOnEntry() || Count <= 0)
         return;
     const Integer keySize = MaximumKeySize();
-    // The scan reads pages through the spare node, so that the path stays.
-    FSpare->ReloadNode(Leaf()->Address());
-    Integer pos = Leaf()->Cursor();
+    // The cursor's leaf is read where the path holds it.
+    const TNode* leaf = Leaf();
+    const auto take = [&](const Byte* Keys, Integer From, Integer Size) {
+        const Integer n = std::min<Integer>((Size - From + keySize - 1) / keySize, Count);
+        for (Integer i = 0; i < n; ++i)
+            Addresses.push_back(ReadLE32(Keys + From + i * keySize + kioAddress));
+        Count -= n;
+    };
+    take(leaf->Keys(), leaf->Cursor(), leaf->Size());
+    Cardinal next = leaf->Next();
     Cardinal steps = 0;
-    for (;;) {
-        Addresses.push_back(ReadLE32(FSpare->Keys() + pos + kioAddress));
-        if (--Count == 0)
-            break;
-        if (pos + keySize < FSpare->Size()) {
-            pos += keySize;
-            continue;
+
+    // A long list takes the leaves after it in batches, their addresses from
+    // the inner pages above, so that the store reads the pages of a batch
+    // together (one transfer for neighbouring pages); a short one is not
+    // worth the copies of the inner pages. Each leaf must be the one the
+    // chain leads to; where they differ, or a page is no sound leaf, the
+    // chain walk below goes on from there (and reports a damaged page).
+    const int depth = static_cast<int>(FPath.size());
+    const Integer fullLeaf = std::max<Integer>(1, (FPageSize - NodeHeaderSize) / std::max<Integer>(keySize, 1));
+    if (Count / 16 > fullLeaf && next != 0 && depth >= 2 && FPath[depth - 2]->CursorOnEntry() &&
+        ReadLE32(FPath[depth - 2]->Keys() + FPath[depth - 2]->Cursor() + kioAddress) == leaf->Address()) {
+        TLeafAddressWalk walk(FIOInterface, FPageSize, keySize);
+        for (int level = 0; level + 1 < depth; ++level)
+            walk.AddLevel(FPath[level]->Buffer(), FPath[level]->Cursor());
+        std::vector<Cardinal> batch;
+        std::vector<Byte> page(static_cast<std::size_t>(FPageSize));
+        bool ahead = true;
+        while (ahead && Count > 0 && next != 0) {
+            // The leaves that hold the records left, as their parents count
+            // them, at most 64 at a time.
+            batch.clear();
+            Cardinal address = 0, records = 0;
+            Int64 listed = 0;
+            while (batch.size() < 64 && listed < Count && walk.Next(address, records)) {
+                batch.push_back(address);
+                listed += records;
+            }
+            if (batch.empty())
+                break;
+            FIOInterface->ReadBlocks(batch.data(), batch.size(), FPageSize, page.data(), [&](std::size_t I) {
+                if (!ahead || Count == 0)
+                    return;
+                const Cardinal size = ReadLE32(page.data() + nhoSize);
+                if (batch[I] != next || ReadLE32(page.data() + nhoLeaf) != 1 ||
+                    size > static_cast<Cardinal>(FPageSize - NodeHeaderSize) ||
+                    size % static_cast<Cardinal>(keySize) != 0 || (++steps > 64 && steps > FIOInterface->ChainLimit())) {
+                    ahead = false;
+                    return;
+                }
+                take(page.data() + NodeHeaderSize, 0, static_cast<Integer>(size));
+                next = ReadLE32(page.data() + nhoNext);
+                if (next == batch[I])
+                    ahead = false; // linked to itself: the chain walk reports it
+            });
         }
-        if (!FindLeafWithKeys(FSpare->Next(), true, steps))
-            break;
-        pos = 0;
     }
+
+    // The leaf chain, one page after the other, through the spare node so
+    // that the path stays.
+    while (Count > 0 && next != 0 && FindLeafWithKeys(next, true, steps)) {
+        take(FSpare->Keys(), 0, FSpare->Size());
+        next = FSpare->Next();
+    }
+}
+
+Integer TBTree::CountLeafKeysBelowSearchKey(bool OrEqual)
+{
+    if (!IsOpen() || !FCursorValid || FPath.empty())
+        return -1;
+    const TNode* leaf = Leaf();
+    const Integer keySize = MaximumKeySize();
+    const Integer size = leaf->Size();
+    if (leaf->Cursor() < 0)
+        return -1;
+    Integer count = 0;
+    for (Integer pos = leaf->Cursor(); pos + keySize <= size; pos += keySize, ++count) {
+        const Integer c = CompareKeys(0, KeyFlags(), {}, KeyBuf(), leaf->Keys() + pos);
+        if (c < 0 || (c == 0 && !OrEqual))
+            return count;
+    }
+    return -1;
 }
 
 Integer TBTree::ListReadAheadRecords(TReadAheadDirection Direction, Integer Count, TReadAheadBuffer* Buffer)

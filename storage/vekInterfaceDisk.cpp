@@ -344,6 +344,11 @@ void TDiskIOInterface::ReturnLentBlocks()
         FDiskMgr->VekFile()->ReturnLentPages();
 }
 
+Cardinal TDiskIOInterface::LendEpoch() const
+{
+    return FDiskMgr && FDiskMgr->VekFile() ? FDiskMgr->VekFile()->Cache()->LendEpoch() : 0;
+}
+
 Cardinal TDiskIOInterface::CacheEpoch() const
 {
     return FDiskMgr && FDiskMgr->VekFile() ? FDiskMgr->VekFile()->CacheEpoch() : 0;

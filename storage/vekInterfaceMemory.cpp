@@ -193,6 +193,7 @@ void TMemoryIOInterface::ReleaseBlock(Cardinal Address, Integer)
     TMemoryBlock* block = FindBlock(Address);
     if (!block)
         return;
+    ++FLendEpoch;
     Unlink(*block);
     FBlocks.Erase(Address);
     TMemoryBlockHandles::Instance().Release(Address);
@@ -201,6 +202,7 @@ void TMemoryIOInterface::ReleaseBlock(Cardinal Address, Integer)
 void TMemoryIOInterface::Empty(bool)
 {
     TMemoryBlockHandles& handles = TMemoryBlockHandles::Instance();
+    ++FLendEpoch;
     for (Cardinal address = FFirstBlock; address != 0; address = FBlocks.At(address).Next)
         handles.Release(address);
     FBlocks.Clear();

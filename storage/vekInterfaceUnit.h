@@ -114,6 +114,10 @@ public:
     // The borrower is done with every block lent to it: the store may write
     // them out or reuse their memory again.
     virtual void ReturnLentBlocks() {}
+    // Moves on whenever blocks lent earlier may no longer be used in place:
+    // given back, released, or dropped by the store. A borrower that keeps
+    // lent blocks between calls uses them again only while it stands still.
+    virtual Cardinal LendEpoch() const { return 0; }
     // At least the number of blocks the interface holds now (on disk: the
     // file's size in blocks; in memory: the live blocks), so that a walk
     // over a chain read from storage that takes more steps runs in a
@@ -199,6 +203,7 @@ public:
     // page cache replaces no page until the transaction ends.
     bool LendBlock(Cardinal Address, Integer Size, void*& P, bool*& Checked) override;
     void ReturnLentBlocks() override;
+    Cardinal LendEpoch() const override;
     Cardinal ChainLimit() override;
 
     // Loads FirstEmpty from the global header (read again unless a header
@@ -257,6 +262,7 @@ public:
     void ReadBlockByRef(Cardinal Address, Integer Size, void*& P) override;
     // Always: a block's bytes stay where they are until it is released.
     bool LendBlock(Cardinal Address, Integer Size, void*& P, bool*& Checked) override;
+    Cardinal LendEpoch() const override { return FLendEpoch; }
     void WriteBlockHeader(Cardinal Address, Integer Size, const void* Buffer) override;
     // An unknown address reads nothing.
     void ReadBlockHeader(Cardinal Address, Integer Size, void* Buffer) override;
@@ -270,6 +276,7 @@ public:
     Cardinal ChainLimit() override { return static_cast<Cardinal>(BlockCount()) + 1; }
 
 private:
+    Cardinal FLendEpoch = 0; // moves on with every block released
     struct TMemoryBlock {
         std::unique_ptr<Byte[]> Data; // never null for a block in use
         Integer Size = 0;

@@ -331,6 +331,35 @@ TEST(FilterOptimizerUnique, SingleFieldKeysWithoutRecordID)
     }
 }
 
+TEST(FilterOptimizerDuplicates, RunsOfOneValueInOneLeafOrOverMany)
+{
+    // Values that fill many leaves each, rare ones whose keys sit in one
+    // leaf, NULLs; the end of a value's run is found in its leaf or by a
+    // second search.
+    for (const bool Descending : {false, true}) {
+        TOptimTable Table({{"n", ftInteger}, {"s", ftString, 6}});
+        for (int Row = 0; Row < 3000; ++Row) {
+            const Variant N = Row % 97 == 0 ? Null() : Row % 100 == 1 ? Variant(50 + Row / 100) : Variant(Row % 4);
+            const char* const Words[] = {"aa", "bb", "cc"};
+            Table.AddRow({N, Row % 89 == 0 ? Null() : Variant(std::string(Words[Row % 3]))});
+        }
+        Table.AddIndex("ByN", {{"n", Descending}});
+        Table.AddIndex("ByS", {{"s", Descending}});
+        for (const char* Text : {"n = 1", "n = 3", "n = 55", "n = 4", "n IN (0, 3)", "n IN (1, 1, NULL)",
+                                 "n IN (52, 2, 77)", "n > 1", "n >= 3", "n <= 2", "n < 1", "n <> 2",
+                                 "n BETWEEN 1 AND 2", "s = 'bb'", "s IN ('aa', 'cc')", "s > 'aa'",
+                                 "s <= 'bb'", "n = 2 AND s = 'cc'"}) {
+            for (const bool Sql : {false, true}) {
+                TFilterMode Mode;
+                Mode.ExcludeRelopNulls = Sql;
+                TFilterRun Run(Table, Text, Mode);
+                EXPECT_EQ(ShowSet(Run.Answer()), ShowSet(EvaluateEveryRecord(Table, Text, Mode)))
+                    << Text << (Descending ? " descending" : "") << (Sql ? " (SQL)" : "");
+            }
+        }
+    }
+}
+
 TEST(FilterOptimizerEmpty, EmptyTableAndNoCondition)
 {
     TOptimTable Table({{"Age", ftInteger}});

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -543,6 +544,114 @@ TEST_F(IntegerTreeTest, ReadAheadStaysInTheLeaf)
     ASSERT_EQ(Search(stEQ, firstOfNext), 0);
     EXPECT_EQ(FTree.Tree.ListReadAheadRecords(rdBackwards, 10, &buffer), 1);
     EXPECT_EQ(buffer.GetItems(0)->RecNo(), firstOfNext);
+}
+
+// ------------------------------------------------------------ address lists
+
+// A tree of several levels over the values 1 .. Count inserted in scrambled
+// order, and its leaves in chain order.
+class AddressListTest : public IntegerTreeTest {
+protected:
+    static constexpr Integer Count = 700;
+    void SetUp() override
+    {
+        std::vector<Integer> values;
+        for (Integer i = 0; i < Count; ++i)
+            values.push_back((i * 389) % Count + 1);
+        Build(values, 128);
+        ASSERT_GE(FTree.Depth, 3);
+        // The first leaf: the first child at every level.
+        std::vector<Byte> page(128);
+        Cardinal address = FTree.Root;
+        for (Integer level = 1; level < FTree.Depth; ++level) {
+            FIO.ReadBlock(address, 128, page.data());
+            address = ReadLE32(page.data() + NodeHeaderSize + kioAddress);
+        }
+        for (; address != 0; address = ReadLE32(page.data() + nhoNext)) {
+            FIO.ReadBlock(address, 128, page.data());
+            FLeaves.push_back(address);
+        }
+    }
+    // The key values of the leaves from the first on, in chain order.
+    std::vector<Integer> ChainValues()
+    {
+        std::vector<Integer> values;
+        std::vector<Byte> page(128);
+        const Integer keySize = FTree.Tree.MaximumKeySize();
+        for (Cardinal address = FLeaves.front(); address != 0; address = ReadLE32(page.data() + nhoNext)) {
+            FIO.ReadBlock(address, 128, page.data());
+            for (Cardinal pos = 0; pos < ReadLE32(page.data() + nhoSize); pos += static_cast<Cardinal>(keySize))
+                values.push_back(static_cast<Integer>(ReadLE32(page.data() + NodeHeaderSize + pos + kioAddress)) -
+                                 100000);
+        }
+        return values;
+    }
+    std::vector<Integer> List(Integer From, Integer Wanted)
+    {
+        std::vector<Cardinal> addresses;
+        FTree.Tree.GetAddrOfRecNo(From);
+        FTree.Tree.ListAddresses(Wanted, addresses);
+        std::vector<Integer> values;
+        for (const Cardinal address : addresses)
+            values.push_back(static_cast<Integer>(address) - 100000);
+        return values;
+    }
+    void SetHeaderWord(Cardinal Address, Integer Offset, Cardinal Value)
+    {
+        std::vector<Byte> page(128);
+        FIO.ReadBlock(Address, 128, page.data());
+        WriteLE32(page.data() + Offset, Value);
+        FIO.WriteBlock(Address, 128, page.data());
+        FTree.Tree.InvalidateInternalBuffers();
+    }
+    std::vector<Cardinal> FLeaves;
+};
+
+TEST_F(AddressListTest, EveryStartAndLengthListsTheKeysInOrderAndKeepsThePath)
+{
+    ASSERT_GT(FLeaves.size(), 20u);
+    for (const Integer from : {1, 2, 7, 350, 651, Count}) {
+        for (const Integer wanted : {1, 3, 40, 64, 300, Count, std::numeric_limits<Integer>::max()}) {
+            SCOPED_TRACE(testing::Message() << "from " << from << " wanted " << wanted);
+            const Integer last = static_cast<Integer>(std::min<Int64>(Int64{from} + wanted - 1, Count));
+            std::vector<Integer> expected;
+            for (Integer v = from; v <= last; ++v)
+                expected.push_back(v);
+            EXPECT_EQ(List(from, wanted), expected);
+            EXPECT_EQ(FTree.Tree.GetRecordNo(), from) << "the path stays";
+            EXPECT_EQ(Current(), from);
+        }
+    }
+}
+
+TEST_F(AddressListTest, WhereTheLeafChainAndTheParentsDifferTheChainDecides)
+{
+    // The second leaf leads past the third: a list follows the chain, as a
+    // walk from leaf to leaf does.
+    SetHeaderWord(FLeaves[1], nhoNext, FLeaves[3]);
+    const std::vector<Integer> chain = ChainValues();
+    ASSERT_LT(chain.size(), static_cast<std::size_t>(Count));
+    EXPECT_EQ(List(1, std::numeric_limits<Integer>::max()), chain);
+}
+
+TEST_F(AddressListTest, ADamagedLeafAfterTheFirstIsReported)
+{
+    // A leaf in the middle of a long list that claims to be an inner page,
+    // and one whose size is no whole number of entries.
+    struct TCase {
+        Integer Offset;
+        Cardinal Value;
+    };
+    for (const TCase c : {TCase{nhoLeaf, 0}, TCase{nhoSize, 3}}) {
+        SCOPED_TRACE(testing::Message() << "offset " << c.Offset);
+        std::vector<Byte> saved(128);
+        FIO.ReadBlock(FLeaves[10], 128, saved.data());
+        SetHeaderWord(FLeaves[10], c.Offset, c.Value);
+        EXPECT_EQ(disktest::VekErrorCode([&] { List(1, std::numeric_limits<Integer>::max()); }), 8451);
+        FIO.WriteBlock(FLeaves[10], 128, saved.data());
+        FTree.Tree.InvalidateInternalBuffers();
+        EXPECT_EQ(List(1, std::numeric_limits<Integer>::max()).size(), static_cast<std::size_t>(Count));
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "vekDiskTestUtil.h"
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -400,6 +401,55 @@ TEST_F(CacheTest, ResetPageCountShrinksFromTheEndAndGrows)
     FCache.ResetPageCount(70);
     EXPECT_EQ(FCache.Count(), 70);
     EXPECT_EQ(FCache.TotalCacheSize(), 70 * PageSize);
+}
+
+// The cache takes its page memory in slabs that grow with it (up to large
+// pages of memory) and go, last first, as it shrinks: no two pages may share
+// a byte, and every page keeps its own bytes through growing, shrinking and
+// growing again.
+TEST(CacheSlabs, PagesNeverShareBytesAndKeepThemThroughGrowthAndShrinking)
+{
+    constexpr std::size_t Pages = 20000; // past several large slabs of 256-byte pages
+    TFakeFile file(Pages);
+    TCacheMgr cache;
+    file.Connect(cache);
+    const auto expectApart = [&] {
+        std::vector<const Byte*> data;
+        for (int i = 0; i < cache.Count(); ++i)
+            data.push_back(cache.Pages(i)->Data);
+        std::sort(data.begin(), data.end());
+        for (std::size_t i = 1; i < data.size(); ++i)
+            ASSERT_GE(data[i] - data[i - 1], PageSize) << "pages " << i - 1 << " and " << i << " overlap";
+    };
+    // Opened at a size: one allocation for all of them.
+    cache.Open(3000, PageSize);
+    expectApart();
+    // A transaction writes every page: the cache grows page by page.
+    cache.SetPageLimit(10);
+    cache.StartTransaction();
+    for (std::size_t p = 0; p < Pages; ++p) {
+        std::vector<Byte> bytes(PageSize);
+        for (std::size_t b = 0; b < bytes.size(); ++b)
+            bytes[b] = static_cast<Byte>(p * 31 + b + p / 256);
+        cache.WriteCache(bytes.data(), 1, VekAccessPaged, static_cast<Cardinal>(p * PageSize), 0, PageSize);
+    }
+    EXPECT_GE(cache.Count(), static_cast<int>(Pages));
+    expectApart();
+    cache.Commit();
+    std::vector<Byte> expected = file.Bytes;
+    for (std::size_t p = 0; p < Pages; ++p)
+        for (std::size_t b = 0; b < PageSize; ++b)
+            ASSERT_EQ(expected[p * PageSize + b], static_cast<Byte>(p * 31 + b + p / 256)) << p;
+    // Down to a few pages and up again: the bytes read back are the file's.
+    cache.SetPageLimit(50);
+    EXPECT_EQ(cache.Count(), 50);
+    cache.ResetPageCount(5000);
+    expectApart();
+    std::vector<Byte> out(PageSize);
+    for (std::size_t p = 0; p < Pages; p += 7) {
+        cache.ReadCache(out.data(), 1, VekAccessPaged, static_cast<Cardinal>(p * PageSize), 0, PageSize);
+        ASSERT_EQ(out, file.At(static_cast<Cardinal>(p * PageSize), PageSize)) << p;
+    }
 }
 
 TEST_F(CacheTest, TheLogNamesThePageDecisions)
