@@ -531,6 +531,7 @@ protected:
 private:
     // Locks of one operation.
     bool LockHeldByTransaction(Integer LockType);
+    bool LockHeldByConnection() const;
     bool InternalSetReadLock();  // true when taken here
     bool InternalSetWriteLock(); // true when taken here
     void InternalReleaseLock();
@@ -618,6 +619,9 @@ private:
     bool FLocked = false;
     bool FWriteLocked = false;
     bool FTableLockHeld = false; // LockTable / ReadLockTable by the caller
+    // The read lock stands on one that another dataset of the connection
+    // holds: giving it up leaves that lock alone.
+    bool FLockBorrowed = false;
     Cardinal FLastModFlag = 0;
     bool FHeaderChanged = false;
 

@@ -402,7 +402,7 @@ void TVekDataSet::DataSetClose()
             try {
                 InternalReleaseLock();
             } catch (...) {
-                FLocked = FWriteLocked = false;
+                FLocked = FWriteLocked = FLockBorrowed = false;
             }
         }
         FTableLockHeld = false;
@@ -1000,15 +1000,30 @@ bool TVekDataSet::LockHeldByTransaction(Integer LockType)
            (LockType == VekLockRead && FDataBase->TableLockExists(FTableDef.get(), VekLockRead));
 }
 
+bool TVekDataSet::LockHeldByConnection() const
+{
+    // The connection's table locks are one per table, not one per dataset:
+    // a lock another dataset holds (a statement's scan holding its tables,
+    // a table the program locked) is the one a read here stands on.
+    if (FMemory || !FDataBase || FDataBase->IsMemory() || !FDataBase->Connected())
+        return false;
+    return FDataBase->TableLockExists(FTableDef.get(), VekLockRead) ||
+           FDataBase->TableLockExists(FTableDef.get(), VekLockWrite);
+}
+
 bool TVekDataSet::InternalSetReadLock()
 {
     if (FLocked)
         return false;
     const bool held = LockHeldByTransaction(VekLockRead);
+    // Under a lock held all along no other connection has written the
+    // table: the shared header read when it was taken is current.
+    const bool borrowed = LockHeldByConnection();
     FDataBase->LockTable(FTableDef.get(), VekLockRead);
     FLocked = true;
+    FLockBorrowed = borrowed;
     try {
-        ReadTableHeader(!held);
+        ReadTableHeader(!held && !borrowed);
     } catch (...) {
         InternalReleaseLock();
         throw;
@@ -1026,6 +1041,7 @@ bool TVekDataSet::InternalSetWriteLock()
     FDataBase->LockTable(FTableDef.get(), VekLockWrite);
     FLocked = true;
     FWriteLocked = true;
+    FLockBorrowed = false;
     try {
         ReadTableHeader(!held);
     } catch (...) {
@@ -1042,6 +1058,12 @@ void TVekDataSet::InternalReleaseLock()
     const bool wrote = FWriteLocked;
     FLocked = false;
     FWriteLocked = false;
+    if (FLockBorrowed && !wrote) {
+        // The lock is its holder's to give back.
+        FLockBorrowed = false;
+        return;
+    }
+    FLockBorrowed = false;
     try {
         if (wrote)
             WriteTableHeader();

@@ -585,6 +585,16 @@ public:
     bool NextProviderRecord();
     void DebugDumpProviderStatus(TStrings* Lines);
 
+    // A scan of the statement's rows (TVekProviderScan) holds the read lock
+    // of every file table the statement reads from its first row to its
+    // end: the lock is taken, a dead writer's journal looked for and the
+    // table header read once per table, not once per row. No other
+    // connection writes the tables meanwhile, so the rows are one state of
+    // them, as under the query's own transaction. Scans nest; the outermost
+    // gives the locks back, on every path.
+    void BeginScan() { ++FScanDepth; }
+    void EndScan();
+
     // The method every join of the statement must use (tests).
     void SetForcedJoinMethod(TJoinMethod Value) { FForcedMethod = Value; }
     // The forced method every manager created from now on starts with: a
@@ -597,6 +607,8 @@ public:
 
 private:
     bool RowPassesResidual();
+    void HoldScanLocks();
+    void ReleaseScanLocks();
 
     std::vector<std::unique_ptr<TVekStdJoinDataProvider>> FStdProviders;
     std::vector<std::unique_ptr<TVekNonJoinDataProvider>> FLeaves;
@@ -611,6 +623,27 @@ private:
     std::unique_ptr<TVekExpr> FResidualExpr;
     TDBStringCompare FStringCompare;
     TJoinMethod FForcedMethod = TJoinMethod::Auto;
+    int FScanDepth = 0;
+    // The bridges whose table lock the running scan holds.
+    std::vector<TVekDatasetBridge*> FScanLocked;
+};
+
+// The statement's tables read-locked for one scan of its rows (see
+// TVekJoinDataProviderMgr::BeginScan); the locks go when the scope ends,
+// an error included.
+class TVekProviderScan {
+public:
+    explicit TVekProviderScan(TVekJoinDataProviderMgr* Mgr) : FMgr(Mgr)
+    {
+        if (FMgr)
+            FMgr->BeginScan();
+    }
+    ~TVekProviderScan();
+    TVekProviderScan(const TVekProviderScan&) = delete;
+    TVekProviderScan& operator=(const TVekProviderScan&) = delete;
+
+private:
+    TVekJoinDataProviderMgr* FMgr;
 };
 
 // Makes every field node of the tree under Root (arguments included) name

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
 
 namespace orvex {
 
@@ -627,6 +628,11 @@ TVekNonJoinDataProvider* TVekJoinDataProviderMgr::GetNonJoinProvider(const std::
 
 void TVekJoinDataProviderMgr::Clear()
 {
+    // The bridges leave the plan: a running scan's locks on them go first.
+    try {
+        ReleaseScanLocks();
+    } catch (...) {
+    }
     FResidual.reset();
     FResidualExpr.reset();
     FRoot = nullptr;
@@ -706,6 +712,8 @@ bool TVekJoinDataProviderMgr::FirstProviderRecord()
     ORVEX_ASSERT(FRoot != nullptr, "Root provider is not assigned");
     if (!FRoot->IsOpen())
         OpenProviders();
+    if (FScanDepth > 0)
+        HoldScanLocks();
     bool found = FRoot->FirstProviderRecord();
     while (found && !RowPassesResidual())
         found = FRoot->NextProviderRecord();
@@ -719,6 +727,53 @@ bool TVekJoinDataProviderMgr::NextProviderRecord()
     while (found && !RowPassesResidual())
         found = FRoot->NextProviderRecord();
     return found;
+}
+
+void TVekJoinDataProviderMgr::HoldScanLocks()
+{
+    for (auto& bridge : FBridges) {
+        if (!bridge->DataSetIsOpen() || bridge->HoldsLock() || bridge->Memory() || !bridge->DataBase() ||
+            bridge->DataBase()->IsMemory())
+            continue;
+        bridge->ReadLockTable();
+        FScanLocked.push_back(bridge.get());
+    }
+}
+
+void TVekJoinDataProviderMgr::ReleaseScanLocks()
+{
+    // Every lock goes back, even when one of them fails to.
+    std::exception_ptr failure;
+    while (!FScanLocked.empty()) {
+        TVekDatasetBridge* bridge = FScanLocked.back();
+        FScanLocked.pop_back();
+        try {
+            bridge->UnlockTable();
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+        }
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void TVekJoinDataProviderMgr::EndScan()
+{
+    if (FScanDepth > 0 && --FScanDepth == 0)
+        ReleaseScanLocks();
+}
+
+TVekProviderScan::~TVekProviderScan()
+{
+    if (!FMgr)
+        return;
+    try {
+        FMgr->EndScan();
+    } catch (...) {
+        // A lock that cannot be given back goes with the connection; the
+        // scan's own outcome is the one to report.
+    }
 }
 
 void TVekJoinDataProviderMgr::DebugDumpProviderStatus(TStrings* Lines)

@@ -641,6 +641,7 @@ void TVekQueryDataset::PopulateResultSetAddrList(std::vector<Cardinal>& List)
     auto* leaf = FProviderMgr ? dynamic_cast<TVekNonJoinDataProvider*>(FProviderMgr->RootProvider()) : nullptr;
     ORVEX_ASSERT(leaf != nullptr && leaf->Bridge() != nullptr, "RootProvider type is incorrect");
     List.clear();
+    TVekProviderScan scan(FProviderMgr);
     for (bool more = FProviderMgr->FirstProviderRecord(); more; more = FProviderMgr->NextProviderRecord())
         List.push_back(leaf->Bridge()->GetRecAddr());
 }
@@ -670,6 +671,7 @@ void TVekQueryDataset::PrepareResultSet()
         DataBase()->DeleteTable(TableName(), Memory());
     CreateResultSetTable();
     Open();
+    TVekProviderScan scan(FProviderMgr);
     for (bool more = FProviderMgr->FirstProviderRecord(); more; more = FProviderMgr->NextProviderRecord()) {
         ClearRecord(CurrentBuffer());
         for (int i = 0; i < source->Count(); ++i) {

@@ -11,9 +11,14 @@
 //     groups through "idxgroupby"); ORDER BY presents it by "idxorderby";
 //     HAVING deletes groups afterwards. Opened on a base table instead, it
 //     is the target through which INSERT, UPDATE and DELETE write;
+//   - the accumulators of a grouped fill: one compact state per aggregate
+//     per group in memory up to half the result memory budget, past it (for
+//     a result in the temporary database) in a table there, one record per
+//     group (query/vekQueryDatasetAggregates.cpp);
 //   - TFuncResultList / TFuncResultHolder / TFuncResultItem: one accumulator
-//     per aggregate of a result column per group row, found by hash; the
-//     values of a DISTINCT aggregate are kept in a set of its own.
+//     per aggregate per group row, found by hash, for HAVING's aggregates
+//     that are no result column; the values of a DISTINCT aggregate are
+//     kept in a set of its own.
 //
 // The table is created by CreateResultStore, the one place that decides
 // where result rows live.
@@ -219,7 +224,7 @@ public:
     virtual ~TResultStoreFactory() = default;
     // Makes Table ready to be created as the result table of its database:
     // a memory table of it while the result is expected to fit the
-    // connection's ResultMemoryBudget (a grouped result always), else a
+    // connection's ResultMemoryBudget, else a
     // table of the connection's temporary database
     // (query/vekQueryDatasetStore.cpp). Table's
     // DataBase() may change: drop the table through Table itself.
@@ -245,6 +250,9 @@ public:
     bool CreateLiveResult() const { return FCreateLiveResult; }
     void SetCreateLiveResult(bool Value) { FCreateLiveResult = Value; }
     Integer GetRowsAffected() const { return FRowsAffected; }
+    // The groups of the last grouped fill whose accumulators were kept in
+    // the temporary database (past the result memory budget).
+    Integer SpilledGroups() const { return FSpilledGroups; }
     // The count of a statement that writes through this dataset as target.
     void SetRowsAffected(Integer Value) { FRowsAffected = Value; }
     // The string comparison of the result: the table's once created, else
@@ -329,6 +337,7 @@ private:
     TVekJoinDataProviderMgr* FProviderMgr = nullptr;
     Integer FMaxRecords = 0;
     Integer FRowsAffected = 0;
+    Integer FSpilledGroups = 0;
     bool FCreateLiveResult = false;
     bool FSimpleCountEnabled = true;
     // The table is a statement's result (not a base table written by DML).

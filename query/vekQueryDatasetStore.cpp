@@ -1,7 +1,7 @@
 // Where a statement's result table lives: in memory while it is expected to
 // fit the connection's result memory budget, else in the connection's
 // temporary database, whose page cache is that budget. A grouped result
-// stays in memory: its accumulators are there anyway, one set per group.
+// there keeps the accumulators of the groups past the budget there too.
 
 #include "query/vekQueryDataset.h"
 
@@ -66,11 +66,7 @@ void TResultStoreFactory::PrepareResultStore(TVekQueryDataset* Table)
         Table->SetMemory(false);
         return;
     }
-    // A grouped result keeps the accumulators of every group in memory
-    // whatever holds its rows, and has as many rows as groups, not as
-    // source rows: it stays in memory.
-    const bool grouped = Table->IndexDefs() && Table->IndexDefs()->IndexOf(ResultGroupByIndexName) >= 0;
-    if (db && db->Connected() && !grouped && EstimatedResultBytes(Table) > db->ResultMemoryBudget()) {
+    if (db && db->Connected() && EstimatedResultBytes(Table) > db->ResultMemoryBudget()) {
         Table->SetDataBase(db->TemporaryDatabase());
         Table->SetMemory(false);
         return;

@@ -47,6 +47,7 @@ public:
     // every outer row, with the outer row's values bound) and positions it
     // on its first row; false when that fails (the item's errors tell why).
     bool PrepareAndOpen() override;
+    bool RowsAreReused() const override;
 
 private:
     TVekQueryProviderItem* FItem = nullptr;

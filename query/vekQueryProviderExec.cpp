@@ -319,6 +319,9 @@ bool TVekQueryProviderItem::CreateResultList(std::vector<Cardinal>& List)
     // subquery) is checked row by row.
     if (!FAnalyser->CheckAnalysisComplete())
         InternalBindRootExprParams();
+    // The table stays read-locked while the addresses are collected; the
+    // writes come after the scan.
+    TVekProviderScan scan(FProviderMgr.get());
     for (bool more = FProviderMgr->FirstProviderRecord(); more; more = FProviderMgr->NextProviderRecord())
         List.push_back(table->Bridge()->GetRecAddr());
     return true;

@@ -470,23 +470,28 @@ bool TVekQueryProviderItem::CreateResultSet()
     if (FCreateDefsOnly)
         return true;
 
-    if (aggregates)
-        FResultSet->PopulateAggregateResultSet(FResultSetFields.get(), grouped);
-    else
-        FResultSet->PopulateResultSet(FResultSetFields.get(), FSelectAnalyser->IsDistinct() ||
-                                                                  IsDistinctUnionStatement() ||
-                                                                  IsGroupedWithoutAggregates());
-    // HAVING removes groups afterwards, on a copy of its tree whose names
-    // are the result's columns (and whose outer references hold the
-    // enclosing row's values).
-    FHavingExpr.reset();
-    if (TVekExprNode* having = FEngine->HavingParser()->Root()) {
-        FHavingExpr = std::make_unique<TVekExpr>();
-        FHavingExpr->CloneFromTree(having);
-        if (FIsCorrelated)
-            ResetOuterFieldRefs(FHavingExpr.get());
-        PrepareHavingExpr(FHavingExpr->FirstNode());
-        FResultSet->ProcessHavingClause(FHavingExpr->FirstNode());
+    {
+        // The source tables stay read-locked while their rows are read
+        // (HAVING's aggregates read them again).
+        TVekProviderScan scan(FProviderMgr.get());
+        if (aggregates)
+            FResultSet->PopulateAggregateResultSet(FResultSetFields.get(), grouped);
+        else
+            FResultSet->PopulateResultSet(FResultSetFields.get(), FSelectAnalyser->IsDistinct() ||
+                                                                      IsDistinctUnionStatement() ||
+                                                                      IsGroupedWithoutAggregates());
+        // HAVING removes groups afterwards, on a copy of its tree whose names
+        // are the result's columns (and whose outer references hold the
+        // enclosing row's values).
+        FHavingExpr.reset();
+        if (TVekExprNode* having = FEngine->HavingParser()->Root()) {
+            FHavingExpr = std::make_unique<TVekExpr>();
+            FHavingExpr->CloneFromTree(having);
+            if (FIsCorrelated)
+                ResetOuterFieldRefs(FHavingExpr.get());
+            PrepareHavingExpr(FHavingExpr->FirstNode());
+            FResultSet->ProcessHavingClause(FHavingExpr->FirstNode());
+        }
     }
     if (HasUnionParts())
         return ProcessUnionResultSets();
@@ -570,6 +575,7 @@ bool TQueryExprNodeDataProvider::PrepareAndOpen()
         return false;
     TVekQueryDataset* resultSet = FItem->ResultSet();
     if (FItem->IsCorrelated() || !resultSet->Active()) {
+        DiscardValueSet();
         resultSet->Close();
         // The enclosing row's current values go into the outer references.
         FItem->PreparePlan();
@@ -578,6 +584,7 @@ bool TQueryExprNodeDataProvider::PrepareAndOpen()
         resultSet->First();
         return true;
     }
+    DiscardValueSet();
     // A subquery that cannot be filled fails its statement: answering as if
     // it had no rows would let the statement succeed with wrong rows.
     if (!FItem->CreateResultSet()) {
@@ -590,6 +597,11 @@ bool TQueryExprNodeDataProvider::PrepareAndOpen()
         resultSet->Open();
     resultSet->First();
     return true;
+}
+
+bool TQueryExprNodeDataProvider::RowsAreReused() const
+{
+    return FItem && !FItem->IsCorrelated();
 }
 
 } // namespace orvex

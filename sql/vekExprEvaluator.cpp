@@ -66,6 +66,59 @@ int CountRows(TDataSet* DataSet, int Limit)
     return Count;
 }
 
+// A number compared by its value alone (as the comparison operators do).
+bool PlainNumberValue(const Variant& V, double& Value)
+{
+    switch (V.VType()) {
+    case varDouble:
+        Value = V.AsDouble();
+        return !std::isnan(Value);
+    case varInteger:
+    case varSmallint:
+    case varByte:
+        Value = V.AsInteger();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void AddToValueSet(TSubqueryValueSet& Set, const Variant& V)
+{
+    double Number = 0;
+    if (VarIsMissing(V))
+        Set.AnyMissing = true;
+    else if (PlainNumberValue(V, Number))
+        Set.Numbers.insert(Number == 0 ? 0.0 : Number);
+    else if (V.VType() == varString)
+        Set.Strings.insert(V.AsString());
+    else
+        Set.AnyOther = true;
+}
+
+// Whether some value of Set equals V under the comparison rules, when the
+// set can tell (Found := the answer); false when V must be compared with
+// values of another kind one by one. Two strings are equal exactly when
+// their bytes are, two plain numbers when their values are; a missing value
+// equals only a missing one, and only where NULLs are not excluded.
+bool InValueSet(const TSubqueryValueSet& Set, const Variant& V, bool ExcludeNulls, bool& Found)
+{
+    double Number = 0;
+    if (VarIsMissing(V)) {
+        Found = !ExcludeNulls && Set.AnyMissing;
+        return true;
+    }
+    if (PlainNumberValue(V, Number)) {
+        Found = Set.Numbers.count(Number == 0 ? 0.0 : Number) != 0;
+        return Found || (Set.Strings.empty() && !Set.AnyOther);
+    }
+    if (V.VType() == varString) {
+        Found = Set.Strings.count(V.AsString()) != 0;
+        return Found || (Set.Numbers.empty() && !Set.AnyOther);
+    }
+    return false;
+}
+
 TDataSet* OpenSubquery(TVekExprNode* Node, const char* MissingText)
 {
     TCustomExprNodeDataProvider* Provider = Node ? Node->ExprNodeDataProvider() : nullptr;
@@ -522,6 +575,22 @@ bool TExprEvaluator::EvaluateInPredicate(const Variant& Value, TExprEvaluatorNod
         TDataSet* DataSet = OpenSubquery(Args[0]->ExprNode(), "ExprNodeDataProvider is not assigned");
         if (!DataSet)
             return false;
+        // An uncorrelated subquery's rows are read once into a value set;
+        // a value finds its equal there unless it must be compared with
+        // values of another kind, which the walk below does as always.
+        TCustomExprNodeDataProvider* Provider = Args[0]->ExprNode()->ExprNodeDataProvider();
+        if (Provider->RowsAreReused()) {
+            std::unique_ptr<TSubqueryValueSet>& Set = Provider->ValueSet();
+            if (!Set) {
+                Set = std::make_unique<TSubqueryValueSet>();
+                for (DataSet->First(); !DataSet->Eof(); DataSet->Next())
+                    AddToValueSet(*Set, FirstColumn(DataSet));
+                DataSet->First();
+            }
+            bool Found = false;
+            if (InValueSet(*Set, Value, FExcludeRelopNulls, Found))
+                return Found;
+        }
         for (DataSet->First(); !DataSet->Eof(); DataSet->Next())
             if (FOpEvaluator.EvaluateRelopExprAsBoolean(veoEQ, FirstColumn(DataSet), Value, FExcludeRelopNulls))
                 return true;

@@ -24,6 +24,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace orvex {
@@ -199,6 +200,17 @@ inline constexpr int TVekExprNodeKindCount = enkSubquery + 1;
 // "enkUnknown" ... for diagnostics.
 extern const char* const CVekExprNodeKindNames[TVekExprNodeKindCount];
 
+// The first-column values of a subquery's rows, as IN looks them up:
+// plain numbers and strings by value (equal values compare equal exactly
+// when these are equal), and whether a missing value or a value of another
+// kind (a date, a currency, a Boolean, a NaN) is among them.
+struct TSubqueryValueSet {
+    bool AnyMissing = false;
+    bool AnyOther = false;
+    std::unordered_set<double> Numbers;
+    std::unordered_set<std::string> Strings;
+};
+
 // The object that runs a subquery for a subquery node and exposes its result
 // as a dataset. The query layer's descendant does the work.
 class TCustomExprNodeDataProvider : public TObject {
@@ -207,9 +219,19 @@ public:
     void SetProviderDataset(TDataSet* Value) { FProviderDataset = Value; }
     // Runs the subquery and opens ProviderDataset; true on success.
     virtual bool PrepareAndOpen() { return false; }
+    // Whether the rows stay the same from one PrepareAndOpen to the next
+    // until the provider fills them again (an uncorrelated subquery).
+    virtual bool RowsAreReused() const { return false; }
+    // The value set of the current rows, made by IN on first need and
+    // discarded whenever the rows are filled again.
+    std::unique_ptr<TSubqueryValueSet>& ValueSet() { return FValueSet; }
+
+protected:
+    void DiscardValueSet() { FValueSet.reset(); }
 
 private:
     TDataSet* FProviderDataset = nullptr;
+    std::unique_ptr<TSubqueryValueSet> FValueSet;
 };
 
 class TVekExprNode : public TObject {

@@ -113,6 +113,50 @@ void EncodeJournalHeader(Byte* Header, Integer PageSize, Int64 OriginalSize, Car
     WriteLE32(Header + 28, CalcCRC(Header, JournalHeaderSize - 4));
 }
 
+// Reads the bytes the file holds at each of Ranges (address, size; every one
+// below the file's old size) and hands them to Take(address, size, bytes),
+// in address order. Ranges that follow one another in the file are read
+// with one read, up to a chunk at a time; overlapping ones are read apart.
+// False when a read falls short.
+template <class F>
+bool ReadOriginals(TPlatformFile& File, std::vector<std::pair<Cardinal, Integer>> Ranges, F&& Take)
+{
+    std::sort(Ranges.begin(), Ranges.end());
+    std::vector<Byte> run;
+    for (std::size_t first = 0; first < Ranges.size();) {
+        Int64 runEnd = Int64{Ranges[first].first} + Ranges[first].second;
+        std::size_t last = first + 1;
+        while (last < Ranges.size() && Int64{Ranges[last].first} == runEnd &&
+               runEnd - Ranges[first].first + Ranges[last].second <= static_cast<Int64>(JournalChunk)) {
+            runEnd += Ranges[last].second;
+            ++last;
+        }
+        const Int64 runSize = runEnd - Ranges[first].first;
+        run.resize(static_cast<std::size_t>(runSize));
+        if (File.ReadAt(Ranges[first].first, run.data(), runSize) != runSize)
+            return false;
+        const Byte* data = run.data();
+        for (std::size_t i = first; i < last; ++i) {
+            Take(Ranges[i].first, Ranges[i].second, data);
+            data += Ranges[i].second;
+        }
+        first = last;
+    }
+    return true;
+}
+
+// Adds one journal record (its header, then Data) to Chunk.
+void AddJournalRecord(std::vector<Byte>& Chunk, Cardinal Address, Integer Size, const Byte* Data)
+{
+    Byte record[JournalRecordHeaderSize];
+    WriteLE32(record, Address);
+    WriteLE32(record + 4, static_cast<Cardinal>(Size));
+    WriteLE32(record + 8, CalcCRC(Data, Size));
+    WriteLE32(record + 12, CalcCRC(record, 12));
+    Chunk.insert(Chunk.end(), record, record + JournalRecordHeaderSize);
+    Chunk.insert(Chunk.end(), Data, Data + Size);
+}
+
 } // namespace
 
 std::string GetJournalFileName(const std::string& DatabaseFileName)
@@ -153,10 +197,10 @@ void TVekFile::UnlockJournalByte()
 
 bool TVekFile::WriteJournal(Int64 OriginalSize)
 {
-    std::vector<TJournalRange> ranges;
+    std::vector<std::pair<Cardinal, Integer>> ranges;
     auto add = [&](Cardinal Address, Integer Size) {
         if (Int64{Address} < OriginalSize)
-            ranges.push_back({Address, static_cast<Integer>(std::min<Int64>(Size, OriginalSize - Address)), 0});
+            ranges.emplace_back(Address, static_cast<Integer>(std::min<Int64>(Size, OriginalSize - Address)));
     };
     for (int i = 0; i < FCache->Count(); ++i)
         if (FCache->Pages(i)->State == cpDirty)
@@ -193,22 +237,15 @@ bool TVekFile::WriteJournal(Int64 OriginalSize)
     Byte header[JournalHeaderSize];
     EncodeJournalHeader(header, FPageSize, OriginalSize, static_cast<Cardinal>(ranges.size()));
     chunk.insert(chunk.end(), header, header + JournalHeaderSize);
-    std::vector<Byte> original;
-    for (const TJournalRange& range : ranges) {
-        original.resize(static_cast<std::size_t>(range.Size));
-        if (FFile->ReadAt(range.Address, original.data(), range.Size) != range.Size)
-            VekDatabaseError(diskerr::DiskRead, "TVekFile.WriteJournal", "Unable to complete file read operation",
-                             this);
-        Byte record[JournalRecordHeaderSize];
-        WriteLE32(record, range.Address);
-        WriteLE32(record + 4, static_cast<Cardinal>(range.Size));
-        WriteLE32(record + 8, CalcCRC(original.data(), range.Size));
-        WriteLE32(record + 12, CalcCRC(record, 12));
-        chunk.insert(chunk.end(), record, record + JournalRecordHeaderSize);
-        chunk.insert(chunk.end(), original.begin(), original.end());
+    // Every record holds bytes the file held before the transaction: their
+    // order in the journal does not matter.
+    const bool read = ReadOriginals(*FFile, std::move(ranges), [&](Cardinal Address, Integer Size, const Byte* Data) {
+        AddJournalRecord(chunk, Address, Size, Data);
         if (chunk.size() >= JournalChunk)
             flushChunk();
-    }
+    });
+    if (!read)
+        VekDatabaseError(diskerr::DiskRead, "TVekFile.WriteJournal", "Unable to complete file read operation", this);
     flushChunk();
     if (!journal->Flush() || !FlushDirectoryOf(FJournalName))
         VekDatabaseError(diskerr::DiskWrite, "TVekFile.WriteJournal", "The rollback journal could not be flushed",
@@ -238,24 +275,19 @@ void TVekFile::AppendJournal(const std::vector<std::pair<Cardinal, Integer>>& Ra
         end += static_cast<Int64>(chunk.size());
         chunk.clear();
     };
-    std::vector<Byte> original;
-    for (const auto& [address, fullSize] : Ranges) {
-        if (Int64{address} >= FJournalOriginalSize)
-            continue;
-        const Integer size = static_cast<Integer>(std::min<Int64>(fullSize, FJournalOriginalSize - address));
-        original.resize(static_cast<std::size_t>(size));
-        if (FFile->ReadAt(address, original.data(), size) != size)
-            VekDatabaseError(diskerr::DiskRead, Context, "Unable to complete file read operation", this);
-        Byte record[JournalRecordHeaderSize];
-        WriteLE32(record, address);
-        WriteLE32(record + 4, static_cast<Cardinal>(size));
-        WriteLE32(record + 8, CalcCRC(original.data(), size));
-        WriteLE32(record + 12, CalcCRC(record, 12));
-        chunk.insert(chunk.end(), record, record + JournalRecordHeaderSize);
-        chunk.insert(chunk.end(), original.begin(), original.end());
+    // The records of one append all hold what the file holds now; only
+    // their place after the earlier appends matters.
+    std::vector<std::pair<Cardinal, Integer>> below;
+    for (const auto& [address, fullSize] : Ranges)
+        if (Int64{address} < FJournalOriginalSize)
+            below.emplace_back(address, static_cast<Integer>(std::min<Int64>(fullSize, FJournalOriginalSize - address)));
+    const bool read = ReadOriginals(*FFile, std::move(below), [&](Cardinal Address, Integer Size, const Byte* Data) {
+        AddJournalRecord(chunk, Address, Size, Data);
         if (chunk.size() >= JournalChunk)
             flushChunk();
-    }
+    });
+    if (!read)
+        VekDatabaseError(diskerr::DiskRead, Context, "Unable to complete file read operation", this);
     flushChunk();
     if (end == FJournalEnd)
         return;

@@ -2,7 +2,8 @@
 // nothing, a string field takes no more characters than its size (also when
 // a restructure shortens it), auto-increment values stop at the largest
 // Integer and are renumbered on request, a progress handler may replace
-// itself, a rollback leaves every open table on a record that remains, and
+// itself, a rollback leaves every open table on a record that remains, a
+// read under a table lock another dataset holds leaves that lock held, and
 // an in-memory table carries large memos.
 
 #include "vekTableTestUtil.h"
@@ -303,6 +304,62 @@ TEST(Rollback, LeavesEveryOpenTableOnARecordThatRemains)
     db.Rollback();
     EXPECT_EQ(table->FieldByName("ID")->AsInteger(), 20);
     EXPECT_EQ(other->FieldByName("ID")->AsInteger(), 30);
+}
+
+// ------------------------------------------------------------- table locks
+
+TEST(TableLocks, AReadUnderALockAnotherDatasetHoldsLeavesThatLockHeld)
+{
+    TTableFixture fixture(TWhere::Disk);
+    TVekTable* holder = fixture.CreatePeople();
+    holder->Open();
+    for (int id : {10, 20, 30})
+        TTableFixture::AddPerson(holder, id, "P" + std::to_string(id), id, "Town");
+    TVekTable* reader = fixture.NewTable("People");
+    reader->Open();
+
+    // A second connection writes when no lock of the first stands in its way.
+    TVekDataBase writerDb(nullptr);
+    writerDb.SetDataBaseName(fixture.Dir().File("tables.vek"));
+    writerDb.SetLockRetryMaximum(1);
+    writerDb.SetLockRetryInterval(1);
+    writerDb.Open();
+    TVekTable writer(nullptr);
+    writer.SetDataBase(&writerDb);
+    writer.SetTableName("People");
+    writer.Open();
+    int age = 40;
+    const auto writes = [&] {
+        try {
+            writer.First();
+            writer.Edit();
+            writer.FieldByName("Age")->SetAsInteger(++age);
+            writer.Post();
+            return true;
+        } catch (const EVekDatabaseError& e) {
+            EXPECT_EQ(e.ErrorCode, 10249) << e.Message();
+            writer.Cancel();
+            return false;
+        }
+    };
+
+    holder->ReadLockTable();
+    EXPECT_FALSE(writes());
+    // Reads of another dataset of the connection stand on the held lock and
+    // give back nothing: the holder's lock still keeps writers out.
+    reader->First();
+    reader->Next();
+    EXPECT_EQ(reader->FieldByName("ID")->AsInteger(), 20);
+    reader->Refresh();
+    EXPECT_FALSE(writes());
+    holder->UnlockTable();
+    EXPECT_TRUE(writes());
+
+    // Without a holder each read takes and gives back its own lock.
+    reader->First();
+    EXPECT_TRUE(writes());
+    reader->Refresh();
+    EXPECT_EQ(reader->FieldByName("Age")->AsInteger(), age);
 }
 
 // ------------------------------------------------------------ memory store

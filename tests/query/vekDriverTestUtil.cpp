@@ -37,26 +37,7 @@ TDriverFixture::~TDriverFixture()
 
 void TDriverFixture::AddTable(const TTableSpec& Spec, bool Memory)
 {
-    TVekTable table(nullptr);
-    table.SetDataBase(FDb.get());
-    table.SetTableName(Spec.Name);
-    table.SetMemory(Memory || !FOnDisk);
-    for (const TColumnSpec& column : Spec.Columns)
-        table.FieldDefs()->Add(column.Name, column.Type, column.Size);
-    for (const TIndexSpec& index : Spec.Indexes) {
-        table.IndexDefs()->Add(index.Name, index.Fields, index.Options);
-        if (!index.DescFields.empty())
-            table.IndexDefs()->Items(table.IndexDefs()->Count() - 1)->SetDescFields(index.DescFields);
-    }
-    table.CreateTable();
-    table.Open();
-    for (const auto& row : Spec.Rows) {
-        table.Append();
-        for (std::size_t c = 0; c < row.size(); ++c)
-            table.FieldByName(Spec.Columns[c].Name)->SetValue(row[c]);
-        table.Post();
-    }
-    table.Close();
+    CreateSpecTable(*FDb, Spec, Memory || !FOnDisk);
 }
 
 TDriverFixture::TResult TDriverFixture::Run(const std::string& Sql, Integer MaxRecords, TParams* Params)
@@ -87,6 +68,8 @@ TDriverFixture::TResult TDriverFixture::Run(const std::string& Sql, Integer MaxR
         }
         TVekQueryDataset* set = provider.GetResultSet();
         result.TableName = set->TableName();
+        result.Temporary = set->DataBase() && set->DataBase()->IsTemporaryDatabase();
+        result.SpilledGroups = set->SpilledGroups();
         for (int i = 0; i < set->FieldCount(); ++i)
             result.Columns.push_back(set->Fields()->Fields(i)->FieldName());
         for (set->First(); !set->Eof(); set->Next()) {

@@ -22,6 +22,8 @@ public:
 
     TVekDataBase& Db() { return *FDb; }
     bool OnDisk() const { return FOnDisk; }
+    // The database file (on disk), for another connection to it.
+    std::string FilePath() const { return FDir + "/driver.vdb"; }
     // A table of Spec, in memory when Memory (always on "MEMORY").
     void AddTable(const TTableSpec& Spec, bool Memory = false);
 
@@ -31,6 +33,8 @@ public:
         std::string Error;                // the driver's errors, or an exception's message
         Integer RowsAffected = 0;
         std::string TableName;            // the result table's name
+        bool Temporary = false;           // the result was in the temporary database
+        Integer SpilledGroups = 0;        // groups whose accumulators were kept there
     };
     // Validates, prepares and fills; MaxRecords and Params as the query
     // component would give them.

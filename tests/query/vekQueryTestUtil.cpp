@@ -35,12 +35,13 @@ TQueryFixture::~TQueryFixture()
     FDb->Close();
 }
 
-void TQueryFixture::AddTable(const TTableSpec& Spec)
+void CreateSpecTable(TVekDataBase& Db, const TTableSpec& Spec, bool Memory,
+                     const std::function<void(TVekTable&)>& Filled)
 {
     TVekTable table(nullptr);
-    table.SetDataBase(FDb.get());
+    table.SetDataBase(&Db);
     table.SetTableName(Spec.Name);
-    table.SetMemory(FMemory);
+    table.SetMemory(Memory);
     for (const TColumnSpec& column : Spec.Columns)
         table.FieldDefs()->Add(column.Name, column.Type, column.Size);
     for (const TIndexSpec& index : Spec.Indexes) {
@@ -56,21 +57,29 @@ void TQueryFixture::AddTable(const TTableSpec& Spec)
             table.FieldByName(Spec.Columns[c].Name)->SetValue(row[c]);
         table.Post();
     }
-    TStored stored;
-    stored.Name = Spec.Name;
-    stored.Fields = std::make_unique<TInternalFields>();
-    stored.Fields->Assign(table.GetInternalFields());
-    stored.Fields->Open();
-    // The rows as stored, read with the engine's own cursor.
-    TInternalFields* fields = table.GetInternalFields();
-    for (bool ok = table.DataSetFirst(); ok; ok = table.DataSetNext()) {
-        std::vector<Variant> values;
-        for (int i = 0; i < fields->Count(); ++i)
-            values.push_back(table.DataSetGetFieldDataAsVariant(fields->GetIndex(i)->FieldIndex()));
-        stored.Rows.push_back(std::move(values));
-    }
+    if (Filled)
+        Filled(table);
     table.Close();
-    FTables.push_back(std::move(stored));
+}
+
+void TQueryFixture::AddTable(const TTableSpec& Spec)
+{
+    CreateSpecTable(*FDb, Spec, FMemory, [&](TVekTable& table) {
+        TStored stored;
+        stored.Name = Spec.Name;
+        stored.Fields = std::make_unique<TInternalFields>();
+        stored.Fields->Assign(table.GetInternalFields());
+        stored.Fields->Open();
+        // The rows as stored, read with the engine's own cursor.
+        TInternalFields* fields = table.GetInternalFields();
+        for (bool ok = table.DataSetFirst(); ok; ok = table.DataSetNext()) {
+            std::vector<Variant> values;
+            for (int i = 0; i < fields->Count(); ++i)
+                values.push_back(table.DataSetGetFieldDataAsVariant(fields->GetIndex(i)->FieldIndex()));
+            stored.Rows.push_back(std::move(values));
+        }
+        FTables.push_back(std::move(stored));
+    });
 }
 
 const TQueryFixture::TStored* TQueryFixture::Find(const std::string& Name) const

@@ -11,6 +11,7 @@
 #include "query/vekQueryPlanner.h"
 #include "sql/vekParserEngine.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -37,6 +38,11 @@ struct TTableSpec {
     std::vector<TIndexSpec> Indexes;
     std::vector<std::vector<Variant>> Rows;
 };
+
+// Creates Spec's table in Db (a memory table when Memory), fills it with
+// Spec's rows and, when Filled is given, hands it the still open table.
+void CreateSpecTable(TVekDataBase& Db, const TTableSpec& Spec, bool Memory,
+                     const std::function<void(TVekTable&)>& Filled = {});
 
 // One value as the comparisons see it: "~" for NULL, strings quoted,
 // numbers in full precision.

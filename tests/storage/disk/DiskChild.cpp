@@ -20,6 +20,9 @@ using namespace orvex;
 
 using orvex::disktest::Pattern;
 
+// "The requested lock could not be obtained. The request timed out"
+constexpr Integer TransactionLockTimeout = 10249;
+
 int main(int argc, char** argv)
 {
     if (argc != 7) {
@@ -83,16 +86,31 @@ int main(int argc, char** argv)
                 const auto page = Pattern(static_cast<std::size_t>(pageSize), it->second);
                 disk.WritePages(it->first, 1, table, flags, page.data());
             } else {
-                auto inTransaction = held;
-                disk.DiskStartTransaction(false);
-                allocate(1 + roll(2), inTransaction);
-                release(inTransaction);
-                allocate(1, inTransaction);
-                if (roll(4) == 0) {
-                    disk.DiskRollback();
-                } else {
-                    disk.DiskCommit();
-                    held = inTransaction;
+                // The other process's transaction may outlast the transaction
+                // lock's fixed retries on a busy machine: like a program, roll
+                // back and try the whole transaction again.
+                const int allocated = 1 + roll(2);
+                const bool rollBack = roll(4) == 0;
+                for (int attempt = 1;; ++attempt) {
+                    auto inTransaction = held;
+                    disk.DiskStartTransaction(false);
+                    try {
+                        allocate(allocated, inTransaction);
+                        release(inTransaction);
+                        allocate(1, inTransaction);
+                    } catch (const EVekDatabaseError& e) {
+                        disk.DiskRollback();
+                        if (e.ErrorCode != TransactionLockTimeout || attempt == 20)
+                            throw;
+                        continue;
+                    }
+                    if (rollBack) {
+                        disk.DiskRollback();
+                    } else {
+                        disk.DiskCommit();
+                        held = inTransaction;
+                    }
+                    break;
                 }
             }
         }
