@@ -35,6 +35,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -407,6 +408,40 @@ double ProcessCpuSeconds()
 }
 
 // Runs one side with the resident high-water mark started afresh.
+// ORVEX_PERF_CTL / ORVEX_PERF_ACK: the control and acknowledgement fifos of
+// "perf record --control=fifo:CTL,ACK -D -1"; the profile then covers the
+// Orvex side of each benchmark only.
+void PerfControl(const char* Command)
+{
+    const char* ctl = std::getenv("ORVEX_PERF_CTL");
+    const char* ack = std::getenv("ORVEX_PERF_ACK");
+    if (!ctl || !ack)
+        return;
+    if (FILE* out = std::fopen(ctl, "w")) {
+        std::fputs(Command, out);
+        std::fclose(out);
+    }
+    if (FILE* in = std::fopen(ack, "r")) {
+        char reply[16];
+        (void)std::fgets(reply, sizeof reply, in);
+        std::fclose(in);
+    }
+}
+
+template <class F>
+TSideRun MeasureProfiled(F&& Run)
+{
+    PerfControl("enable\n");
+    bench::ResetPeakResident();
+    TSideRun run;
+    const double cpu = ProcessCpuSeconds();
+    run.Seconds = Run();
+    run.CpuSeconds = ProcessCpuSeconds() - cpu;
+    run.PeakMiB = bench::PeakResidentMiB();
+    PerfControl("disable\n");
+    return run;
+}
+
 template <class F>
 TSideRun Measure(F&& Run)
 {
@@ -530,7 +565,7 @@ void BM_TableUpdate(benchmark::State& State)
     for (auto _ : State) {
         TSides& sides = LoadedSides();
         const TSideRun sqlite = Measure([&] { return sides.Sqlite->Update(sides.UpdateKeys); });
-        const TSideRun orvex = Measure([&] { return sides.Orvex->Update(sides.UpdateKeys); });
+        const TSideRun orvex = MeasureProfiled([&] { return sides.Orvex->Update(sides.UpdateKeys); });
         Report(State, orvex, sqlite, static_cast<double>(sides.UpdateKeys.size()));
     }
 }
@@ -540,7 +575,7 @@ void BM_TableDelete(benchmark::State& State)
     for (auto _ : State) {
         TSides& sides = LoadedSides();
         const TSideRun sqlite = Measure([&] { return sides.Sqlite->Delete(sides.DeleteKeys); });
-        const TSideRun orvex = Measure([&] { return sides.Orvex->Delete(sides.DeleteKeys); });
+        const TSideRun orvex = MeasureProfiled([&] { return sides.Orvex->Delete(sides.DeleteKeys); });
         Report(State, orvex, sqlite, static_cast<double>(sides.DeleteKeys.size()));
     }
 }

@@ -165,6 +165,14 @@ void TVekDataSet::FillReadAheadBuffer(Integer Count, TReadAheadDirection Directi
         return;
     TIndexItem* index = CurrentIndex();
     index->ListReadAheadRecords(Direction, Count, FReadAhead.get());
+    // A window around a record found by key (a find, the resync after a
+    // write) is mostly not stepped through: its images are read only when a
+    // step reaches them (as a miss, through the index). A window filled for
+    // moves in one direction, or checked against a range, is read whole.
+    if (Direction == rdCenter && !FRangeOn) {
+        FReadAhead->SetValidTimeStamp(GetMSTimeMarker());
+        return;
+    }
     for (int i = FReadAhead->Count() - 1; i >= 0; --i) {
         TReadAheadBufferItem* item = FReadAhead->GetItems(i);
         Byte* image = item->RecBuf();
@@ -172,6 +180,7 @@ void TVekDataSet::FillReadAheadBuffer(Integer Count, TReadAheadDirection Directi
         WriteLE32(image + FRecordSize + eioRecAddr, item->RecAddr());
         WriteLE32(image + FRecordSize + eioRecNo, static_cast<Cardinal>(item->RecNo()));
         WriteLE32(image + FRecordSize + eioKeyFlag, kfOrdinary);
+        item->SetImageRead(true);
         if (FRangeOn && !KeyInRange(image))
             FReadAhead->DeleteItem(i);
     }
@@ -194,7 +203,7 @@ bool TVekDataSet::GetFromReadAheadBuffer(TReadAheadDirection Direction)
         item = FReadAhead->GetPriorBufferItem(address);
     else
         item = FReadAhead->GetBufferItem(address);
-    if (!item)
+    if (!item || !item->ImageRead())
         return false;
     std::memcpy(FCurBuf.data(), item->RecBuf(), static_cast<std::size_t>(EngineBufferSize()));
     FRecordMgr->BlobMgr()->InvalidateStreams();
@@ -311,6 +320,9 @@ bool TVekDataSet::InternalFind(TIndexSearchType SearchType, const std::string& I
                                     FReadAheadDirection == rdNone ? rdCenter : FReadAheadDirection);
             if (FReadAheadMode == raReadAheadUninitialized)
                 FReadAheadMode = raReadAheadActive;
+            // A later find by key fills its window around the record found;
+            // moves in one direction set theirs before they search.
+            FReadAheadDirection = rdCenter;
         }
     } catch (...) {
         FCursorAddr = 0;

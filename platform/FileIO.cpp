@@ -5,9 +5,11 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -393,6 +395,45 @@ TFileMapping::~TFileMapping()
     ::munmap(FData, static_cast<std::size_t>(FLength));
 }
 
+static_assert(sizeof(pthread_mutex_t) <= SharedMutexSize, "the shared mutex does not fit its place");
+
+void InitSharedMutex(void* place)
+{
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
+    // A holder that dies hands the mutex on instead of leaving it locked.
+    pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
+    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_NORMAL);
+    pthread_mutex_init(static_cast<pthread_mutex_t*>(place), &attributes);
+    pthread_mutexattr_destroy(&attributes);
+}
+
+bool LockSharedMutex(void* place, int timeoutMs)
+{
+    auto* mutex = static_cast<pthread_mutex_t*>(place);
+    int rc = pthread_mutex_trylock(mutex);
+    if (rc == EBUSY) {
+        timespec until {};
+        ::clock_gettime(CLOCK_REALTIME, &until);
+        until.tv_sec += timeoutMs / 1000;
+        until.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
+        if (until.tv_nsec >= 1000000000L) {
+            until.tv_sec += 1;
+            until.tv_nsec -= 1000000000L;
+        }
+        rc = pthread_mutex_timedlock(mutex, &until);
+    }
+    if (rc == EOWNERDEAD)
+        rc = pthread_mutex_consistent(mutex);
+    return rc == 0;
+}
+
+void UnlockSharedMutex(void* place)
+{
+    pthread_mutex_unlock(static_cast<pthread_mutex_t*>(place));
+}
+
 bool TPlatformFile::Flush()
 {
     if (InjectedFault(TFileFaultPoint::Flush, FPath))
@@ -447,7 +488,13 @@ bool TPlatformFile::TakeRangeLock(std::uint64_t offset, std::uint64_t length, bo
     }
     if (!OfdLock(FFd, F_WRLCK, offset, length, wait))
         return false;
-    FLocks.emplace(offset, length);
+    if (FSpareLock.empty()) {
+        FLocks.emplace(offset, length);
+    } else {
+        FSpareLock.key() = offset;
+        FSpareLock.mapped() = length;
+        FLocks.insert(std::move(FSpareLock));
+    }
     return true;
 }
 
@@ -472,7 +519,10 @@ bool TPlatformFile::UnlockRange(std::uint64_t offset, std::uint64_t length)
     }
     if (!OfdLock(FFd, F_UNLCK, offset, length, false))
         return false;
-    FLocks.erase(held);
+    if (FSpareLock.empty())
+        FSpareLock = FLocks.extract(held);
+    else
+        FLocks.erase(held);
     return true;
 }
 

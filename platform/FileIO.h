@@ -10,6 +10,7 @@
 // process ends. A child made by fork() shares its parent's descriptions until
 // it closes them or calls exec (handles are close-on-exec).
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -137,6 +138,9 @@ private:
     TFileAccess FAccess;
     TFileShare FShare;
     std::map<std::uint64_t, std::uint64_t> FLocks; // held ranges: offset -> length
+    // The node of the last range given up, kept for the next lock: a lock
+    // taken and given up over and over (a mutex byte) allocates nothing.
+    std::map<std::uint64_t, std::uint64_t>::node_type FSpareLock;
 };
 
 // A shared mapping made by TPlatformFile::MapShared; unmapped when freed. It
@@ -154,6 +158,19 @@ private:
     void* FData;
     std::int64_t FLength;
 };
+
+// A mutex in shared memory (a place in a shared file mapping), for the
+// processes that map it: taking and giving it up costs no system call while
+// nobody waits. When its holder dies, the next locker gets it; what it guards
+// must therefore be sound at every moment. The place is SharedMutexSize
+// bytes, 8-byte aligned.
+inline constexpr std::size_t SharedMutexSize = 64;
+// Makes the place a free mutex; only while no process uses it.
+void InitSharedMutex(void* place);
+// Takes the mutex, waiting for at most timeoutMs milliseconds; false when it
+// could not (the wait ran out, or the place holds no usable mutex).
+bool LockSharedMutex(void* place, int timeoutMs);
+void UnlockSharedMutex(void* place);
 
 // A seam for tests of failing disks: while a hook is set, every write,
 // truncation, flush and delete asks it first and, when it answers true, fails

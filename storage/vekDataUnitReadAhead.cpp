@@ -58,6 +58,7 @@ TReadAheadBufferItem* TReadAheadBuffer::Add()
     }
     auto* item = static_cast<TReadAheadBufferItem*>(TCollection::Add());
     item->Initialize(FRecordPool[FPoolInUse].get(), FKeyPool[FPoolInUse].get());
+    item->SetImageRead(false);
     ++FPoolInUse;
     return item;
 }
@@ -124,6 +125,7 @@ void TReadAheadBuffer::SetItems(int Index, TReadAheadBufferItem* Value)
     std::memcpy(item->KeyBuf(), Value->KeyBuf(), static_cast<std::size_t>(FKeyBufferSize));
     item->SetRecNo(Value->RecNo());
     item->SetRecAddr(Value->RecAddr());
+    item->SetImageRead(Value->ImageRead());
 }
 
 } // namespace orvex

@@ -29,12 +29,17 @@ public:
     void SetRecNo(Integer Value) { FRecNo = Value; }
     Cardinal RecAddr() const { return FRecAddr; }
     void SetRecAddr(Cardinal Value) { FRecAddr = Value; }
+    // Whether RecBuf holds the record's image (false until the dataset has
+    // read it; a new item starts without one).
+    bool ImageRead() const { return FImageRead; }
+    void SetImageRead(bool Value) { FImageRead = Value; }
 
 private:
     Byte* FRecBuf = nullptr;
     Byte* FKeyBuf = nullptr;
     Integer FRecNo = 0;
     Cardinal FRecAddr = 0;
+    bool FImageRead = false;
 };
 
 // The buffered records in key order. Record and key buffers come from two

@@ -923,6 +923,26 @@ private:
     std::vector<Cardinal> FAddedMapPages; // map pages added and not yet marked
     bool FMarking = false;
     std::vector<Cardinal> FMapAddresses; // by map page id; 0 where not known
+    // Copies of map pages read for entry look-ups (GetMapEntryFlags), so that
+    // look-ups spread over several map pages do not read them again each
+    // time. A copy holds while the header is kept and no map page changed
+    // since it was taken (every change, and every end of a kept header,
+    // moves FLookupEpoch on). Slot: map id modulo the slot count.
+    struct TLookupPage {
+        Integer ID = -1;
+        Cardinal Epoch = 0;
+        std::vector<Byte> Bytes;
+    };
+    static constexpr std::size_t LookupPages = 64;
+    std::vector<TLookupPage> FLookup;
+    Cardinal FLookupEpoch = 1;
+    // The buffer no longer holds its page as read (a change is under way, or
+    // the page is forgotten): neither it nor the look-up copies are used.
+    void BufferChanging()
+    {
+        FBufferCurrent = false;
+        ++FLookupEpoch;
+    }
 };
 
 // --------------------------------------------------------- security header

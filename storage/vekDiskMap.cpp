@@ -96,14 +96,14 @@ void TMapPageMgr::ReadMapPage(Cardinal Address)
 
 void TMapPageMgr::WriteMapPage()
 {
-    FBufferCurrent = false;
+    BufferChanging();
     FDiskMgr->WriteCustomSize(FBufferAddress, FPageSize, 0, 0, FBuffer.data());
     FBufferCurrent = true;
 }
 
 void TMapPageMgr::ForgetBufferedPage()
 {
-    FBufferCurrent = false;
+    BufferChanging();
 }
 
 Word TMapPageMgr::Entry(Integer Index) const
@@ -113,7 +113,7 @@ Word TMapPageMgr::Entry(Integer Index) const
 
 void TMapPageMgr::SetEntry(Integer Index, Word Value)
 {
-    FBufferCurrent = false;
+    BufferChanging();
     WriteLE16(FBuffer.data() + MapPageHeaderSize + 2 * Index, Value);
 }
 
@@ -136,7 +136,7 @@ void TMapPageMgr::ForgetMapAddresses()
 {
     FMapAddresses.clear();
     FBufferAddress = 0;
-    FBufferCurrent = false;
+    BufferChanging();
 }
 
 // ----------------------------------------------------------- the map chain
@@ -209,7 +209,7 @@ Cardinal TMapPageMgr::AddNewMapPage()
     // unused page at the end of the file, never a link to nothing.
     const Cardinal address = FDiskMgr->AppendNewPages(page.data(), 1, 0, 0);
     SearchMapsForMapPage(static_cast<Integer>(id) - 1);
-    FBufferCurrent = false;
+    BufferChanging();
     WriteLE32(FBuffer.data() + MapPageNextOffset, address);
     WriteMapPage();
     FGlobalHdr->SetMapPageCount(id + 1);
@@ -252,7 +252,7 @@ Integer TMapPageMgr::FindEmptyPagesInMap(Integer Count)
         }
         const Word next = value & static_cast<Word>(~MapEntryFree);
         if (runLength == Count) {
-            FBufferCurrent = false;
+            BufferChanging();
             if (runLink == MapPageFirstFreeOffset)
                 WriteLE16(FBuffer.data() + runLink, next);
             else
@@ -268,7 +268,7 @@ Integer TMapPageMgr::FindEmptyPagesInMap(Integer Count)
 
 void TMapPageMgr::OrderEmptySegments()
 {
-    FBufferCurrent = false;
+    BufferChanging();
     WriteLE16(FBuffer.data() + MapPageFirstFreeOffset, 0);
     Integer last = -1;
     for (Integer i = 0; i < FEntriesPerMap; ++i) {
@@ -423,8 +423,20 @@ Word TMapPageMgr::GetMapEntryFlags(Cardinal Address)
     const Integer mapID = static_cast<Integer>(pageNo / static_cast<Cardinal>(FEntriesPerMap));
     if (mapID >= static_cast<Integer>(FGlobalHdr->MapPageCount()))
         return 0;
+    const Integer index = static_cast<Integer>(pageNo % static_cast<Cardinal>(FEntriesPerMap));
+    const bool kept = FDiskMgr->HeaderKept();
+    if (FLookup.empty())
+        FLookup.resize(LookupPages);
+    TLookupPage& copy = FLookup[static_cast<std::size_t>(mapID) % LookupPages];
+    if (kept && copy.ID == mapID && copy.Epoch == FLookupEpoch)
+        return ReadLE16(copy.Bytes.data() + MapPageHeaderSize + 2 * index);
     SearchMapsForMapPage(mapID);
-    return Entry(static_cast<Integer>(pageNo % static_cast<Cardinal>(FEntriesPerMap)));
+    if (kept && FBufferCurrent) {
+        copy.ID = mapID;
+        copy.Epoch = FLookupEpoch;
+        copy.Bytes = FBuffer;
+    }
+    return Entry(index);
 }
 
 // --------------------------------------------------------------- owned pages

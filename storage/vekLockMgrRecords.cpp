@@ -18,9 +18,11 @@ namespace {
 
 constexpr Integer ErrSystemFileIO = 8450; // "I/O error on a system file"
 
-constexpr std::uint64_t TableMagic = 0x314B434C52564B56ULL; // "VKVRLCK1"
+constexpr std::uint64_t TableMagic = 0x324B434C52564B56ULL; // "VKVRLCK2"
 constexpr std::int64_t HeaderSize = 4096;
-constexpr std::uint64_t MutexByte = 0;
+constexpr std::uint64_t OpenLockByte = 0;
+constexpr std::size_t MutexOffset = 64;   // the table's mutex in the header
+constexpr int MutexTimeoutMs = 30000;     // a holder keeps it for one operation
 constexpr std::uint64_t OwnerLockBase = 0x100000;
 constexpr std::uint32_t MaxOwners = 0x100000;
 constexpr unsigned MinSlotBits = 10;  // 1024 slots, 8 KiB
@@ -77,16 +79,16 @@ class TRecordLockTable::THold {
 public:
     explicit THold(TRecordLockTable* Table) : FTable(Table)
     {
-        if (!FTable->FFile->LockRangeWait(MutexByte, 1))
+        if (!LockSharedMutex(FTable->Mutex(), MutexTimeoutMs))
             TableError("Lock", "The record-lock table could not be locked");
         try {
             FTable->Sync();
         } catch (...) {
-            FTable->FFile->UnlockRange(MutexByte, 1);
+            UnlockSharedMutex(FTable->Mutex());
             throw;
         }
     }
-    ~THold() { FTable->FFile->UnlockRange(MutexByte, 1); }
+    ~THold() { UnlockSharedMutex(FTable->Mutex()); }
     THold(const THold&) = delete;
     THold& operator=(const THold&) = delete;
 
@@ -99,7 +101,9 @@ TRecordLockTable::TRecordLockTable(const std::string& FileName) : FFileName(File
     FFile = TPlatformFile::Open(FileName, TFileAccess::ReadWrite, TFileShare::DenyNone, TFileCreate::OpenAlways);
     if (!FFile)
         TableError("Open", "The record-lock table could not be opened: " + FileName);
-    if (!FFile->LockRangeWait(MutexByte, 1))
+    // Openers take turns on the open lock, so that only one sets up a new
+    // (or unusable) table and its mutex, which nobody can be using then.
+    if (!FFile->LockRangeWait(OpenLockByte, 1))
         TableError("Open", "The record-lock table could not be locked");
     try {
         if (FFile->Size() < HeaderSize && !FFile->Reserve(HeaderSize))
@@ -108,9 +112,11 @@ TRecordLockTable::TRecordLockTable(const std::string& FileName) : FFileName(File
         if (!FHeader)
             TableError("Open", "The record-lock table could not be mapped: " + FileName);
         auto* header = reinterpret_cast<std::uint64_t*>(FHeader->Data());
-        if (Load(header + HdrMagic) != TableMagic)
+        if (Load(header + HdrMagic) != TableMagic) {
+            InitSharedMutex(Mutex());
             Reset();
-        Sync();
+        }
+        THold hold(this);
         // The lowest free owner byte; entries left under it by a connection
         // that died are not ours.
         for (std::uint32_t k = 0; k < MaxOwners && FOwner == 0; ++k)
@@ -122,10 +128,15 @@ TRecordLockTable::TRecordLockTable(const std::string& FileName) : FFileName(File
     } catch (...) {
         FRegion.reset();
         FHeader.reset();
-        FFile.reset(); // gives up the mutex and the owner byte
+        FFile.reset(); // gives up the open lock and the owner byte
         throw;
     }
-    FFile->UnlockRange(MutexByte, 1);
+    FFile->UnlockRange(OpenLockByte, 1);
+}
+
+void* TRecordLockTable::Mutex() const
+{
+    return FHeader->Data() + MutexOffset;
 }
 
 TRecordLockTable::~TRecordLockTable()

@@ -39,17 +39,55 @@ TLockCollection::TLockCollection() : TCollection(ItemClassOf<TLockItem>()) {}
 TLockCollection::~TLockCollection()
 {
     // The base destructor frees the items without notifying; the index goes first.
-    FByID.clear();
+    FSlots.clear();
+    FUsed = 0;
+}
+
+std::size_t TLockCollection::SlotOf(Int64 RqID) const
+{
+    // Fibonacci hashing spreads neighbouring ids (record addresses) apart.
+    return static_cast<std::size_t>((static_cast<std::uint64_t>(RqID) * 0x9E3779B97F4A7C15ULL) >> 32) &
+           (FSlots.size() - 1);
+}
+
+std::size_t TLockCollection::FindSlot(Int64 RqID) const
+{
+    const std::size_t mask = FSlots.size() - 1;
+    std::size_t at = SlotOf(RqID);
+    while (FSlots[at].First && FSlots[at].ID != RqID)
+        at = (at + 1) & mask;
+    return at;
+}
+
+void TLockCollection::Grow()
+{
+    std::vector<TSlot> old = std::move(FSlots);
+    FSlots.assign(old.empty() ? 16 : old.size() * 2, TSlot{});
+    for (const TSlot& slot : old)
+        if (slot.First)
+            FSlots[FindSlot(slot.ID)] = slot;
 }
 
 TLockItem* TLockCollection::AddLock(Int64 RqID, Int64 LckAddr, Integer LckType, Int64 LckSize)
 {
+    if ((FUsed + 1) * 2 > FSlots.size())
+        Grow();
     auto* item = static_cast<TLockItem*>(Add());
     item->RqID = RqID;
     item->LckAddr = LckAddr;
     item->LckType = LckType;
     item->LckSize = LckSize;
-    FByID[RqID].push_back(item);
+    TSlot& slot = FSlots[FindSlot(RqID)];
+    if (!slot.First) {
+        slot.ID = RqID;
+        slot.First = item;
+        ++FUsed;
+    } else {
+        TLockItem* last = slot.First;
+        while (last->FNextOfID)
+            last = last->FNextOfID;
+        last->FNextOfID = item;
+    }
     return item;
 }
 
@@ -63,38 +101,69 @@ TLockItem::~TLockItem()
 
 void TLockCollection::Forget(TLockItem* lock)
 {
-    const auto entry = FByID.find(lock->RqID);
-    if (entry == FByID.end())
+    if (FSlots.empty())
         return;
-    std::vector<TLockItem*>& locks = entry->second;
-    const auto at = std::find(locks.rbegin(), locks.rend(), lock);
-    if (at != locks.rend())
-        locks.erase(std::next(at).base());
-    if (locks.empty())
-        FByID.erase(entry);
+    const std::size_t mask = FSlots.size() - 1;
+    std::size_t at = FindSlot(lock->RqID);
+    TSlot& slot = FSlots[at];
+    if (!slot.First)
+        return;
+    if (slot.First != lock) {
+        for (TLockItem* prior = slot.First; prior->FNextOfID; prior = prior->FNextOfID)
+            if (prior->FNextOfID == lock) {
+                prior->FNextOfID = lock->FNextOfID;
+                break;
+            }
+        return;
+    }
+    if (lock->FNextOfID) {
+        slot.First = lock->FNextOfID;
+        return;
+    }
+    // The id's last lock: empty the slot and move later entries of the probe
+    // back, so that no probe runs into a hole (no deleted marks needed).
+    slot = TSlot{};
+    --FUsed;
+    for (std::size_t next = (at + 1) & mask; FSlots[next].First; next = (next + 1) & mask) {
+        const std::size_t home = SlotOf(FSlots[next].ID);
+        // The entry may move to the hole when its home does not lie in (at, next].
+        const bool stays = at <= next ? (home > at && home <= next) : (home > at || home <= next);
+        if (!stays) {
+            FSlots[at] = FSlots[next];
+            FSlots[next] = TSlot{};
+            at = next;
+        }
+    }
 }
 
-const std::vector<TLockItem*>* TLockCollection::LocksOf(Int64 RqID) const
+void TLockCollection::Clear()
 {
-    const auto entry = FByID.find(RqID);
-    return entry == FByID.end() ? nullptr : &entry->second;
+    // The index goes first, so that the items leave without a look-up each.
+    FSlots.clear();
+    FUsed = 0;
+    TCollection::Clear();
+}
+
+TLockItem* TLockCollection::FirstLockOf(Int64 RqID) const
+{
+    if (FSlots.empty())
+        return nullptr;
+    return FSlots[FindSlot(RqID)].First;
 }
 
 TLockItem* TLockCollection::FindLockInRegion(Int64 RqID, Integer LckType) const
 {
-    if (const auto* locks = LocksOf(RqID))
-        for (TLockItem* item : *locks)
-            if (item->LckType == LckType)
-                return item;
+    for (TLockItem* item = FirstLockOf(RqID); item; item = item->NextOfID())
+        if (item->LckType == LckType)
+            return item;
     return nullptr;
 }
 
 Integer TLockCollection::FindLockType(Int64 RqID) const
 {
     Integer strongest = LockTypeNone;
-    if (const auto* locks = LocksOf(RqID))
-        for (const TLockItem* item : *locks)
-            strongest = std::max(strongest, item->LckType);
+    for (const TLockItem* item = FirstLockOf(RqID); item; item = item->NextOfID())
+        strongest = std::max(strongest, item->LckType);
     return strongest;
 }
 
@@ -207,14 +276,13 @@ void TBaseLockMgr::UpgradeReadLocks()
 
 void TBaseLockMgr::ReleaseLock(Int64 ID)
 {
-    const auto* held = FLocks->LocksOf(ID);
-    if (!held)
-        return;
-    // Newest first; each item leaves the index as it is freed.
-    const std::vector<TLockItem*> locks = *held;
-    for (auto it = locks.rbegin(); it != locks.rend(); ++it) {
-        InternalReleaseFileLock((*it)->LckAddr, (*it)->LckSize);
-        delete *it;
+    // Newest first (an id holds at most a read lock and the two parts of its
+    // upgrade); each item leaves the index as it is freed.
+    while (TLockItem* newest = FLocks->FirstLockOf(ID)) {
+        while (newest->NextOfID())
+            newest = newest->NextOfID();
+        InternalReleaseFileLock(newest->LckAddr, newest->LckSize);
+        delete newest;
     }
 }
 

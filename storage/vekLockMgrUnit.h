@@ -30,7 +30,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace orvex {
@@ -162,15 +161,19 @@ std::string GetRecordLockFileName(const std::string& LockFileName);
 //   0 .. 4095   the header: a magic number, the region word (the table's
 //               offset in 4096-byte units << 8 | log2 of its slot count),
 //               the used slots (live, dead and deleted entries) and the live
-//               entries
+//               entries; at byte 64 the table's mutex (a shared-memory mutex
+//               of the platform layer, held only for one operation: taking a
+//               lock costs no system call)
 //   region      the slots; 0 is empty, owner 1 marks a deleted entry
 // Byte-range locks on the file (none of them on its data):
-//   0               the table's mutex, held only for one operation
+//   0               the open lock: openers take turns on it, so that one
+//                   alone sets up a new table and its mutex
 //   0x100000 + k    owner byte k: held by the connection that owns entries of
 //                   owner k + 2 for as long as it lives
 // Every reader and writer holds the mutex, so each operation sees the table
 // whole, and each change is made by one 8-byte store (a new table by a new
-// region word), so a process killed at any moment leaves a sound table. An
+// region word), so a process killed at any moment leaves a sound table (its
+// mutex passes to the next locker). An
 // entry whose owner byte is free belongs to a connection that is gone: it is
 // taken over by the next locker and dropped when the table is rebuilt. A
 // connection that takes an owner byte first deletes the entries a dead
@@ -202,6 +205,7 @@ public:
 
 private:
     class THold;
+    void* Mutex() const;
     void Sync();
     void Reset();
     void Rebuild(Int64 MinLive);
@@ -231,11 +235,21 @@ public:
     Integer LckType = LockTypeNone; // LockTypeRead or LockTypeWrite
     Int64 LckAddr = 0;              // offset in the lock file
     Int64 RqID = 0;                 // the table, record or transaction id
+
+    // The next newer lock of the same id in its collection, or nullptr.
+    TLockItem* NextOfID() const { return FNextOfID; }
+
+private:
+    friend class TLockCollection;
+    TLockItem* FNextOfID = nullptr;
 };
 
 // The locks one lock manager holds, oldest first, found by id through an
 // index beside the list, so that a manager holding many locks (a transaction
-// that edits many records) answers in constant time per id.
+// that edits many records) answers in constant time per id. The index is one
+// flat open-addressing table of (id, oldest lock) slots; the locks of one id
+// are chained oldest to newest through the items themselves, so a lock costs
+// no allocation beyond its item.
 class TLockCollection : public TCollection {
 public:
     TLockCollection();
@@ -243,19 +257,30 @@ public:
 
     TLockItem* Items(int Index) const { return static_cast<TLockItem*>(TCollection::Items(Index)); }
     TLockItem* AddLock(Int64 RqID, Int64 LckAddr, Integer LckType, Int64 LckSize);
+    // Forgets every lock (the file locks are the manager's to give up).
+    void Clear();
     // The first lock of that id and type, or nullptr.
     TLockItem* FindLockInRegion(Int64 RqID, Integer LckType) const;
     // The strongest type recorded for the id (write over read), LockTypeNone
     // when none: after an upgrade the id reports write.
     Integer FindLockType(Int64 RqID) const;
-    // The locks of the id, oldest first (nullptr when it has none).
-    const std::vector<TLockItem*>* LocksOf(Int64 RqID) const;
+    // The oldest lock of the id (nullptr when it has none); the newer ones
+    // follow through NextOfID.
+    TLockItem* FirstLockOf(Int64 RqID) const;
     void DebugDumpStatus(TStrings* List) const;
 
 private:
     friend class TLockItem;
+    struct TSlot {
+        Int64 ID = 0;
+        TLockItem* First = nullptr; // nullptr: an empty slot
+    };
+    std::size_t SlotOf(Int64 RqID) const;
+    std::size_t FindSlot(Int64 RqID) const; // the id's slot, or the empty one that ends its probe
+    void Grow();
     void Forget(TLockItem* Item);
-    std::unordered_map<Int64, std::vector<TLockItem*>> FByID;
+    std::vector<TSlot> FSlots; // a power of two in size, at most half used
+    std::size_t FUsed = 0;
 };
 
 // --------------------------------------------------------------- managers

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <numeric>
 #include <random>
 #include <set>
@@ -69,6 +70,69 @@ TEST(TableConnections, AnotherConnectionsKeysAreSeenAfterItsChange)
     for (int i = 0; i < 600; ++i)
         ASSERT_EQ(ids[static_cast<std::size_t>(i)], std::to_string(i + 1));
     EXPECT_EQ(mine->RecordCount(), 600);
+}
+
+// A find by key lists the records around the one found without reading
+// them; steps from there reach the neighbours in key order all the same, in
+// and beyond that window, and so do steps from the record a delete leaves
+// current.
+TEST(TableConnections, StepsFromARecordFoundByKeyOrLeftByADeleteReachTheNeighboursInOrder)
+{
+    TTableFixture fx(TWhere::Disk);
+    TVekTable* t = fx.CreatePeople();
+    t->Open();
+    t->SetIndexName("ixID");
+    t->DataBase()->StartTransaction();
+    for (int id = 1; id <= 40; ++id)
+        TTableFixture::AddPerson(t, id * 2, "n" + std::to_string(id * 2), 30, "Oslo");
+    t->DataBase()->Commit();
+    auto at = [&](int id) {
+        EXPECT_EQ(t->FieldByName("ID")->AsInteger(), id);
+        EXPECT_EQ(t->FieldByName("Name")->AsString(), "n" + std::to_string(id));
+        EXPECT_EQ(t->RecNo(), id / 2);
+    };
+    const struct {
+        int key;
+        int steps; // positive: Next that often, negative: Prior
+    } cases[] = {{40, 9}, {40, -9}, {2, 12}, {80, -12}, {4, -3}, {78, 3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        ASSERT_TRUE(t->FindKey({c.key}));
+        at(c.key);
+        int id = c.key;
+        for (int i = 0; i < std::abs(c.steps); ++i) {
+            const int next = id + (c.steps > 0 ? 2 : -2);
+            if (c.steps > 0)
+                t->Next();
+            else
+                t->Prior();
+            if (next < 2 || next > 80) {
+                EXPECT_TRUE(c.steps > 0 ? t->Eof() : t->Bof());
+                at(id);
+                break;
+            }
+            id = next;
+            at(id);
+        }
+    }
+    t->DataBase()->StartTransaction();
+    ASSERT_TRUE(t->FindKey({40}));
+    t->Delete();
+    EXPECT_EQ(t->FieldByName("ID")->AsInteger(), 42);
+    t->Next();
+    EXPECT_EQ(t->FieldByName("ID")->AsInteger(), 44);
+    t->Prior();
+    t->Prior();
+    EXPECT_EQ(t->FieldByName("ID")->AsInteger(), 38);
+    ASSERT_TRUE(t->FindKey({60}));
+    t->Edit();
+    t->FieldByName("Name")->SetAsString("changed");
+    t->Post();
+    t->Prior();
+    EXPECT_EQ(t->FieldByName("Name")->AsString(), "n58");
+    t->Next();
+    EXPECT_EQ(t->FieldByName("Name")->AsString(), "changed");
+    t->DataBase()->Commit();
 }
 
 TEST(TableConnections, AReadAheadWindowAgesAcrossTheTickCounterWrapping)

@@ -294,6 +294,59 @@ TEST_F(FileLocksTest, LocksConflictBetweenProcessesAndVanishWithTheProcess)
     EXPECT_TRUE(FFirst->LockRange(0x800000 + 7 * 8192 + 100, 1));
 }
 
+// The mutex in a shared mapping: it excludes other processes, a wait for it
+// runs out, a waiter gets it when the holder lets go, and a holder that dies
+// hands it on instead of leaving it locked for good.
+TEST_F(FileLocksTest, ASharedMutexExcludesProcessesAndPassesOnFromADeadHolder)
+{
+    ASSERT_TRUE(FFirst->Reserve(4096));
+    auto mapping = FFirst->MapShared(0, 4096);
+    ASSERT_NE(mapping, nullptr);
+    void* mutex = mapping->Data() + 64;
+    InitSharedMutex(mutex);
+    const std::string path = FPath;
+    auto holdInChild = [path] {
+        auto file = OpenShared(path);
+        auto map = file ? file->MapShared(0, 4096) : nullptr;
+        const bool locked = map && LockSharedMutex(map->Data() + 64, 1000);
+        map.release(); // mapped, and held, until the process ends
+        return locked ? 'L' : 'F';
+    };
+
+    {
+        TChild holder(holdInChild);
+        ASSERT_EQ(holder.Answer(), 'L');
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(LockSharedMutex(mutex, 200));
+        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+        holder.Kill(); // dies holding it
+        EXPECT_TRUE(LockSharedMutex(mutex, 5000));
+        // Sound again after the hand-over: given up and taken as usual.
+        UnlockSharedMutex(mutex);
+    }
+    {
+        TChild holder(holdInChild);
+        ASSERT_EQ(holder.Answer(), 'L');
+        std::atomic<bool> got{false};
+        std::thread waiter([&] { got = LockSharedMutex(mutex, 10000); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_FALSE(got.load());
+        holder.Kill(); // the waiter already waits when the holder dies
+        waiter.join();
+        EXPECT_TRUE(got.load());
+        UnlockSharedMutex(mutex);
+    }
+    TChild taker([path] {
+        auto file = OpenShared(path);
+        auto map = file ? file->MapShared(0, 4096) : nullptr;
+        if (!map || !LockSharedMutex(map->Data() + 64, 1000))
+            return 'F';
+        UnlockSharedMutex(map->Data() + 64);
+        return 'T';
+    });
+    EXPECT_EQ(taker.Answer(), 'T');
+}
+
 TEST_F(FileLocksTest, ShareModesHoldBetweenProcesses)
 {
     const std::string path = FPath;

@@ -190,6 +190,36 @@ TEST_P(DiskTransactionTest, AHeaderChangedUnderAHeldLockIsCommitted)
     EXPECT_EQ(ReadLE32(file.data() + GlobalHeaderOffset + TGlobalHdr::OfsGlobalDBGenerator), 1234u);
 }
 
+// Look-ups of map entries spread over several map pages are answered from
+// copies inside a transaction; every change of the map must show at once,
+// and a rollback must bring the old entries back.
+TEST_P(DiskTransactionTest, MapEntriesSeenInATransactionFollowEveryChangeOfTheMap)
+{
+    auto disk = Open();
+    const Cardinal first = Allocate(*disk, 3, 1200, 1); // over three map pages
+    const std::vector<Cardinal> probes = {first, first + 500 * PageSize, first + 1100 * PageSize};
+    disk->DiskStartTransaction(false);
+    for (int round = 0; round < 2; ++round)
+        for (Cardinal page : probes)
+            EXPECT_EQ(MapEntry(*disk, page), 3 * 16 + 9) << page;
+    for (Cardinal page : probes) {
+        disk->ReleasePages(page, 1);
+        for (Cardinal other : probes)
+            EXPECT_EQ(MapEntry(*disk, other) & MapEntryFree, other <= page ? MapEntryFree : 0) << other;
+    }
+    // Taken again by another table: the freed pages are found and marked anew.
+    for (Cardinal page : probes) {
+        EXPECT_EQ(Allocate(*disk, 7, 1, 2), page);
+        EXPECT_EQ(MapEntry(*disk, page), 7 * 16 + 9);
+    }
+    disk->DiskRollback();
+    disk->DiskStartTransaction(false);
+    for (Cardinal page : probes)
+        EXPECT_EQ(MapEntry(*disk, page), 3 * 16 + 9) << page;
+    disk->DiskCommit();
+    EXPECT_TRUE(disk->DebugCheckContents());
+}
+
 INSTANTIATE_TEST_SUITE_P(Pages, DiskTransactionTest, disktest::PageAccessFlags(), disktest::PageAccessName);
 
 // Enciphered pages never reach the file in clear, whichever way they go.

@@ -20,6 +20,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -440,12 +441,13 @@ TEST_F(LockMgrTest, ARecordLockTableWithADamagedHeaderStartsEmpty)
     };
     for (const auto& c : cases) {
         {
+            // A sound table first (its magic number and mutex), then the damage.
+            { TRecordLockTable sound(tableFile); }
             auto file = TPlatformFile::Open(tableFile, TFileAccess::ReadWrite, TFileShare::DenyNone,
-                                            TFileCreate::CreateAlways);
+                                            TFileCreate::OpenAlways);
             ASSERT_TRUE(file->Truncate(c.size));
-            const std::uint64_t header[2] = {0x314B434C52564B56ULL, c.region};
             if (c.size >= 16) {
-                ASSERT_EQ(file->WriteAt(0, header, sizeof header), 16);
+                ASSERT_EQ(file->WriteAt(8, &c.region, sizeof c.region), 8);
             }
         }
         TDBUserMonitor first(database.get(), FLockFile);
@@ -715,6 +717,60 @@ TEST_F(LockMgrTest, MonitorsCountAndListUsersAndConnections)
     EXPECT_EQ(monitors[0]->GetCurrentUserCount(), 3);
     monitors.clear(); // destruction closes
     EXPECT_FALSE(FileExists(FLockFile));
+}
+
+// The index of held locks against a plain model: ids that crowd into the
+// same slots, several locks per id, locks given up in any order.
+TEST(LockCollectionTest, FindsEveryHeldLockByIdWhateverWasGivenUpBefore)
+{
+    TLockCollection locks;
+    std::multimap<Int64, TLockItem*> model;
+    std::mt19937 random(7);
+    auto check = [&] {
+        ASSERT_EQ(locks.Count(), static_cast<int>(model.size()));
+        for (Int64 id = 0; id < 3000; id += 1) {
+            const auto [from, to] = model.equal_range(id);
+            std::vector<TLockItem*> expected;
+            for (auto it = from; it != to; ++it)
+                expected.push_back(it->second);
+            std::vector<TLockItem*> found;
+            for (TLockItem* item = locks.FirstLockOf(id); item; item = item->NextOfID())
+                found.push_back(item);
+            ASSERT_EQ(found, expected) << id; // oldest first
+            Integer strongest = LockTypeNone;
+            for (const TLockItem* item : expected)
+                strongest = std::max(strongest, item->LckType);
+            ASSERT_EQ(locks.FindLockType(id), strongest) << id;
+        }
+    };
+    for (int round = 0; round < 4; ++round) {
+        // Ids a power of two apart meet in few slots; some get a second and
+        // a third lock.
+        for (int i = 0; i < 700; ++i) {
+            const Int64 id = (static_cast<Int64>(random() % 300) * 8 + round) % 3000;
+            const Integer type = model.count(id) ? LockTypeWrite : LockTypeRead;
+            model.emplace(id, locks.AddLock(id, RecordLockBase + id, type, 1));
+        }
+        check();
+        // Give up about half, oldest, newest and middle ones alike.
+        for (int i = locks.Count() - 1; i >= 0; --i) {
+            if (random() % 2)
+                continue;
+            TLockItem* item = locks.Items(i);
+            for (auto it = model.begin(); it != model.end(); ++it)
+                if (it->second == item) {
+                    model.erase(it);
+                    break;
+                }
+            locks.Delete(i);
+        }
+        check();
+    }
+    locks.Clear();
+    model.clear();
+    check();
+    locks.AddLock(8, RecordLockBase + 8, LockTypeRead, 1);
+    EXPECT_EQ(locks.FindLockType(8), LockTypeRead);
 }
 
 TEST_F(LockMgrTest, ManagersMapIdsToTheirRegions)
