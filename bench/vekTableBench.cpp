@@ -43,6 +43,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <time.h>
@@ -429,20 +430,6 @@ void PerfControl(const char* Command)
 }
 
 template <class F>
-TSideRun MeasureProfiled(F&& Run)
-{
-    PerfControl("enable\n");
-    bench::ResetPeakResident();
-    TSideRun run;
-    const double cpu = ProcessCpuSeconds();
-    run.Seconds = Run();
-    run.CpuSeconds = ProcessCpuSeconds() - cpu;
-    run.PeakMiB = bench::PeakResidentMiB();
-    PerfControl("disable\n");
-    return run;
-}
-
-template <class F>
 TSideRun Measure(F&& Run)
 {
     bench::ResetPeakResident();
@@ -451,6 +438,15 @@ TSideRun Measure(F&& Run)
     run.Seconds = Run();
     run.CpuSeconds = ProcessCpuSeconds() - cpu;
     run.PeakMiB = bench::PeakResidentMiB();
+    return run;
+}
+
+template <class F>
+TSideRun MeasureProfiled(F&& Run)
+{
+    PerfControl("enable\n");
+    const TSideRun run = Measure(std::forward<F>(Run));
+    PerfControl("disable\n");
     return run;
 }
 

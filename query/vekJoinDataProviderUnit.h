@@ -113,6 +113,11 @@ public:
     std::vector<std::string> IndexesOnField(const std::string& FieldName);
 };
 
+// Closes and frees Table (when there is one) and deletes the disk table
+// Name from DataBase while the connection is up: the end of a statement's
+// work table in the temporary database.
+void DropWorkTable(TVekDataBase* DataBase, std::unique_ptr<TVekDatasetBridge>& Table, const std::string& Name);
+
 // ========================================================== join columns
 
 class TJoinFieldItem : public TInternalFieldItem {

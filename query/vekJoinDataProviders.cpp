@@ -92,6 +92,17 @@ void TVekDatasetBridge::GetRawFieldData(Integer FieldNo, TDataHolder& Holder)
     Holder.ReadField(*this, FieldNo);
 }
 
+void DropWorkTable(TVekDataBase* DataBase, std::unique_ptr<TVekDatasetBridge>& Table, const std::string& Name)
+{
+    if (!Table)
+        return;
+    if (Table->DataSetIsOpen())
+        Table->DataSetClose();
+    Table.reset();
+    if (DataBase && DataBase->Connected() && DataBase->TableExists(Name, false))
+        DataBase->DeleteTable(Name, false);
+}
+
 Cardinal TVekDatasetBridge::GetRecAddr() const
 {
     return DataSetIsOpen() ? DatasetGetRecAddr() : 0;

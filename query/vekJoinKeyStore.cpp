@@ -64,13 +64,7 @@ TJoinKeyStore::~TJoinKeyStore()
 
 void TJoinKeyStore::Drop()
 {
-    if (!FTable)
-        return;
-    if (FTable->DataSetIsOpen())
-        FTable->DataSetClose();
-    FTable.reset();
-    if (FDataBase && FDataBase->Connected() && FDataBase->TableExists(FTableName, false))
-        FDataBase->DeleteTable(FTableName, false);
+    DropWorkTable(FDataBase, FTable, FTableName);
 }
 
 void TJoinKeyStore::Add(const std::string& Key, Cardinal Address)

@@ -617,16 +617,7 @@ private:
         return reinterpret_cast<const Byte*>(FBuffer.data());
     }
 
-    void Drop()
-    {
-        if (!FTable)
-            return;
-        if (FTable->DataSetIsOpen())
-            FTable->DataSetClose();
-        FTable.reset();
-        if (FDataBase && FDataBase->Connected() && FDataBase->TableExists(FTableName, false))
-            FDataBase->DeleteTable(FTableName, false);
-    }
+    void Drop() { DropWorkTable(FDataBase, FTable, FTableName); }
 
     TVekDataBase* FDataBase;
     std::size_t FStateSize;
