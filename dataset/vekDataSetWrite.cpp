@@ -203,19 +203,26 @@ void TVekDataSet::UpdateRecord()
         // The identity stays the stored one whatever the buffer holds.
         std::memcpy(image, stored.data(), RecordPrefixSize);
 
-        // New keys must not belong to another record; note the changed ones.
+        // Note the indexes whose key bytes change; only those are searched
+        // and moved. The bytes, not the index's order, decide: a key that
+        // only changes case under a case-insensitive index is stored anew.
+        // A changed key must not belong to another record.
         std::vector<bool> changed(static_cast<std::size_t>(FIndexMgr->Count()), false);
+        std::vector<Byte> oldKey, newKey;
         for (int i = 0; i < FIndexMgr->Count(); ++i) {
             TIndexItem* index = FIndexMgr->GetItems(i);
+            const auto keySize = static_cast<std::size_t>(index->MaximumKeySize());
+            oldKey.assign(keySize + 1, 0);
+            newKey.assign(keySize + 1, 0);
+            index->CreateTempKeyBuffer(original.data(), oldKey.data(), {});
+            index->CreateTempKeyBuffer(image, newKey.data(), {});
+            if (std::memcmp(oldKey.data(), newKey.data(), keySize) == 0)
+                continue;
+            changed[static_cast<std::size_t>(i)] = true;
             index->CreateKeyBuffer(image, {});
             if (index->FullIndexSearch(stEQ) == 0 && index->GetRecordAddress() != address)
                 VekDatabaseErrorFmt(ErrKeyViolation, "TVekDataSet.UpdateRecord", SvekIndexFmt,
                                     {index->IndexName()}, this);
-            std::vector<Byte> oldKey(static_cast<std::size_t>(index->MaximumKeySize() + 1), 0);
-            std::vector<Byte> newKey(oldKey.size(), 0);
-            index->CreateTempKeyBuffer(original.data(), oldKey.data(), {});
-            index->CreateTempKeyBuffer(image, newKey.data(), {});
-            changed[static_cast<std::size_t>(i)] = index->CompareKeyBuffers(oldKey.data(), newKey.data(), {}, {}) != 0;
         }
         FCursorAddr = 0;
 
@@ -315,7 +322,9 @@ Integer TVekDataSet::DeleteRecord(const Byte* RecBuf)
         if (!present || (RecBuf && !InternalCheckRecordFlags(stored.data(), RecBuf, true, true))) {
             result = -1;
         } else {
-            // Every index must hold the record.
+            // Every index must hold the record. Each search leaves its
+            // tree's path on the key, and the deletes below use that path:
+            // the trees are apart, so no delete moves another tree's path.
             for (int i = 0; i < FIndexMgr->Count(); ++i) {
                 TIndexItem* index = FIndexMgr->GetItems(i);
                 index->CreateKeyBuffer(stored.data(), {});
@@ -328,8 +337,10 @@ Integer TVekDataSet::DeleteRecord(const Byte* RecBuf)
             try {
                 for (; removed < FIndexMgr->Count(); ++removed) {
                     TIndexItem* index = FIndexMgr->GetItems(removed);
+                    // The same key as the check's; the tree searches again
+                    // only when its path no longer stands on that key.
                     index->CreateKeyBuffer(stored.data(), {});
-                    if (index->FullIndexSearch(stEQ) != 0 || index->DeleteKey() != 0)
+                    if (index->DeleteKey() != 0)
                         VekDatabaseError(ErrInternal, "TVekDataSet.DeleteRecord",
                                          "Failed to delete key from " + index->IndexName(), this);
                 }
