@@ -115,6 +115,11 @@ TRecordLockTable::TRecordLockTable(const std::string& FileName) : FFileName(File
         if (Load(header + HdrMagic) != TableMagic) {
             InitSharedMutex(Mutex());
             Reset();
+        } else if (FFile->CanLockRange(OwnerLockBase, MaxOwners)) {
+            // No connection uses the table, so nobody can hold its mutex: one
+            // found held was left by a holder that went down with its
+            // machine, and would otherwise refuse every locker from now on.
+            InitSharedMutex(Mutex());
         }
         THold hold(this);
         // The lowest free owner byte; entries left under it by a connection

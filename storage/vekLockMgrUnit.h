@@ -167,7 +167,9 @@ std::string GetRecordLockFileName(const std::string& LockFileName);
 //   region      the slots; 0 is empty, owner 1 marks a deleted entry
 // Byte-range locks on the file (none of them on its data):
 //   0               the open lock: openers take turns on it, so that one
-//                   alone sets up a new table and its mutex
+//                   alone sets up a new table and its mutex (or, finding no
+//                   owner byte held, frees a mutex a holder left held when
+//                   its machine went down)
 //   0x100000 + k    owner byte k: held by the connection that owns entries of
 //                   owner k + 2 for as long as it lives
 // Every reader and writer holds the mutex, so each operation sees the table

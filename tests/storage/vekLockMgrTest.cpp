@@ -463,6 +463,37 @@ TEST_F(LockMgrTest, ARecordLockTableWithADamagedHeaderStartsEmpty)
     }
 }
 
+// A machine that goes down while a process holds the table's mutex leaves it
+// held by nobody who will ever give it up. The next connection, finding no
+// other connection alive, frees it instead of waiting for it in vain.
+TEST_F(LockMgrTest, AMutexLeftHeldByAHolderThatIsGoneIsFreedByTheNextConnection)
+{
+    auto database = OpenDatabase();
+    const std::string tableFile = GetRecordLockFileName(FLockFile);
+    { TRecordLockTable sound(tableFile); }
+    // The bytes of a mutex held by a thread: a held mutex that is on no
+    // holder's list of mutexes to hand on when it ends.
+    alignas(64) unsigned char mutex[SharedMutexSize] = {};
+    alignas(64) unsigned char held[SharedMutexSize] = {};
+    InitSharedMutex(mutex);
+    ASSERT_TRUE(LockSharedMutex(mutex, 0));
+    std::copy(std::begin(mutex), std::end(mutex), std::begin(held));
+    UnlockSharedMutex(mutex);
+    {
+        auto file = TPlatformFile::Open(tableFile, TFileAccess::ReadWrite, TFileShare::DenyNone,
+                                        TFileCreate::OpenAlways);
+        ASSERT_EQ(file->WriteAt(64, held, sizeof held), static_cast<std::int64_t>(sizeof held));
+    }
+    TDBUserMonitor first(database.get(), FLockFile);
+    first.Open("alice", "host1");
+    TDBUserMonitor second(database.get(), FLockFile);
+    second.Open("bob", "host1");
+    EXPECT_TRUE(first.RecordLocks()->TryLock(7));
+    EXPECT_FALSE(second.RecordLocks()->TryLock(7));
+    first.RecordLocks()->Unlock(7);
+    EXPECT_TRUE(second.RecordLocks()->TryLock(7));
+}
+
 // Two connections of one process: the table grows, is rebuilt and shrinks
 // under one while the other keeps seeing every lock.
 TEST_F(LockMgrTest, TheRecordLockTableGrowsAndShrinksUnderEveryConnection)
