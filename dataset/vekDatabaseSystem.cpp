@@ -274,11 +274,7 @@ public:
         if (!master)
             VekDatabaseError(ErrNoSuchTable, context, Name, DataBase());
         TStoredDefs& stored = FStoredDefs[internal ? 1 : 0];
-        const TStoredDefsStamp stamp = MasterStamp(master);
-        if (stored.Stamp != stamp) {
-            stored.Defs.clear();
-            stored.Stamp = stamp;
-        }
+        CheckStoredDefs(stored, master);
         if (auto found = stored.Defs.find(Name); found != stored.Defs.end()) {
             CopyStoredDef(*found->second, Def);
             return;
@@ -319,7 +315,7 @@ public:
     {
         const char* context = "TVekDataBase.InternalUpdateTableDef";
         TVekDataBase* db = DataBase();
-        ForgetStoredDefs();
+        const TForgetStoredDefs forget(this);
         CheckHeaderLocked(context);
         CheckWritable(context);
         CheckName(Def->TableName(), context, db);
@@ -399,7 +395,7 @@ public:
     {
         const char* context = "TVekDataBase.DeleteTable";
         TVekDataBase* db = DataBase();
-        ForgetStoredDefs();
+        const TForgetStoredDefs forget(this);
         CheckHeaderLocked(context);
         CheckWritable(context);
         TVekTable* master = MasterFor(Def->InternalTable());
@@ -433,8 +429,7 @@ public:
         TVekTable* master = MasterFor(false);
         if (!master)
             return false;
-        if (auto found = FStoredDefs[0].Defs.find(Name);
-            found != FStoredDefs[0].Defs.end() && FStoredDefs[0].Stamp == MasterStamp(master))
+        if (FStoredDefs[0].Defs.contains(Name) && CheckStoredDefs(FStoredDefs[0], master))
             return true;
         return FindName(master, Name) &&
                SameText(master->FieldByName("Name")->AsString().substr(0, VekMaxObjectNameLength), Name);
@@ -643,11 +638,63 @@ private:
     };
 
     // The definitions read from one master table under one stamp, by the
-    // name they were asked for.
+    // name they were asked for. Held: the stamp was read under the master's
+    // read lock inside the transaction of that serial, which keeps the lock
+    // to its end.
     struct TStoredDefs {
         TStoredDefsStamp Stamp;
+        bool Held = false;
+        Cardinal TransactionSerial = 0;
         std::map<std::string, std::unique_ptr<TTableDef>> Defs;
     };
+
+    // Forgets the stored definitions when it is made and again when it goes:
+    // a definition read while this connection rewrites the master is not
+    // kept past the rewrite.
+    class TForgetStoredDefs {
+    public:
+        explicit TForgetStoredDefs(TMasterSystemTables* Owner) : FOwner(Owner) { FOwner->ForgetStoredDefs(); }
+        ~TForgetStoredDefs() { FOwner->ForgetStoredDefs(); }
+        TForgetStoredDefs(const TForgetStoredDefs&) = delete;
+        TForgetStoredDefs& operator=(const TForgetStoredDefs&) = delete;
+
+    private:
+        TMasterSystemTables* FOwner;
+    };
+
+    // Whether the master's read lock is held by the running transaction
+    // (which gives its locks back only at its end).
+    bool MasterHeldByTransaction(TVekTable* Master) const
+    {
+        TDiskMgr* disk = DataBase()->DiskMgr();
+        if (!disk || !disk->VekFile() || !disk->IsTransactionActive())
+            return false;
+        const Integer held = disk->QueryTableLockStatus(Master->TableDef()->TableID());
+        return held == VekLockRead || held == VekLockWrite;
+    }
+
+    // Whether Stored's definitions still describe Master's rows; when they
+    // may not, they are dropped and a fresh stamp is kept. Inside the
+    // transaction that read the stamp under the master's read lock, held
+    // since, no other connection can have written the master (a writer
+    // needs that lock free) and this connection's own rewrites forget the
+    // stored definitions: the stamp is not read again.
+    bool CheckStoredDefs(TStoredDefs& Stored, TVekTable* Master) const
+    {
+        TVekFile* file = DataBase()->DiskMgr() ? DataBase()->DiskMgr()->VekFile() : nullptr;
+        if (Stored.Held && MasterHeldByTransaction(Master) && Stored.TransactionSerial == file->TransactionSerial() &&
+            Stored.Stamp.Epoch == file->CacheEpoch())
+            return true;
+        const TStoredDefsStamp stamp = MasterStamp(Master);
+        const bool current = Stored.Stamp == stamp;
+        if (!current) {
+            Stored.Defs.clear();
+            Stored.Stamp = stamp;
+        }
+        Stored.Held = MasterHeldByTransaction(Master);
+        Stored.TransactionSerial = Stored.Held ? file->TransactionSerial() : 0;
+        return current;
+    }
 
     // The master table's stamp as the file has it now (its header read
     // under its read lock).
@@ -665,6 +712,8 @@ private:
         for (TStoredDefs& stored : FStoredDefs) {
             stored.Defs.clear();
             stored.Stamp = {};
+            stored.Held = false;
+            stored.TransactionSerial = 0;
         }
     }
 

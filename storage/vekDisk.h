@@ -593,6 +593,10 @@ public:
     // under another epoch than the one it was read under before cannot tell
     // from its modification counter alone whether cached pages are stale.
     Cardinal CacheEpoch() const { return FCacheEpoch; }
+    // Moves on at every StartTransaction: tells one transaction from the
+    // next, so that what was seen under locks the transaction still holds
+    // can be trusted without being read again.
+    Cardinal TransactionSerial() const { return FTransactionSerial; }
     // The transaction's end of file becomes the larger of its own and the
     // file's real end: appends made by others since it started are never
     // overlapped.
@@ -610,6 +614,9 @@ public:
     // how many it has written so far.
     bool Spilled() const { return FSpilled; }
     Int64 SpilledPages() const { return FSpilledPages; }
+    // Whether the running transaction has changed anything: a page or block
+    // waiting for the commit, or pages already written early.
+    bool TransactionWrote() const { return FSpilled || HasDirtyData(); }
     // The borrower of lent pages is done with them (see TCacheMgr).
     void ReturnLentPages();
 
@@ -751,6 +758,7 @@ private:
     std::string FJournalName;
     bool FJournalLocked = false;
     Cardinal FCacheEpoch = 0;
+    Cardinal FTransactionSerial = 0;
     // Spilling.
     Int64 FSpillBudget = DefaultSpillBudget;
     Integer FSpillPages = 0; // the budget in pages (0: never spill)

@@ -530,6 +530,7 @@ void TVekFile::StartTransaction()
     FCache->StartTransaction();
     FBlockCache->StartTransaction();
     FTransactionActive = true;
+    ++FTransactionSerial;
 }
 
 void TVekFile::SetSpillBudget(Int64 Bytes)

@@ -838,7 +838,12 @@ void TDiskMgr::DiskCommit()
 {
     if (!IsTransactionActive())
         VekDatabaseError(diskerr::NoTransaction, "TDiskMgr.DiskCommit", "", this);
-    if (FTableLockMgr)
+    // A transaction that changed nothing leaves the file as it found it:
+    // its read locks go as a rollback gives them back, without first
+    // becoming write locks (which would wait for every other reader of its
+    // tables, for nothing).
+    const bool wrote = FVekFile->TransactionWrote() || (FHeaderLocked && FGlobalHdr->Dirty());
+    if (FTableLockMgr && wrote)
         FTableLockMgr->UpgradeReadLocks();
     // A header changed under a lock still held belongs to the transaction.
     if (FHeaderLocked && FGlobalHdr->Dirty())

@@ -361,6 +361,46 @@ TEST_F(SystemTablesTest, AnotherConnectionSeesNewTablesAndSharesGenerators)
     }
 }
 
+// Inside a transaction the connection keeps the master's read lock from its
+// first look at a definition to the end: no other connection can store a
+// definition meanwhile, so what the transaction read stays true without
+// being read again. After the commit the other's change goes through and is
+// seen.
+TEST_F(SystemTablesTest, NoOtherConnectionStoresADefinitionWhileATransactionReadsThem)
+{
+    db.Open();
+    CreateTable("T");
+    TVekDataBase other(nullptr);
+    other.SetDataBaseName(Path());
+    other.SetLockRetryMaximum(2);
+    other.SetLockRetryInterval(5);
+    other.Open();
+    const auto createU = [&] {
+        TVekTable table(nullptr);
+        table.SetDataBase(&other);
+        table.SetTableName("U");
+        table.FieldDefs()->Add("ID", ftInteger, 0, true);
+        table.IndexDefs()->Add("ixID", "ID", ixUnique | ixPrimary);
+        table.CreateTable();
+    };
+
+    db.StartTransaction();
+    NewTable("T")->Open();
+    EXPECT_THROW(createU(), EVekDatabaseError);
+    NewTable("T")->Open();
+    EXPECT_VEK_ERROR(10024, NewTable("U")->Open());
+    db.Commit();
+
+    createU();
+    db.StartTransaction();
+    auto u = NewTable("U");
+    u->Open();
+    EXPECT_EQ(u->FieldCount(), 1);
+    u->Close();
+    db.Commit();
+    EXPECT_EQ(Names(), (std::vector<std::string>{"T", "U"}));
+}
+
 // A connection keeps the definitions it read; after every kind of layout
 // change it makes, an open shows what a fresh connection reads from the file.
 TEST_F(SystemTablesTest, AnOpenShowsTheStoredDefinitionAfterEachLayoutChange)

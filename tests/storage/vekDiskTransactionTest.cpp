@@ -190,6 +190,78 @@ TEST_P(DiskTransactionTest, AHeaderChangedUnderAHeldLockIsCommitted)
     EXPECT_EQ(ReadLE32(file.data() + GlobalHeaderOffset + TGlobalHdr::OfsGlobalDBGenerator), 1234u);
 }
 
+// A transaction that only read gives its locks back at the commit as they
+// are: another reader of the same table is no obstacle (a write lock would
+// have to wait for it), the file is untouched, and nothing stays held.
+TEST_P(DiskTransactionTest, ACommitThatWroteNothingReleasesItsReadLocksWithoutUpgrading)
+{
+    auto disk = Open();
+    const Cardinal page = Allocate(*disk, 3, 1, 1);
+    disk->SetLockRetryCount(2);
+    disk->SetLockRetryInterval(5);
+    disk->Close();
+    disk->Open();
+    auto other = Open();
+    other->SetTableLock(3, LockTypeRead);
+    const auto before = ReadFileBytes(FPath);
+
+    disk->DiskStartTransaction(false);
+    disk->SetTableLock(3, LockTypeRead);
+    disk->SetTableLock(4, LockTypeWrite); // asked for writing, then left alone
+    EXPECT_EQ(ReadBack(*disk, page, 1, 3), Pattern(PageSize, 1));
+    EXPECT_EQ(MapEntry(*disk, page), 3 * 16 + 9);
+    disk->DiskCommit();
+
+    EXPECT_FALSE(disk->IsTransactionActive());
+    EXPECT_EQ(disk->TableLockMgr()->Locks()->Count(), 0);
+    EXPECT_EQ(disk->TransactionLockMgr()->Locks()->Count(), 0);
+    EXPECT_FALSE(disk->HeaderLocked());
+    EXPECT_EQ(ReadFileBytes(FPath), before);
+    EXPECT_FALSE(FileExists(GetJournalFileName(FPath)));
+    other->ReleaseTableLock(3);
+    EXPECT_EQ(other->SetTableLock(3, LockTypeWrite), LockTypeWrite);
+    EXPECT_EQ(other->SetTableLock(4, LockTypeWrite), LockTypeWrite);
+    other->ReleaseAllLocks();
+    // The next transaction of the same connection works as before.
+    disk->DiskStartTransaction(false);
+    const auto changed = Pattern(PageSize, 2);
+    disk->WritePages(page, 1, 3, GetParam(), changed.data());
+    disk->DiskCommit();
+    EXPECT_EQ(ReadBack(*Open(), page, 1, 3), changed);
+}
+
+// A transaction that wrote still turns its read locks into write locks
+// before it writes: while another connection reads its table the commit
+// fails and leaves the file and the transaction as they were; once the
+// reader is gone it commits through the journal.
+TEST_P(DiskTransactionTest, ACommitThatWroteWaitsForTheOtherReadersOfItsTables)
+{
+    auto disk = Open();
+    const Cardinal page = Allocate(*disk, 3, 1, 1);
+    disk->SetLockRetryCount(2);
+    disk->SetLockRetryInterval(5);
+    disk->Close();
+    disk->Open();
+    auto other = Open();
+    other->SetTableLock(3, LockTypeRead);
+    const auto before = ReadFileBytes(FPath);
+
+    disk->DiskStartTransaction(false);
+    disk->SetTableLock(3, LockTypeWrite);
+    const auto changed = Pattern(PageSize, 2);
+    disk->WritePages(page, 1, 3, GetParam(), changed.data());
+    EXPECT_VEK_ERROR(10249, disk->DiskCommit());
+    EXPECT_TRUE(disk->IsTransactionActive());
+    EXPECT_EQ(ReadFileBytes(FPath), before);
+
+    other->ReleaseTableLock(3);
+    disk->DiskCommit();
+    EXPECT_FALSE(disk->IsTransactionActive());
+    EXPECT_EQ(disk->TableLockMgr()->Locks()->Count(), 0);
+    EXPECT_FALSE(FileExists(GetJournalFileName(FPath)));
+    EXPECT_EQ(ReadBack(*Open(), page, 1, 3), changed);
+}
+
 // Look-ups of map entries spread over several map pages are answered from
 // copies inside a transaction; every change of the map must show at once,
 // and a rollback must bring the old entries back.
