@@ -69,18 +69,7 @@ int CountRows(TDataSet* DataSet, int Limit)
 // A number compared by its value alone (as the comparison operators do).
 bool PlainNumberValue(const Variant& V, double& Value)
 {
-    switch (V.VType()) {
-    case varDouble:
-        Value = V.AsDouble();
-        return !std::isnan(Value);
-    case varInteger:
-    case varSmallint:
-    case varByte:
-        Value = V.AsInteger();
-        return true;
-    default:
-        return false;
-    }
+    return PlainNumber(V, Value) && !std::isnan(Value);
 }
 
 void AddToValueSet(TSubqueryValueSet& Set, const Variant& V)

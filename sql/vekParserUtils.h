@@ -478,6 +478,10 @@ public:
 
 // Whether a value counts as missing (Null or Empty).
 inline bool VarIsMissing(const Variant& V) { return V.IsNull() || V.IsEmpty(); }
+// A plain number (not currency, a date or a Boolean) as a double, for fast
+// paths that must give what the variant operations give; false for any
+// other kind of value.
+bool PlainNumber(const Variant& V, double& Value);
 // Whether V is True (a Boolean True, or a value that converts to one);
 // false for Null, Empty and anything that does not convert.
 bool VarIsTrue(const Variant& V);

@@ -31,12 +31,6 @@ TVekTruth VarTruth(const Variant& V)
     }
 }
 
-namespace {
-
-TVekTruth TruthOf(bool B) { return B ? TVekTruth::True : TVekTruth::False; }
-
-// Plain numbers (not currency, dates or Booleans) as doubles, for the fast
-// paths below; they give what the variant operations give.
 bool PlainNumber(const Variant& V, double& Value)
 {
     switch (V.VType()) {
@@ -52,6 +46,10 @@ bool PlainNumber(const Variant& V, double& Value)
         return false;
     }
 }
+
+namespace {
+
+TVekTruth TruthOf(bool B) { return B ? TVekTruth::True : TVekTruth::False; }
 
 } // namespace
 

@@ -46,6 +46,28 @@ protected:
         Disk.ReleaseHeaderLock();
         return value;
     }
+    // A connection with one page of table 3 and short lock waits, beside
+    // another connection that reads table 3, and the file's bytes then.
+    struct TBesideAReader {
+        std::unique_ptr<TDiskMgr> Disk;
+        Cardinal Page = 0;
+        std::unique_ptr<TDiskMgr> Other;
+        std::vector<Byte> Before;
+    };
+    TBesideAReader OpenBesideAReader()
+    {
+        TBesideAReader setup;
+        setup.Disk = Open();
+        setup.Page = Allocate(*setup.Disk, 3, 1, 1);
+        setup.Disk->SetLockRetryCount(2);
+        setup.Disk->SetLockRetryInterval(5);
+        setup.Disk->Close();
+        setup.Disk->Open();
+        setup.Other = Open();
+        setup.Other->SetTableLock(3, LockTypeRead);
+        setup.Before = ReadFileBytes(FPath);
+        return setup;
+    }
 
     disktest::TTempDir FDir;
     std::string FPath;
@@ -195,15 +217,7 @@ TEST_P(DiskTransactionTest, AHeaderChangedUnderAHeldLockIsCommitted)
 // have to wait for it), the file is untouched, and nothing stays held.
 TEST_P(DiskTransactionTest, ACommitThatWroteNothingReleasesItsReadLocksWithoutUpgrading)
 {
-    auto disk = Open();
-    const Cardinal page = Allocate(*disk, 3, 1, 1);
-    disk->SetLockRetryCount(2);
-    disk->SetLockRetryInterval(5);
-    disk->Close();
-    disk->Open();
-    auto other = Open();
-    other->SetTableLock(3, LockTypeRead);
-    const auto before = ReadFileBytes(FPath);
+    auto [disk, page, other, before] = OpenBesideAReader();
 
     disk->DiskStartTransaction(false);
     disk->SetTableLock(3, LockTypeRead);
@@ -236,15 +250,7 @@ TEST_P(DiskTransactionTest, ACommitThatWroteNothingReleasesItsReadLocksWithoutUp
 // reader is gone it commits through the journal.
 TEST_P(DiskTransactionTest, ACommitThatWroteWaitsForTheOtherReadersOfItsTables)
 {
-    auto disk = Open();
-    const Cardinal page = Allocate(*disk, 3, 1, 1);
-    disk->SetLockRetryCount(2);
-    disk->SetLockRetryInterval(5);
-    disk->Close();
-    disk->Open();
-    auto other = Open();
-    other->SetTableLock(3, LockTypeRead);
-    const auto before = ReadFileBytes(FPath);
+    auto [disk, page, other, before] = OpenBesideAReader();
 
     disk->DiskStartTransaction(false);
     disk->SetTableLock(3, LockTypeWrite);
