@@ -174,6 +174,9 @@ public:
     // the borrower changes it through a pointer, so it is neither written
     // out early nor replaced.
     bool Lent = false;
+    // Lent at least once since it came to hold this file page: a B-tree page.
+    // Written out early, it stays cached (clean), where any other page goes.
+    bool TreePage = false;
 
 private:
     friend class TCacheMgr;
@@ -301,10 +304,19 @@ public:
     // Moves on whenever a lent page is given back or dropped: a pointer lent
     // before may then no longer be used.
     Cardinal LendEpoch() const { return FLendEpoch; }
-    // Up to Count dirty pages that are not lent, those used longest ago,
-    // in ascending address order.
+    // Up to Count dirty pages that are not lent, in ascending address order:
+    // those that are no B-tree pages first (records and blobs, mostly written
+    // once), then the B-tree pages used longest ago.
     std::vector<TCachePage*> CollectSpillPages(Integer Count);
-    // The file holds the page's bytes now: it turns clean.
+    // Writes Pages (dirty, in ascending address order) to the file, pages
+    // that follow one another (of one owner and access) with one write, and
+    // calls Written for each page the file holds. A failure leaves the pages
+    // of the failed write and after it as they were.
+    void WritePages(const std::vector<TCachePage*>& Pages, const std::function<void(TCachePage*)>& Written);
+    // The file holds the page's bytes now: a B-tree page turns clean and
+    // stays, any other is forgotten (its place goes to the next page read, so
+    // the cache keeps the trees an insert walks rather than pages written
+    // once).
     void PageSpilled(TCachePage* Page);
 
 private:

@@ -319,6 +319,7 @@ void TCacheMgr::NamePage(int Index, Integer TableID, Cardinal AccessFlags, Cardi
 {
     TCachePage* page = Pages(Index);
     SetOwner(page, TableID);
+    page->TreePage = false;
     page->AccessFlags = AccessFlags;
     page->LowerAddress = LowerAddress;
     page->UpperAddress = UpperAddress;
@@ -352,6 +353,7 @@ void TCacheMgr::ForgetPage(int Index)
     SetState(page, cpEmpty);
     FEmptyHint = std::min(FEmptyHint, Index);
     SetOwner(page, 0);
+    page->TreePage = false;
     page->LowerAddress = 0;
     page->UpperAddress = 0;
 }
@@ -487,17 +489,20 @@ void TCacheMgr::ReturnLentPages()
 std::vector<TCachePage*> TCacheMgr::CollectSpillPages(Integer Wanted)
 {
     std::vector<TCachePage*> pages;
+    if (Wanted <= 0)
+        return pages;
     pages.reserve(static_cast<std::size_t>(FDirtyCount));
     for (int i = 0; i < Count(); ++i)
         if (Pages(i)->State == cpDirty && !Pages(i)->Lent)
             pages.push_back(Pages(i));
-    if (Wanted <= 0) {
-        pages.clear();
-        return pages;
-    }
     if (pages.size() > static_cast<std::size_t>(Wanted)) {
+        // Pages that are no B-tree pages first: an insert fills a record
+        // page once and moves on, while a tree page used now is likely to
+        // change again soon.
         std::nth_element(pages.begin(), pages.begin() + Wanted, pages.end(),
-                         [](const TCachePage* A, const TCachePage* B) { return A->LRUFlag < B->LRUFlag; });
+                         [](const TCachePage* A, const TCachePage* B) {
+                             return A->TreePage != B->TreePage ? B->TreePage : A->LRUFlag < B->LRUFlag;
+                         });
         pages.resize(static_cast<std::size_t>(Wanted));
     }
     std::sort(pages.begin(), pages.end(), [](const TCachePage* A, const TCachePage* B) {
@@ -506,9 +511,43 @@ std::vector<TCachePage*> TCacheMgr::CollectSpillPages(Integer Wanted)
     return pages;
 }
 
+void TCacheMgr::WritePages(const std::vector<TCachePage*>& Pages, const std::function<void(TCachePage*)>& Written)
+{
+    const auto pageSize = static_cast<std::size_t>(FPageSize);
+    for (std::size_t first = 0; first < Pages.size();) {
+        const TCachePage* head = Pages[first];
+        std::size_t last = first + 1;
+        while (FWriteRunIO && last < Pages.size() && last - first < MaxWriteRunPages) {
+            const TCachePage* next = Pages[last];
+            const TCachePage* prior = Pages[last - 1];
+            if (next->UpperAddress != head->UpperAddress || next->PageOwner != head->PageOwner ||
+                next->AccessFlags != head->AccessFlags ||
+                Int64{next->LowerAddress} != Int64{prior->LowerAddress} + FPageSize)
+                break;
+            ++last;
+        }
+        if (last - first == 1) {
+            FWriteIO(head->Data, head->PageOwner, head->AccessFlags, head->LowerAddress, head->UpperAddress);
+        } else {
+            // The run writer enciphers in place: it gets a copy.
+            FRunBuffer.resize((last - first) * pageSize);
+            for (std::size_t k = first; k < last; ++k)
+                std::memcpy(FRunBuffer.data() + (k - first) * pageSize, Pages[k]->Data, pageSize);
+            FWriteRunIO(FRunBuffer.data(), head->PageOwner, head->AccessFlags, head->LowerAddress,
+                        head->UpperAddress, static_cast<Integer>(last - first));
+        }
+        for (std::size_t k = first; k < last; ++k)
+            Written(Pages[k]);
+        first = last;
+    }
+}
+
 void TCacheMgr::PageSpilled(TCachePage* Page)
 {
-    SetState(Page, cpClean);
+    if (Page->TreePage)
+        SetState(Page, cpClean);
+    else
+        ForgetPage(Page->FSlot);
 }
 
 void TCacheMgr::RemovePage(Cardinal Address, Cardinal HighAddress)
@@ -790,6 +829,7 @@ bool TCacheMgr::LendCacheByRef(void*& Buffer, bool*& Checked, Integer TableID, C
     StorePage(page, bytes, static_cast<Integer>(Address - base), Size, TableID, AccessFlags);
     Buffer = bytes;
     Checked = &page->Checked;
+    page->TreePage = true;
     if (!page->Lent) {
         page->Lent = true;
         FLentPages.push_back(page);
@@ -820,32 +860,7 @@ void TCacheMgr::Commit()
         return A->UpperAddress != B->UpperAddress ? A->UpperAddress < B->UpperAddress
                                                   : A->LowerAddress < B->LowerAddress;
     });
-    const auto pageSize = static_cast<std::size_t>(FPageSize);
-    for (std::size_t first = 0; first < dirty.size();) {
-        const TCachePage* head = dirty[first];
-        std::size_t last = first + 1;
-        while (FWriteRunIO && last < dirty.size() && last - first < MaxWriteRunPages) {
-            const TCachePage* next = dirty[last];
-            const TCachePage* prior = dirty[last - 1];
-            if (next->UpperAddress != head->UpperAddress || next->PageOwner != head->PageOwner ||
-                next->AccessFlags != head->AccessFlags ||
-                Int64{next->LowerAddress} != Int64{prior->LowerAddress} + FPageSize)
-                break;
-            ++last;
-        }
-        if (last - first == 1) {
-            FWriteIO(head->Data, head->PageOwner, head->AccessFlags, head->LowerAddress, head->UpperAddress);
-        } else {
-            FRunBuffer.resize((last - first) * pageSize);
-            for (std::size_t k = first; k < last; ++k)
-                std::memcpy(FRunBuffer.data() + (k - first) * pageSize, dirty[k]->Data, pageSize);
-            FWriteRunIO(FRunBuffer.data(), head->PageOwner, head->AccessFlags, head->LowerAddress,
-                        head->UpperAddress, static_cast<Integer>(last - first));
-        }
-        for (std::size_t k = first; k < last; ++k)
-            SetState(dirty[k], cpClean);
-        first = last;
-    }
+    WritePages(dirty, [this](TCachePage* Page) { SetState(Page, cpClean); });
     FTransactionActive = false;
     ReturnLentPages();
     RestoreUseOrder();

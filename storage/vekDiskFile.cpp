@@ -560,12 +560,11 @@ void TVekFile::SpillPages()
             originals.emplace_back(page->LowerAddress, FPageSize);
     }
     AppendJournal(originals);
-    for (TCachePage* page : pages) {
-        InternalWritePage(page->Data, page->PageOwner, page->AccessFlags, page->LowerAddress,
-                          page->UpperAddress);
-        FCache->PageSpilled(page);
+    // In address order, pages that follow one another with one write.
+    FCache->WritePages(pages, [this](TCachePage* Page) {
+        FCache->PageSpilled(Page);
         ++FSpilledPages;
-    }
+    });
 }
 
 bool TVekFile::StartSpillJournal()

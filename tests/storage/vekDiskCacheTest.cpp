@@ -394,6 +394,64 @@ TEST_F(CacheTest, WithARunWriterTheCommitWritesPagesThatFollowOneAnotherInOneWri
     EXPECT_EQ(Read(30 * PageSize, PageSize), FFile.At(30 * PageSize, PageSize));
 }
 
+TEST_F(CacheTest, ASpillWritesOtherPagesBeforeTreePagesInRunsAndKeepsOnlyTheTreePages)
+{
+    std::vector<std::pair<Cardinal, Integer>> runs; // where, how many pages
+    FCache.SetWriteRunIO([&](void* Buffer, Integer, Cardinal, Cardinal Low, Cardinal, Integer Pages) {
+        runs.emplace_back(Low, Pages);
+        std::memcpy(FFile.Bytes.data() + Low, Buffer, static_cast<std::size_t>(Pages) * PageSize);
+    });
+    auto written = [&](Cardinal Page) { return Pattern(PageSize, 700 + Page); };
+    FCache.StartTransaction();
+    // Tree pages 10 and 12, changed through lent pointers and given back,
+    // then record pages 3 to 5: under use order alone the tree pages,
+    // used longest ago, would go first.
+    for (Cardinal page : {10u, 12u}) {
+        void* bytes = nullptr;
+        bool* checked = nullptr;
+        ASSERT_TRUE(FCache.LendCacheByRef(bytes, checked, 1, VekAccessPaged, page * PageSize, 0, PageSize));
+        std::memcpy(bytes, written(page).data(), PageSize);
+    }
+    FCache.ReturnLentPages();
+    for (Cardinal page : {5u, 3u, 4u})
+        FCache.WriteCache(written(page).data(), 1, VekAccessPaged, page * PageSize, 0, PageSize);
+    const int readsBefore = FFile.PageReads;
+
+    auto spill = [&](Integer Count) {
+        const std::vector<TCachePage*> pages = FCache.CollectSpillPages(Count);
+        std::vector<Cardinal> addresses;
+        for (const TCachePage* page : pages)
+            addresses.push_back(page->LowerAddress / PageSize);
+        FCache.WritePages(pages, [&](TCachePage* Page) { FCache.PageSpilled(Page); });
+        return addresses;
+    };
+    EXPECT_EQ(spill(3), (std::vector<Cardinal>{3, 4, 5}));
+    EXPECT_EQ(runs, (std::vector<std::pair<Cardinal, Integer>>{{3 * PageSize, 3}}));
+    EXPECT_EQ(FFile.PageWrites, 0);
+    // The record pages are forgotten, the tree pages still dirty.
+    for (Cardinal page : {3u, 4u, 5u})
+        EXPECT_LT(FCache.FindPage(page * PageSize, 0), 0) << page;
+    EXPECT_EQ(FCache.DirtyCount(), 2);
+
+    EXPECT_EQ(spill(5), (std::vector<Cardinal>{10, 12}));
+    EXPECT_EQ(FFile.WriteOrder, (std::vector<Cardinal>{10 * PageSize, 12 * PageSize}));
+    EXPECT_EQ(FCache.DirtyCount(), 0);
+    // The tree pages stay, clean: reading them reads nothing from the file.
+    for (Cardinal page : {10u, 12u}) {
+        ASSERT_GE(FCache.FindPage(page * PageSize, 0), 0) << page;
+        EXPECT_EQ(FCache.Pages(FCache.FindPage(page * PageSize, 0))->State, cpClean);
+        EXPECT_EQ(Read(page * PageSize, PageSize), written(page));
+    }
+    EXPECT_EQ(FFile.PageReads, readsBefore);
+    // A forgotten record page is read back from the file as spilled.
+    EXPECT_EQ(Read(4 * PageSize, PageSize), written(4));
+    EXPECT_EQ(FFile.PageReads, readsBefore + 1);
+    FCache.Commit();
+    EXPECT_EQ(FFile.PageWrites, 2);
+    for (Cardinal page : {3u, 4u, 5u, 10u, 12u})
+        EXPECT_EQ(FFile.At(page * PageSize, PageSize), written(page)) << page;
+}
+
 TEST_F(CacheTest, AFailedWriteThroughLeavesNoCopyClaimingTheBytes)
 {
     Read(2 * PageSize, 4);
