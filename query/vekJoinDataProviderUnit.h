@@ -396,32 +396,62 @@ public:
 enum class TJoinKeyClass : std::uint8_t { None, Number, Largeint, String };
 TJoinKeyClass JoinKeyClassOf(TFieldType DataType);
 
-// A hash of canonical keys to record addresses (variable-length keys).
+// A hash of canonical keys to record addresses (variable-length keys), built
+// once (Add for every row, then Finish) and then searched. One open-
+// addressing slot per distinct key holds the key itself when it is 8 bytes
+// long (every number key) and the start of that key's addresses, which
+// Finish lays out side by side: a lookup touches one slot and one run of
+// addresses, however big the hash grows.
 class TJoinHash {
 public:
     void Reserve(std::size_t Count);
     void Add(const std::string& Key, Cardinal Address);
-    // Appends the addresses of Key, in the order they were added.
-    void Lookup(const std::string& Key, std::vector<Cardinal>& Out) const;
-    std::size_t Count() const { return FEntries.size(); }
+    // Lays the addresses out by key; Add is refused afterwards (until Clear).
+    void Finish();
+    // Appends the addresses of Key, in the order they were added (the hash
+    // is finished first when it is not yet).
+    void Lookup(const std::string& Key, std::vector<Cardinal>& Out);
+    std::size_t Count() const { return FCount; }
+    // The distinct keys added.
+    std::size_t KeyCount() const { return FKeyCount; }
     void Clear();
-    // FNV-1a with a final mix, so that the low bits pick buckets well; the
+    // FNV-1a with a final mix, so that the low bits pick slots well; the
     // spilled key store folds the same hash to 32 bits.
     static std::uint64_t HashOf(const std::string& Key);
+    // About the bytes the hash takes per row when every key differs (the
+    // key's own bytes aside).
+    static constexpr std::size_t BytesPerRow = 68;
 
 private:
-    struct Entry {
-        std::uint64_t Hash;
-        std::uint32_t Offset;
-        std::uint32_t Length;
-        Cardinal Address;
-        std::int32_t Next;
+    // Key: the key's 8 bytes (an inline key) or the offset of its length
+    // and bytes in FKeys. Tag: the hash's upper half, which also picks the
+    // home slot. Ref: 0 for an empty slot, else 1 + the key's number while
+    // building and 1 + the start of its run in FAddresses once finished;
+    // LongKey marks a key kept in FKeys.
+    struct Slot {
+        std::uint64_t Key;
+        std::uint32_t Tag;
+        std::uint32_t Ref;
     };
+    static constexpr std::uint32_t LongKey = 0x80000000u;
+    static constexpr std::uint32_t RefMask = 0x7FFFFFFFu;
+
+    // The slot holding Key, else the empty slot where it belongs.
+    std::size_t Probe(const std::string& Key, std::uint32_t Tag, std::uint64_t Inline) const;
+    bool SlotHolds(const Slot& S, const std::string& Key, std::uint32_t Tag, std::uint64_t Inline) const;
     void Grow();
 
-    std::vector<Entry> FEntries;
-    std::vector<std::int32_t> FBuckets;
+    std::vector<Slot> FSlots;
     std::string FKeys;
+    // While building: each row's key number and address, and the rows per
+    // key. Finished: per key its row count, then its addresses.
+    std::vector<std::uint32_t> FRowKeys;
+    std::vector<Cardinal> FRowAddresses;
+    std::vector<std::uint32_t> FKeyRows;
+    std::vector<Cardinal> FAddresses;
+    std::size_t FCount = 0;
+    std::size_t FKeyCount = 0;
+    bool FFinished = false;
 };
 
 // The searched side of a hash join too big for memory: each row's key hash

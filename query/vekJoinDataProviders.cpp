@@ -320,7 +320,7 @@ bool TVekNonJoinDataProvider::RowPassesSelection()
     if (!FSelection)
         return true;
     FSelection->Reset();
-    return FSelection->Evaluate();
+    return FSelection->EvaluatePasses();
 }
 
 bool TVekNonJoinDataProvider::SkipToPassingRow(bool Found)
@@ -715,7 +715,10 @@ bool TVekJoinDataProviderMgr::RowPassesResidual()
     if (!FResidual)
         return true;
     FResidual->Reset();
-    return FResidual->Evaluate();
+    // The terms of an AND at the top stop at the first that is not true: a
+    // costly term (a correlated subquery) after a cheap one that rejects
+    // the row is not run for nothing.
+    return FResidual->EvaluatePasses();
 }
 
 bool TVekJoinDataProviderMgr::FirstProviderRecord()

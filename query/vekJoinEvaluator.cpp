@@ -108,56 +108,153 @@ std::uint64_t TJoinHash::HashOf(const std::string& Key)
 
 void TJoinHash::Reserve(std::size_t Count)
 {
-    FEntries.reserve(Count);
+    FRowKeys.reserve(Count);
+    FRowAddresses.reserve(Count);
 }
 
 void TJoinHash::Clear()
 {
-    FEntries.clear();
-    FBuckets.clear();
+    FSlots.clear();
     FKeys.clear();
+    FRowKeys.clear();
+    FRowAddresses.clear();
+    FKeyRows.clear();
+    FAddresses.clear();
+    FCount = 0;
+    FKeyCount = 0;
+    FFinished = false;
+}
+
+namespace {
+
+// The key's bytes as one number when it is 8 bytes long (an inline key).
+std::uint64_t InlineKeyOf(const std::string& Key)
+{
+    std::uint64_t value = 0;
+    if (Key.size() == 8)
+        std::memcpy(&value, Key.data(), 8);
+    return value;
+}
+
+} // namespace
+
+bool TJoinHash::SlotHolds(const Slot& S, const std::string& Key, std::uint32_t Tag, std::uint64_t Inline) const
+{
+    if (S.Tag != Tag)
+        return false;
+    const bool longKey = (S.Ref & LongKey) != 0;
+    if (!longKey)
+        return Key.size() == 8 && S.Key == Inline;
+    if (Key.size() == 8)
+        return false;
+    const std::uint32_t length = ReadLE32(reinterpret_cast<const Byte*>(FKeys.data() + S.Key));
+    return length == Key.size() && std::memcmp(FKeys.data() + S.Key + 4, Key.data(), Key.size()) == 0;
+}
+
+std::size_t TJoinHash::Probe(const std::string& Key, std::uint32_t Tag, std::uint64_t Inline) const
+{
+    const std::size_t mask = FSlots.size() - 1;
+    for (std::size_t i = Tag & mask;; i = (i + 1) & mask) {
+        const Slot& slot = FSlots[i];
+        if (slot.Ref == 0 || SlotHolds(slot, Key, Tag, Inline))
+            return i;
+    }
 }
 
 void TJoinHash::Grow()
 {
-    std::size_t size = FBuckets.empty() ? 64 : FBuckets.size() * 2;
-    FBuckets.assign(size, -1);
-    for (std::size_t i = 0; i < FEntries.size(); ++i) {
-        const std::size_t bucket = FEntries[i].Hash & (size - 1);
-        FEntries[i].Next = FBuckets[bucket];
-        FBuckets[bucket] = static_cast<std::int32_t>(i);
+    const std::size_t size = FSlots.empty() ? 64 : FSlots.size() * 2;
+    std::vector<Slot> old = std::move(FSlots);
+    FSlots.assign(size, Slot{0, 0, 0});
+    const std::size_t mask = size - 1;
+    for (const Slot& slot : old) {
+        if (slot.Ref == 0)
+            continue;
+        std::size_t i = slot.Tag & mask;
+        while (FSlots[i].Ref != 0)
+            i = (i + 1) & mask;
+        FSlots[i] = slot;
     }
 }
 
 void TJoinHash::Add(const std::string& Key, Cardinal Address)
 {
-    ORVEX_ASSERT(FEntries.size() < 0x7FFFFFFF && FKeys.size() + Key.size() < 0xFFFFFFFFULL,
-                 "Join hash is full");
-    if (FEntries.size() + 1 > FBuckets.size() / 2)
+    ORVEX_ASSERT(!FFinished, "Join hash is already finished");
+    ORVEX_ASSERT(FCount < RefMask / 2 && FKeys.size() + Key.size() + 4 < 0xFFFFFFFFULL, "Join hash is full");
+    // At most half the slots in use: a search rarely leaves its cache line.
+    if ((FKeyCount + 1) * 2 > FSlots.size())
         Grow();
-    Entry entry{HashOf(Key), static_cast<std::uint32_t>(FKeys.size()), static_cast<std::uint32_t>(Key.size()),
-                Address, -1};
-    FKeys += Key;
-    const std::size_t bucket = entry.Hash & (FBuckets.size() - 1);
-    entry.Next = FBuckets[bucket];
-    FBuckets[bucket] = static_cast<std::int32_t>(FEntries.size());
-    FEntries.push_back(entry);
+    const std::uint64_t hash = HashOf(Key);
+    const auto tag = static_cast<std::uint32_t>(hash >> 32);
+    const std::uint64_t inlineKey = InlineKeyOf(Key);
+    Slot& slot = FSlots[Probe(Key, tag, inlineKey)];
+    if (slot.Ref == 0) {
+        slot.Tag = tag;
+        slot.Ref = static_cast<std::uint32_t>(FKeyCount + 1);
+        if (Key.size() == 8) {
+            slot.Key = inlineKey;
+        } else {
+            slot.Key = FKeys.size();
+            slot.Ref |= LongKey;
+            Byte size[4];
+            WriteLE32(size, static_cast<Cardinal>(Key.size()));
+            FKeys.append(reinterpret_cast<const char*>(size), 4);
+            FKeys += Key;
+        }
+        FKeyRows.push_back(0);
+        ++FKeyCount;
+    }
+    const std::uint32_t key = (slot.Ref & RefMask) - 1;
+    ++FKeyRows[key];
+    FRowKeys.push_back(key);
+    FRowAddresses.push_back(Address);
+    ++FCount;
 }
 
-void TJoinHash::Lookup(const std::string& Key, std::vector<Cardinal>& Out) const
+void TJoinHash::Finish()
 {
-    if (FBuckets.empty())
+    if (FFinished)
         return;
-    const std::uint64_t hash = HashOf(Key);
-    const std::size_t first = Out.size();
-    for (std::int32_t i = FBuckets[hash & (FBuckets.size() - 1)]; i >= 0; i = FEntries[static_cast<std::size_t>(i)].Next) {
-        const Entry& entry = FEntries[static_cast<std::size_t>(i)];
-        if (entry.Hash == hash && entry.Length == Key.size() &&
-            std::memcmp(FKeys.data() + entry.Offset, Key.data(), Key.size()) == 0)
-            Out.push_back(entry.Address);
+    // Each key's run: its row count, then its addresses in the order added.
+    std::vector<std::uint32_t> next(FKeyCount);
+    std::size_t start = 0;
+    for (std::size_t key = 0; key < FKeyCount; ++key) {
+        next[key] = static_cast<std::uint32_t>(start);
+        start += 1 + FKeyRows[key];
     }
-    // The chain holds the latest entry first.
-    std::reverse(Out.begin() + static_cast<std::ptrdiff_t>(first), Out.end());
+    FAddresses.assign(start, 0);
+    for (std::size_t key = 0; key < FKeyCount; ++key)
+        FAddresses[next[key]++] = FKeyRows[key];
+    for (std::size_t row = 0; row < FRowKeys.size(); ++row)
+        FAddresses[next[FRowKeys[row]]++] = FRowAddresses[row];
+    // The slots point at their runs (a run starts where the key's count is).
+    for (Slot& slot : FSlots) {
+        if (slot.Ref == 0)
+            continue;
+        const std::uint32_t key = (slot.Ref & RefMask) - 1;
+        const std::uint32_t run = next[key] - FKeyRows[key] - 1;
+        slot.Ref = (slot.Ref & LongKey) | (run + 1);
+    }
+    std::vector<std::uint32_t>().swap(FRowKeys);
+    std::vector<Cardinal>().swap(FRowAddresses);
+    std::vector<std::uint32_t>().swap(FKeyRows);
+    FFinished = true;
+}
+
+void TJoinHash::Lookup(const std::string& Key, std::vector<Cardinal>& Out)
+{
+    if (FSlots.empty())
+        return;
+    Finish();
+    const std::uint64_t hash = HashOf(Key);
+    const auto tag = static_cast<std::uint32_t>(hash >> 32);
+    const Slot& slot = FSlots[Probe(Key, tag, InlineKeyOf(Key))];
+    if (slot.Ref == 0)
+        return;
+    const std::size_t run = (slot.Ref & RefMask) - 1;
+    const std::size_t count = FAddresses[run];
+    Out.insert(Out.end(), FAddresses.begin() + static_cast<std::ptrdiff_t>(run + 1),
+               FAddresses.begin() + static_cast<std::ptrdiff_t>(run + 1 + count));
 }
 
 // ============================================================== TJoinPlan
@@ -375,11 +472,14 @@ TVekNonJoinDataProvider* TJoinEvaluator::SearchedLeaf() const
 
 Int64 TJoinEvaluator::EstimatedHashBytes()
 {
-    // Per row: the entry (hash, key offset and length, address, chain), two
-    // bucket slots and the key's bytes.
-    Int64 perRow = static_cast<Int64>(sizeof(std::uint64_t) * 4 + sizeof(std::int32_t) * 2);
+    // Per row: the hash's own share, and the bytes of a key too long to
+    // sit in its slot.
+    Int64 perRow = static_cast<Int64>(TJoinHash::BytesPerRow);
+    Int64 keyBytes = 0;
     for (const TKeyPart& part : FKeys)
-        perRow += part.KeyClass == TJoinKeyClass::String ? 4 + part.SearchedField->FieldSize() : 8;
+        keyBytes += part.KeyClass == TJoinKeyClass::String ? 4 + part.SearchedField->FieldSize() : 8;
+    if (keyBytes != 8)
+        perRow += 4 + keyBytes;
     return perRow * std::max<Int64>(FSearched->GetRecordCount(), 0);
 }
 
@@ -433,6 +533,7 @@ void TJoinEvaluator::BuildHash()
         else
             FHash.Add(key, leaf->Bridge()->GetRecAddr());
     }
+    FHash.Finish();
     FHashBuilt = true;
 }
 
@@ -441,7 +542,7 @@ bool TJoinEvaluator::PairMatches()
     if (!FCondition)
         return true;
     FCondition->Reset();
-    return FCondition->Evaluate();
+    return FCondition->EvaluatePasses();
 }
 
 bool TJoinEvaluator::NextCandidate()

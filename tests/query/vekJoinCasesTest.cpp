@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 namespace orvex::querytest {
 namespace {
@@ -329,6 +330,69 @@ TEST(JoinPlan, AJoinWithoutIndexHashesTheSmallerTable)
         EXPECT_EQ(outcome.Plans[0].HashedName, "Small") << sql;
         EXPECT_EQ(outcome.Rows.size(), 700u) << sql;
     }
+}
+
+
+// The join hash against a plain multimap: 8-byte keys (kept in their slots)
+// beside longer and shorter ones (kept apart), one key's rows interleaved
+// with others', growth over thousands of keys, keys that share their first
+// 8 bytes, missing keys, and a Clear before reuse.
+TEST(JoinHash, AnswersEveryKeysAddressesInTheOrderAdded)
+{
+    auto number = [](std::uint64_t Value) { return std::string(reinterpret_cast<const char*>(&Value), 8); };
+    std::vector<std::pair<std::string, Cardinal>> rows;
+    Cardinal address = 1;
+    for (int round = 0; round < 3; ++round)
+        for (std::uint64_t i = 0; i < 3000; ++i) {
+            rows.emplace_back(number(i * 0x9E3779B97F4A7C15ULL), address++);
+            if (i % 7 == 0)
+                rows.emplace_back(std::string(4, '\0') + "long key " + std::to_string(i), address++);
+        }
+    // An 8-byte key, the same bytes followed by more, and a 3-byte key.
+    rows.emplace_back("abcdefgh", address++);
+    rows.emplace_back("abcdefghij", address++);
+    rows.emplace_back("abc", address++);
+    rows.emplace_back("abcdefgh", address++);
+
+    for (int pass = 0; pass < 2; ++pass) {
+        TJoinHash hash;
+        if (pass == 1) {
+            // A hash used and cleared answers only what it holds afterwards.
+            hash.Add(number(1), 999);
+            std::vector<Cardinal> out;
+            hash.Lookup(number(1), out);
+            ASSERT_EQ(out, std::vector<Cardinal>{999});
+            hash.Clear();
+        }
+        std::multimap<std::string, Cardinal> expected;
+        for (const auto& [key, addr] : rows) {
+            hash.Add(key, addr);
+            expected.emplace(key, addr);
+        }
+        hash.Finish();
+        EXPECT_EQ(hash.Count(), rows.size());
+        std::size_t keys = 0;
+        for (auto it = expected.begin(); it != expected.end(); it = expected.upper_bound(it->first)) {
+            ++keys;
+            std::vector<Cardinal> want{7};
+            for (auto [from, to] = expected.equal_range(it->first); from != to; ++from)
+                want.push_back(from->second);
+            std::vector<Cardinal> got{7}; // what Out holds already stays
+            hash.Lookup(it->first, got);
+            ASSERT_EQ(got, want) << "pass " << pass;
+        }
+        EXPECT_EQ(hash.KeyCount(), keys);
+        for (const std::string& missing : {number(5), std::string("abcdefg"), std::string("abcdefghi"), std::string()}) {
+            std::vector<Cardinal> out;
+            hash.Lookup(missing, out);
+            EXPECT_TRUE(out.empty());
+        }
+        EXPECT_ANY_THROW(hash.Add(number(1), 1));
+    }
+    TJoinHash empty;
+    std::vector<Cardinal> out;
+    empty.Lookup(number(0), out);
+    EXPECT_TRUE(out.empty());
 }
 
 } // namespace
