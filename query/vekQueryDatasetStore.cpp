@@ -46,8 +46,13 @@ Int64 TResultStoreFactory::EstimatedResultBytes(TVekQueryDataset* Table)
     // One result row per source row: exact for a plain selection, an upper
     // bound for grouping and DISTINCT, the common case of a key join.
     Int64 rows = 0;
-    for (const auto& leaf : mgr->NonJoinProviders())
-        rows += std::max<Int64>(leaf->GetRecordCount(), 0);
+    for (const auto& leaf : mgr->NonJoinProviders()) {
+        // A selection the table's indexes answer whole (a key looked up)
+        // has its own count of rows, however large the table.
+        TVekDatasetBridge* bridge = leaf->Bridge();
+        const bool counted = leaf->SelectionOptLevel() == olFull && bridge && bridge->DataSetIsOpen();
+        rows += std::max<Int64>(counted ? bridge->GetCurrentRecordCount() : leaf->GetRecordCount(), 0);
+    }
     Int64 record = 0;
     for (int i = 0; i < Table->FieldDefs()->Count(); ++i)
         record += FieldBytes(Table->FieldDefs()->Items(i));

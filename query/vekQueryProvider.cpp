@@ -42,6 +42,7 @@ TVekQueryProvider::~TVekQueryProvider()
 
 void TVekQueryProvider::ClearItems()
 {
+    FParsed = false;
     // Nested items borrow the tokens and engines of the items that contain
     // them, which come before them: free from the last.
     while (Count() > 0)
@@ -67,7 +68,75 @@ bool TVekQueryProvider::ValidateSQLOnly()
     FProviderErrors->Clear();
     TVekQueryProviderItem* item = AddItem();
     item->SQL()->Assign(FSQL.get());
-    return item->ValidateSQL();
+    FParsed = item->ValidateSQL();
+    FParsedDatabase = FDatabase;
+    return FParsed;
+}
+
+bool TVekQueryProvider::ValidateSQLOrReuse()
+{
+    if (ParseStillValid())
+        return true;
+    return ValidateSQLOnly();
+}
+
+namespace {
+
+// Whether two field lists describe the same record image under the same
+// names: what a parse took from a table's definition.
+bool SameFields(const TInternalFields* A, const TInternalFields* B)
+{
+    if (A->Count() != B->Count())
+        return false;
+    for (int i = 0; i < A->Count(); ++i) {
+        const TInternalFieldItem* a = A->GetIndex(i);
+        const TInternalFieldItem* b = B->GetIndex(i);
+        if (a->FieldName() != b->FieldName() || a->FieldNo() != b->FieldNo() || a->FieldIndex() != b->FieldIndex() ||
+            a->DataType() != b->DataType() || a->FieldSize() != b->FieldSize() ||
+            a->NumDecimalPlaces() != b->NumDecimalPlaces() || a->Required() != b->Required() ||
+            a->SizeMarkerOffset() != b->SizeMarkerOffset() || a->DataOffset() != b->DataOffset() ||
+            a->NullFlagOffset() != b->NullFlagOffset() || a->IsVariable() != b->IsVariable() ||
+            a->Hidden() != b->Hidden() || a->SourceField() != b->SourceField() ||
+            a->PrivilegeFlags() != b->PrivilegeFlags())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool TVekQueryProvider::ParseStillValid()
+{
+    // Only a SELECT runs again from its parse: the other statements' items
+    // keep what their last run wrote.
+    if (!FParsed || !FDatabase || FParsedDatabase != FDatabase || !FDatabase->Connected() || Count() == 0 ||
+        Items(0)->GetSQLStatementType() != vsSQLSelect || FProviderErrors->Count() > 0)
+        return false;
+    for (int i = 0; i < Count(); ++i) {
+        TVekQueryProviderItem* item = Items(i);
+        if (item->Failed() || item->Errors()->Count() > 0 || !item->ParserEngine())
+            return false;
+        // Every table resolves as a fresh parse would resolve it (a disk
+        // table before a memory table of the name, unless the statement
+        // marks it in memory) and has the fields the parse bound names to.
+        TTableList* tables = item->ParserEngine()->TableList();
+        for (int t = 0; t < tables->Count(); ++t) {
+            TTableNameItem* table = tables->Items(t);
+            const std::string& name = table->TableName();
+            bool memory = true;
+            if (!table->MemorySpecified() && !FDatabase->IsMemory() && FDatabase->TableExists(name, false))
+                memory = false;
+            else if (!FDatabase->TableExists(name, true))
+                return false;
+            if (memory != table->Memory() || !table->TableFields())
+                return false;
+            TInternalFields fields;
+            GetFieldsForTable(name, &fields, memory);
+            if (!SameFields(&fields, table->TableFields()))
+                return false;
+        }
+    }
+    return true;
 }
 
 bool TVekQueryProvider::ValidateSQL()
@@ -92,6 +161,13 @@ bool TVekQueryProvider::ResetParams()
 
 bool TVekQueryProvider::PreparePlan()
 {
+    // The tables of the last run stay open into this one (the plans take
+    // them again): what they kept of that run beside the pages (a record
+    // count, rows read ahead) is read afresh, as a table opened anew would.
+    for (int i = 0; i < Count(); ++i)
+        for (const auto& leaf : Items(i)->ProviderMgr()->NonJoinProviders())
+            if (leaf->Bridge() && leaf->Bridge()->DataSetIsOpen())
+                leaf->Bridge()->DumpInternalCaches();
     return Count() > 0 && Items(0)->Prepare();
 }
 

@@ -266,6 +266,14 @@ public:
     TStrings* ProviderErrors() const { return FProviderErrors.get(); }
 
     bool ValidateSQLOnly();
+    // ValidateSQLOnly, unless item 0 already holds this text's SELECT parsed
+    // well against this database and every table it names (its subqueries'
+    // and UNION parts' included) still resolves to the same place with the
+    // same fields: a statement opened again and again is parsed once.
+    bool ValidateSQLOrReuse();
+    // The parsed statement is not to be run again as it is (a run of it
+    // failed part-way): the next preparation parses afresh.
+    void ForgetParse() { FParsed = false; }
     bool ValidateSQL();
     bool ResetParams();
     bool PreparePlan();
@@ -286,10 +294,16 @@ public:
     void GetFieldsForTable(const std::string& TableName, TInternalFields* Fields, bool Memory);
 
 private:
+    // Whether item 0's parse may be taken again as it stands.
+    bool ParseStillValid();
+
     std::unique_ptr<TStrings> FSQL;
     std::unique_ptr<TStrings> FErrors;
     std::unique_ptr<TStrings> FProviderErrors;
     TVekDataBase* FDatabase = nullptr;
+    // Item 0 holds FSQL parsed without error against FParsedDatabase.
+    bool FParsed = false;
+    TVekDataBase* FParsedDatabase = nullptr;
     TParams* FParams = nullptr;
     Integer FMaxRecords = 0;
     bool FRequestLive = false;

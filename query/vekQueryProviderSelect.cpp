@@ -85,9 +85,12 @@ bool TVekQueryProviderItem::PreparePlan()
     BindFromParams();
     BindSelectParams();
 
-    // A correlated subquery is planned again for every row of its
-    // container: its tables stay open from one plan to the next.
-    FProviderMgr->SetKeepTablesOpen(FIsCorrelated);
+    // A statement is planned again for every run of its query, a correlated
+    // subquery for every row of its container: its tables stay open from
+    // one plan to the next (as the last plan's stay open after its run),
+    // so that their definitions, headers and cached pages are not read
+    // afresh each time.
+    FProviderMgr->SetKeepTablesOpen(true);
     FProviderMgr->Clear();
     FProviderMgr->SetDatabase(db);
     FPlan = std::make_unique<TVekPlan>();

@@ -205,8 +205,11 @@ void TVekQuery::InternalPrepare()
 {
     ConnectDatabase("TVekQuery.InternalConnect");
     const std::uint32_t start = GetTickCount();
-    FProvider->SetSQL(FSQL.get());
-    bool ok = FProvider->ValidateSQLOnly();
+    // The text the provider parsed last is parsed again only when it
+    // changed or what it names did.
+    if (!FProvider->SQL()->Equals(FSQL.get()))
+        FProvider->SetSQL(FSQL.get());
+    bool ok = FProvider->ValidateSQLOrReuse();
     if (ok) {
         if (FDataLink->DataSource())
             SetParamsFromDataSource();
@@ -326,7 +329,12 @@ void TVekQuery::RunSelect(bool ForDefs)
     if (!Database())
         VekDatabaseError(ErrNoConnection, "TVekQuery.ExecSQL", "", this);
     ConnectDatabase("TVekQuery.ExecSQL");
-    if (!FPrepared)
+    // A SELECT the driver parsed before is checked again (and parsed again
+    // when what it names changed) inside the run's own transaction, which
+    // keeps the definitions it reads locked to the run's end: they are read
+    // once for the check and the run.
+    const bool prepareInRun = !FPrepared && GetSQLStatementType() == vsSQLSelect;
+    if (!FPrepared && !prepareInRun)
         Prepare();
     if (GetSQLStatementType() != vsSQLSelect)
         RaiseSQLError("TVekQuery.InternalOpen", "SQL statement cannot be opened (execute by ExecSQL)");
@@ -334,6 +342,11 @@ void TVekQuery::RunSelect(bool ForDefs)
     InternalConnect();
     bool live = false;
     try {
+        if (prepareInRun) {
+            Prepare();
+            if (GetSQLStatementType() != vsSQLSelect)
+                RaiseSQLError("TVekQuery.InternalOpen", "SQL statement cannot be opened (execute by ExecSQL)");
+        }
         const std::uint32_t start = GetTickCount();
         FProvider->SetRequestLive(FRequestLive);
         FProvider->SetCreateDefsOnly(ForDefs);
@@ -369,6 +382,8 @@ void TVekQuery::RunSelect(bool ForDefs)
         CloseDriverResult();
     } catch (...) {
         FSuccess = false;
+        // A statement stopped part-way is parsed afresh next time.
+        FProvider->ForgetParse();
         try {
             CloseDriverResult();
             if (FLiveBridge && FLiveBridge->DataSetIsOpen())

@@ -57,13 +57,18 @@ Cardinal GetCurrentThreadIdVal()
 
 std::string GetOSDetails()
 {
-    TSysOSVersion version;
-    if (!SysOSVersion(version))
-        return "unknown";
-    return version.Name + ": " +
-           Format(" %d.%d.%d.%d ",
-                  {version.Numbers[0], version.Numbers[1], version.Numbers[2], version.Numbers[3]}) +
-           " " + version.Details;
+    // The system does not change under a running process: it is asked once
+    // (every table created, result tables included, records it).
+    static const std::string details = [] {
+        TSysOSVersion version;
+        if (!SysOSVersion(version))
+            return std::string("unknown");
+        return version.Name + ": " +
+               Format(" %d.%d.%d.%d ",
+                      {version.Numbers[0], version.Numbers[1], version.Numbers[2], version.Numbers[3]}) +
+               " " + version.Details;
+    }();
+    return details;
 }
 
 std::string GetOSErrorMsg()

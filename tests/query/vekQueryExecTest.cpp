@@ -462,6 +462,61 @@ TEST_P(QueryExec, SelectionsOverTheSameTableSeeItAsItWas)
     EXPECT_EQ(Rows("SELECT COUNT(*) FROM c"), (Lines{"8"}));
 }
 
+TEST_P(QueryExec, ASelectOpenedAgainSeesRowsWrittenMeanwhile)
+{
+    CreateT(3);
+    auto count = NewQuery("SELECT COUNT(*) FROM t");
+    auto point = NewQuery("SELECT s FROM t WHERE id = :id");
+    point->ParamByName("id")->SetAsInteger(4);
+    count->Open();
+    EXPECT_EQ(RowsOf(count.get()), (Lines{"3"}));
+    count->Close();
+    point->Open();
+    EXPECT_EQ(RowsOf(point.get()), Lines{});
+    point->Close();
+    // Through a statement and through a table component of the connection.
+    Exec("INSERT INTO t VALUES (4, 40, 96, 's4')");
+    TVekTable* table = F.NewTable("t");
+    table->Open();
+    table->Append();
+    table->FieldByName("id")->SetAsInteger(5);
+    table->FieldByName("s")->SetAsString("s5");
+    table->Post();
+    table->Close();
+    count->Open();
+    EXPECT_EQ(RowsOf(count.get()), (Lines{"5"}));
+    count->Close();
+    point->Open();
+    EXPECT_EQ(RowsOf(point.get()), (Lines{"s4"}));
+    point->Close();
+    Exec("DELETE FROM t WHERE id >= 4");
+    count->Open();
+    EXPECT_EQ(RowsOf(count.get()), (Lines{"3"}));
+    point->Open();
+    EXPECT_EQ(RowsOf(point.get()), Lines{});
+}
+
+TEST_P(QueryExec, ASelectOpenedAgainAfterAFailedRunRunsAsNew)
+{
+    CreateT(3);
+    Exec("UPDATE t SET a = 5 WHERE id = 2");
+    // Three groups over MaxRecords 2 fail part-way; the next open, with
+    // room for them, answers all three.
+    auto select = NewQuery("SELECT a, COUNT(*) FROM t WHERE id <= :top GROUP BY a");
+    select->ParamByName("top")->SetAsInteger(3);
+    select->SetMaxRecords(2);
+    EXPECT_VEK_ERROR(9645, select->Open());
+    EXPECT_FALSE(select->Active());
+    select->SetMaxRecords(0);
+    select->Open();
+    EXPECT_EQ(RowsOf(select.get()), (Lines{"5|1", "10|1", "30|1"}));
+    select->Close();
+    select->SetMaxRecords(2);
+    select->ParamByName("top")->SetAsInteger(2);
+    select->Open();
+    EXPECT_EQ(RowsOf(select.get()), (Lines{"5|1", "10|1"}));
+}
+
 // ------------------------------------------------------- disk only
 
 class QueryExecDisk : public QueryExec {};
@@ -524,6 +579,49 @@ TEST_P(QueryExecDisk, AFailingInsertSelectLeavesNoTrace)
     Exec("INSERT INTO w VALUES (4)");
     EXPECT_VEK_ERROR(9729, Exec("INSERT INTO w SELECT id FROM t"));
     EXPECT_EQ(Rows("SELECT id FROM w"), (Lines{"4"}));
+}
+
+TEST_P(QueryExecDisk, ASelectOpenedAgainSeesAnotherConnectionsTablesAndRows)
+{
+    // "u" names a temporary table until a disk table of the name appears;
+    // "t" gains a row from the other connection.
+    CreateT(2);
+    Exec("CREATE TABLE TEMPORARY u (id INTEGER, w INTEGER)");
+    Exec("INSERT INTO u VALUES (1, 5)");
+    auto fromU = NewQuery("SELECT * FROM u");
+    auto fromT = NewQuery("SELECT COUNT(*), MAX(id) FROM t");
+    auto named = NewQuery("SELECT id FROM t WHERE EXISTS (SELECT * FROM u WHERE u.w = t.id * 5)");
+    fromU->Open();
+    EXPECT_EQ(RowsOf(fromU.get()), (Lines{"1|5"}));
+    fromU->Close();
+    named->Open();
+    EXPECT_EQ(RowsOf(named.get()), (Lines{"1"}));
+    named->Close();
+    fromT->Open();
+    EXPECT_EQ(RowsOf(fromT.get()), (Lines{"2|2"}));
+    fromT->Close();
+    {
+        TVekDataBase other(nullptr);
+        other.SetDataBaseName(F.Dir().File("tables.vek"));
+        other.SetLockRetryInterval(20);
+        other.Open();
+        TVekQuery change(nullptr);
+        change.SetDataBase(&other);
+        for (const char* sql : {"CREATE TABLE u (id INTEGER, k VARCHAR(3), v FLOAT)", "INSERT INTO u VALUES (7, 'x', 1.5)",
+                                "INSERT INTO t VALUES (9, 90, 91, 's9')"}) {
+            change.SetSQLText(sql);
+            change.ExecSQL();
+        }
+        other.Close();
+    }
+    // The disk table comes before the temporary one, with its own columns;
+    // a column only the temporary one had fails as in a fresh statement.
+    fromU->Open();
+    EXPECT_EQ(RowsOf(fromU.get()), (Lines{"7|x|1.5"}));
+    EXPECT_VEK_ERROR(9645, named->Open());
+    EXPECT_VEK_ERROR(9645, named->Open());
+    fromT->Open();
+    EXPECT_EQ(RowsOf(fromT.get()), (Lines{"3|9"}));
 }
 
 } // namespace
