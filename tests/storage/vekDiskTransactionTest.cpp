@@ -1,6 +1,7 @@
 // File transactions of TDiskMgr, alone and against a second connection, for
 // plain, weakly and strongly enciphered pages.
 
+#include "commit/CommitTestUtil.h"
 #include "vekDiskTestUtil.h"
 
 #include "platform/FileIO.h"
@@ -14,6 +15,7 @@ using disktest::CreateDatabase;
 using disktest::OpenDatabase;
 using disktest::Pattern;
 using disktest::ReadFileBytes;
+using disktest::VekErrorCode;
 
 constexpr Integer PageSize = 1024;
 
@@ -295,6 +297,87 @@ TEST_P(DiskTransactionTest, MapEntriesSeenInATransactionFollowEveryChangeOfTheMa
     for (Cardinal page : probes)
         EXPECT_EQ(MapEntry(*disk, page), 3 * 16 + 9) << page;
     disk->DiskCommit();
+    EXPECT_TRUE(disk->DebugCheckContents());
+}
+
+// The journal holds the bytes the file had before the transaction for every
+// page it changed, enciphered as the file holds them: a commit failing at any
+// of its writes, and a rollback after pages went to the file early, leave the
+// file byte for byte as it was. Among the pages: one changed twice, one read
+// under one table and overwritten whole under another, one released (zeroed
+// through a byte range) and taken again, and new pages past the end.
+TEST_P(DiskTransactionTest, TheJournalHoldsTheFilesOriginalBytesOfEveryChangedPage)
+{
+    Cardinal first = 0;
+    {
+        auto disk = Open();
+        first = Allocate(*disk, 3, 12, 1);
+    }
+    const auto before = ReadFileBytes(FPath);
+    const auto restore = [&] {
+        std::ofstream out(FPath, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(before.data()), static_cast<std::streamsize>(before.size()));
+    };
+    const auto change = [&](TDiskMgr& Disk) {
+        const auto at = [&](int Page) { return first + static_cast<Cardinal>(Page) * PageSize; };
+        std::vector<Byte> page(PageSize);
+        Disk.ReadPages(at(0), 1, 3, GetParam(), page.data());
+        page[10] ^= 0xFF;
+        Disk.WritePages(at(0), 1, 3, GetParam(), page.data());
+        page[20] ^= 0xFF;
+        Disk.WritePages(at(0), 1, 3, GetParam(), page.data());
+        Disk.ReadPages(at(1), 1, 3, GetParam(), page.data());
+        const auto other = Pattern(PageSize, 7);
+        Disk.WritePages(at(1), 1, 5, GetParam(), other.data());
+        Disk.ReadPages(at(2), 1, 3, GetParam(), page.data());
+        Disk.ReleasePages(at(2), 1);
+        EXPECT_EQ(Allocate(Disk, 3, 1, 8), at(2));
+        for (int i = 3; i < 12; ++i) {
+            Disk.ReadPages(at(i), 1, 3, GetParam(), page.data());
+            page[static_cast<std::size_t>(i)] ^= 0x5A;
+            Disk.WritePages(at(i), 1, 3, GetParam(), page.data());
+        }
+        Allocate(Disk, 3, 3, 9);
+    };
+
+    committest::TFaultInjector faults;
+    int steps = 0;
+    {
+        auto disk = Open();
+        disk->DiskStartTransaction(false);
+        change(*disk);
+        faults.Arm(committest::TFaultInjector::TMode::Count);
+        disk->DiskCommit();
+        faults.Disarm();
+        steps = faults.Seen();
+    }
+    ASSERT_GE(steps, 4); // the journal written and flushed, the pages, the flush
+    for (int step = 1; step <= steps; ++step) {
+        SCOPED_TRACE("failing step " + std::to_string(step) + " of " + std::to_string(steps));
+        restore();
+        auto disk = Open();
+        disk->DiskStartTransaction(false);
+        change(*disk);
+        faults.Arm(committest::TFaultInjector::TMode::FailOne, step);
+        const Integer code = VekErrorCode([&] { disk->DiskCommit(); });
+        faults.Disarm();
+        if (code == 0)
+            continue; // a flush of the folder after the journal went
+        disk->DiskRollback();
+        EXPECT_FALSE(FileExists(GetJournalFileName(FPath)));
+        EXPECT_EQ(ReadFileBytes(FPath), before);
+    }
+
+    // Spilled: the smallest budget sends pages to the file as they change.
+    restore();
+    auto disk = Open();
+    disk->SetSpillBudget(4 * PageSize);
+    disk->DiskStartTransaction(false);
+    change(*disk);
+    EXPECT_TRUE(disk->VekFile()->Spilled());
+    EXPECT_NE(ReadFileBytes(FPath), before);
+    disk->DiskRollback();
+    EXPECT_EQ(ReadFileBytes(FPath), before);
     EXPECT_TRUE(disk->DebugCheckContents());
 }
 
