@@ -6,8 +6,11 @@
 #include "dataset/vekDataSetFilter.h"
 #include "dataset/vekDatabase.h"
 #include "host/SysUtils.h"
+#include "storage/vekByteOrder.h"
+#include "storage/vekIndexUnitManager.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <unordered_set>
@@ -417,6 +420,255 @@ bool TVekQueryDataset::HasIndexDef(const std::string& Name) const
     return FindIndexDefByName(Name) != nullptr;
 }
 
+// ====================================================== the order index
+
+namespace {
+
+// Two numbers whose order is the order of a key's first two fields wherever
+// two keys' numbers differ: per field null lowest, then the value (a float's
+// -0 as 0, NaN above every number), turned round for a descending field.
+// Keys with equal numbers are compared in full. A string (ordered by the
+// collation) ends the numbers: it and the fields after it count as equal in
+// every key, so that such keys are always compared in full. The record ID
+// that ends a non-unique key is an integer field like any other, so a
+// single-column order by a number needs no full comparison.
+class TKeyOrderPrefix {
+public:
+    struct TNumbers {
+        std::uint64_t First = 0;
+        std::uint64_t Second = 0;
+        bool operator!=(const TNumbers& Other) const { return First != Other.First || Second != Other.Second; }
+        bool operator<(const TNumbers& Other) const
+        {
+            return First != Other.First ? First < Other.First : Second < Other.Second;
+        }
+    };
+
+    explicit TKeyOrderPrefix(const TKeyFields* Fields)
+    {
+        FDataPos = static_cast<std::size_t>(KeyInfoSize + Fields->DataOffset());
+        for (int i = 0; i < Fields->Count() && FCount < 2; ++i) {
+            const TKeyFieldItem* field = Fields->GetItems(i);
+            if (!Mapped(field->DataType()))
+                break;
+            FFields[FCount++] = {field->DataType(), field->Descending(), static_cast<std::size_t>(field->FieldSize())};
+        }
+    }
+
+    TNumbers Of(const Byte* Key) const
+    {
+        std::uint64_t numbers[2] = {0, 0};
+        std::size_t pos = FDataPos;
+        for (int i = 0; i < FCount; ++i) {
+            const TField& field = FFields[i];
+            std::uint64_t value = 0;
+            // Key field i's null-flag bit: bit 7 - i of the first flag byte.
+            if ((Key[KeyInfoSize] & (0x80 >> i)) != 0) {
+                value = 1 + ValueOf(field.Type, Key + pos);
+                pos += field.Size;
+            }
+            numbers[i] = field.Descending ? ~value : value;
+        }
+        return {numbers[0], numbers[1]};
+    }
+
+private:
+    struct TField {
+        TFieldType Type = ftUnknown;
+        bool Descending = false;
+        std::size_t Size = 0;
+    };
+
+    static bool Mapped(TFieldType Type)
+    {
+        switch (Type) {
+        case ftSmallint:
+        case ftWord:
+        case ftInteger:
+        case ftAutoInc:
+        case ftBoolean:
+        case ftFloat:
+        case ftCurrency:
+        case ftDate:
+        case ftTime:
+        case ftDateTime:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    // The value's place among the values of the type, from 0 (as the
+    // index compares them: the same bytes, the same order).
+    static std::uint64_t ValueOf(TFieldType Type, const Byte* Data)
+    {
+        switch (Type) {
+        case ftSmallint:
+            return static_cast<std::uint64_t>(static_cast<SmallInt>(ReadLE16(Data)) + 0x8000);
+        case ftWord:
+            return ReadLE16(Data);
+        case ftInteger:
+        case ftAutoInc:
+            return static_cast<std::uint64_t>(static_cast<Int64>(static_cast<Integer>(ReadLE32(Data))) + 0x80000000LL);
+        case ftBoolean:
+            return Data[0];
+        default: {
+            double number = ReadLEDouble(Data);
+            if (std::isnan(number))
+                return ~std::uint64_t{0} - 1;
+            if (number == 0)
+                number = 0;
+            std::uint64_t bits = 0;
+            std::memcpy(&bits, &number, sizeof bits);
+            // Negative numbers below positive ones, each in numeric order;
+            // the largest (+infinity) stays below the NaN place above.
+            return (bits & 0x8000000000000000ULL) != 0 ? ~bits : bits | 0x8000000000000000ULL;
+        }
+        }
+    }
+
+    TField FFields[2];
+    int FCount = 0;
+    std::size_t FDataPos = 0;
+};
+
+// One key of a run being sorted: its leading fields as numbers and its place.
+struct TSortItem {
+    TKeyOrderPrefix::TNumbers Prefix;
+    std::uint32_t Key;
+};
+
+
+constexpr std::size_t SortItemBytes = sizeof(TSortItem);
+
+} // namespace
+
+TOrderIndexBuild::TOrderIndexBuild(TVekQueryDataset* Table) : FTable(Table)
+{
+    TIndexManager* manager = Table->IndexManager();
+    TIndexItem* index = manager ? manager->FindIndex(ResultOrderByIndexName) : nullptr;
+    if (!index || !index->IsOpen() || index->MaximumKeySize() <= KeyInfoSize)
+        return;
+    FIndex = index;
+    FKeySize = static_cast<std::size_t>(index->MaximumKeySize());
+    const TVekDataBase* db = Table->ProviderMgr() ? Table->ProviderMgr()->Database() : nullptr;
+    if (!db)
+        db = Table->DataBase();
+    const Int64 budget = db ? std::max<Int64>(db->ResultMemoryBudget(), 0) : 0;
+    // At least a few pages' worth of keys make a run.
+    FRunLimit = std::max<std::size_t>(static_cast<std::size_t>(budget / 4), 64 * 1024);
+    const bool current = SameText(manager->CurrentIndexName(), index->IndexName());
+    Detach();
+    // The fill's searches (DISTINCT, grouping) go through the current
+    // index: another one stands in until the order index is back. A table
+    // with no other index has no search to make.
+    if (current && manager->Count() > 0)
+        Table->InternalSetIndexName(manager->GetItems(0)->IndexName());
+}
+
+TOrderIndexBuild::~TOrderIndexBuild()
+{
+    if (FIndex && FPosition >= 0)
+        Attach();
+}
+
+void TOrderIndexBuild::Detach()
+{
+    FPosition = FIndex->Index();
+    FIndex->SetCollection(nullptr);
+}
+
+void TOrderIndexBuild::Attach()
+{
+    TIndexManager* manager = FTable->IndexManager();
+    FIndex->SetCollection(manager);
+    FIndex->SetIndex(std::min(FPosition, manager->Count() - 1));
+    FPosition = -1;
+}
+
+void TOrderIndexBuild::Add(Cardinal Address)
+{
+    if (!FIndex)
+        return;
+    const std::size_t at = FKeys.size();
+    // A run's keys and their sort items together stay within the run's
+    // bytes; the keys' array grows in steps, never past its share.
+    const std::size_t runKeys = std::max<std::size_t>(FRunLimit / (FKeySize + SortItemBytes), 1);
+    if (at + FKeySize > FKeys.capacity())
+        FKeys.reserve(std::min(std::max<std::size_t>(FKeys.capacity() * 2, 64 * 1024), runKeys * FKeySize));
+    FKeys.resize(at + FKeySize);
+    FIndex->CreateTempKeyBuffer(FTable->CurrentBuffer(), FKeys.data() + at, {});
+    WriteLE32(FKeys.data() + at + kioAddress, Address);
+    if (FKeys.size() >= runKeys * FKeySize)
+        InsertRun();
+}
+
+
+void TOrderIndexBuild::InsertRun()
+{
+    if (FKeys.empty())
+        return;
+    const std::size_t count = FKeys.size() / FKeySize;
+    const Byte* keys = FKeys.data();
+    const std::size_t size = FKeySize;
+    TBTree* tree = FIndex->Tree();
+    const TKeyOrderPrefix prefix(tree->KeyFields());
+    std::vector<TSortItem> order(count);
+    for (std::size_t i = 0; i < count; ++i)
+        order[i] = {prefix.Of(keys + i * size), static_cast<std::uint32_t>(i)};
+    const TKeyComparisonFlags none;
+    std::sort(order.begin(), order.end(), [&](const TSortItem& a, const TSortItem& b) {
+        if (a.Prefix != b.Prefix)
+            return a.Prefix < b.Prefix;
+        return tree->CompareKeys(0, none, none, keys + a.Key * size, keys + b.Key * size) < 0;
+    });
+    // The tree changes as in any write of the table: attached to it and
+    // under its write lock, which writes its root and depth to the header.
+    const bool lockHere = !FTable->HoldsLock();
+    if (lockHere)
+        FTable->LockTable();
+    Attach();
+    try {
+        if (FIndex->GetRecordCount(true) == 0) {
+            // The first run fills the empty tree page by page.
+            tree->LoadSortedKeys(count, [&](std::size_t I) { return keys + order[I].Key * size; });
+        } else {
+            for (const TSortItem& item : order) {
+                const Byte* key = keys + item.Key * size;
+                FIndex->CopyKeyBuffer(key, {});
+                if (FIndex->InsertCheckSearch() == 0 || FIndex->InsertKey(ReadLE32(key + kioAddress)) != 0)
+                    VekDatabaseError(8581, "TVekQueryDataset.PresentByOrderIndex",
+                                     "Failed to add key to " + FIndex->IndexName(), FTable);
+            }
+        }
+        FTable->TableDef()->TableHeader()->SetDirty(true);
+    } catch (...) {
+        FIndex->ForgetLentPath();
+        if (lockHere) {
+            try {
+                FTable->UnlockTable();
+            } catch (...) {
+                // The first failure is the one reported.
+            }
+        }
+        throw;
+    }
+    if (lockHere)
+        FTable->UnlockTable();
+    FKeys.clear();
+    Detach();
+}
+
+void TOrderIndexBuild::Finish()
+{
+    if (!FIndex)
+        return;
+    InsertRun();
+    Attach();
+    FKeys = {};
+    FIndex = nullptr;
+}
+
 void TVekQueryDataset::PresentByOrderIndex()
 {
     if (HasIndexDef(ResultOrderByIndexName))
@@ -465,6 +717,7 @@ void TVekQueryDataset::PopulateResultSet(TResultSetFields* Fields, bool Distinct
         statementDb ? static_cast<std::size_t>(std::max<Int64>(statementDb->ResultMemoryBudget(), 0)) / 4 : 0;
     std::string rowKey;
     Integer count = 0;
+    TOrderIndexBuild order(this);
     for (bool more = FProviderMgr->FirstProviderRecord(); more; more = FProviderMgr->NextProviderRecord()) {
         ClearRecord(CurrentBuffer());
         for (int i = 0; i < columns; ++i)
@@ -489,10 +742,12 @@ void TVekQueryDataset::PopulateResultSet(TResultSetFields* Fields, bool Distinct
                 continue;
         }
         AddRecord(false);
+        order.Add(DatasetGetRecAddr());
         ++count;
         if (FMaxRecords > 0 && count >= FMaxRecords)
             break;
     }
+    order.Finish();
     PresentByOrderIndex();
     FRowsAffected = GetTotalRecordCount();
     First();

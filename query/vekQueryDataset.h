@@ -41,6 +41,7 @@ namespace orvex {
 class TVekDataBase;
 class TVekTable;
 class TVekQueryDataset;
+class TIndexItem;
 
 // Names of the result table's indexes and live hidden fields.
 inline constexpr const char* ResultOrderByIndexName = "idxorderby";
@@ -320,6 +321,43 @@ private:
 
 // ================================================================= the table
 
+// The "idxorderby" tree of a result filled in one go. While the rows are
+// written the index stays out of the table's writes and its keys are
+// gathered here instead; up to a quarter of the connection's result memory
+// budget they are sorted and inserted in key order (one run), so that each
+// insert lands in the pages the one before it used, where inserting row by
+// row would touch a random leaf of a tree that may outgrow its cache. A
+// build that is not finished (a failed fill) gives the index back to the
+// table as it was.
+class TOrderIndexBuild {
+public:
+    // Takes Table's order index out of its writes; does nothing when the
+    // table has none.
+    explicit TOrderIndexBuild(TVekQueryDataset* Table);
+    ~TOrderIndexBuild();
+    TOrderIndexBuild(const TOrderIndexBuild&) = delete;
+    TOrderIndexBuild& operator=(const TOrderIndexBuild&) = delete;
+
+    bool Active() const { return FIndex != nullptr; }
+    // The key of the table's current record (written at Address).
+    void Add(Cardinal Address);
+    // Inserts the keys gathered and gives the index back to the table.
+    void Finish();
+
+private:
+    void Detach();
+    void Attach();
+    // Sorts the gathered keys and inserts them, under the table's write lock.
+    void InsertRun();
+
+    TVekQueryDataset* FTable;
+    TIndexItem* FIndex = nullptr;
+    int FPosition = -1;
+    std::size_t FKeySize = 0;
+    std::size_t FRunLimit = 0;
+    std::vector<Byte> FKeys;
+};
+
 // Creates the table that holds a statement's result rows: the one place
 // that decides where they live (today an in-memory table of the statement's
 // database). Replaceable as a whole.
@@ -426,6 +464,7 @@ private:
     // The values of HAVING's aggregates per group row (accumulator k is
     // Aggregates[k]); the nodes become constants.
     void AccumulateHavingAggregates(std::vector<TVekExprNode*>& Aggregates, TFuncResultList& Results);
+    // Ends a fill: the result is presented by "idxorderby" when it has one.
     void PresentByOrderIndex();
     // Each column's SourceFieldNo := the engine number of the target field
     // of its name (-1 when none).

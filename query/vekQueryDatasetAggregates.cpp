@@ -681,6 +681,8 @@ void TVekQueryDataset::PopulateAggregateResultSet(TResultSetFields* Fields, bool
 
     const TDBStringCompare compare = GetDBStringCompare();
     TGroupAccumulators accumulators(parts, compare);
+    // The order index is built from the finished group rows.
+    TOrderIndexBuild order(this);
 
     const bool byGroupIndex = Grouped && HasIndexDef(ResultGroupByIndexName);
     const std::string groupIndex = byGroupIndex ? std::string(ResultGroupByIndexName) : CurrentIndexName();
@@ -833,8 +835,13 @@ void TVekQueryDataset::PopulateAggregateResultSet(TResultSetFields* Fields, bool
             EndEditCopy();
             throw;
         }
+        order.Add(address);
     };
-    for (const auto& [address, slot] : groupByAddress)
+    // In the order of the rows' addresses, so that the group rows are
+    // read and written page after page, not in the lookup's hash order.
+    std::vector<std::pair<Cardinal, std::uint32_t>> memoryGroups(groupByAddress.begin(), groupByAddress.end());
+    std::sort(memoryGroups.begin(), memoryGroups.end());
+    for (const auto& [address, slot] : memoryGroups)
         finishGroup(address, slot);
     if (spill) {
         // The spilled groups (their walk reads the spill table, the result
@@ -847,6 +854,7 @@ void TVekQueryDataset::PopulateAggregateResultSet(TResultSetFields* Fields, bool
         });
         spill.reset();
     }
+    order.Finish();
     if (byGroupIndex)
         InternalSetIndexName(ResultGroupByIndexName);
     PresentByOrderIndex();

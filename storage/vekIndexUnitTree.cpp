@@ -679,6 +679,104 @@ std::vector<Byte> ParentEntryOf(TNode* Node, Integer KeySize)
 
 } // namespace
 
+void TBTree::LoadSortedKeys(std::size_t Count, const std::function<const Byte*(std::size_t)>& KeyAt)
+{
+    const char* context = "TBTree.LoadSortedKeys";
+    CheckOpen(context);
+    if (Count == 0)
+        return;
+    ReturnLentPages();
+    PreparePath();
+    if (Depth() != 1 || !FPath.front()->CheckIsLeaf() || !FPath.front()->IsEmpty())
+        VekDatabaseError(8581, context, "The index is not empty", nullptr);
+    const Integer keySize = MaximumKeySize();
+    const auto entrySize = static_cast<std::size_t>(keySize);
+    // The most entries a page holds without being full (see TNode::IsFull).
+    const Integer perPage = (FPageSize - NodeHeaderSize - keySize - 1) / keySize;
+    if (perPage < 2)
+        VekDatabaseError(8581, context, "Key size too large for page size", nullptr);
+    // The keys are checked before any page is written: a refusal leaves the
+    // tree as it was.
+    const TKeyComparisonFlags none;
+    for (std::size_t i = 1; i < Count; ++i)
+        if (CompareKeys(0, none, none, KeyAt(i - 1), KeyAt(i)) >= 0)
+            VekDatabaseError(8581, context, "The keys are not in order", nullptr);
+
+    // One level: the entries (Count of them, from EntryAt) go to pages of
+    // about equal fill, in order; each page's first entry, its record count
+    // and address become an entry of the level above. The last level (one
+    // page's worth) goes to the root page.
+    std::vector<Byte> page(static_cast<std::size_t>(FPageSize));
+    std::vector<Byte> prior(static_cast<std::size_t>(FPageSize));
+    auto writeLevel = [&](std::size_t Entries, const std::function<const Byte*(std::size_t)>& EntryAt, bool Leaf,
+                          std::vector<Byte>& Above) {
+        Above.clear();
+        const auto capacity = static_cast<std::size_t>(perPage);
+        const bool toRoot = Entries <= capacity;
+        const std::size_t pages = toRoot ? 1 : (Entries + capacity - 1) / capacity;
+        Cardinal priorAddress = 0;
+        std::size_t next = 0;
+        for (std::size_t p = 0; p < pages; ++p) {
+            // Spread evenly: no page is left nearly empty at the end.
+            const std::size_t take = Entries / pages + (p < Entries % pages ? 1 : 0);
+            std::fill(page.begin(), page.end(), Byte{0});
+            WriteLE32(page.data() + nhoLeaf, Leaf ? 1 : 0);
+            WriteLE32(page.data() + nhoSize, static_cast<Cardinal>(take * entrySize));
+            Cardinal records = 0;
+            Byte* out = page.data() + NodeHeaderSize;
+            for (std::size_t i = 0; i < take; ++i, ++next, out += entrySize) {
+                const Byte* entry = EntryAt(next);
+                std::memcpy(out, entry, entrySize);
+                WriteLE16(out + kioLength, static_cast<Word>(keySize));
+                if (Leaf) {
+                    WriteLE32(out + kioCount, 0);
+                    ++records;
+                } else {
+                    records += ReadLE32(out + kioCount);
+                }
+            }
+            Cardinal address = Root();
+            if (toRoot) {
+                FIOInterface->WriteBlock(address, FPageSize, page.data());
+                PageChanged(address, nullptr);
+            } else {
+                if (Leaf)
+                    WriteLE32(page.data() + nhoPrior, priorAddress);
+                address = AllocatePage(page.data());
+                if (Leaf && priorAddress != 0) {
+                    // The page before learns its successor.
+                    WriteLE32(prior.data() + nhoNext, address);
+                    FIOInterface->WriteBlock(priorAddress, FPageSize, prior.data());
+                    PageChanged(priorAddress, nullptr);
+                }
+                priorAddress = address;
+                prior = page;
+            }
+            const std::size_t at = Above.size();
+            Above.resize(at + entrySize);
+            std::memcpy(Above.data() + at, page.data() + NodeHeaderSize, entrySize);
+            WriteLE32(Above.data() + at + kioCount, records);
+            WriteLE32(Above.data() + at + kioAddress, address);
+        }
+        return toRoot;
+    };
+
+    std::vector<Byte> below;
+    std::vector<Byte> above;
+    Integer depth = 1;
+    bool done = writeLevel(Count, KeyAt, true, above);
+    while (!done) {
+        below.swap(above);
+        ++depth;
+        const Byte* entries = below.data();
+        done = writeLevel(below.size() / entrySize, [&](std::size_t I) { return entries + I * entrySize; }, false,
+                          above);
+    }
+    if (FDepthRef != nullptr)
+        *FDepthRef = depth;
+    InvalidatePath();
+}
+
 void TBTree::InsertRecord()
 {
     const Integer keySize = MaximumKeySize();

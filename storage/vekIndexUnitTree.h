@@ -30,6 +30,7 @@
 #include "host/Classes.h"
 #include "host/System.h"
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -269,6 +270,13 @@ public:
     Integer IdxInsert();
     // Deletes the key equal to the search key (0), else -1.
     Integer IdxDelete();
+    // Fills an empty tree with Count keys handed out by KeyAt in key order,
+    // no two equal (their Address words hold the record addresses): the
+    // leaves are written one after another, each as full as an insert leaves
+    // a page before it splits, then each level above from the first keys of
+    // the pages below; the root keeps its address. 8581 when the tree holds
+    // keys or a key is out of order.
+    void LoadSortedKeys(std::size_t Count, const std::function<const Byte*(std::size_t)>& KeyAt);
     // Insert or delete the search key at the path of the last search; a
     // path that does not belong to the search key is searched again first.
     // -1 (and nothing changed) for an equal key that exists on insert, or
