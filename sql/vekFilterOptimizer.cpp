@@ -478,8 +478,22 @@ void TExprOptimizerMgr::PrepareRecordLists()
         Node->Entries().clear();
         Node->ClearRanges();
         Node->SetListReady(false);
+        if (Node->IndexInterface())
+            Node->IndexInterface()->StartLeafRuns();
     }
-    PrepareNodeList(FRoot, 0);
+    try {
+        PrepareNodeList(FRoot, 0);
+    } catch (...) {
+        EndLeafRuns();
+        throw;
+    }
+}
+
+void TExprOptimizerMgr::EndLeafRuns()
+{
+    for (TExprOptimizerNode* Node = FFirstNode; Node; Node = Node->Next())
+        if (Node->IndexInterface())
+            Node->IndexInterface()->EndLeafRuns();
 }
 
 void TExprOptimizerMgr::PrepareNodeList(TExprOptimizerNode* Node, int Depth)
@@ -622,7 +636,13 @@ void TExprOptimizerMgr::CombineRecordLists()
 {
     if (!FRoot || FRoot->OptimizationLevel() == olNone)
         return;
-    MaterializeRanges(FRoot, 0);
+    try {
+        MaterializeRanges(FRoot, 0);
+    } catch (...) {
+        EndLeafRuns();
+        throw;
+    }
+    EndLeafRuns();
     CombineNode(FRoot, 0);
     FRootListFilled = false;
 }

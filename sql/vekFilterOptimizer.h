@@ -137,6 +137,13 @@ public:
     // The first key field (nullptr for an index without key fields).
     const TKeyFieldItem* FirstKeyField() const;
 
+    // While one condition's positions are taken and listed, the searches
+    // note the addresses they pass in their leaves, so that listing those
+    // positions reads no page again. Starting forgets what was noted before
+    // (the tree may have changed since); ending forgets it and stops noting.
+    void StartLeafRuns();
+    void EndLeafRuns();
+
 private:
     // Where a first key value stands against the searched constant, in
     // value order: these runs follow one another in key order (turned round
@@ -169,6 +176,23 @@ private:
     bool FBeforeKnown = false;
     Variant FBeforeValue;
     Integer FBeforePosition = 0;
+
+    // The addresses of the entries from a search's cursor to the end of its
+    // leaf: Count addresses from Offset in FLeafRunAddresses, the first
+    // being record number First.
+    struct TLeafRun {
+        Integer First = 0;
+        std::size_t Offset = 0;
+        std::size_t Count = 0;
+    };
+    // Notes the run of the leaf where the cursor stands on record RecNo.
+    void NoteLeafRun(Integer RecNo);
+    // A noted run holding record number RecNo; nullptr when none.
+    const TLeafRun* FindLeafRun(Integer RecNo);
+    bool FNoteLeafRuns = false;
+    bool FLeafRunsSorted = true;
+    std::vector<TLeafRun> FLeafRuns;
+    std::vector<Cardinal> FLeafRunAddresses;
 };
 
 // ------------------------------------------------------ TIndexQueryMgr
@@ -308,6 +332,8 @@ public:
     // Lists the records of every node answered from an index (only when the
     // root is rated above olNone).
     void PrepareRecordLists();
+    // The indexes of the condition stop noting their searches' leaves.
+    void EndLeafRuns();
     // Combines the lists bottom-up; the root's list is the answer.
     void CombineRecordLists();
     // Whether a node's list must be complemented against the base list.

@@ -282,8 +282,57 @@ Integer TIndexDataInterface::KeyPosition(const Variant& Value, bool After, Integ
         FBeforeKnown = true;
         FBeforeValue = Value;
         FBeforePosition = Position;
+        if (FNoteLeafRuns && Position < Count)
+            NoteLeafRun(Position + 1);
     }
     return Position;
+}
+
+void TIndexDataInterface::StartLeafRuns()
+{
+    EndLeafRuns();
+    FNoteLeafRuns = true;
+}
+
+void TIndexDataInterface::EndLeafRuns()
+{
+    FNoteLeafRuns = false;
+    FLeafRunsSorted = true;
+    FLeafRuns.clear();
+    FLeafRunAddresses.clear();
+}
+
+void TIndexDataInterface::NoteLeafRun(Integer RecNo)
+{
+    TLeafRun Run;
+    Run.First = RecNo;
+    Run.Offset = FLeafRunAddresses.size();
+    FBTree->ListLeafAddresses(FLeafRunAddresses);
+    Run.Count = FLeafRunAddresses.size() - Run.Offset;
+    if (Run.Count == 0)
+        return;
+    if (!FLeafRuns.empty() && FLeafRuns.back().First > Run.First)
+        FLeafRunsSorted = false;
+    FLeafRuns.push_back(Run);
+}
+
+const TIndexDataInterface::TLeafRun* TIndexDataInterface::FindLeafRun(Integer RecNo)
+{
+    if (FLeafRuns.empty())
+        return nullptr;
+    if (!FLeafRunsSorted) {
+        std::stable_sort(FLeafRuns.begin(), FLeafRuns.end(),
+                         [](const TLeafRun& A, const TLeafRun& B) { return A.First < B.First; });
+        FLeafRunsSorted = true;
+    }
+    // The last run starting at or before RecNo; runs of one leaf end at its
+    // end, so an earlier one that reaches RecNo ends with it too.
+    auto It = std::upper_bound(FLeafRuns.begin(), FLeafRuns.end(), RecNo,
+                               [](Integer Value, const TLeafRun& Run) { return Value < Run.First; });
+    if (It == FLeafRuns.begin())
+        return nullptr;
+    --It;
+    return RecNo - It->First < static_cast<Integer>(It->Count) ? &*It : nullptr;
 }
 
 bool TIndexDataInterface::FastCountBelow(const TProbe& Probe, int Class, Integer Count, Integer& Result)
@@ -519,10 +568,24 @@ void TIndexDataInterface::ListRanges(const TIndexPositionRanges& Ranges, TRecord
     for (const TIndexPositionRange& Range : Ranges) {
         if (Range.Empty())
             continue;
-        Addresses.clear();
-        FBTree->GetAddrOfRecNo(Range.First);
-        FBTree->ListAddresses(Range.Last - Range.First + 1, Addresses);
+        // What the searches saw in their leaves first, then the tree.
         Integer RecNo = Range.First;
+        while (RecNo <= Range.Last) {
+            const TLeafRun* Run = FindLeafRun(RecNo);
+            if (!Run)
+                break;
+            const std::size_t Skip = static_cast<std::size_t>(RecNo - Run->First);
+            const std::size_t Take =
+                std::min<std::size_t>(Run->Count - Skip, static_cast<std::size_t>(Range.Last - RecNo) + 1);
+            const Cardinal* From = FLeafRunAddresses.data() + Run->Offset + Skip;
+            for (std::size_t I = 0; I < Take; ++I)
+                Entries.push_back({From[I], static_cast<std::uintptr_t>(RecNo++)});
+        }
+        if (RecNo > Range.Last)
+            continue;
+        Addresses.clear();
+        FBTree->GetAddrOfRecNo(RecNo);
+        FBTree->ListAddresses(Range.Last - RecNo + 1, Addresses);
         for (const Cardinal Address : Addresses)
             Entries.push_back({Address, static_cast<std::uintptr_t>(RecNo++)});
     }
@@ -539,12 +602,14 @@ void TIndexDataInterface::ListRanges(const TIndexPositionRanges& Ranges, TCompou
 void TIndexDataInterface::GetRecordList(TVekExprOperator Operator, const Variant& Value, bool PartialMatch,
                                         bool CaseInsensitive, TCompoundList* List, char Escape)
 {
+    EndLeafRuns();
     ListRanges(GetRecordRanges(Operator, Value, PartialMatch, CaseInsensitive, Escape), List);
 }
 
 void TIndexDataInterface::GetBetweenRecordList(TVekExprOperator Operator, const Variant& Low, TCompoundList* List,
                                                const Variant& High, bool CaseInsensitive)
 {
+    EndLeafRuns();
     const TIndexPositionRanges From = GetRecordRanges(Operator, Low, false, CaseInsensitive);
     const TIndexPositionRanges To = GetRecordRanges(veoLE, High, false, CaseInsensitive);
     ListRanges(IntersectRanges(From, To), List);

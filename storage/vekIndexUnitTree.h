@@ -348,6 +348,9 @@ public:
     // Appends the record addresses of Count entries from the cursor on, in
     // key order (fewer at the end of the leaf chain); the path stays.
     void ListAddresses(Integer Count, std::vector<Cardinal>& Addresses);
+    // Appends the record addresses of the entries from the cursor to the end
+    // of the cursor's leaf, reading no page; nothing without a valid cursor.
+    void ListLeafAddresses(std::vector<Cardinal>& Addresses) const;
     // The number of entries from the cursor on, inside the cursor's leaf,
     // that sort before the search key over all key fields (with OrEqual:
     // before or equal to it), the search key's flags applied; -1 when the

@@ -295,6 +295,16 @@ void TBTree::ListAddresses(Integer Count, std::vector<Cardinal>& Addresses)
     }
 }
 
+void TBTree::ListLeafAddresses(std::vector<Cardinal>& Addresses) const
+{
+    if (!IsOpen() || !FCursorValid || FPath.empty() || !Leaf()->CursorOnEntry())
+        return;
+    const TNode* leaf = Leaf();
+    const Integer keySize = MaximumKeySize();
+    for (Integer pos = leaf->Cursor(); pos + keySize <= leaf->Size(); pos += keySize)
+        Addresses.push_back(ReadLE32(leaf->Keys() + pos + kioAddress));
+}
+
 Integer TBTree::CountLeafKeysBelowSearchKey(bool OrEqual)
 {
     if (!IsOpen() || !FCursorValid || FPath.empty())
@@ -304,13 +314,36 @@ Integer TBTree::CountLeafKeysBelowSearchKey(bool OrEqual)
     const Integer size = leaf->Size();
     if (leaf->Cursor() < 0)
         return -1;
-    Integer count = 0;
-    for (Integer pos = leaf->Cursor(); pos + keySize <= size; pos += keySize, ++count) {
-        const Integer c = CompareKeys(0, KeyFlags(), {}, KeyBuf(), leaf->Keys() + pos);
-        if (c < 0 || (c == 0 && !OrEqual))
-            return count;
+    // The entries below the key come first (the leaf is in key order):
+    // steps of 1, 2, 4 ... find an entry that is not below, a binary search
+    // between it and the last one below finds the first such entry.
+    const Integer first = leaf->Cursor();
+    const Integer entries = size >= first + keySize ? (size - first) / keySize : 0;
+    const auto below = [&](Integer I) {
+        const Integer c = CompareKeys(0, KeyFlags(), {}, KeyBuf(), leaf->Keys() + first + I * keySize);
+        return c > 0 || (c == 0 && OrEqual);
+    };
+    Integer lo = 0; // entries before lo are below
+    Integer hi = -1; // an entry not below, once found
+    for (Integer at = 0, step = 1; lo < entries; step *= 2) {
+        const Integer probe = std::min(at, entries - 1);
+        if (!below(probe)) {
+            hi = probe;
+            break;
+        }
+        lo = probe + 1;
+        at = probe + step;
     }
-    return -1;
+    if (hi < 0)
+        return -1;
+    while (lo < hi) {
+        const Integer mid = lo + (hi - lo) / 2;
+        if (below(mid))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
 }
 
 Integer TBTree::ListReadAheadRecords(TReadAheadDirection Direction, Integer Count, TReadAheadBuffer* Buffer)

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <random>
 
 namespace orvex {
@@ -355,6 +356,61 @@ TEST(FilterOptimizerDuplicates, RunsOfOneValueInOneLeafOrOverMany)
                 TFilterRun Run(Table, Text, Mode);
                 EXPECT_EQ(ShowSet(Run.Answer()), ShowSet(EvaluateEveryRecord(Table, Text, Mode)))
                     << Text << (Descending ? " descending" : "") << (Sql ? " (SQL)" : "");
+            }
+        }
+    }
+}
+
+TEST(FilterOptimizerDuplicates, ValuesAndRangesOverManyLeavesFromOneRegistry)
+{
+    // 6000 rows over some sixty leaves, ten of each value of n in a
+    // scattered order, so that runs of one value now and then cross a leaf's
+    // end. Every condition is answered through the same registry, one after
+    // the other: what one condition's searches saw must never answer the
+    // next one.
+    constexpr int Rows = 6000;
+    auto NOf = [](int Row) { return Row % 131 == 0 ? -1 : (Row * 7919) % 600; };
+    auto MOf = [](int Row) { return Row % 50; };
+    for (const bool Descending : {false, true}) {
+        TOptimTable Table({{"n", ftInteger}, {"m", ftInteger}});
+        for (int Row = 0; Row < Rows; ++Row)
+            Table.AddRow({NOf(Row) < 0 ? Null() : Variant(NOf(Row)), Variant(MOf(Row))});
+        Table.AddIndex("ByN", {{"n", Descending}});
+        Table.AddIndex("ByM", {{"m", false}});
+        struct TCase {
+            std::string Text;
+            std::function<bool(int, int)> Passes; // n (-1: NULL), m
+        };
+        std::vector<TCase> Cases;
+        for (int V = 0; V < 600; V += 31) {
+            Cases.push_back({"n IN (" + std::to_string(V) + ", " + std::to_string(V + 1) + ", " +
+                                 std::to_string(V + 250) + ")",
+                             [V](int N, int) { return N >= 0 && (N == V || N == V + 1 || N == V + 250); }});
+            Cases.push_back({"n = " + std::to_string(V + 2) + " OR n = " + std::to_string(V + 5),
+                             [V](int N, int) { return N >= 0 && (N == V + 2 || N == V + 5); }});
+        }
+        for (int V = 0; V < 600; V += 67) {
+            Cases.push_back({"n BETWEEN " + std::to_string(V) + " AND " + std::to_string(V + 12),
+                             [V](int N, int) { return N >= V && N <= V + 12; }});
+            Cases.push_back({"n IN (" + std::to_string(V) + ", " + std::to_string(V + 3) + ") AND m IN (1, 2, 3)",
+                             [V](int N, int M) { return (N == V || N == V + 3) && M >= 1 && M <= 3; }});
+            Cases.push_back({"n IN (" + std::to_string(V + 4) + ", 599) OR m = 7",
+                             [V](int N, int M) { return (N >= 0 && (N == V + 4 || N == 599)) || M == 7; }});
+            Cases.push_back({"n >= " + std::to_string(V) + " AND n < " + std::to_string(V + 40) + " AND n <> " +
+                                 std::to_string(V + 1),
+                             [V](int N, int) { return N >= V && N < V + 40 && N != V + 1; }});
+        }
+        for (const bool Sql : {false, true}) {
+            TFilterMode Mode;
+            Mode.ExcludeRelopNulls = Sql;
+            for (const TCase& Case : Cases) {
+                TAddressSet Expected;
+                for (int Row = 0; Row < Rows; ++Row)
+                    if (Case.Passes(NOf(Row), MOf(Row)))
+                        Expected.insert(static_cast<std::uintptr_t>(Row + 1));
+                TFilterRun Run(Table, Case.Text, Mode);
+                ASSERT_EQ(ShowSet(Run.Answer()), ShowSet(Expected))
+                    << Case.Text << (Descending ? " descending" : "") << (Sql ? " (SQL)" : "");
             }
         }
     }
