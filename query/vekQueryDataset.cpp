@@ -538,7 +538,6 @@ struct TSortItem {
     std::uint32_t Key;
 };
 
-
 constexpr std::size_t SortItemBytes = sizeof(TSortItem);
 
 } // namespace
@@ -602,7 +601,6 @@ void TOrderIndexBuild::Add(Cardinal Address)
     if (FKeys.size() >= runKeys * FKeySize)
         InsertRun();
 }
-
 
 void TOrderIndexBuild::InsertRun()
 {

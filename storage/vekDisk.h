@@ -346,6 +346,8 @@ private:
     // recent end; the others keep their order.
     void RestoreUseOrder();
     void Unlink(TCachePage* Page);
+    // Moves the page to the recent end of the use order.
+    void MakeMostRecent(TCachePage* Page);
     void RebuildHash(Integer Capacity);
     void LogLine(const std::string& Text);
     // Every change of a page's state goes through here, which keeps the

@@ -252,6 +252,11 @@ void TCacheMgr::Touch(TCachePage* Page)
         return;
     }
     Page->LRUFlag = ++FNextStamp;
+    MakeMostRecent(Page);
+}
+
+void TCacheMgr::MakeMostRecent(TCachePage* Page)
+{
     if (Page == FMostRecent)
         return;
     Unlink(Page);
@@ -281,17 +286,8 @@ void TCacheMgr::RestoreUseOrder()
               [](const TCachePage* A, const TCachePage* B) { return A->LRUFlag < B->LRUFlag; });
     // A slot emptied and filled again in the transaction is listed twice.
     used.erase(std::unique(used.begin(), used.end()), used.end());
-    for (TCachePage* page : used) {
-        if (page == FMostRecent)
-            continue;
-        Unlink(page);
-        page->FLessRecent = FMostRecent;
-        if (FMostRecent)
-            FMostRecent->FMoreRecent = page;
-        else
-            FLeastRecent = page;
-        FMostRecent = page;
-    }
+    for (TCachePage* page : used)
+        MakeMostRecent(page);
 }
 
 // ------------------------------------------------------------- the page index
