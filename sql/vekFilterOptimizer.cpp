@@ -646,6 +646,13 @@ void TExprOptimizerMgr::CombineRecordLists()
         FRootDeferred = true;
         return;
     }
+    ListRootRanges();
+    CombineNode(FRoot, 0);
+    FRootListFilled = false;
+}
+
+void TExprOptimizerMgr::ListRootRanges()
+{
     try {
         MaterializeRanges(FRoot, 0);
     } catch (...) {
@@ -653,8 +660,6 @@ void TExprOptimizerMgr::CombineRecordLists()
         throw;
     }
     EndLeafRuns();
-    CombineNode(FRoot, 0);
-    FRootListFilled = false;
 }
 
 const TRecordEntries& TExprOptimizerMgr::RootEntries()
@@ -662,13 +667,7 @@ const TRecordEntries& TExprOptimizerMgr::RootEntries()
     ORVEX_ASSERT(FRoot != nullptr, "Optimizer root is not assigned");
     if (FRootDeferred) {
         FRootDeferred = false;
-        try {
-            MaterializeRanges(FRoot, 0);
-        } catch (...) {
-            EndLeafRuns();
-            throw;
-        }
-        EndLeafRuns();
+        ListRootRanges();
     }
     return FRoot->Entries();
 }

@@ -402,6 +402,9 @@ private:
     void PrepareNodeList(TExprOptimizerNode* Node, int Depth);
     // The records at the positions of every node that keeps ranges.
     void MaterializeRanges(TExprOptimizerNode* Node, int Depth);
+    // MaterializeRanges from the root, then the indexes stop noting their
+    // leaves (also when listing fails).
+    void ListRootRanges();
     void CombineNode(TExprOptimizerNode* Node, int Depth);
     void ListRequests(const TExprOptimizerNode* Node, TStrings* Lines, int Depth) const;
 
