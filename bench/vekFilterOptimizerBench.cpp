@@ -4,7 +4,8 @@
 //
 //   between    the count of the records of "K BETWEEN a AND a + 99" for 200
 //              (ORVEX_BENCH_QUERIES) random a: Orvex parses the condition, the optimiser rates it
-//              (olFull) and lists its records from the index; SQLite steps
+//              (olFull) and counts its records from their positions in the
+//              index (no record is listed for a count); SQLite steps
 //              a prepared "SELECT count(*) FROM t WHERE K BETWEEN ? AND ?"
 //              over its index on K
 //   in         the same with "K IN (a, a + 7, a + 300, a + 301)"
@@ -13,7 +14,9 @@
 // one prepared statement whose parameters are bound per query (ratio), and
 // with each query's text prepared (ratio_prepare_each), as a filter text is.
 // Each benchmark reports both times and ratio = SQLite time / Orvex time
-// (above 1: Orvex is faster).
+// (above 1: Orvex is faster); ratio_listed is the same for other starts
+// with Orvex listing the records' addresses as a filter does
+// (orvex_listed_ms).
 
 #include "dataset/vekDatabase.h"
 #include "sql/vekExprParser.h"
@@ -105,7 +108,8 @@ public:
         FDb.Close();
     }
 
-    Integer Count(const std::string& Text)
+    // With List the records are listed (a filter's list), not only counted.
+    Integer Count(const std::string& Text, bool List = false)
     {
         TVekPreParser pre;
         pre.SetParseAsExprOnly(true);
@@ -121,7 +125,7 @@ public:
             throw std::runtime_error("not answered from the index: " + Text);
         optimizer.PrepareResultLists();
         optimizer.CombineResultLists();
-        return optimizer.GetResultSetCount();
+        return List ? optimizer.GetResultSetList()->Count() : optimizer.GetResultSetCount();
     }
 
 private:
@@ -197,12 +201,17 @@ struct TSides {
     TScratch Scratch{"vekoptim"};
     TOrvexSide Orvex{Scratch};
     TSqliteSide Sqlite{Scratch};
+    // The starts of the counted queries, and other starts (whose leaves are
+    // not in the caches yet) for the listed ones.
     std::vector<int> Starts;
+    std::vector<int> ListStarts;
     TSides()
     {
         std::mt19937 random(7);
         for (int i = 0; i < QueryCount(); ++i)
             Starts.push_back(static_cast<int>(random() % static_cast<unsigned>(Rows() / 10)));
+        for (int i = 0; i < QueryCount(); ++i)
+            ListStarts.push_back(static_cast<int>(random() % static_cast<unsigned>(Rows() / 10)));
     }
 };
 
@@ -212,76 +221,73 @@ TSides& Sides()
     return sides;
 }
 
-void Report(benchmark::State& State, double OrvexTime, double SqliteTime, double SqliteTextTime, Integer OrvexRows,
-            Integer SqliteRows)
+// One benchmark's queries on both sides: TextOf(a) is the condition for
+// start a, ValuesOf(a) the parameters of the prepared statement Prepared.
+template <class TTextOf, class TValuesOf>
+void RunQueries(benchmark::State& State, TTextOf TextOf, TValuesOf ValuesOf, const char* Prepared)
 {
-    if (OrvexRows != SqliteRows)
-        State.SkipWithError("the two sides count differently");
-    State.counters["sqlite_each_ms"] = SqliteTextTime * 1000;
-    State.counters["ratio_prepare_each"] = OrvexTime > 0 ? SqliteTextTime / OrvexTime : 0;
-    State.counters["orvex_ms"] = OrvexTime * 1000;
-    State.counters["sqlite_ms"] = SqliteTime * 1000;
-    State.counters["ratio"] = OrvexTime > 0 ? SqliteTime / OrvexTime : 0;
-    State.counters["rows"] = static_cast<double>(OrvexRows);
+    TSides& sides = Sides();
+    for (auto _ : State) {
+        auto orvexPass = [&](const std::vector<int>& Starts, bool List, Integer& Rows) {
+            const auto start = Clock::now();
+            for (int a : Starts)
+                Rows += sides.Orvex.Count(TextOf(a), List);
+            return bench::SecondsSince(start);
+        };
+        auto sqlitePass = [&](const std::vector<int>& Starts, Integer& Rows) {
+            sqlite3_stmt* count = sides.Sqlite.Prepare(Prepared);
+            const auto start = Clock::now();
+            sides.Sqlite.Exec("BEGIN");
+            for (int a : Starts)
+                Rows += sides.Sqlite.Count(count, ValuesOf(a));
+            sides.Sqlite.Exec("COMMIT");
+            const double seconds = bench::SecondsSince(start);
+            sqlite3_finalize(count);
+            return seconds;
+        };
+        Integer orvexRows = 0, sqliteRows = 0, listedRows = 0, sqliteListedRows = 0;
+        const double orvexTime = orvexPass(sides.Starts, false, orvexRows);
+        const double sqliteTime = sqlitePass(sides.Starts, sqliteRows);
+        const double listedTime = orvexPass(sides.ListStarts, true, listedRows);
+        const double sqliteListedTime = sqlitePass(sides.ListStarts, sqliteListedRows);
+        auto start = Clock::now();
+        sides.Sqlite.Exec("BEGIN");
+        for (int a : sides.Starts)
+            sides.Sqlite.CountText("SELECT count(*) FROM t WHERE " + TextOf(a));
+        sides.Sqlite.Exec("COMMIT");
+        const double sqliteTextTime = bench::SecondsSince(start);
+
+        if (orvexRows != sqliteRows || listedRows != sqliteListedRows)
+            State.SkipWithError("the two sides count differently");
+        State.counters["orvex_listed_ms"] = listedTime * 1000;
+        State.counters["ratio_listed"] = listedTime > 0 ? sqliteListedTime / listedTime : 0;
+        State.counters["sqlite_each_ms"] = sqliteTextTime * 1000;
+        State.counters["ratio_prepare_each"] = orvexTime > 0 ? sqliteTextTime / orvexTime : 0;
+        State.counters["orvex_ms"] = orvexTime * 1000;
+        State.counters["sqlite_ms"] = sqliteTime * 1000;
+        State.counters["ratio"] = orvexTime > 0 ? sqliteTime / orvexTime : 0;
+        State.counters["rows"] = static_cast<double>(orvexRows);
+    }
 }
 
 void BM_FilterBetween(benchmark::State& State)
 {
-    TSides& sides = Sides();
-    for (auto _ : State) {
-        Integer orvexRows = 0, sqliteRows = 0;
-        auto start = Clock::now();
-        for (int a : sides.Starts)
-            orvexRows += sides.Orvex.Count("K BETWEEN " + std::to_string(a) + " AND " + std::to_string(a + 99));
-        const double orvexTime = bench::SecondsSince(start);
-        sqlite3_stmt* count = sides.Sqlite.Prepare("SELECT count(*) FROM t WHERE K BETWEEN ? AND ?");
-        start = Clock::now();
-        sides.Sqlite.Exec("BEGIN");
-        for (int a : sides.Starts)
-            sqliteRows += sides.Sqlite.Count(count, {a, a + 99});
-        sides.Sqlite.Exec("COMMIT");
-        const double sqliteTime = bench::SecondsSince(start);
-        sqlite3_finalize(count);
-        start = Clock::now();
-        sides.Sqlite.Exec("BEGIN");
-        for (int a : sides.Starts)
-            sides.Sqlite.CountText("SELECT count(*) FROM t WHERE K BETWEEN " + std::to_string(a) + " AND " +
-                                   std::to_string(a + 99));
-        sides.Sqlite.Exec("COMMIT");
-        const double sqliteTextTime = bench::SecondsSince(start);
-        Report(State, orvexTime, sqliteTime, sqliteTextTime, orvexRows, sqliteRows);
-    }
+    RunQueries(
+        State, [](int a) { return "K BETWEEN " + std::to_string(a) + " AND " + std::to_string(a + 99); },
+        [](int a) { return std::vector<int>{a, a + 99}; }, "SELECT count(*) FROM t WHERE K BETWEEN ? AND ?");
 }
 BENCHMARK(BM_FilterBetween)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_FilterIn(benchmark::State& State)
 {
-    TSides& sides = Sides();
-    for (auto _ : State) {
-        Integer orvexRows = 0, sqliteRows = 0;
-        auto start = Clock::now();
-        for (int a : sides.Starts)
-            orvexRows += sides.Orvex.Count("K IN (" + std::to_string(a) + ", " + std::to_string(a + 7) + ", " +
-                                           std::to_string(a + 300) + ", " + std::to_string(a + 301) + ")");
-        const double orvexTime = bench::SecondsSince(start);
-        sqlite3_stmt* count = sides.Sqlite.Prepare("SELECT count(*) FROM t WHERE K IN (?, ?, ?, ?)");
-        start = Clock::now();
-        sides.Sqlite.Exec("BEGIN");
-        for (int a : sides.Starts)
-            sqliteRows += sides.Sqlite.Count(count, {a, a + 7, a + 300, a + 301});
-        sides.Sqlite.Exec("COMMIT");
-        const double sqliteTime = bench::SecondsSince(start);
-        sqlite3_finalize(count);
-        start = Clock::now();
-        sides.Sqlite.Exec("BEGIN");
-        for (int a : sides.Starts)
-            sides.Sqlite.CountText("SELECT count(*) FROM t WHERE K IN (" + std::to_string(a) + ", " +
-                                   std::to_string(a + 7) + ", " + std::to_string(a + 300) + ", " +
-                                   std::to_string(a + 301) + ")");
-        sides.Sqlite.Exec("COMMIT");
-        const double sqliteTextTime = bench::SecondsSince(start);
-        Report(State, orvexTime, sqliteTime, sqliteTextTime, orvexRows, sqliteRows);
-    }
+    RunQueries(
+        State,
+        [](int a) {
+            return "K IN (" + std::to_string(a) + ", " + std::to_string(a + 7) + ", " + std::to_string(a + 300) +
+                   ", " + std::to_string(a + 301) + ")";
+        },
+        [](int a) { return std::vector<int>{a, a + 7, a + 300, a + 301}; },
+        "SELECT count(*) FROM t WHERE K IN (?, ?, ?, ?)");
 }
 BENCHMARK(BM_FilterIn)->Iterations(1)->Unit(benchmark::kMillisecond);
 

@@ -255,12 +255,15 @@ private:
     TVekTruth Truth(int Index);
     TNumber Number(int Index);
     TText Text(int Index);
-    bool Passes(int Index);
+    bool FieldNumber(const TRawFieldLayout& F, double& Value) const;
 
     TExprEvaluator* FEvaluator = nullptr;
     TVekExprDataProvider* FProvider = nullptr;
     std::vector<TNode> FNodes;
     int FRoot = -1;
+    // The operands of the AND chain at the top (the root alone when it is
+    // no AND).
+    std::vector<int> FConjuncts;
     int FFallbacks = 0;
     const Byte* FBuffer = nullptr;
     // Upper-case copies of case-insensitive field values.

@@ -24,7 +24,7 @@ namespace {
 
 enum class TStep : std::uint8_t {
     // Truth values.
-    CompareNumbers, CompareTexts, Like, LikePrefix, InNumbers, IsNull, BoolField, Not, And, Or, Fallback,
+    CompareNumbers, CompareFieldConst, CompareTexts, Like, LikePrefix, InNumbers, IsNull, BoolField, Not, And, Or, Fallback,
     // Numbers.
     NumberField, NumberConst, Arith,
     // Texts.
@@ -182,6 +182,7 @@ int TTypedCondition::Add(TNode&& Node)
 bool TTypedCondition::Compile(TExprEvaluator* Evaluator)
 {
     FNodes.clear();
+    FConjuncts.clear();
     FRoot = -1;
     FFallbacks = 0;
     FEvaluator = Evaluator;
@@ -196,6 +197,21 @@ bool TTypedCondition::Compile(TExprEvaluator* Evaluator)
         return false;
     }
     FRoot = Root;
+    // The operands of the AND chain at the top, left to right: each must
+    // pass, and those after a failing one are not evaluated.
+    FConjuncts.clear();
+    std::vector<int> Pending{Root};
+    while (!Pending.empty()) {
+        const int Index = Pending.back();
+        Pending.pop_back();
+        const TNode& Node = FNodes[static_cast<std::size_t>(Index)];
+        if (Node.Step == TStep::And) {
+            Pending.push_back(Node.Right);
+            Pending.push_back(Node.Left);
+        } else {
+            FConjuncts.push_back(Index);
+        }
+    }
     return true;
 }
 
@@ -395,6 +411,18 @@ int TTypedCondition::CompileTruth(TExprEvaluatorNode* Node)
         const int B = A < 0 ? -1 : CompileNumber(R, RightDouble);
         if (B < 0)
             return GiveUp();
+        const TNode& Left = FNodes[static_cast<std::size_t>(A)];
+        const TNode& Right = FNodes[static_cast<std::size_t>(B)];
+        if (Left.Step == TStep::NumberField && Right.Step == TStep::NumberConst && Right.Known) {
+            // A field against a known constant, the commonest comparison:
+            // one step that reads the field and compares.
+            TNode Step(TStep::CompareFieldConst);
+            Step.Op = Op;
+            Step.Layout = Left.Layout;
+            Step.Number = Right.Number;
+            FNodes.erase(FNodes.begin() + static_cast<std::ptrdiff_t>(Mark), FNodes.end());
+            return Add(std::move(Step));
+        }
         TNode Step(TStep::CompareNumbers);
         Step.Op = Op;
         Step.Left = A;
@@ -472,16 +500,34 @@ bool TTypedCondition::Passes()
     FBuffer = FProvider->RawRecordBuffer();
     if (FFallbacks > 0)
         FEvaluator->Reset();
-    return Passes(FRoot);
+    // As the evaluator: the operands of an AND at the top must all pass.
+    for (const int Index : FConjuncts)
+        if (Truth(Index) != TVekTruth::True)
+            return false;
+    return true;
 }
 
-bool TTypedCondition::Passes(int Index)
+// The value of a plain number field in the record buffer; false when NULL.
+bool TTypedCondition::FieldNumber(const TRawFieldLayout& F, double& Value) const
 {
-    // As the evaluator: the operands of an AND at the top must both pass.
-    const TNode& Node = FNodes[static_cast<std::size_t>(Index)];
-    if (Node.Step == TStep::And)
-        return Passes(Node.Left) && Passes(Node.Right);
-    return Truth(Index) == TVekTruth::True;
+    if (FBuffer[F.NullFlagOffset] != F.ValueFlag)
+        return false;
+    const Byte* Data = FBuffer + F.DataOffset;
+    switch (F.DataType) {
+    case ftSmallint:
+        Value = static_cast<double>(static_cast<std::int16_t>(ReadLE16(Data)));
+        return true;
+    case ftWord:
+        Value = static_cast<double>(ReadLE16(Data));
+        return true;
+    case ftInteger:
+    case ftAutoInc:
+        Value = static_cast<double>(static_cast<std::int32_t>(ReadLE32(Data)));
+        return true;
+    default:
+        std::memcpy(&Value, Data, sizeof Value);
+        return true;
+    }
 }
 
 TTypedCondition::TNumber TTypedCondition::Number(int Index)
@@ -491,24 +537,10 @@ TTypedCondition::TNumber TTypedCondition::Number(int Index)
     case TStep::NumberConst:
         return {Node.Number, Node.Known};
     case TStep::NumberField: {
-        const TRawFieldLayout& F = Node.Layout;
-        if (FBuffer[F.NullFlagOffset] != F.ValueFlag)
+        double Value = 0;
+        if (!FieldNumber(Node.Layout, Value))
             return {0, false};
-        const Byte* Data = FBuffer + F.DataOffset;
-        switch (F.DataType) {
-        case ftSmallint:
-            return {static_cast<double>(static_cast<std::int16_t>(ReadLE16(Data))), true};
-        case ftWord:
-            return {static_cast<double>(ReadLE16(Data)), true};
-        case ftInteger:
-        case ftAutoInc:
-            return {static_cast<double>(static_cast<std::int32_t>(ReadLE32(Data))), true};
-        default: {
-            double Value;
-            std::memcpy(&Value, Data, sizeof Value);
-            return {Value, true};
-        }
-        }
+        return {Value, true};
     }
     default: { // TStep::Arith
         const TNumber A = Number(Node.Left);
@@ -558,6 +590,12 @@ TVekTruth TTypedCondition::Truth(int Index)
     TNode& Node = FNodes[static_cast<std::size_t>(Index)];
     const bool ExcludeNulls = FEvaluator->FExcludeRelopNulls;
     switch (Node.Step) {
+    case TStep::CompareFieldConst: {
+        double Value = 0;
+        if (!FieldNumber(Node.Layout, Value))
+            return CompareMissing(Node.Op, true, false, ExcludeNulls);
+        return TruthOf(CompareDoubles(Node.Op, Value, Node.Number));
+    }
     case TStep::CompareNumbers: {
         const TNumber A = Number(Node.Left);
         const TNumber B = Number(Node.Right);

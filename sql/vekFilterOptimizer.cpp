@@ -188,6 +188,7 @@ void TExprOptimizerMgr::Clear()
     FRoot = nullptr;
     FExprRoot = nullptr;
     FRootListFilled = false;
+    FRootDeferred = false;
 }
 
 // ----------------------------------------------------------- rewriting
@@ -474,6 +475,7 @@ void TExprOptimizerMgr::PrepareRecordLists()
     if (!FRoot || FRoot->OptimizationLevel() == olNone)
         return;
     FRootListFilled = false;
+    FRootDeferred = false;
     for (TExprOptimizerNode* Node = FFirstNode; Node; Node = Node->Next()) {
         Node->Entries().clear();
         Node->ClearRanges();
@@ -636,6 +638,21 @@ void TExprOptimizerMgr::CombineRecordLists()
 {
     if (!FRoot || FRoot->OptimizationLevel() == olNone)
         return;
+    FRootListFilled = false;
+    if (FRoot->HasRanges() && !FRoot->BaseResultInverted() && !FRoot->ListReady()) {
+        // One index answers the whole condition: its positions are the
+        // answer, and its records are listed only when asked for (a count
+        // needs none).
+        FRootDeferred = true;
+        return;
+    }
+    ListRootRanges();
+    CombineNode(FRoot, 0);
+    FRootListFilled = false;
+}
+
+void TExprOptimizerMgr::ListRootRanges()
+{
     try {
         MaterializeRanges(FRoot, 0);
     } catch (...) {
@@ -643,8 +660,16 @@ void TExprOptimizerMgr::CombineRecordLists()
         throw;
     }
     EndLeafRuns();
-    CombineNode(FRoot, 0);
-    FRootListFilled = false;
+}
+
+const TRecordEntries& TExprOptimizerMgr::RootEntries()
+{
+    ORVEX_ASSERT(FRoot != nullptr, "Optimizer root is not assigned");
+    if (FRootDeferred) {
+        FRootDeferred = false;
+        ListRootRanges();
+    }
+    return FRoot->Entries();
 }
 
 TCompoundList* TExprOptimizerMgr::GetResultSetList()
@@ -653,9 +678,10 @@ TCompoundList* TExprOptimizerMgr::GetResultSetList()
         return nullptr;
     // Made on demand: a caller that only counts needs no pointer list.
     if (!FRootListFilled) {
+        const TRecordEntries& Entries = RootEntries();
         TCompoundList* List = FRoot->RecordList();
         List->Clear();
-        for (const TRecordEntry& Entry : FRoot->Entries())
+        for (const TRecordEntry& Entry : Entries)
             List->Add(reinterpret_cast<void*>(Entry.Address), reinterpret_cast<void*>(Entry.Companion));
         FRootListFilled = true;
     }
@@ -701,7 +727,14 @@ void TExprOptimizerMgr::CombineNode(TExprOptimizerNode* Node, int Depth)
 Integer TExprOptimizerMgr::GetResultSetCount() const
 {
     ORVEX_ASSERT(FRoot != nullptr, "Optimizer root is not assigned");
-    return static_cast<Integer>(FRoot->Entries().size());
+    if (!FRootDeferred)
+        return static_cast<Integer>(FRoot->Entries().size());
+    // The positions of one index: disjoint runs, one record each.
+    Integer Count = 0;
+    for (const TIndexPositionRange& Range : FRoot->Ranges())
+        if (!Range.Empty())
+            Count += Range.Last - Range.First + 1;
+    return Count;
 }
 
 Integer TExprOptimizerMgr::GetNodeCount() const
@@ -860,7 +893,7 @@ void TFilterOptimizerAnswerer::Answer(const std::vector<Cardinal>& BaseList, Int
     if (FOptimizer.HasInvertedLists())
         FOptimizer.ResetInvertedLists(BaseList, BaseRecNo);
     FOptimizer.CombineResultLists();
-    const TRecordEntries& Entries = FOptimizer.Mgr()->Root()->Entries();
+    const TRecordEntries& Entries = FOptimizer.Mgr()->RootEntries();
     Result.reserve(Result.size() + Entries.size());
     for (const TRecordEntry& Entry : Entries)
         Result.push_back(static_cast<Cardinal>(Entry.Address));

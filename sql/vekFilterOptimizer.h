@@ -170,12 +170,21 @@ private:
     TBTree* FBTree;
     Integer FItemIndex = 0;
     bool FExcludeRelopNulls = false;
-    // The last KeyPosition before a value, while the tree's cursor still
-    // stands there: the position after the same value is then counted in
-    // that leaf, without a second search.
-    bool FBeforeKnown = false;
-    Variant FBeforeValue;
-    Integer FBeforePosition = 0;
+    // The last search of KeyPosition, while the tree's cursor still stands
+    // on its answer: its search key and flags, whether it asked for the
+    // first key after (stGT) rather than at or after (stGE) that key, and
+    // the number of keys before the cursor. A later position for a search
+    // key that sorts at or after it is counted in the cursor's leaf when it
+    // lies there, without a second search (the values of an IN list, the
+    // end of a value's keys).
+    bool FCursorKnown = false;
+    std::vector<Byte> FCursorKey;
+    TKeyComparisonFlags FCursorFlags;
+    bool FCursorOrEqual = false;
+    Integer FCursorPosition = 0;
+    // Whether the search key now built may be counted from the cursor's
+    // leaf (see FCursorKnown); OrEqual: it is searched with stGT.
+    bool CursorCovers(bool OrEqual) const;
 
     // The addresses of the entries from a search's cursor to the end of its
     // leaf: Count addresses from Offset in FLeafRunAddresses, the first
@@ -334,8 +343,13 @@ public:
     void PrepareRecordLists();
     // The indexes of the condition stop noting their searches' leaves.
     void EndLeafRuns();
-    // Combines the lists bottom-up; the root's list is the answer.
+    // Combines the lists bottom-up; the root's list is the answer. When one
+    // index answers the whole condition, its records are listed only when
+    // RootEntries or GetResultSetList first asks for them (the tree must not
+    // change in between); the count needs no list.
     void CombineRecordLists();
+    // The root's answer (see CombineRecordLists).
+    const TRecordEntries& RootEntries();
     // Whether a node's list must be complemented against the base list.
     bool HasInvertedLists() const;
     // Each such list becomes the entries of BaseList whose record is not in
@@ -388,6 +402,9 @@ private:
     void PrepareNodeList(TExprOptimizerNode* Node, int Depth);
     // The records at the positions of every node that keeps ranges.
     void MaterializeRanges(TExprOptimizerNode* Node, int Depth);
+    // MaterializeRanges from the root, then the indexes stop noting their
+    // leaves (also when listing fails).
+    void ListRootRanges();
     void CombineNode(TExprOptimizerNode* Node, int Depth);
     void ListRequests(const TExprOptimizerNode* Node, TStrings* Lines, int Depth) const;
 
@@ -396,6 +413,8 @@ private:
     TVekExprNode* FExprRoot = nullptr;
     TIndexQueryMgr* FIndexQueryMgr = nullptr;
     bool FRootListFilled = false;
+    // The root's answer is its index positions, not listed yet.
+    bool FRootDeferred = false;
     bool FExcludeRelopNulls = false;
     std::unique_ptr<TVekOpEvaluator> FOpEvaluator;
 };

@@ -191,7 +191,7 @@ std::string TIndexDataInterface::ConvertStringForPartialMatch(TVekExprOperator O
 
 TIndexDataInterface::TKeyClass TIndexDataInterface::ClassAt(const TProbe& Probe, Integer RecNo)
 {
-    FBeforeKnown = false; // the cursor moves
+    FCursorKnown = false; // the cursor moves
     FBTree->GetAddrOfRecNo(RecNo);
     const Byte* Data = nullptr;
     Integer Size = 0;
@@ -238,53 +238,48 @@ void TIndexDataInterface::CreateKeyBuffer(TFieldComparisonValue ComparisonValue,
     FBTree->ConstructKeyBufFromVariants(Values, Flags);
 }
 
-namespace {
-
-// The same value of the same type (a NaN is never the same).
-bool SameKeyValue(const Variant& A, const Variant& B)
+bool TIndexDataInterface::CursorCovers(bool OrEqual) const
 {
-    if (A.VType() != B.VType())
+    if (!FCursorKnown || FCursorKey.size() != static_cast<std::size_t>(FBTree->MaximumKeySize()))
         return false;
-    switch (A.VType()) {
-    case varEmpty:
-    case varNull:
-        return true;
-    case varString:
-        return A.AsString() == B.AsString();
-    default:
-        return A.AsDouble() == B.AsDouble();
-    }
+    // The keys before the cursor sort before the last search key (or, after
+    // a stGT search, at or before it): before the new one too when the new
+    // one sorts after it, or equal to it and searched no more narrowly.
+    const Integer C = FBTree->CompareKeys(0, FCursorFlags, FBTree->KeyFlags(), FCursorKey.data(), FBTree->KeyBuf());
+    return C < 0 || (C == 0 && (!FCursorOrEqual || OrEqual));
 }
-
-} // namespace
 
 Integer TIndexDataInterface::KeyPosition(const Variant& Value, bool After, Integer Count)
 {
     // A search key of Value in the first key field that sorts before (or
     // after) every key holding that value, whatever their other fields.
     const int Fields = FBTree->KeyFields()->Count();
-    const bool BeforeKnown = FBeforeKnown && After && SameKeyValue(FBeforeValue, Value);
-    FBeforeKnown = false;
+    const bool OrEqual = Fields == 1 && After;
     CreateKeyBuffer(After ? fcForceEOF : fcForceBOF, Value);
-    if (BeforeKnown) {
-        // Nothing sorts at or after the value's first key: nothing after it.
-        if (FBeforePosition >= Count)
+    double Number = 0;
+    const bool NaN = NumericValue(Value, Number) && std::isnan(Number);
+    if (!NaN && CursorCovers(OrEqual)) {
+        // Nothing sorts at or after the last search key: nothing after it.
+        if (FCursorPosition >= Count)
             return Count;
-        // The keys holding the value usually end in the leaf where they
-        // begin: counted there, the second search is saved.
-        const Integer Within = FBTree->CountLeafKeysBelowSearchKey(Fields == 1);
+        // The keys before the new one usually end in the leaf where the
+        // last search stopped: counted there, the search is saved.
+        const Integer Within = FBTree->CountLeafKeysBelowSearchKey(OrEqual);
         if (Within >= 0)
-            return FBeforePosition + Within;
+            return FCursorPosition + Within;
     }
-    const TIndexSearchType Type = Fields == 1 && After ? stGT : stGE;
-    const Integer Position = FBTree->IndexSearch(Type) != 0 ? Count : FBTree->GetRecordNo() - 1;
-    if (!After) {
-        FBeforeKnown = true;
-        FBeforeValue = Value;
-        FBeforePosition = Position;
-        if (FNoteLeafRuns && Position < Count)
-            NoteLeafRun(Position + 1);
+    FCursorKnown = false;
+    const Integer Position = FBTree->IndexSearch(OrEqual ? stGT : stGE) != 0 ? Count : FBTree->GetRecordNo() - 1;
+    if (!NaN) {
+        const Byte* Key = FBTree->KeyBuf();
+        FCursorKey.assign(Key, Key + FBTree->MaximumKeySize());
+        FCursorFlags = FBTree->KeyFlags();
+        FCursorOrEqual = OrEqual;
+        FCursorPosition = Position;
+        FCursorKnown = true;
     }
+    if (!After && FNoteLeafRuns && Position < Count)
+        NoteLeafRun(Position + 1);
     return Position;
 }
 
@@ -297,6 +292,7 @@ void TIndexDataInterface::StartLeafRuns()
 void TIndexDataInterface::EndLeafRuns()
 {
     FNoteLeafRuns = false;
+    FCursorKnown = false;
     FLeafRunsSorted = true;
     FLeafRuns.clear();
     FLeafRunAddresses.clear();
@@ -427,7 +423,11 @@ TIndexPositionRanges TIndexDataInterface::RangesOfClasses(const TProbe& Probe, T
     TIndexPositionRanges Result;
     if (Classes == 0)
         return Result;
-    FBeforeKnown = false;
+    // Between the searches of one condition the tree does not change, and
+    // the cursor of the last search may serve the next; outside them the
+    // cursor is taken afresh.
+    if (!FNoteLeafRuns)
+        FCursorKnown = false;
     const Integer Count = FBTree->GetRecordCount(true);
     if (Count <= 0)
         return Result;
@@ -563,7 +563,7 @@ TIndexPositionRanges TIndexDataInterface::GetRecordRanges(TVekExprOperator Opera
 
 void TIndexDataInterface::ListRanges(const TIndexPositionRanges& Ranges, TRecordEntries& Entries)
 {
-    FBeforeKnown = false; // the cursor moves
+    FCursorKnown = false; // the cursor moves
     std::vector<Cardinal> Addresses;
     for (const TIndexPositionRange& Range : Ranges) {
         if (Range.Empty())

@@ -241,12 +241,19 @@ public:
             if (FOptimizer.HasInvertedLists())
                 FOptimizer.ResetInvertedLists(&Base);
             FOptimizer.CombineResultLists();
+            // The count (taken from index positions where one index answers)
+            // is that of the listed records, each record once.
+            const Integer Counted = FOptimizer.GetResultSetCount();
             TCompoundList* List = FOptimizer.GetResultSetList();
+            EXPECT_EQ(Counted, List->Count());
             for (int I = 0; I < List->Count(); ++I) {
                 if (Level == olFull)
                     Result.insert(reinterpret_cast<std::uintptr_t>(List->Items(I)));
                 else
                     Candidates.Add(List->Items(I), List->List2()->Get(I));
+            }
+            if (Level == olFull) {
+                EXPECT_EQ(static_cast<std::size_t>(List->Count()), Result.size());
             }
         } else {
             for (int I = 0; I < Base.Count(); ++I)

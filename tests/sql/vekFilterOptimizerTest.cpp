@@ -388,6 +388,13 @@ TEST(FilterOptimizerDuplicates, ValuesAndRangesOverManyLeavesFromOneRegistry)
                              [V](int N, int) { return N >= 0 && (N == V || N == V + 1 || N == V + 250); }});
             Cases.push_back({"n = " + std::to_string(V + 2) + " OR n = " + std::to_string(V + 5),
                              [V](int N, int) { return N >= 0 && (N == V + 2 || N == V + 5); }});
+            // Values out of order, repeated, between two whole numbers and
+            // beyond every key: one value's searches must not answer the next
+            // from the wrong place in a leaf.
+            Cases.push_back({"n IN (" + std::to_string(V + 250) + ", " + std::to_string(V + 9) + ", " +
+                                 std::to_string(V) + ".5, " + std::to_string(V + 9) + ", 700, " +
+                                 std::to_string(V + 8) + ")",
+                             [V](int N, int) { return N >= 0 && (N == V + 250 || N == V + 9 || N == V + 8); }});
         }
         for (int V = 0; V < 600; V += 67) {
             Cases.push_back({"n BETWEEN " + std::to_string(V) + " AND " + std::to_string(V + 12),
