@@ -382,6 +382,11 @@ public:
     bool DataSetSetToBookmark(const void* Bookmark);
     void DataSetSetToFlags(Cardinal Address, Cardinal ModFlag);
     void DataSetSetToUnorderedRecord(Cardinal Address);
+    // Stands on the record at Address from Image, its InternalGetRecordSize()
+    // bytes as read while the table stays locked against writers: nothing is
+    // read from the table. For reading only (the record's edit copy is not
+    // taken), on a table without blob fields.
+    void DataSetSetToRecordImage(Cardinal Address, const Byte* Image);
     Integer DataSetSetRecordNo(Integer RecNo);
     Integer DataSetGetRecordNo();
     Integer DataSetGetRecordNoFromBuf(const Byte* RecBuf);

@@ -749,6 +749,17 @@ void TVekDataSet::DataSetSetToUnorderedRecord(Cardinal Address)
     ReleaseIfTaken(taken);
 }
 
+void TVekDataSet::DataSetSetToRecordImage(Cardinal Address, const Byte* Image)
+{
+    std::memcpy(FCurBuf.data(), Image, static_cast<std::size_t>(FRecordSize));
+    Byte* extra = FCurBuf.data() + FRecordSize;
+    WriteLE32(extra + eioRecAddr, Address);
+    WriteLE32(extra + eioRecNo, 0);
+    WriteLE32(extra + eioKeyFlag, kfOrdinary);
+    FRecState = rbsRead;
+    FCursorAddr = 0;
+}
+
 // ==================================================== record numbers, counts
 
 Integer TVekDataSet::DataSetGetRecordNoFromBuf(const Byte* RecBuf)

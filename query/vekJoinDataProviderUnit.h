@@ -101,6 +101,7 @@ public:
     Cardinal GetRecModFlag() const { return DataSetGetRecordModFlag(); }
     Integer GetTotalBridgeRecordCount() { return GetTotalRecordCount(); }
     void MoveToRecAddr(Cardinal Address) { DataSetSetToUnorderedRecord(Address); }
+    void MoveToRecImage(Cardinal Address, const Byte* Image) { DataSetSetToRecordImage(Address, Image); }
     // Positions and raises the engine's "record changed" error when the
     // record's modification counter is not ModFlag.
     void MoveToRecAddrAndValidate(Cardinal Address, Cardinal ModFlag) { DataSetSetToFlags(Address, ModFlag); }
@@ -259,6 +260,13 @@ public:
     // Positions on the record at Address (a row of the hash join); true when
     // it passes the selection (or CheckSelection is false).
     bool MoveToRecordAddress(Cardinal Address, bool CheckSelection);
+    // Positions on the record at Address from its image, kept by the hash
+    // join while the statement's scan holds the table.
+    void MoveToRecordImage(Cardinal Address, const Byte* Image)
+    {
+        FBridge->MoveToRecImage(Address, Image);
+        FHasRow = true;
+    }
     // The searched table of an indexed nested loop: IndexName's range is
     // Value .. Value until ClearSearchRange.
     void SetSearchRange(const std::string& IndexName, const Variant& Value);
@@ -534,6 +542,8 @@ private:
     void ChooseMethod();
     bool HashApplies() const;
     int IndexedPart();
+    // Whether a hash join is expected to cost less than the indexed loop.
+    bool HashBeatsIndexedLoop();
     // The searched side's first/next row that satisfies the join condition
     // for the current driving row.
     bool FirstMatch();
@@ -544,6 +554,8 @@ private:
     // value is NULL, which never matches.
     bool RowKey(bool Driving, std::string& Key);
     void BuildHash();
+    // Whether the hash may keep the searched side's record images.
+    bool ImagesFit();
     void ResetState();
     // The bytes an in-memory hash of the searched side would take.
     Int64 EstimatedHashBytes();
@@ -563,6 +575,14 @@ private:
 
     TJoinHash FHash;
     std::unique_ptr<TJoinKeyStore> FKeyStore;
+    // With record images kept, the hash holds row numbers: row N is the
+    // record at FImageAddresses[N], its bytes at N * FImageSize in FImages.
+    // Its matches are then taken from memory rather than read again from
+    // the table at their own places.
+    bool FKeepImages = false;
+    std::size_t FImageSize = 0;
+    std::vector<Cardinal> FImageAddresses;
+    std::vector<Byte> FImages;
     bool FSpillHash = false;
     bool FHashBuilt = false;
     std::vector<Cardinal> FCandidates;

@@ -7,6 +7,7 @@
 #include "host/SysUtils.h"
 #include "storage/vekByteOrder.h"
 #include "storage/vekCommon.h"
+#include "storage/vekIndexUnitManager.h"
 
 #include <algorithm>
 #include <cmath>
@@ -445,8 +446,11 @@ void TJoinEvaluator::ChooseMethod()
     };
     if (forced == TJoinMethod::Hash || forced == TJoinMethod::Auto) {
         if (forced == TJoinMethod::Auto && (FRangePart = IndexedPart()) >= 0) {
-            FMethod = TJoinMethod::IndexedRange;
-            return;
+            if (!HashBeatsIndexedLoop()) {
+                FMethod = TJoinMethod::IndexedRange;
+                return;
+            }
+            FRangePart = -1;
         }
         if (HashApplies()) {
             hashSmallerSide();
@@ -463,6 +467,53 @@ void TJoinEvaluator::ChooseMethod()
     }
     if (forced == TJoinMethod::IndexedRange && (FRangePart = IndexedPart()) >= 0)
         FMethod = TJoinMethod::IndexedRange;
+}
+
+// The indexed loop searches the index once per driving row and reads each
+// match at its own place in the file; the hash join reads both sides once,
+// in order. Without statistics a key join is taken to pair each row of the
+// larger side with about one row of the other: a driving row then meets
+// searched rows / driving table rows matches, at least one (one at most
+// through a unique index). Reading a row
+// in order costs about 0.7 of a random read from cached pages (far less
+// once the table outgrows the page cache), a tree search about two. A hash
+// past the connection's budget goes to the temporary database and is
+// searched through an index there: no better than the table's own index.
+bool TJoinEvaluator::HashBeatsIndexedLoop()
+{
+    if (!HashApplies() || !FDriving->IsSingleTable())
+        return false;
+    auto* driving = static_cast<TVekNonJoinDataProvider*>(FDriving);
+    const double drivingTable = driving->GetRecordCount();
+    const double searched = FSearched->GetRecordCount();
+    if (drivingTable <= 0 || searched <= 0)
+        return false;
+    // The driving rows: all of them, the count of a selection the indexes
+    // answer whole, else a quarter of the table.
+    double probes = drivingTable;
+    if (driving->SelectRoot()) {
+        TVekDatasetBridge* bridge = driving->Bridge();
+        if (driving->SelectionOptLevel() == olFull && bridge && bridge->DataSetIsOpen())
+            probes = bridge->GetCurrentRecordCount();
+        else
+            probes = drivingTable / 4;
+    }
+    // A unique index on the key alone has at most one match.
+    bool unique = false;
+    TVekDatasetBridge* searchedBridge = static_cast<TVekNonJoinDataProvider*>(FSearched)->Bridge();
+    if (TIndexManager* indexes = searchedBridge->IndexManager())
+        if (TIndexItem* def = indexes->FindIndex(FRangeIndex))
+            unique = def->Unique() &&
+                     searchedBridge->GetIndexFieldsFromKeyFields(FRangeIndex).find(';') == std::string::npos;
+    const double perProbe = unique ? 1.0 : std::max(1.0, searched / drivingTable);
+    const double indexedLoop = probes * (2 + perProbe);
+    const double hashJoin = 0.7 * searched;
+    if (hashJoin >= indexedLoop)
+        return false;
+    // The side the hash would hold: the smaller one of an inner join.
+    const double hashed = FJoinType == jtInnerJoin ? std::min(searched, drivingTable) : searched;
+    TVekDataBase* db = driving->Bridge() ? driving->Bridge()->DataBase() : nullptr;
+    return !db || static_cast<double>(EstimatedHashBytes()) / searched * hashed <= db->ResultMemoryBudget();
 }
 
 TVekNonJoinDataProvider* TJoinEvaluator::SearchedLeaf() const
@@ -517,21 +568,47 @@ bool TJoinEvaluator::RowKey(bool Driving, std::string& Key)
     return true;
 }
 
+bool TJoinEvaluator::ImagesFit()
+{
+    auto* leaf = static_cast<TVekNonJoinDataProvider*>(FSearched);
+    TVekDatasetBridge* bridge = leaf->Bridge();
+    if (FSpillHash || !bridge || !bridge->DataSetIsOpen())
+        return false;
+    TInternalFields* fields = bridge->GetInternalFields();
+    for (int i = 0; i < fields->Count(); ++i)
+        if (IsBlobFieldType(fields->GetIndex(i)->DataType()))
+            return false;
+    // Images and hash within the connection's budget.
+    const Int64 imageBytes = Int64{bridge->InternalGetRecordSize()} * std::max<Int64>(FSearched->GetRecordCount(), 0);
+    TVekDataBase* db = bridge->DataBase();
+    return db && imageBytes + EstimatedHashBytes() <= db->ResultMemoryBudget();
+}
+
 void TJoinEvaluator::BuildHash()
 {
     FHash.Clear();
     FKeyStore.reset();
+    FImageAddresses.clear();
+    FImages.clear();
     auto* leaf = static_cast<TVekNonJoinDataProvider*>(FSearched);
     if (FSpillHash)
         FKeyStore = std::make_unique<TJoinKeyStore>(leaf->Bridge()->DataBase()->TemporaryDatabase());
+    FKeepImages = ImagesFit();
+    FImageSize = FKeepImages ? static_cast<std::size_t>(leaf->Bridge()->InternalGetRecordSize()) : 0;
     std::string key;
     for (bool ok = leaf->FirstProviderRecord(); ok; ok = leaf->NextProviderRecord()) {
         if (!RowKey(false, key))
             continue;
-        if (FKeyStore)
+        if (FKeyStore) {
             FKeyStore->Add(key, leaf->Bridge()->GetRecAddr());
-        else
+        } else if (FKeepImages) {
+            FHash.Add(key, static_cast<Cardinal>(FImageAddresses.size()));
+            FImageAddresses.push_back(leaf->Bridge()->GetRecAddr());
+            const Byte* image = leaf->Bridge()->CurrentBuffer();
+            FImages.insert(FImages.end(), image, image + FImageSize);
+        } else {
             FHash.Add(key, leaf->Bridge()->GetRecAddr());
+        }
     }
     FHash.Finish();
     FHashBuilt = true;
@@ -549,7 +626,11 @@ bool TJoinEvaluator::NextCandidate()
 {
     auto* leaf = static_cast<TVekNonJoinDataProvider*>(FSearched);
     while (FCandidatePos < FCandidates.size()) {
-        leaf->MoveToRecordAddress(FCandidates[FCandidatePos++], false);
+        const Cardinal candidate = FCandidates[FCandidatePos++];
+        if (FKeepImages)
+            leaf->MoveToRecordImage(FImageAddresses[candidate], &FImages[candidate * FImageSize]);
+        else
+            leaf->MoveToRecordAddress(candidate, false);
         if (PairMatches())
             return true;
     }

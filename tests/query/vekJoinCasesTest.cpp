@@ -134,10 +134,47 @@ TEST_F(JoinCases, TheHashJoinHashesTheSmallerSideAndLogsItsPlan)
             ++planLines;
     EXPECT_EQ(planLines, 2);
     EXPECT_EQ(outcome.Rows, fixture.Reference("SELECT * FROM Big JOIN A ON Big.k = A.f").Rows);
-    // With an index on the searched key the indexed nested loop is chosen.
-    const TQueryFixture::TOutcome indexed = fixture.Run("SELECT * FROM Big JOIN A ON Big.k = A.k AND A.id > 0");
-    ASSERT_EQ(indexed.Plans.size(), 1u);
-    EXPECT_EQ(indexed.Plans[0].Method, TJoinMethod::IndexedRange);
+}
+
+TEST_F(JoinCases, AnIndexOnTheSearchedKeyIsUsedWhenItsSearchesCostLessThanAHash)
+{
+    TTableSpec big{"Big", {{"id", ftInteger, 0}, {"k", ftInteger, 0}}, {}, {}};
+    for (int i = 0; i < 40; ++i)
+        big.Rows.push_back({Variant(i), Variant(i % 7)});
+    // Many: 200 rows, 50 per key of A's; U: the same keys once each under a
+    // unique index.
+    TTableSpec many{"Many", {{"id", ftInteger, 0}, {"k", ftInteger, 0}}, {{"ixmk", "k", 0, ""}}, {}};
+    TTableSpec unique{"U", {{"id", ftInteger, 0}, {"k", ftInteger, 0}}, {{"ixuk", "k", ixUnique, ""}}, {}};
+    for (int i = 0; i < 200; ++i) {
+        many.Rows.push_back({Variant(i), Variant(i % 4)});
+        unique.Rows.push_back({Variant(i), Variant(i)});
+    }
+    fixture.AddTable(big);
+    fixture.AddTable(many);
+    fixture.AddTable(unique);
+    struct TCase {
+        const char* Sql;
+        TJoinMethod Method;
+    };
+    const TCase cases[] = {
+        // 40 searches of A's index cost more than reading A's 5 rows once.
+        {"SELECT * FROM Big JOIN A ON Big.k = A.k AND A.id > 0", TJoinMethod::Hash},
+        // Every row of A searching Many meets about 40 rows each: Many read
+        // once in order costs less.
+        {"SELECT * FROM A JOIN Many ON A.k = Many.k", TJoinMethod::Hash},
+        // A selection leaves few rows of A to search with.
+        {"SELECT * FROM A JOIN Many ON A.k = Many.k WHERE A.id = 2", TJoinMethod::IndexedRange},
+        // A unique index: one match per search.
+        {"SELECT * FROM A JOIN U ON A.k = U.k", TJoinMethod::IndexedRange},
+        {"SELECT * FROM A LEFT JOIN U ON A.k = U.k", TJoinMethod::IndexedRange},
+    };
+    for (const TCase& c : cases) {
+        const TQueryFixture::TOutcome outcome = fixture.Run(c.Sql);
+        ASSERT_EQ(outcome.Error, "") << c.Sql;
+        ASSERT_EQ(outcome.Plans.size(), 1u) << c.Sql;
+        EXPECT_EQ(outcome.Plans[0].Method, c.Method) << c.Sql;
+        EXPECT_EQ(outcome.Rows, fixture.Reference(c.Sql).Rows) << c.Sql;
+    }
 }
 
 TEST_F(JoinCases, ThePlanGivesTheOptimiserLevelOfEachSidesSelection)
