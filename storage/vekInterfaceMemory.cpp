@@ -1,6 +1,6 @@
-// TMemoryIOInterface: every block an allocation of its own, addressed by a
-// 32-bit handle from one table for the whole process (heap addresses do not
-// fit in the engine's 32-bit block addresses).
+// TMemoryIOInterface: blocks in memory slabs kept per block size, each
+// addressed by a 32-bit handle from one table for the whole process (heap
+// addresses do not fit in the engine's 32-bit block addresses).
 
 #include "storage/vekInterfaceUnit.h"
 
@@ -32,18 +32,23 @@ public:
         return *handles;
     }
 
-    // 0 when every 32-bit address is in use.
-    Cardinal Acquire()
+    // Up to Count addresses appended to Out: released ones that waited
+    // long enough, then fresh ones in one run (which keeps an interface's
+    // addresses together); none only when every 32-bit address is in use.
+    void AcquireRun(std::vector<Cardinal>& Out, std::size_t Count)
     {
         std::lock_guard guard(FLock);
-        if (FReleased.size() > ReuseDelay || (FNext == 0 && !FReleased.empty())) {
-            const Cardinal handle = FReleased.front();
+        const std::size_t before = Out.size();
+        for (; Count > 0 && FReleased.size() > ReuseDelay; --Count) {
+            Out.push_back(FReleased.front());
             FReleased.pop_front();
-            return handle;
         }
-        if (FNext == 0)
-            return 0;
-        return FNext++; // after 0xFFFFFFFF it wraps to 0: no fresh address left
+        for (; Count > 0 && FNext != 0; --Count)
+            Out.push_back(FNext++); // after 0xFFFFFFFF it wraps to 0: no fresh address left
+        if (Out.size() == before && !FReleased.empty()) {
+            Out.push_back(FReleased.front());
+            FReleased.pop_front();
+        }
     }
 
     void Release(Cardinal Handle)
@@ -223,9 +228,16 @@ Cardinal TMemoryIOInterface::AllocateNewAddress(Integer Size, const void* Buffer
     if (Size < 0)
         VekDatabaseError(ErrInternal, Context, Format("Invalid block request size %d", {Size}), this);
     TMemoryBlockHandles& handles = TMemoryBlockHandles::Instance();
-    const Cardinal address = handles.Acquire();
-    if (address == 0)
+    if (FSpareAt == FSpareHandles.size()) {
+        // The next run of addresses, longer as the interface grows.
+        FSpareHandles.clear();
+        FSpareAt = 0;
+        handles.AcquireRun(FSpareHandles, FHandleRun);
+        FHandleRun = std::min<std::size_t>(FHandleRun * 2, MaxHandleRun);
+    }
+    if (FSpareAt == FSpareHandles.size())
         VekDatabaseError(ErrInternal, Context, "No memory block address is free", this);
+    const Cardinal address = FSpareHandles[FSpareAt++];
     TMemoryBlock block;
     // A byte at least, so that a block in use always has data: the
     // caller's bytes, else zeros.
@@ -290,6 +302,10 @@ void TMemoryIOInterface::Empty(bool)
         handles.Release(address);
         address = block.Next;
     }
+    for (; FSpareAt < FSpareHandles.size(); ++FSpareAt)
+        handles.Release(FSpareHandles[FSpareAt]);
+    FSpareHandles.clear();
+    FSpareAt = 0;
     FBlocks.Clear();
     FPool.Clear();
     FFirstBlock = 0;

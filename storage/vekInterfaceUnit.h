@@ -373,6 +373,14 @@ private:
     };
 
     TBlockPool FPool;
+    // Addresses taken from the process's table in runs (so that this
+    // interface's blocks fill the directory's chunks densely) and not yet
+    // handed out; they go back when the interface is emptied.
+    static constexpr std::size_t MinHandleRun = 16;
+    static constexpr std::size_t MaxHandleRun = 1024;
+    std::vector<Cardinal> FSpareHandles;
+    std::size_t FSpareAt = 0;
+    std::size_t FHandleRun = MinHandleRun;
     TBlockDirectory FBlocks;
     Cardinal FFirstBlock = 0; // allocation order, oldest first
     Cardinal FLastBlock = 0;
