@@ -1,8 +1,10 @@
-// TMemoryIOInterface: every block an allocation of its own, addressed by a
-// 32-bit handle from one table for the whole process (heap addresses do not
-// fit in the engine's 32-bit block addresses).
+// TMemoryIOInterface: blocks in memory slabs kept per block size, each
+// addressed by a 32-bit handle from one table for the whole process (heap
+// addresses do not fit in the engine's 32-bit block addresses).
 
 #include "storage/vekInterfaceUnit.h"
+
+#include "platform/PageMemory.h"
 
 #include <algorithm>
 #include <cstring>
@@ -30,18 +32,23 @@ public:
         return *handles;
     }
 
-    // 0 when every 32-bit address is in use.
-    Cardinal Acquire()
+    // Up to Count addresses appended to Out: released ones that waited
+    // long enough, then fresh ones in one run (which keeps an interface's
+    // addresses together); none only when every 32-bit address is in use.
+    void AcquireRun(std::vector<Cardinal>& Out, std::size_t Count)
     {
         std::lock_guard guard(FLock);
-        if (FReleased.size() > ReuseDelay || (FNext == 0 && !FReleased.empty())) {
-            const Cardinal handle = FReleased.front();
+        const std::size_t before = Out.size();
+        for (; Count > 0 && FReleased.size() > ReuseDelay; --Count) {
+            Out.push_back(FReleased.front());
             FReleased.pop_front();
-            return handle;
         }
-        if (FNext == 0)
-            return 0;
-        return FNext++; // after 0xFFFFFFFF it wraps to 0: no fresh address left
+        for (; Count > 0 && FNext != 0; --Count)
+            Out.push_back(FNext++); // after 0xFFFFFFFF it wraps to 0: no fresh address left
+        if (Out.size() == before && !FReleased.empty()) {
+            Out.push_back(FReleased.front());
+            FReleased.pop_front();
+        }
     }
 
     void Release(Cardinal Handle)
@@ -70,6 +77,76 @@ TMemoryIOInterface::~TMemoryIOInterface()
     Empty(false);
 }
 
+// -------------------------------------------------------------- the pool
+
+TMemoryIOInterface::TBlockPool::TSizeClass& TMemoryIOInterface::TBlockPool::ClassOf(std::size_t Bytes)
+{
+    // An interface uses few sizes (its records, its pages): the last one
+    // used is most likely the one asked for.
+    if (FLastClass < FClasses.size() && FClasses[FLastClass].Bytes == Bytes)
+        return FClasses[FLastClass];
+    for (std::size_t i = 0; i < FClasses.size(); ++i)
+        if (FClasses[i].Bytes == Bytes) {
+            FLastClass = i;
+            return FClasses[i];
+        }
+    FClasses.emplace_back();
+    FClasses.back().Bytes = Bytes;
+    FLastClass = FClasses.size() - 1;
+    return FClasses.back();
+}
+
+Byte* TMemoryIOInterface::TBlockPool::Take(std::size_t Bytes)
+{
+    const std::size_t rounded = Rounded(Bytes);
+    if (rounded > MaxPooled)
+        return new Byte[rounded];
+    TSizeClass& sizeClass = ClassOf(rounded);
+    if (Byte* free = sizeClass.FreeList) {
+        std::memcpy(&sizeClass.FreeList, free, sizeof(Byte*));
+        return free;
+    }
+    if (sizeClass.CarveLeft == 0) {
+        constexpr std::size_t SmallPage = 4096;
+        const std::size_t large = SysLargePageBytes();
+        std::size_t bytes = std::clamp(sizeClass.LastSlab * 2, SmallPage, large);
+        bytes = std::max(bytes, (rounded + SmallPage - 1) / SmallPage * SmallPage);
+        FSlabs.reserve(FSlabs.size() + 1);
+        auto* data = static_cast<Byte*>(SysAllocPageMemory(bytes));
+        if (!data)
+            throw std::bad_alloc();
+        FSlabs.push_back({data, bytes});
+        sizeClass.LastSlab = bytes;
+        sizeClass.Carve = data;
+        sizeClass.CarveLeft = bytes / rounded;
+    }
+    Byte* block = sizeClass.Carve;
+    sizeClass.Carve += rounded;
+    --sizeClass.CarveLeft;
+    return block;
+}
+
+void TMemoryIOInterface::TBlockPool::Give(Byte* Data, std::size_t Bytes)
+{
+    const std::size_t rounded = Rounded(Bytes);
+    if (rounded > MaxPooled) {
+        delete[] Data;
+        return;
+    }
+    TSizeClass& sizeClass = ClassOf(rounded);
+    std::memcpy(Data, &sizeClass.FreeList, sizeof(Byte*));
+    sizeClass.FreeList = Data;
+}
+
+void TMemoryIOInterface::TBlockPool::Clear()
+{
+    for (const TSlab& slab : FSlabs)
+        SysFreePageMemory(slab.Data, slab.Bytes);
+    FSlabs.clear();
+    FClasses.clear();
+    FLastClass = 0;
+}
+
 // ------------------------------------------------------------ the directory
 
 TMemoryIOInterface::TMemoryBlock& TMemoryIOInterface::TBlockDirectory::At(Cardinal Address) const
@@ -88,7 +165,7 @@ void TMemoryIOInterface::TBlockDirectory::Insert(Cardinal Address, TMemoryBlock 
         FChunks[chunk] = std::make_unique<TChunk>();
     TMemoryBlock& slot = FChunks[chunk]->Slots[Address & SlotMask];
     ORVEX_ASSERT(!slot.Data, "Memory block address in use twice");
-    slot = std::move(Block);
+    slot = Block;
     ++FChunks[chunk]->Used;
     ++FCount;
 }
@@ -150,24 +227,39 @@ Cardinal TMemoryIOInterface::AllocateNewAddress(Integer Size, const void* Buffer
     constexpr const char* Context = "TMemoryIOInterface.AllocateNewAddress";
     if (Size < 0)
         VekDatabaseError(ErrInternal, Context, Format("Invalid block request size %d", {Size}), this);
-    TMemoryBlock block;
-    // Zeroed; a byte at least, so that a block in use always has data.
-    block.Data = std::make_unique<Byte[]>(static_cast<std::size_t>(std::max(Size, 1)));
-    block.Size = Size;
-    if (Buffer && Size > 0)
-        std::memcpy(block.Data.get(), Buffer, static_cast<std::size_t>(Size));
-    block.Prior = FLastBlock;
-
     TMemoryBlockHandles& handles = TMemoryBlockHandles::Instance();
-    const Cardinal address = handles.Acquire();
-    if (address == 0)
+    if (FSpareAt == FSpareHandles.size()) {
+        // The next run of addresses, longer as the interface grows.
+        FSpareHandles.clear();
+        FSpareAt = 0;
+        handles.AcquireRun(FSpareHandles, FHandleRun);
+        FHandleRun = std::min<std::size_t>(FHandleRun * 2, MaxHandleRun);
+    }
+    if (FSpareAt == FSpareHandles.size())
         VekDatabaseError(ErrInternal, Context, "No memory block address is free", this);
+    const Cardinal address = FSpareHandles[FSpareAt++];
+    TMemoryBlock block;
+    // A byte at least, so that a block in use always has data: the
+    // caller's bytes, else zeros.
+    const auto bytes = static_cast<std::size_t>(std::max(Size, 1));
     try {
-        FBlocks.Insert(address, std::move(block));
+        block.Data = FPool.Take(bytes);
+        FBlocks.Insert(address, block);
     } catch (...) {
+        if (block.Data)
+            FPool.Give(block.Data, bytes);
         handles.Release(address);
         throw;
     }
+    if (Buffer && Size > 0) {
+        std::memcpy(block.Data, Buffer, static_cast<std::size_t>(Size));
+        std::fill(block.Data + Size, block.Data + bytes, Byte{0});
+    } else {
+        std::fill(block.Data, block.Data + bytes, Byte{0});
+    }
+    TMemoryBlock& stored = FBlocks.At(address);
+    stored.Size = Size;
+    stored.Prior = FLastBlock;
     if (FLastBlock != 0)
         FBlocks.At(FLastBlock).Next = address;
     else
@@ -195,6 +287,7 @@ void TMemoryIOInterface::ReleaseBlock(Cardinal Address, Integer)
         return;
     ++FLendEpoch;
     Unlink(*block);
+    FPool.Give(block->Data, static_cast<std::size_t>(std::max(block->Size, 1)));
     FBlocks.Erase(Address);
     TMemoryBlockHandles::Instance().Release(Address);
 }
@@ -203,9 +296,18 @@ void TMemoryIOInterface::Empty(bool)
 {
     TMemoryBlockHandles& handles = TMemoryBlockHandles::Instance();
     ++FLendEpoch;
-    for (Cardinal address = FFirstBlock; address != 0; address = FBlocks.At(address).Next)
+    for (Cardinal address = FFirstBlock; address != 0;) {
+        const TMemoryBlock& block = FBlocks.At(address);
+        FPool.Give(block.Data, static_cast<std::size_t>(std::max(block.Size, 1)));
         handles.Release(address);
+        address = block.Next;
+    }
+    for (; FSpareAt < FSpareHandles.size(); ++FSpareAt)
+        handles.Release(FSpareHandles[FSpareAt]);
+    FSpareHandles.clear();
+    FSpareAt = 0;
     FBlocks.Clear();
+    FPool.Clear();
     FFirstBlock = 0;
     FLastBlock = 0;
 }
@@ -222,8 +324,8 @@ void TMemoryIOInterface::CopyIntoBlock(Cardinal Address, Integer Size, const voi
         VekDatabaseError(ErrInternal, Context, NilText, this);
     CheckTransfer(*block, Address, Size, Context);
     // The buffer may be the block itself, handed out by ReadBlockByRef or lent.
-    if (Buffer != block->Data.get()) {
-        std::memmove(block->Data.get(), Buffer, static_cast<std::size_t>(Size));
+    if (Buffer != block->Data) {
+        std::memmove(block->Data, Buffer, static_cast<std::size_t>(Size));
         block->Checked = false;
     }
 }
@@ -242,12 +344,12 @@ void TMemoryIOInterface::ReadBlock(Cardinal Address, Integer Size, void* Buffer)
 {
     constexpr const char* Context = "TMemoryIOInterface.ReadBlock";
     TMemoryBlock& block = RequireBlock(Address, Context);
-    if (Buffer == block.Data.get())
+    if (Buffer == block.Data)
         VekDatabaseError(ErrInternal, Context, "Read page error - buffers equal", this);
     if (!Buffer)
         VekDatabaseError(ErrInternal, Context, "Unassigned memory pointer", this);
     CheckTransfer(block, Address, Size, Context);
-    std::memcpy(Buffer, block.Data.get(), static_cast<std::size_t>(Size));
+    std::memcpy(Buffer, block.Data, static_cast<std::size_t>(Size));
 }
 
 void TMemoryIOInterface::ReadBlockByRef(Cardinal Address, Integer Size, void*& P)
@@ -255,7 +357,7 @@ void TMemoryIOInterface::ReadBlockByRef(Cardinal Address, Integer Size, void*& P
     constexpr const char* Context = "TMemoryIOInterface.ReadBlockByRef";
     TMemoryBlock& block = RequireBlock(Address, Context);
     CheckTransfer(block, Address, Size, Context);
-    P = block.Data.get();
+    P = block.Data;
 }
 
 bool TMemoryIOInterface::LendBlock(Cardinal Address, Integer Size, void*& P, bool*& Checked)
@@ -279,7 +381,7 @@ void TMemoryIOInterface::ReadBlockHeader(Cardinal Address, Integer Size, void* B
         VekDatabaseError(ErrInternal, "TMemoryIOInterface.ReadBlockHeader", "Read header error - nil pointer",
                          this);
     CheckTransfer(*block, Address, Size, "TMemoryIOInterface.ReadBlockHeader");
-    std::memmove(Buffer, block->Data.get(), static_cast<std::size_t>(Size));
+    std::memmove(Buffer, block->Data, static_cast<std::size_t>(Size));
 }
 
 // ------------------------------------------------------------------- queries

@@ -238,7 +238,10 @@ private:
 
 // ======================================================= TMemoryIOInterface
 
-// Each block an allocation of its own, of the size asked for. Addresses are
+// Each block holds the size asked for, its bytes taken from slabs the
+// interface keeps for blocks of that size (a released block's bytes serve
+// the next block of its size; the slabs go when the interface is emptied or
+// destroyed), so that a block costs no allocation of its own. Addresses are
 // 32-bit handles drawn from one table for the whole process: never 0, and
 // never the same for two blocks alive at once, in any interface or thread.
 // A released handle is handed out again only after many others have been
@@ -278,7 +281,7 @@ public:
 private:
     Cardinal FLendEpoch = 0; // moves on with every block released
     struct TMemoryBlock {
-        std::unique_ptr<Byte[]> Data; // never null for a block in use
+        Byte* Data = nullptr; // never null for a block in use; held by the pool
         Integer Size = 0;
         Cardinal Prior = 0; // neighbours in allocation order
         Cardinal Next = 0;
@@ -333,6 +336,51 @@ private:
     // Takes the block out of the allocation order.
     void Unlink(TMemoryBlock& Block);
 
+    // The bytes of the blocks: for each rounded size, slabs carved in turn
+    // and a list of the released blocks (linked through their first bytes).
+    // A class's slabs double from one system page up to one large page
+    // (taken resident: a fault per small page would cost more than the
+    // block's use). Large blocks are allocations of their own.
+    class TBlockPool {
+    public:
+        TBlockPool() = default;
+        TBlockPool(const TBlockPool&) = delete;
+        TBlockPool& operator=(const TBlockPool&) = delete;
+        ~TBlockPool() { Clear(); }
+        Byte* Take(std::size_t Bytes);
+        void Give(Byte* Data, std::size_t Bytes);
+        void Clear();
+
+    private:
+        static constexpr std::size_t Grain = 16;
+        static constexpr std::size_t MaxPooled = 64 * 1024;
+        struct TSlab {
+            Byte* Data = nullptr;
+            std::size_t Bytes = 0;
+        };
+        struct TSizeClass {
+            std::size_t Bytes = 0;
+            Byte* FreeList = nullptr;
+            Byte* Carve = nullptr; // the unused rest of the newest slab
+            std::size_t CarveLeft = 0;
+            std::size_t LastSlab = 0; // the newest slab's size
+        };
+        static std::size_t Rounded(std::size_t Bytes) { return (std::max<std::size_t>(Bytes, 1) + Grain - 1) / Grain * Grain; }
+        TSizeClass& ClassOf(std::size_t Rounded);
+        std::vector<TSizeClass> FClasses;
+        std::vector<TSlab> FSlabs;
+        std::size_t FLastClass = 0;
+    };
+
+    TBlockPool FPool;
+    // Addresses taken from the process's table in runs (so that this
+    // interface's blocks fill the directory's chunks densely) and not yet
+    // handed out; they go back when the interface is emptied.
+    static constexpr std::size_t MinHandleRun = 16;
+    static constexpr std::size_t MaxHandleRun = 1024;
+    std::vector<Cardinal> FSpareHandles;
+    std::size_t FSpareAt = 0;
+    std::size_t FHandleRun = MinHandleRun;
     TBlockDirectory FBlocks;
     Cardinal FFirstBlock = 0; // allocation order, oldest first
     Cardinal FLastBlock = 0;
