@@ -6,10 +6,15 @@
 #include "dataset/vekDataSetFilter.h"
 #include "dataset/vekDatabase.h"
 #include "host/SysUtils.h"
+#include "platform/FileIO.h"
+#include "platform/Process.h"
 #include "storage/vekByteOrder.h"
+#include "storage/vekDiskErrors.h"
 #include "storage/vekIndexUnitManager.h"
+#include "storage/vekIndexUnitTree.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -540,7 +545,87 @@ struct TSortItem {
 
 constexpr std::size_t SortItemBytes = sizeof(TSortItem);
 
+// The Count keys of Size bytes at Keys in the tree's order.
+std::vector<TSortItem> SortedRun(const TBTree* Tree, const Byte* Keys, std::size_t Size, std::size_t Count)
+{
+    const TKeyOrderPrefix prefix(Tree->KeyFields());
+    std::vector<TSortItem> order(Count);
+    for (std::size_t i = 0; i < Count; ++i)
+        order[i] = {prefix.Of(Keys + i * Size), static_cast<std::uint32_t>(i)};
+    const TKeyComparisonFlags none;
+    std::sort(order.begin(), order.end(), [&](const TSortItem& a, const TSortItem& b) {
+        if (a.Prefix != b.Prefix)
+            return a.Prefix < b.Prefix;
+        return Tree->CompareKeys(0, none, none, Keys + a.Key * Size, Keys + b.Key * Size) < 0;
+    });
+    return order;
+}
+
+// The bytes written to, or read from, a run file at a time.
+constexpr std::size_t RunFileChunk = 256 * 1024;
+
+// Serial numbers of this process's spill files, apart from those of its
+// temporary databases.
+std::atomic<unsigned> GSpillFileSerial{0};
+
+constexpr const char* SpillContext = "TVekQueryDataset.SpillFile";
+
 } // namespace
+
+TSpillFile::TSpillFile(const std::string& Folder, TObject* Sender) : FSender(Sender)
+{
+    // A name of the temporary files' form, so that a file left by a process
+    // that died between making and removing it is swept.
+    const std::string stem = Folder + TVekDataBase::TemporaryFilePrefix + IntToStr(CurrentProcessId()) + "-";
+    for (int attempt = 0; !FFile; ++attempt) {
+        const std::string path =
+            stem + std::to_string(1000000000u + GSpillFileSerial.fetch_add(1)) + TVekDataBase::TemporaryFileExt;
+        TFileError error = TFileError::None;
+        FFile = TPlatformFile::Open(path, TFileAccess::ReadWrite, TFileShare::Exclusive, TFileCreate::CreateNew,
+                                    &error);
+        if (FFile)
+            DeleteFile(path);
+        else if (error != TFileError::AlreadyExists || attempt >= 1000)
+            VekDatabaseError(diskerr::NotCreated, SpillContext, "Unable to create a temporary file", FSender);
+    }
+    FBuffer.reserve(RunFileChunk);
+}
+
+TSpillFile::~TSpillFile() = default;
+
+void TSpillFile::Append(const void* Data, std::size_t Size)
+{
+    const auto* bytes = static_cast<const Byte*>(Data);
+    while (Size > 0) {
+        const std::size_t take = std::min(Size, RunFileChunk - FBuffer.size());
+        FBuffer.insert(FBuffer.end(), bytes, bytes + take);
+        bytes += take;
+        Size -= take;
+        if (FBuffer.size() >= RunFileChunk)
+            Flush();
+    }
+}
+
+void TSpillFile::Flush()
+{
+    if (FBuffer.empty())
+        return;
+    const auto bytes = static_cast<std::int64_t>(FBuffer.size());
+    if (FFile->WriteAt(FWritten, FBuffer.data(), bytes) != bytes)
+        VekDatabaseError(diskerr::DiskWrite, SpillContext, "Unable to complete file write operation", FSender);
+    FWritten += bytes;
+    FBuffer.clear();
+}
+
+void TSpillFile::Read(std::int64_t Offset, void* Data, std::size_t Size)
+{
+    ORVEX_ASSERT(Offset >= 0 && Offset + static_cast<std::int64_t>(Size) <= this->Size(), "spill file read");
+    if (Offset + static_cast<std::int64_t>(Size) > FWritten)
+        Flush();
+    const auto bytes = static_cast<std::int64_t>(Size);
+    if (FFile->ReadAt(Offset, Data, bytes) != bytes)
+        VekDatabaseError(diskerr::DiskRead, SpillContext, "Unable to complete file read operation", FSender);
+}
 
 TOrderIndexBuild::TOrderIndexBuild(TVekQueryDataset* Table) : FTable(Table)
 {
@@ -556,6 +641,8 @@ TOrderIndexBuild::TOrderIndexBuild(TVekQueryDataset* Table) : FTable(Table)
     const Int64 budget = db ? std::max<Int64>(db->ResultMemoryBudget(), 0) : 0;
     // At least a few pages' worth of keys make a run.
     FRunLimit = std::max<std::size_t>(static_cast<std::size_t>(budget / 4), 64 * 1024);
+    if (Table->DataBase() && Table->DataBase()->IsTemporaryDatabase())
+        FRunFolder = ExtractFilePath(Table->DataBase()->Directory() + Table->DataBase()->DataBaseName());
     const bool current = SameText(manager->CurrentIndexName(), index->IndexName());
     Detach();
     // The fill's searches (DISTINCT, grouping) go through the current
@@ -598,47 +685,22 @@ void TOrderIndexBuild::Add(Cardinal Address)
     FKeys.resize(at + FKeySize);
     FIndex->CreateTempKeyBuffer(FTable->CurrentBuffer(), FKeys.data() + at, {});
     WriteLE32(FKeys.data() + at + kioAddress, Address);
-    if (FKeys.size() >= runKeys * FKeySize)
-        InsertRun();
+    if (FKeys.size() >= runKeys * FKeySize) {
+        if (FRunFolder.empty())
+            InsertRun();
+        else
+            WriteRun();
+    }
 }
 
-void TOrderIndexBuild::InsertRun()
+void TOrderIndexBuild::ChangeTree(const std::function<void(TBTree*)>& Fill)
 {
-    if (FKeys.empty())
-        return;
-    const std::size_t count = FKeys.size() / FKeySize;
-    const Byte* keys = FKeys.data();
-    const std::size_t size = FKeySize;
-    TBTree* tree = FIndex->Tree();
-    const TKeyOrderPrefix prefix(tree->KeyFields());
-    std::vector<TSortItem> order(count);
-    for (std::size_t i = 0; i < count; ++i)
-        order[i] = {prefix.Of(keys + i * size), static_cast<std::uint32_t>(i)};
-    const TKeyComparisonFlags none;
-    std::sort(order.begin(), order.end(), [&](const TSortItem& a, const TSortItem& b) {
-        if (a.Prefix != b.Prefix)
-            return a.Prefix < b.Prefix;
-        return tree->CompareKeys(0, none, none, keys + a.Key * size, keys + b.Key * size) < 0;
-    });
-    // The tree changes as in any write of the table: attached to it and
-    // under its write lock, which writes its root and depth to the header.
     const bool lockHere = !FTable->HoldsLock();
     if (lockHere)
         FTable->LockTable();
     Attach();
     try {
-        if (FIndex->GetRecordCount(true) == 0) {
-            // The first run fills the empty tree page by page.
-            tree->LoadSortedKeys(count, [&](std::size_t I) { return keys + order[I].Key * size; });
-        } else {
-            for (const TSortItem& item : order) {
-                const Byte* key = keys + item.Key * size;
-                FIndex->CopyKeyBuffer(key, {});
-                if (FIndex->InsertCheckSearch() == 0 || FIndex->InsertKey(ReadLE32(key + kioAddress)) != 0)
-                    VekDatabaseError(8581, "TVekQueryDataset.PresentByOrderIndex",
-                                     "Failed to add key to " + FIndex->IndexName(), FTable);
-            }
-        }
+        Fill(FIndex->Tree());
         FTable->TableDef()->TableHeader()->SetDirty(true);
     } catch (...) {
         FIndex->ForgetLentPath();
@@ -653,17 +715,151 @@ void TOrderIndexBuild::InsertRun()
     }
     if (lockHere)
         FTable->UnlockTable();
-    FKeys.clear();
     Detach();
+}
+
+void TOrderIndexBuild::InsertRun()
+{
+    if (FKeys.empty())
+        return;
+    const std::size_t count = FKeys.size() / FKeySize;
+    const Byte* keys = FKeys.data();
+    const std::size_t size = FKeySize;
+    const std::vector<TSortItem> order = SortedRun(FIndex->Tree(), keys, size, count);
+    ChangeTree([&](TBTree* Tree) {
+        if (FIndex->GetRecordCount(true) == 0) {
+            // The first run fills the empty tree page by page.
+            Tree->LoadSortedKeys(count, [&](std::size_t I) { return keys + order[I].Key * size; });
+            return;
+        }
+        for (const TSortItem& item : order) {
+            const Byte* key = keys + item.Key * size;
+            FIndex->CopyKeyBuffer(key, {});
+            if (FIndex->InsertCheckSearch() == 0 || FIndex->InsertKey(ReadLE32(key + kioAddress)) != 0)
+                VekDatabaseError(8581, "TVekQueryDataset.PresentByOrderIndex",
+                                 "Failed to add key to " + FIndex->IndexName(), FTable);
+        }
+    });
+    FKeys.clear();
+}
+
+void TOrderIndexBuild::WriteRun()
+{
+    if (FKeys.empty())
+        return;
+    if (!FRunFile)
+        FRunFile = std::make_unique<TSpillFile>(FRunFolder, FTable);
+    const std::size_t count = FKeys.size() / FKeySize;
+    const Byte* keys = FKeys.data();
+    const std::vector<TSortItem> order = SortedRun(FIndex->Tree(), keys, FKeySize, count);
+    FRuns.push_back({FRunFile->Size(), count});
+    for (const TSortItem& item : order)
+        FRunFile->Append(keys + item.Key * FKeySize, FKeySize);
+    FKeys.clear();
+}
+
+void TOrderIndexBuild::MergeRuns()
+{
+    const char* context = "TVekQueryDataset.PresentByOrderIndex";
+    const std::size_t size = FKeySize;
+    TBTree* tree = FIndex->Tree();
+    // The keys gathered last are one more run, sorted in memory.
+    const std::size_t lastCount = FKeys.size() / size;
+    const std::vector<TSortItem> last = SortedRun(tree, FKeys.data(), size, lastCount);
+
+    // One source per run: its next keys in a buffer (the file's runs) and
+    // the leading numbers of its first key.
+    struct TSource {
+        std::int64_t Offset = 0;
+        std::size_t Left = 0; // keys not yet handed out, the buffered ones too
+        std::vector<Byte> Buffer;
+        std::size_t At = 0;
+        std::size_t Buffered = 0;
+        const Byte* Head = nullptr;
+        TKeyOrderPrefix::TNumbers Prefix;
+    };
+    const std::size_t fileRuns = FRuns.size();
+    std::vector<TSource> sources(fileRuns + 1);
+    // The file runs' buffers share a quarter of the budget, as a run did.
+    const std::size_t bufferKeys = std::max<std::size_t>(
+        std::min(FRunLimit / (fileRuns + 1), RunFileChunk) / size, 1);
+    const TKeyOrderPrefix prefix(tree->KeyFields());
+    std::size_t total = lastCount;
+    for (std::size_t r = 0; r < fileRuns; ++r) {
+        sources[r].Offset = FRuns[r].Offset;
+        sources[r].Left = FRuns[r].Count;
+        total += FRuns[r].Count;
+    }
+    sources[fileRuns].Left = lastCount;
+    // Source's next key as its head; false when it has none left.
+    auto advance = [&](std::size_t Index) {
+        TSource& source = sources[Index];
+        if (source.Left == 0)
+            return false;
+        --source.Left;
+        if (Index == fileRuns) {
+            source.Head = FKeys.data() + last[source.At++].Key * size;
+        } else {
+            if (source.At == source.Buffered) {
+                const std::size_t keys = std::min(bufferKeys, source.Left + 1);
+                source.Buffer.resize(keys * size);
+                FRunFile->Read(source.Offset, source.Buffer.data(), keys * size);
+                source.Offset += static_cast<std::int64_t>(keys * size);
+                source.At = 0;
+                source.Buffered = keys;
+            }
+            source.Head = source.Buffer.data() + (source.At++) * size;
+        }
+        source.Prefix = prefix.Of(source.Head);
+        return true;
+    };
+    // The heap's order: the source with the smallest head on top; of equal
+    // heads (never two in one index) the earlier run first.
+    const TKeyComparisonFlags none;
+    auto after = [&](std::size_t A, std::size_t B) {
+        const TSource& a = sources[A];
+        const TSource& b = sources[B];
+        if (a.Prefix != b.Prefix)
+            return b.Prefix < a.Prefix;
+        const Integer c = tree->CompareKeys(0, none, none, a.Head, b.Head);
+        return c != 0 ? c > 0 : A > B;
+    };
+    std::vector<std::size_t> heap;
+    for (std::size_t r = 0; r <= fileRuns; ++r)
+        if (advance(r))
+            heap.push_back(r);
+    std::make_heap(heap.begin(), heap.end(), after);
+    std::vector<Byte> out(size);
+    ChangeTree([&](TBTree* Tree) {
+        Tree->LoadSortedKeyStream(total, [&]() -> const Byte* {
+            if (heap.empty())
+                VekDatabaseError(8581, context, "Sort runs ended early", FTable);
+            std::pop_heap(heap.begin(), heap.end(), after);
+            const std::size_t from = heap.back();
+            std::memcpy(out.data(), sources[from].Head, size);
+            if (advance(from))
+                std::push_heap(heap.begin(), heap.end(), after);
+            else
+                heap.pop_back();
+            return out.data();
+        });
+    });
+    FKeys.clear();
+    FRuns.clear();
+    FRunFile.reset();
 }
 
 void TOrderIndexBuild::Finish()
 {
     if (!FIndex)
         return;
-    InsertRun();
+    if (FRuns.empty())
+        InsertRun();
+    else
+        MergeRuns();
     Attach();
     FKeys = {};
+    FRunFile.reset();
     FIndex = nullptr;
 }
 

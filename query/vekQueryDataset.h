@@ -30,6 +30,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -42,6 +43,8 @@ class TVekDataBase;
 class TVekTable;
 class TVekQueryDataset;
 class TIndexItem;
+class TBTree;
+class TPlatformFile;
 
 // Names of the result table's indexes and live hidden fields.
 inline constexpr const char* ResultOrderByIndexName = "idxorderby";
@@ -321,14 +324,47 @@ private:
 
 // ================================================================= the table
 
+// A file of bytes that one statement writes and reads back (sort runs,
+// rows waiting for a later grouping pass), beside the connection's
+// temporary database under a temporary file name of this process. It
+// leaves the folder as soon as it is made, so that it goes with the
+// handle, or with the process whatever happens to it. Failures raise the
+// engine's errors in the name of Sender.
+class TSpillFile {
+public:
+    TSpillFile(const std::string& Folder, TObject* Sender);
+    ~TSpillFile();
+    TSpillFile(const TSpillFile&) = delete;
+    TSpillFile& operator=(const TSpillFile&) = delete;
+
+    // Appends Size bytes (through a buffer).
+    void Append(const void* Data, std::size_t Size);
+    // The bytes appended so far.
+    std::int64_t Size() const { return FWritten + static_cast<std::int64_t>(FBuffer.size()); }
+    // Size bytes from Offset (inside the bytes appended).
+    void Read(std::int64_t Offset, void* Data, std::size_t Size);
+
+private:
+    void Flush();
+
+    std::unique_ptr<TPlatformFile> FFile;
+    TObject* FSender;
+    std::int64_t FWritten = 0;
+    std::vector<Byte> FBuffer;
+};
+
 // The "idxorderby" tree of a result filled in one go. While the rows are
 // written the index stays out of the table's writes and its keys are
-// gathered here instead; up to a quarter of the connection's result memory
-// budget they are sorted and inserted in key order (one run), so that each
-// insert lands in the pages the one before it used, where inserting row by
-// row would touch a random leaf of a tree that may outgrow its cache. A
-// build that is not finished (a failed fill) gives the index back to the
-// table as it was.
+// gathered here instead, in runs of up to a quarter of the connection's
+// result memory budget, each sorted when full. A result of one run is
+// loaded from it into the empty tree page by page. A result in the
+// temporary database with more runs writes each full run to a run file
+// beside that database (removed from its folder as soon as it is opened,
+// so that it goes with the process whatever happens) and finally merges
+// the runs into the empty tree, page by page again: the tree is written
+// once, in key order, however large it is. A result in memory inserts its
+// later runs in key order. A build that is not finished (a failed fill)
+// gives the index back to the table as it was.
 class TOrderIndexBuild {
 public:
     // Takes Table's order index out of its writes; does nothing when the
@@ -343,12 +379,26 @@ public:
     void Add(Cardinal Address);
     // Inserts the keys gathered and gives the index back to the table.
     void Finish();
+    // The runs written to the run file so far.
+    std::size_t RunsWritten() const { return FRuns.size(); }
 
 private:
     void Detach();
     void Attach();
-    // Sorts the gathered keys and inserts them, under the table's write lock.
+    // Fill changes the tree, under the table's write lock with the index
+    // attached (which writes its root and depth to the header).
+    void ChangeTree(const std::function<void(TBTree*)>& Fill);
+    // Sorts the gathered keys and inserts them.
     void InsertRun();
+    // Sorts the gathered keys and appends them to the run file.
+    void WriteRun();
+    // Merges the runs of the run file and the keys gathered into the tree.
+    void MergeRuns();
+
+    struct TRun {
+        std::int64_t Offset = 0;
+        std::size_t Count = 0;
+    };
 
     TVekQueryDataset* FTable;
     TIndexItem* FIndex = nullptr;
@@ -356,6 +406,11 @@ private:
     std::size_t FKeySize = 0;
     std::size_t FRunLimit = 0;
     std::vector<Byte> FKeys;
+    // Where full runs go (empty: they are inserted), the file once made,
+    // and its runs.
+    std::string FRunFolder;
+    std::unique_ptr<TSpillFile> FRunFile;
+    std::vector<TRun> FRuns;
 };
 
 // Creates the table that holds a statement's result rows: the one place
@@ -392,8 +447,8 @@ public:
     bool CreateLiveResult() const { return FCreateLiveResult; }
     void SetCreateLiveResult(bool Value) { FCreateLiveResult = Value; }
     Integer GetRowsAffected() const { return FRowsAffected; }
-    // The groups of the last grouped fill whose accumulators were kept in
-    // the temporary database (past the result memory budget).
+    // The groups of the last grouped fill that were grouped in a later pass
+    // (their rows set aside past the result memory budget).
     Integer SpilledGroups() const { return FSpilledGroups; }
     // The count of a statement that writes through this dataset as target.
     void SetRowsAffected(Integer Value) { FRowsAffected = Value; }

@@ -34,7 +34,7 @@ public:
         Integer RowsAffected = 0;
         std::string TableName;            // the result table's name
         bool Temporary = false;           // the result was in the temporary database
-        Integer SpilledGroups = 0;        // groups whose accumulators were kept there
+        Integer SpilledGroups = 0;        // groups grouped in a later pass
     };
     // Validates, prepares and fills; MaxRecords and Params as the query
     // component would give them.

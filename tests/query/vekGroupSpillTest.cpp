@@ -1,12 +1,14 @@
 // Grouping past the connection's result memory budget: the group rows go
-// to the temporary database, and the accumulators of the groups past half
-// the budget are kept there too (one record per group). Every statement
-// gives the rows of the run that keeps everything in memory.
+// to the temporary database, and the rows of the groups past half the
+// budget are set aside for later passes. Every statement gives the rows of
+// the run that keeps everything in memory.
 
 #include "vekDriverTestUtil.h"
 
 #include "../storage/vekEngineTestUtil.h"
 #include "host/Classes.h"
+#include "host/SysUtils.h"
+#include "platform/FileIO.h"
 
 #include <gtest/gtest.h>
 
@@ -55,7 +57,7 @@ protected:
     TDriverFixture FFixture;
 };
 
-TEST_P(GroupSpill, GroupsPastTheBudgetKeepTheirAccumulatorsInTheTemporaryDatabase)
+TEST_P(GroupSpill, GroupsPastTheBudgetAreGroupedInLaterPasses)
 {
     struct TCase {
         const char* Sql;
@@ -70,8 +72,7 @@ TEST_P(GroupSpill, GroupsPastTheBudgetKeepTheirAccumulatorsInTheTemporaryDatabas
         {"SELECT k, SUM(f) * 2 + COUNT(*), MAX(id) - MIN(id) FROM g GROUP BY k", true, false},
         {"SELECT k, SUM(id) FROM g GROUP BY k HAVING SUM(id) > 4500 AND COUNT(k) > 2", true, false},
         {"SELECT k, AVG(id) FROM g GROUP BY k ORDER BY k DESC", true, true},
-        // String extremes have no fixed-size form: their groups move back
-        // to memory once they hold one.
+        // String arguments are set aside with their rows.
         {"SELECT k, MIN(s), MAX(s), COUNT(s) FROM g GROUP BY k", true, false},
         // DISTINCT aggregates keep their values, and so their groups, in
         // memory.
@@ -107,6 +108,53 @@ TEST_P(GroupSpill, GroupsPastTheBudgetKeepTheirAccumulatorsInTheTemporaryDatabas
     TStringList names;
     FFixture.Db().TemporaryDatabase()->GetTableNames(&names, false);
     EXPECT_EQ(names.Count(), 0);
+}
+
+// The rows set aside go to a file that leaves the folder at once and goes
+// with the statement; a write of it that fails fails the statement with
+// nothing left behind, and the next one runs as if nothing happened.
+TEST_P(GroupSpill, RowsSetAsideLeaveNothingBehindWhetherTheStatementEndsOrFails)
+{
+    const char* sql = "SELECT f, COUNT(*), MIN(s), SUM(id) FROM g GROUP BY f ORDER BY 3 DESC, 1";
+    const TDriverFixture::TResult expected = FFixture.Run(sql);
+    ASSERT_EQ(expected.Error, "");
+    FFixture.Db().SetResultMemoryBudget(64 * 1024);
+    int spillWrites = 0;
+    bool failSpills = false;
+    SetFileFaultHook([&](TFileFaultPoint Point, const std::string& Path) {
+        if (Point != TFileFaultPoint::Write || ExtractFilePath(Path) != IncludeTrailingPathDelimiter(FDir.Path()) ||
+            Path == FFixture.Db().TemporaryFileName())
+            return false;
+        ++spillWrites;
+        return failSpills;
+    });
+    struct THookReset {
+        ~THookReset() { SetFileFaultHook({}); }
+    } hookReset;
+    // Tables: the result tables left for their queries to drop.
+    auto onlyTheTemporaryDatabaseIsLeft = [&](int Tables) {
+        const std::vector<std::string> files = FolderEntries(FDir.Path());
+        ASSERT_EQ(files.size(), 1u);
+        EXPECT_EQ(IncludeTrailingPathDelimiter(FDir.Path()) + files[0], FFixture.Db().TemporaryFileName());
+        TStringList tables;
+        FFixture.Db().TemporaryDatabase()->GetTableNames(&tables, false);
+        EXPECT_EQ(tables.Count(), Tables);
+    };
+
+    const TDriverFixture::TResult passes = FFixture.Run(sql);
+    ASSERT_EQ(passes.Error, "");
+    EXPECT_GT(passes.SpilledGroups, 0);
+    EXPECT_GT(spillWrites, 0);
+    EXPECT_EQ(passes.Rows, expected.Rows);
+    onlyTheTemporaryDatabaseIsLeft(0);
+
+    failSpills = true;
+    EXPECT_NE(FFixture.Run(sql).Error, "");
+    // The failed statement's result table waits for its query.
+    onlyTheTemporaryDatabaseIsLeft(1);
+
+    failSpills = false;
+    EXPECT_EQ(FFixture.Run(sql).Rows, expected.Rows);
 }
 
 INSTANTIATE_TEST_SUITE_P(, GroupSpill, ::testing::Bool(),

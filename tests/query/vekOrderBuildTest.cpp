@@ -9,6 +9,9 @@
 
 #include "../storage/vekEngineTestUtil.h"
 #include "query/vekQueryDataset.h"
+#include "host/Classes.h"
+#include "host/SysUtils.h"
+#include "platform/FileIO.h"
 #include "query/vekQueryProvider.h"
 
 #include <gtest/gtest.h>
@@ -174,6 +177,57 @@ TEST_P(OrderBuild, ResultBuiltFromRunsNavigatesLikeAnyIndex)
                       CanonicalValue(set->Fields()->Fields(1)->Value()),
                   forwards.Rows[static_cast<std::size_t>(n - 1)]);
     }
+}
+
+// A result in the temporary database keeps its full sort runs in a run
+// file beside it, which no one else sees (it leaves the folder as soon as
+// it is made) and which goes with the statement, finished or failed. A
+// failed write of a run fails the statement and leaves nothing behind; the
+// next statement runs as if nothing happened.
+TEST_P(OrderBuild, SortRunsLeaveNothingBehindWhetherTheStatementEndsOrFails)
+{
+    const char* sql = "SELECT s, f, id FROM o ORDER BY s DESC, f";
+    const TDriverFixture::TResult expected = FFixture.Run(sql);
+    ASSERT_EQ(expected.Error, "");
+    FFixture.Db().SetResultMemoryBudget(64 * 1024);
+    int runWrites = 0;
+    bool failRuns = false;
+    SetFileFaultHook([&](TFileFaultPoint Point, const std::string& Path) {
+        if (Point != TFileFaultPoint::Write || ExtractFilePath(Path) != IncludeTrailingPathDelimiter(FDir.Path()) ||
+            Path == FFixture.Db().TemporaryFileName())
+            return false;
+        ++runWrites;
+        return failRuns;
+    });
+    struct THookReset {
+        ~THookReset() { SetFileFaultHook({}); }
+    } hookReset;
+    auto folderHoldsOnlyTheTemporaryDatabase = [&] {
+        const std::vector<std::string> names = FolderEntries(FDir.Path());
+        ASSERT_EQ(names.size(), 1u);
+        EXPECT_EQ(IncludeTrailingPathDelimiter(FDir.Path()) + names[0], FFixture.Db().TemporaryFileName());
+    };
+
+    const TDriverFixture::TResult merged = FFixture.Run(sql);
+    ASSERT_EQ(merged.Error, "");
+    EXPECT_TRUE(merged.Temporary);
+    EXPECT_EQ(merged.Rows, expected.Rows);
+    EXPECT_GE(runWrites, 2) << "several runs were written";
+    folderHoldsOnlyTheTemporaryDatabase();
+
+    failRuns = true;
+    const TDriverFixture::TResult failed = FFixture.Run(sql);
+    EXPECT_NE(failed.Error, "");
+    folderHoldsOnlyTheTemporaryDatabase();
+    // The failed statement's result table waits for its query to drop it.
+    TStringList names;
+    FFixture.Db().TemporaryDatabase()->GetTableNames(&names, false);
+    EXPECT_EQ(names.Count(), 1);
+
+    failRuns = false;
+    const TDriverFixture::TResult again = FFixture.Run(sql);
+    ASSERT_EQ(again.Error, "");
+    EXPECT_EQ(again.Rows, expected.Rows);
 }
 
 INSTANTIATE_TEST_SUITE_P(, OrderBuild, ::testing::Bool(),
