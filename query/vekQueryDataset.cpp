@@ -556,7 +556,10 @@ std::vector<TSortItem> SortedRun(const TBTree* Tree, const Byte* Keys, std::size
     std::sort(order.begin(), order.end(), [&](const TSortItem& a, const TSortItem& b) {
         if (a.Prefix != b.Prefix)
             return a.Prefix < b.Prefix;
-        return Tree->CompareKeys(0, none, none, Keys + a.Key * Size, Keys + b.Key * Size) < 0;
+        const Integer c = Tree->CompareKeys(0, none, none, Keys + a.Key * Size, Keys + b.Key * Size);
+        // Keys of rows not yet written (their record IDs not yet given)
+        // are equal where their values are: their place in the fill decides.
+        return c != 0 ? c < 0 : a.Key < b.Key;
     });
     return order;
 }
@@ -677,9 +680,8 @@ void TOrderIndexBuild::Add(Cardinal Address)
     if (!FIndex)
         return;
     const std::size_t at = FKeys.size();
-    // A run's keys and their sort items together stay within the run's
-    // bytes; the keys' array grows in steps, never past its share.
-    const std::size_t runKeys = std::max<std::size_t>(FRunLimit / (FKeySize + SortItemBytes), 1);
+    // The keys' array grows in steps, never past a run's share.
+    const std::size_t runKeys = RunEntries(FKeySize);
     if (at + FKeySize > FKeys.capacity())
         FKeys.reserve(std::min(std::max<std::size_t>(FKeys.capacity() * 2, 64 * 1024), runKeys * FKeySize));
     FKeys.resize(at + FKeySize);
@@ -689,8 +691,41 @@ void TOrderIndexBuild::Add(Cardinal Address)
         if (FRunFolder.empty())
             InsertRun();
         else
-            WriteRun();
+            WriteRun(FKeys, FKeySize, FRuns);
     }
+}
+
+std::size_t TOrderIndexBuild::RunEntries(std::size_t Size) const
+{
+    // A run's entries and their sort items together stay within the run's
+    // bytes.
+    return std::max<std::size_t>(FRunLimit / (Size + SortItemBytes), 1);
+}
+
+bool TOrderIndexBuild::CanHoldRows() const
+{
+    if (!FIndex || FRunFolder.empty())
+        return false;
+    for (int i = 0; i < FTable->GetInternalFieldCount(); ++i)
+        if (FTable->IsFieldBlob(i))
+            return false;
+    return true;
+}
+
+void TOrderIndexBuild::AddRow()
+{
+    const std::size_t entry = FKeySize + static_cast<std::size_t>(FTable->EngineBufferSize());
+    FImageSize = entry - FKeySize;
+    const std::size_t runRows = RunEntries(entry);
+    const std::size_t at = FRows.size();
+    if (at + entry > FRows.capacity())
+        FRows.reserve(std::min(std::max<std::size_t>(FRows.capacity() * 2, 64 * 1024), runRows * entry));
+    FRows.resize(at + entry);
+    // Rows with equal keys keep the order of the fill (see SortedRun).
+    FIndex->CreateTempKeyBuffer(FTable->CurrentBuffer(), FRows.data() + at, {});
+    std::memcpy(FRows.data() + at + FKeySize, FTable->CurrentBuffer(), FImageSize);
+    if (FRows.size() >= runRows * entry)
+        WriteRun(FRows, entry, FRowRuns);
 }
 
 void TOrderIndexBuild::ChangeTree(const std::function<void(TBTree*)>& Fill)
@@ -743,116 +778,169 @@ void TOrderIndexBuild::InsertRun()
     FKeys.clear();
 }
 
-void TOrderIndexBuild::WriteRun()
+void TOrderIndexBuild::WriteRun(std::vector<Byte>& Entries, std::size_t Size, std::vector<TRun>& Runs)
 {
-    if (FKeys.empty())
+    if (Entries.empty())
         return;
     if (!FRunFile)
         FRunFile = std::make_unique<TSpillFile>(FRunFolder, FTable);
-    const std::size_t count = FKeys.size() / FKeySize;
-    const Byte* keys = FKeys.data();
-    const std::vector<TSortItem> order = SortedRun(FIndex->Tree(), keys, FKeySize, count);
-    FRuns.push_back({FRunFile->Size(), count});
+    const std::size_t count = Entries.size() / Size;
+    const Byte* entries = Entries.data();
+    const std::vector<TSortItem> order = SortedRun(FIndex->Tree(), entries, Size, count);
+    Runs.push_back({FRunFile->Size(), count});
     for (const TSortItem& item : order)
-        FRunFile->Append(keys + item.Key * FKeySize, FKeySize);
-    FKeys.clear();
+        FRunFile->Append(entries + item.Key * Size, Size);
+    Entries.clear();
 }
 
-void TOrderIndexBuild::MergeRuns()
-{
-    const char* context = "TVekQueryDataset.PresentByOrderIndex";
-    const std::size_t size = FKeySize;
-    TBTree* tree = FIndex->Tree();
-    // The keys gathered last are one more run, sorted in memory.
-    const std::size_t lastCount = FKeys.size() / size;
-    const std::vector<TSortItem> last = SortedRun(tree, FKeys.data(), size, lastCount);
+namespace {
 
-    // One source per run: its next keys in a buffer (the file's runs) and
-    // the leading numbers of its first key.
+// The entries of sorted runs (each its key first) in key order: the runs
+// of a spill file, read a buffer at a time, and one more run in memory.
+class TRunMerger {
+public:
+    // Sorts the Count entries of Size bytes at Memory; the file's runs'
+    // buffers share BufferBytes.
+    TRunMerger(const TBTree* Tree, TSpillFile* File, const std::vector<TOrderIndexBuild::TRun>& Runs,
+               const Byte* Memory, std::size_t Count, std::size_t Size, std::size_t BufferBytes)
+        : FTree(Tree), FFile(File), FMemory(Memory), FSize(Size), FPrefix(Tree->KeyFields()), FOut(Size)
+    {
+        FLast = SortedRun(Tree, Memory, Size, Count);
+        FSources.resize(Runs.size() + 1);
+        FBufferEntries = std::max<std::size_t>(std::min(BufferBytes / (Runs.size() + 1), RunFileChunk) / Size, 1);
+        FTotal = Count;
+        for (std::size_t r = 0; r < Runs.size(); ++r) {
+            FSources[r].Offset = Runs[r].Offset;
+            FSources[r].Left = Runs[r].Count;
+            FTotal += Runs[r].Count;
+        }
+        FSources.back().Left = Count;
+        for (std::size_t r = 0; r < FSources.size(); ++r)
+            if (Advance(r))
+                FHeap.push_back(r);
+        std::make_heap(FHeap.begin(), FHeap.end(), [this](std::size_t A, std::size_t B) { return After(A, B); });
+    }
+
+    std::size_t Total() const { return FTotal; }
+
+    // The next entry (valid until the next call); nullptr after the last.
+    const Byte* Next()
+    {
+        if (FHeap.empty())
+            return nullptr;
+        auto after = [this](std::size_t A, std::size_t B) { return After(A, B); };
+        std::pop_heap(FHeap.begin(), FHeap.end(), after);
+        const std::size_t from = FHeap.back();
+        std::memcpy(FOut.data(), FSources[from].Head, FSize);
+        if (Advance(from))
+            std::push_heap(FHeap.begin(), FHeap.end(), after);
+        else
+            FHeap.pop_back();
+        return FOut.data();
+    }
+
+private:
     struct TSource {
         std::int64_t Offset = 0;
-        std::size_t Left = 0; // keys not yet handed out, the buffered ones too
+        std::size_t Left = 0; // entries not yet handed out, the buffered ones too
         std::vector<Byte> Buffer;
         std::size_t At = 0;
         std::size_t Buffered = 0;
         const Byte* Head = nullptr;
         TKeyOrderPrefix::TNumbers Prefix;
     };
-    const std::size_t fileRuns = FRuns.size();
-    std::vector<TSource> sources(fileRuns + 1);
-    // The file runs' buffers share a quarter of the budget, as a run did.
-    const std::size_t bufferKeys = std::max<std::size_t>(
-        std::min(FRunLimit / (fileRuns + 1), RunFileChunk) / size, 1);
-    const TKeyOrderPrefix prefix(tree->KeyFields());
-    std::size_t total = lastCount;
-    for (std::size_t r = 0; r < fileRuns; ++r) {
-        sources[r].Offset = FRuns[r].Offset;
-        sources[r].Left = FRuns[r].Count;
-        total += FRuns[r].Count;
-    }
-    sources[fileRuns].Left = lastCount;
-    // Source's next key as its head; false when it has none left.
-    auto advance = [&](std::size_t Index) {
-        TSource& source = sources[Index];
+
+    // Source's next entry as its head; false when it has none left.
+    bool Advance(std::size_t Index)
+    {
+        TSource& source = FSources[Index];
         if (source.Left == 0)
             return false;
         --source.Left;
-        if (Index == fileRuns) {
-            source.Head = FKeys.data() + last[source.At++].Key * size;
+        if (Index + 1 == FSources.size()) {
+            source.Head = FMemory + FLast[source.At++].Key * FSize;
         } else {
             if (source.At == source.Buffered) {
-                const std::size_t keys = std::min(bufferKeys, source.Left + 1);
-                source.Buffer.resize(keys * size);
-                FRunFile->Read(source.Offset, source.Buffer.data(), keys * size);
-                source.Offset += static_cast<std::int64_t>(keys * size);
+                const std::size_t entries = std::min(FBufferEntries, source.Left + 1);
+                source.Buffer.resize(entries * FSize);
+                FFile->Read(source.Offset, source.Buffer.data(), entries * FSize);
+                source.Offset += static_cast<std::int64_t>(entries * FSize);
                 source.At = 0;
-                source.Buffered = keys;
+                source.Buffered = entries;
             }
-            source.Head = source.Buffer.data() + (source.At++) * size;
+            source.Head = source.Buffer.data() + (source.At++) * FSize;
         }
-        source.Prefix = prefix.Of(source.Head);
+        source.Prefix = FPrefix.Of(source.Head);
         return true;
-    };
+    }
+
     // The heap's order: the source with the smallest head on top; of equal
-    // heads (never two in one index) the earlier run first.
-    const TKeyComparisonFlags none;
-    auto after = [&](std::size_t A, std::size_t B) {
-        const TSource& a = sources[A];
-        const TSource& b = sources[B];
+    // heads (rows not yet written) the earlier run first.
+    bool After(std::size_t A, std::size_t B) const
+    {
+        const TSource& a = FSources[A];
+        const TSource& b = FSources[B];
         if (a.Prefix != b.Prefix)
             return b.Prefix < a.Prefix;
-        const Integer c = tree->CompareKeys(0, none, none, a.Head, b.Head);
+        const TKeyComparisonFlags none;
+        const Integer c = FTree->CompareKeys(0, none, none, a.Head, b.Head);
         return c != 0 ? c > 0 : A > B;
-    };
-    std::vector<std::size_t> heap;
-    for (std::size_t r = 0; r <= fileRuns; ++r)
-        if (advance(r))
-            heap.push_back(r);
-    std::make_heap(heap.begin(), heap.end(), after);
-    std::vector<Byte> out(size);
+    }
+
+    const TBTree* FTree;
+    TSpillFile* FFile;
+    const Byte* FMemory;
+    std::size_t FSize;
+    TKeyOrderPrefix FPrefix;
+    std::vector<TSortItem> FLast;
+    std::vector<TSource> FSources;
+    std::size_t FBufferEntries = 1;
+    std::size_t FTotal = 0;
+    std::vector<std::size_t> FHeap;
+    std::vector<Byte> FOut;
+};
+
+} // namespace
+
+void TOrderIndexBuild::MergeRuns()
+{
+    TRunMerger merger(FIndex->Tree(), FRunFile.get(), FRuns, FKeys.data(), FKeys.size() / FKeySize, FKeySize,
+                      FRunLimit);
     ChangeTree([&](TBTree* Tree) {
-        Tree->LoadSortedKeyStream(total, [&]() -> const Byte* {
-            if (heap.empty())
-                VekDatabaseError(8581, context, "Sort runs ended early", FTable);
-            std::pop_heap(heap.begin(), heap.end(), after);
-            const std::size_t from = heap.back();
-            std::memcpy(out.data(), sources[from].Head, size);
-            if (advance(from))
-                std::push_heap(heap.begin(), heap.end(), after);
-            else
-                heap.pop_back();
-            return out.data();
+        Tree->LoadSortedKeyStream(merger.Total(), [&]() -> const Byte* {
+            const Byte* key = merger.Next();
+            if (!key)
+                VekDatabaseError(8581, "TVekQueryDataset.PresentByOrderIndex", "Sort runs ended early", FTable);
+            return key;
         });
     });
     FKeys.clear();
     FRuns.clear();
-    FRunFile.reset();
+}
+
+void TOrderIndexBuild::WriteRows()
+{
+    if (FRows.empty() && FRowRuns.empty())
+        return;
+    const std::size_t entry = FKeySize + FImageSize;
+    {
+        TRunMerger merger(FIndex->Tree(), FRunFile.get(), FRowRuns, FRows.data(), FRows.size() / entry, entry,
+                          FRunLimit);
+        for (const Byte* row = merger.Next(); row; row = merger.Next()) {
+            std::memcpy(FTable->CurrentBuffer(), row + FKeySize, FImageSize);
+            FTable->AddRecord(false);
+            Add(FTable->DatasetGetRecAddr());
+        }
+    }
+    FRows = {};
+    FRowRuns.clear();
 }
 
 void TOrderIndexBuild::Finish()
 {
     if (!FIndex)
         return;
+    WriteRows();
     if (FRuns.empty())
         InsertRun();
     else
@@ -912,6 +1000,9 @@ void TVekQueryDataset::PopulateResultSet(TResultSetFields* Fields, bool Distinct
     std::string rowKey;
     Integer count = 0;
     TOrderIndexBuild order(this);
+    // A fill that never looks for a row in the table may leave writing
+    // them to the order build, which writes them in their order.
+    const bool holdRows = !distinct && !grouped && order.CanHoldRows();
     for (bool more = FProviderMgr->FirstProviderRecord(); more; more = FProviderMgr->NextProviderRecord()) {
         ClearRecord(CurrentBuffer());
         for (int i = 0; i < columns; ++i)
@@ -935,8 +1026,12 @@ void TVekQueryDataset::PopulateResultSet(TResultSetFields* Fields, bool Distinct
             if (seen)
                 continue;
         }
-        AddRecord(false);
-        order.Add(DatasetGetRecAddr());
+        if (holdRows) {
+            order.AddRow();
+        } else {
+            AddRecord(false);
+            order.Add(DatasetGetRecAddr());
+        }
         ++count;
         if (FMaxRecords > 0 && count >= FMaxRecords)
             break;
