@@ -6,15 +6,11 @@
 #include "dataset/vekDataSetFilter.h"
 #include "dataset/vekDatabase.h"
 #include "host/SysUtils.h"
-#include "platform/FileIO.h"
-#include "platform/Process.h"
 #include "storage/vekByteOrder.h"
-#include "storage/vekDiskErrors.h"
 #include "storage/vekIndexUnitManager.h"
 #include "storage/vekIndexUnitTree.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -564,71 +560,7 @@ std::vector<TSortItem> SortedRun(const TBTree* Tree, const Byte* Keys, std::size
     return order;
 }
 
-// The bytes written to, or read from, a run file at a time.
-constexpr std::size_t RunFileChunk = 256 * 1024;
-
-// Serial numbers of this process's spill files, apart from those of its
-// temporary databases.
-std::atomic<unsigned> GSpillFileSerial{0};
-
-constexpr const char* SpillContext = "TVekQueryDataset.SpillFile";
-
 } // namespace
-
-TSpillFile::TSpillFile(const std::string& Folder, TObject* Sender) : FSender(Sender)
-{
-    // A name of the temporary files' form, so that a file left by a process
-    // that died between making and removing it is swept.
-    const std::string stem = Folder + TVekDataBase::TemporaryFilePrefix + IntToStr(CurrentProcessId()) + "-";
-    for (int attempt = 0; !FFile; ++attempt) {
-        const std::string path =
-            stem + std::to_string(1000000000u + GSpillFileSerial.fetch_add(1)) + TVekDataBase::TemporaryFileExt;
-        TFileError error = TFileError::None;
-        FFile = TPlatformFile::Open(path, TFileAccess::ReadWrite, TFileShare::Exclusive, TFileCreate::CreateNew,
-                                    &error);
-        if (FFile)
-            DeleteFile(path);
-        else if (error != TFileError::AlreadyExists || attempt >= 1000)
-            VekDatabaseError(diskerr::NotCreated, SpillContext, "Unable to create a temporary file", FSender);
-    }
-    FBuffer.reserve(RunFileChunk);
-}
-
-TSpillFile::~TSpillFile() = default;
-
-void TSpillFile::Append(const void* Data, std::size_t Size)
-{
-    const auto* bytes = static_cast<const Byte*>(Data);
-    while (Size > 0) {
-        const std::size_t take = std::min(Size, RunFileChunk - FBuffer.size());
-        FBuffer.insert(FBuffer.end(), bytes, bytes + take);
-        bytes += take;
-        Size -= take;
-        if (FBuffer.size() >= RunFileChunk)
-            Flush();
-    }
-}
-
-void TSpillFile::Flush()
-{
-    if (FBuffer.empty())
-        return;
-    const auto bytes = static_cast<std::int64_t>(FBuffer.size());
-    if (FFile->WriteAt(FWritten, FBuffer.data(), bytes) != bytes)
-        VekDatabaseError(diskerr::DiskWrite, SpillContext, "Unable to complete file write operation", FSender);
-    FWritten += bytes;
-    FBuffer.clear();
-}
-
-void TSpillFile::Read(std::int64_t Offset, void* Data, std::size_t Size)
-{
-    ORVEX_ASSERT(Offset >= 0 && Offset + static_cast<std::int64_t>(Size) <= this->Size(), "spill file read");
-    if (Offset + static_cast<std::int64_t>(Size) > FWritten)
-        Flush();
-    const auto bytes = static_cast<std::int64_t>(Size);
-    if (FFile->ReadAt(Offset, Data, bytes) != bytes)
-        VekDatabaseError(diskerr::DiskRead, SpillContext, "Unable to complete file read operation", FSender);
-}
 
 TOrderIndexBuild::TOrderIndexBuild(TVekQueryDataset* Table) : FTable(Table)
 {
@@ -783,7 +715,8 @@ void TOrderIndexBuild::WriteRun(std::vector<Byte>& Entries, std::size_t Size, st
     if (Entries.empty())
         return;
     if (!FRunFile)
-        FRunFile = std::make_unique<TSpillFile>(FRunFolder, FTable);
+        FRunFile = std::make_unique<TSpillFile>(FRunFolder, TVekDataBase::TemporaryFilePrefix,
+                                                TVekDataBase::TemporaryFileExt, FTable);
     const std::size_t count = Entries.size() / Size;
     const Byte* entries = Entries.data();
     const std::vector<TSortItem> order = SortedRun(FIndex->Tree(), entries, Size, count);
@@ -807,7 +740,7 @@ public:
     {
         FLast = SortedRun(Tree, Memory, Size, Count);
         FSources.resize(Runs.size() + 1);
-        FBufferEntries = std::max<std::size_t>(std::min(BufferBytes / (Runs.size() + 1), RunFileChunk) / Size, 1);
+        FBufferEntries = std::max<std::size_t>(std::min(BufferBytes / (Runs.size() + 1), TSpillFile::ChunkBytes) / Size, 1);
         FTotal = Count;
         for (std::size_t r = 0; r < Runs.size(); ++r) {
             FSources[r].Offset = Runs[r].Offset;

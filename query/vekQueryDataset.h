@@ -27,6 +27,7 @@
 #include "query/vekJoinDataProviderUnit.h"
 #include "sql/vekExecParsers.h"
 #include "sql/vekSelectParser.h"
+#include "storage/vekIndexUnitSort.h"
 
 #include <cstdint>
 #include <cstring>
@@ -44,7 +45,6 @@ class TVekTable;
 class TVekQueryDataset;
 class TIndexItem;
 class TBTree;
-class TPlatformFile;
 
 // Names of the result table's indexes and live hidden fields.
 inline constexpr const char* ResultOrderByIndexName = "idxorderby";
@@ -323,35 +323,6 @@ private:
 };
 
 // ================================================================= the table
-
-// A file of bytes that one statement writes and reads back (sort runs,
-// rows waiting for a later grouping pass), beside the connection's
-// temporary database under a temporary file name of this process. It
-// leaves the folder as soon as it is made, so that it goes with the
-// handle, or with the process whatever happens to it. Failures raise the
-// engine's errors in the name of Sender.
-class TSpillFile {
-public:
-    TSpillFile(const std::string& Folder, TObject* Sender);
-    ~TSpillFile();
-    TSpillFile(const TSpillFile&) = delete;
-    TSpillFile& operator=(const TSpillFile&) = delete;
-
-    // Appends Size bytes (through a buffer).
-    void Append(const void* Data, std::size_t Size);
-    // The bytes appended so far.
-    std::int64_t Size() const { return FWritten + static_cast<std::int64_t>(FBuffer.size()); }
-    // Size bytes from Offset (inside the bytes appended).
-    void Read(std::int64_t Offset, void* Data, std::size_t Size);
-
-private:
-    void Flush();
-
-    std::unique_ptr<TPlatformFile> FFile;
-    TObject* FSender;
-    std::int64_t FWritten = 0;
-    std::vector<Byte> FBuffer;
-};
 
 // The "idxorderby" tree of a result filled in one go. While the rows are
 // written the index stays out of the table's writes and its keys are

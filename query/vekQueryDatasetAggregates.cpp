@@ -693,7 +693,9 @@ void TVekQueryDataset::PopulateAggregateResultSet(TResultSetFields* Fields, bool
         const auto length = static_cast<std::uint32_t>(aside.size() - 4);
         std::memcpy(aside.data(), &length, sizeof length);
         if (!spill)
-            spill = std::make_unique<TSpillFile>(ExtractFilePath(DataBase()->Directory() + DataBase()->DataBaseName()), this);
+            spill = std::make_unique<TSpillFile>(ExtractFilePath(DataBase()->Directory() + DataBase()->DataBaseName()),
+                                                 TVekDataBase::TemporaryFilePrefix, TVekDataBase::TemporaryFileExt,
+                                                 this);
         spill->Append(aside.data(), aside.size());
     };
     // The row at In (Length bytes) set aside: its group values into the

@@ -46,4 +46,33 @@ private:
     std::unique_ptr<TVekDataBase> FDb;
 };
 
+// Watches the writes of a connection's spill files: files in its temporary
+// folder other than its temporary database. Counts them, fails them while
+// Fail is set, and says whether the folder holds the temporary database
+// alone with Tables tables in it.
+class TSpillWatch {
+public:
+    TSpillWatch(TVekDataBase& Db, const std::string& Folder);
+    ~TSpillWatch();
+    TSpillWatch(const TSpillWatch&) = delete;
+    TSpillWatch& operator=(const TSpillWatch&) = delete;
+
+    int Writes = 0;
+    bool Fail = false;
+    void ExpectOnlyTheTemporaryDatabase(int Tables) const;
+
+private:
+    TVekDataBase& FDb;
+    std::string FFolder;
+};
+
+// Runs Sql with the connection's default budget, then with the smallest
+// one watching its spill files (in Folder): the rows are the same, spill
+// files were written and none is left; with their writes failing the
+// statement fails and leaves only its result table (for its query to
+// drop); and then it runs again as if nothing had happened. The result of
+// the first run with the smallest budget, and in Writes its spill writes.
+TDriverFixture::TResult ExpectSpillsLeaveNothingBehind(TDriverFixture& Fixture, const std::string& Folder,
+                                                       const std::string& Sql, int& Writes);
+
 } // namespace orvex::querytest

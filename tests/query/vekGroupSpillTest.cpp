@@ -7,8 +7,6 @@
 
 #include "../storage/vekEngineTestUtil.h"
 #include "host/Classes.h"
-#include "host/SysUtils.h"
-#include "platform/FileIO.h"
 
 #include <gtest/gtest.h>
 
@@ -115,46 +113,10 @@ TEST_P(GroupSpill, GroupsPastTheBudgetAreGroupedInLaterPasses)
 // nothing left behind, and the next one runs as if nothing happened.
 TEST_P(GroupSpill, RowsSetAsideLeaveNothingBehindWhetherTheStatementEndsOrFails)
 {
-    const char* sql = "SELECT f, COUNT(*), MIN(s), SUM(id) FROM g GROUP BY f ORDER BY 3 DESC, 1";
-    const TDriverFixture::TResult expected = FFixture.Run(sql);
-    ASSERT_EQ(expected.Error, "");
-    FFixture.Db().SetResultMemoryBudget(64 * 1024);
-    int spillWrites = 0;
-    bool failSpills = false;
-    SetFileFaultHook([&](TFileFaultPoint Point, const std::string& Path) {
-        if (Point != TFileFaultPoint::Write || ExtractFilePath(Path) != IncludeTrailingPathDelimiter(FDir.Path()) ||
-            Path == FFixture.Db().TemporaryFileName())
-            return false;
-        ++spillWrites;
-        return failSpills;
-    });
-    struct THookReset {
-        ~THookReset() { SetFileFaultHook({}); }
-    } hookReset;
-    // Tables: the result tables left for their queries to drop.
-    auto onlyTheTemporaryDatabaseIsLeft = [&](int Tables) {
-        const std::vector<std::string> files = FolderEntries(FDir.Path());
-        ASSERT_EQ(files.size(), 1u);
-        EXPECT_EQ(IncludeTrailingPathDelimiter(FDir.Path()) + files[0], FFixture.Db().TemporaryFileName());
-        TStringList tables;
-        FFixture.Db().TemporaryDatabase()->GetTableNames(&tables, false);
-        EXPECT_EQ(tables.Count(), Tables);
-    };
-
-    const TDriverFixture::TResult passes = FFixture.Run(sql);
-    ASSERT_EQ(passes.Error, "");
+    int writes = 0;
+    const TDriverFixture::TResult passes = ExpectSpillsLeaveNothingBehind(
+        FFixture, FDir.Path(), "SELECT f, COUNT(*), MIN(s), SUM(id) FROM g GROUP BY f ORDER BY 3 DESC, 1", writes);
     EXPECT_GT(passes.SpilledGroups, 0);
-    EXPECT_GT(spillWrites, 0);
-    EXPECT_EQ(passes.Rows, expected.Rows);
-    onlyTheTemporaryDatabaseIsLeft(0);
-
-    failSpills = true;
-    EXPECT_NE(FFixture.Run(sql).Error, "");
-    // The failed statement's result table waits for its query.
-    onlyTheTemporaryDatabaseIsLeft(1);
-
-    failSpills = false;
-    EXPECT_EQ(FFixture.Run(sql).Rows, expected.Rows);
 }
 
 INSTANTIATE_TEST_SUITE_P(, GroupSpill, ::testing::Bool(),

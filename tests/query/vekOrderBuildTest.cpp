@@ -9,9 +9,6 @@
 
 #include "../storage/vekEngineTestUtil.h"
 #include "query/vekQueryDataset.h"
-#include "host/Classes.h"
-#include "host/SysUtils.h"
-#include "platform/FileIO.h"
 #include "query/vekQueryProvider.h"
 
 #include <gtest/gtest.h>
@@ -186,48 +183,9 @@ TEST_P(OrderBuild, ResultBuiltFromRunsNavigatesLikeAnyIndex)
 // next statement runs as if nothing happened.
 TEST_P(OrderBuild, SortRunsLeaveNothingBehindWhetherTheStatementEndsOrFails)
 {
-    const char* sql = "SELECT s, f, id FROM o ORDER BY s DESC, f";
-    const TDriverFixture::TResult expected = FFixture.Run(sql);
-    ASSERT_EQ(expected.Error, "");
-    FFixture.Db().SetResultMemoryBudget(64 * 1024);
-    int runWrites = 0;
-    bool failRuns = false;
-    SetFileFaultHook([&](TFileFaultPoint Point, const std::string& Path) {
-        if (Point != TFileFaultPoint::Write || ExtractFilePath(Path) != IncludeTrailingPathDelimiter(FDir.Path()) ||
-            Path == FFixture.Db().TemporaryFileName())
-            return false;
-        ++runWrites;
-        return failRuns;
-    });
-    struct THookReset {
-        ~THookReset() { SetFileFaultHook({}); }
-    } hookReset;
-    auto folderHoldsOnlyTheTemporaryDatabase = [&] {
-        const std::vector<std::string> names = FolderEntries(FDir.Path());
-        ASSERT_EQ(names.size(), 1u);
-        EXPECT_EQ(IncludeTrailingPathDelimiter(FDir.Path()) + names[0], FFixture.Db().TemporaryFileName());
-    };
-
-    const TDriverFixture::TResult merged = FFixture.Run(sql);
-    ASSERT_EQ(merged.Error, "");
-    EXPECT_TRUE(merged.Temporary);
-    EXPECT_EQ(merged.Rows, expected.Rows);
-    EXPECT_GE(runWrites, 2) << "several runs were written";
-    folderHoldsOnlyTheTemporaryDatabase();
-
-    failRuns = true;
-    const TDriverFixture::TResult failed = FFixture.Run(sql);
-    EXPECT_NE(failed.Error, "");
-    folderHoldsOnlyTheTemporaryDatabase();
-    // The failed statement's result table waits for its query to drop it.
-    TStringList names;
-    FFixture.Db().TemporaryDatabase()->GetTableNames(&names, false);
-    EXPECT_EQ(names.Count(), 1);
-
-    failRuns = false;
-    const TDriverFixture::TResult again = FFixture.Run(sql);
-    ASSERT_EQ(again.Error, "");
-    EXPECT_EQ(again.Rows, expected.Rows);
+    int writes = 0;
+    ExpectSpillsLeaveNothingBehind(FFixture, FDir.Path(), "SELECT s, f, id FROM o ORDER BY s DESC, f", writes);
+    EXPECT_GE(writes, 2) << "several runs were written";
 }
 
 INSTANTIATE_TEST_SUITE_P(, OrderBuild, ::testing::Bool(),

@@ -432,22 +432,28 @@ TEST_P(BTreeModelTest, LoadsKeysGivenInOrderIntoAnEmptyTree)
     const Integer keySize = FTree.MaximumKeySize();
     const int perPage = (v.PageSize - NodeHeaderSize - keySize - 1) / keySize;
     const Cardinal root = FRoot;
+    // Count new random values in key order, and their keys side by side.
+    auto sortedKeys = [&](int Count, std::vector<TKeyValues>& Values) {
+        Values.clear();
+        for (int i = 0; i < Count; ++i) {
+            Values.push_back(RandomValues());
+            Values.back().ID = ++FLastID;
+        }
+        std::sort(Values.begin(), Values.end(),
+                  [](const TKeyValues& A, const TKeyValues& B) { return CompareModel(A, B) < 0; });
+        std::vector<Byte> keys(Values.size() * static_cast<std::size_t>(keySize));
+        for (std::size_t i = 0; i < Values.size(); ++i) {
+            Byte* key = keys.data() + i * static_cast<std::size_t>(keySize);
+            const TRecord record = RecordOf(Values[i]);
+            FTree.ConstructTempKeyBufFromRecBuf(key, record.data(), {});
+            WriteLE32(key + kioAddress, Values[i].Address());
+        }
+        return keys;
+    };
     // Keys handed out by position, or one after another (Stream).
     auto load = [&](int Count, bool Stream) {
         std::vector<TKeyValues> values;
-        for (int i = 0; i < Count; ++i) {
-            values.push_back(RandomValues());
-            values.back().ID = ++FLastID;
-        }
-        std::sort(values.begin(), values.end(),
-                  [](const TKeyValues& A, const TKeyValues& B) { return CompareModel(A, B) < 0; });
-        std::vector<Byte> keys(values.size() * static_cast<std::size_t>(keySize));
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            Byte* key = keys.data() + i * static_cast<std::size_t>(keySize);
-            const TRecord record = RecordOf(values[i]);
-            FTree.ConstructTempKeyBufFromRecBuf(key, record.data(), {});
-            WriteLE32(key + kioAddress, values[i].Address());
-        }
+        const std::vector<Byte> keys = sortedKeys(Count, values);
         if (Stream) {
             std::size_t next = 0;
             FTree.LoadSortedKeyStream(values.size(), [&] {
@@ -496,19 +502,7 @@ TEST_P(BTreeModelTest, LoadsKeysGivenInOrderIntoAnEmptyTree)
     // Streamed keys are checked as they come: the last of several levels'
     // worth of keys out of order leaves the tree empty and usable.
     std::vector<TKeyValues> values;
-    for (int i = 0; i < perPage * perPage + 5; ++i) {
-        values.push_back(RandomValues());
-        values.back().ID = ++FLastID;
-    }
-    std::sort(values.begin(), values.end(),
-              [](const TKeyValues& A, const TKeyValues& B) { return CompareModel(A, B) < 0; });
-    std::vector<Byte> sorted(values.size() * static_cast<std::size_t>(keySize));
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        const TRecord record = RecordOf(values[i]);
-        Byte* key = sorted.data() + i * static_cast<std::size_t>(keySize);
-        FTree.ConstructTempKeyBufFromRecBuf(key, record.data(), {});
-        WriteLE32(key + kioAddress, values[i].Address());
-    }
+    const std::vector<Byte> sorted = sortedKeys(perPage * perPage + 5, values);
     std::size_t handed = 0;
     EXPECT_THROW(FTree.LoadSortedKeyStream(values.size(),
                                            [&] {
