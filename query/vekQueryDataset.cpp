@@ -8,6 +8,7 @@
 #include "host/SysUtils.h"
 #include "storage/vekByteOrder.h"
 #include "storage/vekIndexUnitManager.h"
+#include "storage/vekIndexUnitTree.h"
 
 #include <algorithm>
 #include <cmath>
@@ -540,6 +541,25 @@ struct TSortItem {
 
 constexpr std::size_t SortItemBytes = sizeof(TSortItem);
 
+// The Count keys of Size bytes at Keys in the tree's order.
+std::vector<TSortItem> SortedRun(const TBTree* Tree, const Byte* Keys, std::size_t Size, std::size_t Count)
+{
+    const TKeyOrderPrefix prefix(Tree->KeyFields());
+    std::vector<TSortItem> order(Count);
+    for (std::size_t i = 0; i < Count; ++i)
+        order[i] = {prefix.Of(Keys + i * Size), static_cast<std::uint32_t>(i)};
+    const TKeyComparisonFlags none;
+    std::sort(order.begin(), order.end(), [&](const TSortItem& a, const TSortItem& b) {
+        if (a.Prefix != b.Prefix)
+            return a.Prefix < b.Prefix;
+        const Integer c = Tree->CompareKeys(0, none, none, Keys + a.Key * Size, Keys + b.Key * Size);
+        // Keys of rows not yet written (their record IDs not yet given)
+        // are equal where their values are: their place in the fill decides.
+        return c != 0 ? c < 0 : a.Key < b.Key;
+    });
+    return order;
+}
+
 } // namespace
 
 TOrderIndexBuild::TOrderIndexBuild(TVekQueryDataset* Table) : FTable(Table)
@@ -556,6 +576,8 @@ TOrderIndexBuild::TOrderIndexBuild(TVekQueryDataset* Table) : FTable(Table)
     const Int64 budget = db ? std::max<Int64>(db->ResultMemoryBudget(), 0) : 0;
     // At least a few pages' worth of keys make a run.
     FRunLimit = std::max<std::size_t>(static_cast<std::size_t>(budget / 4), 64 * 1024);
+    if (Table->DataBase() && Table->DataBase()->IsTemporaryDatabase())
+        FRunFolder = ExtractFilePath(Table->DataBase()->Directory() + Table->DataBase()->DataBaseName());
     const bool current = SameText(manager->CurrentIndexName(), index->IndexName());
     Detach();
     // The fill's searches (DISTINCT, grouping) go through the current
@@ -590,55 +612,62 @@ void TOrderIndexBuild::Add(Cardinal Address)
     if (!FIndex)
         return;
     const std::size_t at = FKeys.size();
-    // A run's keys and their sort items together stay within the run's
-    // bytes; the keys' array grows in steps, never past its share.
-    const std::size_t runKeys = std::max<std::size_t>(FRunLimit / (FKeySize + SortItemBytes), 1);
+    // The keys' array grows in steps, never past a run's share.
+    const std::size_t runKeys = RunEntries(FKeySize);
     if (at + FKeySize > FKeys.capacity())
         FKeys.reserve(std::min(std::max<std::size_t>(FKeys.capacity() * 2, 64 * 1024), runKeys * FKeySize));
     FKeys.resize(at + FKeySize);
     FIndex->CreateTempKeyBuffer(FTable->CurrentBuffer(), FKeys.data() + at, {});
     WriteLE32(FKeys.data() + at + kioAddress, Address);
-    if (FKeys.size() >= runKeys * FKeySize)
-        InsertRun();
+    if (FKeys.size() >= runKeys * FKeySize) {
+        if (FRunFolder.empty())
+            InsertRun();
+        else
+            WriteRun(FKeys, FKeySize, FRuns);
+    }
 }
 
-void TOrderIndexBuild::InsertRun()
+std::size_t TOrderIndexBuild::RunEntries(std::size_t Size) const
 {
-    if (FKeys.empty())
-        return;
-    const std::size_t count = FKeys.size() / FKeySize;
-    const Byte* keys = FKeys.data();
-    const std::size_t size = FKeySize;
-    TBTree* tree = FIndex->Tree();
-    const TKeyOrderPrefix prefix(tree->KeyFields());
-    std::vector<TSortItem> order(count);
-    for (std::size_t i = 0; i < count; ++i)
-        order[i] = {prefix.Of(keys + i * size), static_cast<std::uint32_t>(i)};
-    const TKeyComparisonFlags none;
-    std::sort(order.begin(), order.end(), [&](const TSortItem& a, const TSortItem& b) {
-        if (a.Prefix != b.Prefix)
-            return a.Prefix < b.Prefix;
-        return tree->CompareKeys(0, none, none, keys + a.Key * size, keys + b.Key * size) < 0;
-    });
-    // The tree changes as in any write of the table: attached to it and
-    // under its write lock, which writes its root and depth to the header.
+    // A run's entries and their sort items together stay within the run's
+    // bytes.
+    return std::max<std::size_t>(FRunLimit / (Size + SortItemBytes), 1);
+}
+
+bool TOrderIndexBuild::CanHoldRows() const
+{
+    if (!FIndex || FRunFolder.empty())
+        return false;
+    for (int i = 0; i < FTable->GetInternalFieldCount(); ++i)
+        if (FTable->IsFieldBlob(i))
+            return false;
+    return true;
+}
+
+void TOrderIndexBuild::AddRow()
+{
+    const std::size_t entry = FKeySize + static_cast<std::size_t>(FTable->EngineBufferSize());
+    FImageSize = entry - FKeySize;
+    const std::size_t runRows = RunEntries(entry);
+    const std::size_t at = FRows.size();
+    if (at + entry > FRows.capacity())
+        FRows.reserve(std::min(std::max<std::size_t>(FRows.capacity() * 2, 64 * 1024), runRows * entry));
+    FRows.resize(at + entry);
+    // Rows with equal keys keep the order of the fill (see SortedRun).
+    FIndex->CreateTempKeyBuffer(FTable->CurrentBuffer(), FRows.data() + at, {});
+    std::memcpy(FRows.data() + at + FKeySize, FTable->CurrentBuffer(), FImageSize);
+    if (FRows.size() >= runRows * entry)
+        WriteRun(FRows, entry, FRowRuns);
+}
+
+void TOrderIndexBuild::ChangeTree(const std::function<void(TBTree*)>& Fill)
+{
     const bool lockHere = !FTable->HoldsLock();
     if (lockHere)
         FTable->LockTable();
     Attach();
     try {
-        if (FIndex->GetRecordCount(true) == 0) {
-            // The first run fills the empty tree page by page.
-            tree->LoadSortedKeys(count, [&](std::size_t I) { return keys + order[I].Key * size; });
-        } else {
-            for (const TSortItem& item : order) {
-                const Byte* key = keys + item.Key * size;
-                FIndex->CopyKeyBuffer(key, {});
-                if (FIndex->InsertCheckSearch() == 0 || FIndex->InsertKey(ReadLE32(key + kioAddress)) != 0)
-                    VekDatabaseError(8581, "TVekQueryDataset.PresentByOrderIndex",
-                                     "Failed to add key to " + FIndex->IndexName(), FTable);
-            }
-        }
+        Fill(FIndex->Tree());
         FTable->TableDef()->TableHeader()->SetDirty(true);
     } catch (...) {
         FIndex->ForgetLentPath();
@@ -653,17 +682,205 @@ void TOrderIndexBuild::InsertRun()
     }
     if (lockHere)
         FTable->UnlockTable();
-    FKeys.clear();
     Detach();
+}
+
+void TOrderIndexBuild::InsertRun()
+{
+    if (FKeys.empty())
+        return;
+    const std::size_t count = FKeys.size() / FKeySize;
+    const Byte* keys = FKeys.data();
+    const std::size_t size = FKeySize;
+    const std::vector<TSortItem> order = SortedRun(FIndex->Tree(), keys, size, count);
+    ChangeTree([&](TBTree* Tree) {
+        if (FIndex->GetRecordCount(true) == 0) {
+            // The first run fills the empty tree page by page.
+            Tree->LoadSortedKeys(count, [&](std::size_t I) { return keys + order[I].Key * size; });
+            return;
+        }
+        for (const TSortItem& item : order) {
+            const Byte* key = keys + item.Key * size;
+            FIndex->CopyKeyBuffer(key, {});
+            if (FIndex->InsertCheckSearch() == 0 || FIndex->InsertKey(ReadLE32(key + kioAddress)) != 0)
+                VekDatabaseError(8581, "TVekQueryDataset.PresentByOrderIndex",
+                                 "Failed to add key to " + FIndex->IndexName(), FTable);
+        }
+    });
+    FKeys.clear();
+}
+
+void TOrderIndexBuild::WriteRun(std::vector<Byte>& Entries, std::size_t Size, std::vector<TRun>& Runs)
+{
+    if (Entries.empty())
+        return;
+    if (!FRunFile)
+        FRunFile = std::make_unique<TSpillFile>(FRunFolder, TVekDataBase::TemporaryFilePrefix,
+                                                TVekDataBase::TemporaryFileExt, FTable);
+    const std::size_t count = Entries.size() / Size;
+    const Byte* entries = Entries.data();
+    const std::vector<TSortItem> order = SortedRun(FIndex->Tree(), entries, Size, count);
+    Runs.push_back({FRunFile->Size(), count});
+    for (const TSortItem& item : order)
+        FRunFile->Append(entries + item.Key * Size, Size);
+    Entries.clear();
+}
+
+namespace {
+
+// The entries of sorted runs (each its key first) in key order: the runs
+// of a spill file, read a buffer at a time, and one more run in memory.
+class TRunMerger {
+public:
+    // Sorts the Count entries of Size bytes at Memory; the file's runs'
+    // buffers share BufferBytes.
+    TRunMerger(const TBTree* Tree, TSpillFile* File, const std::vector<TOrderIndexBuild::TRun>& Runs,
+               const Byte* Memory, std::size_t Count, std::size_t Size, std::size_t BufferBytes)
+        : FTree(Tree), FFile(File), FMemory(Memory), FSize(Size), FPrefix(Tree->KeyFields()), FOut(Size)
+    {
+        FLast = SortedRun(Tree, Memory, Size, Count);
+        FSources.resize(Runs.size() + 1);
+        FBufferEntries = std::max<std::size_t>(std::min(BufferBytes / (Runs.size() + 1), TSpillFile::ChunkBytes) / Size, 1);
+        FTotal = Count;
+        for (std::size_t r = 0; r < Runs.size(); ++r) {
+            FSources[r].Offset = Runs[r].Offset;
+            FSources[r].Left = Runs[r].Count;
+            FTotal += Runs[r].Count;
+        }
+        FSources.back().Left = Count;
+        for (std::size_t r = 0; r < FSources.size(); ++r)
+            if (Advance(r))
+                FHeap.push_back(r);
+        std::make_heap(FHeap.begin(), FHeap.end(), [this](std::size_t A, std::size_t B) { return After(A, B); });
+    }
+
+    std::size_t Total() const { return FTotal; }
+
+    // The next entry (valid until the next call); nullptr after the last.
+    const Byte* Next()
+    {
+        if (FHeap.empty())
+            return nullptr;
+        auto after = [this](std::size_t A, std::size_t B) { return After(A, B); };
+        std::pop_heap(FHeap.begin(), FHeap.end(), after);
+        const std::size_t from = FHeap.back();
+        std::memcpy(FOut.data(), FSources[from].Head, FSize);
+        if (Advance(from))
+            std::push_heap(FHeap.begin(), FHeap.end(), after);
+        else
+            FHeap.pop_back();
+        return FOut.data();
+    }
+
+private:
+    struct TSource {
+        std::int64_t Offset = 0;
+        std::size_t Left = 0; // entries not yet handed out, the buffered ones too
+        std::vector<Byte> Buffer;
+        std::size_t At = 0;
+        std::size_t Buffered = 0;
+        const Byte* Head = nullptr;
+        TKeyOrderPrefix::TNumbers Prefix;
+    };
+
+    // Source's next entry as its head; false when it has none left.
+    bool Advance(std::size_t Index)
+    {
+        TSource& source = FSources[Index];
+        if (source.Left == 0)
+            return false;
+        --source.Left;
+        if (Index + 1 == FSources.size()) {
+            source.Head = FMemory + FLast[source.At++].Key * FSize;
+        } else {
+            if (source.At == source.Buffered) {
+                const std::size_t entries = std::min(FBufferEntries, source.Left + 1);
+                source.Buffer.resize(entries * FSize);
+                FFile->Read(source.Offset, source.Buffer.data(), entries * FSize);
+                source.Offset += static_cast<std::int64_t>(entries * FSize);
+                source.At = 0;
+                source.Buffered = entries;
+            }
+            source.Head = source.Buffer.data() + (source.At++) * FSize;
+        }
+        source.Prefix = FPrefix.Of(source.Head);
+        return true;
+    }
+
+    // The heap's order: the source with the smallest head on top; of equal
+    // heads (rows not yet written) the earlier run first.
+    bool After(std::size_t A, std::size_t B) const
+    {
+        const TSource& a = FSources[A];
+        const TSource& b = FSources[B];
+        if (a.Prefix != b.Prefix)
+            return b.Prefix < a.Prefix;
+        const TKeyComparisonFlags none;
+        const Integer c = FTree->CompareKeys(0, none, none, a.Head, b.Head);
+        return c != 0 ? c > 0 : A > B;
+    }
+
+    const TBTree* FTree;
+    TSpillFile* FFile;
+    const Byte* FMemory;
+    std::size_t FSize;
+    TKeyOrderPrefix FPrefix;
+    std::vector<TSortItem> FLast;
+    std::vector<TSource> FSources;
+    std::size_t FBufferEntries = 1;
+    std::size_t FTotal = 0;
+    std::vector<std::size_t> FHeap;
+    std::vector<Byte> FOut;
+};
+
+} // namespace
+
+void TOrderIndexBuild::MergeRuns()
+{
+    TRunMerger merger(FIndex->Tree(), FRunFile.get(), FRuns, FKeys.data(), FKeys.size() / FKeySize, FKeySize,
+                      FRunLimit);
+    ChangeTree([&](TBTree* Tree) {
+        Tree->LoadSortedKeyStream(merger.Total(), [&]() -> const Byte* {
+            const Byte* key = merger.Next();
+            if (!key)
+                VekDatabaseError(8581, "TVekQueryDataset.PresentByOrderIndex", "Sort runs ended early", FTable);
+            return key;
+        });
+    });
+    FKeys.clear();
+    FRuns.clear();
+}
+
+void TOrderIndexBuild::WriteRows()
+{
+    if (FRows.empty() && FRowRuns.empty())
+        return;
+    const std::size_t entry = FKeySize + FImageSize;
+    {
+        TRunMerger merger(FIndex->Tree(), FRunFile.get(), FRowRuns, FRows.data(), FRows.size() / entry, entry,
+                          FRunLimit);
+        for (const Byte* row = merger.Next(); row; row = merger.Next()) {
+            std::memcpy(FTable->CurrentBuffer(), row + FKeySize, FImageSize);
+            FTable->AddRecord(false);
+            Add(FTable->DatasetGetRecAddr());
+        }
+    }
+    FRows = {};
+    FRowRuns.clear();
 }
 
 void TOrderIndexBuild::Finish()
 {
     if (!FIndex)
         return;
-    InsertRun();
+    WriteRows();
+    if (FRuns.empty())
+        InsertRun();
+    else
+        MergeRuns();
     Attach();
     FKeys = {};
+    FRunFile.reset();
     FIndex = nullptr;
 }
 
@@ -716,6 +933,9 @@ void TVekQueryDataset::PopulateResultSet(TResultSetFields* Fields, bool Distinct
     std::string rowKey;
     Integer count = 0;
     TOrderIndexBuild order(this);
+    // A fill that never looks for a row in the table may leave writing
+    // them to the order build, which writes them in their order.
+    const bool holdRows = !distinct && !grouped && order.CanHoldRows();
     for (bool more = FProviderMgr->FirstProviderRecord(); more; more = FProviderMgr->NextProviderRecord()) {
         ClearRecord(CurrentBuffer());
         for (int i = 0; i < columns; ++i)
@@ -739,8 +959,12 @@ void TVekQueryDataset::PopulateResultSet(TResultSetFields* Fields, bool Distinct
             if (seen)
                 continue;
         }
-        AddRecord(false);
-        order.Add(DatasetGetRecAddr());
+        if (holdRows) {
+            order.AddRow();
+        } else {
+            AddRecord(false);
+            order.Add(DatasetGetRecAddr());
+        }
         ++count;
         if (FMaxRecords > 0 && count >= FMaxRecords)
             break;

@@ -27,9 +27,11 @@
 #include "query/vekJoinDataProviderUnit.h"
 #include "sql/vekExecParsers.h"
 #include "sql/vekSelectParser.h"
+#include "storage/vekIndexUnitSort.h"
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -42,6 +44,7 @@ class TVekDataBase;
 class TVekTable;
 class TVekQueryDataset;
 class TIndexItem;
+class TBTree;
 
 // Names of the result table's indexes and live hidden fields.
 inline constexpr const char* ResultOrderByIndexName = "idxorderby";
@@ -323,12 +326,20 @@ private:
 
 // The "idxorderby" tree of a result filled in one go. While the rows are
 // written the index stays out of the table's writes and its keys are
-// gathered here instead; up to a quarter of the connection's result memory
-// budget they are sorted and inserted in key order (one run), so that each
-// insert lands in the pages the one before it used, where inserting row by
-// row would touch a random leaf of a tree that may outgrow its cache. A
-// build that is not finished (a failed fill) gives the index back to the
-// table as it was.
+// gathered here instead, in runs of up to a quarter of the connection's
+// result memory budget, each sorted when full. A result of one run is
+// loaded from it into the empty tree page by page. A result in the
+// temporary database with more runs writes each full run to a spill file
+// and finally merges the runs into the empty tree, page by page again: the
+// tree is written once, in key order, however large it is. A result in
+// memory inserts its later runs in key order. A build that is not finished
+// (a failed fill) gives the index back to the table as it was.
+//
+// A plain fill of a result in the temporary database (no search of the
+// table while it fills, no blob columns) hands its rows to AddRow instead
+// of writing them: they are sorted with their keys in the same runs and
+// written in key order when the build finishes, so that reading the result
+// in its order reads its pages one after another.
 class TOrderIndexBuild {
 public:
     // Takes Table's order index out of its writes; does nothing when the
@@ -339,16 +350,38 @@ public:
     TOrderIndexBuild& operator=(const TOrderIndexBuild&) = delete;
 
     bool Active() const { return FIndex != nullptr; }
+    // Whether AddRow may take the rows of the table (see above), when the
+    // fill never looks for a row in the table.
+    bool CanHoldRows() const;
     // The key of the table's current record (written at Address).
     void Add(Cardinal Address);
-    // Inserts the keys gathered and gives the index back to the table.
+    // The table's current record, not yet written: the build writes it.
+    void AddRow();
+    // Writes the rows held, inserts the keys gathered and gives the index
+    // back to the table.
     void Finish();
+
+    struct TRun {
+        std::int64_t Offset = 0;
+        std::size_t Count = 0;
+    };
 
 private:
     void Detach();
     void Attach();
-    // Sorts the gathered keys and inserts them, under the table's write lock.
+    // Fill changes the tree, under the table's write lock with the index
+    // attached (which writes its root and depth to the header).
+    void ChangeTree(const std::function<void(TBTree*)>& Fill);
+    // Sorts the gathered keys and inserts them.
     void InsertRun();
+    // Sorts the gathered entries (Entries, Size bytes each, the key first)
+    // and appends them to the spill file as one more of Runs.
+    void WriteRun(std::vector<Byte>& Entries, std::size_t Size, std::vector<TRun>& Runs);
+    // Merges the runs of the spill file and the keys gathered into the tree.
+    void MergeRuns();
+    // Writes the rows held, in key order, each key gathered as it is written.
+    void WriteRows();
+    std::size_t RunEntries(std::size_t Size) const;
 
     TVekQueryDataset* FTable;
     TIndexItem* FIndex = nullptr;
@@ -356,6 +389,16 @@ private:
     std::size_t FKeySize = 0;
     std::size_t FRunLimit = 0;
     std::vector<Byte> FKeys;
+    // Where full runs go (empty: they are inserted), the file once made,
+    // and its runs of keys.
+    std::string FRunFolder;
+    std::unique_ptr<TSpillFile> FRunFile;
+    std::vector<TRun> FRuns;
+    // The rows held: each its key and its record image; the runs of them
+    // in the spill file.
+    std::size_t FImageSize = 0;
+    std::vector<Byte> FRows;
+    std::vector<TRun> FRowRuns;
 };
 
 // Creates the table that holds a statement's result rows: the one place
@@ -392,8 +435,8 @@ public:
     bool CreateLiveResult() const { return FCreateLiveResult; }
     void SetCreateLiveResult(bool Value) { FCreateLiveResult = Value; }
     Integer GetRowsAffected() const { return FRowsAffected; }
-    // The groups of the last grouped fill whose accumulators were kept in
-    // the temporary database (past the result memory budget).
+    // The groups of the last grouped fill that were grouped in a later pass
+    // (their rows set aside past the result memory budget).
     Integer SpilledGroups() const { return FSpilledGroups; }
     // The count of a statement that writes through this dataset as target.
     void SetRowsAffected(Integer Value) { FRowsAffected = Value; }

@@ -7,7 +7,6 @@
 #include "storage/vekByteOrder.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <unordered_map>
@@ -228,20 +227,109 @@ struct TAggState {
     TVarType Type = varEmpty;
 };
 
-// The bytes of one state in a spilled group's record: value, count, type.
-constexpr std::size_t StateBytes = 8 + 8 + 2;
-// A spilled group's states are split over byte fields of this size.
-constexpr Integer SpillFieldBytes = 252;
+// The bytes of a value in a row kept for a later grouping pass: its
+// variant type, then its payload (none for NULL, 4 for the small integers,
+// 8 for doubles, dates and currency, 1 for a Boolean, a 4-byte length and
+// the bytes for a string). False for a value of any other type.
+bool EncodeValue(const Variant& Value, std::string& Out)
+{
+    const TVarType type = Value.VType();
+    Out.append(reinterpret_cast<const char*>(&type), sizeof type);
+    switch (type) {
+    case varEmpty:
+    case varNull:
+        return true;
+    case varSmallint:
+    case varByte:
+    case varInteger: {
+        const std::int32_t number = Value.AsInteger();
+        Out.append(reinterpret_cast<const char*>(&number), sizeof number);
+        return true;
+    }
+    case varDouble:
+    case varDate: {
+        const double number = Value.AsDouble();
+        Out.append(reinterpret_cast<const char*>(&number), sizeof number);
+        return true;
+    }
+    case varCurrency: {
+        const Int64 units = Value.AsCurrency().Value;
+        Out.append(reinterpret_cast<const char*>(&units), sizeof units);
+        return true;
+    }
+    case varBoolean:
+        Out.push_back(Value.AsBoolean() ? '\1' : '\0');
+        return true;
+    case varString: {
+        const std::string text = Value.AsString();
+        const auto length = static_cast<std::uint32_t>(text.size());
+        Out.append(reinterpret_cast<const char*>(&length), sizeof length);
+        Out.append(text);
+        return true;
+    }
+    default:
+        return false;
+    }
+}
 
-std::atomic<unsigned> GGroupSpillSerial{0};
+// The value EncodeValue wrote at In (of End), In moved past it.
+Variant DecodeValue(const Byte*& In, const Byte* End)
+{
+    auto take = [&](void* To, std::size_t Size) {
+        ORVEX_ASSERT(static_cast<std::size_t>(End - In) >= Size, "grouping pass row");
+        std::memcpy(To, In, Size);
+        In += Size;
+    };
+    TVarType type = varEmpty;
+    take(&type, sizeof type);
+    switch (type) {
+    case varNull:
+        return Variant::Null();
+    case varSmallint:
+    case varByte:
+    case varInteger: {
+        std::int32_t number = 0;
+        take(&number, sizeof number);
+        if (type == varSmallint)
+            return Variant::FromSmallint(static_cast<std::int16_t>(number));
+        if (type == varByte)
+            return Variant::FromByte(static_cast<std::uint8_t>(number));
+        return Variant(static_cast<int>(number));
+    }
+    case varDouble:
+    case varDate: {
+        double number = 0;
+        take(&number, sizeof number);
+        return type == varDate ? Variant::FromDate(number) : Variant(number);
+    }
+    case varCurrency: {
+        Int64 units = 0;
+        take(&units, sizeof units);
+        return Variant(Currency{units});
+    }
+    case varBoolean: {
+        Byte flag = 0;
+        take(&flag, 1);
+        return Variant(flag != 0);
+    }
+    case varString: {
+        std::uint32_t length = 0;
+        take(&length, sizeof length);
+        std::string text(length, '\0');
+        take(text.data(), length);
+        return Variant(std::move(text));
+    }
+    default:
+        return Variant();
+    }
+}
 
 } // namespace
 
 // The accumulators of every group of a grouped SELECT, compact and typed:
 // one state per aggregate per group in one array. MIN/MAX values that are
 // no plain number (strings) and the values taken by DISTINCT aggregates are
-// kept beside it. Group 0 is a scratch group through which the states of a
-// spilled group (kept in a table of the temporary database) pass.
+// kept beside it.
 class TGroupAccumulators {
 public:
     TGroupAccumulators(const std::vector<TResultAggregatePart*>& Parts, TDBStringCompare Compare)
@@ -249,7 +337,6 @@ public:
     {
         for (const TResultAggregatePart* part : Parts)
             FHasDistinct = FHasDistinct || part->Distinct;
-        AddGroup(); // the scratch group
     }
 
     std::size_t PartCount() const { return FParts.size(); }
@@ -349,66 +436,12 @@ public:
         }
     }
 
-    // Group's states as bytes (StateBytes each); false when one of them is
-    // not a plain number (a string MIN/MAX) or the statement has DISTINCT
-    // aggregates, whose values live only here.
-    bool Encode(std::size_t Group, std::string& Bytes) const
+    // No groups.
+    void Clear()
     {
-        if (FHasDistinct)
-            return false;
-        Bytes.assign(FParts.size() * StateBytes, '\0');
-        for (std::size_t part = 0; part < FParts.size(); ++part) {
-            const std::size_t index = Index(Group, part);
-            if (FBoxed.count(index) != 0)
-                return false;
-            const TAggState& state = FStates[index];
-            char* out = Bytes.data() + part * StateBytes;
-            std::memcpy(out, &state.Value, 8);
-            std::memcpy(out + 8, &state.Count, 8);
-            std::memcpy(out + 16, &state.Type, 2);
-        }
-        return true;
-    }
-
-    // Group's states := Bytes (as Encode made them).
-    void Decode(std::size_t Group, const Byte* Bytes)
-    {
-        for (std::size_t part = 0; part < FParts.size(); ++part) {
-            const std::size_t index = Index(Group, part);
-            FBoxed.erase(index);
-            TAggState& state = FStates[index];
-            const Byte* in = Bytes + part * StateBytes;
-            std::memcpy(&state.Value, in, 8);
-            std::memcpy(&state.Count, in + 8, 8);
-            std::memcpy(&state.Type, in + 16, 2);
-        }
-    }
-
-    // Target's states := Source's.
-    void CopyGroup(std::size_t Source, std::size_t Target)
-    {
-        for (std::size_t part = 0; part < FParts.size(); ++part) {
-            const std::size_t from = Index(Source, part);
-            const std::size_t to = Index(Target, part);
-            FStates[to] = FStates[from];
-            FBoxed.erase(to);
-            if (const auto boxed = FBoxed.find(from); boxed != FBoxed.end())
-                FBoxed.emplace(to, boxed->second);
-            if (FHasDistinct && FSeen[from])
-                FSeen[to] = std::make_unique<std::unordered_set<std::string>>(*FSeen[from]);
-        }
-    }
-
-    // Group's states as new.
-    void ResetGroup(std::size_t Group)
-    {
-        for (std::size_t part = 0; part < FParts.size(); ++part) {
-            const std::size_t index = Index(Group, part);
-            FStates[index] = TAggState{};
-            FBoxed.erase(index);
-            if (FHasDistinct)
-                FSeen[index].reset();
-        }
+        FStates.clear();
+        FBoxed.clear();
+        FSeen.clear();
     }
 
 private:
@@ -502,132 +535,6 @@ private:
     std::vector<std::unique_ptr<std::unordered_set<std::string>>> FSeen;
 };
 
-// The accumulator states of the groups that did not fit the result memory
-// budget: one record per group row (its address and its states as bytes)
-// in a table of the connection's temporary database, indexed on the
-// address. The table is dropped with the store.
-class TGroupSpill {
-public:
-    TGroupSpill(TVekDataBase* Temporary, std::size_t StateSize) : FDataBase(Temporary), FStateSize(StateSize)
-    {
-        FTableName = "groupacc_" + std::to_string(GGroupSpillSerial.fetch_add(1));
-        FTable = std::make_unique<TVekDatasetBridge>(nullptr);
-        FTable->SetDataBase(FDataBase);
-        FTable->SetTableName(FTableName);
-        FTable->FieldDefs()->Add("A", ftInteger, 0, true);
-        for (std::size_t done = 0, n = 0; done < std::max<std::size_t>(StateSize, 1); done += SpillFieldBytes, ++n)
-            FTable->FieldDefs()->Add("S" + std::to_string(n), ftBytes, SpillFieldBytes, false);
-        FTable->IndexDefs()->Add("ixA", "A", ixUnique);
-        FTable->CreateTable();
-        try {
-            FTable->SetInQuery(true);
-            FTable->DataSetOpen();
-            FAddressField = FTable->GetFieldNo("A");
-            for (std::size_t n = 1; n < static_cast<std::size_t>(FTable->FieldDefs()->Count()); ++n)
-                FStateFields.push_back(FTable->GetFieldNo("S" + std::to_string(n - 1)));
-        } catch (...) {
-            Drop();
-            throw;
-        }
-        FBuffer.resize(FStateFields.size() * SpillFieldBytes, '\0');
-    }
-    ~TGroupSpill()
-    {
-        try {
-            Drop();
-        } catch (...) {
-            // The table goes with the temporary database at the latest.
-        }
-    }
-    TGroupSpill(const TGroupSpill&) = delete;
-    TGroupSpill& operator=(const TGroupSpill&) = delete;
-
-    void Add(Cardinal Address, const std::string& State)
-    {
-        FTable->ClearRecord(FTable->CurrentBuffer());
-        Byte address[4];
-        WriteLE32(address, Address);
-        FTable->DataSetSetFieldData(FAddressField, 4, false, address);
-        PutState(State);
-        FTable->AddRecord(false);
-    }
-
-    // The states of the group row at Address (the record becomes current);
-    // nullptr when it has none here.
-    const Byte* Load(Cardinal Address)
-    {
-        const Variant key(static_cast<Integer>(Address));
-        FTable->SetBridgeIndexRange("ixA", key, key);
-        if (!FTable->FirstBridgeRecord())
-            return nullptr;
-        return CurrentState();
-    }
-
-    // The current record's states := State.
-    void Save(const std::string& State)
-    {
-        FTable->BeginEditCopy();
-        try {
-            PutState(State);
-            FTable->UpdateRecord();
-        } catch (...) {
-            FTable->EndEditCopy();
-            throw;
-        }
-        FTable->EndEditCopy();
-    }
-
-    // Calls Each(address, states) for every group here.
-    template <class F>
-    void ForEach(F&& Each)
-    {
-        FTable->ClearBridgeRange();
-        TDataHolder holder;
-        for (bool more = FTable->FirstBridgeRecord(); more; more = FTable->NextBridgeRecord()) {
-            FTable->GetRawFieldData(FAddressField, holder);
-            if (holder.IsNull || !holder.Data || holder.Length < 4)
-                continue;
-            const Cardinal address = ReadLE32(holder.Data);
-            Each(address, CurrentState());
-        }
-    }
-
-private:
-    void PutState(const std::string& State)
-    {
-        ORVEX_ASSERT(State.size() == FStateSize, "group state size");
-        std::fill(FBuffer.begin(), FBuffer.end(), '\0');
-        std::memcpy(FBuffer.data(), State.data(), State.size());
-        for (std::size_t n = 0; n < FStateFields.size(); ++n)
-            FTable->DataSetSetFieldData(FStateFields[n], SpillFieldBytes, false,
-                                        FBuffer.data() + n * SpillFieldBytes);
-    }
-
-    const Byte* CurrentState()
-    {
-        TDataHolder holder;
-        for (std::size_t n = 0; n < FStateFields.size(); ++n) {
-            FTable->GetRawFieldData(FStateFields[n], holder);
-            char* out = FBuffer.data() + n * SpillFieldBytes;
-            std::fill(out, out + SpillFieldBytes, '\0');
-            if (!holder.IsNull && holder.Data && holder.Length > 0)
-                std::memcpy(out, holder.Data, std::min<std::size_t>(static_cast<std::size_t>(holder.Length),
-                                                                    SpillFieldBytes));
-        }
-        return reinterpret_cast<const Byte*>(FBuffer.data());
-    }
-
-    void Drop() { DropWorkTable(FDataBase, FTable, FTableName); }
-
-    TVekDataBase* FDataBase;
-    std::size_t FStateSize;
-    std::string FTableName;
-    std::unique_ptr<TVekDatasetBridge> FTable;
-    Integer FAddressField = 0;
-    std::vector<Integer> FStateFields;
-    std::string FBuffer;
-};
-
 // ============================================================ grouped result
 
 bool TVekQueryDataset::IsSimpleCount(TResultSetFields* Fields) const
@@ -687,22 +594,39 @@ void TVekQueryDataset::PopulateAggregateResultSet(TResultSetFields* Fields, bool
     const bool byGroupIndex = Grouped && HasIndexDef(ResultGroupByIndexName);
     const std::string groupIndex = byGroupIndex ? std::string(ResultGroupByIndexName) : CurrentIndexName();
     // Rows find their group by the bytes of their group values first: equal
-    // bytes are one group. Values of one group whose bytes differ (-0 and 0;
-    // strings a collation makes equal) miss here, find their group through
-    // the index, and their bytes then lead to it too.
+    // bytes are one group. Where values of one group can have other bytes
+    // (-0 and 0; strings a collation makes equal) a row whose bytes miss
+    // looks for its group in the index, and its bytes then lead to it too;
+    // where they cannot (integers), bytes that miss are a new group.
     std::vector<Integer> groupFieldNos;
-    for (const auto& [column, fieldNo] : groupColumns)
+    bool bytesDecide = byGroupIndex;
+    bool blobGroups = false;
+    for (const auto& [column, fieldNo] : groupColumns) {
         groupFieldNos.push_back(fieldNo);
+        switch (GetInternalFields()->GetField(fieldNo)->DataType()) {
+        case ftSmallint:
+        case ftWord:
+        case ftInteger:
+        case ftAutoInc:
+            break;
+        default:
+            bytesDecide = false;
+        }
+        blobGroups = blobGroups || IsFieldBlob(fieldNo);
+    }
     TGroupKeyHash groupByBytes;
-    // The group rows whose accumulators are in memory, by address.
+    // The groups in memory: their rows' addresses and accumulators.
     std::unordered_map<Cardinal, std::uint32_t> groupByAddress;
 
     // The accumulators and the two lookups above take at most half the
     // connection's result memory budget. Past it, a result kept in the
-    // temporary database keeps the accumulators of its further groups there
-    // too (a group then costs no memory), and rows of those groups find
-    // them through the group index. A statement with DISTINCT aggregates
-    // keeps every group's values in memory.
+    // temporary database sets the rows of the groups not in memory aside
+    // (their group values and their aggregates' arguments, in a spill file)
+    // and groups them in later passes, once the groups in memory are
+    // finished, each pass taking the groups that fit. A group is in memory
+    // for the one pass that sees all its rows: a row set aside belongs to a
+    // group that has no group row yet. A statement with DISTINCT aggregates
+    // or blob group values keeps every group in memory.
     const TVekDataBase* statementDb = FProviderMgr->Database();
     const std::size_t memoryLimit =
         statementDb ? static_cast<std::size_t>(std::max<Int64>(statementDb->ResultMemoryBudget(), 0)) / 2 : 0;
@@ -710,10 +634,9 @@ void TVekQueryDataset::PopulateAggregateResultSet(TResultSetFields* Fields, bool
     // The bytes of one entry of the lookups: the node, its bucket and the
     // allocator's overhead.
     constexpr std::size_t EntryBytes = 48;
-    const bool canSpill = Grouped && DataBase() && DataBase()->IsTemporaryDatabase() && !accumulators.HasDistinct();
-    std::unique_ptr<TGroupSpill> spill;
-    std::string state;
-    constexpr std::size_t Scratch = 0;
+    const bool canSpill = Grouped && DataBase() && DataBase()->IsTemporaryDatabase() &&
+                          !accumulators.HasDistinct() && !blobGroups;
+    std::unique_ptr<TSpillFile> spill;
 
     FSpilledGroups = 0;
     std::string groupKey;
@@ -731,14 +654,78 @@ void TVekQueryDataset::PopulateAggregateResultSet(TResultSetFields* Fields, bool
         group = addMemoryGroup(DatasetGetRecAddr());
         groups = 1;
     }
-    for (bool more = FProviderMgr->FirstProviderRecord(); more; more = FProviderMgr->NextProviderRecord()) {
-        // The group's row address when its accumulators are spilled (they
-        // then pass through the scratch group), else 0.
-        Cardinal spilledAddress = 0;
+
+    // The current row's argument values when it was set aside (read back
+    // with it); else each is evaluated as it is taken.
+    std::vector<Variant> values(parts.size());
+    bool haveValues = false;
+    bool fromSpill = false;
+    auto valueOf = [&](TResultAggregatePart* part) -> Variant {
+        if (haveValues)
+            return values[static_cast<std::size_t>(part->AccumulatorNo)];
+        part->ArgEvaluator->Reset();
+        return part->ArgEvaluator->EvaluateValueExpr();
+    };
+    // A row set aside: its length, then each group value (a null flag, its
+    // length and bytes), then each argument value (EncodeValue).
+    std::string aside;
+    auto setAside = [&]() {
+        aside.assign(4, '\0');
+        for (const Integer fieldNo : groupFieldNos) {
+            Integer length = 0;
+            const Byte* data = nullptr;
+            bool isNull = true;
+            DataSetGetFieldDataByReference(CurrentBuffer(), fieldNo, length, data, isNull);
+            aside.push_back(isNull ? '\0' : '\1');
+            if (isNull)
+                continue;
+            const auto size = static_cast<std::uint32_t>(std::max<Integer>(length, 0));
+            aside.append(reinterpret_cast<const char*>(&size), sizeof size);
+            aside.append(reinterpret_cast<const char*>(data), size);
+        }
+        for (TResultAggregatePart* part : parts) {
+            if (part->CountRows)
+                continue;
+            if (!EncodeValue(valueOf(part), aside))
+                VekDatabaseError(8581, "TVekQueryDataset.PopulateAggregateResultSet",
+                                 "A value of this type cannot be set aside for grouping", this);
+        }
+        const auto length = static_cast<std::uint32_t>(aside.size() - 4);
+        std::memcpy(aside.data(), &length, sizeof length);
+        if (!spill)
+            spill = std::make_unique<TSpillFile>(ExtractFilePath(DataBase()->Directory() + DataBase()->DataBaseName()),
+                                                 TVekDataBase::TemporaryFilePrefix, TVekDataBase::TemporaryFileExt,
+                                                 this);
+        spill->Append(aside.data(), aside.size());
+    };
+    // The row at In (Length bytes) set aside: its group values into the
+    // record buffer, its argument values into values.
+    auto restoreRow = [&](const Byte* In, std::size_t Length) {
+        const Byte* end = In + Length;
+        ClearRecord(CurrentBuffer());
+        for (const Integer fieldNo : groupFieldNos) {
+            ORVEX_ASSERT(In < end, "grouping pass row");
+            if (*In++ == 0) {
+                DataSetSetFieldData(fieldNo, 0, true, nullptr);
+                continue;
+            }
+            std::uint32_t size = 0;
+            ORVEX_ASSERT(static_cast<std::size_t>(end - In) >= sizeof size, "grouping pass row");
+            std::memcpy(&size, In, sizeof size);
+            In += sizeof size;
+            ORVEX_ASSERT(static_cast<std::size_t>(end - In) >= size, "grouping pass row");
+            DataSetSetFieldData(fieldNo, static_cast<Integer>(size), false, In);
+            In += size;
+        }
+        for (TResultAggregatePart* part : parts)
+            if (!part->CountRows)
+                values[static_cast<std::size_t>(part->AccumulatorNo)] = DecodeValue(In, end);
+    };
+
+    // Takes the current row: its group values in the record buffer.
+    auto takeRow = [&]() {
+        haveValues = fromSpill;
         if (Grouped) {
-            ClearRecord(CurrentBuffer());
-            for (const auto& [column, fieldNo] : groupColumns)
-                StoreColumnValue(column, fieldNo);
             bool known = false;
             const bool hashGroups = CurrentValueBytes(groupFieldNos, groupKey);
             if (hashGroups) {
@@ -749,16 +736,18 @@ void TVekQueryDataset::PopulateAggregateResultSet(TResultSetFields* Fields, bool
                 }
             }
             if (!known) {
-                if (Find(stEQ, groupIndex, FLimitedSearch.get())) {
-                    const Cardinal address = DatasetGetRecAddr();
-                    const auto found = groupByAddress.find(address);
-                    if (found != groupByAddress.end()) {
-                        group = found->second;
-                    } else {
-                        ORVEX_ASSERT(spill != nullptr, "FindFuncResultItem failed");
-                        spilledAddress = address;
+                bool isNew = true;
+                if (!(hashGroups && bytesDecide) && Find(stEQ, groupIndex, FLimitedSearch.get())) {
+                    const auto found = groupByAddress.find(DatasetGetRecAddr());
+                    ORVEX_ASSERT(found != groupByAddress.end(), "FindFuncResultItem failed");
+                    group = found->second;
+                    isNew = false;
+                }
+                if (isNew) {
+                    if (canSpill && memoryUsed >= memoryLimit) {
+                        setAside();
+                        return;
                     }
-                } else {
                     ++groups;
                     // Checked as each group appears: a result never holds more
                     // groups than MaxRecords.
@@ -766,51 +755,26 @@ void TVekQueryDataset::PopulateAggregateResultSet(TResultSetFields* Fields, bool
                         VekDatabaseErrorFmt(9645, "TVekQueryDataset", "Result set limit of %d has been exceeded",
                                             {FMaxRecords}, this);
                     AddRecord(false);
-                    const Cardinal address = DatasetGetRecAddr();
-                    if (canSpill && memoryUsed >= memoryLimit) {
-                        if (!spill)
-                            spill = std::make_unique<TGroupSpill>(DataBase(), accumulators.PartCount() * StateBytes);
-                        accumulators.ResetGroup(Scratch);
-                        accumulators.Encode(Scratch, state);
-                        spill->Add(address, state);
+                    group = addMemoryGroup(DatasetGetRecAddr());
+                    if (fromSpill)
                         ++FSpilledGroups;
-                        spilledAddress = address;
-                    } else {
-                        group = addMemoryGroup(address);
-                    }
                 }
-                if (hashGroups && spilledAddress == 0 && memoryUsed < memoryLimit) {
+                // Every group in memory is found by its bytes; other bytes
+                // of it while the budget lasts.
+                if (hashGroups && (isNew || memoryUsed < memoryLimit)) {
                     groupByBytes.Add(groupKey, static_cast<std::uint32_t>(group));
                     memoryUsed += TGroupKeyHash::EntryBytes(groupKey.size());
                 }
             }
-            if (spilledAddress != 0) {
-                const Byte* stored = spill->Load(spilledAddress);
-                ORVEX_ASSERT(stored != nullptr, "FindFuncResultItem failed");
-                accumulators.Decode(Scratch, stored);
-                group = Scratch;
-            }
         }
         for (TResultAggregatePart* part : parts) {
             const auto no = static_cast<std::size_t>(part->AccumulatorNo);
-            if (part->CountRows) {
+            if (part->CountRows)
                 accumulators.CountRow(group, no);
-            } else {
-                part->ArgEvaluator->Reset();
-                accumulators.Take(group, no, part->ArgEvaluator->EvaluateValueExpr());
-            }
+            else
+                accumulators.Take(group, no, valueOf(part));
         }
-        if (spilledAddress != 0) {
-            if (accumulators.Encode(Scratch, state)) {
-                spill->Save(state);
-            } else {
-                // A value that has no fixed-size form (a string MIN or MAX):
-                // the group's accumulators move to memory for good.
-                const std::size_t moved = addMemoryGroup(spilledAddress);
-                accumulators.CopyGroup(Scratch, moved);
-            }
-        }
-    }
+    };
 
     // Each group row's aggregate columns.
     auto finishGroup = [&](Cardinal address, std::size_t from) {
@@ -837,23 +801,65 @@ void TVekQueryDataset::PopulateAggregateResultSet(TResultSetFields* Fields, bool
         }
         order.Add(address);
     };
-    // In the order of the rows' addresses, so that the group rows are
-    // read and written page after page, not in the lookup's hash order.
-    std::vector<std::pair<Cardinal, std::uint32_t>> memoryGroups(groupByAddress.begin(), groupByAddress.end());
-    std::sort(memoryGroups.begin(), memoryGroups.end());
-    for (const auto& [address, slot] : memoryGroups)
-        finishGroup(address, slot);
-    if (spill) {
-        // The spilled groups (their walk reads the spill table, the result
-        // rows written are the result table's).
-        spill->ForEach([&](Cardinal address, const Byte* bytes) {
-            if (groupByAddress.count(address) != 0)
-                return;
-            accumulators.Decode(Scratch, bytes);
-            finishGroup(address, Scratch);
-        });
-        spill.reset();
+    // The groups in memory, in the order of their rows' addresses, so that
+    // the group rows are read and written page after page, not in the
+    // lookup's hash order; then memory is free for the next pass.
+    auto finishPass = [&] {
+        std::vector<std::pair<Cardinal, std::uint32_t>> memoryGroups(groupByAddress.begin(), groupByAddress.end());
+        std::sort(memoryGroups.begin(), memoryGroups.end());
+        for (const auto& [address, slot] : memoryGroups)
+            finishGroup(address, slot);
+        groupByAddress.clear();
+        groupByBytes = TGroupKeyHash();
+        accumulators.Clear();
+        memoryUsed = 0;
+    };
+
+    for (bool more = FProviderMgr->FirstProviderRecord(); more; more = FProviderMgr->NextProviderRecord()) {
+        if (Grouped) {
+            ClearRecord(CurrentBuffer());
+            for (const auto& [column, fieldNo] : groupColumns)
+                StoreColumnValue(column, fieldNo);
+        }
+        takeRow();
     }
+    finishPass();
+    // The passes over the rows set aside: each reads the rows the pass
+    // before set aside, and sets aside after them those it has no room for.
+    std::int64_t passBegin = 0;
+    std::vector<Byte> buffer;
+    while (spill && spill->Size() > passBegin) {
+        const std::int64_t passEnd = spill->Size();
+        fromSpill = true;
+        // The pass's rows are read in chunks; a row never spans two.
+        std::int64_t at = passBegin;
+        std::size_t held = 0;
+        std::size_t used = 0;
+        while (at < passEnd || used < held) {
+            if (held - used < 4 || held - used < 4 + ReadLE32(buffer.data() + used)) {
+                // The rest of the chunk moves to the front; more follows it.
+                if (used > 0 && used < held)
+                    std::memmove(buffer.data(), buffer.data() + used, held - used);
+                held -= used;
+                used = 0;
+                std::size_t want = std::max<std::size_t>(256 * 1024, held >= 4 ? 4 + ReadLE32(buffer.data()) : 0);
+                want = std::min<std::size_t>(want - std::min(want, held), static_cast<std::size_t>(passEnd - at));
+                ORVEX_ASSERT(want > 0, "grouping pass row");
+                buffer.resize(held + want);
+                spill->Read(at, buffer.data() + held, want);
+                at += static_cast<std::int64_t>(want);
+                held += want;
+                continue;
+            }
+            const std::size_t length = ReadLE32(buffer.data() + used);
+            restoreRow(buffer.data() + used + 4, length);
+            used += 4 + length;
+            takeRow();
+        }
+        finishPass();
+        passBegin = passEnd;
+    }
+    spill.reset();
     order.Finish();
     if (byGroupIndex)
         InternalSetIndexName(ResultGroupByIndexName);

@@ -1,7 +1,8 @@
 // Where a statement's result table lives: in memory while it is expected to
 // fit the connection's result memory budget, else in the connection's
 // temporary database, whose page cache is that budget. A grouped result
-// there keeps the accumulators of the groups past the budget there too.
+// there sets the rows of the groups past the budget aside in a spill file
+// beside it, for later passes.
 
 #include "query/vekQueryDataset.h"
 

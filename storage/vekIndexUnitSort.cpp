@@ -1,11 +1,15 @@
-// The temporary sort and its manager.
+// The temporary sort and its manager; the spill file.
 
 #include "storage/vekIndexUnitSort.h"
 
+#include "platform/FileIO.h"
+#include "platform/Process.h"
 #include "storage/vekByteOrder.h"
 #include "storage/vekConsts.h"
+#include "storage/vekDiskErrors.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace orvex {
@@ -178,6 +182,72 @@ void TTemporarySortManager::Close()
 {
     for (int i = 0; i < Count(); ++i)
         GetItems(i)->Close();
+}
+
+// =============================================================== TSpillFile
+
+namespace {
+
+// Serial numbers of this process's spill files, apart from those of its
+// temporary databases.
+std::atomic<unsigned> GSpillFileSerial{0};
+
+constexpr const char* SpillContext = "TSpillFile";
+
+} // namespace
+
+TSpillFile::TSpillFile(const std::string& Folder, const std::string& Prefix, const std::string& Ext,
+                       TObject* Sender)
+    : FSender(Sender)
+{
+    const std::string stem = Folder + Prefix + std::to_string(CurrentProcessId()) + "-";
+    for (int attempt = 0; !FFile; ++attempt) {
+        const std::string path = stem + std::to_string(1000000000u + GSpillFileSerial.fetch_add(1)) + Ext;
+        TFileError error = TFileError::None;
+        FFile = TPlatformFile::Open(path, TFileAccess::ReadWrite, TFileShare::Exclusive, TFileCreate::CreateNew,
+                                    &error);
+        if (FFile)
+            DeleteFile(path);
+        else if (error != TFileError::AlreadyExists || attempt >= 1000)
+            VekDatabaseError(diskerr::NotCreated, SpillContext, "Unable to create a temporary file", FSender);
+    }
+    FBuffer.reserve(ChunkBytes);
+}
+
+TSpillFile::~TSpillFile() = default;
+
+void TSpillFile::Append(const void* Data, std::size_t Size)
+{
+    const auto* bytes = static_cast<const Byte*>(Data);
+    while (Size > 0) {
+        const std::size_t take = std::min(Size, ChunkBytes - FBuffer.size());
+        FBuffer.insert(FBuffer.end(), bytes, bytes + take);
+        bytes += take;
+        Size -= take;
+        if (FBuffer.size() >= ChunkBytes)
+            Flush();
+    }
+}
+
+void TSpillFile::Flush()
+{
+    if (FBuffer.empty())
+        return;
+    const auto bytes = static_cast<std::int64_t>(FBuffer.size());
+    if (FFile->WriteAt(FWritten, FBuffer.data(), bytes) != bytes)
+        VekDatabaseError(diskerr::DiskWrite, SpillContext, "Unable to complete file write operation", FSender);
+    FWritten += bytes;
+    FBuffer.clear();
+}
+
+void TSpillFile::Read(std::int64_t Offset, void* Data, std::size_t Size)
+{
+    ORVEX_ASSERT(Offset >= 0 && Offset + static_cast<std::int64_t>(Size) <= this->Size(), "spill file read");
+    if (Offset + static_cast<std::int64_t>(Size) > FWritten)
+        Flush();
+    const auto bytes = static_cast<std::int64_t>(Size);
+    if (FFile->ReadAt(Offset, Data, bytes) != bytes)
+        VekDatabaseError(diskerr::DiskRead, SpillContext, "Unable to complete file read operation", FSender);
 }
 
 } // namespace orvex

@@ -1,5 +1,6 @@
 #pragma once
-// The temporary sort: keys sorted in memory.
+// The temporary sort: keys sorted in memory; and the spill file of sorts
+// and passes that do not fit in memory.
 //
 // A TTemporarySort builds a key from each record image it is given (the
 // index key format: length word, Count word, the record's address, null-flag
@@ -16,9 +17,14 @@
 #include "host/System.h"
 #include "storage/vekIndexUnitKeys.h"
 
+#include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
 namespace orvex {
+
+class TPlatformFile;
 
 // ----------------------------------------------------------- TTemporarySort
 
@@ -107,6 +113,42 @@ public:
     void SetItems(int Index, TTemporarySort* Value) { GetItems(Index)->Assign(Value); }
     // Closes every sort; the sorts stay in the collection.
     void Close();
+};
+
+// ---------------------------------------------------------------- TSpillFile
+
+// A file of bytes that one operation writes and reads back (sort runs, rows
+// waiting for a later pass), named Prefix, the process id, "-", a serial
+// number and Ext in Folder (the form of the temporary files a start-up
+// sweep removes when their process is gone). It leaves the folder as soon
+// as it is made, so that it goes with the handle, or with the process
+// whatever happens to it. Failures raise the engine's errors (8582 when it
+// cannot be made, 9218 and 9217 for a write and a read) in the name of
+// Sender.
+class TSpillFile {
+public:
+    // The bytes Append gathers before it writes them.
+    static constexpr std::size_t ChunkBytes = 256 * 1024;
+
+    TSpillFile(const std::string& Folder, const std::string& Prefix, const std::string& Ext, TObject* Sender);
+    ~TSpillFile();
+    TSpillFile(const TSpillFile&) = delete;
+    TSpillFile& operator=(const TSpillFile&) = delete;
+
+    // Appends Size bytes (through a buffer).
+    void Append(const void* Data, std::size_t Size);
+    // The bytes appended so far.
+    std::int64_t Size() const { return FWritten + static_cast<std::int64_t>(FBuffer.size()); }
+    // Size bytes from Offset (inside the bytes appended).
+    void Read(std::int64_t Offset, void* Data, std::size_t Size);
+
+private:
+    void Flush();
+
+    std::unique_ptr<TPlatformFile> FFile;
+    TObject* FSender;
+    std::int64_t FWritten = 0;
+    std::vector<Byte> FBuffer;
 };
 
 } // namespace orvex

@@ -685,37 +685,69 @@ void TBTree::LoadSortedKeys(std::size_t Count, const std::function<const Byte*(s
     CheckOpen(context);
     if (Count == 0)
         return;
-    ReturnLentPages();
-    PreparePath();
-    if (Depth() != 1 || !FPath.front()->CheckIsLeaf() || !FPath.front()->IsEmpty())
-        VekDatabaseError(8581, context, "The index is not empty", nullptr);
-    const Integer keySize = MaximumKeySize();
-    const auto entrySize = static_cast<std::size_t>(keySize);
-    // The most entries a page holds without being full (see TNode::IsFull).
-    const Integer perPage = (FPageSize - NodeHeaderSize - keySize - 1) / keySize;
-    if (perPage < 2)
-        VekDatabaseError(8581, context, "Key size too large for page size", nullptr);
     // The keys are checked before any page is written: a refusal leaves the
     // tree as it was.
     const TKeyComparisonFlags none;
     for (std::size_t i = 1; i < Count; ++i)
         if (CompareKeys(0, none, none, KeyAt(i - 1), KeyAt(i)) >= 0)
             VekDatabaseError(8581, context, "The keys are not in order", nullptr);
+    std::size_t next = 0;
+    LoadKeys(Count, [&] { return KeyAt(next++); }, false, context);
+}
 
-    // One level: the entries (Count of them, from EntryAt) go to pages of
-    // about equal fill, in order; each page's first entry, its record count
+void TBTree::LoadSortedKeyStream(std::size_t Count, const std::function<const Byte*()>& NextKey)
+{
+    const char* context = "TBTree.LoadSortedKeyStream";
+    CheckOpen(context);
+    if (Count == 0)
+        return;
+    LoadKeys(Count, NextKey, true, context);
+}
+
+void TBTree::LoadKeys(std::size_t Count, const std::function<const Byte*()>& NextKey, bool CheckOrder,
+                      const char* Context)
+{
+    ReturnLentPages();
+    PreparePath();
+    if (Depth() != 1 || !FPath.front()->CheckIsLeaf() || !FPath.front()->IsEmpty())
+        VekDatabaseError(8581, Context, "The index is not empty", nullptr);
+    const Integer keySize = MaximumKeySize();
+    const auto entrySize = static_cast<std::size_t>(keySize);
+    // The most entries a page holds without being full (see TNode::IsFull).
+    const Integer perPage = (FPageSize - NodeHeaderSize - keySize - 1) / keySize;
+    if (perPage < 2)
+        VekDatabaseError(8581, Context, "Key size too large for page size", nullptr);
+
+    // Keys checked as they come: each must follow the one before.
+    const TKeyComparisonFlags none;
+    std::vector<Byte> previous(CheckOrder ? entrySize : 0);
+    std::size_t taken = 0;
+    auto nextLeafEntry = [&]() -> const Byte* {
+        const Byte* key = NextKey();
+        if (CheckOrder) {
+            if (taken > 0 && CompareKeys(0, none, none, previous.data(), key) >= 0)
+                VekDatabaseError(8581, Context, "The keys are not in order", nullptr);
+            std::memcpy(previous.data(), key, entrySize);
+        }
+        ++taken;
+        return key;
+    };
+
+    // One level: the entries (Count of them, from NextEntry in order) go to
+    // pages of about equal fill; each page's first entry, its record count
     // and address become an entry of the level above. The last level (one
-    // page's worth) goes to the root page.
+    // page's worth) goes to the root page, written last: a load refused
+    // part-way leaves the root as it was and gives back the pages written.
+    std::vector<Cardinal> written;
     std::vector<Byte> page(static_cast<std::size_t>(FPageSize));
     std::vector<Byte> prior(static_cast<std::size_t>(FPageSize));
-    auto writeLevel = [&](std::size_t Entries, const std::function<const Byte*(std::size_t)>& EntryAt, bool Leaf,
+    auto writeLevel = [&](std::size_t Entries, const std::function<const Byte*()>& NextEntry, bool Leaf,
                           std::vector<Byte>& Above) {
         Above.clear();
         const auto capacity = static_cast<std::size_t>(perPage);
         const bool toRoot = Entries <= capacity;
         const std::size_t pages = toRoot ? 1 : (Entries + capacity - 1) / capacity;
         Cardinal priorAddress = 0;
-        std::size_t next = 0;
         for (std::size_t p = 0; p < pages; ++p) {
             // Spread evenly: no page is left nearly empty at the end.
             const std::size_t take = Entries / pages + (p < Entries % pages ? 1 : 0);
@@ -724,8 +756,8 @@ void TBTree::LoadSortedKeys(std::size_t Count, const std::function<const Byte*(s
             WriteLE32(page.data() + nhoSize, static_cast<Cardinal>(take * entrySize));
             Cardinal records = 0;
             Byte* out = page.data() + NodeHeaderSize;
-            for (std::size_t i = 0; i < take; ++i, ++next, out += entrySize) {
-                const Byte* entry = EntryAt(next);
+            for (std::size_t i = 0; i < take; ++i, out += entrySize) {
+                const Byte* entry = NextEntry();
                 std::memcpy(out, entry, entrySize);
                 WriteLE16(out + kioLength, static_cast<Word>(keySize));
                 if (Leaf) {
@@ -743,6 +775,7 @@ void TBTree::LoadSortedKeys(std::size_t Count, const std::function<const Byte*(s
                 if (Leaf)
                     WriteLE32(page.data() + nhoPrior, priorAddress);
                 address = AllocatePage(page.data());
+                written.push_back(address);
                 if (Leaf && priorAddress != 0) {
                     // The page before learns its successor.
                     WriteLE32(prior.data() + nhoNext, address);
@@ -764,13 +797,27 @@ void TBTree::LoadSortedKeys(std::size_t Count, const std::function<const Byte*(s
     std::vector<Byte> below;
     std::vector<Byte> above;
     Integer depth = 1;
-    bool done = writeLevel(Count, KeyAt, true, above);
-    while (!done) {
-        below.swap(above);
-        ++depth;
-        const Byte* entries = below.data();
-        done = writeLevel(below.size() / entrySize, [&](std::size_t I) { return entries + I * entrySize; }, false,
-                          above);
+    try {
+        bool done = writeLevel(Count, nextLeafEntry, true, above);
+        while (!done) {
+            below.swap(above);
+            ++depth;
+            const Byte* entries = below.data();
+            std::size_t next = 0;
+            done = writeLevel(below.size() / entrySize, [&] { return entries + (next++) * entrySize; }, false,
+                              above);
+        }
+    } catch (...) {
+        // A key out of order or a write that failed: the root, written
+        // last, is as it was; the pages below it go back.
+        try {
+            for (const Cardinal address : written)
+                ReleasePage(address);
+        } catch (...) {
+            // The first failure is the one reported.
+        }
+        InvalidatePath();
+        throw;
     }
     if (FDepthRef != nullptr)
         *FDepthRef = depth;

@@ -277,6 +277,12 @@ public:
     // the pages below; the root keeps its address. 8581 when the tree holds
     // keys or a key is out of order.
     void LoadSortedKeys(std::size_t Count, const std::function<const Byte*(std::size_t)>& KeyAt);
+    // LoadSortedKeys from keys handed out one after another by NextKey (a
+    // key need stay valid only until the next call), for keys merged from
+    // runs that are never all in memory. Each key is checked against the one
+    // before as it comes: a key out of order raises 8581 with the root as it
+    // was, the pages already written left unused.
+    void LoadSortedKeyStream(std::size_t Count, const std::function<const Byte*()>& NextKey);
     // Insert or delete the search key at the path of the last search; a
     // path that does not belong to the search key is searched again first.
     // -1 (and nothing changed) for an equal key that exists on insert, or
@@ -398,6 +404,10 @@ public:
 private:
     void CheckOpen(const char* Context) const;
     void PreparePath();
+    // The two loads: Count keys from NextKey, checked on the way when
+    // CheckOrder.
+    void LoadKeys(std::size_t Count, const std::function<const Byte*()>& NextKey, bool CheckOrder,
+                  const char* Context);
     TNode* Leaf() const;
     bool RootEmpty() const;
     // The position in Node for the search key, and the comparison there.

@@ -1,7 +1,12 @@
 #include "vekDriverTestUtil.h"
 
+#include "host/Classes.h"
+#include "host/SysUtils.h"
+#include "platform/FileIO.h"
 #include "query/vekQueryDataset.h"
 #include "query/vekQueryProvider.h"
+
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -87,6 +92,59 @@ TDriverFixture::TResult TDriverFixture::Run(const std::string& Sql, Integer MaxR
         result.Error = e.Message();
     }
     return result;
+}
+
+TSpillWatch::TSpillWatch(TVekDataBase& Db, const std::string& Folder)
+    : FDb(Db), FFolder(IncludeTrailingPathDelimiter(Folder))
+{
+    SetFileFaultHook([this](TFileFaultPoint Point, const std::string& Path) {
+        if (Point != TFileFaultPoint::Write || ExtractFilePath(Path) != FFolder || Path == FDb.TemporaryFileName())
+            return false;
+        ++Writes;
+        return Fail;
+    });
+}
+
+TSpillWatch::~TSpillWatch()
+{
+    SetFileFaultHook({});
+}
+
+void TSpillWatch::ExpectOnlyTheTemporaryDatabase(int Tables) const
+{
+    const std::vector<std::string> files = FolderEntries(FFolder);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(FFolder + files[0], FDb.TemporaryFileName());
+    TStringList names;
+    FDb.TemporaryDatabase()->GetTableNames(&names, false);
+    EXPECT_EQ(names.Count(), Tables);
+}
+
+TDriverFixture::TResult ExpectSpillsLeaveNothingBehind(TDriverFixture& Fixture, const std::string& Folder,
+                                                       const std::string& Sql, int& Writes)
+{
+    Fixture.Db().SetResultMemoryBudget(TVekDataBase::DefaultResultMemoryBudget);
+    const TDriverFixture::TResult expected = Fixture.Run(Sql);
+    EXPECT_EQ(expected.Error, "");
+    Fixture.Db().SetResultMemoryBudget(64 * 1024);
+    TSpillWatch watch(Fixture.Db(), Folder);
+    const TDriverFixture::TResult spilled = Fixture.Run(Sql);
+    EXPECT_EQ(spilled.Error, "");
+    EXPECT_TRUE(spilled.Temporary);
+    EXPECT_EQ(spilled.Rows, expected.Rows);
+    Writes = watch.Writes;
+    EXPECT_GT(Writes, 0);
+    watch.ExpectOnlyTheTemporaryDatabase(0);
+
+    watch.Fail = true;
+    EXPECT_NE(Fixture.Run(Sql).Error, "");
+    watch.ExpectOnlyTheTemporaryDatabase(1);
+
+    watch.Fail = false;
+    const TDriverFixture::TResult again = Fixture.Run(Sql);
+    EXPECT_EQ(again.Error, "");
+    EXPECT_EQ(again.Rows, expected.Rows);
+    return spilled;
 }
 
 } // namespace orvex::querytest

@@ -34,7 +34,7 @@ public:
         Integer RowsAffected = 0;
         std::string TableName;            // the result table's name
         bool Temporary = false;           // the result was in the temporary database
-        Integer SpilledGroups = 0;        // groups whose accumulators were kept there
+        Integer SpilledGroups = 0;        // groups grouped in a later pass
     };
     // Validates, prepares and fills; MaxRecords and Params as the query
     // component would give them.
@@ -45,5 +45,34 @@ private:
     std::string FDir;
     std::unique_ptr<TVekDataBase> FDb;
 };
+
+// Watches the writes of a connection's spill files: files in its temporary
+// folder other than its temporary database. Counts them, fails them while
+// Fail is set, and says whether the folder holds the temporary database
+// alone with Tables tables in it.
+class TSpillWatch {
+public:
+    TSpillWatch(TVekDataBase& Db, const std::string& Folder);
+    ~TSpillWatch();
+    TSpillWatch(const TSpillWatch&) = delete;
+    TSpillWatch& operator=(const TSpillWatch&) = delete;
+
+    int Writes = 0;
+    bool Fail = false;
+    void ExpectOnlyTheTemporaryDatabase(int Tables) const;
+
+private:
+    TVekDataBase& FDb;
+    std::string FFolder;
+};
+
+// Runs Sql with the connection's default budget, then with the smallest
+// one watching its spill files (in Folder): the rows are the same, spill
+// files were written and none is left; with their writes failing the
+// statement fails and leaves only its result table (for its query to
+// drop); and then it runs again as if nothing had happened. The result of
+// the first run with the smallest budget, and in Writes its spill writes.
+TDriverFixture::TResult ExpectSpillsLeaveNothingBehind(TDriverFixture& Fixture, const std::string& Folder,
+                                                       const std::string& Sql, int& Writes);
 
 } // namespace orvex::querytest

@@ -176,6 +176,18 @@ TEST_P(OrderBuild, ResultBuiltFromRunsNavigatesLikeAnyIndex)
     }
 }
 
+// A result in the temporary database keeps its full sort runs in a run
+// file beside it, which no one else sees (it leaves the folder as soon as
+// it is made) and which goes with the statement, finished or failed. A
+// failed write of a run fails the statement and leaves nothing behind; the
+// next statement runs as if nothing happened.
+TEST_P(OrderBuild, SortRunsLeaveNothingBehindWhetherTheStatementEndsOrFails)
+{
+    int writes = 0;
+    ExpectSpillsLeaveNothingBehind(FFixture, FDir.Path(), "SELECT s, f, id FROM o ORDER BY s DESC, f", writes);
+    EXPECT_GE(writes, 2) << "several runs were written";
+}
+
 INSTANTIATE_TEST_SUITE_P(, OrderBuild, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& Info) { return Info.param ? "File" : "Memory"; });
 

@@ -432,32 +432,47 @@ TEST_P(BTreeModelTest, LoadsKeysGivenInOrderIntoAnEmptyTree)
     const Integer keySize = FTree.MaximumKeySize();
     const int perPage = (v.PageSize - NodeHeaderSize - keySize - 1) / keySize;
     const Cardinal root = FRoot;
-    auto load = [&](int Count) {
-        std::vector<TKeyValues> values;
+    // Count new random values in key order, and their keys side by side.
+    auto sortedKeys = [&](int Count, std::vector<TKeyValues>& Values) {
+        Values.clear();
         for (int i = 0; i < Count; ++i) {
-            values.push_back(RandomValues());
-            values.back().ID = ++FLastID;
+            Values.push_back(RandomValues());
+            Values.back().ID = ++FLastID;
         }
-        std::sort(values.begin(), values.end(),
+        std::sort(Values.begin(), Values.end(),
                   [](const TKeyValues& A, const TKeyValues& B) { return CompareModel(A, B) < 0; });
-        std::vector<Byte> keys(values.size() * static_cast<std::size_t>(keySize));
-        for (std::size_t i = 0; i < values.size(); ++i) {
+        std::vector<Byte> keys(Values.size() * static_cast<std::size_t>(keySize));
+        for (std::size_t i = 0; i < Values.size(); ++i) {
             Byte* key = keys.data() + i * static_cast<std::size_t>(keySize);
-            const TRecord record = RecordOf(values[i]);
+            const TRecord record = RecordOf(Values[i]);
             FTree.ConstructTempKeyBufFromRecBuf(key, record.data(), {});
-            WriteLE32(key + kioAddress, values[i].Address());
+            WriteLE32(key + kioAddress, Values[i].Address());
         }
-        FTree.LoadSortedKeys(values.size(),
-                             [&](std::size_t I) { return keys.data() + I * static_cast<std::size_t>(keySize); });
+        return keys;
+    };
+    // Keys handed out by position, or one after another (Stream).
+    auto load = [&](int Count, bool Stream) {
+        std::vector<TKeyValues> values;
+        const std::vector<Byte> keys = sortedKeys(Count, values);
+        if (Stream) {
+            std::size_t next = 0;
+            FTree.LoadSortedKeyStream(values.size(), [&] {
+                return keys.data() + (next++) * static_cast<std::size_t>(keySize);
+            });
+        } else {
+            FTree.LoadSortedKeys(values.size(),
+                                 [&](std::size_t I) { return keys.data() + I * static_cast<std::size_t>(keySize); });
+        }
         FModel = values;
     };
+    for (const bool stream : {false, true})
     for (const int count : {1, perPage, perPage + 1, perPage * perPage + 3, v.Operations / 2}) {
-        SCOPED_TRACE(testing::Message() << count << " keys");
-        ASSERT_NO_FATAL_FAILURE(load(count));
+        SCOPED_TRACE(testing::Message() << count << " keys" << (stream ? ", streamed" : ""));
+        ASSERT_NO_FATAL_FAILURE(load(count, stream));
         ASSERT_NO_FATAL_FAILURE(Checkpoint());
         EXPECT_EQ(FRoot, root) << "the root keeps its address";
         // Loading again over keys is refused and changes nothing.
-        EXPECT_THROW(load(3), EVekDatabaseError);
+        EXPECT_THROW(load(3, stream), EVekDatabaseError);
         for (int op = 0; op < 300; ++op) {
             if (FModel.empty() || Chance(50)) {
                 ASSERT_NO_FATAL_FAILURE(Insert());
@@ -484,6 +499,24 @@ TEST_P(BTreeModelTest, LoadsKeysGivenInOrderIntoAnEmptyTree)
     }
     EXPECT_THROW(FTree.LoadSortedKeys(2, [&](std::size_t I) { return keys.data() + I * keySize; }),
                  EVekDatabaseError);
+    // Streamed keys are checked as they come: the last of several levels'
+    // worth of keys out of order leaves the tree empty and usable.
+    std::vector<TKeyValues> values;
+    const std::vector<Byte> sorted = sortedKeys(perPage * perPage + 5, values);
+    std::size_t handed = 0;
+    EXPECT_THROW(FTree.LoadSortedKeyStream(values.size(),
+                                           [&] {
+                                               const std::size_t i = handed++;
+                                               return sorted.data() + (i + 1 < values.size() ? i : 0) *
+                                                                          static_cast<std::size_t>(keySize);
+                                           }),
+                 EVekDatabaseError);
+    EXPECT_EQ(handed, values.size());
+    FModel.clear();
+    ASSERT_NO_FATAL_FAILURE(Checkpoint());
+    EXPECT_EQ(FRoot, root);
+    ASSERT_NO_FATAL_FAILURE(load(perPage * 3, true));
+    ASSERT_NO_FATAL_FAILURE(Checkpoint());
 }
 
 const TVariant Variants[] = {
