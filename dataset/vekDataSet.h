@@ -36,6 +36,7 @@
 #include "storage/vekTableMgrUnit.h"
 
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -149,7 +150,11 @@ public:
     void EnsureCurrent();
 
     // The passing addresses in the current index order (no record event).
-    const std::vector<Cardinal>& GetCurrentFilter() const { return FList; }
+    const std::vector<Cardinal>& GetCurrentFilter()
+    {
+        EnsureOrder();
+        return FList;
+    }
     // The first (last) passing address; 0 when there is none.
     Cardinal MoveToEnd(bool First);
     // The passing address Count places from Address (in the list), 0 when
@@ -177,6 +182,11 @@ private:
     bool PassesEvent(Cardinal Address);
     // Takes the evaluator's lists after an evaluation.
     void TakeLists();
+    // Builds the lists in index order from the passing addresses when the
+    // evaluation read the file in its own order.
+    void EnsureOrder();
+    // Whether Address passes the condition (in the list).
+    bool InList(Cardinal Address);
     // Position of Address in the list (master list), -1 when absent.
     int ListIndexOf(Cardinal Address);
     int MasterIndexOf(Cardinal Address);
@@ -199,6 +209,11 @@ private:
     std::unique_ptr<TVekFilterEvaluator> FExprFilter;
     std::vector<Cardinal> FList;
     std::vector<Cardinal> FMaster;
+    // An evaluation in file order: the passing addresses, ascending, until
+    // navigation needs them in index order (FList and FMaster are empty
+    // while FOrderPending).
+    std::vector<Cardinal> FPassing;
+    bool FOrderPending = false;
     // (address, position) sorted by address; built when first needed.
     std::vector<std::pair<Cardinal, int>> FListIndex;
     std::vector<std::pair<Cardinal, int>> FMasterIndex;
@@ -413,8 +428,14 @@ public:
     // inside the range when one is on; the first record number.
     Integer InternalPrepareMasterRecordList(TCompoundList* List);
     // The addresses of InternalPrepareMasterRecordList alone (the record
-    // numbers run from the number it returns on).
-    Integer InternalPrepareMasterAddressList(std::vector<Cardinal>& Addresses);
+    // numbers run from the number it returns on); the first Limit of them
+    // when a Limit is given.
+    Integer InternalPrepareMasterAddressList(std::vector<Cardinal>& Addresses,
+                                             Integer Limit = std::numeric_limits<Integer>::max());
+    // The record slots of the table's file in file order (freed slots among
+    // them), and the number of records its current index holds; false when
+    // the current index does not list every record (a range is on).
+    bool ListRecordSlots(std::vector<Cardinal>& Slots, Integer& IndexCount);
     // The record addresses in the order of the current index.
     void LoadCompleteListOfRecords(TList* List);
     // Enters the non-null values of the hash's field (Hash->SourceFieldName)

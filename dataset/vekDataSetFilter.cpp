@@ -134,6 +134,16 @@ void TVekExprDBDataProvider::GetDefaultAddressList(std::vector<Cardinal>& Addres
     SetBaseRecNo(FTable->InternalPrepareMasterAddressList(Addresses));
 }
 
+bool TVekExprDBDataProvider::GetStorageOrderSlots(std::vector<Cardinal>& Slots, Integer& IndexCount)
+{
+    return FTable->ListRecordSlots(Slots, IndexCount);
+}
+
+void TVekExprDBDataProvider::GetLeadingAddresses(std::vector<Cardinal>& Addresses, Integer Limit)
+{
+    FTable->InternalPrepareMasterAddressList(Addresses, Limit);
+}
+
 bool TVekExprDBDataProvider::MoveToRecord(Integer Address)
 {
     const Cardinal At = static_cast<Cardinal>(Address);
@@ -231,6 +241,8 @@ void TFilterMgr::CloseFilter()
     FExprFilter.reset();
     FList.clear();
     FMaster.clear();
+    FPassing.clear();
+    FOrderPending = false;
     FListIndex.clear();
     FMasterIndex.clear();
     FListIndexValid = FMasterIndexValid = false;
@@ -250,6 +262,7 @@ bool TFilterMgr::OpenFilter()
     Evaluator->SetQueryActive(FQueryActive);
     Evaluator->SetForcePerRecord(FForcePerRecord);
     Evaluator->SetTypedEvaluation(FTypedEvaluation);
+    Evaluator->SetAllowStorageOrder(!HasRecordEvent());
     // The lists of the filter before fill again.
     Evaluator->SwapLists(FList, FMaster);
     bool Opened = false;
@@ -279,6 +292,7 @@ bool TFilterMgr::AssignExpr(TVekFilterExprDriver* Driver)
     Evaluator->SetQueryActive(FQueryActive);
     Evaluator->SetForcePerRecord(FForcePerRecord);
     Evaluator->SetTypedEvaluation(FTypedEvaluation);
+    Evaluator->SetAllowStorageOrder(false);
     bool Assigned = false;
     FDataSet->UnderReadLock([&] { Assigned = Evaluator->AssignExpr(Driver, veoAND); });
     if (!Assigned) {
@@ -309,6 +323,34 @@ void TFilterMgr::TakeLists()
     FListIndexValid = FMasterIndexValid = false;
     FEventCount = -1;
     FStale = false;
+    FOrderPending = FExprFilter->StorageOrderResult();
+    FPassing.clear();
+    if (FOrderPending)
+        FPassing.swap(FList);
+}
+
+void TFilterMgr::EnsureOrder()
+{
+    if (!FOrderPending)
+        return;
+    // The current index's records (every record: no range is on), those
+    // that passed kept in its order.
+    FOrderPending = false;
+    FExprFilter->Provider()->GetDefaultAddressList(FMaster);
+    FList.clear();
+    FList.reserve(FPassing.size());
+    for (Cardinal Address : FMaster)
+        if (std::binary_search(FPassing.begin(), FPassing.end(), Address))
+            FList.push_back(Address);
+    FPassing.clear();
+    FListIndexValid = FMasterIndexValid = false;
+}
+
+bool TFilterMgr::InList(Cardinal Address)
+{
+    if (FOrderPending)
+        return std::binary_search(FPassing.begin(), FPassing.end(), Address);
+    return ListIndexOf(Address) >= 0;
 }
 
 void TFilterMgr::EnsureCurrent()
@@ -324,6 +366,7 @@ void TFilterMgr::EnsureCurrent()
     FExprFilter->Provider()->Refresh();
     FExprFilter->SetForcePerRecord(FForcePerRecord);
     FExprFilter->SetTypedEvaluation(FTypedEvaluation);
+    FExprFilter->SetAllowStorageOrder(!HasRecordEvent());
     if (!FExprFilter->Open()) {
         const std::string Errors = FExprFilter->GetErrors();
         CloseFilter();
@@ -348,6 +391,7 @@ bool TFilterMgr::PassesEvent(Cardinal Address)
 
 int TFilterMgr::ListIndexOf(Cardinal Address)
 {
+    EnsureOrder();
     if (!FListIndexValid) {
         BuildIndex(FList, FListIndex);
         FListIndexValid = true;
@@ -357,6 +401,7 @@ int TFilterMgr::ListIndexOf(Cardinal Address)
 
 int TFilterMgr::MasterIndexOf(Cardinal Address)
 {
+    EnsureOrder();
     if (!FMasterIndexValid) {
         BuildIndex(FMaster, FMasterIndex);
         FMasterIndexValid = true;
@@ -371,6 +416,20 @@ bool TFilterMgr::InMasterList(Cardinal Address)
 
 Cardinal TFilterMgr::MoveToEnd(bool First)
 {
+    if (FOrderPending && First) {
+        // The first passing record lies mostly among the index's first
+        // records: those are listed alone, the whole order only when none of
+        // them passes.
+        constexpr Integer Leading = 256;
+        std::vector<Cardinal> Addresses;
+        FExprFilter->Provider()->GetLeadingAddresses(Addresses, Leading);
+        for (Cardinal Address : Addresses)
+            if (std::binary_search(FPassing.begin(), FPassing.end(), Address))
+                return Address;
+        if (static_cast<Integer>(Addresses.size()) < Leading)
+            return 0;
+    }
+    EnsureOrder();
     const int Count = static_cast<int>(FList.size());
     if (Count == 0)
         return 0;
@@ -419,6 +478,7 @@ Cardinal TFilterMgr::FindNearest(Cardinal Address, bool Forwards)
 
 Cardinal TFilterMgr::InternalFindNearestRecAddr(Cardinal Address, TIndexSearchType SearchType)
 {
+    EnsureOrder();
     if (Address == 0 || FList.empty())
         return 0;
     const int At = MasterIndexOf(Address);
@@ -449,7 +509,7 @@ Cardinal TFilterMgr::InternalFindNearestRecAddr(Cardinal Address, TIndexSearchTy
 
 bool TFilterMgr::CheckRecordInFilter(Cardinal Address)
 {
-    return FActive && Address != 0 && ListIndexOf(Address) >= 0 && PassesEvent(Address);
+    return FActive && Address != 0 && InList(Address) && PassesEvent(Address);
 }
 
 Integer TFilterMgr::GetRecNo(Cardinal Address)
@@ -472,6 +532,7 @@ Cardinal TFilterMgr::GetRecordAtNo(Integer RecNo)
 {
     if (RecNo < 1)
         return 0;
+    EnsureOrder();
     if (!HasRecordEvent())
         return RecNo <= static_cast<Integer>(FList.size()) ? FList[static_cast<std::size_t>(RecNo - 1)] : 0;
     Integer Left = RecNo;
@@ -486,7 +547,8 @@ Integer TFilterMgr::GetFilterRecordCount()
     if (!FActive)
         return 0;
     if (!HasRecordEvent())
-        return static_cast<Integer>(FList.size());
+        return static_cast<Integer>(FOrderPending ? FPassing.size() : FList.size());
+    EnsureOrder();
     if (FEventCount < 0) {
         Integer Count = 0;
         for (Cardinal Address : FList)
@@ -498,6 +560,19 @@ Integer TFilterMgr::GetFilterRecordCount()
 }
 
 // =============================================== the dataset's side
+
+bool TVekDataSet::ListRecordSlots(std::vector<Cardinal>& Slots, Integer& IndexCount)
+{
+    Slots.clear();
+    IndexCount = 0;
+    if (FRangeOn)
+        return false;
+    UnderReadLock([&] {
+        FTableDef->RecordInterface()->ListBlocks(Slots);
+        IndexCount = CurrentIndex()->GetRecordCount(true);
+    });
+    return true;
+}
 
 bool TVekDataSet::HasRecordEvent() const
 {

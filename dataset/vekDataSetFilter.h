@@ -26,6 +26,10 @@ public:
     // range): (address, record number); the base record number is the first.
     void GetDefaultRecordList(TCompoundList* List) override;
     void GetDefaultAddressList(std::vector<Cardinal>& Addresses) override;
+    // The table's record slots in file order (TVekDataSet::ListRecordSlots).
+    bool GetStorageOrderSlots(std::vector<Cardinal>& Slots, Integer& IndexCount) override;
+    // The first Limit addresses of GetDefaultAddressList.
+    void GetLeadingAddresses(std::vector<Cardinal>& Addresses, Integer Limit);
     void Open() override;
     void Refresh() override;
     // Reads the record at Address (a record address) into the filter buffer.

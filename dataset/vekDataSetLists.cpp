@@ -92,7 +92,7 @@ void TVekDataSet::GetIndexFieldNamesList(TStrings* Strings)
             Strings->Add(GetIndexFieldsFromKeyFields(FIndexMgr->GetItems(i)->IndexName()));
 }
 
-Integer TVekDataSet::InternalPrepareMasterAddressList(std::vector<Cardinal>& Addresses)
+Integer TVekDataSet::InternalPrepareMasterAddressList(std::vector<Cardinal>& Addresses, Integer Limit)
 {
     Addresses.clear();
     TIndexItem* index = CurrentIndex();
@@ -105,8 +105,9 @@ Integer TVekDataSet::InternalPrepareMasterAddressList(std::vector<Cardinal>& Add
             // pass (no cursor step per record).
             if (index->SetRecordNo(1) != 0) {
                 first = index->GetRecordNo();
-                Addresses.reserve(static_cast<std::size_t>(std::max<Integer>(0, index->GetRecordCount(false))));
-                index->Tree()->ListAddresses(std::numeric_limits<Integer>::max(), Addresses);
+                Addresses.reserve(
+                    static_cast<std::size_t>(std::clamp<Integer>(index->GetRecordCount(false), 0, Limit)));
+                index->Tree()->ListAddresses(Limit, Addresses);
             }
         } else if (FRangeNotEmpty) {
             index->CopyKeyBuffer(FRangeKey[rmRangeStart].data(), FRangeFlags[rmRangeStart]);
@@ -114,7 +115,7 @@ Integer TVekDataSet::InternalPrepareMasterAddressList(std::vector<Cardinal>& Add
             if (ok)
                 first = index->GetRecordNo();
             std::vector<Byte> key(static_cast<std::size_t>(index->MaximumKeySize() + 1), 0);
-            while (ok) {
+            while (ok && static_cast<Integer>(Addresses.size()) < Limit) {
                 std::memcpy(key.data(), index->GetCurrentKeyBuf(), static_cast<std::size_t>(index->MaximumKeySize()));
                 if (index->CompareKeyBuffers(FRangeKey[rmRangeEnd].data(), key.data(), FRangeFlags[rmRangeEnd], {}) < 0)
                     break;

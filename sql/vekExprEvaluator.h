@@ -47,6 +47,16 @@ public:
     // first); their record numbers run from BaseRecNo on. Here taken from
     // GetDefaultRecordList.
     virtual void GetDefaultAddressList(std::vector<Cardinal>& Addresses);
+    // The slots of the provider's records in its own (storage) order, freed
+    // slots among them, which ScanRecords skips; IndexCount: the number of
+    // records GetDefaultAddressList would list. False (here always) when the
+    // provider has no such order or its default list is not every record.
+    virtual bool GetStorageOrderSlots(std::vector<Cardinal>& Slots, Integer& IndexCount)
+    {
+        (void)Slots;
+        (void)IndexCount;
+        return false;
+    }
     virtual void Open() {}
     virtual void Refresh() {}
     virtual bool MoveToRecord(Integer RecNo) { return false; }

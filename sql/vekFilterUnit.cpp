@@ -56,6 +56,7 @@ TVekBaseFilterEvaluator::~TVekBaseFilterEvaluator() = default;
 void TVekBaseFilterEvaluator::Close()
 {
     FActive = false;
+    FStorageOrderResult = false;
     FBaseList.clear();
     FResult.clear();
     FPreParser->Clear();
@@ -228,13 +229,41 @@ void TVekBaseFilterEvaluator::TakeInBaseOrder(const std::vector<Cardinal>& Passi
             FResult.push_back(Address);
 }
 
+bool TVekBaseFilterEvaluator::EvaluateInStorageOrder()
+{
+    Integer IndexCount = 0;
+    if (!FDataProvider->GetStorageOrderSlots(FScanList, IndexCount))
+        return false;
+    EvaluateCandidates(FScanList);
+    // Every record the default list holds was read once, and no other: the
+    // live slots and the list's entries are the same records.
+    if (FRecordsEvaluated != IndexCount) {
+        FRecordsEvaluated = 0;
+        return false;
+    }
+    FResult.reserve(static_cast<std::size_t>(IndexCount));
+    for (std::size_t I = 0; I < FScanList.size(); ++I)
+        if (FPassed[I])
+            FResult.push_back(FScanList[I]);
+    if (!std::is_sorted(FResult.begin(), FResult.end()))
+        std::sort(FResult.begin(), FResult.end());
+    FStorageOrderResult = true;
+    return true;
+}
+
 bool TVekBaseFilterEvaluator::Evaluate()
 {
     ORVEX_ASSERT(FDataProvider != nullptr, "The Data provider is not assigned");
     FResult.clear();
+    FBaseList.clear();
     FRecordsEvaluated = 0;
-    MergeRecordLists();
+    FStorageOrderResult = false;
     const bool BaseOrder = !FQueryActive || FSortedOutput;
+    // No index answer: the count needs no order, so the records are read
+    // where they lie; the caller puts them in its order when it needs it.
+    if (FAllowStorageOrder && FHasCondition && FLevel == olNone && BaseOrder && EvaluateInStorageOrder())
+        return true;
+    MergeRecordLists();
 
     if (FLevel == olNone) {
         // Every record of the base list is a candidate.
@@ -280,6 +309,7 @@ void TVekBaseFilterEvaluator::SwapLists(std::vector<Cardinal>& Result, std::vect
     FBaseList.swap(Base);
     FResult.clear();
     FBaseList.clear();
+    FScanList.clear();
 }
 
 // ============================================================ selections

@@ -172,6 +172,15 @@ public:
     // Hands the result and the base list over by exchanging them with Result
     // and Base (whose memory the next evaluation reuses).
     void SwapLists(std::vector<Cardinal>& Result, std::vector<Cardinal>& Base);
+    // Without an index answer, read the provider's records in their storage
+    // order and leave the result in address order (StorageOrderResult),
+    // where the provider allows it: for a caller that needs the count first
+    // and the provider's order only later. Off by default.
+    bool AllowStorageOrder() const { return FAllowStorageOrder; }
+    void SetAllowStorageOrder(bool Value) { FAllowStorageOrder = Value; }
+    // The last evaluation read the records in storage order: the result is
+    // the passing addresses ascending, the base list empty.
+    bool StorageOrderResult() const { return FStorageOrderResult; }
     // The level of the last evaluation.
     TVekFilterOptimisationLevel OptimisationLevel() const { return FLevel; }
     // Records evaluated one by one in the last evaluation.
@@ -225,6 +234,10 @@ private:
     // The sorted addresses in Passing (each once) into FResult in the base
     // list's order.
     void TakeInBaseOrder(const std::vector<Cardinal>& Passing);
+    // Evaluates the provider's records in storage order into FResult
+    // (ascending); false, with nothing kept, when the provider has no such
+    // order or its slots do not hold exactly the records of its default list.
+    bool EvaluateInStorageOrder();
 
     // Kept between evaluations, so that a filter evaluated again reuses
     // their memory.
@@ -232,6 +245,8 @@ private:
     std::vector<Cardinal> FAnswer;
     std::vector<std::uint8_t> FPassed;
     std::vector<Cardinal> FScanOrder;
+    // The provider's slots in storage order (EvaluateInStorageOrder).
+    std::vector<Cardinal> FScanList;
     std::vector<int> FScanPositions;
     std::unique_ptr<TVekPreParser> FPreParser;
     std::unique_ptr<TVekExprParser> FParser;
@@ -249,6 +264,8 @@ private:
     bool FForcePerRecord = false;
     bool FTypedEvaluation = true;
     bool FHasCondition = false;
+    bool FAllowStorageOrder = false;
+    bool FStorageOrderResult = false;
     TVekFilterOptimisationLevel FLevel = olNone;
     Integer FRecordsEvaluated = 0;
     std::vector<Cardinal> FResult;

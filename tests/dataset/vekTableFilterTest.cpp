@@ -7,6 +7,8 @@
 
 #include "dataset/vekDataSetFilter.h"
 
+#include <functional>
+
 namespace orvex {
 namespace {
 
@@ -342,6 +344,95 @@ TEST_P(TableFilter, DetailTableFiltersInsideItsMasterRecord)
     cities->Next(); // Rome: 3 (23)
     EXPECT_EQ(TTableFixture::Column(people, "ID"), (V{"3"}));
     people->SetMasterSource(nullptr);
+}
+
+TEST_P(TableFilter, AConditionNoIndexAnswersReadsTheFileAndKeepsTheIndexOrder)
+{
+    // 600 people in a scrambled order; every fifth deleted and 40 added
+    // after, into the freed slots (on disk inside a transaction, seen before
+    // and after its commit): a condition no index answers counts, moves,
+    // numbers and locates as a walk through the index finds.
+    TVekTable* t = fx.CreatePeople();
+    t->Open();
+    t->SetIndexName("ixID");
+    for (int i = 0; i < 600; ++i) {
+        const int id = i * 397 % 600 + 1;
+        TTableFixture::AddPerson(t, id, "p" + std::to_string(id % 97), id % 11 == 0 ? Variant::Null() : Variant(id % 60),
+                                 id % 3 ? "Rome" : "Oslo", id * 0.5);
+    }
+    if (fx.OnDisk())
+        fx.Db().StartTransaction();
+    for (int id = 5; id <= 600; id += 5) {
+        ASSERT_TRUE(t->FindKey({Variant(id)}));
+        t->Delete();
+    }
+    for (int id = 601; id <= 640; ++id)
+        TTableFixture::AddPerson(t, id, "q" + std::to_string(id), Variant(id % 60), "Rome");
+
+    const auto walk = [t](const std::function<bool()>& Passes) {
+        V ids;
+        for (t->First(); !t->Eof(); t->Next())
+            if (Passes())
+                ids.push_back(t->FieldByName("ID")->AsString());
+        return ids;
+    };
+    const auto age = [t] { return t->FieldByName("Age")->IsNull() ? -1 : t->FieldByName("Age")->AsInteger(); };
+    const auto id = [t] { return t->FieldByName("ID")->AsInteger(); };
+    struct Case {
+        const char* Index;
+        const char* Text;
+        std::function<bool()> Passes;
+    };
+    const Case cases[] = {
+        {"ixName", "Age * 2 > 70", [&] { return age() > 35; }},
+        // The first passing record lies far into the index.
+        {"ixID", "Age + 0 >= 0 AND ID * 1 > 580", [&] { return age() >= 0 && id() > 580; }},
+        {"ixScore", "Age * 2 > 1000", [] { return false; }},
+    };
+    const auto check = [&] {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.Text);
+            t->SetFiltered(false);
+            t->SetIndexName(c.Index);
+            const V expected = walk(c.Passes);
+            t->SetFilter(c.Text);
+            t->SetFiltered(true);
+            // The count first, before any move asks for the order.
+            EXPECT_EQ(t->RecordCount(), static_cast<int>(expected.size()));
+            EXPECT_EQ(t->FilterMgr()->ExprFilter()->OptimisationLevel(), olNone);
+            EXPECT_TRUE(t->FilterMgr()->ExprFilter()->StorageOrderResult());
+            if (expected.empty()) {
+                EXPECT_TRUE(t->IsEmpty());
+                continue;
+            }
+            EXPECT_EQ(t->FieldByName("ID")->AsString(), expected.front());
+            EXPECT_EQ(TTableFixture::Column(t, "ID"), expected);
+            EXPECT_EQ(TTableFixture::ColumnBackwards(t, "ID"), expected);
+            t->Last();
+            EXPECT_EQ(t->RecNo(), static_cast<int>(expected.size()));
+            const std::size_t middle = expected.size() / 2;
+            ASSERT_TRUE(t->Locate("ID", Variant(std::stoi(expected[middle])), 0));
+            EXPECT_EQ(t->RecNo(), static_cast<int>(middle) + 1);
+            EXPECT_FALSE(t->Locate("ID", Variant(5), 0)); // deleted
+        }
+        // A record event set on a filter read in file order narrows it.
+        t->SetFiltered(false);
+        t->SetIndexName("ixName");
+        const V even = walk([&] { return age() > 35 && id() % 2 == 0; });
+        t->SetFilter("Age * 2 > 70");
+        t->SetFiltered(true);
+        EXPECT_TRUE(t->FilterMgr()->ExprFilter()->StorageOrderResult());
+        t->SetOnFilterRecord([](TDataSet* D, bool& Accept) { Accept = D->FieldByName("ID")->AsInteger() % 2 == 0; });
+        EXPECT_EQ(t->RecordCount(), static_cast<int>(even.size()));
+        EXPECT_EQ(TTableFixture::Column(t, "ID"), even);
+        t->SetOnFilterRecord(nullptr);
+        t->SetFiltered(false);
+    };
+    check();
+    if (fx.OnDisk()) {
+        fx.Db().Commit();
+        check();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Where, TableFilter, ::testing::Values(TWhere::Disk, TWhere::Memory), tabletests::WhereName);
