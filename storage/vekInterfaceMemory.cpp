@@ -112,10 +112,14 @@ Byte* TMemoryIOInterface::TBlockPool::Take(std::size_t Bytes)
         std::size_t bytes = std::clamp(sizeClass.LastSlab * 2, SmallPage, large);
         bytes = std::max(bytes, (rounded + SmallPage - 1) / SmallPage * SmallPage);
         FSlabs.reserve(FSlabs.size() + 1);
-        auto* data = static_cast<Byte*>(SysAllocPageMemory(bytes));
+        // Small slabs come from the heap: a mapping of their own would cost
+        // a system call and a fault each, more than a small table (a
+        // statement's result) spends on its blocks.
+        const bool paged = bytes >= PagedSlabBytes;
+        auto* data = paged ? static_cast<Byte*>(SysAllocPageMemory(bytes)) : new Byte[bytes];
         if (!data)
             throw std::bad_alloc();
-        FSlabs.push_back({data, bytes});
+        FSlabs.push_back({data, bytes, paged});
         sizeClass.LastSlab = bytes;
         sizeClass.Carve = data;
         sizeClass.CarveLeft = bytes / rounded;
@@ -140,8 +144,12 @@ void TMemoryIOInterface::TBlockPool::Give(Byte* Data, std::size_t Bytes)
 
 void TMemoryIOInterface::TBlockPool::Clear()
 {
-    for (const TSlab& slab : FSlabs)
-        SysFreePageMemory(slab.Data, slab.Bytes);
+    for (const TSlab& slab : FSlabs) {
+        if (slab.Paged)
+            SysFreePageMemory(slab.Data, slab.Bytes);
+        else
+            delete[] slab.Data;
+    }
     FSlabs.clear();
     FClasses.clear();
     FLastClass = 0;

@@ -339,8 +339,8 @@ private:
     // The bytes of the blocks: for each rounded size, slabs carved in turn
     // and a list of the released blocks (linked through their first bytes).
     // A class's slabs double from one system page up to one large page
-    // (taken resident: a fault per small page would cost more than the
-    // block's use). Large blocks are allocations of their own.
+    // (the big ones taken resident: a fault per small page would cost more
+    // than the block's use). Large blocks are allocations of their own.
     class TBlockPool {
     public:
         TBlockPool() = default;
@@ -354,9 +354,13 @@ private:
     private:
         static constexpr std::size_t Grain = 16;
         static constexpr std::size_t MaxPooled = 64 * 1024;
+        // Slabs from this size on are page memory taken resident, smaller
+        // ones heap allocations.
+        static constexpr std::size_t PagedSlabBytes = 256 * 1024;
         struct TSlab {
             Byte* Data = nullptr;
             std::size_t Bytes = 0;
+            bool Paged = false;
         };
         struct TSizeClass {
             std::size_t Bytes = 0;
