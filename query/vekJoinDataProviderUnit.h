@@ -424,8 +424,20 @@ public:
     std::size_t KeyCount() const { return FKeyCount; }
     void Clear();
     // FNV-1a with a final mix, so that the low bits pick slots well; the
-    // spilled key store folds the same hash to 32 bits.
-    static std::uint64_t HashOf(const std::string& Key);
+    // spilled key store folds the same hash to 32 bits, and grouping's
+    // value-bytes table uses it too.
+    static std::uint64_t HashOf(const std::string& Key)
+    {
+        std::uint64_t h = 1469598103934665603ULL;
+        for (unsigned char c : Key) {
+            h ^= c;
+            h *= 1099511628211ULL;
+        }
+        h ^= h >> 33;
+        h *= 0xff51afd7ed558ccdULL;
+        h ^= h >> 33;
+        return h;
+    }
     // About the bytes the hash takes per row when every key differs (the
     // key's own bytes aside).
     static constexpr std::size_t BytesPerRow = 68;

@@ -94,19 +94,6 @@ void AppendCanonical(std::string& Key, TFieldType DataType, const TDataHolder& H
 
 // ============================================================== TJoinHash
 
-std::uint64_t TJoinHash::HashOf(const std::string& Key)
-{
-    std::uint64_t h = 1469598103934665603ULL;
-    for (unsigned char c : Key) {
-        h ^= c;
-        h *= 1099511628211ULL;
-    }
-    h ^= h >> 33;
-    h *= 0xff51afd7ed558ccdULL;
-    h ^= h >> 33;
-    return h;
-}
-
 void TJoinHash::Reserve(std::size_t Count)
 {
     FRowKeys.reserve(Count);

@@ -230,7 +230,7 @@ public:
     {
         if (FEntries.empty())
             return -1;
-        const std::uint64_t hash = HashOf(Key);
+        const std::uint64_t hash = TJoinHash::HashOf(Key);
         for (std::size_t at = hash & FMask;; at = (at + 1) & FMask) {
             const TEntry& entry = FEntries[at];
             if (entry.Length == Empty)
@@ -245,7 +245,7 @@ public:
     {
         if ((FCount + 1) * 2 > FEntries.size())
             Grow();
-        Place(HashOf(Key), Key.data(), static_cast<std::uint32_t>(Key.size()), Group);
+        Place(TJoinHash::HashOf(Key), Key.data(), static_cast<std::uint32_t>(Key.size()), Group);
         ++FCount;
     }
 
@@ -264,15 +264,6 @@ private:
         char Inline[InlineBytes] = {};
     };
 
-    static std::uint64_t HashOf(const std::string& Key)
-    {
-        std::uint64_t h = 1469598103934665603ULL;
-        for (unsigned char c : Key) {
-            h ^= c;
-            h *= 1099511628211ULL;
-        }
-        return h ^ (h >> 29);
-    }
 
     const char* KeyOf(const TEntry& Entry) const
     {
